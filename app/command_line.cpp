@@ -1,0 +1,29 @@
+#include "app/command_line.h"
+
+#include "sys/paths.h"
+
+namespace brindle {
+
+int ModeFromSwitch(const std::wstring& argument) {
+  if (argument == L"/normal_install") return kModeNormal;
+  if (argument == L"/non_notification") return kModeNoNotification;
+  if (argument == L"/component_install") return kModeComponent;
+  return kModeUnknown;
+}
+
+CommandLineRequest ReadCommandLine(const std::vector<std::wstring>& arguments) {
+  CommandLineRequest request;
+  request.logFields = {L"-"};
+  if (arguments.size() < 2) return request;
+  request.complete = true;
+  request.listPath = ToForwardSlashes(arguments[0]);
+  request.mode = ModeFromSwitch(arguments[1]);
+  request.logFields.push_back(request.listPath);
+  request.logFields.push_back(arguments[1]);
+  if (arguments.size() == 3) request.logFields.push_back(arguments[2]);
+  return request;
+}
+
+int ExitCodeForResult(int runResult) { return runResult == 0 || runResult == 1 ? 200 : 100; }
+
+}  // namespace brindle

@@ -1,0 +1,40 @@
+// The command line of the update service: list-file path, mode switch, and an optional third
+// argument that is only logged.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "logs/service_log.h"
+
+namespace brindle {
+
+class CQXSystemUtil;
+class CQXSubUpdater;
+
+enum UpdateMode { kModeUnknown = 0, kModeNormal = 1, kModeNoNotification = 2, kModeComponent = 3 };
+
+// The mode of a switch, compared exactly and case-sensitively; 0 for anything else.
+int ModeFromSwitch(const std::wstring& argument);
+
+// What the command line asks for: whether it has the two arguments, the list path with forward
+// slashes, the mode, and the fields of the "CHECK_PARAMETER" line.
+struct CommandLineRequest {
+  bool complete = false;
+  std::wstring listPath;
+  int mode = kModeUnknown;
+  LogFields logFields;
+};
+CommandLineRequest ReadCommandLine(const std::vector<std::wstring>& arguments);
+
+// Exit code of a run result: 200 for 0 and 1, 100 otherwise.
+int ExitCodeForResult(int runResult);
+
+// Logs "CHECK_PARAMETER", refuses a start without arguments with the start-refused box, or runs
+// the driver; returns the run result. The arguments exclude the program path.
+int RunFromCommandLine(const std::vector<std::wstring>& arguments);
+
+// The end of a run: the exit code, a restart request when the user accepted one, the release
+// of the redirection guard and the "PROCESS_END" line. Returns the exit code.
+int FinishRun(int runResult, CQXSystemUtil& system);
+
+}  // namespace brindle

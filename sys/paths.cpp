@@ -1,0 +1,25 @@
+#include "sys/paths.h"
+
+namespace brindle {
+
+std::wstring ToBackslashes(std::wstring path) {
+  for (auto& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+std::wstring ToForwardSlashes(std::wstring path) {
+  for (auto& c : path)
+    if (c == L'\\') c = L'/';
+  return path;
+}
+
+std::wstring LastPathComponent(const std::wstring& path) {
+  size_t end = path.find_last_not_of(L"/\\");
+  if (end == std::wstring::npos) return std::wstring();
+  size_t start = path.find_last_of(L"/\\", end);
+  start = start == std::wstring::npos ? 0 : start + 1;
+  return path.substr(start, end + 1 - start);
+}
+
+}  // namespace brindle

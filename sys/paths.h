@@ -1,0 +1,21 @@
+// Path helpers. Paths inside the program use forward slashes; they are turned into backslashes
+// only where a system call needs them.
+#pragma once
+#include <string>
+
+namespace brindle {
+
+std::wstring ToBackslashes(std::wstring path);
+std::wstring ToForwardSlashes(std::wstring path);
+
+// The folder part of a path, as the system's remove-file-spec does it, in forward slashes.
+std::wstring ParentFolder(const std::wstring& path);
+// A folder and a name joined as the system's path-append does it, in forward slashes.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+// Creates the folder with every missing parent; true when the folder exists afterwards.
+bool CreateFolderChain(const std::wstring& folder);
+
+// The text after the last '/' or '\', ignoring trailing separators.
+std::wstring LastPathComponent(const std::wstring& path);
+
+}  // namespace brindle

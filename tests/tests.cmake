@@ -1,0 +1,63 @@
+# Test programs: one per subsystem folder under tests/, named test_<folder>, from the same
+# naming rule as the product (*_win.cpp Windows only, *_native.cpp native only).
+# tests/support holds what every test program shares (main, scratch folders and keys, the UI
+# driver); tests/helpers/*_win.cpp are small Windows programs that tests start as other processes.
+
+brindle_sources(support_sources tests/support)
+add_library(brindle_test_support STATIC ${support_sources})
+target_include_directories(brindle_test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(brindle_test_support PUBLIC brindle_core gtest gmock)
+target_compile_definitions(brindle_test_support PUBLIC
+  BRINDLE_SOURCE_DIR="${CMAKE_SOURCE_DIR}" BRINDLE_BUILD_DIR="${CMAKE_BINARY_DIR}")
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+if(WIN32)
+  set_target_properties(Brindle PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endif()
+
+foreach(sub ${BRINDLE_SUBSYSTEMS})
+  brindle_sources(tsrc tests/${sub})
+  if(tsrc)
+    if(WIN32)
+      add_executable(test_${sub} ${tsrc} ${BRINDLE_UI_RC})
+    else()
+      add_executable(test_${sub} ${tsrc})
+    endif()
+    target_link_libraries(test_${sub} PRIVATE brindle_test_support)
+    target_compile_options(test_${sub} PRIVATE ${BRINDLE_WARNINGS})
+    if(WIN32)
+      add_test(NAME ${sub} COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-run.sh $<TARGET_FILE:test_${sub}>
+               --gtest_color=no)
+    else()
+      add_test(NAME ${sub} COMMAND test_${sub} --gtest_color=no)
+    endif()
+    set_tests_properties(${sub} PROPERTIES TIMEOUT 900)
+  endif()
+endforeach()
+
+if(WIN32)
+  file(GLOB helper_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/helpers/*_win.cpp)
+  set(BRINDLE_HELPERS "")
+  foreach(h ${helper_sources})
+    get_filename_component(stem "${h}" NAME_WE)
+    string(REGEX REPLACE "_win$" "" name "${stem}")
+    add_executable(${name} ${h})
+    target_link_libraries(${name} PRIVATE brindle_core)
+    target_link_options(${name} PRIVATE -municode)
+    list(APPEND BRINDLE_HELPERS ${name})
+  endforeach()
+  # The test programs start the helpers and the product from their own folder.
+  foreach(sub ${BRINDLE_SUBSYSTEMS})
+    if(TARGET test_${sub})
+      add_dependencies(test_${sub} Brindle ${BRINDLE_HELPERS})
+    endif()
+  endforeach()
+endif()
+
+# Programs that are not tests (benchmarks, fuzz targets) live in tests/bench and tests/fuzz.
+file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/*.cpp)
+foreach(b ${bench_sources})
+  get_filename_component(stem "${b}" NAME_WE)
+  add_executable(${stem} ${b})
+  target_link_libraries(${stem} PRIVATE brindle_test_support)
+endforeach()

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Configures and builds the three builds into build/<name>:
+#   win64   x86_64 Windows: Brindle.exe and the Windows test programs (run under Wine)
+#   win32   i686 Windows: the shipped Brindle.exe, warnings are errors, not run here
+#   native  the platform-neutral code and its tests, with the sanitizers
+# Usage: tools/build.sh [win64|win32|native ...]   (default: all three)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+builds=("$@"); [ ${#builds[@]} -eq 0 ] && builds=(win64 win32 native)
+for b in "${builds[@]}"; do
+  dir="$root/build/$b"
+  case "$b" in
+    win64)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release) ;;
+    win32)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+                  -DBRINDLE_TESTS=OFF -DCMAKE_CXX_FLAGS=-Werror) ;;
+    native) args=(-DCMAKE_BUILD_TYPE=Debug) ;;
+    *) echo "build: unknown build $b" >&2; exit 2 ;;
+  esac
+  echo "== build $b"
+  cmake -S "$root" -B "$dir" "${args[@]}" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+done
