@@ -31,7 +31,7 @@ foreach(sub ${BRINDLE_SUBSYSTEMS})
     else()
       add_test(NAME ${sub} COMMAND test_${sub} --gtest_color=no)
     endif()
-    set_tests_properties(${sub} PROPERTIES TIMEOUT 900)
+    set_tests_properties(${sub} PROPERTIES TIMEOUT 600)
   endif()
 endforeach()
 

@@ -28,13 +28,7 @@ if [ -x "$root/tools/fuzz.sh" ]; then
 fi
 
 echo "== Windows tests (wine64, Xvfb)"
-export WINEPREFIX="$root/build/win64/wineprefix"
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$root/tools/wine-prefix.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
-  /usr/lib/wine/wineserver64 -p &
-  ctest --test-dir build/win64 --output-on-failure 2>&1 | tee build/win64-ctest.log
-  /usr/lib/wine/wineserver64 -k 2>/dev/null; wait' 
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-suite.sh" 2>&1 | tee build/win64-ctest.log
 count build/win64-ctest.log
 
 echo "tests: $passed passed, $failed failed"

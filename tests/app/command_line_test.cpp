@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+using namespace brindle;
+
+TEST(CommandLine, FewerThanTwoArgumentsAreRefusedAndLoggedAsAHyphen) {
+  for (const auto& args : {std::vector<std::wstring>{}, std::vector<std::wstring>{L"C:\\list.xml"}}) {
+    const CommandLineRequest r = ReadCommandLine(args);
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(JoinLogFields(r.logFields), L"-");
+  }
+}
+
+TEST(CommandLine, PathGetsForwardSlashesAndAThirdArgumentIsOnlyLogged) {
+  const CommandLineRequest r = ReadCommandLine({L"C:\\a\\b\\list.xml", L"/component_install", L"X"});
+  ASSERT_TRUE(r.complete);
+  EXPECT_EQ(r.listPath, L"C:/a/b/list.xml");
+  EXPECT_EQ(r.mode, kModeComponent);
+  EXPECT_EQ(JoinLogFields(r.logFields), L"-,C:/a/b/list.xml,/component_install,X");
+  // Four or more arguments: nothing beyond the switch is logged.
+  const CommandLineRequest four = ReadCommandLine({L"p", L"/normal_install", L"X", L"Y"});
+  EXPECT_EQ(JoinLogFields(four.logFields), L"-,p,/normal_install");
+  EXPECT_EQ(four.mode, kModeNormal);
+}
+
+TEST(CommandLine, SwitchesMatchExactlyAndCaseSensitively) {
+  EXPECT_EQ(ModeFromSwitch(L"/normal_install"), 1);
+  EXPECT_EQ(ModeFromSwitch(L"/non_notification"), 2);
+  EXPECT_EQ(ModeFromSwitch(L"/component_install"), 3);
+  EXPECT_EQ(ModeFromSwitch(L"/NORMAL_INSTALL"), 0);
+  EXPECT_EQ(ModeFromSwitch(L"/normal_install "), 0);
+  EXPECT_EQ(ModeFromSwitch(L""), 0);
+}
+
+TEST(CommandLine, RunResultsMapToTheTwoExitCodes) {
+  EXPECT_EQ(ExitCodeForResult(0), 200);
+  EXPECT_EQ(ExitCodeForResult(1), 200);
+  EXPECT_EQ(ExitCodeForResult(2), 100);
+  EXPECT_EQ(ExitCodeForResult(-1), 100);
+  EXPECT_EQ(ExitCodeForResult(7), 100);
+}

@@ -1,0 +1,34 @@
+// A program the tests start to have something running: with "window <title>" it shows a visible
+// titled window, with "hidden" it has no visible window; it ends after the given milliseconds
+// (argument 3) or when its window is closed.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_DESTROY) PostQuitMessage(0);
+  return DefWindowProcW(window, message, w, l);
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring mode = argc > 1 ? argv[1] : L"hidden";
+  const std::wstring title = argc > 2 ? argv[2] : L"";
+  const UINT lifetime = argc > 3 ? static_cast<UINT>(_wtoi(argv[3])) : 10000;
+  WNDCLASSW cls = {};
+  cls.lpfnWndProc = &ProbeProc;
+  cls.hInstance = GetModuleHandleW(nullptr);
+  cls.lpszClassName = L"BrindleProbeWindow";
+  RegisterClassW(&cls);
+  HWND window = CreateWindowExW(0, cls.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
+                                200, 100, nullptr, nullptr, cls.hInstance, nullptr);
+  if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
+  SetTimer(window, 1, lifetime, nullptr);
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER) DestroyWindow(window);
+    DispatchMessageW(&msg);
+  }
+  return 0;
+}
