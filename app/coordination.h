@@ -1,0 +1,52 @@
+// Contact with the sibling programs: the named mutexes that keep two updates, or an update and
+// an installation, from running at once; the progress records and the end message sent to the
+// launcher window; the hidden window through which a cancel request arrives; the shared
+// temporary folders. Every name here is shared with the sibling programs and never changes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+extern const wchar_t kInstanceMutexName[];
+extern const wchar_t kHiddenWindowClass[];
+extern const wchar_t kGatewatchWindowClass[];
+// The installer wrapper's mutexes, in the order they are checked.
+std::vector<std::wstring> InstallerMutexNames();
+
+const unsigned kProgressRecordMessageId = 2028;  // dwData of the progress record
+const unsigned kEndOfRunMessage = 2029;
+const unsigned kCancelRequestMessage = 2030;
+const size_t kProgressRecordSize = 552;
+const size_t kProgressRecordNameChars = 255;
+
+// Progress record kinds.
+enum NoticeKind { kNoticeRun = 0, kNoticeDeletePass = 3, kNoticeUpdatePass = 4, kNoticeAddPass = 5 };
+
+// The 552-byte little-endian progress record: window handle, kind, the name cut to 255 UTF-16
+// units and zero-terminated, total, done and result; every other byte zero.
+std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, std::int32_t kind,
+                                              const std::wstring& name, std::int32_t total,
+                                              std::int32_t done, std::int32_t result);
+
+#ifdef _WIN32
+// Another copy of this program holds the instance mutex.
+bool IsUpdateRunning();
+// One of the named mutexes exists (checked in list order).
+bool IsInstallerBusy(const std::vector<std::wstring>& names);
+// Creates the instance mutex, owned by the calling thread; nullptr on failure. The caller
+// closes the handle at the end of the run.
+void* CreateInstanceMutex();
+// Fills and sends the progress record to the launcher window (no effect when it is not there).
+void NotifyGatewatch(const std::wstring& name, int kind, int total, int done, int result,
+                     const std::wstring& windowClass);
+// Sends the end-of-run message to the launcher window.
+void SendEndOfRun();
+// Removes the folder (a sub-path of the user's temporary folder) with everything inside.
+void RemoveTempFolder(const std::wstring& subPath);
+// The user's temporary folder, forward slashes, without a trailing slash.
+std::wstring UserTempFolder();
+#endif
+
+}  // namespace brindle
