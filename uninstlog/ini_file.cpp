@@ -293,13 +293,22 @@ bool CKey::SetFirstNumber(const std::wstring& decimalText) {
 // ---- CSection -----------------------------------------------------------------------------------
 
 CSection::~CSection() {
-  if (!shares_keys_)
-    for (CKey* k : keys_) delete k;
+  for (size_t i = 0; i < keys_.size(); ++i)
+    if (owned_[i]) delete keys_[i];
 }
 
 bool CSection::AppendKey(CKey* key) {
   if (!key) return false;
   keys_.push_back(key);
+  owned_.push_back(true);
+  return true;
+}
+
+bool CSection::AppendSharedKey(CKey* key) {
+  if (!key) return false;
+  keys_.push_back(key);
+  owned_.push_back(false);
+  shares_keys_ = true;
   return true;
 }
 
@@ -362,8 +371,7 @@ bool CIniFile::MergeFrom(const CIniFile& other) {
   for (CSection* theirs : other.sections_) {
     CSection* mine = SelectOrCreate(theirs->Name());
     if (!mine) return false;
-    mine->SetSharesKeys(true);
-    for (CKey* k : theirs->Keys()) mine->AppendKey(k);
+    for (CKey* k : theirs->Keys()) mine->AppendSharedKey(k);
   }
   if (path_.empty()) path_ = other.path_;
   section_cursor_ = 0;

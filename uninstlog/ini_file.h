@@ -145,17 +145,21 @@ class CSection {
 
   void SetName(const std::wstring& name) { name_ = name; }
   const std::wstring& Name() const { return name_; }
-  // Takes ownership unless the section shares its keys; false for no key.
+  // Takes ownership of the key; false for no key.
   bool AppendKey(CKey* key);
+  // Appends a key that belongs to another model (not freed here) and marks the section as
+  // sharing keys.
+  bool AppendSharedKey(CKey* key);
   const std::vector<CKey*>& Keys() const { return keys_; }
   std::vector<CKey*> KeyList() const { return keys_; }
-  // Set by a merged model whose keys belong to another model: the keys are not freed here.
-  void SetSharesKeys(bool shares) { shares_keys_ = shares; }
+  // True for a section of a merged model holding keys of another model; only the keys it
+  // owns itself are freed with it.
   bool SharesKeys() const { return shares_keys_; }
 
  private:
   std::wstring name_;
   std::vector<CKey*> keys_;
+  std::vector<bool> owned_;
   bool shares_keys_ = false;
 };
 
