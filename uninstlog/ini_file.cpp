@@ -71,7 +71,7 @@ bool ParseAutoBase(const std::wstring& text, bool asSigned, int32_t& result) {
   bool anyDigit = false;
   if (i < text.size() && text[i] == L'0') {
     int d = 0;
-    if (i + 2 < text.size() + 0 && (text[i + 1] == L'x' || text[i + 1] == L'X') &&
+    if (i + 2 < text.size() && (text[i + 1] == L'x' || text[i + 1] == L'X') &&
         IsDigitOfBase(text[i + 2], 16, d)) {
       base = 16;
       i += 2;

@@ -150,3 +150,21 @@ TEST(UninstLogWrite, ALogReadAndWrittenBackKeepsItsLines) {
       "UIREGI=HLM \"Software\\\\Tamek\" \"\" INST_REQ INST_REQ INST_DEL\r\n";
   EXPECT_EQ(bytes, expected);
 }
+
+TEST(UninstLogWrite, DoubleByteCodePagesRoundTripWithoutTreatingTrailBytesAsEscapes) {
+  // In code page 932 the second byte of U+8868 is 0x5C, the backslash: lines are converted
+  // before they are lexed, so it is no escape, and it is not doubled when written.
+  ScratchFolder dir;
+  const std::string line = "UIFILE=\"C:\\\\\x95\x5c\\\\\x93\xfa.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+  ASSERT_TRUE(WriteBytes(dir.File(L"in.log"), "[Files]\r\n" + line));
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.File(L"in.log"), 932));
+  EXPECT_EQ(*ini.FindSection(L"Files")->Keys()[0]->Entry().path, L"C:\\\u8868\\\u65e5.txt");
+  CProfile out(932);
+  ASSERT_TRUE(out.Open(dir.File(L"out.log")));
+  EXPECT_TRUE(out.WriteModel(ini));
+  out.Close();
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(dir.File(L"out.log"), bytes));
+  EXPECT_EQ(bytes, "[Files]\r\n" + line);
+}
