@@ -97,6 +97,8 @@ std::unique_ptr<CXMLElement> WriteEntry(const InstallLogEntry& e) {
 
 }  // namespace
 
+const wchar_t kInstallLogSubpath[] = L"\\Tamek_Inc_RW\\Ostrel\\TamekOstrelLog.dat";
+
 int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log) {
   log.entries.clear();
   CXMLParser* parser = GetXMLParser();

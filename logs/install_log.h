@@ -50,6 +50,12 @@ int SerialiseInstallLog(const CQXInstallLog& log, std::wstring& xml);
 // The first entry whose AppName equals the name exactly, or null.
 InstallLogEntry* FindEntry(const CQXInstallLog& log, const std::wstring& appName);
 
+// Where the installer keeps the install log: the machine-wide common application-data folder +
+// "\Tamek_Inc_RW\Ostrel\TamekOstrelLog.dat", in forward slashes. The folder is the installer's;
+// it is not created here. Empty when the folder cannot be found.
+std::wstring InstallLogPath();
+extern const wchar_t kInstallLogSubpath[];
+
 // Deciphers and parses the file; null on any failure. A decoded file is noted in the service
 // log ("DECODE_QXLOGXML").
 std::unique_ptr<CQXInstallLog> LoadInstallLog(const std::wstring& path, unsigned codePage = 0);

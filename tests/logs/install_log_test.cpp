@@ -215,3 +215,14 @@ TEST(InstallLog, JapaneseNamesAcrossPieceBoundariesSurviveSaveAndLoad) {
   ASSERT_TRUE(loaded);
   EXPECT_EQ(Serialised(*loaded), Serialised(log));
 }
+
+TEST(InstallLog, ThePathLiesUnderTheCommonDataFolderInForwardSlashes) {
+  const std::wstring path = InstallLogPath();
+  const std::wstring tail = L"/Tamek_Inc_RW/Ostrel/TamekOstrelLog.dat";
+  ASSERT_GT(path.size(), tail.size());
+  EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+  EXPECT_EQ(path.find(L'\\'), std::wstring::npos);
+#ifdef _WIN32
+  EXPECT_TRUE(EqualsIgnoreAsciiCase(path, L"C:/ProgramData" + tail)) << Utf8FromWide(path);
+#endif
+}
