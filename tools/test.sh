@@ -33,6 +33,9 @@ export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 "$root/tools/wine-prefix.sh"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   /usr/lib/wine/wineserver64 -p &
+  # Start the services of the prefix once with no output attached: services started by the first
+  # test program would inherit its output pipe and keep ctest waiting until the timeout.
+  sleep 1; /usr/lib/wine/wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1
   ctest --test-dir build/win64 --output-on-failure 2>&1 | tee build/win64-ctest.log
   /usr/lib/wine/wineserver64 -k 2>/dev/null; wait' 
 count build/win64-ctest.log

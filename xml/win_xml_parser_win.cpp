@@ -116,18 +116,16 @@ std::unique_ptr<CXMLElement> ElementFromDom(IXMLDOMNode* node) {
   return element;
 }
 
-// One element being converted: its DOM node, its tree element and the next child to visit.
+// One element being converted: its tree element and the next DOM child to visit. Children are
+// walked by sibling links, which costs the same for every child however many there are.
 struct DomFrame {
-  ComPtr<IXMLDOMNodeList> children;
+  ComPtr<IXMLDOMNode> next;
   CXMLElement* element;
-  long count;
-  long next;
 };
 
 bool OpenFrame(IXMLDOMNode* node, CXMLElement* element, std::vector<DomFrame>& stack) {
-  DomFrame frame{{}, element, 0, 0};
-  if (FAILED(node->get_childNodes(frame.children.Receive())) || !frame.children) return false;
-  if (FAILED(frame.children->get_length(&frame.count))) return false;
+  DomFrame frame{{}, element};
+  if (FAILED(node->get_firstChild(frame.next.Receive()))) return false;
   stack.push_back(std::move(frame));
   return true;
 }
@@ -141,12 +139,12 @@ std::unique_ptr<CXMLElement> TreeFromDom(IXMLDOMNode* rootNode) {
   if (!OpenFrame(rootNode, root.get(), stack)) return nullptr;
   while (!stack.empty()) {
     DomFrame& top = stack.back();
-    if (top.next >= top.count) {
+    if (!top.next) {
       stack.pop_back();
       continue;
     }
-    ComPtr<IXMLDOMNode> child;
-    if (FAILED(top.children->get_item(top.next++, child.Receive())) || !child) return nullptr;
+    ComPtr<IXMLDOMNode> child = std::move(top.next);
+    if (FAILED(child->get_nextSibling(top.next.Receive()))) return nullptr;
     DOMNodeType kind;
     if (FAILED(child->get_nodeType(&kind))) return nullptr;
     CXMLElement* parent = top.element;

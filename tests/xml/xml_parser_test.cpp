@@ -138,6 +138,8 @@ TEST(XmlWriter, NothingIsWrittenForATreeThatCannotBeConverted) {
   auto element = NewElement(L"Loose");
   EXPECT_FALSE(Parser().Save(element.get(), folder.File(L"c.xml")));
   EXPECT_FALSE(Parser().Save(nullptr, folder.File(L"d.xml")));
+  auto good = NewDocument(NewElement(L"R"));
+  EXPECT_FALSE(Parser().Save(good.get(), folder.File(L"no/such/folder/e.xml")));
   for (const wchar_t* name : {L"a.xml", L"b.xml", L"c.xml", L"d.xml"})
     EXPECT_FALSE(test::FileExists(folder.File(name))) << Utf8FromWide(name);
 
@@ -265,4 +267,17 @@ TEST(XmlParser, OneParserServesTheProcessUntilDestroyed) {
   CXMLParser* second = GetXMLParser();
   ASSERT_NE(second, nullptr);
   EXPECT_NE(second->LoadXML(L"<R/>"), nullptr);
+}
+
+TEST(XmlReader, NestedEntityExpansionIsRefused) {
+  // Nine levels of ten references each would expand to 10^9 characters.
+  std::wstring declarations = L"<!DOCTYPE R [<!ENTITY e0 \"" + std::wstring(80, L'a') + L"\">";
+  for (int level = 1; level <= 9; ++level) {
+    declarations += L"<!ENTITY e" + std::to_wstring(level) + L" \"";
+    for (int k = 0; k < 10; ++k) declarations += L"&e" + std::to_wstring(level - 1) + L";";
+    declarations += L"\">";
+  }
+  declarations += L"]>";
+  EXPECT_EQ(Parser().LoadXML(declarations + L"<R v=\"&e9;\"/>"), nullptr);
+  EXPECT_EQ(Parser().LoadXML(declarations + L"<R>&e9;</R>"), nullptr);
 }
