@@ -13,20 +13,26 @@
 namespace brindle::test {
 
 // Starts a thread that waits for the dialog with this caption and runs `act` on it. If the
-// dialog never appears, or is still open long after `act` has returned, the thread closes every
-// window of the test's thread so that a failing test cannot hang the run.
+// dialog never appears, or is still open long after `act` has returned, the thread runs
+// `giveUp` (by default: closes every window of the test's thread) so that a failing test cannot
+// hang the run.
 class DialogActor {
  public:
-  DialogActor(std::wstring caption, std::function<void(HWND)> act)
+  DialogActor(std::wstring caption, std::function<void(HWND)> act,
+              std::function<void()> giveUp = nullptr)
       : ownerThread_(GetCurrentThreadId()),
-        thread_([this, caption = std::move(caption), act = std::move(act)] {
+        thread_([this, caption = std::move(caption), act = std::move(act),
+                 giveUp = std::move(giveUp)] {
           HWND dialog = FindDialog(caption, 5000);
           found_ = dialog != nullptr;
           if (dialog) {
             act(dialog);
             if (WaitWindowGone(dialog, 8000)) return;
           }
-          EnumThreadWindows(ownerThread_, &CloseOne, 0);
+          if (giveUp)
+            giveUp();
+          else
+            EnumThreadWindows(ownerThread_, &CloseOne, 0);
         }) {}
   ~DialogActor() { Join(); }
   void Join() {

@@ -149,10 +149,13 @@ void Prepare(ProgressContext& context, int total) {
 // Shows the dialog on this thread while `act` runs on another with the dialog attached to a
 // recorder; returns how long the dialog was shown, in milliseconds.
 ULONGLONG RunDialog(ProgressContext& context, Recorder& recorder, std::function<void(HWND)> act) {
-  DialogActor actor(Caption(), [&](HWND dialog) {
-    recorder.Attach(dialog);
-    act(dialog);
-  });
+  DialogActor actor(
+      Caption(),
+      [&](HWND dialog) {
+        recorder.Attach(dialog);
+        act(dialog);
+      },
+      [&] { context.cancelled = true; });  // the only way the dialog can be made to close
   const ULONGLONG start = GetTickCount64();
   ShowProgressDialog(Caption(), context);
   const ULONGLONG shown = GetTickCount64() - start;
@@ -169,6 +172,7 @@ TEST(ProgressDialog, FollowsPercentAndTitleWrittenByTheWorker) {
   const std::wstring png = test::ScreenshotFolder() + L"\\progress-40.png";
   DeleteFileW(png.c_str());
   std::wstring initialPercent, initialStatus, percentAt40, statusAt40, secondStatus;
+  int widthOf100 = 0, percentWidth = -1;
   LONG style = 0;
   int barAt40 = -1;
   bool saved = false;
@@ -177,6 +181,18 @@ TEST(ProgressDialog, FollowsPercentAndTitleWrittenByTheWorker) {
     initialPercent = PercentShown(d);
     initialStatus = StatusShown(d);
     style = GetWindowLongW(d, GWL_STYLE);
+    // "100 %" fits in the percentage's place.
+    HWND percent = GetDlgItem(d, IDC_PROGRESS_PERCENT);
+    RECT place = {};
+    GetClientRect(percent, &place);
+    percentWidth = place.right;
+    HDC dc = GetDC(percent);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(percent, WM_GETFONT, 0, 0)));
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, L"100 %", 5, &size);
+    widthOf100 = size.cx;
+    SelectObject(dc, old);
+    ReleaseDC(percent, dc);
     context.done = 2;
     context.percent = 40;
     context.SetTitle(title);
@@ -198,6 +214,8 @@ TEST(ProgressDialog, FollowsPercentAndTitleWrittenByTheWorker) {
   EXPECT_EQ(initialPercent, L"0 %");
   EXPECT_EQ(initialStatus, L"");
   EXPECT_FALSE(style & WS_SYSMENU) << "no close box";
+  EXPECT_GT(widthOf100, 0);
+  EXPECT_LE(widthOf100, percentWidth);
   EXPECT_EQ(percentAt40, L"40 %");
   EXPECT_EQ(barAt40, 40);
   EXPECT_EQ(statusAt40, title);
