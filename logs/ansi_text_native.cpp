@@ -1,0 +1,46 @@
+// Lossy ANSI conversions of the native build, on the exact conversions of sys/text.h: text
+// that converts exactly is converted in one call; otherwise the unconvertible characters are
+// replaced one by one. There is no composite-character step here.
+#include "logs/ansi_text.h"
+
+#include "sys/text.h"
+
+namespace brindle {
+
+std::string AnsiFromWideLossy(const std::wstring& text, unsigned codePage) {
+  std::string out;
+  if (AnsiFromWide(text, out, codePage)) return out;
+  out.clear();
+  std::string one;
+  for (wchar_t c : text) {
+    if (AnsiFromWide(std::wstring(1, c), one, codePage)) out += one;
+    else out += '?';
+  }
+  return out;
+}
+
+std::wstring WideFromAnsiLossy(const std::string& bytes, unsigned codePage) {
+  std::wstring out;
+  if (WideFromAnsi(bytes, out, codePage)) return out;
+  out.clear();
+  std::wstring one;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    if (WideFromAnsi(bytes.substr(i, 1), one, codePage)) {
+      out += one;
+      i += 1;
+    } else if (i + 1 < bytes.size() && WideFromAnsi(bytes.substr(i, 2), one, codePage)) {
+      out += one;  // a double-byte character
+      i += 2;
+    } else {
+      // Windows-1252 gives its five unassigned bytes the control characters of equal value.
+      const unsigned char b = static_cast<unsigned char>(bytes[i]);
+      const bool westEuropean = codePage == 0 || codePage == 1252;
+      out += westEuropean ? static_cast<wchar_t>(b) : L'\ufffd';
+      i += 1;
+    }
+  }
+  return out;
+}
+
+}  // namespace brindle

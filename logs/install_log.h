@@ -1,0 +1,61 @@
+// The install log: the machine-wide record, shared with the maker's installer, of the
+// applications it installed, one AppLocal entry per application (name, folders, versions,
+// language, region, online-service settings and the path of its uninstall log). On disk it is
+// an XML AppLocalList enciphered as install_log_cipher.h describes.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+// One application. The version, display-name, item, region and language holders are kept as
+// their texts; an empty text is an unset field.
+struct InstallLogEntry {
+  std::wstring AppName;
+  std::wstring DisplayName;
+  std::wstring applicationVersion;  // Version Type="Application"
+  std::wstring uninstallerVersion;  // Version Type="Uninstall"
+  std::wstring installerVersion;    // Version Type="Install"
+  std::wstring FullPath;            // installation folder
+  std::wstring Item;                // attribute FullPath of Item
+  std::wstring Region;              // attribute Region of Region
+  std::wstring PvkOnly;             // attribute Support of PvkOnly: "Y", "N" or empty
+  std::wstring PvkURL;
+  std::wstring LangCode;            // attribute Code of Lang
+  std::wstring UninstLog;           // path of the application's uninstall log
+};
+
+// The entries in document order.
+class CQXInstallLog {
+ public:
+  CQXInstallLog() = default;
+  virtual ~CQXInstallLog() = default;
+  CQXInstallLog(CQXInstallLog&&) = default;
+  CQXInstallLog& operator=(CQXInstallLog&&) = default;
+  std::vector<std::unique_ptr<InstallLogEntry>> entries;
+};
+
+enum : int {
+  kInstallLogParsed = 0,
+  kInstallLogNotXml = 1,     // not well-formed XML (or no XML parser)
+  kInstallLogWrongRoot = 2,  // the root is not named exactly AppLocalList
+};
+
+// Replaces the log's entries with those of the XML text.
+int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log);
+// The log as XML text. Entries are written normalised: empty fields are left out, children come
+// in one fixed order and unknown children are gone.
+int SerialiseInstallLog(const CQXInstallLog& log, std::wstring& xml);
+// The first entry whose AppName equals the name exactly, or null.
+InstallLogEntry* FindEntry(const CQXInstallLog& log, const std::wstring& appName);
+
+// Deciphers and parses the file; null on any failure. A decoded file is noted in the service
+// log ("DECODE_QXLOGXML").
+std::unique_ptr<CQXInstallLog> LoadInstallLog(const std::wstring& path, unsigned codePage = 0);
+// Serialises and enciphers the log into the file (through a temporary file, so that a failed
+// save leaves the previous log) and notes it in the service log ("ENCODE_QXLOGXML"). True
+// when the file was replaced.
+bool SaveInstallLog(const CQXInstallLog& log, const std::wstring& path, unsigned codePage = 0);
+
+}  // namespace brindle

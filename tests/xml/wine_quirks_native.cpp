@@ -1,0 +1,5 @@
+#include "wine_quirks.h"
+
+namespace brindle {
+bool RunningUnderWine() { return false; }
+}  // namespace brindle

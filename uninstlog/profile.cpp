@@ -1,0 +1,224 @@
+// The uninstall log's writer: line shapes, escaping, flag names and the shared output stream.
+#include "uninstlog/profile.h"
+
+#include "sys/text.h"
+#include "uninstlog/ini_file.h"
+
+namespace brindle {
+
+namespace {
+
+std::wstring g_open_path;  // the path the shared stream has open; empty when closed
+
+bool Fits(const std::wstring& line) { return line.size() + 2 <= CProfile::kLineBufferUnits; }
+
+// A name is written as it stands; one holding a line break could not be read back as one line.
+bool WritableName(const std::wstring& name) {
+  return !name.empty() && name.find_first_of(L"\r\n") == std::wstring::npos;
+}
+
+bool Flag(FlagGroup group, int32_t number, std::wstring& out) {
+  const wchar_t* name = FlagName(group, number);
+  if (!name) return false;
+  out = name;
+  return true;
+}
+
+bool Done(std::wstring&& built, std::wstring& line) {
+  if (!Fits(built)) return false;
+  line = std::move(built);
+  return true;
+}
+
+}  // namespace
+
+std::wstring CProfile::Escape(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size() + 8);
+  for (wchar_t c : text) {
+    switch (c) {
+      case L'\\': out += L"\\\\"; break;
+      case L'"': out += L"\\\""; break;
+      case L'\n': out += L"\\n"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool CProfile::FormatSection(const std::wstring& name, std::wstring& line) {
+  if (!WritableName(name)) return false;
+  return Done(L"[" + name + L"]", line);
+}
+
+bool CProfile::FormatText(const std::wstring& key, const std::wstring& text, std::wstring& line) {
+  if (!WritableName(key)) return false;
+  return Done(key + L"=\"" + Escape(text) + L"\"", line);
+}
+
+bool CProfile::FormatNumber(const std::wstring& key, int32_t number, std::wstring& line) {
+  if (!WritableName(key)) return false;
+  return Done(key + L"=" + ToWideDecimal(number), line);
+}
+
+bool CProfile::FormatFolderEntry(const std::wstring& path, std::wstring& line) {
+  if (path.empty()) return false;
+  // Every folder entry is written with these three flags, and its line ends with a blank.
+  return Done(L"UIFLDR=\"" + Escape(path) + L"\" INST_REQ INST_CRE INST_DEL ", line);
+}
+
+bool CProfile::FormatFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
+                               int32_t deleteFlag, bool registered, std::wstring& line) {
+  std::wstring install, mode, remove;
+  if (path.empty() || !Flag(FlagGroup::kInstall, installFlag, install) ||
+      !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
+    return false;
+  return Done(L"UIFILE=\"" + Escape(path) + L"\" " + install + L" " + mode + L" " + remove +
+                  (registered ? L" INST_REG" : L" INST_NOREG"),
+              line);
+}
+
+bool CProfile::FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
+                                      int32_t installFlag, int32_t modeFlag, int32_t deleteFlag,
+                                      std::wstring& line) {
+  std::wstring rootName, install, mode, remove;
+  if (keyPath.empty() || !Flag(FlagGroup::kRoot, root, rootName) ||
+      !Flag(FlagGroup::kInstall, installFlag, install) ||
+      !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
+    return false;
+  return Done(L"UIREGIKEY=" + rootName + L" \"" + Escape(keyPath) + L"\" " + install + L" " +
+                  mode + L" " + remove,
+              line);
+}
+
+bool CProfile::FormatRegistryValueEntry(int32_t root, const std::wstring& keyPath,
+                                        const std::wstring& valueName, int32_t installFlag,
+                                        int32_t modeFlag, int32_t deleteFlag, std::wstring& line) {
+  std::wstring rootName, install, mode, remove;
+  if (keyPath.empty() || !Flag(FlagGroup::kRoot, root, rootName) ||
+      !Flag(FlagGroup::kInstall, installFlag, install) ||
+      !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
+    return false;
+  return Done(L"UIREGI=" + rootName + L" \"" + Escape(keyPath) + L"\" \"" + Escape(valueName) +
+                  L"\" " + install + L" " + mode + L" " + remove,
+              line);
+}
+
+bool CProfile::FormatKey(const CKey& key, std::wstring& line) {
+  const KeyEntry& e = key.Entry();
+  switch (key.Class()) {
+    case kClassNumber:
+      return FormatNumber(key.Name(), e.number, line);
+    case kClassText:
+      return e.text && FormatText(key.Name(), *e.text, line);
+    case kClassEntry:
+      if (!e.path) return false;
+      switch (key.Kind()) {
+        case kKindFolder:
+          return FormatFolderEntry(*e.path, line);
+        case kKindFile:
+          return FormatFileEntry(e.install, *e.path, e.mode, e.remove, e.registration == 1, line);
+        case kKindRegistryKey:
+          return FormatRegistryKeyEntry(e.root, *e.path, e.install, e.mode, e.remove, line);
+        case kKindRegistryValue:
+          return e.valueName && FormatRegistryValueEntry(e.root, *e.path, *e.valueName, e.install,
+                                                         e.mode, e.remove, line);
+        default:
+          return false;
+      }
+  }
+  return false;
+}
+
+// ---- the shared stream --------------------------------------------------------------------------
+
+bool CProfile::IsOpen() { return !g_open_path.empty(); }
+
+bool CProfile::Open(const std::wstring& path) {
+  if (path.empty()) return false;
+  if (IsOpen()) return path == g_open_path;
+  if (!OpenProfileStream(path)) return false;
+  g_open_path = path;
+  return true;
+}
+
+void CProfile::Close() {
+  if (IsOpen()) CloseProfileStream();
+  g_open_path.clear();
+  last_section_.clear();
+  wrote_section_ = false;
+}
+
+bool CProfile::WriteLine(const std::wstring& line) {
+  if (!IsOpen()) return false;
+  std::string bytes;
+  if (!AnsiFromWide(line, bytes, code_page_)) return false;
+  bytes += "\r\n";
+  return WriteProfileStream(bytes);
+}
+
+bool CProfile::WriteSection(const std::wstring& name) {
+  if (!IsOpen()) return false;
+  if (wrote_section_ && name == last_section_) return true;
+  std::wstring line;
+  if (!FormatSection(name, line) || !WriteLine(line)) return false;
+  last_section_ = name;
+  wrote_section_ = true;
+  return true;
+}
+
+bool CProfile::WriteText(const std::wstring& key, const std::wstring& text) {
+  std::wstring line;
+  return IsOpen() && FormatText(key, text, line) && WriteLine(line);
+}
+
+bool CProfile::WriteNumber(const std::wstring& key, int32_t number) {
+  std::wstring line;
+  return IsOpen() && FormatNumber(key, number, line) && WriteLine(line);
+}
+
+bool CProfile::WriteFolderEntry(const std::wstring& path) {
+  std::wstring line;
+  return IsOpen() && FormatFolderEntry(path, line) && WriteLine(line);
+}
+
+bool CProfile::WriteFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
+                              int32_t deleteFlag, bool registered) {
+  std::wstring line;
+  return IsOpen() && FormatFileEntry(installFlag, path, modeFlag, deleteFlag, registered, line) &&
+         WriteLine(line);
+}
+
+bool CProfile::WriteRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
+                                     int32_t installFlag, int32_t modeFlag, int32_t deleteFlag) {
+  std::wstring line;
+  return IsOpen() &&
+         FormatRegistryKeyEntry(root, keyPath, installFlag, modeFlag, deleteFlag, line) &&
+         WriteLine(line);
+}
+
+bool CProfile::WriteRegistryValueEntry(int32_t root, const std::wstring& keyPath,
+                                       const std::wstring& valueName, int32_t installFlag,
+                                       int32_t modeFlag, int32_t deleteFlag) {
+  std::wstring line;
+  return IsOpen() &&
+         FormatRegistryValueEntry(root, keyPath, valueName, installFlag, modeFlag, deleteFlag,
+                                  line) &&
+         WriteLine(line);
+}
+
+bool CProfile::WriteKey(const CKey& key) {
+  std::wstring line;
+  return IsOpen() && FormatKey(key, line) && WriteLine(line);
+}
+
+bool CProfile::WriteModel(const CIniFile& model) {
+  for (const CSection* section : model.Sections()) {
+    if (!WriteSection(section->Name())) return false;
+    for (const CKey* key : section->Keys())
+      if (!WriteKey(*key)) return false;
+  }
+  return true;
+}
+
+}  // namespace brindle

@@ -1,0 +1,77 @@
+// The uninstall log's writer: appends lines of the log's syntax to one file, in the ANSI code
+// page, each ended by CR LF and flushed at once. All writers share one process-wide output
+// stream, so one file is written at a time. Every text is written escaped the way the reader
+// reads it back (a backslash doubled, a double quote as \", a line feed as \n), so every value
+// reads back unchanged; a line that does not fit the 4,096-unit line buffer is refused.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace brindle {
+
+class CIniFile;
+class CKey;
+
+class CProfile {
+ public:
+  // The line buffer holds a line, its line feed and a terminating zero.
+  static constexpr size_t kLineBufferUnits = 4096;
+
+  CProfile() = default;
+  explicit CProfile(unsigned codePage) : code_page_(codePage) {}
+  virtual ~CProfile() = default;
+
+  // Opens the shared stream for appending (the file is created when missing). When the stream
+  // is already open, true only if it is open on the same path.
+  bool Open(const std::wstring& path);
+  void Close();
+  static bool IsOpen();
+
+  bool WriteSection(const std::wstring& name);
+  bool WriteText(const std::wstring& key, const std::wstring& text);
+  bool WriteNumber(const std::wstring& key, int32_t number);
+  bool WriteFolderEntry(const std::wstring& path);
+  bool WriteFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
+                      int32_t deleteFlag, bool registered);
+  bool WriteRegistryKeyEntry(int32_t root, const std::wstring& keyPath, int32_t installFlag,
+                             int32_t modeFlag, int32_t deleteFlag);
+  bool WriteRegistryValueEntry(int32_t root, const std::wstring& keyPath,
+                               const std::wstring& valueName, int32_t installFlag,
+                               int32_t modeFlag, int32_t deleteFlag);
+
+  // One key of a model, in the line shape of its kind.
+  bool WriteKey(const CKey& key);
+  // Every section of a model with its keys, in order.
+  bool WriteModel(const CIniFile& model);
+
+  // The texts of the lines (without line end); false when the line cannot be written.
+  static bool FormatSection(const std::wstring& name, std::wstring& line);
+  static bool FormatText(const std::wstring& key, const std::wstring& text, std::wstring& line);
+  static bool FormatNumber(const std::wstring& key, int32_t number, std::wstring& line);
+  static bool FormatFolderEntry(const std::wstring& path, std::wstring& line);
+  static bool FormatFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
+                              int32_t deleteFlag, bool registered, std::wstring& line);
+  static bool FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
+                                     int32_t installFlag, int32_t modeFlag, int32_t deleteFlag,
+                                     std::wstring& line);
+  static bool FormatRegistryValueEntry(int32_t root, const std::wstring& keyPath,
+                                       const std::wstring& valueName, int32_t installFlag,
+                                       int32_t modeFlag, int32_t deleteFlag, std::wstring& line);
+  static bool FormatKey(const CKey& key, std::wstring& line);
+  // A backslash doubled, a double quote as \", a line feed as \n.
+  static std::wstring Escape(const std::wstring& text);
+
+ private:
+  bool WriteLine(const std::wstring& line);
+
+  unsigned code_page_ = 0;
+  std::wstring last_section_;
+  bool wrote_section_ = false;
+};
+
+// Platform side of the shared stream: append bytes to the file and flush them.
+bool OpenProfileStream(const std::wstring& path);
+bool WriteProfileStream(const std::string& bytes);
+void CloseProfileStream();
+
+}  // namespace brindle

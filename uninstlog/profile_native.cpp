@@ -1,0 +1,33 @@
+// The writer's shared stream on the native build: the file opened for appending, each line flushed.
+#include "uninstlog/profile.h"
+
+#include "sys/paths.h"
+#include "sys/text.h"
+
+#include <cstdio>
+
+namespace brindle {
+
+namespace {
+std::FILE* g_stream = nullptr;
+}
+
+bool OpenProfileStream(const std::wstring& path) {
+  if (g_stream) return false;
+  // Binary append: the writer supplies the CR LF line ends itself.
+  g_stream = std::fopen(Utf8FromWide(ToForwardSlashes(path)).c_str(), "ab");
+  return g_stream != nullptr;
+}
+
+bool WriteProfileStream(const std::string& bytes) {
+  if (!g_stream) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), g_stream) == bytes.size();
+  return std::fflush(g_stream) == 0 && written;
+}
+
+void CloseProfileStream() {
+  if (g_stream) std::fclose(g_stream);
+  g_stream = nullptr;
+}
+
+}  // namespace brindle
