@@ -40,11 +40,18 @@ struct ClassRegistration {
   ~ClassRegistration() { UnregisterClassW(kHiddenWindowClass, module); }
 };
 
+// The window procedure forgets the run's context when the loop ends: a late request must not
+// reach a context that no longer exists.
+struct ContextPublication {
+  explicit ContextPublication(ProgressContext& context) { g_hiddenWindowContext = &context; }
+  ~ContextPublication() { g_hiddenWindowContext = nullptr; }
+};
+
 }  // namespace
 
 void RunHiddenWindow(ProgressContext& context) {
   if (g_changeMessageFilter) g_changeMessageFilter(kCancelRequestMessage, MSGFLT_ADD);
-  g_hiddenWindowContext = &context;
+  ContextPublication publication(context);
   HINSTANCE module = GetModuleHandleW(L"Brindle.exe");
   if (!module) return;
   WNDCLASSW cls = {};
