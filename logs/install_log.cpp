@@ -20,14 +20,16 @@ const wchar_t* AttributeValue(const CXMLElement* element, const wchar_t* name) {
   return v ? v : L"";
 }
 
+// A Version element with text goes to the version its Type names exactly; another or a
+// missing Type is ignored.
 void ReadVersion(const CXMLElement* element, InstallLogEntry& entry) {
   const wchar_t* text = element->GetValue();
   const wchar_t* type = AttributeValue(element, L"Type");
   if (!text || !type) return;
   const std::wstring t = type;
-  if (t == L"Application") entry.applicationVersion = text;
-  else if (t == L"Uninstall") entry.uninstallerVersion = text;
-  else if (t == L"Install") entry.installerVersion = text;
+  if (t == L"Application") entry.applicationVersion.text = text;
+  else if (t == L"Uninstall") entry.uninstallerVersion.text = text;
+  else if (t == L"Install") entry.installerVersion.text = text;
 }
 
 std::unique_ptr<InstallLogEntry> ReadEntry(const CXMLElement& element) {
@@ -40,19 +42,16 @@ std::unique_ptr<InstallLogEntry> ReadEntry(const CXMLElement& element) {
     else if (name == L"FullPath") entry->FullPath = ValueText(child);
     else if (name == L"PvkURL") entry->PvkURL = ValueText(child);
     else if (name == L"UninstLog") entry->UninstLog = ValueText(child);
-    else if (name == L"DisplayName") entry->DisplayName = ValueText(child);
+    else if (name == L"DisplayName") entry->DisplayName.FromXML(child);
     else if (name == L"Version") ReadVersion(child, *entry);
-    else if (name == L"Region") {
-      if (const wchar_t* v = AttributeValue(child, L"Region")) entry->Region = v;
-    } else if (name == L"PvkOnly") {
+    else if (name == L"Region") entry->Region.ReadFrom(*child);
+    else if (name == L"PvkOnly") {
       const wchar_t* v = AttributeValue(child, L"Support");
       if (v && (std::wstring(v) == L"Y" || std::wstring(v) == L"N")) entry->PvkOnly = v;
     } else if (name == L"Lang") {
-      const wchar_t* v = AttributeValue(child, L"Code");
-      entry->LangCode = v ? v : L"";
+      entry->Lang.FromXML(FindAttribute(child, L"Code"));
     } else if (name == L"Item") {
-      const wchar_t* v = AttributeValue(child, L"FullPath");
-      entry->Item = v ? v : L"";
+      entry->Item.ReadFrom(*child);
     }
   }
   return entry;
@@ -62,40 +61,44 @@ void AddText(CXMLElement* parent, const wchar_t* name, const std::wstring& text)
   if (!text.empty()) AppendChild(NewTextElement(name, text), parent);
 }
 
-void AddAttributeElement(CXMLElement* parent, const wchar_t* name, const wchar_t* attribute,
-                         const std::wstring& value) {
-  if (value.empty()) return;
+// An element that carries its value in an attribute, written by the value's holder.
+template <typename Holder>
+void AddHolderElement(CXMLElement* parent, const wchar_t* name, bool empty, const Holder& holder) {
+  if (empty) return;
   auto element = NewElement(name);
-  AppendAttribute(element.get(), attribute, value);
+  holder.WriteTo(*element);
   AppendChild(std::move(element), parent);
 }
 
-void AddVersion(CXMLElement* parent, const wchar_t* type, const std::wstring& version) {
-  if (version.empty()) return;
-  auto element = NewTextElement(L"Version", version);
-  AppendAttribute(element.get(), L"Type", type);
-  AppendChild(std::move(element), parent);
+void AddVersion(CXMLElement* parent, const CQXVersionWithType& version) {
+  if (!version.IsEmpty()) AppendChild(version.ToXML(), parent);
 }
 
 std::unique_ptr<CXMLElement> WriteEntry(const InstallLogEntry& e) {
   auto element = NewElement(kEntryName);
   CXMLElement* p = element.get();
   AddText(p, L"AppName", e.AppName);
-  AddAttributeElement(p, L"Lang", L"Code", e.LangCode);
+  AddHolderElement(p, L"Lang", e.Lang.code.empty(), e.Lang);
   AddText(p, L"FullPath", e.FullPath);
-  AddVersion(p, L"Application", e.applicationVersion);
-  AddVersion(p, L"Uninstall", e.uninstallerVersion);
-  AddVersion(p, L"Install", e.installerVersion);
-  AddText(p, L"DisplayName", e.DisplayName);
-  AddAttributeElement(p, L"Region", L"Region", e.Region);
-  AddAttributeElement(p, L"PvkOnly", L"Support", e.PvkOnly);
+  AddVersion(p, e.applicationVersion);
+  AddVersion(p, e.uninstallerVersion);
+  AddVersion(p, e.installerVersion);
+  if (!e.DisplayName.IsEmpty()) AppendChild(e.DisplayName.ToXML(), p);
+  AddHolderElement(p, L"Region", e.Region.region.empty(), e.Region);
+  if (!e.PvkOnly.empty()) {
+    auto pvk = NewElement(L"PvkOnly");
+    AppendAttribute(pvk.get(), L"Support", e.PvkOnly);
+    AppendChild(std::move(pvk), p);
+  }
   AddText(p, L"PvkURL", e.PvkURL);
   AddText(p, L"UninstLog", e.UninstLog);
-  AddAttributeElement(p, L"Item", L"FullPath", e.Item);
+  AddHolderElement(p, L"Item", e.Item.path.empty(), e.Item);
   return element;
 }
 
 }  // namespace
+
+const wchar_t kInstallLogSubpath[] = L"\\Tamek_Inc_RW\\Ostrel\\TamekOstrelLog.dat";
 
 int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log) {
   log.entries.clear();

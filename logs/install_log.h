@@ -7,23 +7,24 @@
 #include <string>
 #include <vector>
 
+#include "package/version.h"
+
 namespace brindle {
 
-// One application. The version, display-name, item, region and language holders are kept as
-// their texts; an empty text is an unset field.
+// One application.
 struct InstallLogEntry {
   std::wstring AppName;
-  std::wstring DisplayName;
-  std::wstring applicationVersion;  // Version Type="Application"
-  std::wstring uninstallerVersion;  // Version Type="Uninstall"
-  std::wstring installerVersion;    // Version Type="Install"
-  std::wstring FullPath;            // installation folder
-  std::wstring Item;                // attribute FullPath of Item
-  std::wstring Region;              // attribute Region of Region
-  std::wstring PvkOnly;             // attribute Support of PvkOnly: "Y", "N" or empty
+  CQXDisplayName DisplayName;
+  CQXVersionWithType applicationVersion{std::wstring(), kVersionApplication};
+  CQXVersionWithType uninstallerVersion{std::wstring(), kVersionUninstall};
+  CQXVersionWithType installerVersion{std::wstring(), kVersionInstall};
+  std::wstring FullPath;  // installation folder
+  CQXItem Item;           // attribute FullPath of Item
+  CQXRegion Region;       // attribute Region of Region
+  std::wstring PvkOnly;   // attribute Support of PvkOnly: "Y", "N" or empty
   std::wstring PvkURL;
-  std::wstring LangCode;            // attribute Code of Lang
-  std::wstring UninstLog;           // path of the application's uninstall log
+  CQXLangCode Lang;       // attribute Code of Lang, with the language it stands for
+  std::wstring UninstLog; // path of the application's uninstall log
 };
 
 // The entries in document order.
@@ -49,6 +50,12 @@ int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log);
 int SerialiseInstallLog(const CQXInstallLog& log, std::wstring& xml);
 // The first entry whose AppName equals the name exactly, or null.
 InstallLogEntry* FindEntry(const CQXInstallLog& log, const std::wstring& appName);
+
+// Where the installer keeps the install log: the machine-wide common application-data folder +
+// "\Tamek_Inc_RW\Ostrel\TamekOstrelLog.dat", in forward slashes. The folder is the installer's;
+// it is not created here. Empty when the folder cannot be found.
+std::wstring InstallLogPath();
+extern const wchar_t kInstallLogSubpath[];
 
 // Deciphers and parses the file; null on any failure. A decoded file is noted in the service
 // log ("DECODE_QXLOGXML").

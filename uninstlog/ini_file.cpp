@@ -383,6 +383,7 @@ IniLoadResult CIniFile::LoadFromBytes(const std::string& bytes, unsigned codePag
   failed_line_ = 0;
   CParse reader;
   reader.SetText(bytes);
+  if (reader.HasDataAfterEnd()) return IniLoadResult::kDataAfterEnd;
   CSection* current = nullptr;
   std::string line;
   std::vector<std::wstring> fields;
@@ -416,9 +417,14 @@ bool CIniFile::Load(const std::wstring& path, unsigned codePage) {
 void CParse::SetText(const std::string& bytes) {
   text_.clear();
   text_.reserve(bytes.size());
+  data_after_end_ = false;
   for (size_t i = 0; i < bytes.size(); ++i) {
     const char c = bytes[i];
-    if (c == '\0' || c == '\x1a') break;
+    if (c == '\0' || c == '\x1a') {
+      data_after_end_ = bytes.find_first_not_of(std::string("\0\x1a \t\r\n", 6), i) !=
+                        std::string::npos;
+      break;
+    }
     if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
     text_ += c;
   }

@@ -164,7 +164,7 @@ class CSection {
 };
 
 // Result of loading an uninstall log, for callers that want to know why it failed.
-enum class IniLoadResult { kLoaded, kCannotOpen, kMalformedLine, kLineTooLong };
+enum class IniLoadResult { kLoaded, kCannotOpen, kMalformedLine, kLineTooLong, kDataAfterEnd };
 
 // The whole uninstall log.
 class CIniFile {
@@ -221,6 +221,9 @@ class CParse {
   // Bytes as a text-mode read delivers them: CR LF pairs become LF, a Ctrl-Z ends the text,
   // and the text ends at its first zero byte.
   void SetText(const std::string& bytes);
+  // True when the text ended at a Ctrl-Z or zero byte that is followed by more than padding
+  // (zero bytes, Ctrl-Z, blanks and line breaks): that data would be lost by a write-back.
+  bool HasDataAfterEnd() const { return data_after_end_; }
   enum class LineResult { kLine, kEnd, kTooLong };
   // The next line without its LF.
   LineResult NextLine(std::string& line);
@@ -232,6 +235,7 @@ class CParse {
  private:
   std::string text_;
   size_t position_ = 0;
+  bool data_after_end_ = false;
 };
 
 // The path normaliser used before an uninstall log is opened: separators become single

@@ -64,17 +64,18 @@ TEST(InstallLog, ReadsEveryFieldAndWritesThemInTheFixedOrder) {
   ASSERT_EQ(log.entries.size(), 1u);
   const InstallLogEntry& e = *log.entries[0];
   EXPECT_EQ(e.AppName, L"App");
-  EXPECT_EQ(e.LangCode, L"fr");
+  EXPECT_EQ(e.Lang.code, L"fr");
+  EXPECT_EQ(e.Lang.languageId, L"1036");
   EXPECT_EQ(e.FullPath, L"C:\\App");
-  EXPECT_EQ(e.applicationVersion, L"1.2.0");
-  EXPECT_EQ(e.uninstallerVersion, L"2.0");
-  EXPECT_EQ(e.installerVersion, L"3.1");
-  EXPECT_EQ(e.DisplayName, L"Caf\u00e9 App");
-  EXPECT_EQ(e.Region, L"EU");
+  EXPECT_EQ(e.applicationVersion.text, L"1.2.0");
+  EXPECT_EQ(e.uninstallerVersion.text, L"2.0");
+  EXPECT_EQ(e.installerVersion.text, L"3.1");
+  EXPECT_EQ(e.DisplayName.name, L"Caf\u00e9 App");
+  EXPECT_EQ(e.Region.region, L"EU");
   EXPECT_EQ(e.PvkOnly, L"N");
   EXPECT_EQ(e.PvkURL, L"http://x/");
   EXPECT_EQ(e.UninstLog, L"C:\\App\\Uninst.log");
-  EXPECT_EQ(e.Item, L"C:\\App\\item");
+  EXPECT_EQ(e.Item.path, L"C:\\App\\item");
   EXPECT_EQ(Serialised(log),
             std::wstring(kDeclaration) +
                 L"<AppLocalList>\r\n"
@@ -103,8 +104,8 @@ TEST(InstallLog, NormalisingDropsEmptyAndInvalidFieldsAndTakesTheLaterDuplicate)
       L"<AppName>A</AppName></AppLocal></AppLocalList>");
   ASSERT_EQ(log.entries.size(), 1u);
   EXPECT_EQ(log.entries[0]->PvkOnly, L"") << "lower-case y is ignored";
-  EXPECT_EQ(log.entries[0]->applicationVersion, L"1.1") << "the later duplicate wins";
-  EXPECT_EQ(log.entries[0]->uninstallerVersion, L"");
+  EXPECT_EQ(log.entries[0]->applicationVersion.text, L"1.1") << "the later duplicate wins";
+  EXPECT_EQ(log.entries[0]->uninstallerVersion.text, L"");
   EXPECT_EQ(Serialised(log), std::wstring(kDeclaration) +
                                  L"<AppLocalList>\r\n     <AppLocal>\r\n"
                                  L"          <AppName>A</AppName>\r\n"
@@ -146,12 +147,12 @@ TEST(InstallLog, SeveralEntriesSurviveEncipherDecipherParseAndSerialise) {
   CQXInstallLog log;
   for (int i = 0; i < 40; ++i) {
     auto e = Entry(L"App" + std::to_wstring(i));
-    e->DisplayName = L"Application \u00e9 " + std::to_wstring(i) + L" & <co>";
-    e->applicationVersion = L"1.0." + std::to_wstring(i);
-    e->uninstallerVersion = i % 2 ? L"2.0" : L"";
+    e->DisplayName.name = L"Application \u00e9 " + std::to_wstring(i) + L" & <co>";
+    e->applicationVersion.text = L"1.0." + std::to_wstring(i);
+    e->uninstallerVersion.text = i % 2 ? L"2.0" : L"";
     e->FullPath = L"C:\\Program Files\\Tamek\\App" + std::to_wstring(i);
-    e->LangCode = L"fr";
-    e->Region = L"EU";
+    e->Lang.SetCode(L"fr");
+    e->Region.region = L"EU";
     e->PvkOnly = i % 3 ? L"Y" : L"N";
     e->UninstLog = e->FullPath + L"\\Uninst.log";
     log.entries.push_back(std::move(e));
@@ -168,15 +169,15 @@ TEST(InstallLog, SeveralEntriesSurviveEncipherDecipherParseAndSerialise) {
   EXPECT_EQ(Serialised(*loaded), original);
   InstallLogEntry* e = FindEntry(*loaded, L"App7");
   ASSERT_TRUE(e);
-  EXPECT_EQ(e->uninstallerVersion, L"2.0");
+  EXPECT_EQ(e->uninstallerVersion.text, L"2.0");
 
   // The updater's change: new versions in one entry, then the next load sees them.
-  e->applicationVersion = L"1.1.0";
+  e->applicationVersion.text = L"1.1.0";
   ASSERT_TRUE(SaveInstallLog(*loaded, path, 1252));
   std::unique_ptr<CQXInstallLog> again = LoadInstallLog(path, 1252);
   ASSERT_TRUE(again);
-  EXPECT_EQ(FindEntry(*again, L"App7")->applicationVersion, L"1.1.0");
-  EXPECT_EQ(FindEntry(*again, L"App8")->applicationVersion, L"1.0.8");
+  EXPECT_EQ(FindEntry(*again, L"App7")->applicationVersion.text, L"1.1.0");
+  EXPECT_EQ(FindEntry(*again, L"App8")->applicationVersion.text, L"1.0.8");
 }
 
 TEST(InstallLog, LoadFailsForMissingUndecipherableAndUnparsableFiles) {
@@ -196,7 +197,7 @@ TEST(InstallLog, JapaneseNamesAcrossPieceBoundariesSurviveSaveAndLoad) {
   CQXInstallLog log;
   for (int i = 0; i < 30; ++i) {
     auto e = Entry(L"App" + std::to_wstring(i));
-    e->DisplayName = L"\u65e5\u672c\u8a9e\u306e\u30a2\u30d7\u30ea " + std::to_wstring(i);
+    e->DisplayName.name = L"\u65e5\u672c\u8a9e\u306e\u30a2\u30d7\u30ea " + std::to_wstring(i);
     log.entries.push_back(std::move(e));
   }
   // Pad the first entry until a double-byte character straddles the first piece boundary
@@ -214,4 +215,15 @@ TEST(InstallLog, JapaneseNamesAcrossPieceBoundariesSurviveSaveAndLoad) {
   std::unique_ptr<CQXInstallLog> loaded = LoadInstallLog(path, 932);
   ASSERT_TRUE(loaded);
   EXPECT_EQ(Serialised(*loaded), Serialised(log));
+}
+
+TEST(InstallLog, ThePathLiesUnderTheCommonDataFolderInForwardSlashes) {
+  const std::wstring path = InstallLogPath();
+  const std::wstring tail = L"/Tamek_Inc_RW/Ostrel/TamekOstrelLog.dat";
+  ASSERT_GT(path.size(), tail.size());
+  EXPECT_EQ(path.substr(path.size() - tail.size()), tail);
+  EXPECT_EQ(path.find(L'\\'), std::wstring::npos);
+#ifdef _WIN32
+  EXPECT_TRUE(EqualsIgnoreAsciiCase(path, L"C:/ProgramData" + tail)) << Utf8FromWide(path);
+#endif
 }

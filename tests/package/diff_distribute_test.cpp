@@ -6,7 +6,7 @@
 #include "package/diff_distribute.h"
 #include "support/scratch.h"
 #include "sys/text.h"
-#include "tree_picture.h"
+#include "support/tree_picture.h"
 #include "xml/xml_parser.h"
 
 using namespace brindle;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "package/object_records.h"
-#include "tree_picture.h"
+#include "support/tree_picture.h"
 
 using namespace brindle;
 using brindle::test::Parse;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "package/version.h"
-#include "tree_picture.h"
+#include "support/tree_picture.h"
 
 using namespace brindle;
 using brindle::test::Parse;

@@ -255,11 +255,11 @@ TEST(UninstLogFile, LoadReadsTheFileInTextModeAndFailsWhenMissing) {
   ScratchFolder dir;
   const std::wstring path = dir.File(L"sub/../Uninst.log");
   ASSERT_TRUE(WriteBytes(dir.File(L"Uninst.log"),
-                         "[Uninst Info]\r\nName=\"caf\xe9\"\r\n\x1a[Ignored]\r\nK=v\r\n"));
+                         "[Uninst Info]\r\nName=\"caf\xe9\"\r\n\x1a\r\n"));
   CIniFile ini;
   ASSERT_TRUE(ini.Load(path, 1252));
   EXPECT_EQ(ini.Path(), CFilePath::Normalise(dir.File(L"Uninst.log")));
-  ASSERT_EQ(ini.Sections().size(), 1u) << "a Ctrl-Z ends the text";
+  ASSERT_EQ(ini.Sections().size(), 1u);
   EXPECT_EQ(OnlyText(ini, L"Uninst Info"), L"caf\u00e9");
 
   ASSERT_TRUE(WriteBytes(dir.File(L"empty.log"), ""));
@@ -268,4 +268,16 @@ TEST(UninstLogFile, LoadReadsTheFileInTextModeAndFailsWhenMissing) {
   EXPECT_TRUE(empty.Sections().empty());
   CIniFile missing;
   EXPECT_FALSE(missing.Load(dir.File(L"missing.log")));
+}
+
+TEST(UninstLogFile, TheTextEndsAtCtrlZOrZeroOnlyWhenNothingButPaddingFollows) {
+  CIniFile ini;
+  EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\nK=v\r\n\x1a", 11)), IniLoadResult::kLoaded);
+  EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\nK=v\r\n\0\0\0\r\n", 15)), IniLoadResult::kLoaded);
+  ASSERT_EQ(ini.Sections().size(), 1u);
+  // Entries after the end marker would silently disappear on the next write-back.
+  EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\nK=v\r\n\0K=w\r\n", 16)),
+            IniLoadResult::kDataAfterEnd);
+  EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\n\x1aUIFLDR=\"C:\\\\A\" INST_REQ INST_CRE INST_DEL\r\n")),
+            IniLoadResult::kDataAfterEnd);
 }

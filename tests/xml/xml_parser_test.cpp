@@ -5,12 +5,14 @@
 #include "support/scratch.h"
 #include "sys/text.h"
 #include "xml/xml_parser.h"
+#include "support/tree_picture.h"
 #include "wine_quirks.h"
 
 using namespace brindle;
 using brindle::test::ReadBytes;
 using brindle::test::ScratchFolder;
 using brindle::test::WriteBytes;
+using brindle::test::Picture;
 
 namespace {
 
@@ -18,22 +20,6 @@ CXMLParser& Parser() {
   CXMLParser* parser = GetXMLParser();
   if (!parser) throw std::runtime_error("no XML parser");
   return *parser;
-}
-
-// A compact picture of a tree: <name a=v>children</name>, text as [text].
-std::wstring Picture(const CXMLNode* node) {
-  if (!node) return L"null";
-  if (node->nodeType == XML_NODE_TEXT) return L"[" + ValueText(node) + L"]";
-  const CXMLElement* element = AsElement(node);
-  if (!element) return L"?";
-  std::wstring out = L"<" + std::wstring(element->GetName());
-  for (unsigned i = 0; i < element->GetAttributeCount(); ++i) {
-    out += L" " + std::wstring(element->GetAttribute(i)->GetName()) + L"=" +
-           ValueText(element->GetAttribute(i));
-  }
-  out += L">";
-  for (unsigned i = 0; i < element->GetChildCount(); ++i) out += Picture(element->GetChild(i));
-  return out + L"</" + element->GetName() + L">";
 }
 
 std::wstring LoadPicture(const std::wstring& xml) {

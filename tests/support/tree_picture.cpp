@@ -1,4 +1,4 @@
-#include "tree_picture.h"
+#include "support/tree_picture.h"
 
 #include <gtest/gtest.h>
 
