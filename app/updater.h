@@ -54,9 +54,5 @@ int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpd
 // finished. Returns at once when the window cannot be made.
 void RunHiddenWindow(ProgressContext& context);
 
-// The install log's place: common application data + "\Tamek_Inc_RW\Ostrel\TamekOstrelLog.dat",
-// forward slashes; empty when the folder is not known.
-std::wstring InstallLogPath();
-
 }  // namespace brindle
 #endif

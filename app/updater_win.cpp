@@ -21,13 +21,6 @@
 
 namespace brindle {
 
-std::wstring InstallLogPath() {
-  wchar_t common[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
-    return std::wstring();
-  return ToForwardSlashes(std::wstring(common) + L"\\Tamek_Inc_RW\\Ostrel\\TamekOstrelLog.dat");
-}
-
 // ---- the updater --------------------------------------------------------------------------
 
 CQXUpdater::CQXUpdater(const std::wstring& listPath, int runMode) : mode(runMode) {

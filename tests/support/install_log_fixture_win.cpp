@@ -1,6 +1,5 @@
 #include "support/install_log_fixture_win.h"
 
-#include "app/updater.h"
 #include "support/scratch.h"
 #include "sys/paths.h"
 
