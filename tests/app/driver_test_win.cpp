@@ -45,7 +45,7 @@ class FakeItems : public CQXUpdateItems {
     packagePaths.push_back(packagePath);
     if (pauses.count(entry.FileName)) Sleep(pauses[entry.FileName]);
     if (InstallLogEntry* app = FindEntry(log, entry.AppName))
-      app->applicationVersion = L"2.0-" + entry.FileName;
+      app->applicationVersion.text = L"2.0-" + entry.FileName;
     return results.count(entry.FileName) ? results[entry.FileName] : kPatchApplied;
   }
   int RunSetupProgram(const std::wstring&, const DiffLocalEntry& entry) override {
@@ -132,7 +132,7 @@ std::wstring VersionOf(const std::wstring& app) {
   std::unique_ptr<CQXInstallLog> log = LoadInstallLog(InstallLogPath());
   if (!log) return L"<no log>";
   InstallLogEntry* entry = FindEntry(*log, app);
-  return entry ? entry->applicationVersion : L"<no entry>";
+  return entry ? entry->applicationVersion.text : L"<no entry>";
 }
 
 class Driver : public testing::Test {

@@ -22,8 +22,8 @@ bool InstallLogGuard::WriteWithApps(const std::vector<std::wstring>& appNames) {
   for (const std::wstring& name : appNames) {
     auto entry = std::make_unique<InstallLogEntry>();
     entry->AppName = name;
-    entry->DisplayName = name + L" Suite";
-    entry->applicationVersion = L"1.0";
+    entry->DisplayName.name = name + L" Suite";
+    entry->applicationVersion.text = L"1.0";
     entry->FullPath = L"C:\\Program Files (x86)\\" + name;
     log.entries.push_back(std::move(entry));
   }
