@@ -21,7 +21,17 @@ enum IconKind { kIconInformation = 0, kIconQuestion = 1, kIconWarning = 2, kIcon
 // The string of that id from the string table; empty when the id is absent.
 std::wstring LoadMessage(unsigned id);
 
-// Shows a message box modally and returns an answer code (kAnswerNo when it cannot be shown).
+// Shows the program's message box modally: the caption, the message (lines split at line
+// feeds), the icon of the IconKind (none for other values) and the buttons of the ButtonSet
+// (none for other values). Returns the answer code: kAnswerYes, kAnswerNo or kAnswerOk for the
+// buttons, kAnswerCancel for Escape or the close box, kAnswerNo when it cannot be shown.
 int ShowMessageBox(int buttons, const std::wstring& caption, const std::wstring& message, int icon);
+
+// Shows the running-program question modally: the message above, the details (the programs
+// concerned, one a line) in a box below, and the buttons Abandonner, Réessayer, Ignorer.
+// Returns kAnswerAbort, kAnswerRetry or kAnswerIgnore, kAnswerCancel for Escape, and
+// kAnswerAbort when it cannot be shown.
+int ShowRetryCheckBox(const std::wstring& caption, const std::wstring& message,
+                      const std::wstring& details);
 
 }  // namespace brindle

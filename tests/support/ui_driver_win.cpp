@@ -5,6 +5,8 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
+
 namespace brindle::test {
 
 namespace {
@@ -119,6 +121,45 @@ bool PressKey(HWND dialog, UINT virtualKey) {
          PostMessageW(target, WM_KEYUP, virtualKey, up);
 }
 
+namespace {
+
+HWND FocusOrDialog(HWND dialog) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndFocus)
+    return info.hwndFocus;
+  return dialog;
+}
+
+}  // namespace
+
+bool PressAltKey(HWND dialog, UINT virtualKey) {
+  HWND target = FocusOrDialog(dialog);
+  const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+  const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16) | (1 << 29);  // context: Alt held
+  const LPARAM up = down | (1u << 30) | (1u << 31);
+  return PostMessageW(target, WM_SYSKEYDOWN, virtualKey, down) &&
+         PostMessageW(target, WM_SYSKEYUP, virtualKey, up);
+}
+
+std::vector<std::wstring> VisibleButtons(HWND dialog) {
+  std::vector<ControlInfo> buttons;
+  for (const ControlInfo& c : ReadControls(dialog))
+    if (c.visible && _wcsicmp(c.className.c_str(), L"Button") == 0) buttons.push_back(c);
+  std::sort(buttons.begin(), buttons.end(),
+            [](const ControlInfo& a, const ControlInfo& b) { return a.rect.left < b.rect.left; });
+  std::vector<std::wstring> texts;
+  for (const ControlInfo& c : buttons) texts.push_back(c.text);
+  return texts;
+}
+
+RECT ClientRectOf(HWND dialog, HWND control) {
+  RECT rect = {};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
 bool PressAltF4(HWND dialog) { return PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE; }
 
 bool WaitWindowGone(HWND window, unsigned timeoutMs) {
@@ -154,7 +195,10 @@ bool SaveWindowPng(HWND window, const std::wstring& path) {
   if (!bitmap || !bits) return false;
   for (int i = 0; i < width * height; ++i) static_cast<BYTE*>(bits)[i * 4 + 3] = 0xFF;
 
+  // The caller may be a thread of its own that never initialised COM (a test's dialog actor).
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   bool ok = false;
+  {
   ComPtr<IWICImagingFactory> factory;
   if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                  IID_IWICImagingFactory, factory.ReceiveVoid()))) {
@@ -173,6 +217,8 @@ bool SaveWindowPng(HWND window, const std::wstring& path) {
          SUCCEEDED(frame->WritePixels(height, width * 4, width * height * 4, static_cast<BYTE*>(bits))) &&
          SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
   }
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
   DeleteObject(bitmap);
   return ok;
 }

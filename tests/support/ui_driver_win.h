@@ -40,3 +40,15 @@ bool WaitWindowGone(HWND window, unsigned timeoutMs);
 bool SaveWindowPng(HWND window, const std::wstring& path);
 
 }  // namespace brindle::test
+
+namespace brindle::test {
+
+// A key pressed with Alt held, as the keyboard delivers it (WM_SYSKEYDOWN, WM_SYSKEYUP) to the
+// control that has the focus in the dialog's thread (or the dialog): PressAltKey(d, VK_F4).
+bool PressAltKey(HWND dialog, UINT virtualKey);
+// The visible buttons' texts, left to right.
+std::vector<std::wstring> VisibleButtons(HWND dialog);
+// A control's rectangle in the dialog's client coordinates.
+RECT ClientRectOf(HWND dialog, HWND control);
+
+}  // namespace brindle::test
