@@ -100,6 +100,21 @@ class Answerer {
   std::future<std::wstring> done_;
 };
 
+// The text a control shows, read without sending it a message: the dialog's thread may be busy
+// (it pauses before closing) and must not be waited for.
+std::wstring ShownText(HWND control) {
+  wchar_t text[256] = {};
+  InternalGetWindowText(control, text, 256);
+  return text;
+}
+
+BOOL CALLBACK CollectPercentText(HWND control, LPARAM data) {
+  auto* seen = reinterpret_cast<std::vector<std::wstring>*>(data);
+  const std::wstring text = ShownText(control);
+  if (!text.empty() && text.back() == L'%' && (seen->empty() || seen->back() != text)) seen->push_back(text);
+  return TRUE;
+}
+
 // Watches the progress dialog and keeps every percentage text it showed.
 class ProgressWatcher {
  public:
@@ -108,10 +123,7 @@ class ProgressWatcher {
           std::vector<std::wstring> seen;
           HWND dialog = FindDialog(kProgressCaption, 15000, GetCurrentProcessId());
           while (dialog && IsWindow(dialog)) {
-            for (const ControlInfo& c : ReadControls(dialog))
-              if (!c.text.empty() && c.text.back() == L'%' &&
-                  (seen.empty() || seen.back() != c.text))
-                seen.push_back(c.text);
+            EnumChildWindows(dialog, &CollectPercentText, reinterpret_cast<LPARAM>(&seen));
             Sleep(50);
           }
           return seen;
