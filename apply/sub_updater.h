@@ -1,5 +1,6 @@
 // The sub-updater: the one object through which every change to the machine is made during a
-// patch. Its operations are added as the actions are built; the driver only passes it along.
+// patch. Its operations are added as the actions are built; the driver passes it along and
+// publishes it for the run.
 #pragma once
 
 namespace brindle {
@@ -8,6 +9,10 @@ class CQXSubUpdater {
  public:
   virtual ~CQXSubUpdater() = default;
 };
+
+// The sub-updater published for the run (none outside a run).
+CQXSubUpdater* GetSubUpdater();
+void SetSubUpdater(CQXSubUpdater* subUpdater);
 
 #ifdef _WIN32
 class CWinQXSubUpdater : public CQXSubUpdater {};

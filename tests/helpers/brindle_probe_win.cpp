@@ -1,6 +1,6 @@
 // A program the tests start to have something running: with "window <title>" it shows a visible
-// titled window, with "hidden" it has no visible window; it ends after the given milliseconds
-// (argument 3) or when its window is closed.
+// titled window, with "hidden" it has no visible window, with "mutex <name>" it holds that named
+// mutex; it ends after the given milliseconds (argument 3) or when its window is closed.
 #include <windows.h>
 
 #include <string>
@@ -16,12 +16,13 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"hidden";
   const std::wstring title = argc > 2 ? argv[2] : L"";
   const UINT lifetime = argc > 3 ? static_cast<UINT>(_wtoi(argv[3])) : 10000;
+  HANDLE mutex = mode == L"mutex" ? CreateMutexW(nullptr, TRUE, title.c_str()) : nullptr;
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &ProbeProc;
   cls.hInstance = GetModuleHandleW(nullptr);
   cls.lpszClassName = L"BrindleProbeWindow";
   RegisterClassW(&cls);
-  HWND window = CreateWindowExW(0, cls.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
+  HWND window = CreateWindowExW(0, cls.lpszClassName, mode == L"mutex" ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
                                 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
   if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
   SetTimer(window, 1, lifetime, nullptr);
@@ -30,5 +31,6 @@ int wmain(int argc, wchar_t** argv) {
     if (msg.message == WM_TIMER) DestroyWindow(window);
     DispatchMessageW(&msg);
   }
+  if (mutex) CloseHandle(mutex);
   return 0;
 }

@@ -1,8 +1,0 @@
-#include "app/update_driver.h"
-
-namespace brindle {
-
-// No run can be carried out yet: every run fails, honestly, without touching anything.
-int RunUpdate(const std::wstring&, CQXSystemUtil*, CQXSubUpdater*, int) { return kRunFailed; }
-
-}  // namespace brindle

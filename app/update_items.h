@@ -1,0 +1,68 @@
+// What the update driver asks of each item of a run: apply a patch package, run a setup program,
+// delete or add a component. The driver only sequences the items and reports their outcome;
+// everything that changes the machine happens behind this interface.
+#pragma once
+#include <string>
+
+namespace brindle {
+
+class CQXInstallLog;
+class CQXActionListXML;
+struct DiffLocalEntry;
+struct ProgressContext;
+
+// Component result codes.
+enum ComponentResult {
+  kComponentDone = 200,
+  kComponentFailed = 5,
+  kComponentDeleteFailedQuietly = 6,
+  kComponentAddFailed = 7,
+  kComponentUpdateFailed = 8,
+};
+
+// Patch-flow results.
+enum PatchResult { kPatchApplied = 0, kPatchCancelled = 1, kPatchFailed = 2 };
+
+// Setup-program results.
+enum SetupResult { kSetupDone = 0, kSetupFailed = 2, kSetupReportedFailure = 3 };
+
+class CQXUpdateItems {
+ public:
+  virtual ~CQXUpdateItems() = default;
+  // Applies one patch package to the application of the entry; changes to the install log are
+  // made in log, which the driver saves only after kPatchApplied.
+  virtual int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                                const std::wstring& packagePath) = 0;
+  // Runs a setup program named in the list.
+  virtual int RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) = 0;
+  // The component flows; they set the context's failed or quietEnd flag as their result asks.
+  virtual int DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
+                              ProgressContext& context) = 0;
+  virtual int AddComponent(const CQXActionListXML& list, const std::wstring& id,
+                           ProgressContext& context) = 0;
+  // Some change of the run can only be finished by a restart.
+  virtual bool RebootNeeded() const = 0;
+};
+
+#ifdef _WIN32
+class CQXSubUpdater;
+// The product's items, applied through the sub-updater. The patch flow, setup programs and the
+// installer-wrapper flows are not built yet: each of them reports failure and changes nothing.
+class CWinQXUpdateItems : public CQXUpdateItems {
+ public:
+  explicit CWinQXUpdateItems(CQXSubUpdater* subUpdater) : subUpdater_(subUpdater) {}
+  int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                        const std::wstring& packagePath) override;
+  int RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) override;
+  int DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
+                      ProgressContext& context) override;
+  int AddComponent(const CQXActionListXML& list, const std::wstring& id,
+                   ProgressContext& context) override;
+  bool RebootNeeded() const override;
+
+ private:
+  CQXSubUpdater* subUpdater_;
+};
+#endif
+
+}  // namespace brindle

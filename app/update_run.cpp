@@ -1,0 +1,62 @@
+#include "app/update_run.h"
+
+#include "app/update_items.h"
+#include "sys/text.h"
+
+#include <cmath>
+
+namespace brindle {
+
+int PackageKindOf(const std::wstring& fileName) {
+  const size_t dot = fileName.find_last_of(L'.');
+  if (dot == std::wstring::npos || dot + 1 == fileName.size()) return kPackageSkipped;
+  const std::wstring extension = AsciiLower(fileName.substr(dot + 1));
+  if (extension == L"diff") return kPackagePatch;
+  if (extension == L"exe") return kPackageSetupExe;
+  if (extension == L"apz") return kPackageSetupApz;
+  return kPackageSkipped;
+}
+
+std::wstring FormatTableText(const std::wstring& format, const std::vector<std::wstring>& arguments,
+                             size_t maxChars) {
+  std::wstring text;
+  size_t next = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == L'%' && i + 1 < format.size()) {
+      if (format[i + 1] == L's') {
+        if (next < arguments.size()) text += arguments[next];
+        ++next;
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == L'%') {
+        text += L'%';
+        ++i;
+        continue;
+      }
+    }
+    text += format[i];
+  }
+  if (text.size() > maxChars) text.resize(maxChars);
+  return text;
+}
+
+int PercentDone(int done, int total) {
+  if (total <= 0) return 0;
+  return static_cast<int>(std::trunc(static_cast<double>(done) / total * 100.0));
+}
+
+const std::vector<ComponentPass>& ComponentPasses() {
+  static const std::vector<ComponentPass> passes = {
+      {L"DELETE", 3, false}, {L"UPDATE", 4, true}, {L"ADD", 5, true}};
+  return passes;
+}
+
+int UpdateComponentResult(int deleteResult, int addResult) {
+  const int result = deleteResult == kComponentDone ? addResult : deleteResult;
+  if (result == kComponentDeleteFailedQuietly || result == kComponentAddFailed)
+    return kComponentUpdateFailed;
+  return result;
+}
+
+}  // namespace brindle

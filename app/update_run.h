@@ -1,0 +1,38 @@
+// The rules of an update run that do not depend on the platform: what kind of item a list
+// entry names, how titles and messages are filled in, and how far the run has come.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+enum PackageKind { kPackagePatch = 0, kPackageSetupExe = 1, kPackageSetupApz = 2, kPackageSkipped = 3 };
+
+// From the text after the last '.' of the file name, compared in lower case: "diff" is a patch
+// package, "exe" and "apz" are setup programs, anything else (or no extension) is skipped.
+int PackageKindOf(const std::wstring& fileName);
+
+// Longest text a formatted title or message may have; longer results are cut there.
+const size_t kMaxFormattedChars = 500;
+
+// Fills each "%s" of a string-table format with the next argument and "%%" with '%'. The
+// arguments are inserted as they are, never read as formats. The result is cut to maxChars.
+std::wstring FormatTableText(const std::wstring& format, const std::vector<std::wstring>& arguments,
+                             size_t maxChars = kMaxFormattedChars);
+
+// trunc(done / total * 100); 0 when there is nothing to do.
+int PercentDone(int done, int total);
+
+// The component passes of a component-mode run, in order.
+struct ComponentPass {
+  const wchar_t* actionType;  // "DELETE", "UPDATE", "ADD"
+  int kind;                   // 3, 4, 5 in the progress records
+  bool needsPath;             // only actions that name a Path
+};
+const std::vector<ComponentPass>& ComponentPasses();
+
+// The final result of an UPDATE item: the delete's result unless it succeeded, else the add's;
+// a failure of either wrapper (6 or 7) is reported as 8.
+int UpdateComponentResult(int deleteResult, int addResult);
+
+}  // namespace brindle

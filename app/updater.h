@@ -1,0 +1,58 @@
+// One update run: the list it was started with, the busy checks against other updates and
+// installations, the worker thread that walks the list while the main thread shows progress (or
+// serves the hidden window of the component mode), and the final message and result.
+#pragma once
+#ifdef _WIN32
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logs/update_lists.h"
+#include "sys/win_handles.h"
+
+namespace brindle {
+
+class CQXSystemUtil;
+class CQXSubUpdater;
+class CQXUpdateItems;
+struct ProgressContext;
+
+class CQXUpdater {
+ public:
+  // Loads the list file and deletes it from disk, whether it could be loaded or not.
+  CQXUpdater(const std::wstring& listPath, int mode);
+  virtual ~CQXUpdater();
+  CQXUpdater(const CQXUpdater&) = delete;
+  CQXUpdater& operator=(const CQXUpdater&) = delete;
+
+  bool Loaded() const { return entries != nullptr || actionList != nullptr; }
+  // The display name of the first entry (lowest Order): the title of every message box.
+  std::wstring FirstDisplayName() const;
+  // Runs the loaded list; returns the run result 0, 1 or 2.
+  int Run(CQXSystemUtil& system, CQXUpdateItems& items);
+
+  std::wstring packageFolder;   // folder of the list file (patch modes)
+  std::wstring installLogPath;  // forward slashes
+  std::unique_ptr<std::vector<DiffLocalEntry>> entries;  // patch modes, sorted by Order
+  std::unique_ptr<CQXActionListXML> actionList;          // component mode
+  int mode = 0;
+  UniqueHandle instanceMutex;
+
+  // Set for the run, used by the worker thread.
+  CQXSystemUtil* system = nullptr;
+  CQXUpdateItems* items = nullptr;
+};
+
+// The worker thread of a run; the argument is the run's ProgressContext.
+unsigned UpdateWorker(void* context);
+
+// The run with the given items (the product passes its own; tests pass theirs).
+int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+                  CQXUpdateItems& items, int mode);
+
+// The hidden window of the component mode: serves cancel requests until the worker has
+// finished. Returns at once when the window cannot be made.
+void RunHiddenWindow(ProgressContext& context);
+
+}  // namespace brindle
+#endif

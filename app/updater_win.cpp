@@ -1,0 +1,288 @@
+#include "app/updater.h"
+
+#include "app/command_line.h"
+#include "app/coordination.h"
+#include "app/progress_context.h"
+#include "app/update_driver.h"
+#include "app/update_items.h"
+#include "app/update_run.h"
+#include "apply/sub_updater.h"
+#include "logs/install_log.h"
+#include "logs/service_log.h"
+#include "sys/paths.h"
+#include "sys/system_util.h"
+#include "ui/messages.h"
+#include "ui/progress_dialog.h"
+#include "ui/resource.h"
+#include "xml/xml_parser.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+namespace brindle {
+
+// ---- the updater --------------------------------------------------------------------------
+
+CQXUpdater::CQXUpdater(const std::wstring& listPath, int runMode) : mode(runMode) {
+  installLogPath = InstallLogPath();
+  bool loaded = false;
+  if (!installLogPath.empty()) {
+    if (mode == kModeComponent) {
+      actionList = std::make_unique<CQXActionListXML>();
+      loaded = LoadActionList(listPath, *actionList) == kListLoaded;
+    } else {
+      entries = std::make_unique<std::vector<DiffLocalEntry>>();
+      loaded = LoadDiffLocalList(listPath, *entries) == kListLoaded;
+      const size_t slash = listPath.find_last_of(L'/');
+      packageFolder = slash == std::wstring::npos ? std::wstring() : listPath.substr(0, slash);
+    }
+  }
+  if (!loaded) {
+    entries.reset();
+    actionList.reset();
+  }
+  DeleteFileW(ToBackslashes(listPath).c_str());  // the list is used once, loaded or not
+}
+
+CQXUpdater::~CQXUpdater() = default;
+
+std::wstring CQXUpdater::FirstDisplayName() const {
+  return entries && !entries->empty() ? entries->front().DisplayName : std::wstring();
+}
+
+namespace {
+
+// Waits, without spinning, until the condition holds.
+template <typename Condition>
+void WaitUntil(Condition condition) {
+  while (!condition()) ::Sleep(20);
+}
+
+int FinalMessageAndResult(CQXUpdater& updater, ProgressContext& context) {
+  const std::wstring caption = updater.FirstDisplayName();
+  if (context.failed) {
+    ShowMessageBox(kButtonsOk, caption,
+                   FormatTableText(LoadMessage(IDS_UPDATE_FAILED), {caption}), kIconError);
+    return kRunFailed;
+  }
+  if (context.cancelled) {
+    ShowMessageBox(kButtonsOk, caption, LoadMessage(IDS_UPDATE_ABORTED), kIconError);
+    return kRunFailed;
+  }
+  if (context.quietEnd) return kRunFailed;
+  if (updater.items->RebootNeeded()) {
+    return ShowMessageBox(kButtonsYesNo, caption, LoadMessage(IDS_REBOOT_QUESTION), kIconWarning) ==
+                   kAnswerYes
+               ? kRunDoneReboot
+               : kRunDone;
+  }
+  if (updater.mode == kModeNoNotification) return kRunDone;
+  ShowMessageBox(kButtonsOk, caption, LoadMessage(IDS_UPDATE_DONE), kIconInformation);
+  return kRunDone;
+}
+
+}  // namespace
+
+int CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
+  system = &systemUtil;
+  items = &runItems;
+  ProgressContext context;
+  context.updater = this;
+  context.Clear();
+  if (mode != kModeComponent) {
+    context.total = static_cast<int>(entries->size());
+    context.done = 0;
+    context.rangeMaximum = 100;
+    context.SetTitle(LoadMessage(IDS_PROGRESS_TITLE));
+  }
+  if (system->StartThread(&UpdateWorker, &context) == 0) {
+    context.failed = true;
+    context.finished = true;
+  }
+  int result = kRunFailed;
+  if (mode == kModeComponent) {
+    RunHiddenWindow(context);
+    WaitUntil([&] { return context.finished.load(); });
+    result = context.failed || context.quietEnd || context.cancelled ? kRunFailed : kRunDone;
+  } else {
+    ShowProgressDialog(LoadMessage(IDS_PROGRESS_CAPTION), context);
+    // The dialog closes itself at the end; should it have failed to open, the run still
+    // reports only what the worker has finished.
+    WaitUntil([&] {
+      return context.percent >= context.rangeMaximum || context.failed || context.quietEnd ||
+             context.cancelled || context.finished;
+    });
+    int major = 0, minor = 0, servicePack = 0;
+    if (system->GetOSVersion(major, minor, servicePack) && major == 6 && minor == 0) RefreshDesktop();
+    result = FinalMessageAndResult(*this, context);
+  }
+  // The worker's last step is removing the temporary work folders: let it finish before the
+  // context it works on goes away.
+  WaitUntil([&] { return context.finished.load(); });
+  return result;
+}
+
+// ---- the worker -----------------------------------------------------------------------------
+
+namespace {
+
+void AdvanceProgress(ProgressContext& context) {
+  context.done = context.done + 1;
+  context.percent = PercentDone(context.done, context.total);
+}
+
+void SaveAndDiscard(std::unique_ptr<CQXInstallLog>& log, const CQXUpdater& updater,
+                    ProgressContext& context) {
+  if (!log) return;
+  // A log that cannot be written back would leave the installer believing the old version is
+  // installed: the run is reported as failed rather than done.
+  if (!SaveInstallLog(*log, updater.installLogPath)) context.failed = true;
+  log.reset();
+}
+
+void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
+  const std::wstring titleFormat = LoadMessage(IDS_PROGRESS_TITLE);
+  std::unique_ptr<CQXInstallLog> installLog;
+  for (const DiffLocalEntry& entry : *updater.entries) {
+    const std::wstring packagePath = updater.packageFolder + L"/" + entry.FileName;
+    const int kind = PackageKindOf(entry.FileName);
+    if (kind == kPackageSkipped) {
+      AdvanceProgress(context);
+      continue;
+    }
+    context.SetTitle(FormatTableText(titleFormat, {entry.DisplayName, LastPathComponent(entry.FileName)}));
+    if (kind == kPackagePatch) {
+      if (!installLog) installLog = LoadInstallLog(updater.installLogPath);
+      if (!installLog) {
+        context.failed = true;
+      } else {
+        const int result = updater.items->ApplyPatchPackage(*installLog, entry, packagePath);
+        if (result == kPatchCancelled) context.cancelled = true;
+        if (result == kPatchCancelled || result == kPatchFailed) {
+          if (result == kPatchFailed) context.failed = true;
+          installLog.reset();  // the failing package's changes are not saved
+        }
+      }
+    } else {
+      const int result = updater.items->RunSetupProgram(packagePath, entry);
+      if (result == kSetupFailed) context.failed = true;
+      if (result == kSetupReportedFailure) context.quietEnd = true;
+    }
+    SaveAndDiscard(installLog, updater, context);
+    if (context.failed || context.quietEnd || context.cancelled) break;
+    AdvanceProgress(context);
+  }
+}
+
+void ReportComponentStep(int kind, const std::wstring& id, const ProgressContext& context, int result) {
+  WriteServiceLog({L"-", std::to_wstring(kind), id}, L"BR", L"THROW_MSG");
+  NotifyGatewatch(id, kind, context.total, context.done, result, kHiddenWindowClass);
+}
+
+int RunComponentItem(CQXUpdater& updater, ProgressContext& context, int kind, const std::wstring& id) {
+  CQXUpdateItems& items = *updater.items;
+  const CQXActionListXML& list = *updater.actionList;
+  if (kind == 3) return items.DeleteComponent(list, id, context);
+  if (kind == 5) return items.AddComponent(list, id, context);
+  const int deleted = items.DeleteComponent(list, id, context);
+  const int added = deleted == kComponentDone ? items.AddComponent(list, id, context) : deleted;
+  return UpdateComponentResult(deleted, added);
+}
+
+void RunComponentPasses(CQXUpdater& updater, ProgressContext& context) {
+  for (const ComponentPass& pass : ComponentPasses()) {
+    if (context.cancelled) break;
+    const std::vector<std::wstring> ids = pass.needsPath
+                                              ? ActionIdsWithPath(*updater.actionList, pass.actionType)
+                                              : ActionIds(*updater.actionList, pass.actionType);
+    context.total = static_cast<int>(ids.size());
+    context.done = 0;
+    for (const std::wstring& id : ids) {
+      WriteServiceLog({L"-", id, std::to_wstring(pass.kind)}, L"BR", L"START_COMPONENT_INSTALLATION");
+      ReportComponentStep(pass.kind, id, context, 0);
+      updater.system->Sleep(1000);
+      if (context.cancelled) break;
+      const int result = RunComponentItem(updater, context, pass.kind, id);
+      context.done = context.done + 1;
+      ReportComponentStep(pass.kind, id, context, result);
+    }
+  }
+}
+
+}  // namespace
+
+unsigned UpdateWorker(void* argument) {
+  ProgressContext& context = *static_cast<ProgressContext*>(argument);
+  CQXUpdater& updater = *context.updater;
+  if (updater.mode == kModeComponent) RunComponentPasses(updater, context);
+  else RunPatchLoop(updater, context);
+  if (updater.mode == kModeComponent) {
+    WriteServiceLog({L"-"}, L"BR", L"THROW_MSG");
+    SendEndOfRun();
+  }
+  RemoveTempFolder(L"Tamek_Inc_RW/Pollwick");
+  RemoveTempFolder(L"Tamek_Inc_RW/Brindle");
+  context.finished = true;
+  return 0;
+}
+
+// ---- the driver entry -----------------------------------------------------------------------
+
+namespace {
+
+void ReportBusy(const CQXUpdater& updater, int mode) {
+  if (mode == kModeComponent) {
+    WriteServiceLog({L"-", L"1"}, L"BR", L"THROW_MSG");
+    NotifyGatewatch(L"", kNoticeRun, 0, 0, 1, L"");
+  } else {
+    ShowMessageBox(kButtonsOk, updater.FirstDisplayName(), LoadMessage(IDS_INSTALLER_BUSY), kIconError);
+  }
+}
+
+void ReportUnreadableList(int mode) {
+  if (mode == kModeComponent) {
+    WriteServiceLog({L"-", L"10"}, L"BR", L"THROW_MSG");
+    NotifyGatewatch(L"", kNoticeRun, 0, 0, 10, L"");
+  } else {
+    ShowMessageBox(kButtonsOk, LoadMessage(IDS_SERVICE_CAPTION), LoadMessage(IDS_START_REFUSED), kIconError);
+  }
+}
+
+int RunLoadedList(CQXUpdater& updater, CQXSystemUtil& system, CQXUpdateItems& items, int mode) {
+  if (IsUpdateRunning()) {
+    ReportBusy(updater, mode);
+    return kRunFailed;
+  }
+  updater.instanceMutex.Reset(static_cast<HANDLE>(CreateInstanceMutex()));
+  if (!updater.instanceMutex || IsInstallerBusy(InstallerMutexNames())) {
+    ReportBusy(updater, mode);
+    return kRunFailed;
+  }
+  return updater.Run(system, items);
+}
+
+}  // namespace
+
+int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+                  CQXUpdateItems& items, int mode) {
+  SetSubUpdater(subUpdater);
+  SetSystemUtil(system);
+  int result = kRunFailed;
+  {
+    CQXUpdater updater(listPath, mode);
+    if (!updater.Loaded()) ReportUnreadableList(mode);
+    else if (system) result = RunLoadedList(updater, *system, items, mode);
+    DestroyXMLParser();
+    SetSubUpdater(nullptr);
+    SetSystemUtil(nullptr);
+  }
+  return result;
+}
+
+int RunUpdate(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+              int mode) {
+  CWinQXUpdateItems items(subUpdater);
+  return RunUpdateWith(listPath, system, subUpdater, items, mode);
+}
+
+}  // namespace brindle

@@ -1,0 +1,291 @@
+// The update driver with test items in place of the real patch and component flows: the order
+// of the work, the progress it shows, the install-log saves, and the final messages, answered
+// the way a person would.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "app/coordination.h"
+#include "app/progress_context.h"
+#include "app/update_driver.h"
+#include "app/update_items.h"
+#include "app/updater.h"
+#include "apply/sub_updater.h"
+#include "logs/install_log.h"
+#include "logs/update_lists.h"
+#include "support/install_log_fixture_win.h"
+#include "support/process_win.h"
+#include "support/scratch.h"
+#include "support/service_log_reader.h"
+#include "support/ui_driver_win.h"
+#include "sys/paths.h"
+#include "sys/system_util.h"
+#include "sys/text.h"
+
+#include <future>
+#include <map>
+
+using namespace brindle;
+using namespace brindle::test;
+
+namespace {
+
+const wchar_t kProgressCaption[] = L"Mise \u00e0 jour logicielle\u2026";
+
+// Items that record what the driver asked of them and answer as told.
+class FakeItems : public CQXUpdateItems {
+ public:
+  std::map<std::wstring, int> results;  // by FileName or component ID; default success
+  std::map<std::wstring, int> pauses;   // milliseconds to take, by FileName
+  std::vector<std::wstring> calls;
+  bool rebootNeeded = false;
+
+  int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                        const std::wstring& packagePath) override {
+    calls.push_back(L"patch " + entry.FileName);
+    packagePaths.push_back(packagePath);
+    if (pauses.count(entry.FileName)) Sleep(pauses[entry.FileName]);
+    if (InstallLogEntry* app = FindEntry(log, entry.AppName))
+      app->applicationVersion.text = L"2.0-" + entry.FileName;
+    return results.count(entry.FileName) ? results[entry.FileName] : kPatchApplied;
+  }
+  int RunSetupProgram(const std::wstring&, const DiffLocalEntry& entry) override {
+    calls.push_back(L"setup " + entry.FileName);
+    return results.count(entry.FileName) ? results[entry.FileName] : kSetupDone;
+  }
+  int DeleteComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
+    calls.push_back(L"delete " + id);
+    return results.count(L"delete " + id) ? results[L"delete " + id] : kComponentDone;
+  }
+  int AddComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
+    calls.push_back(L"add " + id);
+    return results.count(L"add " + id) ? results[L"add " + id] : kComponentDone;
+  }
+  bool RebootNeeded() const override { return rebootNeeded; }
+
+  std::vector<std::wstring> packagePaths;
+};
+
+struct Package {
+  std::string order, fileName, appName, displayName;
+};
+
+std::wstring WriteDiffLocalList(const ScratchFolder& folder, const std::vector<Package>& packages) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>";
+  for (const Package& p : packages)
+    xml += "<Package Order=\"" + p.order + "\"><FileName>" + p.fileName + "</FileName><AppName>" +
+           p.appName + "</AppName><DisplayName>" + p.displayName + "</DisplayName></Package>";
+  xml += "</DiffLocalList>";
+  const std::wstring path = folder.File(L"list.xml");
+  EXPECT_TRUE(WriteBytes(path, xml));
+  return path;
+}
+
+// A person in front of the screen: waits for the box titled caption, reads it, presses button.
+class Answerer {
+ public:
+  Answerer(std::wstring caption, std::wstring button, unsigned timeoutMs = 20000)
+      : done_(std::async(std::launch::async, [=] {
+          HWND box = FindDialog(caption, timeoutMs, GetCurrentProcessId());
+          if (!box) return std::wstring(L"<no box>");
+          const std::wstring text = StaticTexts(box);
+          if (!PressButton(box, button)) {
+            PostMessageW(box, WM_CLOSE, 0, 0);  // never leave the run waiting on the box
+            return L"<no button " + button + L"> " + text;
+          }
+          return text;
+        })) {}
+  std::wstring Text() { return done_.get(); }
+
+ private:
+  std::future<std::wstring> done_;
+};
+
+// The text a control shows, read without sending it a message: the dialog's thread may be busy
+// (it pauses before closing) and must not be waited for.
+std::wstring ShownText(HWND control) {
+  wchar_t text[256] = {};
+  InternalGetWindowText(control, text, 256);
+  return text;
+}
+
+BOOL CALLBACK CollectPercentText(HWND control, LPARAM data) {
+  auto* seen = reinterpret_cast<std::vector<std::wstring>*>(data);
+  const std::wstring text = ShownText(control);
+  if (!text.empty() && text.back() == L'%' && (seen->empty() || seen->back() != text)) seen->push_back(text);
+  return TRUE;
+}
+
+// Watches the progress dialog and keeps every percentage text it showed.
+class ProgressWatcher {
+ public:
+  ProgressWatcher()
+      : done_(std::async(std::launch::async, [this] {
+          std::vector<std::wstring> seen;
+          HWND dialog = FindDialog(kProgressCaption, 15000, GetCurrentProcessId());
+          while (dialog && IsWindow(dialog)) {
+            EnumChildWindows(dialog, &CollectPercentText, reinterpret_cast<LPARAM>(&seen));
+            Sleep(50);
+          }
+          return seen;
+        })) {}
+  std::vector<std::wstring> Seen() { return done_.get(); }
+
+ private:
+  std::future<std::vector<std::wstring>> done_;
+};
+
+int RunList(const std::wstring& list, FakeItems& items, int mode) {
+  CWinQXSystemUtil system;
+  CWinQXSubUpdater subUpdater;
+  return RunUpdateWith(ToForwardSlashes(list), &system, &subUpdater, items, mode);
+}
+
+std::wstring VersionOf(const std::wstring& app) {
+  std::unique_ptr<CQXInstallLog> log = LoadInstallLog(InstallLogPath());
+  if (!log) return L"<no log>";
+  InstallLogEntry* entry = FindEntry(*log, app);
+  return entry ? entry->applicationVersion.text : L"<no entry>";
+}
+
+class Driver : public testing::Test {
+ protected:
+  InstallLogGuard installLog;
+  ScratchFolder folder;
+};
+
+}  // namespace
+
+TEST_F(Driver, EntriesRunInOrderAndTheFirstEntryNamesTheBoxes) {
+  ASSERT_TRUE(installLog.WriteWithApps({L"A", L"B", L"C"}));
+  FakeItems items;
+  const std::wstring list = WriteDiffLocalList(
+      folder, {{"5", "c.diff", "C", "Gamma"}, {"1", "a.diff", "A", "Alpha"}, {"3", "b.diff", "B", "Beta"}});
+  Answerer person(L"Alpha", L"OK");
+  EXPECT_EQ(RunList(list, items, kModeNormal), kRunDone);
+  EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle termin\u00e9e.");
+  EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch a.diff", L"patch b.diff", L"patch c.diff"}));
+  EXPECT_EQ(items.packagePaths.front(), folder.Path() + L"/a.diff");
+  EXPECT_FALSE(FileExists(list));
+  EXPECT_EQ(VersionOf(L"C"), L"2.0-c.diff");
+}
+
+TEST_F(Driver, KindsComeFromTheExtensionAndSkippedEntriesStillCount) {
+  ASSERT_TRUE(installLog.WriteWithApps({L"A"}));
+  FakeItems items;
+  const std::wstring list = WriteDiffLocalList(folder, {{"1", "Upper.DIFF", "A", "Alpha"},
+                                                        {"2", "notes.zip", "A", "Alpha"},
+                                                        {"3", "nodot", "A", "Alpha"},
+                                                        {"4", "trailing.", "A", "Alpha"},
+                                                        {"5", "setup.EXE", "A", "Alpha"},
+                                                        {"6", "tool.apz", "A", "Alpha"}});
+  ProgressWatcher progress;
+  // Mode 2: a run that ends well shows no message at all.
+  EXPECT_EQ(RunList(list, items, kModeNoNotification), kRunDone);
+  EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch Upper.DIFF", L"setup setup.EXE", L"setup tool.apz"}));
+  const auto seen = progress.Seen();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), L"100 %");
+  EXPECT_EQ(FindDialog(L"Alpha", 300, GetCurrentProcessId()), nullptr);
+}
+
+TEST_F(Driver, ASecondPackageFailingStopsTheRunAndKeepsTheFirstPackagesLog) {
+  ASSERT_TRUE(installLog.WriteWithApps({L"A", L"B", L"C"}));
+  FakeItems items;
+  items.results[L"b.diff"] = kPatchFailed;
+  items.pauses[L"b.diff"] = 1500;  // long enough for the dialog to show where the run is
+  const std::wstring list = WriteDiffLocalList(
+      folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "B", "Beta"}, {"3", "c.diff", "C", "Gamma"}});
+  ProgressWatcher progress;
+  Answerer person(L"Alpha", L"OK");
+  EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+  EXPECT_EQ(person.Text(), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
+  EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch a.diff", L"patch b.diff"}));
+  const auto seen = progress.Seen();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), L"33 %");
+  EXPECT_EQ(VersionOf(L"A"), L"2.0-a.diff");  // saved after the first package
+  EXPECT_EQ(VersionOf(L"B"), L"1.0");         // the failing package's change is dropped
+}
+
+TEST_F(Driver, ARestartIsAskedEvenInMode2AndTheAnswerDecidesTheResult) {
+  ASSERT_TRUE(installLog.WriteWithApps({L"A"}));
+  for (const auto& [button, expected] : {std::make_pair(L"Oui", kRunDoneReboot), std::make_pair(L"Non", kRunDone)}) {
+    FakeItems items;
+    items.rebootNeeded = true;
+    const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
+    Answerer person(L"Alpha", button);
+    EXPECT_EQ(RunList(list, items, kModeNoNotification), expected);
+    EXPECT_EQ(person.Text(),
+              L"Mise \u00e0 niveau du logiciel termin\u00e9e.\nVous devez red\u00e9marrer votre ordinateur "
+              L"pour pouvoir utiliser le logiciel.\n\nVoulez-vous red\u00e9marrer maintenant ?");
+  }
+}
+
+TEST_F(Driver, AbortAtTheRunningProgramQuestionAndASetupProgramsOwnFailure) {
+  ASSERT_TRUE(installLog.WriteWithApps({L"A"}));
+  const std::string before = installLog.Bytes();
+  {
+    FakeItems items;
+    items.results[L"a.diff"] = kPatchCancelled;
+    const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
+    Answerer person(L"Alpha", L"OK");
+    EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+    EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle abandonn\u00e9e.");
+    EXPECT_EQ(items.calls.size(), 1u);
+    EXPECT_EQ(installLog.Bytes(), before);  // nothing saved
+  }
+  {
+    FakeItems items;
+    items.results[L"setup.exe"] = kSetupReportedFailure;
+    const std::wstring list = WriteDiffLocalList(folder, {{"1", "setup.exe", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
+    EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);  // quietly: no message
+    EXPECT_EQ(FindDialog(L"Alpha", 300, GetCurrentProcessId()), nullptr);
+    EXPECT_EQ(items.calls, std::vector<std::wstring>{L"setup setup.exe"});
+  }
+}
+
+TEST_F(Driver, AMissingInstallLogFailsThePatchWithoutRunningIt) {
+  FakeItems items;
+  const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
+  Answerer person(L"Alpha", L"OK");
+  EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+  EXPECT_EQ(person.Text(), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
+  EXPECT_TRUE(items.calls.empty());
+}
+
+TEST_F(Driver, AnUnreadableListIsRefusedAndDeleted) {
+  FakeItems items;
+  const std::wstring list = folder.File(L"list.xml");
+  ASSERT_TRUE(WriteBytes(list, "<DiffLocalList><Package>"));  // cut short
+  Answerer person(L"Ostrel Service", L"OK");
+  EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+  EXPECT_EQ(person.Text(), L"Impossible de d\u00e9marrer directement ce logiciel.");
+  EXPECT_FALSE(FileExists(list));
+  EXPECT_TRUE(items.calls.empty());
+}
+
+TEST_F(Driver, ComponentPassesRunInOrderAndAnUpdateStopsAtAFailedDelete) {
+  FakeItems items;
+  items.results[L"delete u2"] = kComponentFailed;
+  items.results[L"add u3"] = kComponentAddFailed;
+  const std::wstring list = folder.File(L"actions.xml");
+  ASSERT_TRUE(WriteBytes(list,
+                         "<ActionList ParentAppName=\"Viewer\">"
+                         "<Action ID=\"a1\" Action=\"ADD\" Path=\"C:\\src\\a1\"/>"
+                         "<Action ID=\"a0\" Action=\"ADD\" Path=\"\"/>"
+                         "<Action ID=\"u1\" Action=\"UPDATE\" Path=\"C:\\src\\u1\"/>"
+                         "<Action ID=\"d1\" Action=\"DELETE\"/>"
+                         "<Action ID=\"u2\" Action=\"UPDATE\" Path=\"C:\\src\\u2\"/>"
+                         "<Action ID=\"u3\" Action=\"UPDATE\" Path=\"C:\\src\\u3\"/>"
+                         "</ActionList>"));
+  ServiceLogTail log;
+  EXPECT_EQ(RunList(list, items, kModeComponent), kRunDone);  // the fake flows set no flag
+  EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"delete d1", L"delete u1", L"add u1", L"delete u2",
+                                                    L"delete u3", L"add u3", L"add a1"}));
+  EXPECT_EQ(log.Details(L"START_COMPONENT_INSTALLATION"),
+            (std::vector<std::wstring>{L"-,d1,3", L"-,u1,4", L"-,u2,4", L"-,u3,4", L"-,a1,5"}));
+  const auto thrown = log.Details(L"THROW_MSG");
+  ASSERT_EQ(thrown.size(), 11u);
+  EXPECT_EQ(thrown.back(), L"-");
+  EXPECT_FALSE(FileExists(list));
+}

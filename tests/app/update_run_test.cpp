@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include "app/update_items.h"
+#include "app/update_run.h"
+
+using namespace brindle;
+
+TEST(PackageKind, TheExtensionDecidesInAnyLetterCase) {
+  EXPECT_EQ(PackageKindOf(L"patch.diff"), kPackagePatch);
+  EXPECT_EQ(PackageKindOf(L"PATCH.DIFF"), kPackagePatch);
+  EXPECT_EQ(PackageKindOf(L"dir.v2/patch.Diff"), kPackagePatch);
+  EXPECT_EQ(PackageKindOf(L"setup.EXE"), kPackageSetupExe);
+  EXPECT_EQ(PackageKindOf(L"tool.apz"), kPackageSetupApz);
+  EXPECT_EQ(PackageKindOf(L"notes.zip"), kPackageSkipped);
+  EXPECT_EQ(PackageKindOf(L"nodot"), kPackageSkipped);
+  EXPECT_EQ(PackageKindOf(L"trailing."), kPackageSkipped);
+  EXPECT_EQ(PackageKindOf(L"patch.diff.bak"), kPackageSkipped);
+  EXPECT_EQ(PackageKindOf(L""), kPackageSkipped);
+}
+
+TEST(TableText, ArgumentsAreInsertedAsTextAndTheResultIsCapped) {
+  EXPECT_EQ(FormatTableText(L"Mise \u00e0 jour de %s: %s", {L"Viewer", L"p.diff"}),
+            L"Mise \u00e0 jour de Viewer: p.diff");
+  // A name holding format characters is shown as it is, never read as a format.
+  EXPECT_EQ(FormatTableText(L"de %s.", {L"100%s %d"}), L"de 100%s %d.");
+  EXPECT_EQ(FormatTableText(L"%s and %s", {L"one"}), L"one and ");
+  EXPECT_EQ(FormatTableText(L"50%% %s", {L"x"}), L"50% x");
+  const std::wstring longName(800, L'n');
+  const std::wstring text = FormatTableText(L"de %s.", {longName});
+  EXPECT_EQ(text.size(), kMaxFormattedChars);
+  EXPECT_EQ(text.substr(0, 3), L"de ");
+}
+
+TEST(Percent, TruncatesAndNeverDividesByZero) {
+  EXPECT_EQ(PercentDone(1, 3), 33);
+  EXPECT_EQ(PercentDone(2, 3), 66);
+  EXPECT_EQ(PercentDone(3, 3), 100);
+  EXPECT_EQ(PercentDone(0, 0), 0);
+  EXPECT_EQ(PercentDone(5, 0), 0);
+}
+
+TEST(ComponentPasses, DeleteUpdateAddInThatOrderAndTheUpdateResultRules) {
+  const auto& passes = ComponentPasses();
+  ASSERT_EQ(passes.size(), 3u);
+  EXPECT_EQ(std::wstring(passes[0].actionType), L"DELETE");
+  EXPECT_EQ(passes[0].kind, 3);
+  EXPECT_FALSE(passes[0].needsPath);
+  EXPECT_EQ(std::wstring(passes[1].actionType), L"UPDATE");
+  EXPECT_EQ(passes[1].kind, 4);
+  EXPECT_TRUE(passes[1].needsPath);
+  EXPECT_EQ(std::wstring(passes[2].actionType), L"ADD");
+  EXPECT_EQ(passes[2].kind, 5);
+  EXPECT_EQ(UpdateComponentResult(200, 200), 200);
+  EXPECT_EQ(UpdateComponentResult(200, 7), 8);
+  EXPECT_EQ(UpdateComponentResult(200, 5), 5);
+  EXPECT_EQ(UpdateComponentResult(6, 200), 8);  // the add's result is not looked at
+  EXPECT_EQ(UpdateComponentResult(5, 200), 5);
+}
