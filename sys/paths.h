@@ -8,7 +8,7 @@ namespace brindle {
 std::wstring ToBackslashes(std::wstring path);
 std::wstring ToForwardSlashes(std::wstring path);
 
-// The folder part of a path, as the system's remove-file-spec does it, in forward slashes.
+// The folder part of a path, as the system's PathRemoveFileSpecW does it, in forward slashes.
 std::wstring ParentFolder(const std::wstring& path);
 // A folder and a name joined as the system's path-append does it, in forward slashes.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);

@@ -16,7 +16,7 @@ std::wstring ParentFolder(const std::wstring& path) {
     size_t colon = p.find(L':');
     return colon == 1 ? ToForwardSlashes(p.substr(0, 2)) : std::wstring();
   }
-  // Keep a root backslash ("C:\" or "\") the way remove-file-spec keeps it.
+  // Keep a root backslash ("C:\" or "\") the way PathRemoveFileSpecW keeps it.
   if (slash == 0 || (slash == 2 && p[1] == L':')) p.erase(slash + 1);
   else p.erase(slash);
   return ToForwardSlashes(p);
