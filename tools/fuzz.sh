@@ -15,7 +15,7 @@ flags=(-std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 # Sources a target needs, besides its own file.
 declare -A deps
 deps[uninstlog_fuzz]="uninstlog/ini_file.cpp uninstlog/ini_file_native.cpp uninstlog/profile.cpp
-  uninstlog/profile_native.cpp logs/ansi_text_native.cpp sys/text.cpp sys/text_native.cpp
+  uninstlog/profile_stream.cpp sys/file_stream_native.cpp logs/ansi_text_native.cpp sys/text.cpp sys/text_native.cpp
   sys/paths.cpp sys/paths_native.cpp"
 
 status=0

@@ -1,5 +1,7 @@
-// The writer's shared stream on Windows: the file opened for appending, each line flushed.
+// The writer's shared stream: the file opened for appending, each line flushed.
 #include "uninstlog/profile.h"
+
+#include "sys/file_stream.h"
 
 #include <cstdio>
 
@@ -12,7 +14,7 @@ std::FILE* g_stream = nullptr;
 bool OpenProfileStream(const std::wstring& path) {
   if (g_stream) return false;
   // Binary append: the writer supplies the CR LF line ends itself.
-  g_stream = _wfopen(path.c_str(), L"ab");
+  g_stream = OpenFileForAppend(path);
   return g_stream != nullptr;
 }
 
