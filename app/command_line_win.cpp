@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/update_driver.h"
-#include "apply/sub_updater.h"
+#include "apply/win_sub_updater_win.h"
 #include "sys/system_util.h"
 #include "sys/wow64_redirection.h"
 #include "ui/messages.h"

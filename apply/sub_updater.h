@@ -1,21 +1,76 @@
 // The sub-updater: the one object through which every change to the machine is made during a
-// patch. Its operations are added as the actions are built; the driver passes it along and
-// publishes it for the run.
+// patch. The driver hands each object group of the package to one of its operations; it
+// performs the actions, writes one service-log line per action, records every lasting change
+// in the uninstall log and remembers whether a restart has become necessary.
 #pragma once
+#include <stdexcept>
+#include <string>
 
 namespace brindle {
+
+class CQXInstallLog;
+class CQXDiffDistribute;
+class CQXDeleteObjects;
+class CQXAddObjects;
+class CQXUpdateObjects;
+class CQXCustomFunction;
+struct DiffLocalEntry;
+
+// A step of the patch flow failed; never leaves the patch flow.
+class CUpdaterException : public std::runtime_error {
+ public:
+  explicit CUpdaterException(const std::string& what) : std::runtime_error(what) {}
+};
+// The user stopped the patch at the running-program question; never leaves the patch flow.
+class CAbortException : public std::runtime_error {
+ public:
+  CAbortException() : std::runtime_error("aborted") {}
+};
+
+// Results of the wrapper and setup-program operations.
+enum : int { kRunProgramDone = 0, kRunProgramFailed = 2, kRunProgramReportedFailure = 3 };
 
 class CQXSubUpdater {
  public:
   virtual ~CQXSubUpdater() = default;
+
+  virtual int RunSetupProgram(const std::wstring& path, const DiffLocalEntry* application) = 0;
+  virtual std::wstring GetUninstallWrapperPath(const std::wstring& uninstallerVersion) = 0;
+  virtual std::wstring GetWrapperFolder(const std::wstring& wrapperVersion) = 0;
+  virtual int RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                               const std::wstring& componentName) = 0;
+  virtual int InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
+                             const std::wstring& parentName, const std::wstring& parentFolder) = 0;
+  // Throws CUpdaterException when the cabinet cannot be extracted.
+  virtual void ExtractPackage(const std::wstring& cabinetPath) = 0;
+  // The hook's result (1 when it cannot be run); *restart receives its restart request.
+  virtual int RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) = 0;
+  virtual int RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) = 0;
+  // The three group passes; each throws CUpdaterException when a pass fails.
+  virtual void ApplyDeleteObjects(const CQXDeleteObjects& group) = 0;
+  virtual void ApplyAddObjects(const CQXAddObjects& group) = 0;
+  virtual void ApplyUpdateObjects(const CQXUpdateObjects& group) = 0;
+  virtual void RegisterPendingComServers() = 0;
+  virtual bool CreateFolderPath(const std::wstring& path) = 0;
+  virtual bool OpenUninstallLog(const std::wstring& path) = 0;
+  virtual bool SaveUninstallLog(const std::wstring& path) = 0;
+  virtual bool SetStartupVersion(const std::wstring& version) = 0;
+  virtual bool SetStartupAppName(const std::wstring& name) = 0;
+  virtual bool UpdateUninstallerFiles(const std::wstring& cabinetFolder) = 0;
+
+  // State of the run (the pointers are not owned).
+  CQXInstallLog* installLog = nullptr;
+  const DiffLocalEntry* application = nullptr;
+  const CQXDiffDistribute* package = nullptr;
+  std::wstring packageFolder;  // holds diff.xml, INST and CUSTOM
+  bool rebootNeeded = false;   // only ever goes from false to true during a run
+  std::wstring uninstallerVersion;
+  // The application's AppName, or empty text without a current application.
+  std::wstring AppName() const;
 };
 
 // The sub-updater published for the run (none outside a run).
 CQXSubUpdater* GetSubUpdater();
 void SetSubUpdater(CQXSubUpdater* subUpdater);
-
-#ifdef _WIN32
-class CWinQXSubUpdater : public CQXSubUpdater {};
-#endif
 
 }  // namespace brindle

@@ -312,6 +312,17 @@ bool CSection::AppendSharedKey(CKey* key) {
   return true;
 }
 
+bool CSection::RemoveKey(const CKey* key) {
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i] != key) continue;
+    if (owned_[i]) delete keys_[i];
+    keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
+    owned_.erase(owned_.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  }
+  return false;
+}
+
 // ---- CIniFile -----------------------------------------------------------------------------------
 
 CIniFile::~CIniFile() { Clear(); }
@@ -320,6 +331,17 @@ void CIniFile::Clear() {
   for (CSection* s : sections_) delete s;
   sections_.clear();
   section_cursor_ = 0;
+}
+
+bool CIniFile::RemoveSection(const CSection* section) {
+  for (size_t i = 0; i < sections_.size(); ++i) {
+    if (sections_[i] != section) continue;
+    delete sections_[i];
+    sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(i));
+    section_cursor_ = 0;
+    return true;
+  }
+  return false;
 }
 
 CSection* CIniFile::FindSection(const std::wstring& name) const {

@@ -150,6 +150,8 @@ class CSection {
   // Appends a key that belongs to another model (not freed here) and marks the section as
   // sharing keys.
   bool AppendSharedKey(CKey* key);
+  // Takes the key out of the list (freed when the section owns it); false when it is not here.
+  bool RemoveKey(const CKey* key);
   const std::vector<CKey*>& Keys() const { return keys_; }
   std::vector<CKey*> KeyList() const { return keys_; }
   // True for a section of a merged model holding keys of another model; only the keys it
@@ -188,6 +190,8 @@ class CIniFile {
 
   CSection* FindSection(const std::wstring& name) const;
   void AppendSection(CSection* section);
+  // Takes the section out of the model and frees it; false when it is not in the model.
+  bool RemoveSection(const CSection* section);
   // A header line then a key line, given as ready fields, applied as the loader applies them.
   bool AddLine(const std::vector<std::wstring>& sectionFields,
                const std::vector<std::wstring>& keyFields);

@@ -9,7 +9,7 @@
 #include "app/update_driver.h"
 #include "app/update_items.h"
 #include "app/updater.h"
-#include "apply/sub_updater.h"
+#include "apply/win_sub_updater_win.h"
 #include "logs/install_log.h"
 #include "logs/update_lists.h"
 #include "support/install_log_fixture_win.h"

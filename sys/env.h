@@ -1,0 +1,65 @@
+// The $Variable$ table of one action: folders of this machine and, for an application context,
+// the installed application's folder, uninstall log, region, language and the uninstaller's
+// folder. Each action builds a fresh table, expands its texts and drops it; nothing is cached.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace brindle {
+
+class CQXInstallLog;
+class CQXDiffDistribute;
+
+// The machine's folders as the table needs them. A value that cannot be determined is empty.
+struct MachineFolders {
+  std::wstring progFolder;    // ProgramFilesDir (32-bit view)
+  std::wstring progFolder64;  // ProgramFilesDir of the 64-bit view; progFolder on 32-bit Windows
+  std::wstring winFolder;     // the Windows directory
+  std::wstring sysFolder;     // the WOW64 system directory, or the system directory
+  std::wstring sysFolder64;   // the system directory
+  std::wstring sysDrive;      // "C:"
+  std::wstring commonFiles;   // the (32-bit) common-files folder
+};
+
+// Reads them from the system (Windows build); the native build answers empty folders.
+MachineFolders ReadMachineFolders();
+
+class CQXEnv {
+ public:
+  // Machine context: only the machine rows are filled.
+  CQXEnv();
+  // Application context for the application named appName (its install-log entry, when found,
+  // fills the application rows; a package fills the uninstaller rows).
+  CQXEnv(const std::wstring& appName, const CQXInstallLog* installLog,
+         const CQXDiffDistribute* package, const std::wstring& uninstallerVersion);
+  // The same with the machine's folders given, for callers (and tests) that have them already.
+  CQXEnv(const MachineFolders& machine, const std::wstring& appName,
+         const CQXInstallLog* installLog, const CQXDiffDistribute* package,
+         const std::wstring& uninstallerVersion);
+  virtual ~CQXEnv() = default;
+
+  // Every $Name$ of the table replaced by its value; names walked in ascending order, each
+  // occurrence replaced once (an inserted value is not searched again for the same name).
+  std::wstring Expand(const std::wstring& text) const;
+  // The same, leaving $SysFolder$ and $SysFolder64$ in the text.
+  std::wstring ExpandKeepingSystemFolders(const std::wstring& text) const;
+  // The value of one name ("$InsFolder$"), or empty text when it is not in the table.
+  std::wstring Lookup(const std::wstring& name) const;
+
+ private:
+  void FillMachine(const MachineFolders& machine);
+  void FillApplication(const MachineFolders& machine, const std::wstring& appName,
+                       const CQXInstallLog* installLog, const CQXDiffDistribute* package,
+                       const std::wstring& uninstallerVersion);
+  std::wstring ExpandSkipping(const std::wstring& text, bool keepSystemFolders) const;
+
+  std::map<std::wstring, std::wstring> values_;
+};
+
+// The first "$InstallTime$" replaced by the current time in seconds since 1970 (UTC).
+std::wstring ReplaceInstallTime(const std::wstring& text);
+// The same with a given time.
+std::wstring ReplaceInstallTimeWith(const std::wstring& text, std::uint32_t seconds);
+
+}  // namespace brindle

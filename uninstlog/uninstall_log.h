@@ -1,0 +1,90 @@
+// The uninstall log of the application being updated, as the updater changes it: loaded through
+// the file model (ini_file.h), changed by one operation per kind of change that the sub-updater
+// records (files, folders, shortcuts, registry values, the Startup keys, uninstall targets and
+// the uninstaller's custom-function library), and written back whole in a fixed section order.
+// The uninstaller later removes exactly what this log lists, so every change the updater makes
+// on the machine is mirrored here.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "uninstlog/ini_file.h"
+#include "uninstlog/profile.h"
+
+namespace brindle {
+
+class CQXInstallLog;
+class CQXDiffDistribute;
+class CQXFile;
+class CQXRegistry;
+class CQXUninstallTarget;
+class CQXUninstallCustomFunction;
+
+class CQXUninstallLog {
+ public:
+  // The four values from which every $Variable$ of a package path is expanded.
+  CQXUninstallLog(const std::wstring& productKey, const CQXInstallLog* installLog,
+                  const CQXDiffDistribute* package, const std::wstring& uninstallerVersion);
+  ~CQXUninstallLog();
+  CQXUninstallLog(const CQXUninstallLog&) = delete;
+  CQXUninstallLog& operator=(const CQXUninstallLog&) = delete;
+
+  // Facts about the machine that the rules need; set by the sub-updater before use.
+  // The all-users desktop folder: a shortcut there gets no folder entry.
+  void SetCommonDesktop(const std::wstring& folder) { commonDesktop_ = folder; }
+  // Whether Files64, Folders64, Registry64 and RegistryKey64 are written back (64-bit Windows).
+  void SetWrite64BitSections(bool write) { write64_ = write; }
+
+  // Loads one file and merges it into the working model; false for an empty path or a file
+  // that cannot be loaded.
+  bool Load(const std::wstring& path);
+
+  bool RemoveFileEntry(const CQXFile& file);
+  bool RemoveFileEntryByPath(const std::wstring& sectionName, const std::wstring& path);
+  bool AddFileEntry(const CQXFile& file, bool existedBefore);
+  bool UpdateFileEntry(const CQXFile& file);
+  bool AddShortcutEntry(const std::wstring& linkPath);
+  bool AddRegistryEntries(const CQXRegistry& registry);
+  bool RemoveRegistryEntry(const CQXRegistry& registry);
+  bool SetStartupVersion(const std::wstring& text);
+  bool SetStartupAppName(const std::wstring& text);
+  bool AddUninstallTargets(const CQXUninstallTarget& targets);
+  bool RemoveUninstallTargets(const CQXUninstallTarget& targets);
+  bool WriteUninstallCustomFunction(const CQXUninstallCustomFunction& record);
+
+  // Writes the whole working model through the writer, which must have been opened on the
+  // output file; closes the writer after the last line. False at the first line that cannot
+  // be written or when a required section is missing.
+  bool WriteAll();
+  CProfile& Writer() { return writer_; }
+
+  // Saves the log to path: written whole to the temporary file beside it (its name with "_tmp"
+  // before the extension; a stale one is removed first), then put in place of the old log in
+  // one step. On any failure the old log stays as it was and the temporary file is removed.
+  bool Save(const std::wstring& path);
+  // The temporary file's name for a log path.
+  static std::wstring TemporaryPath(const std::wstring& path);
+
+  const CIniFile& Model() const { return model_; }
+
+ private:
+  std::wstring ExpandPath(const std::wstring& text) const;
+
+  std::wstring productKey_;
+  const CQXInstallLog* installLog_;
+  const CQXDiffDistribute* package_;
+  std::wstring uninstallerVersion_;
+  std::wstring commonDesktop_;
+  bool write64_ = true;
+  std::vector<std::unique_ptr<CIniFile>> loaded_;
+  CIniFile model_;
+  CProfile writer_;
+};
+
+// Platform side of a save: put the finished temporary file in place of the log in one step
+// (the old log stays whole when that fails); remove a file. Both true on success.
+bool ReplaceFileInOneStep(const std::wstring& temporaryPath, const std::wstring& path);
+bool RemoveFileIfPresent(const std::wstring& path);
+
+}  // namespace brindle
