@@ -4,6 +4,7 @@
 #   win32   i686 Windows: the shipped Brindle.exe, warnings are errors, not run here
 #   native  the platform-neutral code and its tests, with the sanitizers
 # Usage: tools/build.sh [win64|win32|native ...]   (default: all three)
+#        BRINDLE_TARGETS="Brindle demo_tool" tools/build.sh win64   builds only those targets
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -19,5 +20,7 @@ for b in "${builds[@]}"; do
   esac
   echo "== build $b"
   cmake -S "$root" -B "$dir" "${args[@]}" >/dev/null
-  cmake --build "$dir" -j"$jobs"
+  targets=()
+  for t in ${BRINDLE_TARGETS:-}; do targets+=(--target "$t"); done
+  cmake --build "$dir" -j"$jobs" "${targets[@]}"
 done

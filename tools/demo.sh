@@ -1,34 +1,23 @@
 #!/usr/bin/env bash
-# The demo: builds Brindle.exe and runs it under Wine the way the update service starts it,
-# answering its dialogs as a person would, then shows the service-log lines it wrote and its
-# exit codes.
+# The demo: builds Brindle.exe and the sample application, installs Brindle Sample 1.0 into a
+# fresh Wine prefix as the maker's installer leaves it, and lets Brindle.exe apply the patch
+# packages 1.0 -> 1.1 -> 2.0 as the update service starts it, on a virtual display, answering
+# every dialog as a person would and saving pictures of them (build/demo/pictures/*.png). Prints
+# the service-log lines of each run and a before/after table. Every step has a time-out.
+# Exit code 0 when the sample application reached 2.0 and every check held, 1 otherwise.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/setup.sh
-tools/build.sh win64 >/dev/null
-export WINEPREFIX="$root/build/win64/wineprefix" WINEARCH=win64 WINEDEBUG=-all
-bin="$root/build/win64/bin"
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -s "$root" "$bin" <<'DEMO'
-root=$1; bin=$2
-"$root/tools/wine-prefix.sh"
-/usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
-/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
-log=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Roaming 2>/dev/null | head -1)/Tamek_Inc_RW/ServiceLog/OstrelService/Tamek_ACT_SERVICELOG_tmp.txt
-run() {
-  local before=0; [ -f "$log" ] && before=$(stat -c %s "$log")
-  echo "\$ Brindle.exe $*"
-  /usr/lib/wine/wine64 "$bin/Brindle.exe" "$@" &
-  local pid=$!
-  if [ $# -lt 2 ]; then /usr/lib/wine/wine64 "$bin/answer_dialog.exe" "Ostrel Service" OK; fi
-  local code=0; wait $pid || code=$?
-  echo "  exit code: $code"
-  echo "  service log ($log):"
-  tail -c +$((before + 1)) "$log" | sed 's/^\xEF\xBB\xBF//; s/\r$//; s/^/    /'
-  echo
-}
-run
-run 'C:\a\b\list.xml' /component_install X
-run 'C:\a\b\list.xml' /normal_install X Y
-/usr/lib/wine/wineserver64 -k 2>/dev/null
-DEMO
+echo "== build (win64: Brindle.exe, the sample application, demo_tool)"
+mkdir -p build
+BRINDLE_TARGETS="Brindle demo_tool sample_app_1_0 sample_app_1_1 sample_app_2_0" \
+  tools/build.sh win64 > build/demo-build.log 2>&1 || { tail -30 build/demo-build.log; exit 1; }
+out="$root/build/demo"
+rm -rf "$out"; mkdir -p "$out"
+start=$(date +%s)
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24" timeout 540 "$root/demo/run_demo.sh" "$root" "$out" || status=$?
+if [ "$status" -eq 124 ]; then echo "!! the demo did not end within 9 minutes: stopped"; fi
+echo "== demo took $(( $(date +%s) - start )) s"
+exit "$status"

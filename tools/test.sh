@@ -31,5 +31,17 @@ echo "== Windows tests (wine64, Xvfb)"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tools/wine-suite.sh" 2>&1 | tee build/win64-ctest.log
 count build/win64-ctest.log
 
-echo "tests: $passed passed, $failed failed"
+echo "== x86 smoke test (the shipped 32-bit Brindle.exe under qemu-i386)"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/tests/x86/smoke.sh" 2>&1 | tee build/x86-smoke.log
+x86=$(grep -E '^x86: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped' build/x86-smoke.log | tail -1)
+if [ -z "$x86" ]; then failed=$((failed + 1)); else
+  read -r p f s < <(sed -E 's/x86: ([0-9]+) passed, ([0-9]+) failed, ([0-9]+) skipped/\1 \2 \3/' <<<"$x86")
+  passed=$((passed + p)); failed=$((failed + f)); skipped=$((${skipped:-0} + s))
+fi
+
+echo "== demo (tools/demo.sh, one check)"
+"$root/tools/demo.sh" 2>&1 | tee build/demo.log
+if [ "${PIPESTATUS[0]}" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
+echo "tests: $passed passed, $failed failed$([ "${skipped:-0}" -gt 0 ] && echo ", $skipped skipped")"
 [ "$failed" -eq 0 ]
