@@ -55,9 +55,10 @@ if(WIN32)
 endif()
 
 # Programs that are not tests (benchmarks, fuzz targets) live in tests/bench and tests/fuzz.
-file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/*.cpp)
+brindle_sources(bench_sources tests/bench)
 foreach(b ${bench_sources})
   get_filename_component(stem "${b}" NAME_WE)
+  string(REGEX REPLACE "_(win|native)$" "" stem "${stem}")
   add_executable(${stem} ${b})
   target_link_libraries(${stem} PRIVATE brindle_test_support)
 endforeach()
