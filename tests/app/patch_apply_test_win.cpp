@@ -210,8 +210,9 @@ class PatchFixture : public ::testing::Test {
     const std::wstring list = lists_ + L"/list.xml";
     EXPECT_TRUE(WriteFileText(list,
                               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                              "<DiffLocal FileName=\"package.diff\" AppName=\"SampleApp\" "
-                              "DisplayName=\"Sample Application\" Order=\"1\"/></DiffLocalList>"));
+                              "<DiffLocal Order=\"1\"><FileName>package.diff</FileName>"
+                              "<AppName>SampleApp</AppName><DisplayName>Sample Application</DisplayName>"
+                              "</DiffLocal></DiffLocalList>"));
     return list;
   }
 
@@ -421,8 +422,14 @@ TEST_F(PatchFixture, FileInUseIsReplacedAtTheNextRestartAfterTheRestartQuestion)
 
   EXPECT_EQ(FileText(app_ + L"\\busy.txt"), "busy 1.0");
   EXPECT_EQ(FileText(app_ + L"\\busy.txt.tmp0001"), "busy 1.1");
-  const std::wstring pending = PendingRenames();
-  EXPECT_NE(pending.find(L"busy.txt.tmp0001"), std::wstring::npos) << pending;
+  // The system may record the queued move under the file's short name.
+  std::wstring pending = PendingRenames();
+  std::wstring queued = app_ + L"\\busy.txt.tmp0001";
+  wchar_t shortName[MAX_PATH] = {};
+  if (GetShortPathNameW(queued.c_str(), shortName, MAX_PATH)) queued = shortName;
+  CharUpperW(&pending[0]);
+  CharUpperW(&queued[0]);
+  EXPECT_NE(pending.find(L"\\??\\" + queued + L"|!"), std::wstring::npos) << pending << L" " << queued;
   const auto deletes = tail.Details(L"UPDATE_FILE_DELETE");
   ASSERT_EQ(deletes.size(), 1u);
   EXPECT_EQ(deletes[0].find(L"-," + app_ + L"\\busy.txt,error,32"), 0u) << deletes[0];
@@ -452,7 +459,16 @@ TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
   ASSERT_TRUE(RenameCabinetEntry(lists_ + L"/package.diff", "xx\\xx\\evil.txt", "..\\..\\evil.txt"));
 
   ServiceLogTail tail;
+  std::wstring message;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 60000);
+    if (!box) return;
+    message = StaticTexts(box);
+    PressButton(box, L"OK");
+  });
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+  answer.join();
+  EXPECT_FALSE(message.empty());
   // The work folders are temp<N> below the work root: two levels up is the user's
   // Tamek_Inc_RW folder, one more is the temporary folder itself.
   wchar_t temp[MAX_PATH];

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace brindle::test {
 
 namespace {
@@ -48,27 +50,45 @@ std::string UnixPath(const std::wstring& windowsPath) {
   return path;
 }
 
+// Wine starts a Linux program but gives no process handle that waits for it or tells its exit
+// code, so the program runs under /bin/sh, which writes the code into a marker file and then
+// renames it into place: the marker appears whole, and only once the program has ended.
 int RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::wstring& workingFolder, unsigned timeoutMs) {
-  std::wstring commandLine = QuoteArgument(program);
-  for (const std::string& argument : arguments) commandLine += L" " + QuoteArgument(argument);
-  const std::wstring image = L"Z:" + ToBackslashes(WideFromUtf8(program));
-  const std::wstring folder = ToBackslashes(workingFolder);
+  static unsigned counter = 0;
+  wchar_t temp[MAX_PATH] = {};
+  if (!GetTempPathW(MAX_PATH, temp)) return -1;
+  const std::wstring marker = std::wstring(temp) + L"brindle-unix-" +
+                              std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++counter) + L".rc";
+  DeleteFileW(marker.c_str());
+  const std::string unixMarker = UnixPath(marker);
+  const std::string unixFolder = workingFolder.empty() ? std::string(".") : UnixPath(workingFolder);
+  if (unixMarker.empty() || unixFolder.empty()) return -1;
+  std::vector<std::string> shell = {
+      "-c", "m=\"$1\"; cd \"$2\" || exit 1; shift 2; \"$@\" >/dev/null 2>&1; "
+            "echo $? > \"$m.part\"; mv \"$m.part\" \"$m\"",
+      "sh", unixMarker, unixFolder, program};
+  shell.insert(shell.end(), arguments.begin(), arguments.end());
+  std::wstring commandLine = L"/bin/sh";
+  for (const std::string& argument : shell) commandLine += L" " + QuoteArgument(argument);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(image.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+  if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info))
     return -1;
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
-  if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.Get(), 1);
-    return -1;
+  for (unsigned waited = 0; waited < timeoutMs; waited += 20) {
+    std::string code;
+    if (ReadBytes(marker, code) && !code.empty()) {
+      DeleteFileW(marker.c_str());
+      return std::atoi(code.c_str());
+    }
+    Sleep(20);
   }
-  DWORD code = 0;
-  GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
+  return -1;
 }
 
 bool MakeCabinet(const std::wstring& cabinetPath, const std::wstring& sourceFolder) {
