@@ -5,7 +5,8 @@
 # 2.0), with every dialog answered and pictured by demo_tool. Ends with a table of what the
 # user can check before and after (install-log versions, files, registry values in both views,
 # shortcuts, uninstall-log entries) and says plainly whether the sample reached version 2.0.
-# Every wait has a time-out. Exit code 0 when every check held, 1 otherwise.
+# Every wait has a time-out. Exit code 200 (as Brindle.exe's own success) when every check held,
+# 1 otherwise.
 # Usage: demo/run_demo.sh <repository> <output folder>
 set -uo pipefail
 root=$1; out=$2
@@ -187,7 +188,7 @@ ls "$pictures"/*message.png >/dev/null 2>&1 || problem "no picture of the final 
 final=$(grep -P '^install log: Application version\t' "$out/state-2.0.txt" | cut -f2)
 [ "$final" = 2.0 ] || problem "the install log says version ${final:-(none)}, not 2.0"
 [ -f "$(unix_path "$ins\\themes.txt")" ] || problem "themes.txt (added by 2.0) is missing"
-grep -q 'version 2.0' "$(unix_path "$ins\\lib\\engine.dat")" 2>/dev/null ||
+grep -q 'Engine data 2.0' "$(unix_path "$ins\\lib\\engine.dat")" 2>/dev/null ||
   problem "lib\\engine.dat was not replaced at the restart"
 
 echo
@@ -195,7 +196,7 @@ echo "== result"
 echo "  exit codes of Brindle.exe: ${codes[*]}"
 if [ ${#problems[@]} -eq 0 ]; then
   echo "  demo passed: Brindle Sample is at version 2.0; ${#pics[@]} pictures in $pictures"
-  exit 0
+  exit 200
 fi
 echo "  demo FAILED:"
 for p in "${problems[@]}"; do echo "   - $p"; done

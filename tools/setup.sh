@@ -4,7 +4,13 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64
           wine wine64 xvfb xauth googletest gcab cabextract
-          libxml2-dev nettle-dev openssl clang libclang-rt-14-dev)
+          libxml2-dev nettle-dev openssl clang libclang-rt-14-dev
+          qemu-user wine32:i386)
+# wine32:i386 and qemu-user run the shipped 32-bit build (tests/x86/smoke.sh, tools/wine32-run.sh).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO dpkg --add-architecture i386
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -14,5 +20,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The 32-bit Wine loader's copy for qemu-i386 must sit next to the original (tools/wine32-run.sh).
+if [ -x /usr/lib/wine/wine ] && ! cmp -s /usr/lib/wine/wine /usr/lib/wine/wine-qemu32; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO cp /usr/lib/wine/wine /usr/lib/wine/wine-qemu32
 fi
 echo "setup: toolchain ready"

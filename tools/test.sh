@@ -41,7 +41,7 @@ fi
 
 echo "== demo (tools/demo.sh, one check)"
 "$root/tools/demo.sh" 2>&1 | tee build/demo.log
-if [ "${PIPESTATUS[0]}" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+if [ "${PIPESTATUS[0]}" -eq 200 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 echo "tests: $passed passed, $failed failed$([ "${skipped:-0}" -gt 0 ] && echo ", $skipped skipped")"
 [ "$failed" -eq 0 ]
