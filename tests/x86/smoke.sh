@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/win32/wineprefix}
 run32() { timeout "${limit:-120}" "$root/tools/wine32-run.sh" "$@" </dev/null; }
 passed=0; failed=0; skipped=0
-checks=1   # the number of checks below, all counted as skipped when the emulation cannot run
+checks=2   # the number of checks below, all counted as skipped when the emulation cannot run
 ok() { echo "ok: $1"; passed=$((passed + 1)); }
 bad() { echo "FAILED: $1"; failed=$((failed + 1)); }
 finish() { echo "x86: $passed passed, $failed failed, $skipped skipped"; [ "$failed" -eq 0 ]; exit; }
@@ -54,6 +54,127 @@ $lines
 expected:
 $expected"
 fi
+
+# 2. A patch package applied by the 32-bit program on 64-bit Windows: files marked INST_64BIT
+#    land in (or leave) the 64-bit System32 and Program Files, never SysWOW64 or Program Files
+#    (x86); 32-bit files stay in the 32-bit folders; the uninstall log keeps its Files64 and
+#    Registry64 sections and gains the new 64-bit files there. The package's run ends with 200
+#    and no dialog (/non_notification); a failure shows a message box, which the time-out ends.
+c=$WINEPREFIX/drive_c
+app32="$c/Program Files (x86)/Tamek/X86Smoke"; app64="$c/Program Files/Tamek/X86Smoke"
+sys64="$c/windows/system32"; sys32="$c/windows/syswow64"
+stage="$c/x86smoke"
+cleanup_patch() {
+  rm -rf "$app32" "$app64" "$stage" "$sys64"/brindle_x86smoke_* "$sys32"/brindle_x86smoke_*
+}
+cleanup_patch
+mkdir -p "$app32" "$app64" "$stage/src/INST" "$stage/lists/ZNQ/INSTALL/COMMON" "$stage/lists/ZNQ/INSTALL/ENGLISH"
+printf 'app 1.0\r\n' > "$app32/app.txt"
+printf 'old64 1.0\r\n' > "$app64/old64.txt"
+printf 'gone 64\r\n' > "$sys64/brindle_x86smoke_gone.txt"
+printf 'decoy 32\r\n' > "$sys32/brindle_x86smoke_gone.txt"   # same name in SysWOW64: must stay
+printf 'new32 1.1\r\n' > "$stage/src/INST/new32.txt"
+printf 'new64 1.1\r\n' > "$stage/src/INST/new64.txt"
+printf 'old64 1.1\r\n' > "$stage/src/INST/old64.txt"
+printf 'sys64 1.1\r\n' > "$stage/src/INST/sys64.txt"
+printf 'sys32 1.1\r\n' > "$stage/src/INST/sys32.txt"
+ini() { sed 's/$/\r/' > "$1"; }
+ini "$app32/Uninst.ini" <<'INI'
+[Language]
+Lang="en"
+[Folders]
+UIFLDR="C:\\Program Files (x86)\\Tamek\\X86Smoke" INST_REQ INST_CRE INST_DEL 
+[Files]
+UIFILE="C:\\Program Files (x86)\\Tamek\\X86Smoke\\app.txt" INST_REQ INST_REQ INST_DEL INST_NOREG
+[Folders64]
+UIFLDR="C:\\Program Files\\Tamek\\X86Smoke" INST_REQ INST_CRE INST_DEL 
+[Files64]
+UIFILE="C:\\Program Files\\Tamek\\X86Smoke\\old64.txt" INST_REQ INST_REQ INST_DEL INST_NOREG
+[Registry64]
+UIREGI=HLM "SOFTWARE\\Tamek\\X86Smoke" "Kept64" INST_REQ INST_REQ INST_DEL
+[Startup]
+Version="1.0"
+AppName="X86 Smoke"
+[Uninst Info]
+DisplayName="X86 Smoke"
+[UninstallCustomFunction]
+DLLPath=""
+INI
+file_record() {  # WOW, full path, file name in the package (empty for a deletion)
+  printf '<File COM="INST_NOREG" DelInfo="INST_DEL" WOW="%s"><FullPath>%s</FullPath>%s</File>\n' \
+    "$1" "$2" "${3:+<FileName>$3</FileName>}"
+}
+{
+  echo '<?xml version="1.0" encoding="UTF-8"?>'
+  echo '<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>'
+  file_record INST_64BIT '$SysFolder64$\brindle_x86smoke_gone.txt'
+  echo '</DeleteObjects><UpdateObjects>'
+  file_record INST_64BIT '$ProgFolder64$\Tamek\X86Smoke\old64.txt' old64.txt
+  echo '</UpdateObjects><AddObjects>'
+  file_record INST_64BIT '$ProgFolder64$\Tamek\X86Smoke\new64.txt' new64.txt
+  file_record INST_64BIT '$SysFolder64$\brindle_x86smoke_64.txt' sys64.txt
+  file_record INST_32BIT '$SysFolder$\brindle_x86smoke_32.txt' sys32.txt
+  file_record INST_32BIT '$InsFolder$\new32.txt' new32.txt
+  echo '</AddObjects></DiffDistribute>'
+} > "$stage/src/diff.xml"
+(cd "$stage/src" && gcab -c -z "$stage/lists/package.diff" diff.xml INST/*) >/dev/null
+printf 'x86 smoke\r\n' > "$stage/lists/ZNQ/INSTALL/COMMON/Uninst.exe"
+printf 'x86 smoke\r\n' > "$stage/lists/ZNQ/INSTALL/COMMON/setup.dll"
+printf '2.5.0\r\n' > "$stage/lists/ZNQ/INSTALL/COMMON/UninsVer.txt"
+printf 'x86 smoke\r\n' > "$stage/lists/ZNQ/INSTALL/ENGLISH/UninstRsc.dll"
+ini "$stage/lists/list.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<DiffLocalList><DiffLocal Order="1"><FileName>package.diff</FileName><AppName>X86Smoke</AppName><DisplayName>X86 Smoke</DisplayName></DiffLocal></DiffLocalList>
+XML
+install_log="$c/ProgramData/Tamek_Inc_RW/Ostrel/TamekOstrelLog.dat"
+mkdir -p "$(dirname "$install_log")"
+"$root/demo/install/log_cipher.sh" encode > "$install_log" <<'XML'
+<AppLocalList><AppLocal><AppName>X86Smoke</AppName><Lang Code="en"/><FullPath>C:\Program Files (x86)\Tamek\X86Smoke</FullPath><Version Type="Application">1.0</Version><Version Type="Uninstall">2.0.0</Version><DisplayName>X86 Smoke</DisplayName><UninstLog>C:\Program Files (x86)\Tamek\X86Smoke\Uninst.ini</UninstLog></AppLocal></AppLocalList>
+XML
+
+before=$(log_size)
+code=0; limit=240 run32 "$exe" 'C:\x86smoke\lists\list.xml' /non_notification >/dev/null 2>&1 || code=$?
+lines=$(new_lines "$before")
+content() { [ -f "$1" ] && tr -d '\r' < "$1" || echo "(missing)"; }
+problems=()
+expect_file() { [ "$(content "$1")" = "$2" ] || problems+=("${1#"$c/"}: $(content "$1"), expected $2"); }
+expect_none() { [ ! -e "$1" ] || problems+=("${1#"$c/"} exists, expected none"); }
+[ "$code" -eq 200 ] || problems+=("exit code $code, expected 200")
+expect_file "$app64/new64.txt" 'new64 1.1'
+expect_file "$app64/old64.txt" 'old64 1.1'
+expect_file "$sys64/brindle_x86smoke_64.txt" 'sys64 1.1'
+expect_file "$sys32/brindle_x86smoke_32.txt" 'sys32 1.1'
+expect_file "$app32/new32.txt" 'new32 1.1'
+expect_file "$app32/app.txt" 'app 1.0'
+expect_none "$sys64/brindle_x86smoke_gone.txt"
+expect_file "$sys32/brindle_x86smoke_gone.txt" 'decoy 32'
+expect_none "$app32/new64.txt"
+expect_none "$sys32/brindle_x86smoke_64.txt"
+expect_none "$sys64/brindle_x86smoke_32.txt"
+expect_none "$c/Program Files (x86)/Tamek/X86Smoke/old64.txt"
+section() {  # the entries of every [name] section of the uninstall log, one a line
+  awk -v s="[$1]" '{ sub(/\r$/, "") } /^\[/ { in_s = ($0 == s); next } in_s && /=/' "$app32/Uninst.ini"
+}
+expect_entry() {
+  section "$1" | grep -qiF "$2" || problems+=("uninstall log [$1] lacks $2; it holds: $(section "$1" | tr '\n' ' ')")
+}
+expect_entry Files64 'Program Files\\Tamek\\X86Smoke\\old64.txt'
+expect_entry Files64 'Program Files\\Tamek\\X86Smoke\\new64.txt'
+expect_entry Files64 'system32\\brindle_x86smoke_64.txt'
+expect_entry Files 'X86Smoke\\new32.txt'
+expect_entry Files 'syswow64\\brindle_x86smoke_32.txt'
+expect_entry Registry64 '"Kept64"'
+section Files | grep -qi 'new64.txt\|brindle_x86smoke_64' && problems+=("a 64-bit file is listed in [Files]")
+grep -q 'ADD_FILE,-,C:\\windows\\system32\\brindle_x86smoke_64.txt,success' <<<"$lines" ||
+  problems+=("no ADD_FILE success line for the 64-bit system file")
+if [ ${#problems[@]} -eq 0 ]; then
+  ok "32-bit Brindle.exe, patch with INST_64BIT files: System32 and Program Files (64-bit), SysWOW64 and Program Files (x86) for 32-bit files, uninstall log's 64-bit sections kept and extended"
+else
+  bad "32-bit Brindle.exe, patch with INST_64BIT files:$(printf '\n  - %s' "${problems[@]}")
+service log:
+$lines"
+fi
+cleanup_patch
 
 /usr/lib/wine/wineserver64 -k 2>/dev/null
 finish
