@@ -111,9 +111,16 @@ class Driver {
 
   // One look at the process's windows; answers at most one box.
   void Step() {
-    for (HWND window : VisibleWindowsOf(processId_)) {
+    const std::vector<HWND> windows = VisibleWindowsOf(processId_);
+    // A box may lie over the progress dialog: the picture, taken from the screen, would show
+    // the box instead.
+    bool boxShown = false;
+    for (HWND window : windows)
+      if (ui::WindowText(window) != kProgressCaption && !ui::VisibleButtons(window).empty())
+        boxShown = true;
+    for (HWND window : windows) {
       if (ui::WindowText(window) == kProgressCaption) {
-        WatchProgress(window);
+        WatchProgress(window, !boxShown);
         continue;
       }
       if (answered_.count(window)) continue;
@@ -124,15 +131,17 @@ class Driver {
   }
 
  private:
-  void WatchProgress(HWND dialog) {
+  void WatchProgress(HWND dialog, bool mayPicture) {
     const std::wstring status = ui::WindowText(GetDlgItem(dialog, kProgressStatusId));
     const std::wstring percent = ui::WindowText(GetDlgItem(dialog, kProgressPercentId));
     const std::wstring seen = status + L" " + percent;
-    if (seen == lastProgress_) return;
-    lastProgress_ = seen;
-    Print(L"  progress dialog: " + (status.empty() ? L"(no title yet)" : status) + L"  " + percent);
+    if (seen != lastProgress_) {
+      lastProgress_ = seen;
+      Print(L"  progress dialog: " + (status.empty() ? L"(no title yet)" : status) + L"  " + percent);
+    }
     // The first picture is taken at once; a better one replaces it when the title is shown.
-    if (!pictures_.empty() && (!progressPictured_ || (!status.empty() && !titledPictured_))) {
+    if (mayPicture && !pictures_.empty() &&
+        (!progressPictured_ || (!status.empty() && !titledPictured_))) {
       Picture(dialog, pictures_ + L"progress.png");
       progressPictured_ = true;
       titledPictured_ = !status.empty();
