@@ -75,4 +75,8 @@ foreach(b ${bench_sources})
   string(REGEX REPLACE "_(win|native)$" "" stem "${stem}")
   add_executable(${stem} ${b})
   target_link_libraries(${stem} PRIVATE brindle_test_support)
+  # Windows-only benchmarks take wide arguments (wmain), not the test programs' main.
+  if(b MATCHES "_win\\.cpp$")
+    target_link_options(${stem} PRIVATE -municode)
+  endif()
 endforeach()
