@@ -78,5 +78,6 @@ foreach(b ${bench_sources})
   # Windows-only benchmarks take wide arguments (wmain), not the test programs' main.
   if(b MATCHES "_win\\.cpp$")
     target_link_options(${stem} PRIVATE -municode)
+    add_dependencies(${stem} Brindle)  # it runs the Brindle.exe beside it: never a stale one
   endif()
 endforeach()
