@@ -56,7 +56,8 @@ CWinQXSubUpdater::CWinQXSubUpdater() = default;
 CWinQXSubUpdater::~CWinQXSubUpdater() = default;
 
 CQXEnv CWinQXSubUpdater::MakeEnv() const {
-  return CQXEnv(AppName(), installLog, package, uninstallerVersion);
+  if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
+  return CQXEnv(*machineFolders_, AppName(), installLog, package, uninstallerVersion);
 }
 
 // ---- setup programs and the installer wrapper -------------------------------------------------

@@ -14,6 +14,7 @@ namespace brindle {
 class CQXFile;
 class CQXUninstallLog;
 class CQXEnv;
+struct MachineFolders;
 
 class CWinQXSubUpdater : public CQXSubUpdater {
  public:
@@ -43,7 +44,9 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   virtual bool IsProcessRunning(const std::wstring& exeName);
 
   // For the action classes.
-  // A fresh expansion table for the current application.
+  // A fresh expansion table for the current application. The machine's folders are read once
+  // per updater: they cannot change during a run, and reading them from the registry and the
+  // shell for every file record made large packages slow.
   CQXEnv MakeEnv() const;
   // The uninstall log, or null before OpenUninstallLog.
   CQXUninstallLog* UninstallLog() { return uninstallLog_.get(); }
@@ -55,6 +58,7 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   std::set<std::wstring> pendingDeletions_;
   std::vector<const CQXFile*> comQueue_;
   std::unique_ptr<CQXUninstallLog> uninstallLog_;
+  mutable std::unique_ptr<MachineFolders> machineFolders_;
 };
 
 }  // namespace brindle

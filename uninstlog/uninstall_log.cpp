@@ -108,7 +108,8 @@ CQXUninstallLog::CQXUninstallLog(const std::wstring& productKey, const CQXInstal
 CQXUninstallLog::~CQXUninstallLog() = default;
 
 std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
-  return CQXEnv(productKey_, installLog_, package_, uninstallerVersion_).Expand(text);
+  if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
+  return CQXEnv(*machineFolders_, productKey_, installLog_, package_, uninstallerVersion_).Expand(text);
 }
 
 bool CQXUninstallLog::Load(const std::wstring& path) {

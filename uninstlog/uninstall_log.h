@@ -20,6 +20,7 @@ class CQXFile;
 class CQXRegistry;
 class CQXUninstallTarget;
 class CQXUninstallCustomFunction;
+struct MachineFolders;
 
 class CQXUninstallLog {
  public:
@@ -85,6 +86,9 @@ class CQXUninstallLog {
   std::wstring uninstallerVersion_;
   std::wstring commonDesktop_;
   bool write64_ = true;
+  // The machine's folders, read at the first expansion: they cannot change while a log is
+  // being updated, and every entry's path is expanded.
+  mutable std::unique_ptr<MachineFolders> machineFolders_;
   std::vector<std::unique_ptr<CIniFile>> loaded_;
   CIniFile model_;
   CProfile writer_;
