@@ -57,7 +57,7 @@ std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned 
     object = name + L".lnk";
     return std::wstring();
   }
-  object = ToForwardSlashes(folder) + L"/" + name + L".lnk";
+  object = ToForwardSlashes(folder + L"\\" + name + L".lnk");
   // The program runs elevated: a name that climbs out of the folder, names a drive or an
   // alternate stream would place or remove a link anywhere. The length is checked on its own,
   // below, so that a long name is reported as such.

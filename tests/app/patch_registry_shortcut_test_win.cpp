@@ -317,3 +317,143 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
   };
   EXPECT_EQ(ActionLines(tail), expectedLines);
 }
+
+// Two packages in turn. The first creates a program-menu link in a sub-folder and a desktop link
+// with every field set, refuses names that would leave their folder or exceed the path limit,
+// adds two uninstall targets and switches the uninstaller's hooks; the second deletes the
+// program-menu link (its sub-folder goes, the program menu stays), replaces the desktop link in
+// place and removes both targets, so their section goes too.
+TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachineAndTheUninstallLog) {
+  const std::wstring programs = ShellFolder(CSIDL_COMMON_PROGRAMS);
+  const std::wstring desktop = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+  const std::wstring menuName = Unique(L"BrindleMenu");
+  const std::wstring deskName = Unique(L"BrindleDesk");
+  const std::wstring escapeName = Unique(L"BrindleEscape");
+  const std::wstring menuFolder = programs + L"\\" + menuName;
+  const std::wstring menuLink = menuFolder + L"\\Tools\\App.lnk";
+  const std::wstring deskLink = desktop + L"\\" + deskName + L".lnk";
+  const std::wstring escapedLink = ParentFolder(ParentFolder(programs)) + L"/" + escapeName + L".lnk";
+  const std::wstring driveLink = L"C:\\" + escapeName + L".lnk";
+  extraFolders_ = {menuFolder, deskLink, escapedLink, driveLink};
+  // Three components of 100 characters: each is a valid name, the whole path is too long.
+  const std::wstring part(100, L'n');
+  const std::wstring longName = menuName + L"\\" + part + L"\\" + part + L"\\" + part;
+
+  const std::string a = Utf8FromWide(app_);
+  const std::string startLog =
+      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" + FileLine(a + "\\keep.txt") +
+      kLogTail +
+      "[UninstallCustomFunction]\r\nDLLPath=\"C:\\\\Old\\\\hooks.dll\"\r\nOwnerName=\"Tamek\"\r\n"
+      "Version=\"1.0\"\r\nUninstall_StartUp=1\r\nUninstall_CheckCondition=1\r\nUninstall_CheckRunning=0\r\n"
+      "Uninstall_BeforeUninstall=1\r\nUninstall_AfterUninstall=0\r\nUninstall_End=0\r\nUninstall_Abort=1\r\n";
+  ASSERT_TRUE(WriteFileText(app_ + L"\\keep.txt", "keep"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", startLog));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\app.exe", "app"));
+
+  const std::string plainFile = "COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"";
+  const std::string target = "$InsFolder$\\bin\\app.exe";
+  const std::string fullMenuLink =
+      ShortCut("INST_GSC", Utf8FromWide(menuName) + "\\Tools\\App", target,
+               "<FullPath Type=\"WorkFolder\">$InsFolder$\\bin</FullPath>"
+               "<CLParameter>/open \"$InsFolder$\\data\"</CLParameter><Text>Opens the sample</Text>"
+               "<WindowSize Type=\"INST_MAX\"/>");
+  std::wstring list = BuildPackage(
+      std::string(kXmlHead) +
+      "<UpdateObjects><UninstallCustomFunction><FullPath Type=\"SCTarget\">$InsFolder$\\hooks.dll</FullPath>"
+      "<Version>2.5</Version><Uninstall_End Flag=\"1\"/><Uninstall_StartUp Flag=\"true\"/>"
+      "</UninstallCustomFunction></UpdateObjects><AddObjects>"
+      "<File " + plainFile + "><FullPath>" + target + "</FullPath><FileName>app.exe</FileName></File>" +
+      fullMenuLink +
+      ShortCut("INST_DSC", Utf8FromWide(deskName), target,
+               "<CLParameter>-first</CLParameter><WindowSize Type=\"INST_MIN\"/>") +
+      ShortCut("INST_GSC", "..\\..\\" + Utf8FromWide(escapeName), target) +
+      ShortCut("INST_DSC", "C:\\" + Utf8FromWide(escapeName), target) +
+      ShortCut("INST_GSC", Utf8FromWide(longName), target) +
+      "<UninstTarget><UNInfo>C:\\Other\\uninst.ini</UNInfo><UNInfo>$InsFolder$\\plugin.ini</UNInfo>"
+      "</UninstTarget></AddObjects></DiffDistribute>");
+
+  ServiceLogTail firstTail;
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+
+  const LinkContents menu = ReadLink(menuLink);
+  ASSERT_TRUE(menu.loaded);
+  EXPECT_EQ(menu.target, app_ + L"\\bin\\app.exe");
+  EXPECT_EQ(menu.workFolder, app_ + L"\\bin");
+  EXPECT_EQ(menu.arguments, L"/open \"" + app_ + L"\\data\"");
+  EXPECT_EQ(menu.description, L"Opens the sample");
+  EXPECT_EQ(menu.showCommand, static_cast<DWORD>(SW_SHOWMAXIMIZED));
+  const LinkContents desk = ReadLink(deskLink);
+  ASSERT_TRUE(desk.loaded);
+  EXPECT_EQ(desk.target, app_ + L"\\bin\\app.exe");
+  EXPECT_EQ(desk.arguments, L"-first");
+  EXPECT_EQ(desk.workFolder, L"");
+  EXPECT_EQ(desk.description, L"");
+  EXPECT_EQ(desk.showCommand, static_cast<DWORD>(SW_SHOWMINNOACTIVE));
+  // Nothing outside the two folders, nothing under the over-long name.
+  EXPECT_FALSE(FileExists(escapedLink));
+  EXPECT_FALSE(FileExists(driveLink));
+  EXPECT_FALSE(FileExists(menuFolder + L"\\" + part));
+
+  const std::string menuTools = Utf8FromWide(menuFolder + L"\\Tools");
+  const std::string hooksAfterFirst =
+      "[UninstallCustomFunction]\r\nDLLPath=\"$InsFolder$\\\\hooks.dll\"\r\nOwnerName=\"Tamek\"\r\n"
+      "Version=\"2.5\"\r\nUninstall_StartUp=0\r\nUninstall_CheckCondition=0\r\nUninstall_CheckRunning=0\r\n"
+      "Uninstall_BeforeUninstall=0\r\nUninstall_AfterUninstall=0\r\nUninstall_End=1\r\nUninstall_Abort=0\r\n";
+  const std::string expectedFirst =
+      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" + FileLine(a + "\\keep.txt") +
+      "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" + FileLine(a + "\\bin\\app.exe") +
+      "[Folders]\r\n" + FolderLine(menuTools) + "[Files]\r\n" + FileLine(menuTools + "\\App.lnk") +
+      FileLine(Utf8FromWide(deskLink)) + kLogTailAfter +
+      "[UninstTarget]\r\nUNInfo=\"C:\\\\Other\\\\uninst.ini\"\r\nUNInfo=\"$InsFolder$\\\\plugin.ini\"\r\n" +
+      hooksAfterFirst;
+  EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), expectedFirst);
+
+  const std::wstring menuObject = ToForwardSlashes(menuLink);
+  const std::vector<std::wstring> firstLines = {
+      L"ADD_SHORTCUT -," + menuObject + L",success,0",
+      L"ADD_SHORTCUT -," + ToForwardSlashes(deskLink) + L",success,0",
+      L"ADD_SHORTCUT -," + ToForwardSlashes(programs + L"\\..\\..\\" + escapeName + L".lnk") + L",error,123",
+      L"ADD_SHORTCUT -," + ToForwardSlashes(desktop + L"\\C:\\" + escapeName + L".lnk") + L",error,123",
+      L"ADD_SHORTCUT -," + ToForwardSlashes(programs + L"\\" + longName + L".lnk") + L",error,206",
+  };
+  EXPECT_EQ(ActionLines(firstTail), firstLines);
+
+  // The second package: the program-menu link goes, the desktop link is replaced in place, the
+  // targets leave the log (one of them written as the package spelled it).
+  ClearPackageSource();
+  WriteWrapperFiles({L"ENGLISH"});
+  list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.2</Version>"
+      "</GeneralInfo><DeleteObjects>" + fullMenuLink +
+      "<UninstTarget><UNInfo>C:\\Other\\uninst.ini</UNInfo><UNInfo>$InsFolder$\\plugin.ini</UNInfo>"
+      "</UninstTarget></DeleteObjects><UpdateObjects>" +
+      ShortCut("INST_DSC", Utf8FromWide(deskName), target, "<CLParameter>-second</CLParameter>") +
+      "</UpdateObjects></DiffDistribute>");
+  ServiceLogTail secondTail;
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+
+  EXPECT_FALSE(FileExists(menuLink));
+  EXPECT_FALSE(FileExists(menuFolder)) << "the emptied sub-folders go";
+  EXPECT_TRUE(FileExists(programs)) << "the program menu stays";
+  const LinkContents replaced = ReadLink(deskLink);
+  ASSERT_TRUE(replaced.loaded);
+  EXPECT_EQ(replaced.arguments, L"-second");
+  EXPECT_EQ(replaced.showCommand, static_cast<DWORD>(SW_SHOWNORMAL));
+
+  const std::string expectedSecond =
+      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" + FileLine(a + "\\keep.txt") +
+      "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" + FileLine(a + "\\bin\\app.exe") +
+      FileLine(Utf8FromWide(deskLink)) +
+      "[Startup]\r\nVersion=\"1.2\"\r\nAppName=\"Sample Application\"\r\n[Uninst Info]\r\nProduct=\"Sample\"\r\n" +
+      hooksAfterFirst;
+  EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), expectedSecond);
+
+  const std::vector<std::wstring> secondLines = {
+      L"DELETE_SHORTCUT -," + menuObject + L",success,0",
+      L"UPDATE_SHORTCUT_DELETE -," + ToForwardSlashes(deskLink) + L",success,0",
+      L"UPDATE_SHORTCUT_ADD -," + ToForwardSlashes(deskLink) + L",success,0",
+  };
+  EXPECT_EQ(ActionLines(secondTail), secondLines);
+}

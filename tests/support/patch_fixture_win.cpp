@@ -100,8 +100,8 @@ std::wstring PatchFixture::BuildPackage(const std::string& diffXml) {
   const std::wstring list = lists_ + L"/list.xml";
   EXPECT_TRUE(WriteFileText(list,
                             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                            "<DiffLocal FileName=\"package.diff\" AppName=\"SampleApp\" "
-                            "DisplayName=\"Sample Application\" Order=\"1\"/></DiffLocalList>"));
+                            "<DiffLocal Order=\"1\"><FileName>package.diff</FileName><AppName>SampleApp</AppName>"
+                            "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
   return list;
 }
 

@@ -48,8 +48,12 @@ std::string UnixPath(const std::wstring& windowsPath) {
   return path;
 }
 
-int RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   const std::wstring& workingFolder, unsigned timeoutMs) {
+namespace {
+
+// Starts the Linux program and waits for it when Wine gives a handle to wait on: false when it
+// cannot be started or runs over the time limit.
+bool StartAndWait(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::wstring& workingFolder, unsigned timeoutMs) {
   std::wstring commandLine = QuoteArgument(program);
   for (const std::string& argument : arguments) commandLine += L" " + QuoteArgument(argument);
   const std::wstring image = L"Z:" + ToBackslashes(WideFromUtf8(program));
@@ -59,16 +63,46 @@ int RunUnixProgram(const std::string& program, const std::vector<std::string>& a
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(image.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-    return -1;
+    return false;
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
-  if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process.Get(), timeoutMs) == WAIT_TIMEOUT) {
     TerminateProcess(process.Get(), 1);
-    return -1;
+    return false;
   }
-  DWORD code = 0;
-  GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
+  return true;
+}
+
+}  // namespace
+
+int RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::wstring& workingFolder, unsigned timeoutMs) {
+  // Wine gives no usable process handle for a Linux program it started, so neither its end
+  // nor its exit code can be learnt from Windows. So a shell runs the
+  // program and then puts its exit code into a status file in one rename; the file's arrival
+  // marks the end.
+  wchar_t temp[MAX_PATH] = {};
+  if (!GetTempPathW(MAX_PATH, temp)) return -1;
+  const std::wstring statusFile = std::wstring(temp) + L"brindle_status_" + std::to_wstring(GetCurrentProcessId()) +
+                                  L"_" + std::to_wstring(GetTickCount64()) + L".txt";
+  const std::string statusUnix = UnixPath(statusFile);
+  if (statusUnix.empty() || statusUnix.find('\'') != std::string::npos) return -1;
+  const std::string part = "'" + statusUnix + ".part'";
+  std::vector<std::string> shellArguments = {
+      "-c", "\"$0\" \"$@\"; echo $? > " + part + " && mv " + part + " '" + statusUnix + "'", program};
+  shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
+  DeleteFileW(statusFile.c_str());
+  const ULONGLONG started = GetTickCount64();
+  if (!StartAndWait("/bin/sh", shellArguments, workingFolder, timeoutMs)) return -1;
+  while (GetFileAttributesW(statusFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetTickCount64() - started > timeoutMs) return -1;
+    Sleep(10);
+  }
+  std::string status;
+  const bool read = ReadBytes(statusFile, status);
+  DeleteFileW(statusFile.c_str());
+  if (!read || status.empty() || status[0] < '0' || status[0] > '9') return -1;
+  return std::stoi(status);
 }
 
 bool MakeCabinet(const std::wstring& cabinetPath, const std::wstring& sourceFolder) {
