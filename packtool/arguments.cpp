@@ -1,5 +1,8 @@
 #include "packtool/arguments.h"
 
+#include "packtool/report.h"
+#include "sys/text.h"
+
 namespace brindle::pack {
 
 bool Arguments::Parse(const std::vector<std::wstring>& args,
@@ -58,6 +61,27 @@ std::wstring Arguments::Value(const std::wstring& name, const std::wstring& fall
 std::vector<std::wstring> Arguments::Values(const std::wstring& name) const {
   auto it = values_.find(name);
   return it == values_.end() ? std::vector<std::wstring>() : it->second;
+}
+
+bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
+                        const std::set<std::wstring>& valueOptions,
+                        const std::set<std::wstring>& flagOptions, size_t minPositional,
+                        size_t maxPositional, const std::wstring& verb, std::ostream& err) {
+  std::wstring error;
+  if (!arguments.Parse(args, valueOptions, flagOptions, error)) {
+    PrintLine(err, L"brindle-pack " + verb + L": " + error + L" (brindle-pack " + verb + L" --help)");
+    return false;
+  }
+  const size_t n = arguments.Positional().size();
+  if (n < minPositional || n > maxPositional) {
+    PrintLine(err, L"brindle-pack " + verb + L": expected " +
+                       ToWideDecimal(static_cast<long long>(minPositional)) +
+                       (maxPositional != minPositional ? L" or more" : L"") + L" argument(s), got " +
+                       ToWideDecimal(static_cast<long long>(n)) + L" (brindle-pack " + verb +
+                       L" --help)");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace brindle::pack

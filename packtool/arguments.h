@@ -2,6 +2,7 @@
 // "--name=value", "-o value"; flags without a value). Options may repeat.
 #pragma once
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,5 +26,12 @@ class Arguments {
   std::vector<std::wstring> positional_;
   std::map<std::wstring, std::vector<std::wstring>> values_;
 };
+
+// Parses a verb's arguments; on a wrong command line prints why (naming the verb) and answers
+// false. The verb takes between minPositional and maxPositional positional arguments.
+bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
+                        const std::set<std::wstring>& valueOptions,
+                        const std::set<std::wstring>& flagOptions, size_t minPositional,
+                        size_t maxPositional, const std::wstring& verb, std::ostream& err);
 
 }  // namespace brindle::pack

@@ -24,6 +24,7 @@ const wchar_t kToolHelp[] =
 
 const wchar_t kMakeHelp[] =
     L"Usage: brindle-pack make OLD NEW -o package.DIFF --version V [options]\n"
+    L"       (each file added or updated is listed on standard output with its versions)\n"
     L"\n"
     L"Compares the folders OLD and NEW of an application (relative paths compared without\n"
     L"regard to letter case, as Windows does) and writes a patch package: a cabinet holding\n"
@@ -32,7 +33,8 @@ const wchar_t kMakeHelp[] =
     L"\n"
     L"Options:\n"
     L"  -o FILE              the package to write (required)\n"
-    L"  --version V          the application's version after the update (required)\n"
+    L"  --version V          the application's version after the update\n"
+    L"  --version-from FILE  or: the version resource of this file of NEW (path relative to NEW)\n"
     L"  --app NAME           the application's install-log key; with --list, written there\n"
     L"  --display-name TEXT  the application's new display name (UpdateObjects/DisplayName)\n"
     L"  --target PREFIX      where OLD is installed, as a package path (default $InsFolder$)\n"

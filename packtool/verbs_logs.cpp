@@ -8,30 +8,10 @@
 
 namespace brindle::pack {
 
-namespace {
-
-bool ParseOrComplain(Arguments& a, const std::vector<std::wstring>& args,
-                     const std::set<std::wstring>& values, const std::set<std::wstring>& flags,
-                     size_t positional, const std::wstring& verb, std::ostream& err) {
-  std::wstring error;
-  if (!a.Parse(args, values, flags, error)) {
-    PrintLine(err, L"brindle-pack " + verb + L": " + error);
-    return false;
-  }
-  if (a.Positional().size() != positional) {
-    PrintLine(err, L"brindle-pack " + verb + L": expected " +
-                       (positional == 1 ? std::wstring(L"one file") : L"two folders") +
-                       L" (brindle-pack " + verb + L" --help)");
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseOrComplain(a, args, {L"-o"}, {}, 1, L"log decode", err)) return kExitUsage;
+  if (!ParseVerbArguments(a, args, {L"-o"}, {}, 1, 1, L"log decode", err)) return kExitUsage;
   const std::wstring& path = a.Positional()[0];
   std::string plain;
   std::wstring reason;
@@ -52,7 +32,7 @@ int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::
 
 int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseOrComplain(a, args, {L"-o"}, {}, 1, L"log encode", err)) return kExitUsage;
+  if (!ParseVerbArguments(a, args, {L"-o"}, {}, 1, 1, L"log encode", err)) return kExitUsage;
   if (!a.Has(L"-o")) {
     PrintLine(err, L"brindle-pack log encode: -o OUT is required");
     return kExitUsage;
@@ -74,7 +54,7 @@ int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::
 int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
                       std::ostream& err) {
   Arguments a;
-  if (!ParseOrComplain(a, args, {}, {}, 1, L"uninstlog check", err)) return kExitUsage;
+  if (!ParseVerbArguments(a, args, {}, {}, 1, 1, L"uninstlog check", err)) return kExitUsage;
   const std::wstring& path = a.Positional()[0];
   std::string bytes;
   if (!ReadFileBytes(path, bytes)) {

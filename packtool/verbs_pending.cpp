@@ -3,14 +3,6 @@
 #include "packtool/report.h"
 
 namespace brindle::pack {
-int RunMake(const std::vector<std::wstring>&, std::ostream&, std::ostream& err) {
-  PrintLine(err, L"brindle-pack make: not available in this build yet");
-  return kExitFailed;
-}
-int RunCheck(const std::vector<std::wstring>&, std::ostream&, std::ostream& err) {
-  PrintLine(err, L"brindle-pack check: not available in this build yet");
-  return kExitFailed;
-}
 int RunPlan(const std::vector<std::wstring>&, std::ostream&, std::ostream& err) {
   PrintLine(err, L"brindle-pack plan: not available in this build yet");
   return kExitFailed;
