@@ -1,5 +1,6 @@
 // Cabinets through libgcab.
 #include <libgcab.h>
+#include <utime.h>
 
 #include "packtool/cabinet.h"
 #include "packtool/file_access.h"
@@ -138,6 +139,25 @@ bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
                                    &error)) {
     reason = Take(error, L"cannot extract the cabinet");
     return false;
+  }
+  // The files carry the cabinet's time stamps, as the program's extraction gives them.
+  GPtrArray* folders = gcab_cabinet_get_folders(cabinet.get());
+  for (guint i = 0; folders && i < folders->len; ++i) {
+    GSList* files = gcab_folder_get_files(GCAB_FOLDER(g_ptr_array_index(folders, i)));
+    for (GSList* f = files; f; f = f->next) {
+      GCabFile* file = GCAB_FILE(f->data);
+      const std::wstring name = WideFromUtf8(gcab_file_get_name(file));
+      GDateTime* stamp = gcab_file_get_date_time(file);
+      if (!IsSafeRelativePath(name) || !stamp) {
+        if (stamp) g_date_time_unref(stamp);
+        continue;
+      }
+      struct utimbuf times;
+      times.actime = times.modtime = static_cast<time_t>(g_date_time_to_unix(stamp));
+      g_date_time_unref(stamp);
+      utime(FsPath(folder + L"/" + name).c_str(), &times);
+    }
+    g_slist_free(files);
   }
   return true;
 }

@@ -161,6 +161,12 @@ INT_PTR DIAMONDAPI FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION info) {
     return OpenWide(path, _O_CREAT | _O_TRUNC | _O_WRONLY, _S_IREAD | _S_IWRITE);
   }
   if (type == fdintCLOSE_FILE_INFO) {
+    // The file carries the cabinet's time stamp (local time), as the program's extraction gives it.
+    FILETIME local, utc;
+    if (DosDateTimeToFileTime(info->date, info->time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
+      const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(info->hf)));
+      SetFileTime(file, &utc, nullptr, &utc);
+    }
     _close(static_cast<int>(info->hf));
     return TRUE;
   }

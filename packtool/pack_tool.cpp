@@ -73,6 +73,8 @@ const wchar_t kPlanHelp[] =
     L"its order: wrapper files, hooks, then delete (COM, shortcuts, registry, files), update\n"
     L"(COM, files, registry, shortcuts) and add (files, registry, shortcuts), COM registration,\n"
     L"after-update hook. Paths are expanded with the variables of the install log's entry.\n"
+    L"Each action is one line \"VERB object\", as the program's service-log line names it;\n"
+    L"every other line starts with \"# \".\n"
     L"\n"
     L"  --install-log FILE  the enciphered install log (TamekOstrelLog.dat)\n"
     L"  --app NAME          the entry's AppName (default: the only entry of the log)\n"
