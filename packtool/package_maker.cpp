@@ -441,6 +441,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
       report.Error(options.diffXml, 0, L"", L"cannot write the file");
   }
   std::wstring reason;
+  std::error_code ec;
+  if (FsPath(options.output).has_parent_path())
+    fs::create_directories(FsPath(options.output).parent_path(), ec);
   if (!WriteCabinet(options.output, entries, reason,
                     [&](size_t done, size_t total) { progress.Step(L"packed", done, total); })) {
     report.Error(options.output, 0, L"", reason);
