@@ -258,6 +258,8 @@ bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
     reason = L"not a cabinet";
     return false;
   }
+  std::error_code ec;
+  fs::create_directories(FsPath(folder), ec);
   ReadContext context;
   context.folder = folder;
   for (wchar_t& c : context.folder)

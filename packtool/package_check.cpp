@@ -76,7 +76,6 @@ const std::set<std::wstring>& LeafAttributes(const std::wstring& parent, const s
   if (name == L"FullPath" || name == L"FileName" || name == L"SCName" || name == L"WindowSize" ||
       name == L"RegData")
     return type;
-  if (name == L"Version") return parent == L"UninstallCustomFunction" ? none : none;
   if (name == L"RegKeyPath") return rootAttr;
   if (name.compare(0, 10, L"Uninstall_") == 0) return flag;
   return none;

@@ -452,13 +452,19 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   const std::wstring beside = WidePath(FsPath(options.output).parent_path());
   // The program reads the uninstaller files beside the package: put them there too.
   if (!options.znq.empty()) {
-    std::error_code ec;
-    const fs::path to = FsPath((beside.empty() ? L"." : beside) + L"/ZNQ");
-    if (!fs::equivalent(FsPath(options.znq), to, ec)) {
-      fs::create_directories(to, ec);
-      fs::copy(FsPath(options.znq), to,
-               fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
-      if (ec) report.Error(WidePath(to), 0, L"", L"cannot copy the uninstaller files beside the package");
+    const std::wstring to = (beside.empty() ? std::wstring(L".") : beside) + L"/ZNQ";
+    std::error_code same;
+    if (!fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
+      std::vector<FolderFile> znq;
+      ListFiles(options.znq, znq);
+      for (const FolderFile& f : znq) {
+        std::string bytes;
+        if (!ReadFileBytes(f.full, bytes) || !WriteFileBytes(to + L"/" + f.relative, bytes)) {
+          report.Error(to + L"/" + f.relative, 0, L"",
+                       L"cannot copy the uninstaller file beside the package");
+          break;
+        }
+      }
     }
   }
   if (!options.list.empty()) {
