@@ -81,7 +81,8 @@ const wchar_t kPlanHelp[] =
     L"  --root FOLDER       a folder standing for C:\\ of the machine: the machine folders are\n"
     L"                      the usual ones (C:\\Program Files (x86), C:\\Windows...) and files\n"
     L"                      are looked up below FOLDER, so actions the program would skip (an\n"
-    L"                      installed file that is not older) are shown as skipped\n";
+    L"                      installed file that is not older) are shown as skipped; on\n"
+    L"                      Windows, without --root, the machine's own files are consulted\n";
 
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"

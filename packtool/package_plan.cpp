@@ -76,6 +76,10 @@ class Planner {
 };
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
+#ifdef _WIN32
+  // On the machine itself the installed files are where the paths say.
+  if (options_.root.empty()) return IsFile(path) ? path : std::wstring();
+#endif
   if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') ||
       path[1] != L':')
     return std::wstring();
