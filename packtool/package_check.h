@@ -9,7 +9,11 @@
 #include "packtool/package_source.h"
 #include "packtool/report.h"
 
-namespace brindle::pack {
+namespace brindle {
+
+class CQXDiffDistribute;
+
+namespace pack {
 
 struct CheckOptions {
   std::wstring lang;  // the installed application's language code; empty: not known
@@ -31,4 +35,11 @@ bool ParseRegistryDword(const std::wstring& text, unsigned long long& value);
 // The uninstaller's language folder for a language code (fr gives FRENCH), empty for others.
 std::wstring WrapperLanguageFolder(const std::wstring& code);
 
-}  // namespace brindle::pack
+// What the program does not apply yet, by name ("registry value", "shortcut", ...): it refuses a
+// package holding any of them as a whole (service-log line NOT_SUPPORTED) and changes nothing.
+// The list follows the program's own refusal in its sub-updater; empty when the program applies
+// everything the package holds.
+std::vector<std::wstring> ObjectsTheProgramRefuses(const CQXDiffDistribute& package);
+
+}  // namespace pack
+}  // namespace brindle

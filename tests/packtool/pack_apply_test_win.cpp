@@ -319,6 +319,7 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
                          scratch_);
   ASSERT_EQ(plan.exitCode, 0) << plan.err;
   const std::vector<std::wstring> planned = PlanActions(plan.out);
+  EXPECT_EQ(plan.out.find("refuses"), std::string::npos) << plan.out;
   EXPECT_EQ(TreeDifference(Tree(app_), oldTree), "") << "plan changed the installed folder";
 
   // The real run, as the update service starts it.
