@@ -2,6 +2,8 @@
 #include <libgcab.h>
 #include <utime.h>
 
+#include <algorithm>
+
 #include "packtool/cabinet.h"
 #include "packtool/file_access.h"
 #include "sys/safe_names.h"
@@ -155,7 +157,9 @@ bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
       struct utimbuf times;
       times.actime = times.modtime = static_cast<time_t>(g_date_time_to_unix(stamp));
       g_date_time_unref(stamp);
-      utime(FsPath(folder + L"/" + name).c_str(), &times);
+      std::wstring extracted = name;  // stored with '\', extracted into sub-folders
+      std::replace(extracted.begin(), extracted.end(), L'\\', L'/');
+      utime(FsPath(folder + L"/" + extracted).c_str(), &times);
     }
     g_slist_free(files);
   }

@@ -26,11 +26,12 @@ class Bytes {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(data_[offset]) |
                                       (static_cast<unsigned char>(data_[offset + 1]) << 8));
   }
-  // A zero-terminated name starting at offset (at most 512 characters).
+  // A zero-terminated name starting at offset (at most 512 characters); empty when the bytes
+  // end before its terminator, so that a cut name never passes for a shorter one.
   std::string Name(std::uint64_t offset) const {
     std::string name;
     while (Has(offset, 1) && data_[offset] != '\0' && name.size() < 512) name += data_[offset++];
-    return name;
+    return Has(offset, 1) ? name : std::string();
   }
   const std::string& Data() const { return data_; }
 
@@ -109,7 +110,8 @@ void ReadExports(const Bytes& b, const std::vector<Section>& sections, std::uint
   for (std::uint32_t i = 0; i < count; ++i) {
     std::uint64_t name = 0;
     if (!OffsetOfRva(sections, b.U32(names + 4ull * i), name)) continue;
-    image.exports.push_back(b.Name(name));
+    const std::string text = b.Name(name);
+    if (!text.empty()) image.exports.push_back(text);
   }
 }
 
