@@ -759,12 +759,7 @@ std::vector<std::wstring> ObjectsTheProgramRefuses(const CQXDiffDistribute& pack
     bool com = false;
     for (const auto& file : group->files) com = com || (file && file->com == kComRegister);
     refuse(L"COM server", com);
-    refuse(L"registry value", !group->registries.empty());
-    refuse(L"shortcut", !group->shortCuts.empty());
   }
-  refuse(L"uninstall target", !package.deleteObjects->uninstTarget.IsEmpty() ||
-                                  !package.addObjects->uninstTarget.IsEmpty());
-  refuse(L"uninstall custom function", !package.updateObjects->uninstallCustomFunction.absent);
   refuse(L"BeforeUpdate hook", !package.customFunction->beforeUpdate.name.empty());
   refuse(L"AfterUpdate hook", !package.customFunction->afterUpdate.name.empty());
   return refused;
