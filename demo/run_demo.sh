@@ -190,6 +190,25 @@ final=$(grep -P '^install log: Application version\t' "$out/state-2.0.txt" | cut
 [ -f "$(unix_path "$ins\\themes.txt")" ] || problem "themes.txt (added by 2.0) is missing"
 grep -q 'Engine data 2.0' "$(unix_path "$ins\\lib\\engine.dat")" 2>/dev/null ||
   problem "lib\\engine.dat was not replaced at the restart"
+# What the packages' other records promise, as the user can check it after 2.0.
+expect() {  # <item of the table> <value after 2.0, or "-" for none>
+  local value
+  value=$(K="$1" awk -F'\t' '$1 == ENVIRON["K"] { print $2 }' "$out/state-2.0.txt")
+  [ "${value:--}" = "$2" ] || problem "after 2.0, $1 is '${value:--}', not '$2'"
+}
+expect 'file: notes_old.txt' -
+expect 'file: Help\guide.txt' -
+expect 'file (64-bit folder): helper64.txt' '64-bit helper 1.1'
+expect 'registry 32-bit: Version' 2.0
+expect 'registry 32-bit: Level' -
+expect 'registry 32-bit: Edition' 0x20
+expect 'registry 32-bit: Plugins' 'C:\Program Files (x86)\Tamek\Brindle Sample\plugins'
+expect 'registry 64-bit: Platform' 'x64, 2.0'
+expect 'registry 64-bit: Helper64' 'C:\Program Files\Tamek\Brindle Sample\helper64.txt'
+expect 'shortcut on the desktop: Brindle Sample.lnk' -
+expect 'shortcut on the desktop: Brindle Sample 2.lnk' '-> SampleApp.exe'
+expect 'shortcut on the program menu: Brindle Sample\Read me.lnk' '-> readme.txt'
+expect 'uninstall log: entries in [UninstTarget]' 1
 
 echo
 echo "== result"
