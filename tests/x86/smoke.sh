@@ -66,6 +66,11 @@ sys64="$c/windows/system32"; sys32="$c/windows/syswow64"
 stage="$c/x86smoke"
 cleanup_patch() {
   rm -rf "$app32" "$app64" "$stage" "$sys64"/brindle_x86smoke_* "$sys32"/brindle_x86smoke_*
+  if [ -f "$WINEPREFIX/system.reg" ]; then
+    for view in 32 64; do
+      timeout 60 /usr/lib/wine/wine64 reg delete 'HKLM\SOFTWARE\Tamek\X86Smoke' /f /reg:$view </dev/null >/dev/null 2>&1
+    done
+  fi
 }
 cleanup_patch
 mkdir -p "$app32" "$app64" "$stage/src/INST" "$stage/lists/ZNQ/INSTALL/COMMON" "$stage/lists/ZNQ/INSTALL/ENGLISH"
@@ -115,6 +120,10 @@ file_record() {  # WOW, full path, file name in the package (empty for a deletio
   file_record INST_64BIT '$SysFolder64$\brindle_x86smoke_64.txt' sys64.txt
   file_record INST_32BIT '$SysFolder$\brindle_x86smoke_32.txt' sys32.txt
   file_record INST_32BIT '$InsFolder$\new32.txt' new32.txt
+  for view in 64 32; do
+    printf '<Registry WOW="INST_%sBIT"><RegKeyPath RegRoot="REG_HLM">%s</RegKeyPath><RegValueName>Added%s</RegValueName><RegData Type="REG_SZ">view %s</RegData></Registry>\n' \
+      "$view" 'SOFTWARE\Tamek\X86Smoke' "$view" "$view"
+  done
   echo '</AddObjects></DiffDistribute>'
 } > "$stage/src/diff.xml"
 (cd "$stage/src" && gcab -c -z "$stage/lists/package.diff" diff.xml INST/*) >/dev/null
@@ -164,13 +173,24 @@ expect_entry Files64 'system32\\brindle_x86smoke_64.txt'
 expect_entry Files 'X86Smoke\\new32.txt'
 expect_entry Files 'syswow64\\brindle_x86smoke_32.txt'
 expect_entry Registry64 '"Kept64"'
+expect_entry Registry64 '"Added64"'
+expect_entry Registry '"Added32"'
+section Registry | grep -q '"Added64"' && problems+=("the 64-bit value is listed in [Registry]")
+reg_value() {  # the data of value $2 of the smoke key in view $1 (32 or 64), or nothing
+  timeout 60 /usr/lib/wine/wine64 reg query 'HKLM\SOFTWARE\Tamek\X86Smoke' /v "$2" /reg:"$1" </dev/null 2>/dev/null |
+    tr -d '\r' | awk -v v="$2" '$1 == v { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'
+}
+[ "$(reg_value 64 Added64)" = 'view 64' ] || problems+=("registry: Added64 is not 'view 64' in the 64-bit view")
+[ -z "$(reg_value 32 Added64)" ] || problems+=("registry: Added64 is in the 32-bit view")
+[ "$(reg_value 32 Added32)" = 'view 32' ] || problems+=("registry: Added32 is not 'view 32' in the 32-bit view")
+[ -z "$(reg_value 64 Added32)" ] || problems+=("registry: Added32 is in the 64-bit view")
 section Files | grep -qi 'new64.txt\|brindle_x86smoke_64' && problems+=("a 64-bit file is listed in [Files]")
 grep -q 'ADD_FILE,-,C:\\windows\\system32\\brindle_x86smoke_64.txt,success' <<<"$lines" ||
   problems+=("no ADD_FILE success line for the 64-bit system file")
 if [ ${#problems[@]} -eq 0 ]; then
-  ok "32-bit Brindle.exe, patch with INST_64BIT files: System32 and Program Files (64-bit), SysWOW64 and Program Files (x86) for 32-bit files, uninstall log's 64-bit sections kept and extended"
+  ok "32-bit Brindle.exe, patch with INST_64BIT records: files in System32 and Program Files (64-bit), 32-bit files in SysWOW64 and Program Files (x86), registry values in their own views, the uninstall log's 64-bit sections kept and extended"
 else
-  bad "32-bit Brindle.exe, patch with INST_64BIT files:$(printf '\n  - %s' "${problems[@]}")
+  bad "32-bit Brindle.exe, patch with INST_64BIT records:$(printf '\n  - %s' "${problems[@]}")
 service log:
 $lines"
 fi
