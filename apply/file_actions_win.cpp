@@ -191,8 +191,12 @@ bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
   return file.wow.wow == kWow64 ? guard->Disable() : guard->Revert();
 }
 
-std::wstring CFileActions::ExpandedTarget(const CQXFile& file) const {
-  return ToBackslashes(updater_.MakeEnv().Expand(file.Path()));
+// One variable table serves every record of the passes this object runs: the machine's folders
+// and the application's rows do not change while files are copied or deleted, and reading them
+// from the registry for each of thousands of files was a large share of an update's time.
+std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
+  if (!env_) env_ = std::make_unique<CQXEnv>(updater_.MakeEnv());
+  return ToBackslashes(env_->Expand(file.Path()));
 }
 
 // ---- the copy pass ---------------------------------------------------------------------------

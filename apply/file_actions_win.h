@@ -3,6 +3,8 @@
 // files in use at the next restart, and removing folders that a deletion left empty. Every
 // action writes its service-log line and records its result in the uninstall log.
 #pragma once
+#include "sys/env.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,9 +52,10 @@ class CFileActions {
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   void CopyOne(const CQXFile& file, bool isAdd);
-  std::wstring ExpandedTarget(const CQXFile& file) const;
+  std::wstring ExpandedTarget(const CQXFile& file);
 
   CWinQXSubUpdater& updater_;
+  std::unique_ptr<CQXEnv> env_;  // built on first use
 };
 
 }  // namespace brindle
