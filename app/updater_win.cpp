@@ -9,6 +9,7 @@
 #include "apply/sub_updater.h"
 #include "logs/install_log.h"
 #include "logs/service_log.h"
+#include "sys/com_registration_win.h"
 #include "sys/paths.h"
 #include "sys/system_util.h"
 #include "ui/messages.h"
@@ -214,6 +215,8 @@ void RunComponentPasses(CQXUpdater& updater, ProgressContext& context) {
 unsigned UpdateWorker(void* argument) {
   ProgressContext& context = *static_cast<ProgressContext*>(argument);
   CQXUpdater& updater = *context.updater;
+  // The shell (wrapper programs, shortcuts) and COM servers are used from this thread.
+  CComInitialization com;
   if (updater.mode == kModeComponent) RunComponentPasses(updater, context);
   else RunPatchLoop(updater, context);
   if (updater.mode == kModeComponent) {

@@ -2,6 +2,7 @@
 
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
+#include "apply/hook_actions_win.h"
 #include "apply/setup_program_win.h"
 #include "apply/wrapper_actions_win.h"
 #include "logs/install_log.h"
@@ -30,24 +31,16 @@ void RefuseUnsupported(const wchar_t* what, bool present) {
   throw CUpdaterException("the package holds objects this program cannot apply");
 }
 
-bool HasComServer(const FileList& files) {
-  for (const auto& file : files)
-    if (file && file->com == kComRegister) return true;
-  return false;
-}
-
 void RefuseUnsupportedContent(const CQXDiffDistribute& package) {
   const CQXBaseObjects* groups[] = {package.deleteObjects.get(), package.updateObjects.get(),
                                     package.addObjects.get()};
   for (const CQXBaseObjects* group : groups) {
-    RefuseUnsupported(L"COM server", HasComServer(group->files));
     RefuseUnsupported(L"registry value", !group->registries.empty());
     RefuseUnsupported(L"shortcut", !group->shortCuts.empty());
   }
   RefuseUnsupported(L"uninstall target", !package.deleteObjects->uninstTarget.IsEmpty() ||
                                              !package.addObjects->uninstTarget.IsEmpty());
   RefuseUnsupported(L"uninstall custom function", !package.updateObjects->uninstallCustomFunction.absent);
-  RefuseUnsupported(L"AfterUpdate hook", !package.customFunction->afterUpdate.name.empty());
 }
 
 }  // namespace
@@ -69,14 +62,19 @@ int CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalE
   return result;
 }
 
-std::wstring CWinQXSubUpdater::GetUninstallWrapperPath(const std::wstring&) { return {}; }
-std::wstring CWinQXSubUpdater::GetWrapperFolder(const std::wstring&) { return {}; }
-int CWinQXSubUpdater::RunWrapperUpdate(const std::wstring&, const std::wstring&, const std::wstring&) {
-  return kRunProgramFailed;
+std::wstring CWinQXSubUpdater::GetUninstallWrapperPath(const std::wstring&) {
+  return CWrapperActions::GetUninstallWrapperPath();
 }
-int CWinQXSubUpdater::InstallWrapper(const std::wstring&, const std::wstring&, const std::wstring&,
-                                     const std::wstring&) {
-  return kRunProgramFailed;
+std::wstring CWinQXSubUpdater::GetWrapperFolder(const std::wstring& wrapperVersion) {
+  return CWrapperActions::GetWrapperFolder(wrapperVersion);
+}
+int CWinQXSubUpdater::RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                                       const std::wstring& componentName) {
+  return CWrapperActions::RunWrapperUpdate(wrapperPath, parentName, componentName);
+}
+int CWinQXSubUpdater::InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
+                                     const std::wstring& parentName, const std::wstring& parentFolder) {
+  return CWrapperActions::InstallWrapper(wrapperFolder, componentFolder, parentName, parentFolder);
 }
 
 bool CWinQXSubUpdater::UpdateUninstallerFiles(const std::wstring& cabinetFolder) {
@@ -93,37 +91,46 @@ void CWinQXSubUpdater::ExtractPackage(const std::wstring& cabinetPath) {
 }
 
 int CWinQXSubUpdater::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  if (restart) *restart = 0;
-  if (hooks.beforeUpdate.name.empty()) return 0;
-  WriteServiceLog({L"-", L"BeforeUpdate hook", L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
-  return 1;
+  return CHookActions(*this).RunBeforeUpdate(hooks, restart);
 }
 
 int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  if (restart) *restart = 0;
-  if (hooks.afterUpdate.name.empty()) return 0;
-  WriteServiceLog({L"-", L"AfterUpdate hook", L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
-  return 1;
+  return CHookActions(*this).RunAfterUpdate(hooks, restart);
 }
 
 void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
   // The first pass of a package: nothing has been changed yet, so a package holding objects
   // that cannot be applied is refused here as a whole.
   if (package) RefuseUnsupportedContent(*package);
-  CFileActions(*this).DeleteFiles(group.files, false);
+  CFileActions files(*this);
+  files.RegisterComFiles(ComServersOf(group.files), true);  // before anything is removed
+  files.DeleteFiles(group.files, false);
 }
 
 void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
   CFileActions files(*this);
+  files.RegisterComFiles(ComServersOf(group.files), true);
   files.DeleteFiles(group.files, true);
   files.CopyFiles(group.files, false);
+  QueueComServers(group.files);
 }
 
 void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
   CFileActions(*this).CopyFiles(group.files, true);
+  QueueComServers(group.files);
 }
 
-void CWinQXSubUpdater::RegisterPendingComServers() { comQueue_.clear(); }
+void CWinQXSubUpdater::QueueComServers(const FileList& files) {
+  const std::vector<const CQXFile*> servers = ComServersOf(files);
+  comQueue_.insert(comQueue_.end(), servers.begin(), servers.end());
+}
+
+void CWinQXSubUpdater::RegisterPendingComServers() {
+  // The queue is emptied whatever ends the pass: a server is registered at most once.
+  std::vector<const CQXFile*> queue;
+  queue.swap(comQueue_);
+  CFileActions(*this).RegisterComFiles(queue, false);
+}
 
 bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {
   return brindle::CreateFolderPath(path);
