@@ -8,6 +8,7 @@
 #include "logs/service_log.h"
 #include "logs/update_lists.h"
 #include "package/diff_distribute.h"
+#include "package/object_records.h"
 #include "sys/paths.h"
 #include "sys/system_util.h"
 #include "ui/messages.h"
@@ -137,7 +138,7 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
     if (!updater.UpdateUninstallerFiles(ParentFolder(packagePath)))
       throw CUpdaterException("the uninstaller's files cannot be updated");
     CheckRunningPrograms(*diff, entry);
-    if (!diff->customFunction->beforeUpdate.name.empty()) {
+    if (diff->customFunction->beforeUpdate.type == kFileNameBeforeUpdate) {
       unsigned char restart = 0;
       if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return kPatchFailed;
       if (restart) updater.rebootNeeded = true;
@@ -153,7 +154,7 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
   if (result != kPatchApplied) return result;
 
   const CQXDiffDistribute& diff = *package.Get();
-  if (!diff.customFunction->afterUpdate.name.empty()) {
+  if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
     unsigned char restart = 0;
     try {
       if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) return kPatchFailed;

@@ -4,6 +4,7 @@
 #include "apply/win_sub_updater_win.h"
 #include "logs/service_log.h"
 #include "package/diff_distribute.h"
+#include "package/object_records.h"
 #include "sys/paths.h"
 #include "sys/safe_names.h"
 #include "sys/win_handles.h"
@@ -34,18 +35,20 @@ bool LibraryFileExists(const std::wstring& path) {
 }  // namespace
 
 int CHookActions::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return Run(hooks.beforeUpdate, "Update_BeforeUpdate", restart);
+  return Run(hooks.beforeUpdate, hooks.beforeUpdate.type == kFileNameBeforeUpdate, "Update_BeforeUpdate",
+             restart);
 }
 
 int CHookActions::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return Run(hooks.afterUpdate, "Update_AfterUpdate", restart);
+  return Run(hooks.afterUpdate, hooks.afterUpdate.type == kFileNameAfterUpdate, "Update_AfterUpdate",
+             restart);
 }
 
-int CHookActions::Run(const CQXFileName& hook, const char* exportName, unsigned char* restart) {
+int CHookActions::Run(const CQXFileName& hook, bool named, const char* exportName, unsigned char* restart) {
   unsigned char ignored = 0;
   if (!restart) restart = &ignored;
   *restart = 0;
-  if (hook.name.empty()) return kHookCannotRun;
+  if (!named) return kHookCannotRun;
   if (!IsPlainLibraryName(hook.name)) {
     WriteActionError(kHookVerb, hook.name, ERROR_INVALID_NAME);
     return kHookCannotRun;

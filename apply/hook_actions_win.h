@@ -14,14 +14,15 @@ class CHookActions {
  public:
   explicit CHookActions(CWinQXSubUpdater& updater) : updater_(updater) {}
 
-  // The hook's result, or 1 when it is not named, its name could reach outside the package's
+  // The hook's result, or 1 when it is not named (no FileName of its type), its name is empty or
+  // could reach outside the package's
   // CUSTOM folder, its library is missing or lacks the export. Throws CUpdaterException when
   // the library exists but cannot be loaded. *restart is set to 0 before the call.
   int RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart);
   int RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart);
 
  private:
-  int Run(const CQXFileName& hook, const char* exportName, unsigned char* restart);
+  int Run(const CQXFileName& hook, bool named, const char* exportName, unsigned char* restart);
 
   CWinQXSubUpdater& updater_;
 };

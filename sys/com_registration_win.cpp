@@ -41,13 +41,21 @@ std::wstring NamePart(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// A copy of the file waits beside it to be moved in at the next restart ("<path>.tmpNNNN",
+// made when the file was in use).
+bool HasCopyAwaitingRestart(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW((path + L".tmp????").c_str(), &found));
+  return find.Valid();
+}
+
 // The server's path as the registration tool gets it: the short form of its folder and its
-// own name. A server that is itself only put in place at the next restart has no short path
-// yet; its folder still has one.
+// own name. A server that is only put in place at the next restart has no short path yet; its
+// folder has one, and the registration queued for the next logon finds the file there.
 bool ServerShortPath(const std::wstring& path, std::wstring& serverPath) {
   std::wstring shortPath = ShortPath(path);
   if (shortPath.empty()) shortPath = ShortPath(path + L".tmp");
-  if (shortPath.empty()) {
+  if (shortPath.empty() && HasCopyAwaitingRestart(path)) {
     const std::wstring folder = ShortPath(FolderPart(path));
     if (!folder.empty()) shortPath = folder + L"\\" + NamePart(path);
   }

@@ -11,7 +11,6 @@
 #include <shellapi.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -61,7 +60,13 @@ std::wstring SharedNumber(const wchar_t* name) {
 
 // The answer for the argument: a number, or empty text for none.
 std::string AnswerFor(const std::string& argument) {
-  std::ifstream in(OwnPath() + L".answers");
+  std::string text;
+  if (FILE* file = _wfopen((OwnPath() + L".answers").c_str(), L"rb")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    std::fclose(file);
+  }
+  std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::istringstream fields(line);
