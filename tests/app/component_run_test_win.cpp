@@ -117,8 +117,10 @@ TEST_F(ComponentRun, WrapperRunsAnswerThroughTheSharedKeyAndEveryResultReachesTh
   const std::wstring sources = ToBackslashes(folder_.File(L"sources"));
   const std::vector<std::pair<std::wstring, std::string>> answers = {
       {L"u1", "* 1"}, {L"u2", "* 0"}, {L"a1", "* 1"}, {L"a2", "* 0"}, {L"a3", "* none"}, {L"e", "* 1"}};
-  for (const auto& [id, answer] : answers)
+  for (const auto& [id, answer] : answers) {
+    ASSERT_TRUE(CreateFolderChain(sources + L"\\" + id));
     ASSERT_TRUE(WriteBytes(sources + L"\\" + id + L"\\Install.exe.answers", answer + "\n"));
+  }
 
   CQXInstallLog log;
   auto parent = Entry(L"Viewer", parentFolder);

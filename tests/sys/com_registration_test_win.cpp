@@ -86,7 +86,7 @@ TEST(ComRegistration, InProcessServersWorkOnAThreadAlreadyInTheOtherComMode) {
 TEST(ComRegistration, AFailingLibraryWaitsForTheNextLogonUnderItsShortPath) {
   ScratchFolder scratch;
   const std::wstring server = CopyServer(scratch, L"A long folder name\\failing server.dll");
-  const std::wstring queuedName = ShortOrLong(ParentFolder(server)) + L"\\failing server.dll";
+  const std::wstring queuedName = ShortOrLong(ToBackslashes(ParentFolder(server))) + L"\\failing server.dll";
   wchar_t wow64[MAX_PATH] = {};
   std::wstring systemFolder = GetSystemWow64DirectoryW(wow64, MAX_PATH) ? wow64 : L"";
   if (systemFolder.empty()) {
