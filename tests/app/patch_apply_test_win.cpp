@@ -210,8 +210,8 @@ class PatchFixture : public ::testing::Test {
     const std::wstring list = lists_ + L"/list.xml";
     EXPECT_TRUE(WriteFileText(list,
                               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                              "<DiffLocal FileName=\"package.diff\" AppName=\"SampleApp\" "
-                              "DisplayName=\"Sample Application\" Order=\"1\"/></DiffLocalList>"));
+                              "<Package Order=\"1\"><FileName>package.diff</FileName><AppName>SampleApp</AppName>"
+                              "<DisplayName>Sample Application</DisplayName></Package></DiffLocalList>"));
     return list;
   }
 
@@ -574,7 +574,9 @@ TEST_F(HookFixture, ABeforeUpdateVetoChangesNothing) {
   const std::string logBefore = installLog_.Bytes();
   const std::string uninstBefore = FileText(app_ + L"\\uninst.ini");
   ServiceLogTail tail;
-  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+  std::wstring message;
+  EXPECT_EQ(RunAnswering(list, L"OK", message), 100);
+  EXPECT_NE(message.find(L"erreur"), std::wstring::npos) << message;
   EXPECT_EQ(hooks.Take(), "Update_BeforeUpdate veto_hook.dll 0\n");
   EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.0");
   EXPECT_FALSE(FileExists(app_ + L"\\new.txt"));
@@ -623,7 +625,9 @@ TEST_F(HookFixture, AMissingLibraryOrExportOrANameOutsideCustomFailsTheUpdate) {
   for (const Case& c : cases) {
     const std::wstring list = PrepareHookPackage(c.customFunction, c.files);
     const std::string logBefore = installLog_.Bytes();
-    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100) << c.what;
+    std::wstring message;
+    EXPECT_EQ(RunAnswering(list, L"OK", message), 100) << c.what;
+    EXPECT_NE(message.find(L"erreur"), std::wstring::npos) << c.what << " " << message;
     EXPECT_EQ(hooks.Take(), "") << c.what;
     EXPECT_EQ(FileText(app_ + L"\\keep.txt"), c.keepAfter) << c.what;
     EXPECT_EQ(installLog_.Bytes(), logBefore) << c.what;

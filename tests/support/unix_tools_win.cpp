@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 namespace brindle::test {
 
 namespace {
@@ -50,25 +52,36 @@ std::string UnixPath(const std::wstring& windowsPath) {
 
 int RunUnixProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::wstring& workingFolder, unsigned timeoutMs) {
-  std::wstring commandLine = QuoteArgument(program);
+  // Wine starts a Linux program without a process that can be waited for: the program runs
+  // under a shell that writes its exit code to a marker file (complete once renamed), and the
+  // marker is awaited here.
+  static LONG counter = 0;
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring marker = std::wstring(temp) + L"brindle-unix-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(InterlockedIncrement(&counter)) + L".done";
+  DeleteFileW(marker.c_str());
+  std::wstring commandLine = QuoteArgument("/bin/sh") + L" -c " +
+                             QuoteArgument("m=$1; shift; \"$@\"; echo $? > \"$m.tmp\" && mv \"$m.tmp\" \"$m\"") +
+                             L" sh " + QuoteArgument(UnixPath(marker)) + L" " + QuoteArgument(program);
   for (const std::string& argument : arguments) commandLine += L" " + QuoteArgument(argument);
-  const std::wstring image = L"Z:" + ToBackslashes(WideFromUtf8(program));
   const std::wstring folder = ToBackslashes(workingFolder);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(image.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &info))
     return -1;
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.Get(), 1);
-    return -1;
+  CloseHandle(info.hProcess);
+  CloseHandle(info.hThread);
+  for (ULONGLONG start = GetTickCount64(); !FileExists(marker);) {
+    if (GetTickCount64() - start > timeoutMs) return -1;
+    Sleep(20);
   }
-  DWORD code = 0;
-  GetExitCodeProcess(process.Get(), &code);
-  return static_cast<int>(code);
+  std::string code;
+  ReadBytes(marker, code);
+  DeleteFileW(marker.c_str());
+  return code.empty() ? -1 : std::atoi(code.c_str());
 }
 
 bool MakeCabinet(const std::wstring& cabinetPath, const std::wstring& sourceFolder) {
