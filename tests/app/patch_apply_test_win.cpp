@@ -452,7 +452,16 @@ TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
   ASSERT_TRUE(RenameCabinetEntry(lists_ + L"/package.diff", "xx\\xx\\evil.txt", "..\\..\\evil.txt"));
 
   ServiceLogTail tail;
+  std::wstring message;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 60000);
+    if (!box) return;
+    message = StaticTexts(box);
+    PressButton(box, L"OK");
+  });
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+  answer.join();
+  EXPECT_NE(message.find(L"erreur"), std::wstring::npos) << message;
   // The work folders are temp<N> below the work root: two levels up is the user's
   // Tamek_Inc_RW folder, one more is the temporary folder itself.
   wchar_t temp[MAX_PATH];
