@@ -3,6 +3,7 @@
 #include "apply/action_line.h"
 #include "apply/win_sub_updater_win.h"
 #include "package/object_records.h"
+#include "sys/com_registration_win.h"
 #include "sys/env.h"
 #include "sys/file_util.h"
 #include "sys/paths.h"
@@ -408,6 +409,34 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
   }
   WriteActionError(verb, target, error);
   return true;
+}
+
+// ---- the COM pass ------------------------------------------------------------------------------
+
+std::vector<const CQXFile*> ComServersOf(const FileList& files) {
+  std::vector<const CQXFile*> servers;
+  for (const std::unique_ptr<CQXFile>& file : files)
+    if (file && file->com == kComRegister) servers.push_back(file.get());
+  return servers;
+}
+
+void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister) {
+  RedirectionRestorer restorer;
+  for (const CQXFile* file : files) {
+    if (!file || file->com != kComRegister) continue;
+    bool skip = false;
+    if (!SwitchRedirection(*file, skip)) return;
+    if (skip) continue;
+    const bool is64Bit = file->wow.wow == kWow64;
+    const std::wstring target = ExpandedTarget(*file);
+    unsigned char restart = 0;
+    bool ok = false;
+    if (unregister) ok = CComRegistration::Unregister(target, is64Bit);
+    else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
+    else ok = CComRegistration::Register32(target, &restart);
+    if (restart) updater_.rebootNeeded = true;
+    if (!ok) return;
+  }
 }
 
 // ---- folders ---------------------------------------------------------------------------------

@@ -16,6 +16,9 @@ class CWinQXSubUpdater;
 
 using FileList = std::vector<std::unique_ptr<CQXFile>>;
 
+// The records of the list marked as COM servers (COM = INST_REG), in list order.
+std::vector<const CQXFile*> ComServersOf(const FileList& files);
+
 class CFileActions {
  public:
   explicit CFileActions(CWinQXSubUpdater& updater) : updater_(updater) {}
@@ -27,6 +30,10 @@ class CFileActions {
   // The delete pass: verb UPDATE_FILE_DELETE when isUpdate, else DELETE_FILE. Throws after the
   // loop when a deletion failed.
   void DeleteFiles(const FileList& files, bool isUpdate);
+  // The COM pass: registers (or unregisters) every COM server of the list with the tool of
+  // its bitness and ORs a queued registration's restart request into reboot needed. The first
+  // server that fails ends the pass, without an error.
+  void RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister);
 
   // One deletion; false for a missing record, an unreadable shared-DLL key or a deletion the
   // system refused to queue.
