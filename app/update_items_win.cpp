@@ -2,11 +2,13 @@
 
 #include "app/coordination.h"
 #include "app/progress_context.h"
+#include "app/updater.h"
 #include "apply/sub_updater.h"
 #include "logs/install_log.h"
 #include "logs/service_log.h"
 #include "logs/update_lists.h"
 #include "package/diff_distribute.h"
+#include "package/object_records.h"
 #include "sys/paths.h"
 #include "sys/system_util.h"
 #include "ui/messages.h"
@@ -136,7 +138,7 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
     if (!updater.UpdateUninstallerFiles(ParentFolder(packagePath)))
       throw CUpdaterException("the uninstaller's files cannot be updated");
     CheckRunningPrograms(*diff, entry);
-    if (!diff->customFunction->beforeUpdate.name.empty()) {
+    if (diff->customFunction->beforeUpdate.type == kFileNameBeforeUpdate) {
       unsigned char restart = 0;
       if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return kPatchFailed;
       if (restart) updater.rebootNeeded = true;
@@ -152,7 +154,7 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
   if (result != kPatchApplied) return result;
 
   const CQXDiffDistribute& diff = *package.Get();
-  if (!diff.customFunction->afterUpdate.name.empty()) {
+  if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
     unsigned char restart = 0;
     try {
       if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) return kPatchFailed;
@@ -180,16 +182,53 @@ int CWinQXUpdateItems::RunSetupProgram(const std::wstring& packagePath, const Di
   return subUpdater_->RunSetupProgram(packagePath, &entry);
 }
 
-int CWinQXUpdateItems::DeleteComponent(const CQXActionListXML&, const std::wstring&,
-                                       ProgressContext& context) {
-  context.failed = true;
-  return kComponentFailed;
+namespace {
+
+// The install log of the run for a component flow; none when the run has no readable log.
+std::unique_ptr<CQXInstallLog> LoadRunInstallLog(const ProgressContext& context) {
+  const std::wstring path = context.updater ? context.updater->installLogPath : InstallLogPath();
+  return path.empty() ? nullptr : LoadInstallLog(path);
 }
 
-int CWinQXUpdateItems::AddComponent(const CQXActionListXML&, const std::wstring&,
+}  // namespace
+
+int CWinQXUpdateItems::DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
+                                       ProgressContext& context) {
+  const std::wstring& parent = list.ParentAppName;
+  const std::wstring key = id + L"__for__" + parent;
+  int result = kComponentFailed;
+  const std::unique_ptr<CQXInstallLog> log = subUpdater_ ? LoadRunInstallLog(context) : nullptr;
+  if (const InstallLogEntry* entry = log ? FindEntry(*log, key) : nullptr) {
+    const std::wstring wrapper = subUpdater_->GetUninstallWrapperPath(entry->uninstallerVersion.text);
+    WriteServiceLog({L"-", wrapper, parent, key}, L"BR", L"DELETE_COMPONENT");
+    const int run = subUpdater_->RunWrapperUpdate(wrapper, parent, id);
+    result = run == kRunProgramFailed            ? kComponentFailed
+             : run == kRunProgramReportedFailure ? kComponentDeleteFailedQuietly
+                                                 : kComponentDone;
+  }
+  if (result == kComponentFailed) context.failed = true;
+  if (result == kComponentDeleteFailedQuietly) context.quietEnd = true;
+  WriteServiceLog({L"-", std::to_wstring(result)}, L"BR", L"DELETE_COMPONENT");
+  return result;
+}
+
+int CWinQXUpdateItems::AddComponent(const CQXActionListXML& list, const std::wstring& id,
                                     ProgressContext& context) {
-  context.failed = true;
-  return kComponentFailed;
+  const std::wstring& parent = list.ParentAppName;
+  int result = kComponentFailed;
+  const std::unique_ptr<CQXInstallLog> log = subUpdater_ ? LoadRunInstallLog(context) : nullptr;
+  if (const InstallLogEntry* entry = log ? FindEntry(*log, parent) : nullptr) {
+    const std::wstring source = ActionPath(list, id);
+    WriteServiceLog({L"-", source, parent, entry->FullPath, id}, L"BR", L"ADD_COMPONENT");
+    const std::wstring folder = subUpdater_->GetWrapperFolder(entry->installerVersion.text);
+    const int run = subUpdater_->InstallWrapper(folder, source, parent, entry->FullPath);
+    result = run == kRunProgramFailed            ? kComponentFailed
+             : run == kRunProgramReportedFailure ? kComponentAddFailed
+                                                 : kComponentDone;
+  }
+  if (result != kComponentDone) context.failed = true;
+  WriteServiceLog({L"-", std::to_wstring(result)}, L"BR", L"ADD_COMPONENT");
+  return result;
 }
 
 bool CWinQXUpdateItems::RebootNeeded() const { return subUpdater_ && subUpdater_->rebootNeeded; }

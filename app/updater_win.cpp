@@ -9,6 +9,7 @@
 #include "apply/sub_updater.h"
 #include "logs/install_log.h"
 #include "logs/service_log.h"
+#include "sys/com_registration_win.h"
 #include "sys/paths.h"
 #include "sys/system_util.h"
 #include "ui/messages.h"
@@ -126,24 +127,6 @@ int CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
 
 namespace {
 
-// COM for the worker thread, whose passes write shell links and read XML through COM objects.
-// A thread already initialised in another mode keeps it and is not uninitialised here.
-class WorkerComScope {
- public:
-  WorkerComScope() {
-    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    initialised_ = result == S_OK || result == S_FALSE;
-  }
-  ~WorkerComScope() {
-    if (initialised_) CoUninitialize();
-  }
-  WorkerComScope(const WorkerComScope&) = delete;
-  WorkerComScope& operator=(const WorkerComScope&) = delete;
-
- private:
-  bool initialised_ = false;
-};
-
 void AdvanceProgress(ProgressContext& context) {
   context.done = context.done + 1;
   context.percent = PercentDone(context.done, context.total);
@@ -233,7 +216,8 @@ unsigned UpdateWorker(void* argument) {
   ProgressContext& context = *static_cast<ProgressContext*>(argument);
   CQXUpdater& updater = *context.updater;
   {
-    WorkerComScope com;
+    // The shell (wrapper programs, shortcuts) and COM servers are used from this thread.
+    CComInitialization com;
     if (updater.mode == kModeComponent) RunComponentPasses(updater, context);
     else RunPatchLoop(updater, context);
   }

@@ -3,6 +3,7 @@
 #include "apply/action_line.h"
 #include "apply/win_sub_updater_win.h"
 #include "package/object_records.h"
+#include "sys/com_registration_win.h"
 #include "sys/env.h"
 #include "sys/file_util.h"
 #include "sys/paths.h"
@@ -191,8 +192,12 @@ bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
   return file.wow.wow == kWow64 ? guard->Disable() : guard->Revert();
 }
 
-std::wstring CFileActions::ExpandedTarget(const CQXFile& file) const {
-  return ToBackslashes(updater_.MakeEnv().Expand(file.Path()));
+// One variable table serves every record of the passes this object runs: the machine's folders
+// and the application's rows do not change while files are copied or deleted, and reading them
+// from the registry for each of thousands of files was a large share of an update's time.
+std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
+  if (!env_) env_ = std::make_unique<CQXEnv>(updater_.MakeEnv());
+  return ToBackslashes(env_->Expand(file.Path()));
 }
 
 // ---- the copy pass ---------------------------------------------------------------------------
@@ -404,6 +409,34 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
   }
   WriteActionError(verb, target, error);
   return true;
+}
+
+// ---- the COM pass ------------------------------------------------------------------------------
+
+std::vector<const CQXFile*> ComServersOf(const FileList& files) {
+  std::vector<const CQXFile*> servers;
+  for (const std::unique_ptr<CQXFile>& file : files)
+    if (file && file->com == kComRegister) servers.push_back(file.get());
+  return servers;
+}
+
+void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister) {
+  RedirectionRestorer restorer;
+  for (const CQXFile* file : files) {
+    if (!file || file->com != kComRegister) continue;
+    bool skip = false;
+    if (!SwitchRedirection(*file, skip)) return;
+    if (skip) continue;
+    const bool is64Bit = file->wow.wow == kWow64;
+    const std::wstring target = ExpandedTarget(*file);
+    unsigned char restart = 0;
+    bool ok = false;
+    if (unregister) ok = CComRegistration::Unregister(target, is64Bit);
+    else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
+    else ok = CComRegistration::Register32(target, &restart);
+    if (restart) updater_.rebootNeeded = true;
+    if (!ok) return;
+  }
 }
 
 // ---- folders ---------------------------------------------------------------------------------

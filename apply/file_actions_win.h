@@ -3,6 +3,8 @@
 // files in use at the next restart, and removing folders that a deletion left empty. Every
 // action writes its service-log line and records its result in the uninstall log.
 #pragma once
+#include "sys/env.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,9 @@ class CQXFile;
 class CWinQXSubUpdater;
 
 using FileList = std::vector<std::unique_ptr<CQXFile>>;
+
+// The records of the list marked as COM servers (COM = INST_REG), in list order.
+std::vector<const CQXFile*> ComServersOf(const FileList& files);
 
 class CFileActions {
  public:
@@ -25,6 +30,10 @@ class CFileActions {
   // The delete pass: verb UPDATE_FILE_DELETE when isUpdate, else DELETE_FILE. Throws after the
   // loop when a deletion failed.
   void DeleteFiles(const FileList& files, bool isUpdate);
+  // The COM pass: registers (or unregisters) every COM server of the list with the tool of
+  // its bitness and ORs a queued registration's restart request into reboot needed. The first
+  // server that fails ends the pass, without an error.
+  void RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister);
 
   // One deletion; false for a missing record, an unreadable shared-DLL key or a deletion the
   // system refused to queue.
@@ -50,9 +59,10 @@ class CFileActions {
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   void CopyOne(const CQXFile& file, bool isAdd);
-  std::wstring ExpandedTarget(const CQXFile& file) const;
+  std::wstring ExpandedTarget(const CQXFile& file);
 
   CWinQXSubUpdater& updater_;
+  std::unique_ptr<CQXEnv> env_;  // built on first use
 };
 
 }  // namespace brindle

@@ -2,6 +2,7 @@
 
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
+#include "apply/hook_actions_win.h"
 #include "apply/registry_actions_win.h"
 #include "apply/shortcut_actions_win.h"
 #include "apply/setup_program_win.h"
@@ -21,34 +22,6 @@
 
 namespace brindle {
 
-namespace {
-
-// Objects of a package that this program does not apply yet. Such a package is refused as a
-// whole: reporting success for work that was not done would leave the machine and the
-// uninstall log disagreeing with what the package says.
-void RefuseUnsupported(const wchar_t* what, bool present) {
-  if (!present) return;
-  WriteServiceLog({L"-", what, L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
-  throw CUpdaterException("the package holds objects this program cannot apply");
-}
-
-bool HasComServer(const FileList& files) {
-  for (const auto& file : files)
-    if (file && file->com == kComRegister) return true;
-  return false;
-}
-
-void RefuseUnsupportedContent(const CQXDiffDistribute& package) {
-  const CQXBaseObjects* groups[] = {package.deleteObjects.get(), package.updateObjects.get(),
-                                    package.addObjects.get()};
-  for (const CQXBaseObjects* group : groups) {
-    RefuseUnsupported(L"COM server", HasComServer(group->files));
-  }
-  RefuseUnsupported(L"AfterUpdate hook", !package.customFunction->afterUpdate.name.empty());
-}
-
-}  // namespace
-
 CWinQXSubUpdater::CWinQXSubUpdater() = default;
 CWinQXSubUpdater::~CWinQXSubUpdater() = default;
 
@@ -67,14 +40,19 @@ int CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalE
   return result;
 }
 
-std::wstring CWinQXSubUpdater::GetUninstallWrapperPath(const std::wstring&) { return {}; }
-std::wstring CWinQXSubUpdater::GetWrapperFolder(const std::wstring&) { return {}; }
-int CWinQXSubUpdater::RunWrapperUpdate(const std::wstring&, const std::wstring&, const std::wstring&) {
-  return kRunProgramFailed;
+std::wstring CWinQXSubUpdater::GetUninstallWrapperPath(const std::wstring&) {
+  return CWrapperActions::GetUninstallWrapperPath();
 }
-int CWinQXSubUpdater::InstallWrapper(const std::wstring&, const std::wstring&, const std::wstring&,
-                                     const std::wstring&) {
-  return kRunProgramFailed;
+std::wstring CWinQXSubUpdater::GetWrapperFolder(const std::wstring& wrapperVersion) {
+  return CWrapperActions::GetWrapperFolder(wrapperVersion);
+}
+int CWinQXSubUpdater::RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                                       const std::wstring& componentName) {
+  return CWrapperActions::RunWrapperUpdate(wrapperPath, parentName, componentName);
+}
+int CWinQXSubUpdater::InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
+                                     const std::wstring& parentName, const std::wstring& parentFolder) {
+  return CWrapperActions::InstallWrapper(wrapperFolder, componentFolder, parentName, parentFolder);
 }
 
 bool CWinQXSubUpdater::UpdateUninstallerFiles(const std::wstring& cabinetFolder) {
@@ -91,33 +69,28 @@ void CWinQXSubUpdater::ExtractPackage(const std::wstring& cabinetPath) {
 }
 
 int CWinQXSubUpdater::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  if (restart) *restart = 0;
-  if (hooks.beforeUpdate.name.empty()) return 0;
-  WriteServiceLog({L"-", L"BeforeUpdate hook", L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
-  return 1;
+  return CHookActions(*this).RunBeforeUpdate(hooks, restart);
 }
 
 int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  if (restart) *restart = 0;
-  if (hooks.afterUpdate.name.empty()) return 0;
-  WriteServiceLog({L"-", L"AfterUpdate hook", L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
-  return 1;
+  return CHookActions(*this).RunAfterUpdate(hooks, restart);
 }
 
 void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
-  // The first pass of a package: nothing has been changed yet, so a package holding objects
-  // that cannot be applied is refused here as a whole.
-  if (package) RefuseUnsupportedContent(*package);
+  CFileActions files(*this);
+  files.RegisterComFiles(ComServersOf(group.files), true);  // before anything is removed
   CShortcutActions(*this).DeleteShortcuts(group.shortCuts, false);
   CRegistryActions(*this).DeleteRegistry(group.registries, false);
-  CFileActions(*this).DeleteFiles(group.files, false);
+  files.DeleteFiles(group.files, false);
   if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->RemoveUninstallTargets(group.uninstTarget);
 }
 
 void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
   CFileActions files(*this);
+  files.RegisterComFiles(ComServersOf(group.files), true);
   files.DeleteFiles(group.files, true);
   files.CopyFiles(group.files, false);
+  QueueComServers(group.files);
   CRegistryActions registry(*this);
   registry.DeleteRegistry(group.registries, true);
   registry.WriteRegistry(group.registries, false);
@@ -130,12 +103,23 @@ void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
 
 void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
   CFileActions(*this).CopyFiles(group.files, true);
+  QueueComServers(group.files);
   CRegistryActions(*this).WriteRegistry(group.registries, true);
   CShortcutActions(*this).CreateShortcuts(group.shortCuts, true);
   if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->AddUninstallTargets(group.uninstTarget);
 }
 
-void CWinQXSubUpdater::RegisterPendingComServers() { comQueue_.clear(); }
+void CWinQXSubUpdater::QueueComServers(const FileList& files) {
+  const std::vector<const CQXFile*> servers = ComServersOf(files);
+  comQueue_.insert(comQueue_.end(), servers.begin(), servers.end());
+}
+
+void CWinQXSubUpdater::RegisterPendingComServers() {
+  // The queue is emptied whatever ends the pass: a server is registered at most once.
+  std::vector<const CQXFile*> queue;
+  queue.swap(comQueue_);
+  CFileActions(*this).RegisterComFiles(queue, false);
+}
 
 bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {
   return brindle::CreateFolderPath(path);

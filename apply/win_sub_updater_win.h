@@ -55,6 +55,9 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   std::vector<const CQXFile*>& ComQueue() { return comQueue_; }
 
  private:
+  // Appends the group's COM servers to the queue, in package order.
+  void QueueComServers(const std::vector<std::unique_ptr<CQXFile>>& files);
+
   std::set<std::wstring> pendingDeletions_;
   std::vector<const CQXFile*> comQueue_;
   std::unique_ptr<CQXUninstallLog> uninstallLog_;

@@ -3,12 +3,17 @@
 #include "apply/file_actions_win.h"
 #include "apply/win_sub_updater_win.h"
 #include "logs/install_log.h"
+#include "logs/service_log.h"
 #include "sys/env.h"
+#include "sys/file_util.h"
 #include "sys/paths.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
+#include "sys/win_handles.h"
 
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <fstream>
@@ -17,7 +22,106 @@
 
 namespace brindle {
 
+const wchar_t kWrapperSharedKey[] = L"SOFTWARE\\Tamek_Inc_RW\\Ostrel Shared";
+
 namespace {
+
+const wchar_t kMarrowgateKey[] = L"SOFTWARE\\Tamek_Inc_RW\\Marrowgate Shared";
+// The maker's keys are the 32-bit program's: both builds use that view.
+const REGSAM kWrapperView = KEY_WOW64_32KEY;
+const wchar_t kResultValue[] = L"Result Value";
+const wchar_t kParentAppName[] = L"ParentAppName";
+const wchar_t kParentInsFolder[] = L"ParentInsFolder";
+// A REG_SZ text of the exchange fits 1000 bytes with its terminator.
+const size_t kMaxSharedText = 499;
+
+// The exchange key for one wrapper run: created before the run, deleted as a whole after it.
+class SharedKey {
+ public:
+  bool Create() {
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, 0, nullptr, 0,
+                           KEY_ALL_ACCESS | kWrapperView, nullptr, key_.Receive(),
+                           nullptr) == ERROR_SUCCESS;
+  }
+  // Values an earlier run may have left behind (a wrapper that was killed): they must not be
+  // taken for this run's.
+  void DeleteExchangeValues() { DeleteExchangeValuesOf(key_.Get()); }
+  bool WriteText(const wchar_t* name, const std::wstring& text) {
+    if (text.size() > kMaxSharedText) return false;
+    const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          bytes) == ERROR_SUCCESS;
+  }
+  // The wrapper's answer, read from the key as it is now (the wrapper may have made it anew).
+  bool ReadResult(DWORD& value) const {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, 0, KEY_READ | kWrapperView,
+                      key.Receive()) != ERROR_SUCCESS)
+      return false;
+    DWORD type = 0, bytes = sizeof(value);
+    return RegQueryValueExW(key.Get(), kResultValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                            &bytes) == ERROR_SUCCESS &&
+           type == REG_DWORD && bytes == sizeof(value);
+  }
+  void Delete() {
+    key_.Reset();
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, 0, KEY_ALL_ACCESS | kWrapperView,
+                      key.Receive()) == ERROR_SUCCESS) {
+      DeleteExchangeValuesOf(key.Get());
+      key.Reset();
+    }
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, kWrapperView, 0);
+  }
+  ~SharedKey() {
+    if (key_) Delete();
+  }
+
+ private:
+  static void DeleteExchangeValuesOf(HKEY key) {
+    for (const wchar_t* name : {kResultValue, kParentAppName, kParentInsFolder})
+      RegDeleteValueW(key, name);
+  }
+  UniqueRegKey key_;
+};
+
+// The wrapper's answer after its run: 0 for a non-zero Result Value, 3 for zero, 2 without
+// one. The key is gone afterwards in every case.
+int TakeWrapperAnswer(SharedKey& shared) {
+  DWORD value = 0;
+  const bool answered = shared.ReadResult(value);
+  shared.Delete();
+  if (!answered) return kRunProgramFailed;
+  return value != 0 ? kRunProgramDone : kRunProgramReportedFailure;
+}
+
+// Starts the program through the shell, hidden and without error dialogs, and waits for it.
+bool RunHiddenAndWait(const std::wstring& program, const std::wstring& parameters) {
+  if (program.empty()) return false;
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_HIDE;
+  if (!ShellExecuteExW(&info) || !info.hProcess) return false;
+  UniqueHandle process(info.hProcess);
+  WaitForSingleObject(process.Get(), INFINITE);
+  return true;
+}
+
+// A full path: a drive with its root ("C:\...") or a network share ("\\server\...").
+bool IsFullPath(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\' &&
+      ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')))
+    return true;
+  return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\';
+}
+
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
 
 const wchar_t kQuorlenKey[] = L"Quorlen30__for__Galvane";
 
@@ -126,6 +230,78 @@ bool CWrapperActions::UpdateUninstallerFiles(const std::wstring& cabinetFolder) 
     }
   }
   return true;
+}
+
+}  // namespace brindle
+
+namespace brindle {
+
+std::wstring CWrapperActions::GetUninstallWrapperPath() {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMarrowgateKey, 0, KEY_READ | kWrapperView, key.Receive()) !=
+      ERROR_SUCCESS)
+    return std::wstring();
+  DWORD type = 0, bytes = 0;
+  if (RegQueryValueExW(key.Get(), L"UninstallWrapperPath", nullptr, &type, nullptr, &bytes) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ) || bytes == 0)
+    return std::wstring();
+  std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+  if (RegQueryValueExW(key.Get(), L"UninstallWrapperPath", nullptr, &type,
+                       reinterpret_cast<BYTE*>(&text[0]), &bytes) != ERROR_SUCCESS)
+    return std::wstring();
+  text.resize(wcsnlen(text.c_str(), bytes / sizeof(wchar_t)));
+  return text;
+}
+
+std::wstring CWrapperActions::GetWrapperFolder(const std::wstring& wrapperVersion) {
+  // The version names a folder below the common files; it must be one plain name.
+  if (!IsSafeSingleName(wrapperVersion, 64)) return std::wstring();
+  std::wstring commonFiles;
+  if (!CFileActions::GetSpecialFolder(CSIDL_PROGRAM_FILES_COMMON, commonFiles) || commonFiles.empty())
+    return std::wstring();
+  return WithoutTrailingSeparators(commonFiles) + L"\\Tamek\\ZNQ\\" + wrapperVersion;
+}
+
+int CWrapperActions::RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                                      const std::wstring& componentName) {
+  SharedKey shared;
+  if (!shared.Create()) return kRunProgramFailed;
+  shared.DeleteExchangeValues();
+  const std::wstring parameters =
+      L"\"" + componentName + L"__for__" + parentName + L"\"" + L" /Ostrel" + L" /Update" + L" /quiet";
+  if (!RunHiddenAndWait(ToBackslashes(wrapperPath), parameters)) {
+    shared.Delete();
+    return kRunProgramFailed;
+  }
+  return TakeWrapperAnswer(shared);
+}
+
+int CWrapperActions::InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
+                                    const std::wstring& parentName, const std::wstring& parentFolder) {
+  // Without both folders the copies and the start would happen relative to the current folder.
+  const std::wstring source = WithoutTrailingSeparators(ToBackslashes(wrapperFolder));
+  const std::wstring target = WithoutTrailingSeparators(ToBackslashes(componentFolder));
+  if (!IsFullPath(source) || !IsFullPath(target)) {
+    WriteServiceLog({L"-", componentFolder, L"error", L"0"}, L"BR", L"INSTALL_ZNQ");
+    return kRunProgramFailed;
+  }
+  const std::wstring installer = target + L"\\Install.exe";
+  CQXFileUtil& files = GetFileUtil();
+  if (!files.CopyPath(source + L"\\Install.exe", installer, true) ||
+      !files.CopyPath(source + L"\\setup.dll", target + L"\\setup.dll", true))
+    return kRunProgramFailed;
+  WriteServiceLog({L"-"}, L"BR", L"INSTALL_ZNQ");
+
+  SharedKey shared;
+  if (!shared.Create()) return kRunProgramFailed;
+  shared.DeleteExchangeValues();
+  if (!shared.WriteText(kParentAppName, parentName) || !shared.WriteText(kParentInsFolder, parentFolder) ||
+      !RunHiddenAndWait(installer, L" /quiet /Ostrel")) {
+    shared.Delete();
+    return kRunProgramFailed;
+  }
+  return TakeWrapperAnswer(shared);
 }
 
 }  // namespace brindle

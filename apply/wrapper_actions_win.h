@@ -1,7 +1,10 @@
-// The installer wrapper's side of a patch: the uninstaller's own files (Uninst.exe,
+// The installer wrapper's side of an update. The uninstaller's own files (Uninst.exe,
 // UninsVer.txt, UninstRsc.dll, setup.dll) travel in a ZNQ folder beside each package and are
 // copied into the common-files folder when they are newer, so the uninstaller can always read
-// the uninstall log the update writes.
+// the uninstall log the update writes. Components of a parent application are removed by the
+// registered uninstall wrapper and installed by the wrapper's Install.exe; both are run hidden
+// and answer through the shared key "SOFTWARE\Tamek_Inc_RW\Ostrel Shared", which exists only
+// while one of them runs.
 #pragma once
 #include <string>
 
@@ -19,6 +22,21 @@ class CWrapperActions {
   // cannot be determined, or a copy fails.
   bool UpdateUninstallerFiles(const std::wstring& cabinetFolder);
 
+  // The registered uninstall wrapper (Marrowgate Shared, UninstallWrapperPath), or empty text.
+  static std::wstring GetUninstallWrapperPath();
+  // Common files\Tamek\ZNQ\<version>; empty text when the common-files folder is unknown or
+  // the version is not one plain folder name.
+  static std::wstring GetWrapperFolder(const std::wstring& wrapperVersion);
+  // Removes the component <componentName>__for__<parentName> with the uninstall wrapper:
+  // 0 done, 2 not run or no answer, 3 the wrapper reported a failure.
+  static int RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                              const std::wstring& componentName);
+  // Installs the component found in componentFolder with the wrapper's Install.exe, copied
+  // there with setup.dll: 0 done, 2 not run or no answer, 3 the installer reported a failure.
+  // A component folder that is not a full path fails at once: nothing is copied or started.
+  static int InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
+                            const std::wstring& parentName, const std::wstring& parentFolder);
+
  private:
   CWinQXSubUpdater& updater_;
 };
@@ -26,5 +44,9 @@ class CWrapperActions {
 // The language folder below ZNQ\INSTALL for a language code ("fr" gives "FRENCH"); empty text
 // for a code the table does not know.
 std::wstring LanguageFolderOf(const std::wstring& code);
+
+// The key through which the wrapper programs and this program exchange the parent application
+// and the result (below HKLM, in the 32-bit program's view).
+extern const wchar_t kWrapperSharedKey[];
 
 }  // namespace brindle

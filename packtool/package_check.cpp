@@ -195,11 +195,6 @@ void Checker::Run() {
   }
   CheckWrapperFiles();
   CheckUnusedInstFiles();
-  if (std::unique_ptr<CQXDiffDistribute> model = LoadDiffDistribute(diffXml)) {
-    for (const std::wstring& what : ObjectsTheProgramRefuses(*model))
-      Warning(&root, L"this Brindle.exe does not apply a " + what +
-                         L" yet: it refuses the whole package (service-log line NOT_SUPPORTED)");
-  }
 }
 
 void Checker::CheckCabinetEntries() {
@@ -744,25 +739,6 @@ bool ParseRegistryDword(const std::wstring& text, unsigned long long& value) {
   if (digits == 0 || i != text.size()) return false;
   value = negative && v <= 0xFFFFFFFFull ? (0x100000000ull - v) & 0xFFFFFFFFull : v;
   return true;
-}
-
-std::vector<std::wstring> ObjectsTheProgramRefuses(const CQXDiffDistribute& package) {
-  std::set<std::wstring> seen;
-  std::vector<std::wstring> refused;
-  auto refuse = [&](const wchar_t* what, bool present) {
-    if (present && seen.insert(what).second) refused.push_back(what);
-  };
-  for (const CQXBaseObjects* group :
-       {static_cast<const CQXBaseObjects*>(package.deleteObjects.get()),
-        static_cast<const CQXBaseObjects*>(package.updateObjects.get()),
-        static_cast<const CQXBaseObjects*>(package.addObjects.get())}) {
-    bool com = false;
-    for (const auto& file : group->files) com = com || (file && file->com == kComRegister);
-    refuse(L"COM server", com);
-  }
-  refuse(L"BeforeUpdate hook", !package.customFunction->beforeUpdate.name.empty());
-  refuse(L"AfterUpdate hook", !package.customFunction->afterUpdate.name.empty());
-  return refused;
 }
 
 std::wstring WrapperLanguageFolder(const std::wstring& code) {

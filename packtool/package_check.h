@@ -35,11 +35,5 @@ bool ParseRegistryDword(const std::wstring& text, unsigned long long& value);
 // The uninstaller's language folder for a language code (fr gives FRENCH), empty for others.
 std::wstring WrapperLanguageFolder(const std::wstring& code);
 
-// What the program does not apply yet, by name ("registry value", "shortcut", ...): it refuses a
-// package holding any of them as a whole (service-log line NOT_SUPPORTED) and changes nothing.
-// The list follows the program's own refusal in its sub-updater; empty when the program applies
-// everything the package holds.
-std::vector<std::wstring> ObjectsTheProgramRefuses(const CQXDiffDistribute& package);
-
 }  // namespace pack
 }  // namespace brindle

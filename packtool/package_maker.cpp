@@ -417,10 +417,6 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
         !ApplyExtra(options.extra, extra, *model, hooks, report))
       return false;
   }
-  for (const std::wstring& what : ObjectsTheProgramRefuses(*model))
-    report.Warning(options.extra, 0, L"",
-                   L"this Brindle.exe does not apply a " + what +
-                       L" yet: it refuses the whole package (service-log line NOT_SUPPORTED)");
   for (const std::wstring& library : {hooks.before, hooks.after})
     if (!library.empty()) entries.push_back({L"CUSTOM\\" + FileNameOf(library), library});
   if (!options.znq.empty()) {

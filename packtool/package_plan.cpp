@@ -258,9 +258,6 @@ bool Planner::Run(Report& report) {
     Note(L"before-update hook: CUSTOM/" + p.customFunction->beforeUpdate.name +
          L" Update_BeforeUpdate (the update stops when it returns 1)");
   Note(L"uninstall log: " + entry_->UninstLog);
-  for (const std::wstring& what : ObjectsTheProgramRefuses(p))
-    Note(L"this Brindle.exe refuses the package (it does not apply a " + what +
-         L" yet): none of the actions below is taken");
   // DeleteObjects.
   UnregisterCom(*p.deleteObjects);
   DeleteShortcuts(*p.deleteObjects, L"DELETE_SHORTCUT");

@@ -358,7 +358,7 @@ TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
   });
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
   answer.join();
-  EXPECT_FALSE(message.empty());
+  EXPECT_NE(message.find(L"erreur"), std::wstring::npos) << message;
   // The work folders are temp<N> below the work root: two levels up is the user's
   // Tamek_Inc_RW folder, one more is the temporary folder itself.
   wchar_t temp[MAX_PATH];
@@ -368,4 +368,246 @@ TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
   EXPECT_FALSE(FileExists(tempFolder + L"evil.txt"));
   EXPECT_EQ(installLog_.Bytes(), before);
   EXPECT_TRUE(tail.Details(L"START_PATCH_INSTALLATION").empty());
+}
+
+// ---- hooks and COM servers -------------------------------------------------------------------
+
+namespace {
+
+const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+bool CopyHelper(const std::wstring& helper, const std::wstring& target) {
+  CreateFolderChain(ParentFolder(target));
+  return CopyFileW(ProgramPath(helper).c_str(), ToBackslashes(target).c_str(), FALSE) != 0;
+}
+
+std::wstring ShortPath(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? buffer : L"<no short path>";
+}
+
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
+  UniqueRegKey key;
+  return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.Receive()) == ERROR_SUCCESS;
+}
+
+// A REG_SZ value of RunOnce (32-bit view), or "<missing>".
+std::wstring RunOnceValue(const std::wstring& name) {
+  wchar_t text[1024] = {};
+  DWORD bytes = sizeof(text) - sizeof(wchar_t);
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) != ERROR_SUCCESS ||
+      RegGetValueW(key.Get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
+    return L"<missing>";
+  return text;
+}
+
+void DeleteRunOnceValue(const std::wstring& name) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.Receive()) ==
+      ERROR_SUCCESS)
+    RegDeleteValueW(key.Get(), name.c_str());
+}
+
+// The hook library's record of its calls, kept while the test runs.
+class HookLog {
+ public:
+  explicit HookLog(const ScratchFolder& scratch) : path_(ToBackslashes(scratch.File(L"hooks.log"))) {
+    SetEnvironmentVariableW(L"BRINDLE_TEST_HOOK_LOG", path_.c_str());
+  }
+  ~HookLog() { SetEnvironmentVariableW(L"BRINDLE_TEST_HOOK_LOG", nullptr); }
+  std::string Take() {
+    std::string text;
+    ReadBytes(path_, text);
+    DeleteFileW(path_.c_str());
+    return text;
+  }
+
+ private:
+  std::wstring path_;
+};
+
+const char kPlainFile[] = "COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"";
+
+class HookFixture : public PatchFixture {
+ protected:
+  // The installed application 1.0 (keep.txt) and a package 1.1 that updates keep.txt, adds
+  // new.txt and carries the hooks named in customFunction, with the CUSTOM files given.
+  std::wstring PrepareHookPackage(const std::string& customFunction,
+                                  const std::vector<std::pair<std::wstring, std::wstring>>& custom) {
+    RemoveTree(app_);
+    RemoveTree(packageSource_);
+    EXPECT_TRUE(WriteFileText(app_ + L"\\keep.txt", "keep 1.0"));
+    EXPECT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                              "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(AppPath(L"keep.txt")) +
+                                  "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                                  "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+    WriteInstallLog(L"en");
+    WriteWrapperFiles({L"ENGLISH"});
+    EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\keep.txt", "keep 1.1"));
+    EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new.txt", "new"));
+    for (const auto& [helper, name] : custom) EXPECT_TRUE(CopyHelper(helper, packageSource_ + L"\\" + name));
+    return BuildPackage(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+        "</GeneralInfo><UpdateObjects><File " + std::string(kPlainFile) +
+        "><FullPath>$InsFolder$\\keep.txt</FullPath><FileName>keep.txt</FileName></File></UpdateObjects>"
+        "<AddObjects><File " + std::string(kPlainFile) +
+        "><FullPath>$InsFolder$\\new.txt</FullPath><FileName>new.txt</FileName></File></AddObjects>"
+        "<CustomFunction>" + customFunction + "</CustomFunction></DiffDistribute>");
+  }
+
+  // Runs the list and answers the restart question, when one comes, with button.
+  int RunAnswering(const std::wstring& list, const std::wstring& button, std::wstring& question) {
+    std::thread answer([&] {
+      HWND box = FindDialog(L"Sample Application", 60000);
+      if (!box) return;
+      question = StaticTexts(box);
+      PressButton(box, button);
+    });
+    const int exitCode = RunBrindle(list, L"/non_notification");
+    answer.join();
+    return exitCode;
+  }
+};
+
+}  // namespace
+
+TEST_F(HookFixture, ABeforeUpdateVetoChangesNothing) {
+  HookLog hooks(scratch_);
+  const std::wstring list = PrepareHookPackage("<FileName Type=\"BeforeUpdate\">veto_hook.dll</FileName>",
+                                               {{L"brindle_hook.dll", L"CUSTOM\\veto_hook.dll"}});
+  const std::string logBefore = installLog_.Bytes();
+  const std::string uninstBefore = FileText(app_ + L"\\uninst.ini");
+  ServiceLogTail tail;
+  std::wstring message;
+  EXPECT_EQ(RunAnswering(list, L"OK", message), 100);
+  EXPECT_NE(message.find(L"erreur"), std::wstring::npos) << message;
+  EXPECT_EQ(hooks.Take(), "Update_BeforeUpdate veto_hook.dll 0\n");
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.0");
+  EXPECT_FALSE(FileExists(app_ + L"\\new.txt"));
+  EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), uninstBefore);
+  EXPECT_EQ(installLog_.Bytes(), logBefore);
+  EXPECT_TRUE(tail.Details(L"UPDATE_FILE_ADD").empty());
+}
+
+TEST_F(HookFixture, AnAfterUpdateRestartRequestEndsWithTheRestartQuestion) {
+  HookLog hooks(scratch_);
+  // The before-update hook answers 2, which lets the update go on.
+  const std::wstring list = PrepareHookPackage(
+      "<FileName Type=\"AfterUpdate\">restart_hook.dll</FileName>"
+      "<FileName Type=\"BeforeUpdate\">two_hook.dll</FileName>",
+      {{L"brindle_hook.dll", L"CUSTOM\\restart_hook.dll"}, {L"brindle_hook.dll", L"CUSTOM\\two_hook.dll"}});
+  std::wstring question;
+  EXPECT_EQ(RunAnswering(list, L"Non", question), 200);
+  EXPECT_NE(question.find(L"redémarr"), std::wstring::npos) << question;
+  EXPECT_EQ(hooks.Take(), "Update_BeforeUpdate two_hook.dll 0\nUpdate_AfterUpdate restart_hook.dll 0\n");
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+  EXPECT_EQ(FileText(app_ + L"\\new.txt"), "new");
+  auto loaded = LoadInstallLog(installLog_.Path());
+  ASSERT_TRUE(loaded);
+  ASSERT_NE(FindEntry(*loaded, L"SampleApp"), nullptr);
+  EXPECT_EQ(FindEntry(*loaded, L"SampleApp")->applicationVersion.text, L"1.1");
+}
+
+TEST_F(HookFixture, AMissingLibraryOrExportOrANameOutsideCustomFailsTheUpdate) {
+  HookLog hooks(scratch_);
+  struct Case {
+    const char* what;
+    std::string customFunction;
+    std::vector<std::pair<std::wstring, std::wstring>> files;
+    const char* keepAfter;  // the before-update failures change nothing, the after-update one
+                            // comes when every change is made
+  };
+  const std::vector<Case> cases = {
+      {"missing library", "<FileName Type=\"BeforeUpdate\">absent.dll</FileName>", {}, "keep 1.0"},
+      // A working hook library beside CUSTOM: a name leading there must not load it.
+      {"name outside CUSTOM", "<FileName Type=\"BeforeUpdate\">..\\INST\\outside_hook.dll</FileName>",
+       {{L"brindle_hook.dll", L"INST\\outside_hook.dll"}}, "keep 1.0"},
+      {"named without a file name", "<FileName Type=\"BeforeUpdate\"></FileName>", {}, "keep 1.0"},
+      {"missing export", "<FileName Type=\"AfterUpdate\">noexport.dll</FileName>",
+       {{L"brindle_com_server.dll", L"CUSTOM\\noexport.dll"}}, "keep 1.1"},
+  };
+  for (const Case& c : cases) {
+    const std::wstring list = PrepareHookPackage(c.customFunction, c.files);
+    const std::string logBefore = installLog_.Bytes();
+    std::wstring message;
+    EXPECT_EQ(RunAnswering(list, L"OK", message), 100) << c.what;
+    EXPECT_NE(message.find(L"erreur"), std::wstring::npos) << c.what << " " << message;
+    EXPECT_EQ(hooks.Take(), "") << c.what;
+    EXPECT_EQ(FileText(app_ + L"\\keep.txt"), c.keepAfter) << c.what;
+    EXPECT_EQ(installLog_.Bytes(), logBefore) << c.what;
+  }
+}
+
+TEST_F(PatchFixture, ComServersAreRegisteredAfterTheCopyAndUnregisteredBeforeTheDeletion) {
+  const std::wstring classes = L"SOFTWARE\\Classes\\BrindleTestServer.";
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\nLang=\"en\"\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                            "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  ASSERT_TRUE(CopyHelper(L"brindle_com_server.dll", packageSource_ + L"\\INST\\server.dll"));
+  ASSERT_TRUE(CopyHelper(L"brindle_com_server.dll", packageSource_ + L"\\INST\\failserver.dll"));
+  ASSERT_TRUE(CopyHelper(L"fake_wrapper.exe", packageSource_ + L"\\INST\\localserver.exe"));
+  const std::string com64 = "COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_64BIT\"";
+  auto file = [](const std::string& attributes, const std::string& name) {
+    return "<File " + attributes + "><FullPath>$InsFolder$\\" + name + "</FullPath><FileName>" + name +
+           "</FileName></File>";
+  };
+  std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+      "</GeneralInfo><AddObjects>" + file(com64, "server.dll") + file(com64, "failserver.dll") +
+      file(com64, "localserver.exe") + "</AddObjects></DiffDistribute>");
+
+  const std::wstring server = app_ + L"\\server.dll";
+  const std::wstring failing = app_ + L"\\failserver.dll";
+  const std::wstring queuedName = ShortPath(app_) + L"\\failserver.dll";
+  DeleteRunOnceValue(queuedName);
+  std::wstring question;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 60000);
+    if (!box) return;
+    question = StaticTexts(box);
+    PressButton(box, L"Non");
+  });
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  answer.join();
+
+  // The working library registered itself through the system's tool; the failing one waits
+  // for the next logon, which needs a restart; the local server was started with /regserver.
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"server.dll\\InprocServer32", KEY_WOW64_64KEY));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"failserver.dll", KEY_WOW64_64KEY));
+  wchar_t systemFolder[MAX_PATH];
+  GetSystemDirectoryW(systemFolder, MAX_PATH);
+  EXPECT_EQ(RunOnceValue(queuedName),
+            ShortPath(std::wstring(systemFolder) + L"\\regsvr32.exe") + L" /s \"" + queuedName + L"\"");
+  EXPECT_NE(question.find(L"redémarr"), std::wstring::npos) << question;
+  EXPECT_EQ(FileText(app_ + L"\\localserver.exe.log").substr(0, 13), "[ /regserver]");
+  EXPECT_NE(FileText(app_ + L"\\uninst.ini").find(Logged(Utf8FromWide(server)) + "\" INST_REQ INST_REQ INST_DEL INST_REG"),
+            std::string::npos);
+  DeleteRunOnceValue(queuedName);
+
+  // The next package removes the servers: each is unregistered while its file still exists.
+  list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.2</Version>"
+      "</GeneralInfo><DeleteObjects>" + file(com64, "server.dll") + file(com64, "localserver.exe") +
+      "</DeleteObjects></DiffDistribute>");
+  ServiceLogTail tail;
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"server.dll", KEY_WOW64_64KEY));
+  EXPECT_FALSE(FileExists(server));
+  EXPECT_FALSE(FileExists(app_ + L"\\localserver.exe"));
+  EXPECT_TRUE(FileExists(failing));
+  std::vector<std::wstring> order;
+  for (const ServiceLogLine& line : tail.NewLines())
+    if (line.key == L"UNREGISTER_COM" || line.key == L"DELETE_FILE") order.push_back(line.key + L" " + line.detail);
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"UNREGISTER_COM -," + server + L",success,0",
+                                               L"UNREGISTER_COM -," + app_ + L"\\localserver.exe,success,0",
+                                               L"DELETE_FILE -," + server + L",success,0",
+                                               L"DELETE_FILE -," + app_ + L"\\localserver.exe,success,0"}));
+  const std::string localLog = FileText(app_ + L"\\localserver.exe.log");
+  EXPECT_EQ(localLog.rfind("[ /regserver]", 0), 0u) << localLog;
+  EXPECT_NE(localLog.find("\n[ /unregserver]"), std::string::npos) << localLog;
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"failserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY, 0);
 }
