@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/win32/wineprefix}
 run32() { timeout "${limit:-120}" "$root/tools/wine32-run.sh" "$@" </dev/null; }
 passed=0; failed=0; skipped=0
-checks=2   # the number of checks below, all counted as skipped when the emulation cannot run
+checks=3   # the number of checks below, all counted as skipped when the emulation cannot run
 ok() { echo "ok: $1"; passed=$((passed + 1)); }
 bad() { echo "FAILED: $1"; failed=$((failed + 1)); }
 finish() { echo "x86: $passed passed, $failed failed, $skipped skipped"; [ "$failed" -eq 0 ]; exit; }
@@ -195,6 +195,79 @@ service log:
 $lines"
 fi
 cleanup_patch
+
+# 3. Component mode: one component removed and one added for X86Smoke. The wrapper's programs
+#    are played by the 32-bit stand-in build/win32/x86/fake_wrapper.exe, which logs its
+#    arguments and what it finds in the shared key, and answers "Result Value" = 1 there. The
+#    32-bit program reads the uninstall wrapper's path from the 32-bit registry view, copies
+#    Install.exe and setup.dll from Common Files (x86)\Tamek\ZNQ\<installer version> into the
+#    component's folder, writes the parent's name and folder into the shared key of the 32-bit
+#    view for Install.exe, takes both answers and removes the key; exit code 200.
+shared='HKLM\SOFTWARE\Tamek_Inc_RW\Ostrel Shared'
+marrowgate='HKLM\SOFTWARE\Tamek_Inc_RW\Marrowgate Shared'
+znq32="$c/Program Files (x86)/Common Files/Tamek/ZNQ/3.0.$$"
+reg64() { timeout 60 /usr/lib/wine/wine64 reg "$@" </dev/null >/dev/null 2>&1; }
+cleanup_component() {
+  rm -rf "$stage" "$znq32"
+  reg64 delete "$marrowgate" /f /reg:32
+  reg64 delete "$shared" /f /reg:32
+}
+stand_in="$root/build/win32/x86/fake_wrapper.exe"
+# The component mode starts the wrapper's programs as child processes: first, can a 32-bit
+# process of the emulation start one at all? (cmd.exe starts the stand-in, which leaves a log.)
+child_probe() {
+  rm -rf "$stage"; mkdir -p "$stage"
+  cp "$stand_in" "$stage/probe.exe"
+  run32 'C:\windows\syswow64\cmd.exe' /c 'C:\x86smoke\probe.exe' child >/dev/null 2>&1
+  local started=1; [ -s "$stage/probe.exe.log" ] && started=0
+  rm -rf "$stage"
+  return $started
+}
+if [ ! -f "$stand_in" ]; then
+  bad "32-bit Brindle.exe, component mode: no $stand_in (tools/build.sh win32)"
+elif ! child_probe; then
+  echo "skipped: 32-bit Brindle.exe, component mode: 32-bit Wine under qemu-i386 cannot start a child process on this machine (cmd.exe cannot start a 32-bit program), and the component mode runs the wrapper's programs as children"
+  skipped=$((skipped + 1))
+else
+  cleanup_component
+  mkdir -p "$stage/wrapper" "$stage/maps" "$znq32"
+  cp "$stand_in" "$stage/wrapper/Uninst.exe"
+  printf '* 1\n' > "$stage/wrapper/Uninst.exe.answers"
+  cp "$stand_in" "$znq32/Install.exe"
+  printf 'setup\r\n' > "$znq32/setup.dll"
+  printf '* 1\n' > "$stage/maps/Install.exe.answers"
+  ini "$stage/actions.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<ActionList ParentAppName="X86Smoke"><Action ID="Help" Action="DELETE"/><Action ID="Maps" Action="ADD" Path="C:\x86smoke\maps"/></ActionList>
+XML
+  reg64 add "$marrowgate" /v UninstallWrapperPath /t REG_SZ /d 'C:\x86smoke\wrapper\Uninst.exe' /f /reg:32
+  "$root/demo/install/log_cipher.sh" encode > "$install_log" <<XML
+<AppLocalList><AppLocal><AppName>X86Smoke</AppName><Lang Code="en"/><FullPath>C:\Program Files (x86)\Tamek\X86Smoke</FullPath><Version Type="Application">1.0</Version><Version Type="Uninstall">2.0.0</Version><Version Type="Install">3.0.$$</Version><DisplayName>X86 Smoke</DisplayName></AppLocal><AppLocal><AppName>Help__for__X86Smoke</AppName><Lang Code="en"/><FullPath>C:\Program Files (x86)\Tamek\X86Smoke\Help</FullPath><Version Type="Application">1.0</Version><Version Type="Uninstall">2.0.0</Version><DisplayName>X86 Smoke help</DisplayName></AppLocal></AppLocalList>
+XML
+  before=$(log_size)
+  code=0; limit=300 run32 "$exe" 'C:\x86smoke\actions.xml' /component_install >/dev/null 2>&1 || code=$?
+  lines=$(new_lines "$before")
+  problems=()
+  [ "$code" -eq 200 ] || problems+=("exit code $code, expected 200")
+  removal=$(content "$stage/wrapper/Uninst.exe.log")
+  [ "$removal" = '[ "Help__for__X86Smoke" /Ostrel /Update /quiet] parent=- folder=- stale=-' ] ||
+    problems+=("the uninstall wrapper logged: $removal")
+  installation=$(content "$stage/maps/Install.exe.log")
+  [ "$installation" = '[ /quiet /Ostrel] parent=X86Smoke folder=C:\Program Files (x86)\Tamek\X86Smoke stale=-' ] ||
+    problems+=("Install.exe (copied into the component's folder) logged: $installation")
+  expect_file "$stage/maps/setup.dll" setup
+  grep -q '^BR,DELETE_COMPONENT,-,200$' <<<"$lines" || problems+=("no DELETE_COMPONENT line with result 200")
+  grep -q '^BR,ADD_COMPONENT,-,200$' <<<"$lines" || problems+=("no ADD_COMPONENT line with result 200")
+  reg64 query "$shared" /reg:32 && problems+=("the shared key is left behind in the 32-bit view")
+  if [ ${#problems[@]} -eq 0 ]; then
+    ok "32-bit Brindle.exe, component mode: removal and installation through the wrapper's programs, named and answered in the 32-bit view, Install.exe taken from Common Files (x86)"
+  else
+    bad "32-bit Brindle.exe, component mode:$(printf '\n  - %s' "${problems[@]}")
+service log:
+$lines"
+  fi
+  cleanup_component
+fi
 
 /usr/lib/wine/wineserver64 -k 2>/dev/null
 finish
