@@ -1,8 +1,12 @@
 // The uninstall log's writer: appends lines of the log's syntax to one file, in the ANSI code
 // page, each ended by CR LF and flushed at once. All writers share one process-wide output
 // stream, so one file is written at a time. Every text is written escaped the way the reader
-// reads it back (a backslash doubled, a double quote as \", a line feed as \n), so every value
-// reads back unchanged; a line that does not fit the 4,096-unit line buffer is refused.
+// reads it back (a backslash doubled, a double quote as \", a line feed as \n), and a key or
+// section name holding a blank, quote, backslash or another character the reader splits at is
+// quoted the same way, so every name and value reads back unchanged. What no line can carry is
+// refused rather than changed: a TAB, a zero or Ctrl-Z character, a character the code page
+// lacks, a line longer than the 4,096-unit line buffer, a text under a name that the reader
+// decodes as an entry.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -1,6 +1,10 @@
 #include "xml/win_xml_parser.h"
 
+#include "sys/win_handles.h"
+#include "xml/xml_checks.h"
+
 #include <new>
+#include <string>
 #include <vector>
 
 namespace brindle {
@@ -78,6 +82,30 @@ ComPtr<IXMLDOMDocument> CreateDomDocument(const CLSID& clsid) {
   return document;
 }
 
+bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+  std::wstring location = path;
+  for (wchar_t& c : location) {
+    if (c == L'/') c = L'\\';
+  }
+  UniqueFile file(CreateFileW(location.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF)
+    return false;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got,
+                  nullptr) || got == 0)
+      break;
+    done += got;
+  }
+  bytes.resize(done);
+  return true;
+}
+
 bool NodeName(IXMLDOMNode* node, std::wstring& name) {
   UniqueBstr text;
   if (FAILED(node->get_nodeName(text.Receive()))) return false;
@@ -131,7 +159,8 @@ bool OpenFrame(IXMLDOMNode* node, CXMLElement* element, std::vector<DomFrame>& s
 }
 
 // The DOM element as a tree: elements and text are kept, comments dropped, and any other kind
-// of node fails the whole conversion. Works with its own stack, so nesting depth is no risk.
+// of node and nesting deeper than kXMLMaxDepth fail the whole conversion. Works with its own
+// stack, so nesting depth is no risk.
 std::unique_ptr<CXMLElement> TreeFromDom(IXMLDOMNode* rootNode) {
   std::unique_ptr<CXMLElement> root = ElementFromDom(rootNode);
   if (!root) return nullptr;
@@ -154,6 +183,7 @@ std::unique_ptr<CXMLElement> TreeFromDom(IXMLDOMNode* rootNode) {
       if (!NodeValue(child.Get(), text)) return nullptr;
       AppendChild(NewText(text), parent);
     } else if (kind == NODE_ELEMENT) {
+      if (stack.size() >= kXMLMaxDepth) return nullptr;
       std::unique_ptr<CXMLElement> element = ElementFromDom(child.Get());
       if (!element) return nullptr;
       CXMLElement* added = AsElement(AppendChild(std::move(element), parent));
@@ -242,6 +272,10 @@ ComPtr<IXMLDOMDocument> CWinXMLParser::NewLoader() {
 
 std::unique_ptr<CXMLDocument> CWinXMLParser::Load(const std::wstring& path) {
   try {
+    // The DOM reads the file itself; it is looked at first for entity declarations, which
+    // the DOM would expand without limit.
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes) || DeclaresEntitiesInBytes(bytes)) return nullptr;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = NewLoader();
     if (!dom) return nullptr;
@@ -261,6 +295,7 @@ std::unique_ptr<CXMLDocument> CWinXMLParser::Load(const std::wstring& path) {
 
 std::unique_ptr<CXMLDocument> CWinXMLParser::LoadXML(const std::wstring& xml) {
   try {
+    if (DeclaresEntities(xml)) return nullptr;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = NewLoader();
     if (!dom) return nullptr;
@@ -345,6 +380,7 @@ ComPtr<IXMLDOMDocument> CWinXMLParser::ToDom(const CXMLNode* node) {
 
 bool CWinXMLParser::Save(const CXMLNode* document, const std::wstring& path) {
   try {
+    if (!IsWritableDocument(document)) return false;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = ToDom(document);
     if (!dom) return false;
@@ -362,6 +398,7 @@ bool CWinXMLParser::Save(const CXMLNode* document, const std::wstring& path) {
 
 void CWinXMLParser::GetXML(const CXMLNode* document, std::wstring& xml) {
   try {
+    if (!IsWritableDocument(document)) return;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = ToDom(document);
     if (!dom) return;
