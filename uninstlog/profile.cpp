@@ -192,12 +192,16 @@ void CProfile::Close() {
   wrote_section_ = false;
 }
 
+bool CProfile::LineBytes(const std::wstring& line, unsigned codePage, std::string& bytes) {
+  if (!AnsiFromWide(line, bytes, codePage)) return false;
+  bytes += "\r\n";
+  return true;
+}
+
 bool CProfile::WriteLine(const std::wstring& line) {
   if (!IsOpen()) return false;
   std::string bytes;
-  if (!AnsiFromWide(line, bytes, code_page_)) return false;
-  bytes += "\r\n";
-  return WriteProfileStream(bytes);
+  return LineBytes(line, code_page_, bytes) && WriteProfileStream(bytes);
 }
 
 bool CProfile::WriteSection(const std::wstring& name) {

@@ -64,6 +64,9 @@ class CProfile {
   static bool FormatKey(const CKey& key, std::wstring& line);
   // A backslash doubled, a double quote as \", a line feed as \n.
   static std::wstring Escape(const std::wstring& text);
+  // The bytes a line is stored as: converted to the code page exactly, then CR LF; false when
+  // a character has no exact form in the code page.
+  static bool LineBytes(const std::wstring& line, unsigned codePage, std::string& bytes);
 
  private:
   bool WriteLine(const std::wstring& line);
