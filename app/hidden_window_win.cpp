@@ -51,9 +51,13 @@ struct ContextPublication {
 }  // namespace
 
 void RunHiddenWindow(ProgressContext& context) {
+  RunHiddenWindowFor(GetModuleHandleW(L"Brindle.exe"), context);
+}
+
+void RunHiddenWindowFor(void* moduleHandle, ProgressContext& context) {
   if (g_changeMessageFilter) g_changeMessageFilter(kCancelRequestMessage, MSGFLT_ADD);
   ContextPublication publication(context);
-  HINSTANCE module = GetModuleHandleW(L"Brindle.exe");
+  HINSTANCE module = static_cast<HINSTANCE>(moduleHandle);
   if (!module) return;
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &HiddenWindowProc;
