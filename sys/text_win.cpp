@@ -19,14 +19,12 @@ bool TakesNoFlags(UINT cp) {
 }  // namespace
 
 unsigned ResolveAnsiCodePage(unsigned codePage) {
-  if (codePage == CP_OEMCP) return GetOEMCP();
-  if (codePage != 0 && codePage != CP_THREAD_ACP) return codePage;
-  DWORD number = 0;
-  if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                     reinterpret_cast<LPWSTR>(&number), sizeof number / sizeof(WCHAR)) &&
-      number != 0)
-    return number;
-  return GetACP();  // a locale without an ANSI code page uses the system's
+  // The system names the code page its conversions use for a constant such as "the thread's
+  // ANSI code page"; 0 stands for that constant here.
+  CPINFOEXW info = {};
+  const UINT asked = codePage == 0 ? CP_THREAD_ACP : codePage;
+  if (GetCPInfoExW(asked, 0, &info) && info.CodePage != 0) return info.CodePage;
+  return codePage == 0 ? GetACP() : codePage;
 }
 
 bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage) {
