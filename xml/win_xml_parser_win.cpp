@@ -3,6 +3,7 @@
 #include "sys/win_handles.h"
 #include "xml/xml_checks.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -272,21 +273,25 @@ ComPtr<IXMLDOMDocument> CWinXMLParser::NewLoader() {
 
 std::unique_ptr<CXMLDocument> CWinXMLParser::Load(const std::wstring& path) {
   try {
-    // The DOM reads the file itself; it is looked at first for entity declarations, which
-    // the DOM would expand without limit.
+    // The file's bytes are looked at first for entity declarations, which the DOM would
+    // expand without limit, and the DOM then reads those very bytes: the file cannot be
+    // changed between the check and the load.
     std::string bytes;
     if (!ReadFileBytes(path, bytes) || DeclaresEntitiesInBytes(bytes)) return nullptr;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = NewLoader();
     if (!dom) return nullptr;
-    std::wstring location = path;
-    for (wchar_t& c : location) {
-      if (c == L'\\') c = L'/';
-    }
-    UniqueBstr text;
-    SetBstr(text, location);
+    ScopedVariant source;
+    VARIANT* holder = source.Receive();
+    holder->parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!holder->parray) throw std::bad_alloc();
+    holder->vt = VT_ARRAY | VT_UI1;
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(holder->parray, &data))) return nullptr;
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(holder->parray);
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(dom->load(BorrowedBstrVariant(text.Get()), &loaded))) return nullptr;
+    if (FAILED(dom->load(source.Get(), &loaded))) return nullptr;
     return DocumentFromDom(dom.Get());
   } catch (const std::bad_alloc&) {
     return nullptr;
