@@ -26,12 +26,20 @@ class PrologScanner {
       } else if (Starts(L"<!DOCTYPE")) {
         return DoctypeDeclaresEntities();
       } else {
-        return false;  // the root element (or text the parser refuses): the prolog is over
+        // The root element ends the prolog. Anything else is text the parser refuses, or
+        // bytes in an encoding not read here: refused too, rather than let through unread.
+        return !(Starts(L"<") && i_ + 1 < t_.size() && CanStartName(t_[i_ + 1]));
       }
     }
   }
 
  private:
+  // A letter, '_' or ':' of ASCII, or any character beyond it (a name's first byte in an
+  // 8-bit view of UTF-8 is one too).
+  static bool CanStartName(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_' || c == L':' ||
+           c >= 0x80;
+  }
   bool Starts(const wchar_t* s) const { return t_.compare(i_, std::wcslen(s), s) == 0; }
   bool AtEnd() const { return i_ >= t_.size(); }
   void SkipBlanks() {

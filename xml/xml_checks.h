@@ -12,7 +12,7 @@ namespace brindle {
 constexpr size_t kXMLMaxDepth = 256;
 
 // True when the document's type declaration declares an entity (or the declaration cannot be
-// read to its end). Such documents are refused before they reach the XML library: entities
+// read to its end, or the text before the root element cannot be read at all). Such documents are refused before they reach the XML library: entities
 // that expand into other entities would make a small file take unbounded time and memory, and
 // the program's own documents never declare any. A bare <!DOCTYPE x> is no declaration.
 bool DeclaresEntities(const std::wstring& text);
