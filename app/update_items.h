@@ -46,8 +46,8 @@ class CQXUpdateItems {
 
 #ifdef _WIN32
 class CQXSubUpdater;
-// The product's items, applied through the sub-updater. The patch flow, setup programs and the
-// installer-wrapper flows are not built yet: each of them reports failure and changes nothing.
+// The product's items, applied through the sub-updater: the patch flow and setup programs. The
+// installer-wrapper flows are not built yet: they report failure and change nothing.
 class CWinQXUpdateItems : public CQXUpdateItems {
  public:
   explicit CWinQXUpdateItems(CQXSubUpdater* subUpdater) : subUpdater_(subUpdater) {}

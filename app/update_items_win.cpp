@@ -1,15 +1,183 @@
 #include "app/update_items.h"
 
+#include "app/coordination.h"
 #include "app/progress_context.h"
+#include "apply/sub_updater.h"
+#include "logs/install_log.h"
+#include "logs/service_log.h"
+#include "logs/update_lists.h"
+#include "package/diff_distribute.h"
+#include "sys/paths.h"
+#include "sys/system_util.h"
+#include "ui/messages.h"
+#include "ui/resource.h"
+
+#include <windows.h>
+
+#include <atomic>
 
 namespace brindle {
 
-int CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog&, const DiffLocalEntry&, const std::wstring&) {
-  return kPatchFailed;
+namespace {
+
+const wchar_t kWorkRoot[] = L"Tamek_Inc_RW/Brindle";
+
+// Numbers the package folders of the process: temp1, temp2... never reused within a run.
+std::atomic<int> g_packageFolderNumber{0};
+
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int CWinQXUpdateItems::RunSetupProgram(const std::wstring&, const DiffLocalEntry&) {
-  return kSetupFailed;
+std::wstring NextPackageFolder(const std::wstring& root) {
+  for (;;) {
+    const std::wstring folder = JoinPath(root, L"temp" + std::to_wstring(++g_packageFolderNumber));
+    if (!PathExists(folder)) return folder;
+  }
+}
+
+// Asks, for every program the package names, until it is not running or the user lets it be.
+void CheckRunningPrograms(const CQXDiffDistribute& package, const DiffLocalEntry& entry) {
+  for (const std::wstring& name : package.generalInfo->checkAppNames) {
+    std::wstring title;
+    while (FindRunningProcess(name, title)) {
+      const int answer = ShowRetryCheckBox(entry.DisplayName, LoadMessage(IDS_PROGRAM_RUNNING),
+                                           title.empty() ? name : title);
+      if (answer == kAnswerRetry) continue;
+      if (answer == kAnswerIgnore) break;
+      throw CAbortException();
+    }
+  }
+}
+
+// The stages that change the application: the three object groups, the Startup keys and the
+// uninstall log.
+void ApplyPackageStages(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
+                        const CQXDiffDistribute& package) {
+  InstallLogEntry* installed = FindEntry(log, entry.AppName);
+  if (!installed) throw CUpdaterException("the application is not in the install log");
+  const std::wstring& uninstallLogPath = installed->UninstLog;
+  // Changes made without their uninstall-log entries would later be left behind by the
+  // uninstaller: a log that cannot be read stops the update before anything changes.
+  if (!updater.OpenUninstallLog(uninstallLogPath)) {
+    WriteServiceLog({L"-", uninstallLogPath, L"error", L"0"}, L"BR", L"OPEN_ZNQ_UNINSTLOG");
+    throw CUpdaterException("the uninstall log cannot be read");
+  }
+  updater.ApplyDeleteObjects(*package.deleteObjects);
+  updater.ApplyUpdateObjects(*package.updateObjects);
+  const std::wstring& displayName = package.updateObjects->displayName.name;
+  if (!displayName.empty()) installed->DisplayName.name = displayName;
+  updater.ApplyAddObjects(*package.addObjects);
+  if (entry.AppName.find(L"__for__") == std::wstring::npos) {
+    updater.SetStartupVersion(package.generalInfo->version.text);
+    if (!displayName.empty()) updater.SetStartupAppName(displayName);
+  }
+  const bool saved = updater.SaveUninstallLog(uninstallLogPath);
+  WriteServiceLog({L"-", uninstallLogPath, saved ? L"success" : L"error", saved ? L"1" : L"0"}, L"BR",
+                  L"UPDATE_ZNQ_UNINSTLOG");
+  if (!saved) throw CUpdaterException("the uninstall log cannot be saved");
+}
+
+// The new versions go into the application's install-log entry (saved by the driver only when
+// the package was applied).
+void WriteVersions(CQXInstallLog& log, const DiffLocalEntry& entry, const std::wstring& newVersion,
+                   const CQXSubUpdater& updater) {
+  InstallLogEntry* installed = FindEntry(log, entry.AppName);
+  if (!installed) return;
+  installed->applicationVersion.text = newVersion;
+  installed->uninstallerVersion.text = updater.uninstallerVersion;
+}
+
+// Keeps the sub-updater's view of the package for exactly the time the package is applied.
+class PackageScope {
+ public:
+  explicit PackageScope(CQXSubUpdater& updater) : updater_(updater) {}
+  ~PackageScope() { updater_.package = nullptr; }
+  void Set(std::unique_ptr<CQXDiffDistribute> package) {
+    package_ = std::move(package);
+    updater_.package = package_.get();
+  }
+  const CQXDiffDistribute* Get() const { return package_.get(); }
+
+ private:
+  CQXSubUpdater& updater_;
+  std::unique_ptr<CQXDiffDistribute> package_;
+};
+
+int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
+               const std::wstring& packagePath) {
+  const std::wstring temp = UserTempFolder();
+  if (temp.empty()) return kPatchFailed;
+  const std::wstring root = JoinPath(temp, kWorkRoot);
+  if (!CreateFolderChain(root)) return kPatchFailed;
+  const std::wstring folder = NextPackageFolder(root);
+  updater.packageFolder = folder;
+  RemoveTempFolder(kWorkRoot);
+
+  PackageScope package(updater);
+  std::wstring newVersion;
+  int result = kPatchApplied;
+  try {
+    updater.CreateFolderPath(ToBackslashes(folder) + L"\\");
+    updater.ExtractPackage(packagePath);
+    package.Set(LoadDiffDistribute(JoinPath(folder, L"diff.xml")));
+    const CQXDiffDistribute* diff = package.Get();
+    InstallLogEntry* installed = FindEntry(log, entry.AppName);
+    LogFields fields = {L"-", entry.AppName, diff ? diff->generalInfo->version.text : std::wstring(),
+                        entry.FileName};
+    if (installed) fields.push_back(installed->applicationVersion.text);
+    WriteServiceLog(fields, L"BR", L"START_PATCH_INSTALLATION");
+    // Without its description nothing of the package can be applied.
+    if (!diff) {
+      WriteServiceLog({L"-", JoinPath(folder, L"diff.xml"), L"error", L"0"}, L"BR", L"LOAD_DIFF_XML");
+      return kPatchFailed;
+    }
+    newVersion = diff->generalInfo->version.text;
+    if (!updater.UpdateUninstallerFiles(ParentFolder(packagePath)))
+      throw CUpdaterException("the uninstaller's files cannot be updated");
+    CheckRunningPrograms(*diff, entry);
+    if (!diff->customFunction->beforeUpdate.name.empty()) {
+      unsigned char restart = 0;
+      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return kPatchFailed;
+      if (restart) updater.rebootNeeded = true;
+    }
+    ApplyPackageStages(updater, log, entry, *diff);
+  } catch (const CUpdaterException&) {
+    result = kPatchFailed;
+  } catch (const CAbortException&) {
+    result = kPatchCancelled;
+  }
+  WriteVersions(log, entry, newVersion, updater);
+  updater.RegisterPendingComServers();
+  if (result != kPatchApplied) return result;
+
+  const CQXDiffDistribute& diff = *package.Get();
+  if (!diff.customFunction->afterUpdate.name.empty()) {
+    unsigned char restart = 0;
+    try {
+      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) return kPatchFailed;
+    } catch (const CUpdaterException&) {
+      return kPatchFailed;
+    }
+    if (restart) updater.rebootNeeded = true;
+  }
+  return kPatchApplied;
+}
+
+}  // namespace
+
+int CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                                         const std::wstring& packagePath) {
+  if (!subUpdater_) return kPatchFailed;
+  subUpdater_->installLog = &log;
+  subUpdater_->application = &entry;
+  subUpdater_->uninstallerVersion.clear();
+  return ApplyPatch(*subUpdater_, log, entry, packagePath);
+}
+
+int CWinQXUpdateItems::RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) {
+  if (!subUpdater_) return kSetupFailed;
+  return subUpdater_->RunSetupProgram(packagePath, &entry);
 }
 
 int CWinQXUpdateItems::DeleteComponent(const CQXActionListXML&, const std::wstring&,
@@ -24,6 +192,6 @@ int CWinQXUpdateItems::AddComponent(const CQXActionListXML&, const std::wstring&
   return kComponentFailed;
 }
 
-bool CWinQXUpdateItems::RebootNeeded() const { return false; }
+bool CWinQXUpdateItems::RebootNeeded() const { return subUpdater_ && subUpdater_->rebootNeeded; }
 
 }  // namespace brindle

@@ -1,16 +1,74 @@
 #include "apply/win_sub_updater_win.h"
 
+#include "apply/action_line.h"
+#include "apply/file_actions_win.h"
+#include "apply/setup_program_win.h"
+#include "apply/wrapper_actions_win.h"
+#include "logs/install_log.h"
+#include "logs/service_log.h"
+#include "package/diff_distribute.h"
 #include "sys/env.h"
+#include "sys/file_util.h"
+#include "sys/paths.h"
+#include "sys/system_util.h"
+#include "sys/wow64_redirection.h"
 #include "uninstlog/uninstall_log.h"
 
-// Placeholder until the passes land: every operation fails and changes nothing.
+#include <windows.h>
+#include <shlobj.h>
 
 namespace brindle {
+
+namespace {
+
+// Objects of a package that this program does not apply yet. Such a package is refused as a
+// whole: reporting success for work that was not done would leave the machine and the
+// uninstall log disagreeing with what the package says.
+void RefuseUnsupported(const wchar_t* what, bool present) {
+  if (!present) return;
+  WriteServiceLog({L"-", what, L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
+  throw CUpdaterException("the package holds objects this program cannot apply");
+}
+
+bool HasComServer(const FileList& files) {
+  for (const auto& file : files)
+    if (file && file->com == kComRegister) return true;
+  return false;
+}
+
+void RefuseUnsupportedContent(const CQXDiffDistribute& package) {
+  const CQXBaseObjects* groups[] = {package.deleteObjects.get(), package.updateObjects.get(),
+                                    package.addObjects.get()};
+  for (const CQXBaseObjects* group : groups) {
+    RefuseUnsupported(L"COM server", HasComServer(group->files));
+    RefuseUnsupported(L"registry value", !group->registries.empty());
+    RefuseUnsupported(L"shortcut", !group->shortCuts.empty());
+  }
+  RefuseUnsupported(L"uninstall target", !package.deleteObjects->uninstTarget.IsEmpty() ||
+                                             !package.addObjects->uninstTarget.IsEmpty());
+  RefuseUnsupported(L"uninstall custom function", !package.updateObjects->uninstallCustomFunction.absent);
+  RefuseUnsupported(L"AfterUpdate hook", !package.customFunction->afterUpdate.name.empty());
+}
+
+}  // namespace
 
 CWinQXSubUpdater::CWinQXSubUpdater() = default;
 CWinQXSubUpdater::~CWinQXSubUpdater() = default;
 
-int CWinQXSubUpdater::RunSetupProgram(const std::wstring&, const DiffLocalEntry*) { return kRunProgramFailed; }
+CQXEnv CWinQXSubUpdater::MakeEnv() const {
+  return CQXEnv(AppName(), installLog, package, uninstallerVersion);
+}
+
+// ---- setup programs and the installer wrapper -------------------------------------------------
+
+int CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalEntry* entry) {
+  application = entry;
+  CSetupProgram setup;
+  const int result = setup.Run(path);
+  if (setup.RebootRequested()) rebootNeeded = true;
+  return result;
+}
+
 std::wstring CWinQXSubUpdater::GetUninstallWrapperPath(const std::wstring&) { return {}; }
 std::wstring CWinQXSubUpdater::GetWrapperFolder(const std::wstring&) { return {}; }
 int CWinQXSubUpdater::RunWrapperUpdate(const std::wstring&, const std::wstring&, const std::wstring&) {
@@ -20,22 +78,82 @@ int CWinQXSubUpdater::InstallWrapper(const std::wstring&, const std::wstring&, c
                                      const std::wstring&) {
   return kRunProgramFailed;
 }
-void CWinQXSubUpdater::ExtractPackage(const std::wstring&) { throw CUpdaterException("extract"); }
-int CWinQXSubUpdater::RunBeforeUpdate(const CQXCustomFunction&, unsigned char*) { return 1; }
-int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction&, unsigned char*) { return 1; }
-void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects&) { throw CUpdaterException("delete"); }
-void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects&) { throw CUpdaterException("add"); }
-void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects&) { throw CUpdaterException("update"); }
+
+bool CWinQXSubUpdater::UpdateUninstallerFiles(const std::wstring& cabinetFolder) {
+  return CWrapperActions(*this).UpdateUninstallerFiles(cabinetFolder);
+}
+
+// ---- the package ------------------------------------------------------------------------------
+
+void CWinQXSubUpdater::ExtractPackage(const std::wstring& cabinetPath) {
+  if (!ExtractCabinet(ToBackslashes(cabinetPath), ToBackslashes(packageFolder))) {
+    WriteServiceLog({L"-", cabinetPath, L"error", L"0"}, L"BR", L"EXTRACT_PACKAGE");
+    throw CUpdaterException("the package cannot be extracted");
+  }
+}
+
+int CWinQXSubUpdater::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
+  if (restart) *restart = 0;
+  if (hooks.beforeUpdate.name.empty()) return 0;
+  WriteServiceLog({L"-", L"BeforeUpdate hook", L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
+  return 1;
+}
+
+int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
+  if (restart) *restart = 0;
+  if (hooks.afterUpdate.name.empty()) return 0;
+  WriteServiceLog({L"-", L"AfterUpdate hook", L"error", L"0"}, L"BR", L"NOT_SUPPORTED");
+  return 1;
+}
+
+void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
+  // The first pass of a package: nothing has been changed yet, so a package holding objects
+  // that cannot be applied is refused here as a whole.
+  if (package) RefuseUnsupportedContent(*package);
+  CFileActions(*this).DeleteFiles(group.files, false);
+}
+
+void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
+  CFileActions files(*this);
+  files.DeleteFiles(group.files, true);
+  files.CopyFiles(group.files, false);
+}
+
+void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
+  CFileActions(*this).CopyFiles(group.files, true);
+}
+
 void CWinQXSubUpdater::RegisterPendingComServers() { comQueue_.clear(); }
-bool CWinQXSubUpdater::CreateFolderPath(const std::wstring&) { return false; }
-bool CWinQXSubUpdater::OpenUninstallLog(const std::wstring&) { return false; }
-bool CWinQXSubUpdater::SaveUninstallLog(const std::wstring&) { return false; }
-bool CWinQXSubUpdater::SetStartupVersion(const std::wstring&) { return false; }
-bool CWinQXSubUpdater::SetStartupAppName(const std::wstring&) { return false; }
-bool CWinQXSubUpdater::UpdateUninstallerFiles(const std::wstring&) { return false; }
-bool CWinQXSubUpdater::IsProcessRunning(const std::wstring&) { return false; }
-CQXEnv CWinQXSubUpdater::MakeEnv() const {
-  return CQXEnv(AppName(), installLog, package, uninstallerVersion);
+
+bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {
+  return brindle::CreateFolderPath(path);
+}
+
+// ---- the uninstall log ------------------------------------------------------------------------
+
+bool CWinQXSubUpdater::OpenUninstallLog(const std::wstring& path) {
+  uninstallLog_ = std::make_unique<CQXUninstallLog>(AppName(), installLog, package, uninstallerVersion);
+  std::wstring desktop;
+  if (CFileActions::GetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop))
+    uninstallLog_->SetCommonDesktop(desktop);
+  uninstallLog_->SetWrite64BitSections(IsWow64Windows());
+  return uninstallLog_->Load(path);
+}
+
+bool CWinQXSubUpdater::SaveUninstallLog(const std::wstring& path) {
+  return uninstallLog_ && uninstallLog_->Save(path);
+}
+
+bool CWinQXSubUpdater::SetStartupVersion(const std::wstring& version) {
+  return uninstallLog_ && uninstallLog_->SetStartupVersion(version);
+}
+
+bool CWinQXSubUpdater::SetStartupAppName(const std::wstring& name) {
+  return uninstallLog_ && uninstallLog_->SetStartupAppName(name);
+}
+
+bool CWinQXSubUpdater::IsProcessRunning(const std::wstring& exeName) {
+  return brindle::IsProcessRunning(exeName);
 }
 
 }  // namespace brindle

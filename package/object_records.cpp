@@ -14,7 +14,7 @@ const Token kComTokens[] = {{L"INST_NOREG", kComNoRegister}, {L"INST_REG", kComR
 const Token kDelInfoTokens[] = {
     {L"INST_HLD", kDelInfoHold}, {L"INST_DEL", kDelInfoDelete}, {L"INST_REF", kDelInfoReference}};
 const Token kRootTokens[] = {
-    {L"REG_HCR", kRootClassesRoot}, {L"REG_HLM", kRootLocalMachine}, {L"REG_HCU", kRootCurrentUser}};
+    {L"REG_HCR", kRegRootClassesRoot}, {L"REG_HLM", kRegRootLocalMachine}, {L"REG_HCU", kRegRootCurrentUser}};
 const Token kRegTypeTokens[] = {
     {L"REG_DW", kRegDword},          {L"REG_SZ", kRegString},         {L"REG_NONE", kRegNone},
     {L"REG_BINARY", kRegBinary},     {L"REG_QWORD", kRegQword},       {L"REG_MULTI_SZ", kRegMultiString},
@@ -142,7 +142,7 @@ std::unique_ptr<CXMLElement> CQXFile::ToXML() const {
 int CQXRegistryKeyPath::FromXML(const CXMLElement* element) {
   if (!element) return kReadNoElement;
   ForEachAttribute(*element, [this](const std::wstring& name, const std::wstring& token) {
-    if (name == L"RegRoot") root = CodeOfToken(kRootTokens, token, kRootClassesRoot);
+    if (name == L"RegRoot") root = CodeOfToken(kRootTokens, token, kRegRootClassesRoot);
   });
   path = ValueText(element);
   return kReadOk;

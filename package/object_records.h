@@ -76,7 +76,7 @@ class CQXFile {
 };
 
 // Registry roots.
-enum : int { kRootClassesRoot = 0, kRootLocalMachine = 1, kRootCurrentUser = 2 };
+enum : int { kRegRootClassesRoot = 0, kRegRootLocalMachine = 1, kRegRootCurrentUser = 2 };
 
 // A RegKeyPath element: the root (attribute RegRoot) and the key path below it.
 class CQXRegistryKeyPath {
@@ -84,7 +84,7 @@ class CQXRegistryKeyPath {
   virtual ~CQXRegistryKeyPath() = default;
   int FromXML(const CXMLElement* element);
   std::unique_ptr<CXMLElement> ToXML() const;
-  int root = kRootClassesRoot;
+  int root = kRegRootClassesRoot;
   std::wstring path;
 };
 

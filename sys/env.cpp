@@ -1,14 +1,118 @@
 #include "sys/env.h"
 
-// Placeholder until the expansion rules land: every name is in the table with an empty value.
+#include <ctime>
+
+#include "logs/install_log.h"
 
 namespace brindle {
 
-CQXEnv::CQXEnv() {}
-CQXEnv::CQXEnv(const std::wstring&, const CQXInstallLog*, const CQXDiffDistribute*,
-               const std::wstring&) {}
-std::wstring CQXEnv::Expand(const std::wstring& text) const { return text; }
-std::wstring CQXEnv::ExpandKeepingSystemFolders(const std::wstring& text) const { return text; }
-std::wstring CQXEnv::Lookup(const std::wstring&) const { return std::wstring(); }
+namespace {
+
+// Every name of the table; each context holds all of them, empty until a value is known.
+const wchar_t* const kNames[] = {
+    L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",  L"$SysFolder$",
+    L"$SysFolder64$", L"$SysDrive$",    L"$InsFolder$",  L"$UninsParam$",
+    L"$Region$",      L"$LangCode$",    L"$PvkURL$",     L"$UninsVer$",
+    L"$UninsFolder$", L"$UninsExe$",    L"$UninsWrapperExe$",
+};
+
+const wchar_t kUninsExe[] = L"$UninsExe$";
+const wchar_t kUninstallCommand[] = L"$UninsExe$ $UninsParam$";
+const wchar_t kUninstallerSubfolder[] = L"\\Tamek\\ZNQ\\";
+const wchar_t kInstallTime[] = L"$InstallTime$";
+
+}  // namespace
+
+CQXEnv::CQXEnv() : CQXEnv(ReadMachineFolders(), std::wstring(), nullptr, nullptr,
+                          std::wstring()) {}
+
+CQXEnv::CQXEnv(const std::wstring& appName, const CQXInstallLog* installLog,
+               const CQXDiffDistribute* package, const std::wstring& uninstallerVersion)
+    : CQXEnv(ReadMachineFolders(), appName, installLog, package, uninstallerVersion) {}
+
+CQXEnv::CQXEnv(const MachineFolders& machine, const std::wstring& appName,
+               const CQXInstallLog* installLog, const CQXDiffDistribute* package,
+               const std::wstring& uninstallerVersion) {
+  for (const wchar_t* name : kNames) values_[name] = std::wstring();
+  FillMachine(machine);
+  FillApplication(machine, appName, installLog, package, uninstallerVersion);
+}
+
+void CQXEnv::FillMachine(const MachineFolders& machine) {
+  values_[L"$ProgFolder$"] = machine.progFolder;
+  values_[L"$ProgFolder64$"] = machine.progFolder64;
+  values_[L"$WinFolder$"] = machine.winFolder;
+  values_[L"$SysFolder$"] = machine.sysFolder;
+  values_[L"$SysFolder64$"] = machine.sysFolder64;
+  values_[L"$SysDrive$"] = machine.sysDrive.substr(0, 2);
+}
+
+void CQXEnv::FillApplication(const MachineFolders& machine, const std::wstring& appName,
+                             const CQXInstallLog* installLog, const CQXDiffDistribute* package,
+                             const std::wstring& uninstallerVersion) {
+  if (installLog == nullptr || appName.empty()) return;
+  if (const InstallLogEntry* entry = FindEntry(*installLog, appName)) {
+    values_[L"$InsFolder$"] = entry->FullPath;
+    values_[L"$UninsParam$"] = L"\"" + entry->UninstLog + L"\"";
+    values_[L"$Region$"] = entry->Region.region;
+    values_[L"$LangCode$"] = entry->Lang.languageId;
+    values_[L"$PvkURL$"] = entry->PvkURL;
+  }
+  if (package == nullptr) return;
+  values_[L"$UninsVer$"] = uninstallerVersion;
+  // Without the common-files folder the uninstaller's place is unknown: the names stay empty
+  // rather than becoming a path relative to whatever the current folder is.
+  if (machine.commonFiles.empty()) return;
+  const std::wstring uninstallerRoot = machine.commonFiles + kUninstallerSubfolder;
+  values_[L"$UninsFolder$"] = uninstallerRoot + values_[L"$UninsVer$"];
+  values_[L"$UninsExe$"] = values_[L"$UninsFolder$"] + L"\\Uninst.exe";
+  values_[L"$UninsWrapperExe$"] = uninstallerRoot + L"UninstallWrapper.exe";
+}
+
+std::wstring CQXEnv::Expand(const std::wstring& text) const {
+  return ExpandSkipping(text, false);
+}
+
+std::wstring CQXEnv::ExpandKeepingSystemFolders(const std::wstring& text) const {
+  return ExpandSkipping(text, true);
+}
+
+// Names are walked in ascending order. After each replacement the search goes on behind the
+// inserted value, so a value that holds its own name (an install folder read from the install
+// log could) is inserted once and the walk always ends; a name inserted by an earlier value is
+// still replaced when its own turn comes later in the walk.
+std::wstring CQXEnv::ExpandSkipping(const std::wstring& text, bool keepSystemFolders) const {
+  std::wstring result = text;
+  for (const auto& [name, value] : values_) {
+    if (keepSystemFolders && (name == L"$SysFolder$" || name == L"$SysFolder64$")) continue;
+    size_t pos = result.find(name);
+    while (pos != std::wstring::npos) {
+      // The uninstall command alone: the uninstaller's path is quoted like the log's path.
+      const std::wstring inserted =
+          (name == kUninsExe && result == kUninstallCommand) ? L"\"" + value + L"\"" : value;
+      result.replace(pos, name.size(), inserted);
+      pos = result.find(name, pos + inserted.size());
+    }
+  }
+  return result;
+}
+
+std::wstring CQXEnv::Lookup(const std::wstring& name) const {
+  auto it = values_.find(name);
+  return it == values_.end() ? std::wstring() : it->second;
+}
+
+std::wstring ReplaceInstallTime(const std::wstring& text) {
+  return ReplaceInstallTimeWith(text, static_cast<std::uint32_t>(std::time(nullptr)));
+}
+
+std::wstring ReplaceInstallTimeWith(const std::wstring& text, std::uint32_t seconds) {
+  std::wstring result = text;
+  const size_t pos = result.find(kInstallTime);
+  if (pos != std::wstring::npos) {
+    result.replace(pos, sizeof(kInstallTime) / sizeof(wchar_t) - 1, std::to_wstring(seconds));
+  }
+  return result;
+}
 
 }  // namespace brindle

@@ -54,10 +54,25 @@ if(WIN32)
   endforeach()
 endif()
 
+# Cabinets for the file-utility tests, made with gcab at build time into fixtures/cab (a
+# Windows program under Wine can start a Linux program but cannot wait for it).
+if(WIN32 AND TARGET test_sys)
+  find_program(BRINDLE_GCAB gcab)
+  if(BRINDLE_GCAB)
+    set(cab_fixtures ${CMAKE_BINARY_DIR}/fixtures/cab)
+    add_custom_command(OUTPUT ${cab_fixtures}/stored.cab ${cab_fixtures}/mszip.cab
+      COMMAND ${CMAKE_SOURCE_DIR}/tests/sys/make_cab_fixtures.sh ${BRINDLE_GCAB} ${cab_fixtures}
+      DEPENDS ${CMAKE_SOURCE_DIR}/tests/sys/make_cab_fixtures.sh VERBATIM)
+    add_custom_target(cab_fixtures DEPENDS ${cab_fixtures}/stored.cab ${cab_fixtures}/mszip.cab)
+    add_dependencies(test_sys cab_fixtures)
+  endif()
+endif()
+
 # Programs that are not tests (benchmarks, fuzz targets) live in tests/bench and tests/fuzz.
-file(GLOB bench_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/*.cpp)
+brindle_sources(bench_sources tests/bench)
 foreach(b ${bench_sources})
   get_filename_component(stem "${b}" NAME_WE)
+  string(REGEX REPLACE "_(win|native)$" "" stem "${stem}")
   add_executable(${stem} ${b})
   target_link_libraries(${stem} PRIVATE brindle_test_support)
 endforeach()

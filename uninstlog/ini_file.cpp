@@ -292,6 +292,14 @@ bool CKey::SetFirstNumber(const std::wstring& decimalText) {
   return ok;
 }
 
+bool CKey::SetFlagAt(size_t index, const std::wstring& flagName) {
+  if (index >= values_.size()) return false;
+  values_[index]->Reset();
+  const bool ok = values_[index]->SetFlag(flagName);
+  Repoint();
+  return ok;
+}
+
 // ---- CSection -----------------------------------------------------------------------------------
 
 CSection::~CSection() = default;

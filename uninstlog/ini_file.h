@@ -118,6 +118,9 @@ class CKey {
   bool SetFirstText(const std::wstring& text);
   // Changes the first value to a number given as decimal text.
   bool SetFirstNumber(const std::wstring& decimalText);
+  // Changes the value at index to a flag of the vocabulary and repoints the decoded record;
+  // false (the value then unset) for an unknown name or an index past the values.
+  bool SetFlagAt(size_t index, const std::wstring& flagName);
 
   CValue* FirstValue() { value_cursor_ = 0; return NextValue(); }
   CValue* NextValue() {

@@ -185,11 +185,12 @@ bool CProfile::Open(const std::wstring& path) {
   return true;
 }
 
-void CProfile::Close() {
-  if (IsOpen()) CloseProfileStream();
+bool CProfile::Close() {
+  const bool ok = !IsOpen() || CloseProfileStream();
   g_open_path.clear();
   last_section_.clear();
   wrote_section_ = false;
+  return ok;
 }
 
 bool CProfile::LineBytes(const std::wstring& line, unsigned codePage, std::string& bytes) {

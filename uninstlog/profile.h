@@ -28,7 +28,9 @@ class CProfile {
   // Opens the shared stream for appending (the file is created when missing). When the stream
   // is already open, true only if it is open on the same path.
   bool Open(const std::wstring& path);
-  void Close();
+  // Closes the shared stream; false when what was written could not be pushed to the disk or
+  // the file could not be closed (the lines written may then be incomplete).
+  bool Close();
   static bool IsOpen();
 
   bool WriteSection(const std::wstring& name);
@@ -76,9 +78,10 @@ class CProfile {
   bool wrote_section_ = false;
 };
 
-// Platform side of the shared stream: append bytes to the file and flush them.
+// The shared stream: append bytes to the file and flush them; closing first pushes the file's
+// content to the disk and reports whether that and the close succeeded.
 bool OpenProfileStream(const std::wstring& path);
 bool WriteProfileStream(const std::string& bytes);
-void CloseProfileStream();
+bool CloseProfileStream();
 
 }  // namespace brindle

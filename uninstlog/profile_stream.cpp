@@ -24,9 +24,12 @@ bool WriteProfileStream(const std::string& bytes) {
   return std::fflush(g_stream) == 0 && written;
 }
 
-void CloseProfileStream() {
-  if (g_stream) std::fclose(g_stream);
+bool CloseProfileStream() {
+  if (!g_stream) return true;
+  const bool flushed = FlushFileToDisk(g_stream);
+  const bool closed = std::fclose(g_stream) == 0;
   g_stream = nullptr;
+  return flushed && closed;
 }
 
 }  // namespace brindle

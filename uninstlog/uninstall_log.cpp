@@ -1,16 +1,459 @@
 #include "uninstlog/uninstall_log.h"
 
-// Placeholder until the update rules land: nothing can be loaded or saved.
+#include "package/object_records.h"
+#include "package/uninstall_records.h"
+#include "sys/env.h"
+#include "uninstlog/entry_index.h"
+
+#include <memory>
+#include <unordered_map>
 
 namespace brindle {
+
+namespace {
+
+const wchar_t kLanguage[] = L"Language";
+const wchar_t kFiles[] = L"Files";
+const wchar_t kFolders[] = L"Folders";
+const wchar_t kRegistry[] = L"Registry";
+const wchar_t kRegistryKey[] = L"RegistryKey";
+const wchar_t kStartup[] = L"Startup";
+const wchar_t kUninstInfo[] = L"Uninst Info";
+const wchar_t kUninstTarget[] = L"UninstTarget";
+const wchar_t kCustomFunction[] = L"UninstallCustomFunction";
+
+// The section of a record: the 64-bit one for a record of the 64-bit view.
+std::wstring SectionFor(const wchar_t* base, const CQXWow& wow) {
+  return wow.wow == kWow64 ? std::wstring(base) + L"64" : std::wstring(base);
+}
+
+bool IsListSection(const std::wstring& name) {
+  static const wchar_t* const kLists[] = {L"Files",    L"Files64",       L"Folders",
+                                          L"Folders64", L"Registry",     L"Registry64",
+                                          L"RegistryKey", L"RegistryKey64", L"UninstTarget"};
+  for (const wchar_t* list : kLists)
+    if (name == list) return true;
+  return false;
+}
+
+std::wstring DeleteName(int delInfo) {
+  const wchar_t* name = FlagName(FlagGroup::kDelete, delInfo);
+  return name ? name : L"";
+}
+
+std::wstring RegistrationName(int com) { return com != kComNoRegister ? L"INST_REG" : L"INST_NOREG"; }
+
+// The registry root's name for a record's root; none (empty) for the current user's hive,
+// which the uninstall log cannot hold.
+std::wstring RootName(int root) {
+  if (root == kRegRootClassesRoot) return L"HCR";
+  if (root == kRegRootLocalMachine) return L"HLM";
+  return std::wstring();
+}
+
+std::vector<std::wstring> Header(const std::wstring& section) { return {L"[", section}; }
+
+const std::wstring* EntryPath(const CKey* key, KeyKind kind) {
+  return key->Kind() == kind ? key->Entry().path : nullptr;
+}
+
+// The first key of the kind whose path equals path, in the sections of that name in order.
+CKey* FindEntry(const CIniFile& model, const std::wstring& section, KeyKind kind,
+                const std::wstring& path, CSection** holder = nullptr) {
+  for (CSection* s : model.Sections()) {
+    if (s->Name() != section) continue;
+    for (CKey* key : s->Keys()) {
+      const std::wstring* p = EntryPath(key, kind);
+      if (p && *p == path) {
+        if (holder) *holder = s;
+        return key;
+      }
+    }
+  }
+  return nullptr;
+}
+
+bool RemoveEntry(CIniFile& model, const std::wstring& section, KeyKind kind,
+                 const std::wstring& path) {
+  CSection* holder = nullptr;
+  CKey* key = FindEntry(model, section, kind, path, &holder);
+  return key && holder->RemoveKey(key);
+}
+
+const std::wstring* KeyText(const CKey* key) {
+  return key->Class() == kClassText ? key->Entry().text : nullptr;
+}
+
+}  // namespace
+
+std::wstring FolderOfPath(const std::wstring& path) {
+  // Drive and folder part: everything up to the last separator (a bare drive "C:" counts).
+  const size_t slash = path.find_last_of(L"\\/");
+  std::wstring folder;
+  if (slash != std::wstring::npos)
+    folder = path.substr(0, slash + 1);
+  else if (path.size() >= 2 && path[1] == L':')
+    folder = path.substr(0, 2);
+  const size_t first = folder.find_first_not_of(L'\\');
+  if (first == std::wstring::npos) return std::wstring();
+  const size_t last = folder.find_last_not_of(L'\\');
+  return folder.substr(first, last - first + 1);
+}
 
 CQXUninstallLog::CQXUninstallLog(const std::wstring& productKey, const CQXInstallLog* installLog,
                                  const CQXDiffDistribute* package,
                                  const std::wstring& uninstallerVersion)
     : productKey_(productKey), installLog_(installLog), package_(package),
       uninstallerVersion_(uninstallerVersion) {}
+
 CQXUninstallLog::~CQXUninstallLog() = default;
-bool CQXUninstallLog::Load(const std::wstring&) { return false; }
-bool CQXUninstallLog::Save(const std::wstring&) { return false; }
+
+std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
+  return CQXEnv(productKey_, installLog_, package_, uninstallerVersion_).Expand(text);
+}
+
+bool CQXUninstallLog::Load(const std::wstring& path) {
+  if (path.empty()) return false;
+  auto file = std::make_unique<CIniFile>();
+  if (!file->Load(path)) return false;  // the model normalises the path
+  if (!model_.MergeFrom(*file)) return false;
+  loaded_.push_back(std::move(file));
+  return true;
+}
+
+// ---- files and shortcuts ------------------------------------------------------------------------
+
+bool CQXUninstallLog::RemoveFileEntry(const CQXFile& file) {
+  return RemoveEntry(model_, SectionFor(kFiles, file.wow), kKindFile, ExpandPath(file.Path()));
+}
+
+bool CQXUninstallLog::RemoveFileEntryByPath(const std::wstring& sectionName,
+                                            const std::wstring& path) {
+  return RemoveEntry(model_, sectionName, kKindFile, path);
+}
+
+bool CQXUninstallLog::AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
+                                        const std::wstring& deleteName) {
+  if (FindEntry(model_, section, kKindFolder, folder)) return true;
+  return model_.AddLine(Header(section), {L"UIFLDR", folder, L"INST_REQ", L"INST_REQ", deleteName});
+}
+
+bool CQXUninstallLog::AddFileEntry(const CQXFile& file, bool existedBefore) {
+  const std::wstring path = ExpandPath(file.Path());
+  const std::wstring remove = DeleteName(file.delInfo);
+  if (!AddFolderEntryFor(SectionFor(kFolders, file.wow), FolderOfPath(path), remove))
+    return false;
+  return model_.AddLine(Header(SectionFor(kFiles, file.wow)),
+                        {L"UIFILE", path, L"INST_REQ", existedBefore ? L"INST_VER" : L"INST_REQ",
+                         remove, RegistrationName(file.com)});
+}
+
+bool CQXUninstallLog::UpdateFileEntry(const CQXFile& file) {
+  const std::wstring path = ExpandPath(file.Path());
+  CKey* key = FindEntry(model_, SectionFor(kFiles, file.wow), kKindFile, path);
+  if (!key) return false;
+  // Values of a file entry: path, install, mode, delete, registration.
+  const std::wstring remove = DeleteName(file.delInfo);
+  const std::wstring registration = RegistrationName(file.com);
+  int32_t wanted = 0;
+  if (FlagValue(remove, wanted) && wanted != key->Entry().remove) key->SetFlagAt(3, remove);
+  const int32_t registered = file.com != kComNoRegister ? 1 : 0;
+  if (registered != key->Entry().registration) key->SetFlagAt(4, registration);
+  return true;
+}
+
+bool CQXUninstallLog::AddShortcutEntry(const std::wstring& linkPath) {
+  const std::wstring folder = FolderOfPath(linkPath);
+  if (folder != commonDesktop_ || commonDesktop_.empty()) {
+    if (!AddFolderEntryFor(kFolders, folder, L"INST_DEL")) return false;
+  }
+  return model_.AddLine(Header(kFiles),
+                        {L"UIFILE", linkPath, L"INST_REQ", L"INST_REQ", L"INST_DEL", L"INST_NOREG"});
+}
+
+// ---- registry -----------------------------------------------------------------------------------
+
+bool CQXUninstallLog::AddRegistryEntries(const CQXRegistry& registry) {
+  const std::wstring keyPath = ExpandPath(registry.keyPath.path);
+  const std::wstring root = RootName(registry.keyPath.root);
+  if (root.empty()) return false;  // a hive the log cannot name
+  const std::wstring keys = SectionFor(kRegistryKey, registry.wow);
+  // A key entry is shared by every value of the key in the same hive.
+  bool logged = false;
+  int32_t rootValue = 0;
+  FlagValue(root, rootValue);
+  for (CSection* s : model_.Sections()) {
+    if (s->Name() != keys) continue;
+    for (const CKey* key : s->Keys()) {
+      const std::wstring* p = EntryPath(key, kKindRegistryKey);
+      if (p && *p == keyPath && key->Entry().root == rootValue) logged = true;
+    }
+  }
+  if (!logged &&
+      !model_.AddLine(Header(keys),
+                      {L"UIREGIKEY", root, keyPath, L"INST_REQ", L"INST_REQ", L"INST_DEL"}))
+    return false;
+  return model_.AddLine(Header(SectionFor(kRegistry, registry.wow)),
+                        {L"UIREGI", root, keyPath, registry.valueName, L"INST_REQ", L"INST_REQ",
+                         L"INST_DEL"});
+}
+
+bool CQXUninstallLog::RemoveRegistryEntry(const CQXRegistry& registry) {
+  return RemoveEntry(model_, SectionFor(kRegistry, registry.wow), kKindRegistryValue,
+                     registry.keyPath.path);
+}
+
+// ---- Startup --------------------------------------------------------------------------------------
+
+bool CQXUninstallLog::SetStartupVersion(const std::wstring& text) {
+  for (CSection* s : model_.Sections()) {
+    if (s->Name() != kStartup) continue;
+    for (CKey* key : s->Keys()) {
+      if (key->Name() != L"Version") continue;
+      const std::wstring* current = KeyText(key);
+      if (current && *current == text) continue;
+      return key->SetFirstText(text);
+    }
+  }
+  return false;
+}
+
+bool CQXUninstallLog::SetStartupAppName(const std::wstring& text) {
+  for (CSection* s : model_.Sections()) {
+    if (s->Name() != kStartup) continue;
+    for (CKey* key : s->Keys()) {
+      if (key->Name() != L"AppName") continue;
+      const std::wstring* current = KeyText(key);
+      if (current && *current == text) return true;
+      return key->SetFirstText(text);
+    }
+  }
+  return false;
+}
+
+// ---- uninstall targets and the custom-function library ------------------------------------------
+
+bool CQXUninstallLog::AddUninstallTargets(const CQXUninstallTarget& targets) {
+  if (!model_.FindSection(kUninstTarget))
+    model_.AppendSection(std::make_unique<CSection>(kUninstTarget));
+  bool all = true;
+  for (const std::wstring& target : targets.Targets())
+    if (!model_.AddLine(Header(kUninstTarget), {L"UNInfo", target})) all = false;
+  return all;
+}
+
+bool CQXUninstallLog::RemoveUninstallTargets(const CQXUninstallTarget& targets) {
+  bool all = true;
+  for (const std::wstring& target : targets.Targets()) {
+    CSection* holder = nullptr;
+    const CKey* found = nullptr;
+    for (CSection* s : model_.Sections()) {
+      if (s->Name() != kUninstTarget) continue;
+      for (const CKey* key : s->Keys()) {
+        const std::wstring* text = KeyText(key);
+        if (key->Name() == L"UNInfo" && text && *text == target) {
+          found = key;
+          break;
+        }
+      }
+      if (found) {
+        holder = s;
+        break;
+      }
+    }
+    if (!found) {
+      all = false;
+      continue;
+    }
+    holder->RemoveKey(found);
+    // A section left without targets is taken out, so it is not written.
+    if (holder->Keys().empty()) model_.RemoveSection(holder);
+  }
+  return all;
+}
+
+bool CQXUninstallLog::WriteUninstallCustomFunction(const CQXUninstallCustomFunction& record) {
+  CSection* section = nullptr;
+  for (CSection* s : model_.Sections())
+    if (s->Name() == kCustomFunction && !s->Keys().empty()) {
+      section = s;
+      break;
+    }
+  if (!section) return false;
+  bool hasPath = false;
+  for (CKey* key : section->Keys()) {
+    bool ok = true;
+    if (key->Name() == L"DLLPath") {
+      ok = key->SetFirstText(record.fullPath.path);
+      hasPath = true;
+    } else if (const CQXUninstallCustomFunctionFlag* hook = record.HookNamed(key->Name())) {
+      ok = key->SetFirstNumber(hook->flag == 1 ? L"1" : L"0");
+    } else if (key->Name() == L"Version") {
+      ok = key->SetFirstText(record.version.text);
+    }
+    if (!ok) return false;
+  }
+  if (hasPath) return true;
+  return model_.AddLine(Header(kCustomFunction), {L"DLLPath", record.fullPath.path});
+}
+
+// ---- writing ------------------------------------------------------------------------------------
+
+bool CQXUninstallLog::WritePlainSection(const std::wstring& name) {
+  const CSection* section = model_.FindSection(name);
+  if (!section) return IsListSection(name);
+  if (!writer_.WriteSection(name)) return false;
+  for (const CKey* key : section->Keys()) {
+    // A key of another shape in a plain section keeps its own line shape.
+    const std::wstring* text = KeyText(key);
+    if (!(text ? writer_.WriteText(key->Name(), *text) : writer_.WriteKey(*key))) return false;
+  }
+  return true;
+}
+
+bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
+                                            const std::wstring& foldersName) {
+  const CSection* files = model_.FindSection(filesName);
+  if (!files) return true;
+  const CSection* folders = model_.FindSection(foldersName);
+  std::vector<const CKey*> folderKeys;
+  CContainedPathIndex index;
+  if (folders) {
+    for (const CKey* key : folders->Keys()) {
+      if (const std::wstring* p = EntryPath(key, kKindFolder)) {
+        index.Add(*p, folderKeys.size());
+        folderKeys.push_back(key);
+      }
+    }
+  }
+  std::unordered_map<std::wstring, size_t> picked;  // folder text -> folder entry
+  for (const CKey* key : files->Keys()) {
+    const std::wstring* path = EntryPath(key, kKindFile);
+    if (!path) {
+      // Not a file entry: written in its own line shape, without a folder.
+      if (!writer_.WriteSection(filesName) || !writer_.WriteKey(*key)) return false;
+      continue;
+    }
+    if (folders) {
+      const std::wstring folder = FolderOfPath(*path);
+      auto it = picked.find(folder);
+      if (it == picked.end()) it = picked.emplace(folder, index.Find(folder)).first;
+      if (it->second != kNoEntry &&
+          (!writer_.WriteSection(foldersName) ||
+           !writer_.WriteFolderEntry(*folderKeys[it->second]->Entry().path)))
+        return false;
+    }
+    const KeyEntry& e = key->Entry();
+    if (!writer_.WriteSection(filesName) ||
+        !writer_.WriteFileEntry(e.install, *path, e.mode, e.remove, e.registration == 1))
+      return false;
+  }
+  return true;
+}
+
+bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
+                                          const std::wstring& keysName) {
+  const CSection* values = model_.FindSection(valuesName);
+  if (!values) return true;
+  const CSection* keys = model_.FindSection(keysName);
+  std::vector<const CKey*> keyEntries;
+  std::unordered_map<int32_t, CContainingPathIndex> byRoot;
+  if (keys) {
+    for (const CKey* key : keys->Keys()) {
+      if (const std::wstring* p = EntryPath(key, kKindRegistryKey)) {
+        byRoot[key->Entry().root].Add(*p, keyEntries.size());
+        keyEntries.push_back(key);
+      }
+    }
+  }
+  // Registry lines carry INST_DEL for a delete value of 1 and INST_HLD for any other.
+  auto removeFlag = [](const KeyEntry& e) { return e.remove == 1 ? 1 : 0; };
+  std::unordered_map<int32_t, std::unordered_map<std::wstring, size_t>> picked;
+  for (const CKey* key : values->Keys()) {
+    const std::wstring* path = EntryPath(key, kKindRegistryValue);
+    if (!path) {
+      if (!writer_.WriteSection(valuesName) || !writer_.WriteKey(*key)) return false;
+      continue;
+    }
+    const KeyEntry& e = key->Entry();
+    const auto index = byRoot.find(e.root);
+    if (index != byRoot.end()) {
+      auto& memo = picked[e.root];
+      auto it = memo.find(*path);
+      if (it == memo.end()) it = memo.emplace(*path, index->second.Find(*path)).first;
+      if (it->second != kNoEntry) {
+        const KeyEntry& k = keyEntries[it->second]->Entry();
+        if (!writer_.WriteSection(keysName) ||
+            !writer_.WriteRegistryKeyEntry(k.root, *k.path, k.install, k.mode, removeFlag(k)))
+          return false;
+      }
+    }
+    if (!writer_.WriteSection(valuesName) ||
+        !writer_.WriteRegistryValueEntry(e.root, *path, e.valueName ? *e.valueName : L"",
+                                         e.install, e.mode, removeFlag(e)))
+      return false;
+  }
+  return true;
+}
+
+bool CQXUninstallLog::WriteCustomFunctionSection() {
+  const CSection* section = model_.FindSection(kCustomFunction);
+  if (!section || !writer_.WriteSection(kCustomFunction)) return false;
+  for (const CKey* key : section->Keys()) {
+    const std::wstring& name = key->Name();
+    const std::wstring* text = KeyText(key);
+    bool ok;
+    if ((name == L"DLLPath" || name == L"OwnerName" || name == L"Version") && text)
+      ok = writer_.WriteText(name, *text);
+    else if (key->Class() == kClassNumber)
+      ok = writer_.WriteNumber(name, key->Entry().number);
+    else
+      ok = writer_.WriteKey(*key);  // a key of another shape keeps its own line shape
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool CQXUninstallLog::WriteAll() {
+  if (!WritePlainSection(kLanguage)) return false;
+  if (!WriteFilesWithFolders(L"Files", L"Folders")) return false;
+  if (!WriteValuesWithKeys(L"Registry", L"RegistryKey")) return false;
+  if (write64_ && (!WriteFilesWithFolders(L"Files64", L"Folders64") ||
+                   !WriteValuesWithKeys(L"Registry64", L"RegistryKey64")))
+    return false;
+  if (!WritePlainSection(kStartup) || !WritePlainSection(kUninstInfo) ||
+      !WritePlainSection(kUninstTarget))
+    return false;
+  if (!WriteCustomFunctionSection()) return false;
+  return writer_.Close();
+}
+
+// ---- saving -------------------------------------------------------------------------------------
+
+std::wstring CQXUninstallLog::TemporaryPath(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  const size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
+  const size_t dot = path.find_last_of(L'.');
+  if (dot == std::wstring::npos || dot < nameStart) return path + L"_tmp";
+  return path.substr(0, dot) + L"_tmp" + path.substr(dot);
+}
+
+bool CQXUninstallLog::Save(const std::wstring& path) {
+  // The writer's stream is shared by the process: a save needs it free.
+  if (path.empty() || CProfile::IsOpen()) return false;
+  const std::wstring temporary = TemporaryPath(path);
+  // The writer appends: a file left by an interrupted save must not be mixed in.
+  if (!RemoveFileIfPresent(temporary) || !writer_.Open(temporary)) return false;
+  if (!WriteAll()) {
+    writer_.Close();
+    RemoveFileIfPresent(temporary);
+    return false;
+  }
+  if (!ReplaceFileInOneStep(temporary, path)) {
+    RemoveFileIfPresent(temporary);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace brindle

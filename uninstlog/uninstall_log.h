@@ -70,6 +70,14 @@ class CQXUninstallLog {
 
  private:
   std::wstring ExpandPath(const std::wstring& text) const;
+  // Adds the folder entry unless the section already has one with exactly this path.
+  bool AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
+                         const std::wstring& deleteName);
+  // The steps of WriteAll.
+  bool WritePlainSection(const std::wstring& name);
+  bool WriteFilesWithFolders(const std::wstring& filesName, const std::wstring& foldersName);
+  bool WriteValuesWithKeys(const std::wstring& valuesName, const std::wstring& keysName);
+  bool WriteCustomFunctionSection();
 
   std::wstring productKey_;
   const CQXInstallLog* installLog_;
@@ -81,6 +89,11 @@ class CQXUninstallLog {
   CIniFile model_;
   CProfile writer_;
 };
+
+// The folder of a file's path as the log records it: the drive and folder part without leading
+// and trailing backslashes (C:\App\bin for C:\App\bin\a.dll); empty when the path
+// names no folder.
+std::wstring FolderOfPath(const std::wstring& path);
 
 // Platform side of a save: put the finished temporary file in place of the log in one step
 // (the old log stays whole when that fails); remove a file. Both true on success.

@@ -1,6 +1,6 @@
 // A program the tests start to have something running: with "window <title>" it shows a visible
 // titled window, with "hidden" it has no visible window, with "mutex <name>" it holds that named
-// mutex; it ends after the given milliseconds (argument 3) or when its window is closed.
+// mutex, with "file <path>" it holds that file open (others may only read it); it ends after the given milliseconds (argument 3) or when its window is closed.
 #include <windows.h>
 
 #include <string>
@@ -17,12 +17,15 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring title = argc > 2 ? argv[2] : L"";
   const UINT lifetime = argc > 3 ? static_cast<UINT>(_wtoi(argv[3])) : 10000;
   HANDLE mutex = mode == L"mutex" ? CreateMutexW(nullptr, TRUE, title.c_str()) : nullptr;
+  HANDLE held = mode == L"file" ? CreateFileW(title.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, 0, nullptr)
+                                : INVALID_HANDLE_VALUE;
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &ProbeProc;
   cls.hInstance = GetModuleHandleW(nullptr);
   cls.lpszClassName = L"BrindleProbeWindow";
   RegisterClassW(&cls);
-  HWND window = CreateWindowExW(0, cls.lpszClassName, mode == L"mutex" ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
+  HWND window = CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || mode == L"file") ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
                                 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
   if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
   SetTimer(window, 1, lifetime, nullptr);
@@ -32,5 +35,6 @@ int wmain(int argc, wchar_t** argv) {
     DispatchMessageW(&msg);
   }
   if (mutex) CloseHandle(mutex);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   return 0;
 }

@@ -124,8 +124,8 @@ TEST(RegistryRecord, TokensDefaultsAndChildOrder) {
   outOfRange.type = 12;
   EXPECT_EQ(Picture(outOfRange.ToXML().get()), L"<RegData Type=REG_DW>[]</RegData>");
 
-  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HLM\">S</RegKeyPath>").root, kRootLocalMachine);
-  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HCU\">S</RegKeyPath>").root, kRootCurrentUser);
+  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HLM\">S</RegKeyPath>").root, kRegRootLocalMachine);
+  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HCU\">S</RegKeyPath>").root, kRegRootCurrentUser);
   EXPECT_EQ(RoundTrip<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"HKLM\">Software\\Tamek</RegKeyPath>"),
             L"<RegKeyPath RegRoot=REG_HCR>[Software\\Tamek]</RegKeyPath>");
 
@@ -200,7 +200,7 @@ TEST(SortOrder, RegistryAndShortcutTiesBreakOnNamesWithCase) {
   b.valueName = L"Alpha";
   EXPECT_TRUE(RegistrySortsBefore(b, a));
   EXPECT_FALSE(RegistrySortsBefore(a, b));
-  b.keyPath.root = kRootCurrentUser;  // the root takes no part
+  b.keyPath.root = kRegRootCurrentUser;  // the root takes no part
   EXPECT_TRUE(RegistrySortsBefore(b, a));
 
   CQXShortCut x, y;

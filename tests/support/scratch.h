@@ -24,4 +24,8 @@ bool ReadBytes(const std::wstring& path, std::string& bytes);
 bool FileExists(const std::wstring& path);
 bool RemoveTree(const std::wstring& path);
 
+// Processor time this process has used so far, in seconds (user and system); unlike the wall
+// clock it does not grow when other programs load the machine.
+double ProcessCpuSeconds();
+
 }  // namespace brindle::test

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <time.h>
 
 namespace brindle::test {
 
@@ -53,6 +54,12 @@ bool RemoveTree(const std::wstring& path) {
   std::error_code ec;
   fs::remove_all(Native(path), ec);
   return !ec;
+}
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 }  // namespace brindle::test

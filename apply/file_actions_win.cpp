@@ -1,0 +1,447 @@
+#include "apply/file_actions_win.h"
+
+#include "apply/action_line.h"
+#include "apply/win_sub_updater_win.h"
+#include "package/object_records.h"
+#include "sys/env.h"
+#include "sys/file_util.h"
+#include "sys/paths.h"
+#include "sys/safe_names.h"
+#include "sys/win_handles.h"
+#include "sys/wow64_redirection.h"
+#include "uninstlog/uninstall_log.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+namespace brindle {
+
+namespace {
+
+const wchar_t kSharedDllsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+// The shared-DLL counts and the machine's folder values are read where the 32-bit program reads
+// them, so the 32-bit and the 64-bit build keep the same counts.
+const REGSAM kMachineView = KEY_WOW64_32KEY;
+
+const wchar_t* Verb(bool copy, bool plain) {
+  if (copy) return plain ? L"ADD_FILE" : L"UPDATE_FILE_ADD";
+  return plain ? L"DELETE_FILE" : L"UPDATE_FILE_DELETE";
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The short (8.3) form of a path, or the path itself when the system has none for it.
+std::wstring ShortPathOrLong(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return path;
+  return buffer;
+}
+
+// The folder part of a path in backslashes (the text before the last '\').
+std::wstring FolderOf(const std::wstring& path) {
+  const std::wstring normalised = ToBackslashes(path);
+  const size_t slash = normalised.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return std::wstring();
+  return normalised.substr(0, slash);
+}
+
+// Reads a REG_SZ or REG_EXPAND_SZ value of at most 259 characters, terminator present.
+bool ReadFolderValue(HKEY root, const wchar_t* keyPath, const wchar_t* name, std::wstring& value) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(root, keyPath, 0, KEY_READ | kMachineView, key.Receive()) != ERROR_SUCCESS)
+    return false;
+  wchar_t buffer[MAX_PATH] = {};
+  DWORD type = 0;
+  DWORD bytes = sizeof(buffer);
+  if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+      ERROR_SUCCESS)
+    return false;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  const size_t units = bytes / sizeof(wchar_t);
+  if (units == 0 || buffer[units - 1] != L'\0') return false;  // unterminated: not trusted
+  value = buffer;
+  return !value.empty();
+}
+
+const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const wchar_t kCurrentVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+bool SpecialFolderFallback(int csidl, std::wstring& folder) {
+  switch (csidl) {
+    case CSIDL_PROGRAMS: return ReadFolderValue(HKEY_CURRENT_USER, kShellFolders, L"Programs", folder);
+    case CSIDL_DESKTOPDIRECTORY:
+    case CSIDL_DESKTOP: return ReadFolderValue(HKEY_CURRENT_USER, kShellFolders, L"Desktop", folder);
+    case CSIDL_COMMON_PROGRAMS:
+      return ReadFolderValue(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Programs", folder) ||
+             CFileActions::GetSpecialFolder(CSIDL_PROGRAMS, folder);
+    case CSIDL_COMMON_DESKTOPDIRECTORY:
+      return ReadFolderValue(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Desktop", folder) ||
+             CFileActions::GetSpecialFolder(CSIDL_DESKTOP, folder);
+    case CSIDL_WINDOWS: {
+      wchar_t buffer[MAX_PATH];
+      const UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
+      if (n == 0 || n >= MAX_PATH) return false;
+      folder = buffer;
+      return true;
+    }
+    case CSIDL_SYSTEM: {
+      wchar_t buffer[MAX_PATH];
+      const UINT n = GetSystemDirectoryW(buffer, MAX_PATH);
+      if (n == 0 || n >= MAX_PATH) return false;
+      folder = buffer;
+      return true;
+    }
+    case CSIDL_PROGRAM_FILES:
+    case CSIDL_PROGRAM_FILESX86:
+      return ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersion, L"ProgramFilesDir", folder);
+    case CSIDL_MYPICTURES: return ReadFolderValue(HKEY_CURRENT_USER, kShellFolders, L"My Pictures", folder);
+    case CSIDL_PROGRAM_FILES_COMMON:
+    case CSIDL_PROGRAM_FILES_COMMONX86:
+      return ReadFolderValue(HKEY_LOCAL_MACHINE, kCurrentVersion, L"CommonFilesDir", folder);
+    default: return false;
+  }
+}
+
+// The folders a removal must stay strictly inside; each one itself is never removed. Both
+// program-files folders and both system folders count on 64-bit Windows.
+std::vector<std::wstring> ProtectedFolders() {
+  static const int kCsidls[] = {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY,
+                                CSIDL_COMMON_PROGRAMS,         CSIDL_PROGRAMS,
+                                CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86,
+                                CSIDL_SYSTEM,                  CSIDL_WINDOWS};
+  std::vector<std::wstring> folders;
+  for (int csidl : kCsidls) {
+    std::wstring folder;
+    if (CFileActions::GetSpecialFolder(csidl, folder)) folders.push_back(folder);
+  }
+  // The shell names only one program-files folder for each kind of program: add both.
+  wchar_t buffer[MAX_PATH] = {};
+  for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) && buffer[0])
+      folders.push_back(buffer);
+  }
+  std::wstring programFiles64;
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ | KEY_WOW64_64KEY,
+                    key.Receive()) == ERROR_SUCCESS) {
+    DWORD type = 0, bytes = sizeof(buffer) - sizeof(wchar_t);
+    buffer[0] = 0;
+    if (RegQueryValueExW(key.Get(), L"ProgramFilesDir", nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer), &bytes) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+      buffer[bytes / sizeof(wchar_t)] = 0;
+      if (buffer[0]) folders.push_back(buffer);
+    }
+  }
+  const UINT n = GetSystemWow64DirectoryW(buffer, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) folders.push_back(buffer);
+  return folders;
+}
+
+// True when folder lies strictly inside base: base's text, then a '\', then more (ignoring case).
+bool IsStrictlyInside(const std::wstring& folder, std::wstring base) {
+  while (!base.empty() && base.back() == L'\\') base.pop_back();
+  if (base.empty() || folder.size() <= base.size() + 1) return false;
+  if (folder[base.size()] != L'\\') return false;
+  return CompareStringOrdinal(folder.c_str(), static_cast<int>(base.size()), base.c_str(),
+                              static_cast<int>(base.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool SameFolder(std::wstring a, std::wstring b) {
+  while (!a.empty() && a.back() == L'\\') a.pop_back();
+  while (!b.empty() && b.back() == L'\\') b.pop_back();
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool IsFolderEmpty(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW((folder + L"\\*.*").c_str(), &found));
+  if (!find) return true;  // a folder that cannot be listed counts as empty
+  do {
+    const wchar_t* name = found.cFileName;
+    if (wcscmp(name, L".") != 0 && wcscmp(name, L"..") != 0) return false;
+  } while (FindNextFileW(find.Get(), &found));
+  return true;
+}
+
+// Ends every pass with redirection switched back on for this thread, however the pass ends.
+class RedirectionRestorer {
+ public:
+  ~RedirectionRestorer() {
+    if (CQXWow64Redirection* guard = CQXWow64Redirection::Get()) guard->Revert();
+  }
+};
+
+}  // namespace
+
+// ---- the 64-bit rule ---------------------------------------------------------------------------
+
+bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
+  skip = false;
+  CQXWow64Redirection* guard = CQXWow64Redirection::Get();
+  if (!guard) {
+    skip = file.wow.wow == kWow64;  // no 64-bit files on 32-bit Windows
+    return true;
+  }
+  return file.wow.wow == kWow64 ? guard->Disable() : guard->Revert();
+}
+
+std::wstring CFileActions::ExpandedTarget(const CQXFile& file) const {
+  return ToBackslashes(updater_.MakeEnv().Expand(file.Path()));
+}
+
+// ---- the copy pass ---------------------------------------------------------------------------
+
+void CFileActions::CopyFiles(const FileList& files, bool isAdd) {
+  RedirectionRestorer restorer;
+  for (const std::unique_ptr<CQXFile>& file : files) {
+    if (!file) {
+      WriteMissingRecordLine(Verb(true, isAdd));
+      continue;
+    }
+    bool skip = false;
+    if (!SwitchRedirection(*file, skip)) return;
+    if (skip) continue;
+    CopyOne(*file, isAdd);
+  }
+}
+
+void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
+  const wchar_t* verb = Verb(true, isAdd);
+  const std::wstring target = ExpandedTarget(file);
+  const std::wstring name = file.fileName ? file.fileName->name : std::wstring();
+  // The source name comes from the package and is joined to the package folder: a name that
+  // could reach outside INST is refused, and so is a record that names no target.
+  if (!IsSafeRelativePath(name) || target.empty()) {
+    WriteActionError(verb, target.empty() ? name : target, ERROR_INVALID_NAME);
+    throw CUpdaterException("unsafe or missing file name in a file record");
+  }
+  const std::wstring source = ToBackslashes(updater_.packageFolder) + L"\\INST\\" + ToBackslashes(name);
+
+  DWORD code = 0;
+  bool existedBefore = false;
+  CQXUninstallLog* log = updater_.UninstallLog();
+  if (updater_.PendingDeletions().count(target) != 0) {
+    ReplaceAtRestart(source, target);
+  } else {
+    if (isAdd) {
+      if (Exists(target)) {
+        existedBefore = true;
+        if (!IsSourceNewer(source, target)) {
+          if (file.delInfo != kDelInfoReference) return;  // the installed file is newer: kept
+          IncrementSharedCount(file, isAdd);
+          if (log) log->AddFileEntry(file, existedBefore);
+          WriteActionLine(verb, target, 0);
+          return;
+        }
+      }
+    } else if (!::DeleteFileW(target.c_str())) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+        WriteActionError(verb, target, error);
+        throw CUpdaterException("the file to update cannot be removed");
+      }
+    }
+    CreateFolderChain(FolderOf(target));
+    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+      if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, isAdd);
+    } else {
+      code = GetLastError();
+      ReplaceAtRestart(source, target);
+    }
+  }
+  if (log) {
+    if (isAdd) log->AddFileEntry(file, existedBefore);
+    else log->UpdateFileEntry(file);
+  }
+  WriteActionLine(verb, target, code);
+}
+
+bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {
+  std::uint32_t sourceHigh = 0, sourceLow = 0, targetHigh = 0, targetLow = 0;
+  if (GetFileVersion(source, sourceHigh, sourceLow) && GetFileVersion(target, targetHigh, targetLow)) {
+    const std::uint64_t sourceVersion = (std::uint64_t(sourceHigh) << 32) | sourceLow;
+    const std::uint64_t targetVersion = (std::uint64_t(targetHigh) << 32) | targetLow;
+    if (sourceVersion > targetVersion) return true;
+  }
+  std::uint64_t sourceTime = 0, targetTime = 0;
+  if (!GetFileWriteTime(source, sourceTime)) sourceTime = 0;
+  if (!GetFileWriteTime(target, targetTime)) targetTime = 0;
+  return sourceTime > targetTime;
+}
+
+void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstring& target) {
+  std::wstring temporary;
+  for (int n = 1; n <= 9999; ++n) {
+    wchar_t suffix[16];
+    swprintf(suffix, 16, L".tmp%04d", n);
+    if (!Exists(target + suffix)) {
+      temporary = target + suffix;
+      break;
+    }
+  }
+  if (temporary.empty()) {
+    WriteActionError(L"REPLACE_AT_RESTART", target, ERROR_FILE_EXISTS);
+    throw CUpdaterException("no free temporary name for a file in use");
+  }
+  CreateFolderChain(FolderOf(target));
+  if (!CopyFileW(source.c_str(), temporary.c_str(), FALSE)) {
+    WriteActionError(L"REPLACE_AT_RESTART", temporary, GetLastError());
+    throw CUpdaterException("the new file cannot be placed beside the file in use");
+  }
+  const std::wstring from = ShortPathOrLong(temporary);
+  const std::wstring to = ShortPathOrLong(target);
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    const DWORD error = GetLastError();
+    ::DeleteFileW(temporary.c_str());
+    WriteActionError(L"REPLACE_AT_RESTART", target, error);
+    throw CUpdaterException("the system refused to replace a file at the next restart");
+  }
+  updater_.rebootNeeded = true;
+}
+
+bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
+  if (!isAdd) return true;
+  const std::wstring path = ExpandedTarget(file);
+  UniqueRegKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, nullptr, 0,
+                      KEY_READ | KEY_WRITE | kMachineView, nullptr, key.Receive(),
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, count = 0, bytes = sizeof(count);
+  const LONG read = RegQueryValueExW(key.Get(), path.c_str(), nullptr, &type,
+                                     reinterpret_cast<BYTE*>(&count), &bytes);
+  if (read == ERROR_FILE_NOT_FOUND) {
+    count = 0;
+  } else if (read != ERROR_SUCCESS || type != REG_DWORD || bytes != sizeof(count)) {
+    return false;  // a value of another kind is not ours to change
+  }
+  const DWORD raised = count + 1;
+  return RegSetValueExW(key.Get(), path.c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&raised), sizeof(raised)) == ERROR_SUCCESS;
+}
+
+// ---- the delete pass ---------------------------------------------------------------------------
+
+void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
+  bool passOk = true;
+  {
+    RedirectionRestorer restorer;
+    for (const std::unique_ptr<CQXFile>& file : files) {
+      bool skip = false;
+      if (file) {
+        if (!SwitchRedirection(*file, skip)) break;
+        if (skip) continue;
+      }
+      const bool deleted = DeleteRecordFile(file.get(), isUpdate);
+      if (!deleted) passOk = false;
+      if (!file) continue;
+      const std::wstring target = ExpandedTarget(*file);
+      if (!isUpdate && passOk && updater_.UninstallLog()) updater_.UninstallLog()->RemoveFileEntry(*file);
+      RemoveEmptyFolders(FolderOf(target));
+    }
+  }
+  CQXWow64Redirection::Release();
+  if (!passOk) throw CUpdaterException("a file could not be deleted");
+}
+
+bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
+  const wchar_t* verb = Verb(false, !isUpdate);
+  if (!file) {
+    WriteMissingRecordLine(verb);
+    return false;
+  }
+  const std::wstring target = ExpandedTarget(*file);
+  if (file->delInfo == kDelInfoHold) {
+    WriteActionLine(verb, target, 0);
+    return true;
+  }
+  if (file->delInfo == kDelInfoReference && !isUpdate) {
+    UniqueRegKey key;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0,
+                                      KEY_ALL_ACCESS | kMachineView, key.Receive());
+    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
+      WriteActionError(verb, target, static_cast<DWORD>(opened));
+      return false;
+    }
+    if (key) {
+      DWORD type = 0, count = 0, bytes = sizeof(count);
+      if (RegQueryValueExW(key.Get(), target.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count),
+                           &bytes) != ERROR_SUCCESS ||
+          type != REG_DWORD || bytes != sizeof(count))
+        count = 0;
+      if (count > 1) {
+        const DWORD lowered = count - 1;
+        RegSetValueExW(key.Get(), target.c_str(), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&lowered), sizeof(lowered));
+        WriteActionLine(verb, target, 0);
+        return true;
+      }
+      RegDeleteValueW(key.Get(), target.c_str());
+    }
+  }
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (::DeleteFileW(target.c_str())) {
+    WriteActionLine(verb, target, 0);
+    return true;
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    const std::wstring queued = ShortPathOrLong(target);
+    if (!MoveFileExW(queued.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+      WriteActionError(verb, target, GetLastError());
+      return false;
+    }
+    updater_.PendingDeletions().insert(target);
+    updater_.rebootNeeded = true;
+  }
+  WriteActionError(verb, target, error);
+  return true;
+}
+
+// ---- folders ---------------------------------------------------------------------------------
+
+int CFileActions::RemoveEmptyFolders(const std::wstring& start) {
+  std::wstring folder = ToBackslashes(start);
+  if (folder.empty()) return 1;
+  const std::vector<std::wstring> protectedFolders = ProtectedFolders();
+  while (!folder.empty()) {
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    bool inside = false;
+    for (const std::wstring& special : protectedFolders) {
+      if (SameFolder(folder, special)) return 0;  // a special folder itself always stays
+      if (IsStrictlyInside(folder, special)) inside = true;
+    }
+    if (!inside || !IsFolderEmpty(folder)) return 0;
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+      SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!RemoveDirectoryW(folder.c_str())) return 0;
+    folder = FolderOf(folder);
+  }
+  return 0;
+}
+
+bool CFileActions::GetSpecialFolder(int csidl, std::wstring& folder) {
+#ifdef _WIN64
+  // The 32-bit program's program-files folders are the x86 ones.
+  if (csidl == CSIDL_PROGRAM_FILES) csidl = CSIDL_PROGRAM_FILESX86;
+  if (csidl == CSIDL_PROGRAM_FILES_COMMON) csidl = CSIDL_PROGRAM_FILES_COMMONX86;
+#endif
+  wchar_t buffer[MAX_PATH] = {};
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer)) && buffer[0]) {
+    folder = buffer;
+    return true;
+  }
+  return SpecialFolderFallback(csidl, folder);
+}
+
+}  // namespace brindle

@@ -1,0 +1,58 @@
+// The file actions of a patch: copying the package's new files into the installed application,
+// deleting the files it removes, keeping the system's shared-DLL counts, replacing or deleting
+// files in use at the next restart, and removing folders that a deletion left empty. Every
+// action writes its service-log line and records its result in the uninstall log.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+class CQXFile;
+class CWinQXSubUpdater;
+
+using FileList = std::vector<std::unique_ptr<CQXFile>>;
+
+class CFileActions {
+ public:
+  explicit CFileActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+
+  // The copy pass: verb ADD_FILE when isAdd, else UPDATE_FILE_ADD. Throws CUpdaterException
+  // when an old file cannot be removed, a file cannot be queued for the restart, or a record
+  // names an unsafe source.
+  void CopyFiles(const FileList& files, bool isAdd);
+  // The delete pass: verb UPDATE_FILE_DELETE when isUpdate, else DELETE_FILE. Throws after the
+  // loop when a deletion failed.
+  void DeleteFiles(const FileList& files, bool isUpdate);
+
+  // One deletion; false for a missing record, an unreadable shared-DLL key or a deletion the
+  // system refused to queue.
+  bool DeleteRecordFile(const CQXFile* file, bool isUpdate);
+  // Raises the file's shared-DLL count by one (only for an add).
+  bool IncrementSharedCount(const CQXFile& file, bool isAdd);
+  // Copies the source beside the target (target.tmp0001...) and queues the move onto the
+  // target for the next restart. Throws when the copy or the queueing fails.
+  void ReplaceAtRestart(const std::wstring& source, const std::wstring& target);
+
+  // The source has a higher file version, or (without two versions to compare, or with a
+  // version not higher) a later last-write time.
+  static bool IsSourceNewer(const std::wstring& source, const std::wstring& target);
+  // Removes the folder and then its parents while they are empty and lie strictly inside one
+  // of the special folders that hold applications; stops at the first that is not. 1 when
+  // there is no folder to look at, else 0.
+  static int RemoveEmptyFolders(const std::wstring& folder);
+  // A special folder's path (CSIDL), with the registry fallbacks when the shell has none.
+  static bool GetSpecialFolder(int csidl, std::wstring& folder);
+
+ private:
+  // The per-record switch of file-system redirection; false when the pass must stop, and
+  // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
+  bool SwitchRedirection(const CQXFile& file, bool& skip);
+  void CopyOne(const CQXFile& file, bool isAdd);
+  std::wstring ExpandedTarget(const CQXFile& file) const;
+
+  CWinQXSubUpdater& updater_;
+};
+
+}  // namespace brindle

@@ -1,0 +1,481 @@
+// Patch packages applied by the real Brindle.exe, started as the update service starts it, to a
+// test application installed under Program Files: the files on disk, the uninstall log's whole
+// text, the install log (deciphered with openssl), the uninstaller's files, the shared-DLL
+// counts, the restart queue and the service-log lines, all checked after the run.
+#include <gtest/gtest.h>
+
+#include "logs/install_log.h"
+#include "support/install_log_fixture_win.h"
+#include "support/process_win.h"
+#include "support/scratch.h"
+#include "support/service_log_reader.h"
+#include "support/ui_driver_win.h"
+#include "support/unix_tools_win.h"
+#include "sys/paths.h"
+#include "sys/text.h"
+#include "sys/win_handles.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <thread>
+
+using namespace brindle;
+using namespace brindle::test;
+
+namespace {
+
+const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::wstring ShellFolder(int csidl) {
+  wchar_t buffer[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  return buffer;
+}
+
+std::wstring Unique(const std::wstring& stem) {
+  return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64() % 100000);
+}
+
+bool WriteFileText(const std::wstring& path, const std::string& text) {
+  CreateFolderChain(ParentFolder(path));
+  return WriteBytes(path, text);
+}
+
+std::string FileText(const std::wstring& path) {
+  std::string text;
+  if (!ReadBytes(path, text)) return "<missing>";
+  return text;
+}
+
+// The file's times set to noon of a day in the given year.
+void SetFileYear(const std::wstring& path, WORD year) {
+  SYSTEMTIME st = {};
+  st.wYear = year;
+  st.wMonth = 6;
+  st.wDay = 1;
+  st.wHour = 12;
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  SetFileTime(file.Get(), &ft, &ft, &ft);
+}
+
+// A copy of Brindle.exe whose version resource says major.minor.0.0: a real file with a version.
+bool WriteVersionedFile(const std::wstring& path, WORD major, WORD minor) {
+  std::string bytes;
+  if (!ReadBytes(ProgramPath(L"Brindle.exe"), bytes)) return false;
+  const std::string signature("\xBD\x04\xEF\xFE", 4);
+  const size_t at = bytes.find(signature);
+  if (at == std::string::npos) return false;
+  const DWORD high = (DWORD(major) << 16) | minor;
+  memcpy(&bytes[at + 8], &high, 4);
+  memset(&bytes[at + 12], 0, 4);
+  return WriteFileText(path, bytes);
+}
+
+DWORD FileVersionMajor(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return 0;
+  std::string data(size, '\0');
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, &data[0])) return 0;
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(&data[0], L"\\", reinterpret_cast<void**>(&info), &length)) return 0;
+  return HIWORD(info->dwFileVersionMS);
+}
+
+bool SharedCount(const std::wstring& path, DWORD& count) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
+      ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, bytes = sizeof(count);
+  return RegQueryValueExW(key.Get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count),
+                          &bytes) == ERROR_SUCCESS;
+}
+
+void SetSharedCount(const std::wstring& path, DWORD count) {
+  UniqueRegKey key;
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                  nullptr, key.Receive(), nullptr);
+  RegSetValueExW(key.Get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), 4);
+}
+
+void RemoveSharedCount(const std::wstring& path) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                    key.Receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.Get(), path.c_str());
+}
+
+std::wstring PendingRenames() {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    return L"";
+  DWORD type = 0, bytes = 0;
+  if (RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) !=
+      ERROR_SUCCESS)
+    return L"";
+  std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
+  RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, &type,
+                   reinterpret_cast<BYTE*>(&data[0]), &bytes);
+  for (wchar_t& c : data)
+    if (c == L'\0') c = L'|';
+  return data;
+}
+
+std::wstring LongPath(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? buffer : path;
+}
+
+// The install log's plain text, deciphered by openssl rather than by the program itself.
+std::string DecipherWithOpenssl(const std::wstring& logPath, const ScratchFolder& scratch) {
+  const std::wstring plain = scratch.File(L"installlog.xml");
+  const int code = RunUnixProgram("/usr/bin/openssl",
+                                  {"enc", "-d", "-des-cbc", "-provider", "legacy", "-provider",
+                                   "default", "-K", "8794ec0db3f52410", "-iv", "0000000000000000",
+                                   "-in", UnixPath(logPath), "-out", UnixPath(plain)});
+  if (code != 0) return "<openssl failed>";
+  return FileText(plain);
+}
+
+int RunBrindle(const std::wstring& listPath, const std::wstring& mode, unsigned timeoutMs = 120000) {
+  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"),
+                                    L"\"" + ToBackslashes(listPath) + L"\" " + mode);
+  return WaitForExit(run, timeoutMs);
+}
+
+// One installed test application and a package for it, laid out as the update service lays
+// them out: the list file, the package cabinet and the wrapper's ZNQ folder side by side.
+class PatchFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    programFiles_ = ShellFolder(CSIDL_PROGRAM_FILESX86);
+    commonFiles_ = ShellFolder(CSIDL_PROGRAM_FILES_COMMONX86);
+    ASSERT_FALSE(programFiles_.empty());
+    ASSERT_FALSE(commonFiles_.empty());
+    app_ = programFiles_ + L"\\" + Unique(L"BrindleApp");
+    uninstallerVersion_ = L"7.1." + std::to_wstring(GetCurrentProcessId());
+    uninstFolder_ = commonFiles_ + L"\\Tamek\\ZNQ\\" + uninstallerVersion_;
+    packageSource_ = scratch_.File(L"package");
+    lists_ = scratch_.File(L"lists");
+  }
+  void TearDown() override {
+    RemoveTree(app_);
+    RemoveTree(uninstFolder_);
+    for (const std::wstring& extra : extraFolders_) RemoveTree(extra);
+  }
+
+  // The install log with the application (language given) and one other application.
+  void WriteInstallLog(const std::wstring& lang) {
+    CQXInstallLog log;
+    auto entry = std::make_unique<InstallLogEntry>();
+    entry->AppName = L"SampleApp";
+    entry->DisplayName.name = L"Sample Application";
+    entry->applicationVersion.text = L"1.0";
+    entry->uninstallerVersion.text = L"7.0";
+    entry->FullPath = app_;
+    entry->Lang.SetCode(lang);
+    entry->UninstLog = app_ + L"\\uninst.ini";
+    log.entries.push_back(std::move(entry));
+    auto other = std::make_unique<InstallLogEntry>();
+    other->AppName = L"OtherApp";
+    other->applicationVersion.text = L"3.3";
+    other->FullPath = L"C:\\Other";
+    log.entries.push_back(std::move(other));
+    CreateFolderChain(ParentFolder(installLog_.Path()));
+    ASSERT_TRUE(SaveInstallLog(log, installLog_.Path()));
+  }
+
+  // The wrapper's files beside the package: COMMON, and the language folders given.
+  void WriteWrapperFiles(const std::vector<std::wstring>& languageFolders) {
+    const std::wstring znq = lists_ + L"/ZNQ/INSTALL";
+    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/setup.dll", "setup"));
+    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/Uninst.exe", "uninst"));
+    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\nnotes\r\n"));
+    for (const std::wstring& folder : languageFolders)
+      ASSERT_TRUE(WriteFileText(znq + L"/" + folder + L"/UninstRsc.dll", "rsc-" + Utf8FromWide(folder)));
+  }
+
+  // Builds package.diff from the package source folder and writes the list naming it.
+  std::wstring BuildPackage(const std::string& diffXml) {
+    EXPECT_TRUE(WriteFileText(packageSource_ + L"/diff.xml", diffXml));
+    EXPECT_TRUE(MakeCabinet(lists_ + L"/package.diff", packageSource_));
+    const std::wstring list = lists_ + L"/list.xml";
+    EXPECT_TRUE(WriteFileText(list,
+                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
+                              "<DiffLocal Order=\"1\"><FileName>package.diff</FileName>"
+                              "<AppName>SampleApp</AppName><DisplayName>Sample Application</DisplayName>"
+                              "</DiffLocal></DiffLocalList>"));
+    return list;
+  }
+
+  std::string AppPath(const std::wstring& relative) const { return Utf8FromWide(app_ + L"\\" + relative); }
+
+  ScratchFolder scratch_;
+  InstallLogGuard installLog_;
+  std::wstring programFiles_, commonFiles_, app_, uninstallerVersion_, uninstFolder_;
+  std::wstring packageSource_, lists_;
+  std::vector<std::wstring> extraFolders_;
+};
+
+// Escapes a path the way the uninstall log writes it (each backslash doubled).
+std::string Logged(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    out += c;
+    if (c == '\\') out += '\\';
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(PatchFixture, PackageDeletesUpdatesAndAddsFilesAndKeepsEveryLogTrue) {
+  const std::wstring deep = programFiles_ + L"\\" + Unique(L"BrindleDeep");
+  extraFolders_.push_back(deep);
+  // The installed application, version 1.0.
+  ASSERT_TRUE(WriteFileText(app_ + L"\\keep.txt", "keep"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\old.txt", "old"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\held.txt", "held"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\refdel.dll", "refdel"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\bin\\lib.txt", "lib 1.0"));
+  ASSERT_TRUE(WriteVersionedFile(app_ + L"\\bin\\tool.exe", 3, 0));
+  ASSERT_TRUE(WriteFileText(deep + L"\\a\\b\\gone.txt", "gone"));
+  SetSharedCount(app_ + L"\\refdel.dll", 2);
+  RemoveSharedCount(app_ + L"\\shared.dll");
+
+  const std::string a = Utf8FromWide(app_);
+  const std::string uninstLogText =
+      "[Language]\r\nLang=\"en\"\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\keep.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"" + Logged(a + "\\old.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"" + Logged(a + "\\held.txt") + "\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n"
+      "UIFILE=\"" + Logged(a + "\\refdel.dll") + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\bin") + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\bin\\lib.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"" + Logged(a + "\\bin\\tool.exe") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n"
+      "[Uninst Info]\r\nProduct=\"Sample\"\r\n"
+      "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\nVersion=\"1.0\"\r\n"
+      "Uninstall_End=0\r\n";
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", uninstLogText));
+  WriteInstallLog(L"fr");  // no FRENCH folder in the package: ENGLISH stands in
+  WriteWrapperFiles({L"ENGLISH"});
+
+  // The package: lib.txt updated (the new one written last, so it is newer), tool.exe offered
+  // at version 2.0 (the installed 3.0 stays), new files in new folders, a shared library.
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\lib.txt", "lib 1.1"));
+  ASSERT_TRUE(WriteVersionedFile(packageSource_ + L"\\INST\\tool.exe", 2, 0));
+  SetFileYear(packageSource_ + L"\\INST\\tool.exe", 2001);
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new\\sub\\added.txt", "added"));
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\shared.dll", "shared"));
+  const std::string deepFile = Utf8FromWide(deep + L"\\a\\b\\gone.txt");
+  auto file = [](const std::string& attributes, const std::string& path, const std::string& name) {
+    return "<File " + attributes + "><FullPath>" + path + "</FullPath>" +
+           (name.empty() ? "" : "<FileName>" + name + "</FileName>") + "</File>";
+  };
+  const std::string plain = "COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"";
+  const std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute>"
+      "<GeneralInfo><Version>1.1</Version><CheckAppName>no_such_program.exe</CheckAppName></GeneralInfo>"
+      "<DeleteObjects>" +
+      file(plain, "$InsFolder$\\old.txt", "") +
+      file("COM=\"INST_NOREG\" DelInfo=\"INST_HLD\" WOW=\"INST_32BIT\"", "$InsFolder$\\held.txt", "") +
+      file("COM=\"INST_NOREG\" DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"", "$InsFolder$\\refdel.dll", "") +
+      file(plain, deepFile, "") +
+      "</DeleteObjects><UpdateObjects>" + file(plain, "$InsFolder$\\bin\\lib.txt", "lib.txt") +
+      "</UpdateObjects><AddObjects>" + file(plain, "$InsFolder$\\bin\\tool.exe", "tool.exe") +
+      file(plain, "$InsFolder$\\new\\sub\\added.txt", "new\\sub\\added.txt") +
+      file("COM=\"INST_NOREG\" DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"", "$InsFolder$\\shared.dll", "shared.dll") +
+      "</AddObjects></DiffDistribute>");
+
+  ServiceLogTail tail;
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+
+  // Files.
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep");
+  EXPECT_FALSE(FileExists(app_ + L"\\old.txt"));
+  EXPECT_EQ(FileText(app_ + L"\\held.txt"), "held");
+  EXPECT_EQ(FileText(app_ + L"\\refdel.dll"), "refdel");
+  EXPECT_EQ(FileText(app_ + L"\\bin\\lib.txt"), "lib 1.1");
+  EXPECT_EQ(FileVersionMajor(app_ + L"\\bin\\tool.exe"), 3u);
+  EXPECT_EQ(FileText(app_ + L"\\new\\sub\\added.txt"), "added");
+  EXPECT_EQ(FileText(app_ + L"\\shared.dll"), "shared");
+  // The three emptied folders went, Program Files stayed.
+  EXPECT_FALSE(FileExists(deep));
+  EXPECT_TRUE(FileExists(programFiles_));
+  // Shared-DLL counts: one fewer for the kept reference, a new count for the new library.
+  DWORD count = 0;
+  EXPECT_TRUE(SharedCount(app_ + L"\\refdel.dll", count));
+  EXPECT_EQ(count, 1u);
+  EXPECT_TRUE(SharedCount(app_ + L"\\shared.dll", count));
+  EXPECT_EQ(count, 1u);
+
+  // The uninstaller's files, with the language stand-in and its named copy.
+  EXPECT_EQ(FileText(uninstFolder_ + L"\\Uninst.exe"), "uninst");
+  EXPECT_EQ(FileText(uninstFolder_ + L"\\setup.dll"), "setup");
+  EXPECT_EQ(FileText(uninstFolder_ + L"\\UninstRsc.dll"), "rsc-ENGLISH");
+  EXPECT_EQ(FileText(uninstFolder_ + L"\\UninstRsc_ENGLISH.dll"), "rsc-ENGLISH");
+  EXPECT_TRUE(FileExists(uninstFolder_ + L"\\UninsVer.txt"));
+
+  // The uninstall log: the entries of the three deleted records gone (the held file and the
+  // counted library stay on disk but no longer belong to this application), the added
+  // files with their folders, the new version in Startup.
+  const std::string expected =
+      "[Language]\r\nLang=\"en\"\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\keep.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\bin") + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\bin\\lib.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\bin") + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\bin\\tool.exe") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\new\\sub") + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\new\\sub\\added.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" + Logged(a + "\\shared.dll") + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
+      "[Startup]\r\nVersion=\"1.1\"\r\nAppName=\"Sample Application\"\r\n"
+      "[Uninst Info]\r\nProduct=\"Sample\"\r\n"
+      "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\nVersion=\"1.0\"\r\n"
+      "Uninstall_End=0\r\n";
+  EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), expected);
+  EXPECT_FALSE(FileExists(app_ + L"\\uninst_tmp.ini"));
+
+  // The install log, deciphered independently: new application and uninstaller versions for
+  // this application only.
+  const std::string installLog = DecipherWithOpenssl(installLog_.Path(), scratch_);
+  EXPECT_NE(installLog.find("1.1"), std::string::npos) << installLog;
+  EXPECT_NE(installLog.find(Utf8FromWide(uninstallerVersion_)), std::string::npos) << installLog;
+  EXPECT_NE(installLog.find("3.3"), std::string::npos) << installLog;
+  auto loaded = LoadInstallLog(installLog_.Path());
+  ASSERT_TRUE(loaded);
+  InstallLogEntry* entry = FindEntry(*loaded, L"SampleApp");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->applicationVersion.text, L"1.1");
+  EXPECT_EQ(entry->uninstallerVersion.text, uninstallerVersion_);
+
+  // The service-log lines of the actions, in order.
+  std::vector<std::wstring> actions;
+  for (const ServiceLogLine& line : tail.NewLines()) {
+    if (line.tag != L"BR") continue;
+    if (line.key == L"CHECK_PARAMETER" || line.key == L"PROCESS_END" || line.key == L"DECODE_QXLOGXML")
+      continue;
+    actions.push_back(line.key + L" " + line.detail);
+  }
+  const std::wstring w = app_;
+  const std::vector<std::wstring> expectedActions = {
+      L"START_PATCH_INSTALLATION -,SampleApp,1.1,package.diff,1.0",
+      L"DELETE_FILE -," + w + L"\\old.txt,success,0",
+      L"DELETE_FILE -," + w + L"\\held.txt,success,0",
+      L"DELETE_FILE -," + w + L"\\refdel.dll,success,0",
+      L"DELETE_FILE -," + deep + L"\\a\\b\\gone.txt,success,0",
+      L"UPDATE_FILE_DELETE -," + w + L"\\bin\\lib.txt,success,0",
+      L"UPDATE_FILE_ADD -," + w + L"\\bin\\lib.txt,success,0",
+      L"ADD_FILE -," + w + L"\\new\\sub\\added.txt,success,0",
+      L"ADD_FILE -," + w + L"\\shared.dll,success,0",
+      L"UPDATE_ZNQ_UNINSTLOG -," + w + L"\\uninst.ini,success,1",
+      L"ENCODE_QXLOGXML -",
+  };
+  ASSERT_GE(actions.size(), expectedActions.size());
+  for (size_t i = 0; i < expectedActions.size(); ++i)
+    EXPECT_EQ(actions[i].substr(0, expectedActions[i].size()), expectedActions[i]) << i;
+}
+
+TEST_F(PatchFixture, FileInUseIsReplacedAtTheNextRestartAfterTheRestartQuestion) {
+  ASSERT_TRUE(WriteFileText(app_ + L"\\busy.txt", "busy 1.0"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" +
+                                Logged(AppPath(L"busy.txt")) +
+                                "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                                "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\busy.txt", "busy 1.1"));
+  const std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+      "</GeneralInfo><UpdateObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\">"
+      "<FullPath>$InsFolder$\\busy.txt</FullPath><FileName>busy.txt</FileName></File></UpdateObjects>"
+      "</DiffDistribute>");
+
+  StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"),
+                                       L"file \"" + app_ + L"\\busy.txt\" 60000");
+  Sleep(1500);
+  ServiceLogTail tail;
+  std::wstring question;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 90000);
+    if (!box) return;
+    question = StaticTexts(box);
+    PressButton(box, L"Non");
+  });
+  const int exitCode = RunBrindle(list, L"/normal_install");
+  answer.join();
+  EXPECT_EQ(exitCode, 200);
+  EXPECT_NE(question.find(L"redémarr"), std::wstring::npos) << question;
+
+  EXPECT_EQ(FileText(app_ + L"\\busy.txt"), "busy 1.0");
+  EXPECT_EQ(FileText(app_ + L"\\busy.txt.tmp0001"), "busy 1.1");
+  // The system may record the queued move under the file's short name.
+  std::wstring pending = PendingRenames();
+  std::wstring queued = app_ + L"\\busy.txt.tmp0001";
+  wchar_t shortName[MAX_PATH] = {};
+  if (GetShortPathNameW(queued.c_str(), shortName, MAX_PATH)) queued = shortName;
+  CharUpperW(&pending[0]);
+  CharUpperW(&queued[0]);
+  EXPECT_NE(pending.find(L"\\??\\" + queued + L"|!"), std::wstring::npos) << pending << L" " << queued;
+  const auto deletes = tail.Details(L"UPDATE_FILE_DELETE");
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0].find(L"-," + app_ + L"\\busy.txt,error,32"), 0u) << deletes[0];
+  const auto adds = tail.Details(L"UPDATE_FILE_ADD");
+  ASSERT_EQ(adds.size(), 1u);
+  EXPECT_EQ(adds[0], L"-," + app_ + L"\\busy.txt,success,0");
+
+  // The restart: the holder ends, Wine boots again and carries out the queued moves.
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForExit(holder, 5000);
+  StartedProcess boot = StartProgram(L"C:\\windows\\system32\\wineboot.exe", L"-r");
+  EXPECT_EQ(WaitForExit(boot, 120000), 0);
+  EXPECT_EQ(FileText(app_ + L"\\busy.txt"), "busy 1.1");
+  EXPECT_FALSE(FileExists(app_ + L"\\busy.txt.tmp0001"));
+}
+
+TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\n[Startup]\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  const std::string before = installLog_.Bytes();
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\xx\\xx\\evil.txt", "evil"));
+  const std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>6.6</Version>"
+      "</GeneralInfo></DiffDistribute>");
+  ASSERT_TRUE(RenameCabinetEntry(lists_ + L"/package.diff", "xx\\xx\\evil.txt", "..\\..\\evil.txt"));
+
+  ServiceLogTail tail;
+  std::wstring message;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 60000);
+    if (!box) return;
+    message = StaticTexts(box);
+    PressButton(box, L"OK");
+  });
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+  answer.join();
+  EXPECT_FALSE(message.empty());
+  // The work folders are temp<N> below the work root: two levels up is the user's
+  // Tamek_Inc_RW folder, one more is the temporary folder itself.
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring tempFolder = LongPath(temp);
+  EXPECT_FALSE(FileExists(tempFolder + L"Tamek_Inc_RW\\evil.txt"));
+  EXPECT_FALSE(FileExists(tempFolder + L"evil.txt"));
+  EXPECT_EQ(installLog_.Bytes(), before);
+  EXPECT_TRUE(tail.Details(L"START_PATCH_INSTALLATION").empty());
+}
