@@ -126,6 +126,24 @@ int CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
 
 namespace {
 
+// COM for the worker thread, whose passes write shell links and read XML through COM objects.
+// A thread already initialised in another mode keeps it and is not uninitialised here.
+class WorkerComScope {
+ public:
+  WorkerComScope() {
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    initialised_ = result == S_OK || result == S_FALSE;
+  }
+  ~WorkerComScope() {
+    if (initialised_) CoUninitialize();
+  }
+  WorkerComScope(const WorkerComScope&) = delete;
+  WorkerComScope& operator=(const WorkerComScope&) = delete;
+
+ private:
+  bool initialised_ = false;
+};
+
 void AdvanceProgress(ProgressContext& context) {
   context.done = context.done + 1;
   context.percent = PercentDone(context.done, context.total);
@@ -214,8 +232,11 @@ void RunComponentPasses(CQXUpdater& updater, ProgressContext& context) {
 unsigned UpdateWorker(void* argument) {
   ProgressContext& context = *static_cast<ProgressContext*>(argument);
   CQXUpdater& updater = *context.updater;
-  if (updater.mode == kModeComponent) RunComponentPasses(updater, context);
-  else RunPatchLoop(updater, context);
+  {
+    WorkerComScope com;
+    if (updater.mode == kModeComponent) RunComponentPasses(updater, context);
+    else RunPatchLoop(updater, context);
+  }
   if (updater.mode == kModeComponent) {
     WriteServiceLog({L"-"}, L"BR", L"THROW_MSG");
     SendEndOfRun();

@@ -2,6 +2,8 @@
 
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
+#include "apply/registry_actions_win.h"
+#include "apply/shortcut_actions_win.h"
 #include "apply/setup_program_win.h"
 #include "apply/wrapper_actions_win.h"
 #include "logs/install_log.h"
@@ -41,12 +43,7 @@ void RefuseUnsupportedContent(const CQXDiffDistribute& package) {
                                     package.addObjects.get()};
   for (const CQXBaseObjects* group : groups) {
     RefuseUnsupported(L"COM server", HasComServer(group->files));
-    RefuseUnsupported(L"registry value", !group->registries.empty());
-    RefuseUnsupported(L"shortcut", !group->shortCuts.empty());
   }
-  RefuseUnsupported(L"uninstall target", !package.deleteObjects->uninstTarget.IsEmpty() ||
-                                             !package.addObjects->uninstTarget.IsEmpty());
-  RefuseUnsupported(L"uninstall custom function", !package.updateObjects->uninstallCustomFunction.absent);
   RefuseUnsupported(L"AfterUpdate hook", !package.customFunction->afterUpdate.name.empty());
 }
 
@@ -110,17 +107,31 @@ void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
   // The first pass of a package: nothing has been changed yet, so a package holding objects
   // that cannot be applied is refused here as a whole.
   if (package) RefuseUnsupportedContent(*package);
+  CShortcutActions(*this).DeleteShortcuts(group.shortCuts, false);
+  CRegistryActions(*this).DeleteRegistry(group.registries, false);
   CFileActions(*this).DeleteFiles(group.files, false);
+  if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->RemoveUninstallTargets(group.uninstTarget);
 }
 
 void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
   CFileActions files(*this);
   files.DeleteFiles(group.files, true);
   files.CopyFiles(group.files, false);
+  CRegistryActions registry(*this);
+  registry.DeleteRegistry(group.registries, true);
+  registry.WriteRegistry(group.registries, false);
+  CShortcutActions shortcuts(*this);
+  shortcuts.DeleteShortcuts(group.shortCuts, true);
+  shortcuts.CreateShortcuts(group.shortCuts, false);
+  if (!group.uninstallCustomFunction.absent && uninstallLog_)
+    uninstallLog_->WriteUninstallCustomFunction(group.uninstallCustomFunction);
 }
 
 void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
   CFileActions(*this).CopyFiles(group.files, true);
+  CRegistryActions(*this).WriteRegistry(group.registries, true);
+  CShortcutActions(*this).CreateShortcuts(group.shortCuts, true);
+  if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->AddUninstallTargets(group.uninstTarget);
 }
 
 void CWinQXSubUpdater::RegisterPendingComServers() { comQueue_.clear(); }

@@ -27,7 +27,8 @@ std::wstring SpecialFolder(int csidl) {
 }
 }  // namespace
 
-std::wstring ServiceLogFolder() {
+namespace {
+std::wstring FindServiceLogFolder() {
   std::wstring base = SpecialFolder(CSIDL_APPDATA);
   CWinQXSystemUtil system;
   std::wstring sessionUser;
@@ -36,6 +37,14 @@ std::wstring ServiceLogFolder() {
     base = SubstituteProfileUser(base, SpecialFolder(CSIDL_PROFILE), sessionUser);
   }
   return JoinPath(ToForwardSlashes(base), kServiceLogSubfolder);
+}
+}  // namespace
+
+// The folder is found once per process: every step of a run writes a line, and asking the
+// shell and the session for it each time made logging a large share of an update's time.
+std::wstring ServiceLogFolder() {
+  static const std::wstring folder = FindServiceLogFolder();
+  return folder;
 }
 
 bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {

@@ -3,7 +3,7 @@
 # it installs only what is missing and runs apt-get update at most once.
 set -euo pipefail
 packages=(cmake make g++ pkg-config g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64
-          wine wine64 xvfb xauth googletest gcab cabextract
+          wine wine64 xvfb xauth googletest gcab libgcab-dev cabextract
           libxml2-dev nettle-dev openssl clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

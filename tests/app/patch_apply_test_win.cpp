@@ -6,6 +6,7 @@
 
 #include "logs/install_log.h"
 #include "support/install_log_fixture_win.h"
+#include "support/patch_fixture_win.h"
 #include "support/process_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
@@ -27,27 +28,6 @@ namespace {
 
 const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-std::wstring ShellFolder(int csidl) {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
-  return buffer;
-}
-
-std::wstring Unique(const std::wstring& stem) {
-  return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64() % 100000);
-}
-
-bool WriteFileText(const std::wstring& path, const std::string& text) {
-  CreateFolderChain(ParentFolder(path));
-  return WriteBytes(path, text);
-}
-
-std::string FileText(const std::wstring& path) {
-  std::string text;
-  if (!ReadBytes(path, text)) return "<missing>";
-  return text;
-}
 
 // The file's times set to noon of a day in the given year.
 void SetFileYear(const std::wstring& path, WORD year) {
@@ -143,96 +123,6 @@ std::string DecipherWithOpenssl(const std::wstring& logPath, const ScratchFolder
                                    "-in", UnixPath(logPath), "-out", UnixPath(plain)});
   if (code != 0) return "<openssl failed>";
   return FileText(plain);
-}
-
-int RunBrindle(const std::wstring& listPath, const std::wstring& mode, unsigned timeoutMs = 120000) {
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"),
-                                    L"\"" + ToBackslashes(listPath) + L"\" " + mode);
-  return WaitForExit(run, timeoutMs);
-}
-
-// One installed test application and a package for it, laid out as the update service lays
-// them out: the list file, the package cabinet and the wrapper's ZNQ folder side by side.
-class PatchFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    programFiles_ = ShellFolder(CSIDL_PROGRAM_FILESX86);
-    commonFiles_ = ShellFolder(CSIDL_PROGRAM_FILES_COMMONX86);
-    ASSERT_FALSE(programFiles_.empty());
-    ASSERT_FALSE(commonFiles_.empty());
-    app_ = programFiles_ + L"\\" + Unique(L"BrindleApp");
-    uninstallerVersion_ = L"7.1." + std::to_wstring(GetCurrentProcessId());
-    uninstFolder_ = commonFiles_ + L"\\Tamek\\ZNQ\\" + uninstallerVersion_;
-    packageSource_ = scratch_.File(L"package");
-    lists_ = scratch_.File(L"lists");
-  }
-  void TearDown() override {
-    RemoveTree(app_);
-    RemoveTree(uninstFolder_);
-    for (const std::wstring& extra : extraFolders_) RemoveTree(extra);
-  }
-
-  // The install log with the application (language given) and one other application.
-  void WriteInstallLog(const std::wstring& lang) {
-    CQXInstallLog log;
-    auto entry = std::make_unique<InstallLogEntry>();
-    entry->AppName = L"SampleApp";
-    entry->DisplayName.name = L"Sample Application";
-    entry->applicationVersion.text = L"1.0";
-    entry->uninstallerVersion.text = L"7.0";
-    entry->FullPath = app_;
-    entry->Lang.SetCode(lang);
-    entry->UninstLog = app_ + L"\\uninst.ini";
-    log.entries.push_back(std::move(entry));
-    auto other = std::make_unique<InstallLogEntry>();
-    other->AppName = L"OtherApp";
-    other->applicationVersion.text = L"3.3";
-    other->FullPath = L"C:\\Other";
-    log.entries.push_back(std::move(other));
-    CreateFolderChain(ParentFolder(installLog_.Path()));
-    ASSERT_TRUE(SaveInstallLog(log, installLog_.Path()));
-  }
-
-  // The wrapper's files beside the package: COMMON, and the language folders given.
-  void WriteWrapperFiles(const std::vector<std::wstring>& languageFolders) {
-    const std::wstring znq = lists_ + L"/ZNQ/INSTALL";
-    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/setup.dll", "setup"));
-    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/Uninst.exe", "uninst"));
-    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\nnotes\r\n"));
-    for (const std::wstring& folder : languageFolders)
-      ASSERT_TRUE(WriteFileText(znq + L"/" + folder + L"/UninstRsc.dll", "rsc-" + Utf8FromWide(folder)));
-  }
-
-  // Builds package.diff from the package source folder and writes the list naming it.
-  std::wstring BuildPackage(const std::string& diffXml) {
-    EXPECT_TRUE(WriteFileText(packageSource_ + L"/diff.xml", diffXml));
-    EXPECT_TRUE(MakeCabinet(lists_ + L"/package.diff", packageSource_));
-    const std::wstring list = lists_ + L"/list.xml";
-    EXPECT_TRUE(WriteFileText(list,
-                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                              "<DiffLocal Order=\"1\"><FileName>package.diff</FileName>"
-                              "<AppName>SampleApp</AppName><DisplayName>Sample Application</DisplayName>"
-                              "</DiffLocal></DiffLocalList>"));
-    return list;
-  }
-
-  std::string AppPath(const std::wstring& relative) const { return Utf8FromWide(app_ + L"\\" + relative); }
-
-  ScratchFolder scratch_;
-  InstallLogGuard installLog_;
-  std::wstring programFiles_, commonFiles_, app_, uninstallerVersion_, uninstFolder_;
-  std::wstring packageSource_, lists_;
-  std::vector<std::wstring> extraFolders_;
-};
-
-// Escapes a path the way the uninstall log writes it (each backslash doubled).
-std::string Logged(const std::string& path) {
-  std::string out;
-  for (char c : path) {
-    out += c;
-    if (c == '\\') out += '\\';
-  }
-  return out;
 }
 
 }  // namespace

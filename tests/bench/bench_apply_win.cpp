@@ -125,14 +125,15 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<double> brindle, tools;
   for (int run = 0; run < 3; ++run) {
     Install(app, guard);
-    WriteText(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal "
-                    "FileName=\"package.diff\" AppName=\"BenchApp\" DisplayName=\"Bench\" Order=\"1\"/>"
-                    "</DiffLocalList>");
+    WriteText(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                    "<FileName>package.diff</FileName><AppName>BenchApp</AppName>"
+                    "<DisplayName>Bench</DisplayName></DiffLocal></DiffLocalList>");
     ULONGLONG start = GetTickCount64();
     const int code = RunAndWait(ProgramPath(L"Brindle.exe"), L"\"" + list + L"\" /non_notification");
     brindle.push_back(Seconds(start) - kFixedWaitSeconds);
     if (code != 200 || !AllInPlace(app, package)) {
-      std::fprintf(stderr, "bench_apply: Brindle.exe ended with %d or left files out\n", code);
+      std::fprintf(stderr, "bench_apply: Brindle.exe ended with exit code %d%s\n", code,
+                   code == 200 ? " but left files out" : "");
       return 1;
     }
 

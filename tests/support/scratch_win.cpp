@@ -4,7 +4,6 @@
 #include "sys/win_handles.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <string>
@@ -58,15 +57,42 @@ bool FileExists(const std::wstring& path) {
   return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+// Deletes a file or a folder with everything below it, through long-path names so that trees
+// deeper than MAX_PATH are removed too (the shell's delete operation mishandles those and has
+// been seen to delete from the current folder instead).
+bool RemoveLongPath(const std::wstring& longPath) {
+  const DWORD attributes = GetFileAttributesW(longPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(longPath.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(longPath.c_str()) != 0
+                                                   : DeleteFileW(longPath.c_str()) != 0;
+  bool all = true;
+  WIN32_FIND_DATAW found;
+  {
+    UniqueFind find(FindFirstFileW((longPath + L"\\*").c_str(), &found));
+    if (find) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (!RemoveLongPath(longPath + L"\\" + name)) all = false;
+      } while (FindNextFileW(find.Get(), &found));
+    }
+  }
+  return RemoveDirectoryW(longPath.c_str()) != 0 && all;
+}
+
+}  // namespace
+
 bool RemoveTree(const std::wstring& path) {
-  if (path.empty()) return false;
-  std::wstring from = ToBackslashes(path);
-  from.push_back(L'\0');  // the operation takes a double-terminated list
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  return SHFileOperationW(&op) == 0;
+  // Only a full path with a drive: an empty or relative one would name the current folder.
+  std::wstring full = ToBackslashes(path);
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  if (full.size() < 4 || full[1] != L':' || full[2] != L'\\') return false;
+  return RemoveLongPath(L"\\\\?\\" + full);
 }
 
 double ProcessCpuSeconds() {

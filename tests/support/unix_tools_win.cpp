@@ -72,6 +72,7 @@ int RunUnixProgram(const std::string& program, const std::vector<std::string>& a
   shell.insert(shell.end(), arguments.begin(), arguments.end());
   std::wstring commandLine = L"/bin/sh";
   for (const std::string& argument : shell) commandLine += L" " + QuoteArgument(argument);
+  if (commandLine.size() >= 32767) return -1;  // the system would cut it short
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
@@ -91,13 +92,21 @@ int RunUnixProgram(const std::string& program, const std::vector<std::string>& a
   return -1;
 }
 
+// The names go to gcab through a list file and xargs: a package of a few thousand files does
+// not fit one Windows command line.
 bool MakeCabinet(const std::wstring& cabinetPath, const std::wstring& sourceFolder) {
   std::vector<std::wstring> files;
   CollectFiles(ToBackslashes(sourceFolder), L"", files);
-  std::vector<std::string> arguments = {"-c", UnixPath(cabinetPath)};
-  for (const std::wstring& file : files) arguments.push_back(Utf8FromWide(file));
+  std::string names;
+  for (const std::wstring& file : files) names += Utf8FromWide(file) + "\n";
+  const std::wstring listPath = ToBackslashes(cabinetPath) + L".files";
+  if (!WriteBytes(listPath, names)) return false;
   DeleteFileW(ToBackslashes(cabinetPath).c_str());
-  return RunUnixProgram("/usr/bin/gcab", arguments, sourceFolder) == 0 && FileExists(cabinetPath);
+  const int code = RunUnixProgram(
+      "/usr/bin/xargs", {"-d", "\\n", "-x", "-a", UnixPath(listPath), "/usr/bin/gcab", "-c", UnixPath(cabinetPath)},
+      sourceFolder);
+  DeleteFileW(listPath.c_str());
+  return code == 0 && FileExists(cabinetPath);
 }
 
 bool RenameCabinetEntry(const std::wstring& cabinetPath, const std::string& from, const std::string& to) {

@@ -1,0 +1,154 @@
+#include "apply/registry_actions_win.h"
+
+#include "apply/action_line.h"
+#include "apply/registry_data.h"
+#include "apply/win_sub_updater_win.h"
+#include "package/object_records.h"
+#include "sys/env.h"
+#include "sys/win_handles.h"
+#include "sys/wow64_redirection.h"
+#include "uninstlog/uninstall_log.h"
+
+namespace brindle {
+
+namespace {
+
+const wchar_t* WriteVerb(bool isAdd) { return isAdd ? L"ADD_REG" : L"UPDATE_REG_ADD"; }
+
+bool IsKeyEmpty(HKEY key) {
+  DWORD subKeys = 0, values = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  return subKeys == 0 && values == 0;
+}
+
+// Closes the key and answers the system's result, for the action line.
+DWORD CloseKey(UniqueRegKey& key) {
+  const LONG result = RegCloseKey(key.Release());
+  return static_cast<DWORD>(result);
+}
+
+}  // namespace
+
+HKEY CRegistryActions::RootKey(int root) {
+  switch (root) {
+    case kRegRootClassesRoot: return HKEY_CLASSES_ROOT;
+    case kRegRootLocalMachine: return HKEY_LOCAL_MACHINE;
+    case kRegRootCurrentUser: return HKEY_CURRENT_USER;
+    default: return nullptr;
+  }
+}
+
+REGSAM CRegistryActions::View(const CQXRegistry& record) {
+  return record.wow.wow == kWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+}
+
+bool CRegistryActions::Skipped(const CQXRegistry& record) {
+  return record.wow.wow == kWow64 && !IsWow64Windows();
+}
+
+// ---- the write pass ----------------------------------------------------------------------------
+
+void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
+  for (const std::unique_ptr<CQXRegistry>& record : records) {
+    if (!record) {
+      WriteMissingRecordLine(WriteVerb(isAdd));
+      continue;
+    }
+    if (Skipped(*record)) continue;
+    if (!WriteOne(*record, isAdd)) return;
+  }
+}
+
+bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
+  const CQXEnv env = updater_.MakeEnv();
+  const HKEY root = RootKey(record.keyPath.root);
+  const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
+  UniqueRegKey key;
+  if (!root || RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_ALL_ACCESS | View(record), nullptr, key.Receive(),
+                               nullptr) != ERROR_SUCCESS)
+    return false;
+  const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  if (!isAdd) {
+    const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return false;
+  }
+  const std::wstring data = ReplaceInstallTime(env.ExpandKeepingSystemFolders(record.data.data));
+  RegistryValueBytes value;
+  if (!ConvertRegistryData(record.data.type, data, value)) return false;
+  if (RegSetValueExW(key.Get(), valueName.c_str(), 0, value.type,
+                     reinterpret_cast<const BYTE*>(value.bytes.data()),
+                     static_cast<DWORD>(value.bytes.size())) != ERROR_SUCCESS)
+    return false;
+  WriteActionLine(WriteVerb(isAdd), keyPath, CloseKey(key));
+  if (isAdd && updater_.UninstallLog()) updater_.UninstallLog()->AddRegistryEntries(record);
+  return true;
+}
+
+// ---- the delete pass ---------------------------------------------------------------------------
+
+void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate) {
+  for (const std::unique_ptr<CQXRegistry>& record : records) {
+    if (!record) {
+      WriteMissingRecordLine(isUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG");
+      continue;
+    }
+    if (Skipped(*record)) continue;
+    if (!DeleteOne(*record, isUpdate)) return;
+  }
+}
+
+bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
+  const CQXEnv env = updater_.MakeEnv();
+  const HKEY root = RootKey(record.keyPath.root);
+  const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
+  if (!root) return false;
+  UniqueRegKey key;
+  const LONG opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_ALL_ACCESS | View(record), key.Receive());
+  if (opened == ERROR_FILE_NOT_FOUND) {
+    // The key is gone, so the value is too: reported like a missing value, and the pass goes
+    // on to the package's other deletions.
+    WriteActionLine(L"UPDATE_REG_DELETE", keyPath, ERROR_FILE_NOT_FOUND);
+    return true;
+  }
+  if (opened != ERROR_SUCCESS) return false;
+  const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
+  if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return false;
+  if (!isUpdate && IsKeyEmpty(key.Get())) {
+    key.Reset();
+    return DeleteEmptiedKey(record, keyPath);
+  }
+  WriteActionLine(L"UPDATE_REG_DELETE", keyPath, static_cast<DWORD>(deleted));
+  return true;
+}
+
+bool CRegistryActions::DeleteEmptiedKey(const CQXRegistry& record, const std::wstring& keyPath) {
+  std::wstring path = keyPath;
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  const size_t slash = path.find_last_of(L'\\');
+  const std::wstring parentPath = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+  const std::wstring last = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  UniqueRegKey parent;
+  if (RegOpenKeyExW(RootKey(record.keyPath.root), parentPath.c_str(), 0,
+                    KEY_ALL_ACCESS | View(record), parent.Receive()) != ERROR_SUCCESS)
+    return false;
+  // Looked at again through the parent just before the deletion: a key that has filled up
+  // meanwhile is not the package's to remove.
+  LONG result = ERROR_INVALID_PARAMETER;
+  if (!last.empty()) {
+    UniqueRegKey child;
+    result = RegOpenKeyExW(parent.Get(), last.c_str(), 0, KEY_READ | View(record), child.Receive());
+    if (result == ERROR_SUCCESS && !IsKeyEmpty(child.Get())) result = ERROR_DIR_NOT_EMPTY;
+    child.Reset();
+    if (result == ERROR_SUCCESS) result = RegDeleteKeyExW(parent.Get(), last.c_str(), View(record), 0);
+  }
+  WriteActionLine(L"DELETE_REG", keyPath, static_cast<DWORD>(result));
+  if (result != ERROR_SUCCESS) return false;
+  if (updater_.UninstallLog()) updater_.UninstallLog()->RemoveRegistryEntry(record);
+  return true;
+}
+
+}  // namespace brindle

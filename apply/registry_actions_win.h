@@ -1,0 +1,51 @@
+// The registry actions of a patch: writing the values a package lists and deleting the ones it
+// removes, each in the registry view its record names (the 64-bit view for 64-bit records, the
+// 32-bit view for all others), with a key left empty by a deletion removed too. Every action
+// writes its service-log line; values written by an add and keys removed by a delete are
+// recorded in the uninstall log.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace brindle {
+
+class CQXRegistry;
+class CWinQXSubUpdater;
+
+using RegistryList = std::vector<std::unique_ptr<CQXRegistry>>;
+
+class CRegistryActions {
+ public:
+  explicit CRegistryActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+
+  // The write pass: verb ADD_REG when isAdd, else UPDATE_REG_ADD (which deletes the old value
+  // first). A key that cannot be created, data that cannot be converted or a value that cannot
+  // be stored ends the pass without a line for that record. Never throws.
+  void WriteRegistry(const RegistryList& records, bool isAdd);
+  // The delete pass: verb UPDATE_REG_DELETE when isUpdate, else DELETE_REG, which also removes
+  // the value's key when it is left empty (one level only). A value or key that does not exist
+  // gives an error line with code 2 and the pass goes on; other failures end the pass. Never
+  // throws.
+  void DeleteRegistry(const RegistryList& records, bool isUpdate);
+
+  // The root key of a record's root code (HKCR, HKLM, HKCU); null for an unknown code.
+  static HKEY RootKey(int root);
+  // The view flag of a record: KEY_WOW64_64KEY for 64-bit records, else KEY_WOW64_32KEY.
+  static REGSAM View(const CQXRegistry& record);
+
+ private:
+  // False when the pass must stop.
+  bool WriteOne(const CQXRegistry& record, bool isAdd);
+  bool DeleteOne(const CQXRegistry& record, bool isUpdate);
+  // Deletes the emptied key through its parent; false when the pass must stop.
+  bool DeleteEmptiedKey(const CQXRegistry& record, const std::wstring& keyPath);
+  // A 64-bit record on 32-bit Windows: it does not exist there and is skipped without a line.
+  static bool Skipped(const CQXRegistry& record);
+
+  CWinQXSubUpdater& updater_;
+};
+
+}  // namespace brindle

@@ -1,0 +1,159 @@
+#include "apply/shortcut_actions_win.h"
+
+#include "apply/action_line.h"
+#include "apply/file_actions_win.h"
+#include "apply/win_sub_updater_win.h"
+#include "logs/service_log.h"
+#include "package/object_records.h"
+#include "sys/env.h"
+#include "sys/paths.h"
+#include "sys/safe_names.h"
+#include "sys/win_handles.h"
+#include "uninstlog/uninstall_log.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+namespace brindle {
+
+namespace {
+
+// Longest link path the shell link object and the file calls take (MAX_PATH less the
+// terminator).
+constexpr size_t kShortcutPathLimit = MAX_PATH - 1;
+
+const wchar_t* CreateVerb(bool isAdd) { return isAdd ? L"ADD_SHORTCUT" : L"UPDATE_SHORTCUT_ADD"; }
+const wchar_t* DeleteVerb(bool isUpdate) { return isUpdate ? L"UPDATE_SHORTCUT_DELETE" : L"DELETE_SHORTCUT"; }
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The shell's results are written as signed numbers, as the system defines them.
+void WriteResultLine(const wchar_t* verb, const std::wstring& path, HRESULT result) {
+  WriteServiceLog({L"-", path, SUCCEEDED(result) ? L"success" : L"error",
+                   std::to_wstring(static_cast<long>(result))},
+                  L"BR", verb);
+}
+
+}  // namespace
+
+int CShortcutActions::ShowCommand(int windowSize) {
+  switch (windowSize) {
+    case kWindowMaximised: return SW_SHOWMAXIMIZED;
+    case kWindowMinimised: return SW_SHOWMINNOACTIVE;
+    default: return SW_SHOWNORMAL;
+  }
+}
+
+std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned long& error,
+                                            std::wstring& object) const {
+  const int csidl = record.name.type == kShortcutGroup ? CSIDL_COMMON_PROGRAMS : CSIDL_COMMON_DESKTOPDIRECTORY;
+  const std::wstring name = updater_.MakeEnv().Expand(record.name.name);
+  std::wstring folder;
+  if (!CFileActions::GetSpecialFolder(csidl, folder)) {
+    error = ERROR_PATH_NOT_FOUND;
+    object = name + L".lnk";
+    return std::wstring();
+  }
+  object = ToForwardSlashes(folder + L"\\" + name + L".lnk");
+  // The program runs elevated: a name that climbs out of the folder, names a drive or an
+  // alternate stream would place or remove a link anywhere. The length is checked on its own,
+  // below, so that a long name is reported as such.
+  if (!IsSafeRelativePath(name, static_cast<size_t>(-1))) {
+    error = ERROR_INVALID_NAME;
+    return std::wstring();
+  }
+  const std::wstring path = JoinPath(folder, name + L".lnk");
+  object = path;
+  if (path.size() > kShortcutPathLimit) {
+    error = ERROR_FILENAME_EXCED_RANGE;
+    return std::wstring();
+  }
+  error = 0;
+  return path;
+}
+
+// ---- the create pass ---------------------------------------------------------------------------
+
+void CShortcutActions::CreateShortcuts(const ShortCutList& records, bool isAdd) {
+  for (const std::unique_ptr<CQXShortCut>& record : records) {
+    if (!record) {
+      WriteMissingRecordLine(CreateVerb(isAdd));
+      continue;
+    }
+    const CQXEnv env = updater_.MakeEnv();
+    const std::wstring workFolder = env.Expand(record->workFolder.path);
+    const std::wstring target = env.Expand(record->target.path);
+    const std::wstring arguments = env.Expand(record->parameters);
+    const std::wstring description = env.Expand(record->text);
+    unsigned long error = 0;
+    std::wstring object;
+    const std::wstring path = ShortcutPath(*record, error, object);
+    if (path.empty()) {
+      WriteActionError(CreateVerb(isAdd), object, error);
+      continue;
+    }
+    const std::wstring folder = ParentFolder(path);
+    if (!Exists(folder)) CreateFolderChain(folder);
+    if (!Exists(target)) CreateFolderChain(target);
+    if (WriteShortcut(target, arguments, workFolder, path, ShowCommand(record->windowSize.type),
+                      description, isAdd) &&
+        isAdd && updater_.UninstallLog())
+      updater_.UninstallLog()->AddShortcutEntry(ToBackslashes(path));
+  }
+}
+
+bool CShortcutActions::WriteShortcut(const std::wstring& target, const std::wstring& arguments,
+                                     const std::wstring& workFolder, const std::wstring& shortcutPath,
+                                     int showCommand, const std::wstring& description, bool isAdd) {
+  ComPtr<IShellLinkW> link;
+  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    link.ReceiveVoid());
+  ComPtr<IPersistFile> file;
+  if (SUCCEEDED(result)) result = link.As(file, IID_IPersistFile);
+  if (SUCCEEDED(result)) result = link->SetPath(target.c_str());
+  if (SUCCEEDED(result) && !arguments.empty()) result = link->SetArguments(arguments.c_str());
+  if (SUCCEEDED(result) && !workFolder.empty()) result = link->SetWorkingDirectory(workFolder.c_str());
+  if (SUCCEEDED(result)) result = link->SetShowCmd(showCommand);
+  if (SUCCEEDED(result) && !description.empty()) result = link->SetDescription(description.c_str());
+  if (SUCCEEDED(result)) result = file->Save(ToBackslashes(shortcutPath).c_str(), TRUE);
+  WriteResultLine(CreateVerb(isAdd), shortcutPath, result);
+  return SUCCEEDED(result);
+}
+
+// ---- the delete pass ---------------------------------------------------------------------------
+
+void CShortcutActions::DeleteShortcuts(const ShortCutList& records, bool isUpdate) {
+  bool passOk = true;
+  for (const std::unique_ptr<CQXShortCut>& record : records) {
+    if (!record) {
+      WriteMissingRecordLine(DeleteVerb(isUpdate));
+      continue;
+    }
+    unsigned long error = 0;
+    std::wstring object;
+    const std::wstring path = ShortcutPath(*record, error, object);
+    if (path.empty()) {
+      passOk = false;
+      WriteActionError(DeleteVerb(isUpdate), object, error);
+      continue;
+    }
+    const std::wstring systemPath = ToBackslashes(path);
+    if (Exists(path)) {
+      if (!DeleteFileW(systemPath.c_str())) {
+        error = GetLastError();
+        passOk = false;
+      } else if (!isUpdate) {
+        // Only a link that is really gone leaves the uninstall log.
+        CFileActions::RemoveEmptyFolders(ParentFolder(path));
+        if (updater_.UninstallLog()) updater_.UninstallLog()->RemoveFileEntryByPath(L"Files", systemPath);
+      }
+    }
+    WriteActionLine(DeleteVerb(isUpdate), path, error);
+  }
+  if (!passOk) throw CUpdaterException("a shortcut could not be deleted");
+}
+
+}  // namespace brindle

@@ -1,0 +1,49 @@
+// The shortcut actions of a patch: creating and deleting the shell links a package lists, on
+// the all-users desktop or in the all-users program menu, through the shell's link object. The
+// shortcut's name comes from the package and must stay inside its folder. Every action writes
+// its service-log line; links created by an add and removed by a delete are recorded in the
+// uninstall log.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brindle {
+
+class CQXShortCut;
+class CWinQXSubUpdater;
+
+using ShortCutList = std::vector<std::unique_ptr<CQXShortCut>>;
+
+class CShortcutActions {
+ public:
+  explicit CShortcutActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+
+  // The create pass: verb ADD_SHORTCUT when isAdd, else UPDATE_SHORTCUT_ADD. A shortcut that
+  // cannot be written is logged with its error and skipped. Never throws.
+  void CreateShortcuts(const ShortCutList& records, bool isAdd);
+  // The delete pass: verb UPDATE_SHORTCUT_DELETE when isUpdate, else DELETE_SHORTCUT, which
+  // also removes folders left empty and the link's uninstall-log entry. Tries every shortcut,
+  // then throws CUpdaterException when any could not be deleted.
+  void DeleteShortcuts(const ShortCutList& records, bool isUpdate);
+
+  // The link file's path (forward slashes): the desktop or program-menu folder joined with the
+  // expanded name and ".lnk". Empty, with error set, when the folder is unknown, the name could
+  // reach outside the folder (ERROR_INVALID_NAME) or the path is longer than 259 characters
+  // (ERROR_FILENAME_EXCED_RANGE); object then receives a text naming the shortcut for the log.
+  std::wstring ShortcutPath(const CQXShortCut& record, unsigned long& error, std::wstring& object) const;
+  // Writes the link through IShellLinkW and IPersistFile and its action line; true only after
+  // a successful save.
+  bool WriteShortcut(const std::wstring& target, const std::wstring& arguments,
+                     const std::wstring& workFolder, const std::wstring& shortcutPath, int showCommand,
+                     const std::wstring& description, bool isAdd);
+
+  // The show command for a WindowSize code: normal 1, maximised 3, minimised without
+  // activation 7.
+  static int ShowCommand(int windowSize);
+
+ private:
+  CWinQXSubUpdater& updater_;
+};
+
+}  // namespace brindle

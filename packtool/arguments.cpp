@@ -1,0 +1,87 @@
+#include "packtool/arguments.h"
+
+#include "packtool/report.h"
+#include "sys/text.h"
+
+namespace brindle::pack {
+
+bool Arguments::Parse(const std::vector<std::wstring>& args,
+                      const std::set<std::wstring>& valueOptions,
+                      const std::set<std::wstring>& flagOptions, std::wstring& error) {
+  positional_.clear();
+  values_.clear();
+  bool onlyPositional = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    if (onlyPositional || a.size() < 2 || a[0] != L'-') {
+      positional_.push_back(a);
+      continue;
+    }
+    if (a == L"--") {
+      onlyPositional = true;
+      continue;
+    }
+    std::wstring name = a, value;
+    bool inlineValue = false;
+    const size_t eq = a.find(L'=');
+    if (a.compare(0, 2, L"--") == 0 && eq != std::wstring::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+      inlineValue = true;
+    }
+    if (flagOptions.count(name)) {
+      if (inlineValue) {
+        error = name + L" takes no value";
+        return false;
+      }
+      values_[name].push_back(L"");
+      continue;
+    }
+    if (!valueOptions.count(name)) {
+      error = L"unknown option " + name;
+      return false;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) {
+        error = name + L" needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    values_[name].push_back(value);
+  }
+  return true;
+}
+
+std::wstring Arguments::Value(const std::wstring& name, const std::wstring& fallback) const {
+  auto it = values_.find(name);
+  return it == values_.end() || it->second.empty() ? fallback : it->second.back();
+}
+
+std::vector<std::wstring> Arguments::Values(const std::wstring& name) const {
+  auto it = values_.find(name);
+  return it == values_.end() ? std::vector<std::wstring>() : it->second;
+}
+
+bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
+                        const std::set<std::wstring>& valueOptions,
+                        const std::set<std::wstring>& flagOptions, size_t minPositional,
+                        size_t maxPositional, const std::wstring& verb, std::ostream& err) {
+  std::wstring error;
+  if (!arguments.Parse(args, valueOptions, flagOptions, error)) {
+    PrintLine(err, L"brindle-pack " + verb + L": " + error + L" (brindle-pack " + verb + L" --help)");
+    return false;
+  }
+  const size_t n = arguments.Positional().size();
+  if (n < minPositional || n > maxPositional) {
+    PrintLine(err, L"brindle-pack " + verb + L": expected " +
+                       ToWideDecimal(static_cast<long long>(minPositional)) +
+                       (maxPositional != minPositional ? L" or more" : L"") + L" argument(s), got " +
+                       ToWideDecimal(static_cast<long long>(n)) + L" (brindle-pack " + verb +
+                       L" --help)");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace brindle::pack

@@ -1,0 +1,15 @@
+// Reading and writing the enciphered install log outside the program: the same cipher and the
+// same piece-by-piece framing as the program, over the exact plain bytes (the XML text in the
+// ANSI code page), so that decoding and encoding again gives the file back byte for byte.
+#pragma once
+#include <string>
+
+namespace brindle::pack {
+
+// The plain bytes of an enciphered install log; false (with a reason) when the file cannot be
+// read or does not decipher (wrong key, damaged or empty file).
+bool DecodeLogFile(const std::wstring& path, std::string& plain, std::wstring& reason);
+// The enciphered bytes of the plain text.
+bool EncodeLogBytes(const std::string& plain, std::string& enciphered, std::wstring& reason);
+
+}  // namespace brindle::pack

@@ -1,0 +1,160 @@
+#include "packtool/pack_tool.h"
+
+#include "packtool/report.h"
+#include "sys/text.h"
+
+namespace brindle::pack {
+
+namespace {
+
+const wchar_t kToolHelp[] =
+    L"brindle-pack: make, check and preview Brindle patch packages; read install and uninstall "
+    L"logs.\n"
+    L"\n"
+    L"Usage: brindle-pack <verb> [arguments]   (brindle-pack <verb> --help for details)\n"
+    L"\n"
+    L"  make OLD NEW -o package.DIFF --version V   build a package that turns OLD into NEW\n"
+    L"  check package.DIFF|FOLDER                  check a package against the program's rules\n"
+    L"  plan package.DIFF --install-log FILE       list the actions the program would take\n"
+    L"  log decode FILE [-o OUT]                   decipher an install log into its XML\n"
+    L"  log encode FILE -o OUT                     encipher XML into an install log\n"
+    L"  uninstlog check FILE                       check an uninstall log line by line\n"
+    L"\n"
+    L"Exit code: 0 done, 1 errors found or the work failed, 2 wrong command line.\n";
+
+const wchar_t kMakeHelp[] =
+    L"Usage: brindle-pack make OLD NEW -o package.DIFF --version V [options]\n"
+    L"       (each file added or updated is listed on standard output with its versions)\n"
+    L"\n"
+    L"Compares the folders OLD and NEW of an application (relative paths compared without\n"
+    L"regard to letter case, as Windows does) and writes a patch package: a cabinet holding\n"
+    L"diff.xml (files to delete, update and add), the new files under INST, hook libraries\n"
+    L"under CUSTOM and the uninstaller files under ZNQ.\n"
+    L"\n"
+    L"Options:\n"
+    L"  -o FILE              the package to write (required)\n"
+    L"  --version V          the application's version after the update\n"
+    L"  --version-from FILE  or: the version resource of this file of NEW (path relative to NEW)\n"
+    L"  --app NAME           the application's install-log key; with --list, written there\n"
+    L"  --display-name TEXT  the application's new display name (UpdateObjects/DisplayName)\n"
+    L"  --target PREFIX      where OLD is installed, as a package path (default $InsFolder$)\n"
+    L"  --check-app NAME     a program that must not run during the update (repeatable);\n"
+    L"                       default: every .exe that the package updates or deletes\n"
+    L"  --extra FILE         declarative file: registry values, shortcuts, hooks, uninstall\n"
+    L"                       targets (see the README's section for package authors)\n"
+    L"  --znq FOLDER         the uninstaller files (INSTALL/COMMON/..., INSTALL/<LANG>/...);\n"
+    L"                       put into the cabinet under ZNQ and beside the package, where the\n"
+    L"                       program reads them\n"
+    L"  --list FILE          also write a DiffLocalList naming the package (needs --app)\n"
+    L"  --diff-xml FILE      also write the diff.xml alone\n"
+    L"  --quiet              no progress output\n";
+
+const wchar_t kCheckHelp[] =
+    L"Usage: brindle-pack check package.DIFF|FOLDER [--lang CODE] [--znq FOLDER]\n"
+    L"\n"
+    L"Checks a package (a cabinet, or a folder holding diff.xml, INST and CUSTOM) against every\n"
+    L"rule the program applies: element and attribute names and tokens, registry data (REG_DW\n"
+    L"parsing, string lengths, types without a conversion), path and name limits, unsafe names\n"
+    L"in the cabinet and in records, files named by records present in INST, hook libraries\n"
+    L"present and exporting their function, uninstaller files and language folders present,\n"
+    L"duplicate records. Each finding names diff.xml's line and the record's element path.\n"
+    L"\n"
+    L"  --lang CODE   the installed application's language code (ja, en, fr, ...): check its\n"
+    L"                uninstaller language folder\n"
+    L"  --znq FOLDER  where the uninstaller files are (default: ZNQ beside the package)\n"
+    L"\n"
+    L"Exit code 0 when no error was found (warnings allowed), 1 otherwise.\n";
+
+const wchar_t kPlanHelp[] =
+    L"Usage: brindle-pack plan package.DIFF|FOLDER --install-log FILE [--app NAME]\n"
+    L"                         [--root FOLDER]\n"
+    L"\n"
+    L"Lists, without changing anything, the actions the program would take for the package, in\n"
+    L"its order: wrapper files, hooks, then delete (COM, shortcuts, registry, files), update\n"
+    L"(COM, files, registry, shortcuts) and add (files, registry, shortcuts), COM registration,\n"
+    L"after-update hook. Paths are expanded with the variables of the install log's entry.\n"
+    L"Each action is one line \"VERB object\", as the program's service-log line names it;\n"
+    L"every other line starts with \"# \".\n"
+    L"\n"
+    L"  --install-log FILE  the enciphered install log (TamekOstrelLog.dat)\n"
+    L"  --app NAME          the entry's AppName (default: the only entry of the log)\n"
+    L"  --root FOLDER       a folder standing for C:\\ of the machine: the machine folders are\n"
+    L"                      the usual ones (C:\\Program Files (x86), C:\\Windows...) and files\n"
+    L"                      are looked up below FOLDER, so actions the program would skip (an\n"
+    L"                      installed file that is not older) are shown as skipped; on\n"
+    L"                      Windows, without --root, the machine's own files are consulted\n";
+
+const wchar_t kLogHelp[] =
+    L"Usage: brindle-pack log decode FILE [-o OUT]\n"
+    L"       brindle-pack log encode FILE -o OUT\n"
+    L"\n"
+    L"decode deciphers an install log into its XML text (standard output without -o); encode\n"
+    L"enciphers XML text into an install log. The XML is handled as the exact bytes the program\n"
+    L"enciphers (the ANSI code page, usually Windows-1252), so decoding a log and encoding the\n"
+    L"result gives the same bytes.\n";
+
+const wchar_t kUninstlogHelp[] =
+    L"Usage: brindle-pack uninstlog check FILE\n"
+    L"\n"
+    L"Checks an uninstall log with the rules of the program's reader, line by line: lexing\n"
+    L"(quotes, brackets, backslash escapes), section headers, the fields of UIFILE, UIFLDR,\n"
+    L"UIREGI, UIREGIKEY and the Uninstall_ keys, flag and root names. The program refuses the\n"
+    L"whole file for one bad line; every bad line is listed. Exit code 0 when it loads.\n";
+
+}  // namespace
+
+std::wstring HelpText(const std::wstring& verb) {
+  if (verb == L"make") return kMakeHelp;
+  if (verb == L"check") return kCheckHelp;
+  if (verb == L"plan") return kPlanHelp;
+  if (verb == L"log") return kLogHelp;
+  if (verb == L"uninstlog") return kUninstlogHelp;
+  return kToolHelp;
+}
+
+bool WantsHelp(const std::vector<std::wstring>& args) {
+  for (const auto& a : args)
+    if (a == L"--help" || a == L"-h") return true;
+  return false;
+}
+
+int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    out << Utf8FromWide(HelpText(L""));
+    return kExitUsage;
+  }
+  const std::wstring& verb = args[0];
+  std::vector<std::wstring> rest(args.begin() + 1, args.end());
+  if (verb == L"help" || verb == L"--help" || verb == L"-h") {
+    out << Utf8FromWide(HelpText(rest.empty() ? L"" : rest[0]));
+    return kExitOk;
+  }
+  auto twoWords = [&](const std::wstring& second) {
+    return !rest.empty() && rest[0] == second;
+  };
+  if ((verb == L"log" || verb == L"uninstlog") && (rest.empty() || rest[0] == L"--help" || rest[0] == L"-h")) {
+    out << Utf8FromWide(HelpText(verb));
+    return rest.empty() ? kExitUsage : kExitOk;
+  }
+  if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" ||
+      verb == L"uninstlog") {
+    if (WantsHelp(rest)) {
+      out << Utf8FromWide(HelpText(verb));
+      return kExitOk;
+    }
+  }
+  if (verb == L"make") return RunMake(rest, out, err);
+  if (verb == L"check") return RunCheck(rest, out, err);
+  if (verb == L"plan") return RunPlan(rest, out, err);
+  if (verb == L"log" && twoWords(L"decode"))
+    return RunLogDecode(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
+  if (verb == L"log" && twoWords(L"encode"))
+    return RunLogEncode(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
+  if (verb == L"uninstlog" && twoWords(L"check"))
+    return RunUninstlogCheck(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
+  PrintLine(err, L"brindle-pack: unknown verb \"" + verb +
+                     (rest.empty() ? L"" : L" " + rest[0]) + L"\" (brindle-pack --help)");
+  return kExitUsage;
+}
+
+}  // namespace brindle::pack

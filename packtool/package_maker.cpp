@@ -1,0 +1,497 @@
+#include "packtool/package_maker.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "package/diff_distribute.h"
+#include "package/xml_reading.h"
+#include "packtool/cabinet.h"
+#include "packtool/file_access.h"
+#include "packtool/package_check.h"
+#include "packtool/package_source.h"
+#include "packtool/pe_image.h"
+#include "sys/safe_names.h"
+#include "sys/text.h"
+#include "xml/xml_parser.h"
+
+namespace brindle::pack {
+
+namespace {
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+  return text;
+}
+
+std::wstring Backslashes(std::wstring text) {
+  std::replace(text.begin(), text.end(), L'/', L'\\');
+  return text;
+}
+
+std::wstring Trim(const std::wstring& text) {
+  const size_t start = text.find_first_not_of(L" \t\r");
+  if (start == std::wstring::npos) return std::wstring();
+  const size_t end = text.find_last_not_of(L" \t\r");
+  return text.substr(start, end - start + 1);
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// Prints "make: <stage> done/total" about ten times per stage (and at least every 500 files).
+class Progress {
+ public:
+  Progress(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
+  void Step(const std::wstring& stage, size_t done, size_t total) {
+    if (quiet_ || total < 100) return;  // small work needs no progress
+    const size_t step = std::max<size_t>(1, std::min<size_t>(500, total / 10));
+    if (done % step == 0 || done == total)
+      PrintLine(out_, L"make: " + stage + L" " + ToWideDecimal(static_cast<long long>(done)) +
+                          L"/" + ToWideDecimal(static_cast<long long>(total)));
+  }
+
+ private:
+  std::ostream& out_;
+  bool quiet_;
+};
+
+bool SameBytes(const std::wstring& a, const std::wstring& b) {
+  std::error_code ec1, ec2;
+  if (fs::file_size(FsPath(a), ec1) != fs::file_size(FsPath(b), ec2) || ec1 || ec2) return false;
+  std::string x, y;
+  return ReadFileBytes(a, x) && ReadFileBytes(b, y) && x == y;
+}
+
+PeImage ImageOf(const std::wstring& path) {
+  std::string bytes;
+  ReadFileBytes(path, bytes);
+  return ReadPeImage(bytes);
+}
+
+// True when the model reads the token of this attribute and writes the same token back.
+template <typename Record>
+bool ModelKnowsToken(const std::wstring& element, const std::wstring& attribute,
+                     const std::wstring& token) {
+  auto xml = NewElement(element);
+  AppendAttribute(xml.get(), attribute, token);
+  Record record;
+  record.FromXML(xml.get());
+  std::unique_ptr<CXMLElement> back = record.ToXML();
+  const CXMLAttribute* written = FindAttribute(back.get(), attribute);
+  return written && ValueText(written) == token;
+}
+
+// ---- The declarative file: registry values, shortcuts, hooks, uninstall targets ----------
+
+struct ExtraBlock {
+  std::wstring kind;  // registry, shortcut, hooks, uninstall targets
+  size_t line = 0;
+  std::vector<std::pair<std::wstring, std::pair<std::wstring, size_t>>> values;  // key, value, line
+  std::wstring Get(const std::wstring& key, const std::wstring& fallback = L"") const {
+    for (const auto& v : values)
+      if (v.first == key) return v.second.first;
+    return fallback;
+  }
+};
+
+struct Extra {
+  std::vector<ExtraBlock> blocks;
+};
+
+bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes)) {
+    report.Error(path, 0, L"", L"cannot read the file");
+    return false;
+  }
+  const std::wstring text = WideFromUtf8(bytes);
+  size_t number = 0, start = 0;
+  const std::set<std::wstring> kinds = {L"registry", L"shortcut", L"hooks", L"uninstall targets"};
+  const std::map<std::wstring, std::set<std::wstring>> keys = {
+      {L"registry", {L"section", L"root", L"key", L"name", L"type", L"data", L"view"}},
+      {L"shortcut",
+       {L"section", L"kind", L"name", L"target", L"arguments", L"folder", L"window", L"description"}},
+      {L"hooks", {L"before", L"after"}},
+      {L"uninstall targets", {L"section", L"target"}}};
+  const size_t errorsBefore = report.Errors();
+  while (start <= text.size()) {
+    size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring line = Trim(text.substr(start, end - start));
+    ++number;
+    start = end + 1;
+    if (line.empty() || line[0] == L'#' || line[0] == L';') continue;
+    if (line.front() == L'[') {
+      if (line.back() != L']') {
+        report.Error(path, number, L"", L"a section header must end with ]");
+        continue;
+      }
+      const std::wstring kind = Trim(line.substr(1, line.size() - 2));
+      if (!kinds.count(kind)) {
+        report.Error(path, number, L"",
+                     L"unknown section [" + kind +
+                         L"] (registry, shortcut, hooks or uninstall targets)");
+        continue;
+      }
+      extra.blocks.push_back({kind, number, {}});
+      continue;
+    }
+    const size_t eq = line.find(L'=');
+    if (eq == std::wstring::npos) {
+      report.Error(path, number, L"", L"expected key = value");
+      continue;
+    }
+    if (extra.blocks.empty()) {
+      report.Error(path, number, L"", L"a value before the first section header");
+      continue;
+    }
+    ExtraBlock& block = extra.blocks.back();
+    const std::wstring key = Trim(line.substr(0, eq));
+    if (!keys.at(block.kind).count(key)) {
+      report.Error(path, number, L"", L"unknown key " + key + L" in [" + block.kind + L"]");
+      continue;
+    }
+    block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
+  }
+  return report.Errors() == errorsBefore;
+}
+
+size_t LineOf(const ExtraBlock& block, const std::wstring& key) {
+  for (const auto& v : block.values)
+    if (v.first == key) return v.second.second;
+  return block.line;
+}
+
+struct Hooks {
+  std::wstring before, after;  // library files on this machine
+};
+
+// Adds the records of the declarative file to the model.
+bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute& model,
+                Hooks& hooks, Report& report) {
+  const size_t errorsBefore = report.Errors();
+  const std::wstring base = WidePath(FsPath(path).parent_path());
+  auto section = [&](const ExtraBlock& block, bool allowUpdate) -> CQXBaseObjects* {
+    const std::wstring s = block.Get(L"section", L"add");
+    if (s == L"add") return model.addObjects.get();
+    if (s == L"delete") return model.deleteObjects.get();
+    if (s == L"update" && allowUpdate) return model.updateObjects.get();
+    report.Error(path, LineOf(block, L"section"), L"",
+                 L"section must be add, " + std::wstring(allowUpdate ? L"update or " : L"") +
+                     L"delete, not " + s);
+    return nullptr;
+  };
+  auto token = [&](bool known, const ExtraBlock& block, const std::wstring& key,
+                   const std::wstring& allowed) {
+    if (!known)
+      report.Error(path, LineOf(block, key), L"",
+                   key + L" = " + block.Get(key) + L" is not one of " + allowed);
+    return known;
+  };
+  for (const ExtraBlock& block : extra.blocks) {
+    if (block.kind == L"registry") {
+      CQXBaseObjects* objects = section(block, true);
+      auto record = std::make_unique<CQXRegistry>();
+      const std::wstring root = block.Get(L"root", L"REG_HLM"), type = block.Get(L"type", L"REG_SZ");
+      const std::wstring view = block.Get(L"view", L"INST_32BIT");
+      bool ok = token(ModelKnowsToken<CQXRegistryKeyPath>(L"RegKeyPath", L"RegRoot", root), block,
+                      L"root", L"REG_HLM, REG_HCU, REG_HCR");
+      ok = token(ModelKnowsToken<CQXRegistryData>(L"RegData", L"Type", type), block, L"type",
+                 L"REG_SZ, REG_EXPAND_SZ, REG_DW") && ok;
+      ok = token(view == L"INST_32BIT" || view == L"INST_64BIT", block, L"view",
+                 L"INST_32BIT, INST_64BIT") && ok;
+      if (block.Get(L"key").empty()) {
+        report.Error(path, block.line, L"", L"[registry] needs key = <key path>");
+        ok = false;
+      }
+      if (!ok || !objects) continue;
+      auto xml = NewElement(L"Registry");
+      AppendAttribute(xml.get(), L"WOW", view);
+      auto key = NewTextElement(L"RegKeyPath", block.Get(L"key"));
+      AppendAttribute(key.get(), L"RegRoot", root);
+      AppendChild(std::move(key), xml.get());
+      AppendChild(NewTextElement(L"RegValueName", block.Get(L"name")), xml.get());
+      auto data = NewTextElement(L"RegData", block.Get(L"data"));
+      AppendAttribute(data.get(), L"Type", type);
+      AppendChild(std::move(data), xml.get());
+      record->FromXML(xml.get());
+      if (record->data.type == kRegDword && record->data.data.find(L'$') == std::wstring::npos) {
+        unsigned long long value = 0;
+        if (!ParseRegistryDword(record->data.data, value) || value > 0xFFFFFFFFull)
+          report.Error(path, LineOf(block, L"data"), L"",
+                       L"REG_DW data " + record->data.data + L" is not a 32-bit number");
+      }
+      if ((record->data.type == kRegString || record->data.type == kRegExpandString) &&
+          record->data.data.size() > 499)
+        report.Error(path, LineOf(block, L"data"), L"",
+                     L"the string has more than 499 characters, the most the program stores");
+      objects->registries.push_back(std::move(record));
+    } else if (block.kind == L"shortcut") {
+      CQXBaseObjects* objects = section(block, true);
+      const std::wstring kind = block.Get(L"kind", L"INST_GSC");
+      const std::wstring window = block.Get(L"window", L"INST_NML");
+      bool ok = token(ModelKnowsToken<CQXShortCutName>(L"SCName", L"Type", kind), block, L"kind",
+                      L"INST_GSC (program menu), INST_DSC (desktop)");
+      ok = token(ModelKnowsToken<CQXWindowSize>(L"WindowSize", L"Type", window), block, L"window",
+                 L"INST_NML, INST_MAX, INST_MIN") && ok;
+      if (block.Get(L"name").empty() || (block.Get(L"target").empty() && block.Get(L"section") != L"delete")) {
+        report.Error(path, block.line, L"", L"[shortcut] needs name = and target =");
+        ok = false;
+      }
+      if (!ok || !objects) continue;
+      auto shortcut = std::make_unique<CQXShortCut>();
+      shortcut->name.type = kind == L"INST_GSC" ? kShortcutGroup : kShortcutDesktop;
+      shortcut->name.name = block.Get(L"name");
+      shortcut->target = {kPathShortcutTarget, block.Get(L"target")};
+      shortcut->parameters = block.Get(L"arguments");
+      shortcut->workFolder = {kPathWorkFolder, block.Get(L"folder")};
+      shortcut->windowSize.type = window == L"INST_MAX"   ? kWindowMaximised
+                                  : window == L"INST_MIN" ? kWindowMinimised
+                                                          : kWindowNormal;
+      shortcut->text = block.Get(L"description");
+      objects->shortCuts.push_back(std::move(shortcut));
+    } else if (block.kind == L"hooks") {
+      for (const auto& [key, value] : block.values) {
+        const std::wstring library =
+            FsPath(value.first).is_absolute() ? value.first : base + L"/" + value.first;
+        if (!IsFile(library)) {
+          report.Error(path, value.second, L"", library + L": no such file");
+          continue;
+        }
+        const std::wstring name = FileNameOf(library);
+        if (!IsSafeSingleName(name)) {
+          report.Error(path, value.second, L"", name + L" cannot be a file name inside CUSTOM");
+          continue;
+        }
+        CQXFileName& record = key == L"before" ? model.customFunction->beforeUpdate
+                                               : model.customFunction->afterUpdate;
+        record.type = key == L"before" ? kFileNameBeforeUpdate : kFileNameAfterUpdate;
+        record.name = name;
+        (key == L"before" ? hooks.before : hooks.after) = library;
+      }
+    } else if (block.kind == L"uninstall targets") {
+      const std::wstring s = block.Get(L"section", L"add");
+      if (s != L"add" && s != L"delete") {
+        report.Error(path, LineOf(block, L"section"), L"", L"section must be add or delete");
+        continue;
+      }
+      CQXUninstallTarget& target =
+          s == L"add" ? model.addObjects->uninstTarget : model.deleteObjects->uninstTarget;
+      for (const auto& [key, value] : block.values)
+        if (key == L"target") target.targets.push_back(value.first);
+    }
+  }
+  return report.Errors() == errorsBefore;
+}
+
+std::unique_ptr<CQXFile> FileRecord(const std::wstring& target, const std::wstring& relative,
+                                    const std::wstring& instName) {
+  auto file = std::make_unique<CQXFile>();
+  file->fullPath = std::make_unique<FullPathValue>();
+  file->fullPath->path = target + L"\\" + Backslashes(relative);
+  if (!instName.empty()) {
+    file->fileName = std::make_unique<CQXFileName>();
+    file->fileName->name = instName;
+  }
+  return file;
+}
+
+bool IsAscii(const std::wstring& text) {
+  return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x20 && c < 0x7f; });
+}
+
+bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) {
+  std::unique_ptr<CXMLDocument> document = NewDocument(std::move(root));
+  CXMLParser* parser = GetXMLParser();
+  return parser && parser->Save(document.get(), path);
+}
+
+}  // namespace
+
+bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
+                 std::ostream& progressOut, MakeResult& result) {
+  Progress progress(progressOut, options.quiet);
+  std::vector<FolderFile> oldFiles, newFiles;
+  if (!ListFiles(options.oldFolder, oldFiles)) {
+    report.Error(options.oldFolder, 0, L"", L"not a folder that can be read");
+    return false;
+  }
+  if (!ListFiles(options.newFolder, newFiles)) {
+    report.Error(options.newFolder, 0, L"", L"not a folder that can be read");
+    return false;
+  }
+  std::map<std::wstring, const FolderFile*> oldByName;
+  for (const FolderFile& f : oldFiles) oldByName[Upper(f.relative)] = &f;
+  std::map<std::wstring, const FolderFile*> newByName;
+  for (const FolderFile& f : newFiles) {
+    auto [it, fresh] = newByName.emplace(Upper(f.relative), &f);
+    if (!fresh)
+      report.Error(options.newFolder, 0, L"",
+                   f.relative + L" and " + it->second->relative +
+                       L" differ only in letter case: Windows cannot hold both");
+  }
+  if (report.Errors()) return false;
+
+  auto model = std::make_unique<CQXDiffDistribute>();
+  std::vector<CabinetEntry> entries;
+  std::set<std::wstring> instNames;
+  size_t aliases = 0;
+  std::set<std::wstring> checkApps;
+  for (size_t i = 0; i < newFiles.size(); ++i) {
+    const FolderFile& f = newFiles[i];
+    progress.Step(L"compared", i + 1, newFiles.size());
+    auto old = oldByName.find(Upper(f.relative));
+    const bool isUpdate = old != oldByName.end();
+    if (isUpdate && SameBytes(old->second->full, f.full)) continue;
+    // Names inside the cabinet stay ASCII so that every code page extracts them alike; other
+    // names travel under a plain alias (the record's FullPath keeps the real name).
+    std::wstring instName = Backslashes(f.relative);
+    if (!IsAscii(instName) || instName.size() > 200) {
+      do {
+        instName = L"~n\\" + ToWideDecimal(static_cast<long long>(++aliases)) +
+                   WidePath(FsPath(f.relative).extension());
+      } while (instNames.count(Upper(instName)));
+    }
+    instNames.insert(Upper(instName));
+    entries.push_back({L"INST\\" + instName, f.full});
+    if (isUpdate) {
+      const PeImage before = ImageOf(old->second->full), after = ImageOf(f.full);
+      std::wstring note;
+      if (before.hasVersion || after.hasVersion)
+        note = L" (" + (before.hasVersion ? before.VersionText() : L"no version") + L" -> " +
+               (after.hasVersion ? after.VersionText() : L"no version") + L")";
+      if (before.hasVersion && after.hasVersion &&
+          (static_cast<unsigned long long>(after.versionMs) << 32 | after.versionLs) <
+              (static_cast<unsigned long long>(before.versionMs) << 32 | before.versionLs))
+        report.Warning(options.newFolder, 0, L"",
+                       f.relative + L": the version goes down" + note +
+                           L"; the update replaces the file all the same");
+      PrintLine(out, L"update " + Backslashes(f.relative) + note);
+      result.updated.push_back(Backslashes(f.relative));
+      model->updateObjects->files.push_back(FileRecord(options.target, f.relative, instName));
+    } else {
+      PrintLine(out, L"add " + Backslashes(f.relative));
+      result.added.push_back(Backslashes(f.relative));
+      model->addObjects->files.push_back(FileRecord(options.target, f.relative, instName));
+    }
+    if (EqualsIgnoreAsciiCase(WidePath(FsPath(f.relative).extension()), L".exe") && isUpdate)
+      checkApps.insert(FileNameOf(f.relative));
+  }
+  for (const FolderFile& f : oldFiles) {
+    if (newByName.count(Upper(f.relative))) continue;
+    PrintLine(out, L"delete " + Backslashes(f.relative));
+    result.deleted.push_back(Backslashes(f.relative));
+    model->deleteObjects->files.push_back(FileRecord(options.target, f.relative, L""));
+    if (EqualsIgnoreAsciiCase(WidePath(FsPath(f.relative).extension()), L".exe"))
+      checkApps.insert(FileNameOf(f.relative));
+  }
+
+  // The version after the update.
+  std::wstring version = options.version;
+  if (version.empty() && !options.versionFrom.empty()) {
+    const std::wstring file = FindCaseBlind(options.newFolder, options.versionFrom);
+    const PeImage image = file.empty() ? PeImage() : ImageOf(file);
+    if (!image.hasVersion) {
+      report.Error(options.versionFrom, 0, L"", L"no version resource in NEW's file");
+      return false;
+    }
+    version = image.VersionText();
+  }
+  if (version.empty()) {
+    report.Error(L"make", 0, L"", L"the version after the update is needed (--version or --version-from)");
+    return false;
+  }
+  model->generalInfo->version.text = version;
+  if (options.checkAppsGiven) model->generalInfo->checkAppNames = options.checkApps;
+  else model->generalInfo->checkAppNames.assign(checkApps.begin(), checkApps.end());
+  model->updateObjects->displayName.name = options.displayName;
+
+  Hooks hooks;
+  if (!options.extra.empty()) {
+    Extra extra;
+    if (!ReadExtra(options.extra, extra, report) ||
+        !ApplyExtra(options.extra, extra, *model, hooks, report))
+      return false;
+  }
+  for (const std::wstring& what : ObjectsTheProgramRefuses(*model))
+    report.Warning(options.extra, 0, L"",
+                   L"this Brindle.exe does not apply a " + what +
+                       L" yet: it refuses the whole package (service-log line NOT_SUPPORTED)");
+  for (const std::wstring& library : {hooks.before, hooks.after})
+    if (!library.empty()) entries.push_back({L"CUSTOM\\" + FileNameOf(library), library});
+  if (!options.znq.empty()) {
+    std::vector<FolderFile> znq;
+    if (!ListFiles(options.znq, znq)) {
+      report.Error(options.znq, 0, L"", L"not a folder that can be read");
+      return false;
+    }
+    for (const FolderFile& f : znq) entries.push_back({L"ZNQ\\" + Backslashes(f.relative), f.full});
+  }
+
+  TempFolder scratch;
+  const std::wstring diffXml = scratch.Path() + L"/diff.xml";
+  if (!scratch.Ok() || !WriteDocument(model->ToXML(), diffXml)) {
+    report.Error(L"diff.xml", 0, L"", L"cannot write the package description");
+    return false;
+  }
+  entries.insert(entries.begin(), {L"diff.xml", diffXml});
+  if (!options.diffXml.empty()) {
+    std::string bytes;
+    if (!ReadFileBytes(diffXml, bytes) || !WriteFileBytes(options.diffXml, bytes))
+      report.Error(options.diffXml, 0, L"", L"cannot write the file");
+  }
+  std::wstring reason;
+  std::error_code ec;
+  if (FsPath(options.output).has_parent_path())
+    fs::create_directories(FsPath(options.output).parent_path(), ec);
+  if (!WriteCabinet(options.output, entries, reason,
+                    [&](size_t done, size_t total) { progress.Step(L"packed", done, total); })) {
+    report.Error(options.output, 0, L"", reason);
+    return false;
+  }
+  const std::wstring beside = WidePath(FsPath(options.output).parent_path());
+  // The program reads the uninstaller files beside the package: put them there too.
+  if (!options.znq.empty()) {
+    const std::wstring to = (beside.empty() ? std::wstring(L".") : beside) + L"/ZNQ";
+    std::error_code same;
+    if (!fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
+      std::vector<FolderFile> znq;
+      ListFiles(options.znq, znq);
+      for (const FolderFile& f : znq) {
+        std::string bytes;
+        if (!ReadFileBytes(f.full, bytes) || !WriteFileBytes(to + L"/" + f.relative, bytes)) {
+          report.Error(to + L"/" + f.relative, 0, L"",
+                       L"cannot copy the uninstaller file beside the package");
+          break;
+        }
+      }
+    }
+  }
+  if (!options.list.empty()) {
+    auto root = NewElement(L"DiffLocalList");
+    auto entry = NewElement(L"DiffLocal");
+    AppendAttribute(entry.get(), L"Order", L"1");
+    AppendChild(NewTextElement(L"FileName", FileNameOf(options.output)), entry.get());
+    AppendChild(NewTextElement(L"AppName", options.appName), entry.get());
+    AppendChild(NewTextElement(L"DisplayName", options.displayName.empty() ? options.appName
+                                                                           : options.displayName),
+                entry.get());
+    AppendChild(std::move(entry), root.get());
+    if (!WriteDocument(std::move(root), options.list))
+      report.Error(options.list, 0, L"", L"cannot write the list file");
+  }
+  if (!options.quiet)
+    PrintLine(progressOut, L"make: " + options.output + L": " +
+                               ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
+                               ToWideDecimal(static_cast<long long>(result.updated.size())) +
+                               L" updated, " +
+                               ToWideDecimal(static_cast<long long>(result.deleted.size())) +
+                               L" deleted");
+  return report.Errors() == 0;
+}
+
+}  // namespace brindle::pack

@@ -1,0 +1,308 @@
+#include "packtool/package_plan.h"
+
+#include <algorithm>
+
+#include "logs/install_log.h"
+#include "package/diff_distribute.h"
+#include "packtool/log_tool.h"
+#include "packtool/package_check.h"
+#include "packtool/pe_image.h"
+#include "sys/env.h"
+#include "sys/text.h"
+
+namespace brindle::pack {
+
+namespace {
+
+// The machine as the shipped 32-bit program sees a 64-bit Windows with the usual folders.
+MachineFolders UsualMachineFolders() {
+  MachineFolders m;
+  m.progFolder = L"C:\\Program Files (x86)";
+  m.progFolder64 = L"C:\\Program Files";
+  m.winFolder = L"C:\\Windows";
+  m.sysFolder = L"C:\\Windows\\SysWOW64";
+  m.sysFolder64 = L"C:\\Windows\\system32";
+  m.sysDrive = L"C:";
+  m.commonFiles = L"C:\\Program Files (x86)\\Common Files";
+  return m;
+}
+
+const wchar_t kCommonDesktop[] = L"C:/Users/Public/Desktop";
+const wchar_t kCommonPrograms[] = L"C:/ProgramData/Microsoft/Windows/Start Menu/Programs";
+
+std::wstring Slashes(std::wstring text) {
+  std::replace(text.begin(), text.end(), L'\\', L'/');
+  return text;
+}
+
+class Planner {
+ public:
+  Planner(const PackageSource& source, const PlanOptions& options, std::ostream& out)
+      : source_(source), options_(options), out_(out) {}
+  bool Run(Report& report);
+
+ private:
+  void Action(const std::wstring& verb, const std::wstring& object) {
+    PrintLine(out_, verb + L" " + object);
+  }
+  void Note(const std::wstring& text) { PrintLine(out_, L"# " + text); }
+  CQXEnv Env() const {
+    return CQXEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
+  }
+  std::wstring ShortcutPath(const CQXShortCut& shortcut) const {
+    return std::wstring(shortcut.name.type == kShortcutGroup ? kCommonPrograms : kCommonDesktop) +
+           L"/" + Slashes(Env().Expand(shortcut.name.name)) + L".lnk";
+  }
+  void UnregisterCom(const CQXBaseObjects& group);
+  void DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb);
+  void CopyFiles(const CQXBaseObjects& group, bool isAdd);
+  void DeleteRegistry(const CQXBaseObjects& group, const std::wstring& verb);
+  void WriteRegistry(const CQXBaseObjects& group, const std::wstring& verb);
+  void DeleteShortcuts(const CQXBaseObjects& group, const std::wstring& verb);
+  void CreateShortcuts(const CQXBaseObjects& group, const std::wstring& verb);
+  // The file below --root that stands for a path of drive C, or empty text.
+  std::wstring UnderRoot(const std::wstring& path) const;
+  bool SourceIsNewer(const std::wstring& source, const std::wstring& target) const;
+  void ReadUninstallerVersion();
+
+  const PackageSource& source_;
+  const PlanOptions& options_;
+  std::ostream& out_;
+  MachineFolders machine_;
+  std::unique_ptr<CQXInstallLog> log_;
+  InstallLogEntry* entry_ = nullptr;
+  std::unique_ptr<CQXDiffDistribute> package_;
+  std::wstring uninstallerVersion_;
+};
+
+std::wstring Planner::UnderRoot(const std::wstring& path) const {
+#ifdef _WIN32
+  // On the machine itself the installed files are where the paths say.
+  if (options_.root.empty()) return IsFile(path) ? path : std::wstring();
+#endif
+  if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') ||
+      path[1] != L':')
+    return std::wstring();
+  return FindCaseBlind(options_.root, path.substr(3));
+}
+
+bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
+  std::string a, b;
+  ReadFileBytes(source, a);
+  ReadFileBytes(target, b);
+  const PeImage s = ReadPeImage(a), t = ReadPeImage(b);
+  if (s.hasVersion && t.hasVersion) {
+    const auto sv = static_cast<unsigned long long>(s.versionMs) << 32 | s.versionLs;
+    const auto tv = static_cast<unsigned long long>(t.versionMs) << 32 | t.versionLs;
+    if (sv > tv) return true;
+  }
+  std::error_code e1, e2;
+  const auto st = fs::last_write_time(FsPath(source), e1);
+  const auto tt = fs::last_write_time(FsPath(target), e2);
+  if (e1) return false;
+  return e2 || st > tt;
+}
+
+void Planner::ReadUninstallerVersion() {
+  std::wstring file = FindCaseBlind(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
+  if (file.empty()) file = FindCaseBlind(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
+  std::string text;
+  if (file.empty() || !ReadFileBytes(file, text)) return;
+  const size_t start = text.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos) return;
+  const size_t end = text.find_first_of(" \t\r\n", start);
+  WideFromAnsi(text.substr(start, end == std::string::npos ? std::string::npos : end - start),
+               uninstallerVersion_);
+}
+
+void Planner::UnregisterCom(const CQXBaseObjects& group) {
+  for (const auto& file : group.files)
+    if (file->com == kComRegister) Action(L"UNREGISTER_COM", Env().Expand(file->Path()));
+}
+
+void Planner::DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb) {
+  for (const auto& file : group.files) {
+    const std::wstring target = Env().Expand(file->Path());
+    Action(verb, target);
+    if (file->delInfo == kDelInfoHold) Note(L"  held (INST_HLD): the file stays");
+    else if (file->delInfo == kDelInfoReference && verb == L"DELETE_FILE")
+      Note(L"  shared (INST_REF): deleted only when its SharedDLLs count falls to zero");
+  }
+}
+
+void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
+  for (const auto& file : group.files) {
+    const std::wstring target = Env().Expand(file->Path());
+    const std::wstring name = file->fileName ? file->fileName->name : std::wstring();
+    const std::wstring source = FindCaseBlind(source_.Folder(), L"INST/" + name);
+    if (isAdd) {
+      const std::wstring installed = UnderRoot(target);
+      if (!installed.empty() && !source.empty() && !SourceIsNewer(source, installed)) {
+        if (file->delInfo == kDelInfoReference) {
+          Action(L"ADD_FILE", target);
+          Note(L"  not copied: the installed file is not older; its SharedDLLs count rises");
+        } else {
+          Note(L"skipped, no action line: ADD_FILE " + target +
+               L" (the installed file is not older)");
+        }
+        continue;
+      }
+    }
+    Action(isAdd ? L"ADD_FILE" : L"UPDATE_FILE_ADD", target);
+    if (source.empty()) Note(L"  INST\\" + name + L" is not in the package: the copy fails");
+  }
+}
+
+void Planner::DeleteRegistry(const CQXBaseObjects& group, const std::wstring& verb) {
+  for (const auto& registry : group.registries) {
+    const std::wstring key = Env().ExpandKeepingSystemFolders(registry->keyPath.path);
+    Action(verb, key);
+    if (verb == L"DELETE_REG")
+      Note(L"  value \"" + Env().ExpandKeepingSystemFolders(registry->valueName) +
+           L"\"; the line says UPDATE_REG_DELETE when the key keeps other values");
+  }
+}
+
+void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& verb) {
+  for (const auto& registry : group.registries) {
+    const CQXEnv env = Env();
+    const std::wstring key = env.ExpandKeepingSystemFolders(registry->keyPath.path);
+    const std::wstring data = env.ExpandKeepingSystemFolders(registry->data.data);
+    bool converts = true;
+    switch (registry->data.type) {
+      case kRegDword: {
+        unsigned long long value = 0;
+        converts = data.find(L"$InstallTime$") != std::wstring::npos ||
+                   (ParseRegistryDword(data, value) && value <= 0xFFFFFFFFull);
+        break;
+      }
+      case kRegString:
+      case kRegExpandString:
+        converts = data.size() <= 499;
+        break;
+      default:
+        converts = false;
+    }
+    if (!converts) {
+      Note(L"the registry pass stops at " + key + L" (its data does not convert): it and the "
+                                                  L"later registry records are not written");
+      return;
+    }
+    Action(verb, key);
+    Note(L"  value \"" + env.ExpandKeepingSystemFolders(registry->valueName) + L"\" = " + data);
+  }
+}
+
+void Planner::DeleteShortcuts(const CQXBaseObjects& group, const std::wstring& verb) {
+  for (const auto& shortcut : group.shortCuts) Action(verb, ShortcutPath(*shortcut));
+}
+
+void Planner::CreateShortcuts(const CQXBaseObjects& group, const std::wstring& verb) {
+  for (const auto& shortcut : group.shortCuts) {
+    Action(verb, ShortcutPath(*shortcut));
+    Note(L"  target " + Env().Expand(shortcut->target.path));
+  }
+}
+
+bool Planner::Run(Report& report) {
+  std::string plain;
+  std::wstring reason, text;
+  if (!DecodeLogFile(options_.installLog, plain, reason)) {
+    report.Error(options_.installLog, 0, L"", reason);
+    return false;
+  }
+  if (!WideFromAnsi(plain, text)) {
+    report.Error(options_.installLog, 0, L"", L"the text is not in the ANSI code page");
+    return false;
+  }
+  log_ = std::make_unique<CQXInstallLog>();
+  if (ParseInstallLog(text, *log_) != 0) {
+    report.Error(options_.installLog, 0, L"", L"the deciphered text is not an AppLocalList document");
+    return false;
+  }
+  if (!options_.appName.empty()) {
+    entry_ = FindEntry(*log_, options_.appName);
+  } else if (log_->entries.size() == 1) {
+    entry_ = log_->entries.front().get();
+  }
+  if (!entry_) {
+    std::wstring names;
+    for (const auto& e : log_->entries) names += (names.empty() ? L"" : L", ") + e->AppName;
+    report.Error(options_.installLog, 0, L"",
+                 (options_.appName.empty() ? L"name the application with --app"
+                                           : L"no entry " + options_.appName) +
+                     L" (the log holds: " + names + L")");
+    return false;
+  }
+  const std::wstring diffXml = FindCaseBlind(source_.Folder(), L"diff.xml");
+  package_ = diffXml.empty() ? nullptr : LoadDiffDistribute(diffXml);
+  if (!package_) {
+    report.Error(source_.Path(), 0, L"", L"no usable diff.xml: the program stops (brindle-pack check)");
+    return false;
+  }
+#ifdef _WIN32
+  machine_ = options_.root.empty() ? ReadMachineFolders() : UsualMachineFolders();
+#else
+  machine_ = UsualMachineFolders();
+#endif
+  ReadUninstallerVersion();
+  const CQXDiffDistribute& p = *package_;
+  Note(L"application " + entry_->AppName + L" (" + entry_->DisplayName.name + L") " +
+       entry_->applicationVersion.text + L" -> " + p.generalInfo->version.text + L", installed in " +
+       entry_->FullPath);
+  Note(L"a 64-bit Windows is assumed; on a 32-bit Windows the INST_64BIT records are skipped");
+  Note(L"uninstaller files " + uninstallerVersion_ + L" -> " + Env().Lookup(L"$UninsFolder$"));
+  for (const std::wstring& name : p.generalInfo->checkAppNames)
+    Note(L"waits until " + name + L" is not running");
+  if (!p.customFunction->beforeUpdate.name.empty())
+    Note(L"before-update hook: CUSTOM/" + p.customFunction->beforeUpdate.name +
+         L" Update_BeforeUpdate (the update stops when it returns 1)");
+  Note(L"uninstall log: " + entry_->UninstLog);
+  for (const std::wstring& what : ObjectsTheProgramRefuses(p))
+    Note(L"this Brindle.exe refuses the package (it does not apply a " + what +
+         L" yet): none of the actions below is taken");
+  // DeleteObjects.
+  UnregisterCom(*p.deleteObjects);
+  DeleteShortcuts(*p.deleteObjects, L"DELETE_SHORTCUT");
+  DeleteRegistry(*p.deleteObjects, L"DELETE_REG");
+  DeleteFiles(*p.deleteObjects, L"DELETE_FILE");
+  for (const std::wstring& target : p.deleteObjects->uninstTarget.targets)
+    Note(L"uninstall log: the target " + target + L" is removed");
+  // UpdateObjects.
+  UnregisterCom(*p.updateObjects);
+  DeleteFiles(*p.updateObjects, L"UPDATE_FILE_DELETE");
+  CopyFiles(*p.updateObjects, false);
+  DeleteRegistry(*p.updateObjects, L"UPDATE_REG_DELETE");
+  WriteRegistry(*p.updateObjects, L"UPDATE_REG_ADD");
+  DeleteShortcuts(*p.updateObjects, L"UPDATE_SHORTCUT_DELETE");
+  CreateShortcuts(*p.updateObjects, L"UPDATE_SHORTCUT_ADD");
+  if (!p.updateObjects->uninstallCustomFunction.absent)
+    Note(L"uninstall log: the uninstaller's custom-function library becomes " +
+         p.updateObjects->uninstallCustomFunction.fullPath.path);
+  if (!p.updateObjects->displayName.name.empty())
+    Note(L"the display name becomes " + p.updateObjects->displayName.name);
+  // AddObjects.
+  CopyFiles(*p.addObjects, true);
+  WriteRegistry(*p.addObjects, L"ADD_REG");
+  CreateShortcuts(*p.addObjects, L"ADD_SHORTCUT");
+  for (const std::wstring& target : p.addObjects->uninstTarget.targets)
+    Note(L"uninstall log: the target " + target + L" is added");
+  Action(L"UPDATE_ZNQ_UNINSTLOG", entry_->UninstLog);
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.addObjects.get())})
+    for (const auto& file : group->files)
+      if (file->com == kComRegister) Note(L"registers the COM server " + Env().Expand(file->Path()));
+  if (!p.customFunction->afterUpdate.name.empty())
+    Note(L"after-update hook: CUSTOM/" + p.customFunction->afterUpdate.name + L" Update_AfterUpdate");
+  Note(L"install log: " + entry_->AppName + L" becomes version " + p.generalInfo->version.text);
+  return true;
+}
+
+}  // namespace
+
+bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
+                 Report& report) {
+  return Planner(source, options, out).Run(report);
+}
+
+}  // namespace brindle::pack

@@ -1,0 +1,24 @@
+// brindle-pack plan: the actions the program would take with a package, in its order, with every
+// $Variable$ expanded from the install log by the program's own expansion table, and nothing on
+// the machine changed. Each action is one line "VERB object" with the verb and object of the
+// service-log line the program writes for it; every other line starts with "# ".
+#pragma once
+#include <ostream>
+#include <string>
+
+#include "packtool/package_source.h"
+#include "packtool/report.h"
+
+namespace brindle::pack {
+
+struct PlanOptions {
+  std::wstring installLog;  // the enciphered install log
+  std::wstring appName;     // the entry; empty: the log's only entry
+  std::wstring root;        // a folder standing for C:\ (files are looked up below it)
+};
+
+// False (with the reason in report) when the install log, its entry or diff.xml cannot be had.
+bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
+                 Report& report);
+
+}  // namespace brindle::pack

@@ -1,0 +1,60 @@
+#include "packtool/package_source.h"
+
+#include "packtool/cabinet.h"
+#include "sys/text.h"
+
+namespace brindle::pack {
+
+bool PackageSource::Open(const std::wstring& path, std::wstring& reason) {
+  path_ = path;
+  names_.clear();
+  scratch_.reset();
+  if (IsFolder(path)) {
+    folder_ = path;
+    return true;
+  }
+  if (!IsFile(path)) {
+    reason = L"no such file or folder";
+    return false;
+  }
+  scratch_ = std::make_unique<TempFolder>();
+  if (!scratch_->Ok()) {
+    reason = L"no temporary folder to extract the package into";
+    return false;
+  }
+  folder_ = scratch_->Path();
+  return ReadCabinet(path, folder_, names_, reason);
+}
+
+std::wstring PackageSource::BesideFolder() const {
+  const fs::path parent = FsPath(path_).parent_path();
+  return parent.empty() ? std::wstring(L".") : WidePath(parent);
+}
+
+std::wstring FindCaseBlind(const std::wstring& folder, const std::wstring& relative) {
+  std::wstring current = folder;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = relative.size();
+    const std::wstring part = relative.substr(start, end - start);
+    if (part.empty()) return std::wstring();
+    std::error_code ec;
+    std::wstring found;
+    for (fs::directory_iterator it(FsPath(current), ec), stop; !ec && it != stop; it.increment(ec)) {
+      const std::wstring name = WidePath(it->path().filename());
+      if (name == part) {
+        found = name;
+        break;
+      }
+      if (found.empty() && EqualsIgnoreAsciiCase(name, part)) found = name;
+    }
+    if (found.empty()) return std::wstring();
+    current += L"/" + found;
+    if (end == relative.size()) return current;
+    start = end + 1;
+  }
+  return std::wstring();
+}
+
+}  // namespace brindle::pack

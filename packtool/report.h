@@ -1,0 +1,51 @@
+// What brindle-pack tells its user: findings with their place (file, line, element path), and
+// the small output helpers every verb shares. Text is wide in memory and UTF-8 on the way out.
+#pragma once
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace brindle::pack {
+
+// One finding of a check: an error makes the package (or log) unusable or wrong on the
+// customer's machine; a warning names something that is allowed but probably not meant.
+struct Finding {
+  enum Severity { kError, kWarning };
+  Severity severity = kError;
+  std::wstring file;   // the file the finding is about, as the user named it
+  size_t line = 0;     // 1-based; 0 when the finding has no line
+  std::wstring place;  // element path in diff.xml (DiffDistribute/AddObjects/File[2]) or empty
+  std::wstring message;
+};
+
+// "file:line: error: message [place]".
+std::wstring FormatFinding(const Finding& finding);
+
+// The findings of one run, in the order they were made.
+class Report {
+ public:
+  void Add(Finding::Severity severity, const std::wstring& file, size_t line,
+           const std::wstring& place, const std::wstring& message);
+  void Error(const std::wstring& file, size_t line, const std::wstring& place,
+             const std::wstring& message) {
+    Add(Finding::kError, file, line, place, message);
+  }
+  void Warning(const std::wstring& file, size_t line, const std::wstring& place,
+               const std::wstring& message) {
+    Add(Finding::kWarning, file, line, place, message);
+  }
+  size_t Errors() const;
+  size_t Warnings() const { return findings.size() - Errors(); }
+  // True when some finding's message contains the text.
+  bool Mentions(const std::wstring& text) const;
+  // Every finding, one per line, then "N error(s), M warning(s)".
+  void Print(std::ostream& out) const;
+
+  std::vector<Finding> findings;
+};
+
+// Writes the text as UTF-8 followed by a line feed.
+void PrintLine(std::ostream& out, const std::wstring& text);
+
+}  // namespace brindle::pack

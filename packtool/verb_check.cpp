@@ -1,0 +1,28 @@
+// brindle-pack check: a package against every rule the program applies.
+#include "packtool/arguments.h"
+#include "packtool/package_check.h"
+#include "packtool/pack_tool.h"
+
+namespace brindle::pack {
+
+int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  Arguments a;
+  if (!ParseVerbArguments(a, args, {L"--lang", L"--znq"}, {}, 1, 1, L"check", err))
+    return kExitUsage;
+  PackageSource source;
+  std::wstring reason;
+  const std::wstring& path = a.Positional()[0];
+  if (!source.Open(path, reason)) {
+    PrintLine(err, path + L": " + reason);
+    return kExitFailed;
+  }
+  CheckOptions options;
+  options.lang = a.Value(L"--lang");
+  options.znq = a.Value(L"--znq");
+  Report report;
+  CheckPackage(source, options, report);
+  report.Print(out);
+  return report.Errors() == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace brindle::pack

@@ -1,0 +1,32 @@
+// brindle-pack plan: what the program would do with a package, in its order.
+#include "packtool/arguments.h"
+#include "packtool/pack_tool.h"
+#include "packtool/package_plan.h"
+
+namespace brindle::pack {
+
+int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  Arguments a;
+  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root"}, {}, 1, 1, L"plan", err))
+    return kExitUsage;
+  PlanOptions options;
+  options.installLog = a.Value(L"--install-log");
+  options.appName = a.Value(L"--app");
+  options.root = a.Value(L"--root");
+  if (options.installLog.empty()) {
+    PrintLine(err, L"brindle-pack plan: --install-log FILE is required (brindle-pack plan --help)");
+    return kExitUsage;
+  }
+  PackageSource source;
+  std::wstring reason;
+  if (!source.Open(a.Positional()[0], reason)) {
+    PrintLine(err, a.Positional()[0] + L": " + reason);
+    return kExitFailed;
+  }
+  Report report;
+  const bool planned = PlanPackage(source, options, out, report);
+  for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
+  return planned ? kExitOk : kExitFailed;
+}
+
+}  // namespace brindle::pack

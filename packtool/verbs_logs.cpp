@@ -1,0 +1,72 @@
+// The verbs on logs: log decode, log encode, uninstlog check.
+#include "packtool/arguments.h"
+#include "packtool/file_access.h"
+#include "packtool/log_tool.h"
+#include "packtool/pack_tool.h"
+#include "packtool/report.h"
+#include "packtool/uninstlog_check.h"
+
+namespace brindle::pack {
+
+
+int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  Arguments a;
+  if (!ParseVerbArguments(a, args, {L"-o"}, {}, 1, 1, L"log decode", err)) return kExitUsage;
+  const std::wstring& path = a.Positional()[0];
+  std::string plain;
+  std::wstring reason;
+  if (!DecodeLogFile(path, plain, reason)) {
+    PrintLine(err, path + L": " + reason);
+    return kExitFailed;
+  }
+  if (!a.Has(L"-o")) {
+    out << plain;
+    return kExitOk;
+  }
+  if (!WriteFileBytes(a.Value(L"-o"), plain)) {
+    PrintLine(err, a.Value(L"-o") + L": cannot write the file");
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  Arguments a;
+  if (!ParseVerbArguments(a, args, {L"-o"}, {}, 1, 1, L"log encode", err)) return kExitUsage;
+  if (!a.Has(L"-o")) {
+    PrintLine(err, L"brindle-pack log encode: -o OUT is required");
+    return kExitUsage;
+  }
+  const std::wstring& path = a.Positional()[0];
+  std::string plain, enciphered;
+  std::wstring reason;
+  if (!ReadFileBytes(path, plain)) {
+    PrintLine(err, path + L": cannot read the file");
+    return kExitFailed;
+  }
+  if (!EncodeLogBytes(plain, enciphered, reason) || !WriteFileBytes(a.Value(L"-o"), enciphered)) {
+    PrintLine(err, a.Value(L"-o") + L": " + (reason.empty() ? L"cannot write the file" : reason));
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
+                      std::ostream& err) {
+  Arguments a;
+  if (!ParseVerbArguments(a, args, {}, {}, 1, 1, L"uninstlog check", err)) return kExitUsage;
+  const std::wstring& path = a.Positional()[0];
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes)) {
+    PrintLine(err, path + L": cannot read the file");
+    return kExitFailed;
+  }
+  Report report;
+  const bool loads = CheckUninstallLog(bytes, path, report);
+  report.Print(out);
+  PrintLine(out, loads ? L"the program's reader accepts the file"
+                       : L"the program's reader refuses the whole file");
+  return loads ? kExitOk : kExitFailed;
+}
+
+}  // namespace brindle::pack

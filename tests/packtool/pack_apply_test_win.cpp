@@ -1,0 +1,380 @@
+// The tool and the program together under Wine: brindle-pack.exe makes a package from two
+// generated folders of an application, checks it and plans it; the real Brindle.exe applies it
+// to an installed copy of the old folder, started as the update service starts it. Afterwards
+// the installed folder equals the new one, the plan's actions are the run's service-log lines
+// in the same order, and the install log the program wrote decodes to its XML and encodes back
+// to the same bytes.
+#include <gtest/gtest.h>
+
+#include "logs/install_log.h"
+#include "support/install_log_fixture_win.h"
+#include "support/process_win.h"
+#include "support/scratch.h"
+#include "support/service_log_reader.h"
+#include "support/unix_tools_win.h"
+#include "sys/paths.h"
+#include "sys/text.h"
+#include "sys/win_handles.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <map>
+#include <sstream>
+
+using namespace brindle;
+using namespace brindle::test;
+
+namespace {
+
+std::wstring ShellFolder(int csidl) {
+  wchar_t buffer[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  return buffer;
+}
+
+std::wstring Unique(const std::wstring& stem) {
+  return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64() % 100000);
+}
+
+bool Put(const std::wstring& path, const std::string& bytes) {
+  CreateFolderChain(ParentFolder(ToBackslashes(path)));
+  return WriteBytes(path, bytes);
+}
+
+std::string Text(const std::wstring& path) {
+  std::string bytes;
+  return ReadBytes(path, bytes) ? bytes : "<missing>";
+}
+
+// A copy of Brindle.exe whose version resource says major.minor.0.0: a real file with a version.
+std::string VersionedImage(WORD major, WORD minor) {
+  std::string bytes;
+  if (!ReadBytes(ProgramPath(L"Brindle.exe"), bytes)) return std::string();
+  const size_t at = bytes.find(std::string("\xBD\x04\xEF\xFE", 4));
+  if (at == std::string::npos) return std::string();
+  const DWORD high = (DWORD(major) << 16) | minor;
+  memcpy(&bytes[at + 8], &high, 4);
+  memset(&bytes[at + 12], 0, 4);
+  return bytes;
+}
+
+// Every file and folder below root: the relative path in capitals (Windows compares names
+// without regard to case) mapped to the file's bytes, or to "<folder>".
+void Tree(const std::wstring& root, const std::wstring& relative,
+          std::map<std::wstring, std::string>& tree) {
+  const std::wstring folder = ToBackslashes(root) + (relative.empty() ? L"" : L"\\" + relative);
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (!find) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+    std::wstring key = child;
+    CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      tree[key] = "<folder>";
+      Tree(root, child, tree);
+    } else {
+      tree[key] = Text(folder + L"\\" + name);
+    }
+  } while (FindNextFileW(find.Get(), &found));
+}
+
+std::map<std::wstring, std::string> Tree(const std::wstring& root) {
+  std::map<std::wstring, std::string> tree;
+  Tree(root, L"", tree);
+  return tree;
+}
+
+// What differs between two trees, one line per path (empty when they are equal).
+std::string TreeDifference(const std::map<std::wstring, std::string>& have,
+                           const std::map<std::wstring, std::string>& want) {
+  std::string out;
+  for (const auto& [path, bytes] : want) {
+    auto it = have.find(path);
+    if (it == have.end()) out += "missing " + Utf8FromWide(path) + "\n";
+    else if (it->second != bytes) out += "differs " + Utf8FromWide(path) + "\n";
+  }
+  for (const auto& [path, bytes] : have)
+    if (!want.count(path)) out += "extra " + Utf8FromWide(path) + "\n";
+  return out;
+}
+
+void CopyTree(const std::wstring& from, const std::wstring& to) {
+  for (const auto& [relative, bytes] : Tree(from)) {
+    const std::wstring target = ToBackslashes(to) + L"\\" + relative;
+    if (bytes == "<folder>") CreateFolderChain(target);
+  }
+  // The names again with their real case, file by file.
+  std::vector<std::pair<std::wstring, std::wstring>> files;
+  std::vector<std::wstring> pending = {L""};
+  while (!pending.empty()) {
+    const std::wstring relative = pending.back();
+    pending.pop_back();
+    const std::wstring folder = ToBackslashes(from) + (relative.empty() ? L"" : L"\\" + relative);
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) continue;
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) pending.push_back(child);
+      else files.push_back({folder + L"\\" + name, ToBackslashes(to) + L"\\" + child});
+    } while (FindNextFileW(find.Get(), &found));
+  }
+  for (const auto& [source, target] : files) {
+    CreateFolderChain(ParentFolder(target));
+    CopyFileW(source.c_str(), target.c_str(), FALSE);
+  }
+}
+
+std::wstring Quoted(const std::vector<std::wstring>& args) {
+  std::wstring line;
+  for (const std::wstring& a : args) line += (line.empty() ? L"\"" : L" \"") + a + L"\"";
+  return line;
+}
+
+struct PackRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+// Starts the Windows build of brindle-pack as its own process, its standard output and error
+// sent to files, and waits for it.
+PackRun RunPack(const std::vector<std::wstring>& args, const ScratchFolder& scratch) {
+  static int serial = 0;
+  const std::wstring n = std::to_wstring(++serial);
+  const std::wstring outPath = ToBackslashes(scratch.File(L"pack" + n + L".out"));
+  const std::wstring errPath = ToBackslashes(scratch.File(L"pack" + n + L".err"));
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  PackRun run;
+  {
+    UniqueHandle out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle err(CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr));
+    if (!out || !err) return run;
+    const std::wstring exe = ProgramPath(L"brindle-pack.exe");
+    std::wstring commandLine = L"\"" + exe + L"\" " + Quoted(args);
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out.Get();
+    startup.hStdError = err.Get();
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &info))
+      return run;
+    CloseHandle(info.hThread);
+    StartedProcess started;
+    started.process.Reset(info.hProcess);
+    started.processId = info.dwProcessId;
+    run.exitCode = WaitForExit(started, 60000);
+  }
+  run.out = Text(outPath);
+  run.err = Text(errPath);
+  return run;
+}
+
+// Escapes a path the way the uninstall log writes it (each backslash doubled).
+std::string Logged(const std::wstring& path) {
+  std::string out;
+  for (char c : Utf8FromWide(path)) {
+    out += c;
+    if (c == '\\') out += '\\';
+  }
+  return out;
+}
+
+// The lines of text that are actions of a plan (every other line starts with "# ").
+std::vector<std::wstring> PlanActions(const std::string& text) {
+  std::vector<std::wstring> actions;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.rfind("# ", 0) != 0) actions.push_back(WideFromUtf8(line));
+  }
+  return actions;
+}
+
+// An application installed under Program Files from its OLD folder, with its uninstall log
+// (kept outside the application's folder, so that the folder holds only the application), the
+// install log and the uninstaller files that go with the package.
+class PackApplyFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    programFiles_ = ShellFolder(CSIDL_PROGRAM_FILESX86);
+    ASSERT_FALSE(programFiles_.empty());
+    app_ = programFiles_ + L"\\" + Unique(L"BrindlePackApp");
+    uninstallerVersion_ = L"7.2." + std::to_wstring(GetCurrentProcessId());
+    uninstFolder_ = ShellFolder(CSIDL_PROGRAM_FILES_COMMONX86) + L"\\Tamek\\ZNQ\\" + uninstallerVersion_;
+    uninstLog_ = ToBackslashes(scratch_.File(L"uninst\\uninst.ini"));
+    oldFolder_ = ToBackslashes(scratch_.File(L"old"));
+    newFolder_ = ToBackslashes(scratch_.File(L"new"));
+    lists_ = ToBackslashes(scratch_.File(L"lists"));
+  }
+  void TearDown() override {
+    RemoveTree(app_);
+    RemoveTree(uninstFolder_);
+  }
+
+  // Installs OLD: its files copied, an uninstall log naming each of them, an install log.
+  void Install() {
+    CopyTree(oldFolder_, app_);
+    std::string log = "[Language]\r\nLang=\"en\"\r\n";
+    std::wstring lastFolder;
+    for (const auto& [relative, bytes] : Tree(app_)) {
+      if (bytes == "<folder>") continue;
+      const std::wstring path = app_ + L"\\" + relative;
+      if (ParentFolder(path) != lastFolder) {
+        lastFolder = ParentFolder(path);
+        log += "[Folders]\r\nUIFLDR=\"" + Logged(lastFolder) + "\" INST_REQ INST_CRE INST_DEL \r\n[Files]\r\n";
+      }
+      log += "UIFILE=\"" + Logged(path) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+    }
+    log += "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n[Uninst Info]\r\n"
+           "Product=\"Sample\"\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\n"
+           "Version=\"1.0\"\r\nUninstall_End=0\r\n";
+    ASSERT_TRUE(Put(uninstLog_, log));
+
+    CQXInstallLog installLog;
+    auto entry = std::make_unique<InstallLogEntry>();
+    entry->AppName = L"SampleApp";
+    entry->DisplayName.name = L"Sample Application";
+    entry->applicationVersion.text = L"1.0";
+    entry->uninstallerVersion.text = L"7.0";
+    entry->FullPath = app_;
+    entry->Lang.SetCode(L"en");
+    entry->UninstLog = uninstLog_;
+    installLog.entries.push_back(std::move(entry));
+    CreateFolderChain(ParentFolder(installLog_.Path()));
+    ASSERT_TRUE(SaveInstallLog(installLog, installLog_.Path()));
+
+    const std::wstring znq = scratch_.File(L"znq/INSTALL");
+    ASSERT_TRUE(Put(znq + L"/COMMON/setup.dll", "setup"));
+    ASSERT_TRUE(Put(znq + L"/COMMON/Uninst.exe", "uninst"));
+    ASSERT_TRUE(Put(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\n"));
+    ASSERT_TRUE(Put(znq + L"/ENGLISH/UninstRsc.dll", "rsc-english"));
+  }
+
+  ScratchFolder scratch_;
+  InstallLogGuard installLog_;
+  std::wstring programFiles_, app_, uninstallerVersion_, uninstFolder_, uninstLog_;
+  std::wstring oldFolder_, newFolder_, lists_;
+};
+
+}  // namespace
+
+TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanMatchesTheRun) {
+  // Two versions of an application: files kept, updated (two with version resources), deleted
+  // (one leaves its sub-folders empty) and added in new sub-folders.
+  const std::string tool1 = VersionedImage(1, 0), tool2 = VersionedImage(2, 0);
+  ASSERT_FALSE(tool1.empty());
+  ASSERT_FALSE(tool2.empty());
+  for (const std::wstring& f : {oldFolder_, newFolder_}) {
+    ASSERT_TRUE(Put(f + L"\\keep.txt", "keep"));
+    ASSERT_TRUE(Put(f + L"\\data\\same\\table.bin", std::string("\0\1\2\3", 4)));
+  }
+  ASSERT_TRUE(Put(oldFolder_ + L"\\readme.txt", "version 1.0"));
+  ASSERT_TRUE(Put(newFolder_ + L"\\readme.txt", "version 1.1, longer"));
+  ASSERT_TRUE(Put(oldFolder_ + L"\\bin\\tool.exe", tool1));
+  ASSERT_TRUE(Put(newFolder_ + L"\\bin\\tool.exe", tool2));
+  ASSERT_TRUE(Put(oldFolder_ + L"\\bin\\core.dll", VersionedImage(1, 5)));
+  ASSERT_TRUE(Put(newFolder_ + L"\\bin\\core.dll", VersionedImage(1, 6)));
+  ASSERT_TRUE(Put(oldFolder_ + L"\\gone.txt", "gone"));
+  ASSERT_TRUE(Put(oldFolder_ + L"\\legacy\\old\\plugin.cfg", "legacy"));
+  ASSERT_TRUE(Put(oldFolder_ + L"\\data\\obsolete.dat", "obsolete"));
+  ASSERT_TRUE(Put(newFolder_ + L"\\plugins\\extra\\added.txt", "added"));
+  ASSERT_TRUE(Put(newFolder_ + L"\\bin\\newlib.dll", VersionedImage(1, 2)));
+  ASSERT_TRUE(Put(newFolder_ + L"\\data\\fresh.dat", "fresh"));
+  Install();
+  const auto oldTree = Tree(oldFolder_), newTree = Tree(newFolder_);
+  ASSERT_EQ(newTree.count(L"PLUGINS\\EXTRA\\ADDED.TXT"), 1u);
+  ASSERT_EQ(oldTree.count(L"LEGACY\\OLD"), 1u);
+  ASSERT_NE(TreeDifference(oldTree, newTree), "");
+  ASSERT_EQ(TreeDifference(Tree(app_), oldTree), "");
+
+  const std::wstring package = lists_ + L"\\package.diff";
+  PackRun make = RunPack({L"make", oldFolder_, newFolder_, L"-o", package, L"--version", L"1.1",
+                          L"--app", L"SampleApp", L"--display-name", L"Sample Application",
+                          L"--list", lists_ + L"\\list.xml", L"--znq", scratch_.File(L"znq")},
+                         scratch_);
+  ASSERT_EQ(make.exitCode, 0) << make.err;
+  EXPECT_NE(make.out.find("update bin\\tool.exe (1.0.0.0 -> 2.0.0.0)"), std::string::npos) << make.out;
+  EXPECT_NE(make.out.find("add plugins\\extra\\added.txt"), std::string::npos) << make.out;
+  EXPECT_NE(make.out.find("delete legacy\\old\\plugin.cfg"), std::string::npos) << make.out;
+  EXPECT_NE(make.err.find("3 added, 3 updated, 3 deleted"), std::string::npos) << make.err;
+
+  PackRun check = RunPack({L"check", package, L"--lang", L"en"}, scratch_);
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+
+  PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()),
+                          L"--app", L"SampleApp"},
+                         scratch_);
+  ASSERT_EQ(plan.exitCode, 0) << plan.err;
+  const std::vector<std::wstring> planned = PlanActions(plan.out);
+  EXPECT_EQ(plan.out.find("refuses"), std::string::npos) << plan.out;
+  EXPECT_EQ(TreeDifference(Tree(app_), oldTree), "") << "plan changed the installed folder";
+
+  // The real run, as the update service starts it.
+  ServiceLogTail tail;
+  StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"),
+                                        L"\"" + lists_ + L"\\list.xml\" /non_notification");
+  EXPECT_EQ(WaitForExit(brindle, 120000), 200);
+
+  EXPECT_EQ(TreeDifference(Tree(app_), newTree), "");
+  EXPECT_EQ(Text(uninstFolder_ + L"\\Uninst.exe"), "uninst");
+
+  // The service-log lines of the package's actions: "VERB -,object,success,code", between the
+  // start of the package and the install log's save.
+  std::vector<std::wstring> ran;
+  bool inside = false;
+  for (const ServiceLogLine& line : tail.NewLines()) {
+    if (line.tag != L"BR") continue;
+    if (line.key == L"START_PATCH_INSTALLATION") {
+      inside = true;
+      continue;
+    }
+    if (line.key == L"ENCODE_QXLOGXML") break;
+    if (!inside) continue;
+    std::wstring object = line.detail;
+    EXPECT_EQ(object.rfind(L"-,", 0), 0u) << line.detail;
+    object = object.substr(2);
+    const size_t code = object.rfind(L',');
+    const size_t outcome = code == std::wstring::npos ? code : object.rfind(L',', code - 1);
+    ASSERT_NE(outcome, std::wstring::npos) << line.detail;
+    EXPECT_EQ(object.substr(outcome + 1, code - outcome - 1), L"success") << line.detail;
+    ran.push_back(line.key + L" " + object.substr(0, outcome));
+  }
+  EXPECT_EQ(ran.size(), 13u);  // 3 deletes, 3 updates of two lines, 3 adds, the uninstall log
+  EXPECT_EQ(planned, ran) << plan.out;
+
+  // The uninstall log the program rewrote passes the tool's check of its reader's rules.
+  PackRun uninstCheck = RunPack({L"uninstlog", L"check", uninstLog_}, scratch_);
+  EXPECT_EQ(uninstCheck.exitCode, 0) << uninstCheck.out << uninstCheck.err;
+
+  // The install log the program wrote: decode gives the text that openssl deciphers, with the
+  // new version; encode of that text gives the program's bytes again.
+  const std::wstring xml = ToBackslashes(scratch_.File(L"installlog.xml"));
+  const std::wstring plain = ToBackslashes(scratch_.File(L"openssl.xml"));
+  const std::wstring again = ToBackslashes(scratch_.File(L"again.dat"));
+  PackRun decode = RunPack({L"log", L"decode", ToBackslashes(installLog_.Path()), L"-o", xml}, scratch_);
+  ASSERT_EQ(decode.exitCode, 0) << decode.err;
+  ASSERT_EQ(RunUnixProgram("/usr/bin/openssl",
+                           {"enc", "-d", "-des-cbc", "-provider", "legacy", "-provider", "default",
+                            "-K", "8794ec0db3f52410", "-iv", "0000000000000000", "-in",
+                            UnixPath(installLog_.Path()), "-out", UnixPath(plain)}),
+            0);
+  EXPECT_EQ(Text(xml), Text(plain));
+  EXPECT_NE(Text(xml).find(">1.1</Version>"), std::string::npos)
+      << Text(xml);
+  PackRun encode = RunPack({L"log", L"encode", xml, L"-o", again}, scratch_);
+  ASSERT_EQ(encode.exitCode, 0) << encode.err;
+  EXPECT_EQ(Text(again), installLog_.Bytes());
+}
