@@ -35,15 +35,23 @@ std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, std::i
 bool IsUpdateRunning();
 // One of the named mutexes exists (checked in list order).
 bool IsInstallerBusy(const std::vector<std::wstring>& names);
-// Creates the instance mutex, owned by the calling thread; nullptr on failure. The caller
-// closes the handle at the end of the run.
+// Creates the instance mutex, owned by the calling thread; nullptr on failure, and also when
+// the mutex already exists (another copy started at the same moment: busy). The caller closes
+// the handle at the end of the run.
 void* CreateInstanceMutex();
+// How long a message to the launcher may wait for its answer; a launcher that the system
+// reports as hung is given up at once.
+const unsigned kLauncherAnswerTimeoutMs = 30000;
 // Fills and sends the progress record to the launcher window (no effect when it is not there).
+// The call waits for the launcher's answer, up to the time-out; a message given up leaves a
+// "GATEWATCH_NO_ANSWER" line in the service log.
 void NotifyGatewatch(const std::wstring& name, int kind, int total, int done, int result,
-                     const std::wstring& windowClass);
-// Sends the end-of-run message to the launcher window.
-void SendEndOfRun();
-// Removes the folder (a sub-path of the user's temporary folder) with everything inside.
+                     const std::wstring& windowClass,
+                     unsigned timeoutMs = kLauncherAnswerTimeoutMs);
+// Sends the end-of-run message to the launcher window, the same way.
+void SendEndOfRun(unsigned timeoutMs = kLauncherAnswerTimeoutMs);
+// Removes the folder (a sub-path of the user's temporary folder) with everything inside. A
+// junction or symbolic link on the way or inside is removed as a link, never followed.
 void RemoveTempFolder(const std::wstring& subPath);
 // The user's temporary folder, forward slashes, without a trailing slash.
 std::wstring UserTempFolder();

@@ -4,6 +4,7 @@
 #include "app/progress_context.h"
 #include "app/updater.h"
 #include "logs/service_log.h"
+#include "sys/win_handles.h"
 
 #include <windows.h>
 
@@ -50,9 +51,13 @@ struct ContextPublication {
 }  // namespace
 
 void RunHiddenWindow(ProgressContext& context) {
+  RunHiddenWindowFor(GetModuleHandleW(L"Brindle.exe"), context);
+}
+
+void RunHiddenWindowFor(void* moduleHandle, ProgressContext& context) {
   if (g_changeMessageFilter) g_changeMessageFilter(kCancelRequestMessage, MSGFLT_ADD);
   ContextPublication publication(context);
-  HINSTANCE module = GetModuleHandleW(L"Brindle.exe");
+  HINSTANCE module = static_cast<HINSTANCE>(moduleHandle);
   if (!module) return;
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &HiddenWindowProc;
@@ -60,13 +65,15 @@ void RunHiddenWindow(ProgressContext& context) {
   cls.lpszClassName = kHiddenWindowClass;
   if (!RegisterClassW(&cls) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return;
   ClassRegistration registration{module};
-  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, kHiddenWindowClass, L"", 0,
-                                GetSystemMetrics(SM_CXFULLSCREEN) / 2,
-                                GetSystemMetrics(SM_CYFULLSCREEN) / 2, 0, 0, nullptr, nullptr,
-                                module, nullptr);
+  // Destroyed when the loop ends, before its class is unregistered: no stale window stays
+  // findable by the class name.
+  UniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, kHiddenWindowClass, L"", 0,
+                                      GetSystemMetrics(SM_CXFULLSCREEN) / 2,
+                                      GetSystemMetrics(SM_CYFULLSCREEN) / 2, 0, 0, nullptr,
+                                      nullptr, module, nullptr));
   if (!window) return;
-  ShowWindow(window, SW_HIDE);
-  SetActiveWindow(window);
+  ShowWindow(window.Get(), SW_HIDE);
+  SetActiveWindow(window.Get());
   // Messages are waited for with a short time-out, so the end of the worker is noticed
   // promptly without keeping a processor busy.
   while (!context.finished) {

@@ -51,8 +51,12 @@ int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpd
                   CQXUpdateItems& items, int mode);
 
 // The hidden window of the component mode: serves cancel requests until the worker has
-// finished. Returns at once when the window cannot be made.
+// finished. Returns at once when the window cannot be made. When it returns, the window is
+// destroyed and its class unregistered.
 void RunHiddenWindow(ProgressContext& context);
+// The same with the window class registered for the given module (RunHiddenWindow uses the
+// module of the program file Brindle.exe; null: nothing is made).
+void RunHiddenWindowFor(void* module, ProgressContext& context);
 
 }  // namespace brindle
 #endif

@@ -7,22 +7,30 @@
 
 namespace brindle {
 
-std::string AnsiFromWideLossy(const std::wstring& text, unsigned codePage) {
-  std::string out;
-  if (AnsiFromWide(text, out, codePage)) return out;
+namespace {
+// Every ANSI code page holds the blank: a code page that cannot convert it is unusable.
+bool UsableCodePage(unsigned codePage) {
+  std::string bytes;
+  return AnsiFromWide(L" ", bytes, codePage);
+}
+}  // namespace
+
+bool AnsiFromWideLossy(const std::wstring& text, std::string& out, unsigned codePage) {
+  if (AnsiFromWide(text, out, codePage)) return true;
   out.clear();
+  if (!UsableCodePage(codePage)) return false;
   std::string one;
   for (wchar_t c : text) {
     if (AnsiFromWide(std::wstring(1, c), one, codePage)) out += one;
     else out += '?';
   }
-  return out;
+  return true;
 }
 
-std::wstring WideFromAnsiLossy(const std::string& bytes, unsigned codePage) {
-  std::wstring out;
-  if (WideFromAnsi(bytes, out, codePage)) return out;
+bool WideFromAnsiLossy(const std::string& bytes, std::wstring& out, unsigned codePage) {
+  if (WideFromAnsi(bytes, out, codePage)) return true;
   out.clear();
+  if (!UsableCodePage(codePage)) return false;
   std::wstring one;
   size_t i = 0;
   while (i < bytes.size()) {
@@ -40,7 +48,7 @@ std::wstring WideFromAnsiLossy(const std::string& bytes, unsigned codePage) {
       i += 1;
     }
   }
-  return out;
+  return true;
 }
 
 }  // namespace brindle

@@ -1,14 +1,15 @@
 // Lossy ANSI conversions through the system's code-page tables.
 #include "logs/ansi_text.h"
 
+#include "sys/text.h"
+
 #include <windows.h>
 
 namespace brindle {
 
 namespace {
-UINT ResolveCodePage(unsigned codePage) { return codePage == 0 ? CP_THREAD_ACP : codePage; }
-
-// The composite check is refused by a few code pages (UTF-7/8 and the ISO-2022 family).
+// The composite check is refused by a few code pages (UTF-7/8 and the ISO-2022 family); it is
+// chosen for the code page actually in force, not for the constant that names it.
 DWORD CompositeFlagFor(UINT cp) {
   switch (cp) {
     case 42: case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
@@ -18,29 +19,39 @@ DWORD CompositeFlagFor(UINT cp) {
 }
 }  // namespace
 
-std::string AnsiFromWideLossy(const std::wstring& text, unsigned codePage) {
-  if (text.empty()) return std::string();
-  const UINT cp = ResolveCodePage(codePage);
+bool AnsiFromWideLossy(const std::wstring& text, std::string& out, unsigned codePage) {
+  out.clear();
+  if (text.empty()) return true;
+  const UINT cp = ResolveAnsiCodePage(codePage);
   const DWORD flags = CompositeFlagFor(cp);
   const int size = static_cast<int>(text.size());
   int n = WideCharToMultiByte(cp, flags, text.data(), size, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
   n = WideCharToMultiByte(cp, flags, text.data(), size, &out[0], n, nullptr, nullptr);
-  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return out;
+  if (n <= 0) {
+    out.clear();
+    return false;
+  }
+  out.resize(static_cast<size_t>(n));
+  return true;
 }
 
-std::wstring WideFromAnsiLossy(const std::string& bytes, unsigned codePage) {
-  if (bytes.empty()) return std::wstring();
-  const UINT cp = ResolveCodePage(codePage);
+bool WideFromAnsiLossy(const std::string& bytes, std::wstring& out, unsigned codePage) {
+  out.clear();
+  if (bytes.empty()) return true;
+  const UINT cp = ResolveAnsiCodePage(codePage);
   const int size = static_cast<int>(bytes.size());
   int n = MultiByteToWideChar(cp, 0, bytes.data(), size, nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(n), L'\0');
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
   n = MultiByteToWideChar(cp, 0, bytes.data(), size, &out[0], n);
-  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return out;
+  if (n <= 0) {
+    out.clear();
+    return false;
+  }
+  out.resize(static_cast<size_t>(n));
+  return true;
 }
 
 }  // namespace brindle

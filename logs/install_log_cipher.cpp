@@ -10,7 +10,9 @@ const char kLogPassPhrase[] = "Qzv_Mrk_PL_Snowfall_Keys";
 
 bool EncodeInstallLogWith(CQXLogCipher& cipher, const std::wstring& text, const std::wstring& path,
                           unsigned codePage) {
-  const std::string plain = AnsiFromWideLossy(text, codePage);
+  // A text that cannot be converted is never stored in the log's place: the old log stays.
+  std::string plain;
+  if (!AnsiFromWideLossy(text, plain, codePage) || (plain.empty() && !text.empty())) return false;
   CQXReplacingFileWriter writer;
   if (!writer.Begin(path)) return false;
   if (!EncipherInPieces(cipher, plain, [&](const std::string& piece) {
@@ -38,7 +40,9 @@ bool DecodeInstallLogWith(CQXLogCipher& cipher, const std::wstring& path, std::w
                         plain))
     return false;
   // Converted as a whole: a double-byte character may straddle two pieces.
-  out += WideFromAnsiLossy(plain, codePage);
+  std::wstring text;
+  if (!WideFromAnsiLossy(plain, text, codePage)) return false;
+  out += text;
   return true;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -118,6 +119,8 @@ class CQXReplacingFileWriter {
   bool Write(const std::string& bytes);
   bool Commit();
   static std::wstring TemporaryPathFor(const std::wstring& path) { return path + L".tmp"; }
+  // Where the old file waits while the system replaces it.
+  static std::wstring BackupPathFor(const std::wstring& path) { return path + L".bak"; }
 
  private:
   void Discard();
@@ -125,5 +128,23 @@ class CQXReplacingFileWriter {
   std::wstring temp_;
   void* handle_ = nullptr;
 };
+
+#ifdef _WIN32
+// The system calls that put a finished replacement in place (backslash paths). The system's
+// replace moves the old file to the backup name first; it can stop half-way, with the old
+// file under the backup name and the new one still under its temporary name.
+struct ReplaceSteps {
+  std::function<bool(const std::wstring& path, const std::wstring& temp,
+                     const std::wstring& backup)> replace;
+  std::function<bool(const std::wstring& from, const std::wstring& to)> move;
+};
+ReplaceSteps SystemReplaceSteps();
+// Puts temp in place of path (or at path when there is no file yet). Whatever step fails, one
+// whole file stays: the new one at path, or the old one back at path, or, when not even the
+// old one can be moved back, both the old one (backup name) and the new one (temp) are kept.
+// True when the new file is at path.
+bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp,
+                           const ReplaceSteps& steps);
+#endif
 
 }  // namespace brindle

@@ -156,20 +156,60 @@ bool CQXReplacingFileWriter::Commit() {
     Discard();
     return false;
   }
-  // Replacing keeps the log's attributes and security settings; a log that does not exist yet
-  // (or cannot be replaced that way) is moved into place.
-  bool placed = GetFileAttributesW(path_.c_str()) != INVALID_FILE_ATTRIBUTES &&
-                ReplaceFileW(path_.c_str(), temp_.c_str(), nullptr,
-                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-  if (!placed)
-    placed = MoveFileExW(temp_.c_str(), path_.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  if (!placed) {
+  if (!PutReplacementInPlace(path_, temp_, SystemReplaceSteps())) {
+    // The temporary file is removed only when it is not the last whole copy of the log.
+    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) temp_.clear();
     Discard();
     return false;
   }
   temp_.clear();
   return true;
+}
+
+ReplaceSteps SystemReplaceSteps() {
+  ReplaceSteps steps;
+  steps.replace = [](const std::wstring& path, const std::wstring& temp,
+                     const std::wstring& backup) {
+    // Replacing keeps the log's attributes and security settings.
+    return ReplaceFileW(path.c_str(), temp.c_str(), backup.c_str(),
+                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+  };
+  steps.move = [](const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  };
+  return steps;
+}
+
+namespace {
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+}  // namespace
+
+bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp,
+                           const ReplaceSteps& steps) {
+  const std::wstring backup = CQXReplacingFileWriter::BackupPathFor(path);
+  if (!Exists(path)) return steps.move(temp, path);  // no old file to keep
+  DeleteFileW(backup.c_str());                       // a stale one from an earlier run
+  if (steps.replace(path, temp, backup)) {
+    DeleteFileW(backup.c_str());
+    return true;
+  }
+  // The replace failed. Either the old file is still at path (nothing moved), or it stopped
+  // half-way and the old file is under the backup name: then the new one goes in its place,
+  // or else the old one goes back.
+  const bool oldInPlace = Exists(path);
+  if (steps.move(temp, path)) {
+    DeleteFileW(backup.c_str());
+    return true;
+  }
+  if (oldInPlace || steps.move(backup, path)) {
+    DeleteFileW(backup.c_str());
+    DeleteFileW(temp.c_str());
+  }
+  // Otherwise neither could be moved to path: both whole copies stay where they are.
+  return false;
 }
 
 }  // namespace brindle

@@ -84,7 +84,12 @@ bool CheckUninstallLog(const std::string& bytes, const std::wstring& name, Repor
       report.Error(name, number, L"", L"the line is longer than 65,535 bytes; the reader stops here");
       break;
     }
-    const std::wstring wide = WideFromAnsiLossy(line, codePage);
+    std::wstring wide;
+    if (!WideFromAnsiLossy(line, wide, codePage)) {
+      report.Error(name, number, L"", L"the line cannot be read in code page " +
+                                          std::to_wstring(codePage));
+      continue;
+    }
     if (!CParse::SplitFields(wide, fields)) {
       report.Error(name, number, L"", WhySplitFails(wide));
       continue;

@@ -11,9 +11,13 @@ std::wstring WideFromUtf8(const std::string& text);
 
 // Code page 0 means the thread's ANSI code page (on the native build: Windows-1252).
 // False when the text cannot be converted exactly (a character the code page lacks, or bytes
-// that are not valid in it); out is then left empty.
+// that are not valid in it); out is then left empty. A character the code page lacks is never
+// replaced by a look-alike (no best fit: a path keeps every character or is refused).
 bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage = 0);
 bool WideFromAnsi(const std::string& text, std::wstring& out, unsigned codePage = 0);
+// The number of the code page in force for a code-page argument: 0 (and the system's "thread
+// ANSI" constant) give the thread's ANSI code page, the others stand for themselves.
+unsigned ResolveAnsiCodePage(unsigned codePage);
 
 // ASCII-only case folding, for comparisons that must not depend on the locale.
 std::wstring AsciiLower(std::wstring text);

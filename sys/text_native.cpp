@@ -48,6 +48,8 @@ const char* WideName() { return sizeof(wchar_t) == 4 ? "UTF-32LE" : "UTF-16LE"; 
 
 }  // namespace
 
+unsigned ResolveAnsiCodePage(unsigned codePage) { return codePage == 0 ? 1252 : codePage; }
+
 bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage) {
   out.clear();
   if (text.empty()) return true;

@@ -5,33 +5,61 @@
 
 namespace brindle {
 
+namespace {
+
+// Code pages whose conversion from wide text takes no flags and no default-character check.
+bool TakesNoFlags(UINT cp) {
+  switch (cp) {
+    case 42: case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
+    case 65000: case 65001: return true;
+    default: return cp >= 57002 && cp <= 57011;
+  }
+}
+
+}  // namespace
+
+unsigned ResolveAnsiCodePage(unsigned codePage) {
+  // The system names the code page its conversions use for a constant such as "the thread's
+  // ANSI code page"; 0 stands for that constant here.
+  CPINFOEXW info = {};
+  const UINT asked = codePage == 0 ? CP_THREAD_ACP : codePage;
+  if (GetCPInfoExW(asked, 0, &info) && info.CodePage != 0) return info.CodePage;
+  return codePage == 0 ? GetACP() : codePage;
+}
+
 bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage) {
   out.clear();
   if (text.empty()) return true;
-  const UINT cp = codePage == 0 ? CP_THREAD_ACP : codePage;
+  const UINT cp = ResolveAnsiCodePage(codePage);
+  // No best fit: a character the code page lacks must not become a look-alike. Where the
+  // code page takes no flags, the conversion back below catches a changed character.
+  const bool plain = TakesNoFlags(cp);
+  const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
-  const bool canAskLossy = cp != CP_UTF8 && cp != 65000;
-  int n = WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, canAskLossy ? &lossy : nullptr);
+  const int size = static_cast<int>(text.size());
+  int n = WideCharToMultiByte(cp, flags, text.data(), size, nullptr, 0, nullptr,
+                              plain ? nullptr : &lossy);
   if (n <= 0 || lossy) return false;
-  out.resize(n);
-  n = WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), &out[0], n,
-                          nullptr, canAskLossy ? &lossy : nullptr);
-  if (n <= 0 || lossy) { out.clear(); return false; }
-  out.resize(n);
+  std::string converted(static_cast<size_t>(n), '\0');
+  n = WideCharToMultiByte(cp, flags, text.data(), size, &converted[0], n, nullptr,
+                          plain ? nullptr : &lossy);
+  if (n <= 0 || lossy) return false;
+  converted.resize(static_cast<size_t>(n));
+  std::wstring back;
+  if (!WideFromAnsi(converted, back, cp) || back != text) return false;
+  out = std::move(converted);
   return true;
 }
 
 bool WideFromAnsi(const std::string& text, std::wstring& out, unsigned codePage) {
   out.clear();
   if (text.empty()) return true;
-  const UINT cp = codePage == 0 ? CP_THREAD_ACP : codePage;
-  int n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                              nullptr, 0);
+  const UINT cp = ResolveAnsiCodePage(codePage);
+  const DWORD flags = TakesNoFlags(cp) && cp != CP_UTF8 ? 0 : MB_ERR_INVALID_CHARS;
+  int n = MultiByteToWideChar(cp, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (n <= 0) return false;
   out.resize(n);
-  n = MultiByteToWideChar(cp, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                          &out[0], n);
+  n = MultiByteToWideChar(cp, flags, text.data(), static_cast<int>(text.size()), &out[0], n);
   if (n <= 0) { out.clear(); return false; }
   out.resize(n);
   return true;

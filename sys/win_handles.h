@@ -83,6 +83,11 @@ struct LocalMemoryTraits {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { LocalFree(h); }
 };
+struct WindowTraits {  // a window this thread created: destroyed with its owner
+  using Type = HWND;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { DestroyWindow(h); }
+};
 
 using UniqueFile = ScopedHandle<KernelHandleTraits>;
 using UniqueHandle = ScopedHandle<NullableHandleTraits>;
@@ -93,6 +98,7 @@ using UniqueCryptProv = ScopedHandle<CryptProvTraits>;
 using UniqueCryptHash = ScopedHandle<CryptHashTraits>;
 using UniqueCryptKey = ScopedHandle<CryptKeyTraits>;
 using UniqueLocal = ScopedHandle<LocalMemoryTraits>;
+using UniqueWindow = ScopedHandle<WindowTraits>;
 
 // Owns one reference of a COM interface pointer.
 template <typename T>

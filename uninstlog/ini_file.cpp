@@ -4,6 +4,7 @@
 
 #include "logs/ansi_text.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace brindle {
@@ -176,17 +177,18 @@ void CValue::Reset() {
 
 // ---- CKey ---------------------------------------------------------------------------------------
 
-CKey::~CKey() { ClearValues(); }
+CKey::~CKey() = default;
 
 void CKey::ClearValues() {
-  for (CValue* v : values_) delete v;
   values_.clear();
+  owned_values_.clear();
   entry_ = KeyEntry();
   value_cursor_ = 0;
 }
 
 CValue* CKey::AddValue() {
-  values_.push_back(new CValue());
+  owned_values_.push_back(std::make_unique<CValue>());
+  values_.push_back(owned_values_.back().get());
   return values_.back();
 }
 
@@ -300,51 +302,52 @@ bool CKey::SetFlagAt(size_t index, const std::wstring& flagName) {
 
 // ---- CSection -----------------------------------------------------------------------------------
 
-CSection::~CSection() {
-  for (size_t i = 0; i < keys_.size(); ++i)
-    if (owned_[i]) delete keys_[i];
-}
+CSection::~CSection() = default;
 
-bool CSection::AppendKey(CKey* key) {
+bool CSection::AppendKey(CKey* key) { return AppendKey(std::unique_ptr<CKey>(key)); }
+
+bool CSection::AppendKey(std::unique_ptr<CKey> key) {
   if (!key) return false;
-  keys_.push_back(key);
-  owned_.push_back(true);
+  keys_.push_back(key.get());
+  owned_.push_back(std::move(key));
   return true;
 }
 
 bool CSection::AppendSharedKey(CKey* key) {
   if (!key) return false;
   keys_.push_back(key);
-  owned_.push_back(false);
   shares_keys_ = true;
   return true;
 }
 
 bool CSection::RemoveKey(const CKey* key) {
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    if (keys_[i] != key) continue;
-    if (owned_[i]) delete keys_[i];
-    keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(i));
-    owned_.erase(owned_.begin() + static_cast<std::ptrdiff_t>(i));
-    return true;
+  const auto at = std::find(keys_.begin(), keys_.end(), key);
+  if (at == keys_.end()) return false;
+  keys_.erase(at);
+  for (auto k = owned_.begin(); k != owned_.end(); ++k) {
+    if (k->get() != key) continue;
+    // Freed here: no other mention of it may stay behind.
+    keys_.erase(std::remove(keys_.begin(), keys_.end(), key), keys_.end());
+    owned_.erase(k);
+    break;
   }
-  return false;
+  return true;
 }
 
 // ---- CIniFile -----------------------------------------------------------------------------------
 
-CIniFile::~CIniFile() { Clear(); }
+CIniFile::~CIniFile() = default;
 
 void CIniFile::Clear() {
-  for (CSection* s : sections_) delete s;
   sections_.clear();
+  owned_sections_.clear();
   section_cursor_ = 0;
 }
 
 bool CIniFile::RemoveSection(const CSection* section) {
-  for (size_t i = 0; i < sections_.size(); ++i) {
-    if (sections_[i] != section) continue;
-    delete sections_[i];
+  for (size_t i = 0; i < owned_sections_.size(); ++i) {
+    if (owned_sections_[i].get() != section) continue;
+    owned_sections_.erase(owned_sections_.begin() + static_cast<std::ptrdiff_t>(i));
     sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(i));
     section_cursor_ = 0;
     return true;
@@ -359,14 +362,19 @@ CSection* CIniFile::FindSection(const std::wstring& name) const {
 }
 
 void CIniFile::AppendSection(CSection* section) {
+  AppendSection(std::unique_ptr<CSection>(section));
+}
+
+void CIniFile::AppendSection(std::unique_ptr<CSection> section) {
   if (!section) return;
-  sections_.push_back(section);
+  sections_.push_back(section.get());
+  owned_sections_.push_back(std::move(section));
   section_cursor_ = 0;
 }
 
 CSection* CIniFile::SelectOrCreate(const std::wstring& name) {
   if (CSection* s = FindSection(name)) return s;
-  AppendSection(new CSection(name));
+  AppendSection(std::make_unique<CSection>(name));
   return sections_.back();
 }
 
@@ -379,12 +387,9 @@ bool CIniFile::ApplyLine(const std::vector<std::wstring>& fields, CSection*& cur
     return true;
   }
   if (!current || fields.size() < 2) return false;
-  CKey* key = new CKey();
-  if (!key->Decode(fields)) {
-    delete key;
-    return false;
-  }
-  current->AppendKey(key);
+  auto key = std::make_unique<CKey>();
+  if (!key->Decode(fields)) return false;
+  current->AppendKey(std::move(key));
   section_cursor_ = 0;
   return true;
 }
@@ -398,10 +403,15 @@ bool CIniFile::AddLine(const std::vector<std::wstring>& sectionFields,
 }
 
 bool CIniFile::MergeFrom(const CIniFile& other) {
-  for (CSection* theirs : other.sections_) {
+  if (&other == this) return true;
+  // Walks copies of the lists: appending never disturbs the walk, whatever the two models
+  // share.
+  const std::vector<CSection*> theirSections = other.sections_;
+  for (CSection* theirs : theirSections) {
     CSection* mine = SelectOrCreate(theirs->Name());
     if (!mine) return false;
-    for (CKey* k : theirs->Keys()) mine->AppendSharedKey(k);
+    const std::vector<CKey*> theirKeys = theirs->Keys();
+    for (CKey* k : theirKeys) mine->AppendSharedKey(k);
   }
   if (path_.empty()) path_ = other.path_;
   section_cursor_ = 0;
@@ -424,8 +434,9 @@ IniLoadResult CIniFile::LoadFromBytes(const std::string& bytes, unsigned codePag
       failed_line_ = number;
       return IniLoadResult::kLineTooLong;
     }
-    const std::wstring wide = WideFromAnsiLossy(line, codePage);
-    if (!CParse::SplitFields(wide, fields) || !ApplyLine(fields, current)) {
+    std::wstring wide;
+    if (!WideFromAnsiLossy(line, wide, codePage) || !CParse::SplitFields(wide, fields) ||
+        !ApplyLine(fields, current)) {
       failed_line_ = number;
       return IniLoadResult::kMalformedLine;
     }

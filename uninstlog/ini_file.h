@@ -4,6 +4,7 @@
 // objects; CProfile (profile.h) writes lines of the same syntax back.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,8 @@ struct KeyEntry {
   int32_t registration = 0;
 };
 
-// One key line: its name, the values its kind decodes and the decoded record.
+// One key line: its name, the values its kind decodes and the decoded record. The key owns its
+// values; Values() lists them as non-owning pointers.
 class CKey {
  public:
   CKey() = default;
@@ -131,14 +133,17 @@ class CKey {
   void Repoint();
 
   std::wstring name_;
-  std::vector<CValue*> values_;
+  std::vector<std::unique_ptr<CValue>> owned_values_;
+  std::vector<CValue*> values_;  // the same values, as the view handed out
   KeyKind kind_ = kKindPlain;
   KeyClass class_ = kClassText;
   KeyEntry entry_;
   size_t value_cursor_ = 0;
 };
 
-// A section: its name and its key lines in order (repeated names stay separate keys).
+// A section: its name and its key lines in order (repeated names stay separate keys). It owns
+// the keys it read or was given; after a merge it also lists keys that another model owns.
+// Keys() lists all of them, in order, as non-owning pointers.
 class CSection {
  public:
   explicit CSection(std::wstring name = std::wstring()) : name_(std::move(name)) {}
@@ -150,10 +155,12 @@ class CSection {
   const std::wstring& Name() const { return name_; }
   // Takes ownership of the key; false for no key.
   bool AppendKey(CKey* key);
+  bool AppendKey(std::unique_ptr<CKey> key);
   // Appends a key that belongs to another model (not freed here) and marks the section as
   // sharing keys.
   bool AppendSharedKey(CKey* key);
-  // Takes the key out of the list (freed when the section owns it); false when it is not here.
+  // Takes the key out of the list (freed when the section owns it, and then every other mention
+  // of it here goes too); false when it is not here.
   bool RemoveKey(const CKey* key);
   const std::vector<CKey*>& Keys() const { return keys_; }
   std::vector<CKey*> KeyList() const { return keys_; }
@@ -163,8 +170,8 @@ class CSection {
 
  private:
   std::wstring name_;
-  std::vector<CKey*> keys_;
-  std::vector<bool> owned_;
+  std::vector<std::unique_ptr<CKey>> owned_;  // the keys this section frees, in any order
+  std::vector<CKey*> keys_;                   // every key in list order, owned or shared
   bool shares_keys_ = false;
 };
 
@@ -192,14 +199,17 @@ class CIniFile {
   const std::vector<CSection*>& Sections() const { return sections_; }
 
   CSection* FindSection(const std::wstring& name) const;
+  // Takes ownership of the section.
   void AppendSection(CSection* section);
+  void AppendSection(std::unique_ptr<CSection> section);
   // Takes the section out of the model and frees it; false when it is not in the model.
   bool RemoveSection(const CSection* section);
   // A header line then a key line, given as ready fields, applied as the loader applies them.
   bool AddLine(const std::vector<std::wstring>& sectionFields,
                const std::vector<std::wstring>& keyFields);
   // Adds every section of other (same-named sections here get other's keys appended as
-  // shared pointers). The other model must outlive this one.
+  // shared pointers). The other model must outlive this one. A model merged into itself
+  // already holds every key of itself and stays as it is.
   bool MergeFrom(const CIniFile& other);
 
   CSection* FirstSection() { section_cursor_ = 0; return NextSection(); }
@@ -214,7 +224,8 @@ class CIniFile {
   void Clear();
 
   std::wstring path_;
-  std::vector<CSection*> sections_;
+  std::vector<std::unique_ptr<CSection>> owned_sections_;
+  std::vector<CSection*> sections_;  // the same sections, as the view handed out
   size_t section_cursor_ = 0;
   size_t failed_line_ = 0;
 };

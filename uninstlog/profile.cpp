@@ -12,9 +12,40 @@ std::wstring g_open_path;  // the path the shared stream has open; empty when cl
 
 bool Fits(const std::wstring& line) { return line.size() + 2 <= CProfile::kLineBufferUnits; }
 
-// A name is written as it stands; one holding a line break could not be read back as one line.
-bool WritableName(const std::wstring& name) {
-  return !name.empty() && name.find_first_of(L"\r\n") == std::wstring::npos;
+// A TAB reads back as a blank, and a zero byte or a Ctrl-Z ends the text the reader takes from
+// the file: no line can carry them.
+bool Expressible(const std::wstring& text) {
+  for (wchar_t c : text)
+    if (c == L'\t' || c == L'\0' || c == L'\x1a') return false;
+  return true;
+}
+
+// A text as one quoted field.
+bool Quoted(const std::wstring& text, std::wstring& field) {
+  if (!Expressible(text)) return false;
+  field = L"\"" + CProfile::Escape(text) + L"\"";
+  return true;
+}
+
+// A key name as the first field of its line: as it stands when it holds no character the
+// reader treats specially, otherwise quoted. A name "[" would read as a header.
+bool KeyNameField(const std::wstring& name, std::wstring& field) {
+  if (name.empty() || name == L"[" || !Expressible(name)) return false;
+  if (name.find_first_of(L" '=[]\"\\\r\n") == std::wstring::npos) {
+    field = name;
+    return true;
+  }
+  return Quoted(name, field);
+}
+
+// A section name between the brackets, where blanks and apostrophes are kept as they are.
+bool SectionNameField(const std::wstring& name, std::wstring& field) {
+  if (name.empty() || !Expressible(name)) return false;
+  if (name.find_first_of(L"=[]\"\\\r\n") == std::wstring::npos) {
+    field = name;
+    return true;
+  }
+  return Quoted(name, field);
 }
 
 bool Flag(FlagGroup group, int32_t number, std::wstring& out) {
@@ -47,33 +78,42 @@ std::wstring CProfile::Escape(const std::wstring& text) {
 }
 
 bool CProfile::FormatSection(const std::wstring& name, std::wstring& line) {
-  if (!WritableName(name)) return false;
-  return Done(L"[" + name + L"]", line);
+  std::wstring field;
+  if (!SectionNameField(name, field)) return false;
+  return Done(L"[" + field + L"]", line);
 }
 
 bool CProfile::FormatText(const std::wstring& key, const std::wstring& text, std::wstring& line) {
-  if (!WritableName(key)) return false;
-  return Done(key + L"=\"" + Escape(text) + L"\"", line);
+  std::wstring name, value;
+  if (!KeyNameField(key, name) || !Quoted(text, value)) return false;
+  // The name decides how the reader decodes the line: an entry name needs its fields, and a
+  // number name a number.
+  const KeyKindInfo& kind = LookUpKeyKind(key);
+  if (kind.keyClass == kClassEntry) return false;
+  if (kind.keyClass == kClassNumber && !CValue().SetNumber(text)) return false;
+  return Done(name + L"=" + value, line);
 }
 
 bool CProfile::FormatNumber(const std::wstring& key, int32_t number, std::wstring& line) {
-  if (!WritableName(key)) return false;
-  return Done(key + L"=" + ToWideDecimal(number), line);
+  std::wstring name;
+  if (!KeyNameField(key, name) || LookUpKeyKind(key).keyClass == kClassEntry) return false;
+  return Done(name + L"=" + ToWideDecimal(number), line);
 }
 
 bool CProfile::FormatFolderEntry(const std::wstring& path, std::wstring& line) {
-  if (path.empty()) return false;
+  std::wstring field;
+  if (path.empty() || !Quoted(path, field)) return false;
   // Every folder entry is written with these three flags, and its line ends with a blank.
-  return Done(L"UIFLDR=\"" + Escape(path) + L"\" INST_REQ INST_CRE INST_DEL ", line);
+  return Done(L"UIFLDR=" + field + L" INST_REQ INST_CRE INST_DEL ", line);
 }
 
 bool CProfile::FormatFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
                                int32_t deleteFlag, bool registered, std::wstring& line) {
-  std::wstring install, mode, remove;
-  if (path.empty() || !Flag(FlagGroup::kInstall, installFlag, install) ||
+  std::wstring field, install, mode, remove;
+  if (path.empty() || !Quoted(path, field) || !Flag(FlagGroup::kInstall, installFlag, install) ||
       !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
     return false;
-  return Done(L"UIFILE=\"" + Escape(path) + L"\" " + install + L" " + mode + L" " + remove +
+  return Done(L"UIFILE=" + field + L" " + install + L" " + mode + L" " + remove +
                   (registered ? L" INST_REG" : L" INST_NOREG"),
               line);
 }
@@ -81,26 +121,27 @@ bool CProfile::FormatFileEntry(int32_t installFlag, const std::wstring& path, in
 bool CProfile::FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
                                       int32_t installFlag, int32_t modeFlag, int32_t deleteFlag,
                                       std::wstring& line) {
-  std::wstring rootName, install, mode, remove;
-  if (keyPath.empty() || !Flag(FlagGroup::kRoot, root, rootName) ||
+  std::wstring rootName, field, install, mode, remove;
+  if (keyPath.empty() || !Quoted(keyPath, field) || !Flag(FlagGroup::kRoot, root, rootName) ||
       !Flag(FlagGroup::kInstall, installFlag, install) ||
       !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
     return false;
-  return Done(L"UIREGIKEY=" + rootName + L" \"" + Escape(keyPath) + L"\" " + install + L" " +
-                  mode + L" " + remove,
+  return Done(L"UIREGIKEY=" + rootName + L" " + field + L" " + install + L" " + mode + L" " +
+                  remove,
               line);
 }
 
 bool CProfile::FormatRegistryValueEntry(int32_t root, const std::wstring& keyPath,
                                         const std::wstring& valueName, int32_t installFlag,
                                         int32_t modeFlag, int32_t deleteFlag, std::wstring& line) {
-  std::wstring rootName, install, mode, remove;
-  if (keyPath.empty() || !Flag(FlagGroup::kRoot, root, rootName) ||
+  std::wstring rootName, keyField, valueField, install, mode, remove;
+  if (keyPath.empty() || !Quoted(keyPath, keyField) || !Quoted(valueName, valueField) ||
+      !Flag(FlagGroup::kRoot, root, rootName) ||
       !Flag(FlagGroup::kInstall, installFlag, install) ||
       !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
     return false;
-  return Done(L"UIREGI=" + rootName + L" \"" + Escape(keyPath) + L"\" \"" + Escape(valueName) +
-                  L"\" " + install + L" " + mode + L" " + remove,
+  return Done(L"UIREGI=" + rootName + L" " + keyField + L" " + valueField + L" " + install +
+                  L" " + mode + L" " + remove,
               line);
 }
 
@@ -117,6 +158,8 @@ bool CProfile::FormatKey(const CKey& key, std::wstring& line) {
         case kKindFolder:
           return FormatFolderEntry(*e.path, line);
         case kKindFile:
+          // The line says registered or not; any other number would come back changed.
+          if (e.registration != 0 && e.registration != 1) return false;
           return FormatFileEntry(e.install, *e.path, e.mode, e.remove, e.registration == 1, line);
         case kKindRegistryKey:
           return FormatRegistryKeyEntry(e.root, *e.path, e.install, e.mode, e.remove, line);
@@ -150,12 +193,16 @@ bool CProfile::Close() {
   return ok;
 }
 
+bool CProfile::LineBytes(const std::wstring& line, unsigned codePage, std::string& bytes) {
+  if (!AnsiFromWide(line, bytes, codePage)) return false;
+  bytes += "\r\n";
+  return true;
+}
+
 bool CProfile::WriteLine(const std::wstring& line) {
   if (!IsOpen()) return false;
   std::string bytes;
-  if (!AnsiFromWide(line, bytes, code_page_)) return false;
-  bytes += "\r\n";
-  return WriteProfileStream(bytes);
+  return LineBytes(line, code_page_, bytes) && WriteProfileStream(bytes);
 }
 
 bool CProfile::WriteSection(const std::wstring& name) {

@@ -1,8 +1,12 @@
 // The uninstall log's writer: appends lines of the log's syntax to one file, in the ANSI code
 // page, each ended by CR LF and flushed at once. All writers share one process-wide output
 // stream, so one file is written at a time. Every text is written escaped the way the reader
-// reads it back (a backslash doubled, a double quote as \", a line feed as \n), so every value
-// reads back unchanged; a line that does not fit the 4,096-unit line buffer is refused.
+// reads it back (a backslash doubled, a double quote as \", a line feed as \n), and a key or
+// section name holding a blank, quote, backslash or another character the reader splits at is
+// quoted the same way, so every name and value reads back unchanged. What no line can carry is
+// refused rather than changed: a TAB, a zero or Ctrl-Z character, a character the code page
+// lacks, a line longer than the 4,096-unit line buffer, a text under a name that the reader
+// decodes as an entry.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -62,6 +66,9 @@ class CProfile {
   static bool FormatKey(const CKey& key, std::wstring& line);
   // A backslash doubled, a double quote as \", a line feed as \n.
   static std::wstring Escape(const std::wstring& text);
+  // The bytes a line is stored as: converted to the code page exactly, then CR LF; false when
+  // a character has no exact form in the code page.
+  static bool LineBytes(const std::wstring& line, unsigned codePage, std::string& bytes);
 
  private:
   bool WriteLine(const std::wstring& line);

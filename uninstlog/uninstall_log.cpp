@@ -5,6 +5,7 @@
 #include "sys/env.h"
 #include "uninstlog/entry_index.h"
 
+#include <memory>
 #include <unordered_map>
 
 namespace brindle {
@@ -234,7 +235,8 @@ bool CQXUninstallLog::SetStartupAppName(const std::wstring& text) {
 // ---- uninstall targets and the custom-function library ------------------------------------------
 
 bool CQXUninstallLog::AddUninstallTargets(const CQXUninstallTarget& targets) {
-  if (!model_.FindSection(kUninstTarget)) model_.AppendSection(new CSection(kUninstTarget));
+  if (!model_.FindSection(kUninstTarget))
+    model_.AppendSection(std::make_unique<CSection>(kUninstTarget));
   bool all = true;
   for (const std::wstring& target : targets.Targets())
     if (!model_.AddLine(Header(kUninstTarget), {L"UNInfo", target})) all = false;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sys/text.h"
+#include "xml/xml_checks.h"
 #include "xml/xml_parser.h"
 
 namespace brindle {
@@ -71,7 +72,8 @@ struct LibFrame {
 };
 
 // The libxml2 element as a tree: elements and text kept, comments and whitespace-only text
-// dropped, any other node kind fails the conversion. Iterative, so depth is no risk.
+// dropped, any other node kind and nesting deeper than kXMLMaxDepth fail the conversion.
+// Iterative, so depth is no risk.
 std::unique_ptr<CXMLElement> TreeFromLib(xmlNode* rootNode) {
   std::unique_ptr<CXMLElement> root = ElementFromLib(rootNode);
   std::vector<LibFrame> stack;
@@ -92,6 +94,7 @@ std::unique_ptr<CXMLElement> TreeFromLib(xmlNode* rootNode) {
         if (!IsWhitespaceOnly(child->content)) AppendChild(NewText(FromXmlChars(child->content)), parent);
         break;
       case XML_ELEMENT_NODE: {
+        if (stack.size() >= kXMLMaxDepth) return nullptr;
         CXMLElement* added = AsElement(AppendChild(ElementFromLib(child), parent));
         stack.push_back({child->children, added});
         break;
@@ -256,6 +259,7 @@ class CLibXMLParser : public CXMLParser {
       }
       std::string bytes;
       if (!ReadWholeFile(location, bytes) || bytes.empty() || bytes.size() > INT_MAX) return nullptr;
+      if (DeclaresEntitiesInBytes(bytes)) return nullptr;
       XmlDocPtr doc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
                                   kParseOptions));
       return DocumentFromLib(doc.get());
@@ -267,6 +271,7 @@ class CLibXMLParser : public CXMLParser {
   // The text is already decoded: any encoding its declaration names is ignored.
   std::unique_ptr<CXMLDocument> LoadXML(const std::wstring& text) override {
     try {
+      if (DeclaresEntities(text)) return nullptr;
       std::string utf8 = Utf8FromWide(text);
       if (utf8.empty() || utf8.size() > INT_MAX) return nullptr;
       XmlDocPtr doc(xmlReadMemory(utf8.data(), static_cast<int>(utf8.size()), nullptr, "UTF-8",
@@ -279,6 +284,7 @@ class CLibXMLParser : public CXMLParser {
 
   bool Save(const CXMLNode* document, const std::wstring& path) override {
     try {
+      if (!IsWritableDocument(document)) return false;
       XmlDocPtr doc = DocumentToLib(document);
       std::string bytes;
       if (!doc || !Serialise(doc.get(), bytes)) return false;
@@ -298,6 +304,7 @@ class CLibXMLParser : public CXMLParser {
 
   void GetXML(const CXMLNode* document, std::wstring& xml) override {
     try {
+      if (!IsWritableDocument(document)) return;
       XmlDocPtr doc = DocumentToLib(document);
       std::string bytes;
       if (!doc || !Serialise(doc.get(), bytes)) return;

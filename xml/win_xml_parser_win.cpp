@@ -1,6 +1,11 @@
 #include "xml/win_xml_parser.h"
 
+#include "sys/win_handles.h"
+#include "xml/xml_checks.h"
+
+#include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace brindle {
@@ -78,6 +83,30 @@ ComPtr<IXMLDOMDocument> CreateDomDocument(const CLSID& clsid) {
   return document;
 }
 
+bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+  std::wstring location = path;
+  for (wchar_t& c : location) {
+    if (c == L'/') c = L'\\';
+  }
+  UniqueFile file(CreateFileW(location.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF)
+    return false;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got,
+                  nullptr) || got == 0)
+      break;
+    done += got;
+  }
+  bytes.resize(done);
+  return true;
+}
+
 bool NodeName(IXMLDOMNode* node, std::wstring& name) {
   UniqueBstr text;
   if (FAILED(node->get_nodeName(text.Receive()))) return false;
@@ -131,7 +160,8 @@ bool OpenFrame(IXMLDOMNode* node, CXMLElement* element, std::vector<DomFrame>& s
 }
 
 // The DOM element as a tree: elements and text are kept, comments dropped, and any other kind
-// of node fails the whole conversion. Works with its own stack, so nesting depth is no risk.
+// of node and nesting deeper than kXMLMaxDepth fail the whole conversion. Works with its own
+// stack, so nesting depth is no risk.
 std::unique_ptr<CXMLElement> TreeFromDom(IXMLDOMNode* rootNode) {
   std::unique_ptr<CXMLElement> root = ElementFromDom(rootNode);
   if (!root) return nullptr;
@@ -154,6 +184,7 @@ std::unique_ptr<CXMLElement> TreeFromDom(IXMLDOMNode* rootNode) {
       if (!NodeValue(child.Get(), text)) return nullptr;
       AppendChild(NewText(text), parent);
     } else if (kind == NODE_ELEMENT) {
+      if (stack.size() >= kXMLMaxDepth) return nullptr;
       std::unique_ptr<CXMLElement> element = ElementFromDom(child.Get());
       if (!element) return nullptr;
       CXMLElement* added = AsElement(AppendChild(std::move(element), parent));
@@ -242,17 +273,25 @@ ComPtr<IXMLDOMDocument> CWinXMLParser::NewLoader() {
 
 std::unique_ptr<CXMLDocument> CWinXMLParser::Load(const std::wstring& path) {
   try {
+    // The file's bytes are looked at first for entity declarations, which the DOM would
+    // expand without limit, and the DOM then reads those very bytes: the file cannot be
+    // changed between the check and the load.
+    std::string bytes;
+    if (!ReadFileBytes(path, bytes) || DeclaresEntitiesInBytes(bytes)) return nullptr;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = NewLoader();
     if (!dom) return nullptr;
-    std::wstring location = path;
-    for (wchar_t& c : location) {
-      if (c == L'\\') c = L'/';
-    }
-    UniqueBstr text;
-    SetBstr(text, location);
+    ScopedVariant source;
+    VARIANT* holder = source.Receive();
+    holder->parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!holder->parray) throw std::bad_alloc();
+    holder->vt = VT_ARRAY | VT_UI1;
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(holder->parray, &data))) return nullptr;
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(holder->parray);
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    if (FAILED(dom->load(BorrowedBstrVariant(text.Get()), &loaded))) return nullptr;
+    if (FAILED(dom->load(source.Get(), &loaded))) return nullptr;
     return DocumentFromDom(dom.Get());
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -261,6 +300,7 @@ std::unique_ptr<CXMLDocument> CWinXMLParser::Load(const std::wstring& path) {
 
 std::unique_ptr<CXMLDocument> CWinXMLParser::LoadXML(const std::wstring& xml) {
   try {
+    if (DeclaresEntities(xml)) return nullptr;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = NewLoader();
     if (!dom) return nullptr;
@@ -345,6 +385,7 @@ ComPtr<IXMLDOMDocument> CWinXMLParser::ToDom(const CXMLNode* node) {
 
 bool CWinXMLParser::Save(const CXMLNode* document, const std::wstring& path) {
   try {
+    if (!IsWritableDocument(document)) return false;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = ToDom(document);
     if (!dom) return false;
@@ -362,6 +403,7 @@ bool CWinXMLParser::Save(const CXMLNode* document, const std::wstring& path) {
 
 void CWinXMLParser::GetXML(const CXMLNode* document, std::wstring& xml) {
   try {
+    if (!IsWritableDocument(document)) return;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = ToDom(document);
     if (!dom) return;

@@ -4,8 +4,11 @@
 //
 // Loading never throws for bad input: a missing or unreadable file, text that is not well
 // formed, a document without a root element, or a node kind the tree cannot hold (CDATA, a
-// processing instruction or an entity reference inside an element) all yield null. Comments are
-// dropped, and so is whitespace-only text between elements.
+// processing instruction or an entity reference inside an element) all yield null, and so do a
+// document that declares entities and one nested deeper than kXMLMaxDepth (xml_checks.h), on
+// every build alike. Comments are dropped, and so is whitespace-only text between elements.
+// A tree that cannot be written well-formed (a name that is no XML name, two attributes of one
+// name, a character XML cannot carry) is refused by Save and GetXML.
 //
 // Written documents start with a declaration naming UTF-8; every nested element starts on a new
 // line (CR LF) indented by five spaces per level, an element holding only text stays on one line,

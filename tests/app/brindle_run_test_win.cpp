@@ -145,7 +145,11 @@ TEST(BrindleRun, AnotherUpdateOrAnyInstallerMutexMakesTheRunBusy) {
   // In the component mode the launcher hears of it instead.
   Launcher launcher(folder);
   StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"), L"mutex Tamek_ZNQ_UnInst_v1 30000");
-  Sleep(500);
+  for (int i = 0; i < 200; ++i) {  // waits for the mutex, however long the start takes
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, L"Tamek_ZNQ_UnInst_v1");
+    if (h) { CloseHandle(h); break; }
+    Sleep(50);
+  }
   const std::wstring list = WriteActionList(folder, "<Action ID=\"d1\" Action=\"DELETE\"/>");
   ServiceLogTail log;
   EXPECT_EQ(RunBrindle(L"\"" + ToBackslashes(list) + L"\" /component_install").exitCode, 100);

@@ -1,5 +1,7 @@
-// Fuzz target of the uninstall-log reader: any bytes must load or fail without a memory error,
-// and a log that loads must, once written back, load again to the same entries.
+// Fuzz target of the uninstall-log reader and writer: any bytes must load or fail without a
+// memory error, and a log that loads must, written back line by line exactly as the writer
+// stores lines, either be refused by the writer or load again to the same model (the folder
+// entries' flags aside, which are always written as INST_REQ INST_CRE INST_DEL).
 #include "uninstlog/ini_file.h"
 #include "uninstlog/profile.h"
 
@@ -11,45 +13,24 @@ using namespace brindle;
 
 namespace {
 
-// Names are written as they stand; only names the reader takes back as one field are compared.
-bool PlainName(const std::wstring& name) {
-  for (wchar_t c : name)
-    if (c > 0x7f) return false;
-  return !name.empty() && name.find_first_of(L" \t'=[]\"\\\r\n\x1a") == std::wstring::npos;
-}
+constexpr unsigned kCodePage = 1252;
 
-// Characters that no written text can carry (a tab reads as a blank, Ctrl-Z ends a text-mode
-// read, a CR before the line end is eaten) or that is not ASCII.
-bool PlainText(const std::wstring& text) {
-  for (wchar_t c : text)
-    if (c == L'\t' || c == L'\x1a' || c == L'\r' || c == L'\0' || c > 0x7f) return false;
-  return true;
-}
-
-bool Comparable(const CIniFile& ini) {
-  for (const CSection* s : ini.Sections()) {
-    if (!PlainName(s->Name())) return false;
-    for (const CKey* k : s->Keys()) {
-      if (!PlainName(k->Name())) return false;
-      for (const CValue* v : k->Values())
-        if (v->GetType() == CValue::kText && !PlainText(v->Text())) return false;
-    }
-  }
-  return true;
-}
-
+// The model as the writer stores it; false when the writer refuses any line.
 bool Write(const CIniFile& ini, std::string& bytes) {
-  std::wstring text, line;
+  bytes.clear();
+  std::wstring line;
+  std::string stored;
   for (const CSection* s : ini.Sections()) {
-    if (!CProfile::FormatSection(s->Name(), line)) return false;
-    text += line + L"\n";
+    if (!CProfile::FormatSection(s->Name(), line) ||
+        !CProfile::LineBytes(line, kCodePage, stored))
+      return false;
+    bytes += stored;
     for (const CKey* k : s->Keys()) {
-      if (!CProfile::FormatKey(*k, line)) return false;
-      text += line + L"\n";
+      if (!CProfile::FormatKey(*k, line) || !CProfile::LineBytes(line, kCodePage, stored))
+        return false;
+      bytes += stored;
     }
   }
-  bytes.clear();
-  for (wchar_t c : text) bytes += static_cast<char>(c);  // ASCII only, by the checks above
   return true;
 }
 
@@ -60,12 +41,11 @@ bool SameText(const std::wstring* a, const std::wstring* b) {
 bool Same(const CKey& a, const CKey& b) {
   const KeyEntry& x = a.Entry();
   const KeyEntry& y = b.Entry();
-  if (a.Name() != b.Name() || a.Kind() != b.Kind()) return false;
-  if (a.Kind() == kKindFolder) return SameText(x.path, y.path);  // written with fixed flags
+  if (a.Name() != b.Name() || a.Kind() != b.Kind() || a.Class() != b.Class()) return false;
+  if (a.Kind() == kKindFolder) return SameText(x.path, y.path);
   return x.number == y.number && SameText(x.text, y.text) && SameText(x.path, y.path) &&
          SameText(x.valueName, y.valueName) && x.root == y.root && x.install == y.install &&
-         x.mode == y.mode && x.remove == y.remove &&
-         (a.Kind() != kKindFile || (x.registration == 1) == (y.registration == 1));
+         x.mode == y.mode && x.remove == y.remove && x.registration == y.registration;
 }
 
 }  // namespace
@@ -73,19 +53,25 @@ bool Same(const CKey& a, const CKey& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CIniFile ini;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
-  if (ini.LoadFromBytes(bytes, 1252) != IniLoadResult::kLoaded) return 0;
-  if (!Comparable(ini)) return 0;
+  if (ini.LoadFromBytes(bytes, kCodePage) != IniLoadResult::kLoaded) return 0;
   std::string written;
   if (!Write(ini, written)) return 0;
   CIniFile again;
-  if (again.LoadFromBytes(written, 1252) != IniLoadResult::kLoaded) std::abort();
+  if (again.LoadFromBytes(written, kCodePage) != IniLoadResult::kLoaded) std::abort();
   if (again.Sections().size() != ini.Sections().size()) std::abort();
   for (size_t i = 0; i < ini.Sections().size(); ++i) {
+    if (ini.Sections()[i]->Name() != again.Sections()[i]->Name()) std::abort();
     const auto& k1 = ini.Sections()[i]->Keys();
     const auto& k2 = again.Sections()[i]->Keys();
     if (k1.size() != k2.size()) std::abort();
     for (size_t j = 0; j < k1.size(); ++j)
       if (!Same(*k1[j], *k2[j])) std::abort();
   }
+  // Merging keeps every key, also into itself.
+  CIniFile merged;
+  merged.MergeFrom(ini);
+  merged.MergeFrom(merged);
+  for (CSection* s : merged.Sections())
+    if (!s->Keys().empty()) s->RemoveKey(s->Keys()[0]);
   return 0;
 }

@@ -1,7 +1,8 @@
 // Stands in for the launcher window in tests: registers the launcher's window class, writes one
 // line per message it receives into a file, and can send a cancel request to the updater's
-// hidden window after a given number of finished items.
-// Usage: fake_gatewatch.exe <output file> <lifetime ms> [cancel-after N]
+// hidden window after a given number of finished items, or hang: stop answering for a while
+// after the first message.
+// Usage: fake_gatewatch.exe <output file> <lifetime ms> [cancel-after N | hang MS]
 // Lines: "ready", "record <hwnd> <kind> <total> <done> <result> <size> <zeros ok|bad> <name>",
 // "end", "cancel-sent".
 #include <windows.h>
@@ -18,6 +19,7 @@ namespace {
 std::FILE* g_out = nullptr;
 int g_cancelAfter = -1;
 int g_finishedItems = 0;
+DWORD g_hangMs = 0;
 
 void Line(const std::string& text) {
   std::fprintf(g_out, "%s\n", text.c_str());
@@ -59,6 +61,12 @@ void OnRecord(const COPYDATASTRUCT& copy) {
 LRESULT CALLBACK GatewatchProc(HWND window, UINT message, WPARAM w, LPARAM l) {
   if (message == WM_COPYDATA) {
     OnRecord(*reinterpret_cast<const COPYDATASTRUCT*>(l));
+    if (g_hangMs) {
+      // A hung launcher: neither this answer nor any other message comes for a while.
+      const DWORD hang = g_hangMs;
+      g_hangMs = 0;
+      Sleep(hang);
+    }
     return TRUE;
   }
   if (message == brindle::kEndOfRunMessage) {
@@ -80,6 +88,7 @@ int wmain(int argc, wchar_t** argv) {
   g_out = _wfopen(argv[1], L"wb");
   if (!g_out) return 3;
   if (argc > 4 && std::wstring(argv[3]) == L"cancel-after") g_cancelAfter = _wtoi(argv[4]);
+  if (argc > 4 && std::wstring(argv[3]) == L"hang") g_hangMs = static_cast<DWORD>(_wtoi(argv[4]));
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &GatewatchProc;
   cls.hInstance = GetModuleHandleW(nullptr);

@@ -155,6 +155,12 @@ TEST(InstallLogCipher, AFailedSaveLeavesThePreviousLogByteForByte) {
   EXPECT_FALSE(EncodeInstallLog(Widen(CipherPattern(10)), path, 1252));
   EXPECT_EQ(ReadAll(path), before);
   RemoveTree(blocker);
+
+  // The text cannot be converted at all (no such code page): nothing, not an empty text, is
+  // stored in the log's place.
+  EXPECT_FALSE(EncodeInstallLog(Widen(CipherPattern(10)), path, 12345));
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(FileExists(CQXReplacingFileWriter::TemporaryPathFor(path)));
 }
 
 TEST(InstallLogCipher, ASaveIntoAMissingFolderFailsAndCreatesNothing) {

@@ -29,6 +29,10 @@ TEST(Text, AnsiCodePageConversionsAreExactOrRefused) {
   ASSERT_TRUE(WideFromAnsi(ansi, back, 1252));
   EXPECT_EQ(back, L"d\u00e9j\u00e0");
   EXPECT_FALSE(AnsiFromWide(L"\u65e5", ansi, 1252));
+  // No look-alike stands in for a missing character (A-macron is not A, an em space no blank).
+  EXPECT_FALSE(AnsiFromWide(L"C:\\\u0100pp", ansi, 1252));
+  EXPECT_FALSE(AnsiFromWide(L"a\u2003b", ansi, 1252));
+  EXPECT_TRUE(ansi.empty());
   ASSERT_TRUE(AnsiFromWide(L"\u65e5\u672c", ansi, 932));
   EXPECT_EQ(ansi, "\x93\xfa\x96\x7b");
   ASSERT_TRUE(WideFromAnsi(ansi, back, 932));

@@ -127,6 +127,10 @@ std::wstring StatusShown(HWND dialog) {
   return test::WindowText(GetDlgItem(dialog, IDC_PROGRESS_STATUS));
 }
 
+// The dialog's timer ticks every half second; on a loaded machine a tick may come late, so
+// upper bounds only catch a dialog that never closes.
+constexpr ULONGLONG kGenerousMs = 10000;
+
 // Waits up to timeoutMs for the condition; true when it held.
 template <typename Condition>
 bool WaitFor(Condition condition, unsigned timeoutMs) {
@@ -196,7 +200,7 @@ TEST(ProgressDialog, FollowsPercentAndTitleWrittenByTheWorker) {
     context.done = 2;
     context.percent = 40;
     context.SetTitle(title);
-    WaitFor([&] { return PercentShown(d) == L"40 %" && StatusShown(d) == title; }, 2000);
+    WaitFor([&] { return PercentShown(d) == L"40 %" && StatusShown(d) == title; }, kGenerousMs);
     percentAt40 = PercentShown(d);
     statusAt40 = StatusShown(d);
     barAt40 = BarPosition(d);
@@ -207,7 +211,7 @@ TEST(ProgressDialog, FollowsPercentAndTitleWrittenByTheWorker) {
     Sleep(1600);
     statusWritesWhileUnchanged = recorder.Changes(IDC_PROGRESS_STATUS).size() - before;
     context.SetTitle(L"Mise à jour de Tamek Ostrel: ostrel_1_3.diff");
-    WaitFor([&] { return StatusShown(d) != title; }, 2000);
+    WaitFor([&] { return StatusShown(d) != title; }, kGenerousMs);
     secondStatus = StatusShown(d);
     context.finished = true;
   });
@@ -241,10 +245,11 @@ TEST(ProgressDialog, AJumpTo100ClosesItASecondAfterShowing100) {
   const std::vector<Recorder::Change> texts = recorder.Changes(IDC_PROGRESS_PERCENT);
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.back().text, L"100 %");
-  // Shown at the next tick, then visible for about a second before the dialog goes.
-  EXPECT_LE(texts.back().at - jumpedAt, 500u + 150u);
+  // Shown after the jump, then visible for at least a second before the dialog goes. Only
+  // the order and the lower bound are asserted: a loaded machine may delay any tick.
+  EXPECT_GE(texts.back().at, jumpedAt.load());
   EXPECT_GE(closed.at - texts.back().at, 950u);
-  EXPECT_LE(closed.at - texts.back().at, 1500u);
+  EXPECT_LE(closed.at - jumpedAt, kGenerousMs);
 }
 
 TEST(ProgressDialog, ACancelClosesItWithTheBarWhereItWas) {
@@ -255,7 +260,7 @@ TEST(ProgressDialog, ACancelClosesItWithTheBarWhereItWas) {
   ULONGLONG cancelledAt = 0;
   RunDialog(context, recorder, [&](HWND d) {
     context.percent = 40;
-    at40 = WaitFor([&] { return BarPosition(d) == 40; }, 2000);
+    at40 = WaitFor([&] { return BarPosition(d) == 40; }, kGenerousMs);
     cancelledAt = GetTickCount64();
     context.cancelled = true;
   });
@@ -264,7 +269,7 @@ TEST(ProgressDialog, ACancelClosesItWithTheBarWhereItWas) {
   EXPECT_EQ(closed.bar, 40);
   EXPECT_EQ(closed.percent, L"40 %");
   EXPECT_GE(closed.at - cancelledAt, 950u);
-  EXPECT_LE(closed.at - cancelledAt, 500u + 1000u + 300u);
+  EXPECT_LE(closed.at - cancelledAt, kGenerousMs);
 }
 
 TEST(ProgressDialog, ARunWithoutItemsClosesAfterFinished) {
@@ -284,7 +289,7 @@ TEST(ProgressDialog, ARunWithoutItemsClosesAfterFinished) {
   EXPECT_EQ(closed.percent, L"0 %");
   EXPECT_EQ(closed.bar, 0);
   EXPECT_GE(closed.at - finishedAt, 950u);
-  EXPECT_LE(closed.at - finishedAt, 500u + 1000u + 300u);
+  EXPECT_LE(closed.at - finishedAt, kGenerousMs);
 }
 
 TEST(ProgressDialog, EndFlagsEachCloseIt) {

@@ -230,6 +230,37 @@ TEST(UninstLogModel, MergeFromSharesKeysAndKeepsOrder) {
   EXPECT_EQ(extra->FindSection(L"C")->Keys()[0]->Name(), L"w");
 }
 
+TEST(UninstLogModel, MergingIntoItselfOrBackAndRemovingLeaveNoDanglingKey) {
+  // Run under AddressSanitizer: a walk of a list being appended to, or a key freed while still
+  // listed, is reported there.
+  auto base = Read("[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n");
+  auto other = Read("[A]\r\nw=4\r\n");
+  ASSERT_TRUE(base && other);
+  EXPECT_TRUE(base->MergeFrom(*base));
+  EXPECT_EQ(base->FindSection(L"A")->Keys().size(), 2u) << "a model already holds its own keys";
+  ASSERT_TRUE(other->MergeFrom(*base));  // other now lists base's x and y after its own w
+  ASSERT_TRUE(base->MergeFrom(*other));  // and base gets back references to its own keys
+  CSection* a = base->FindSection(L"A");
+  ASSERT_EQ(a->Keys().size(), 5u);  // x y | w x y
+  CKey* x = a->Keys()[0];
+  EXPECT_TRUE(a->RemoveKey(x));
+  for (const CKey* k : a->Keys()) EXPECT_NE(k, x) << "a freed key is listed nowhere in its section";
+  ASSERT_EQ(a->Keys().size(), 3u);  // y w y
+  EXPECT_EQ(a->Keys()[1]->Name(), L"w");
+  EXPECT_TRUE(a->RemoveKey(a->Keys()[1])) << "a shared key leaves the list without being freed";
+  EXPECT_EQ(other->FindSection(L"A")->Keys()[0]->Name(), L"w");
+  EXPECT_FALSE(a->RemoveKey(x));
+  // Sections and keys handed over as raw pointers are owned from then on.
+  auto* added = new CSection(L"D");
+  base->AppendSection(added);
+  EXPECT_TRUE(added->AppendKey(new CKey()));
+  EXPECT_FALSE(added->AppendKey(static_cast<CKey*>(nullptr)));
+  EXPECT_TRUE(base->RemoveSection(base->FindSection(L"B")));
+  EXPECT_EQ(base->Sections().back(), added);
+  other.reset();
+  base.reset();
+}
+
 TEST(UninstLogModel, KeyHelpersChangeTheFirstValue) {
   auto ini = Read("[S]\r\nUNInfo=\"old\"\r\nUninstall_End=1\r\n");
   ASSERT_TRUE(ini);

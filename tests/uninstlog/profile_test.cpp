@@ -59,12 +59,31 @@ TEST(UninstLogWrite, RefusedLinesWriteNothing) {
   EXPECT_FALSE(w.profile.WriteText(L"", L"v"));
   EXPECT_FALSE(w.profile.WriteSection(L""));
   EXPECT_FALSE(w.profile.WriteText(L"K", L"\u65e5")) << "not in the code page";
+  EXPECT_FALSE(w.profile.WriteFolderEntry(L"C:\\\u0100pp")) << "no look-alike (A) instead";
+  // What no line can carry: a TAB reads back as a blank, a zero or Ctrl-Z ends the read text.
+  EXPECT_FALSE(w.profile.WriteText(L"K", L"a\tb"));
+  EXPECT_FALSE(w.profile.WriteText(L"K", std::wstring(L"a\0b", 3)));
+  EXPECT_FALSE(w.profile.WriteFileEntry(1, L"C:\\a\x1a", 1, 1, false));
+  EXPECT_FALSE(w.profile.WriteRegistryValueEntry(kRootUsers, L"S", L"v\tw", 1, 1, 1));
+  EXPECT_FALSE(w.profile.WriteText(L"K\tL", L"v"));
+  EXPECT_FALSE(w.profile.WriteSection(L"S\x1a"));
+  EXPECT_FALSE(w.profile.WriteText(L"[", L"v")) << "reads as a header";
+  // Names the reader decodes by their kind: a line it could not read back is not written.
+  EXPECT_FALSE(w.profile.WriteText(L"UIFILE", L"C:\\a"));
+  EXPECT_FALSE(w.profile.WriteNumber(L"UIREGI", 1));
+  EXPECT_FALSE(w.profile.WriteText(L"Uninstall_End", L"soon"));
   // The 4,096-unit line buffer holds the line, its line feed and a terminating zero.
   const std::wstring fits(4094 - 4, L'v');  // K="..." is 4 units more
   EXPECT_TRUE(w.profile.WriteText(L"K", fits));
   EXPECT_FALSE(w.profile.WriteText(L"K", fits + L"v"));
   EXPECT_FALSE(w.profile.WriteFolderEntry(std::wstring(5000, L'p')));
   EXPECT_EQ(w.Bytes(), "K=\"" + std::string(fits.size(), 'v') + "\"\r\n");
+  CIniFile odd;
+  ASSERT_EQ(odd.LoadFromBytes("[F]\r\nUIFILE=\"C:\\\\a\" INST_REQ INST_REQ INST_DEL INST_CRE\r\n"),
+            IniLoadResult::kLoaded);
+  std::wstring line;
+  EXPECT_FALSE(CProfile::FormatKey(*odd.Sections()[0]->Keys()[0], line))
+      << "a registration flag of 2 would come back as INST_NOREG";
 }
 
 TEST(UninstLogWrite, TheSharedStreamIsOpenOnOneFileAtATime) {
@@ -109,6 +128,38 @@ TEST(UninstLogWrite, EveryTextReadsBackUnchanged) {
   EXPECT_EQ(*keys[std::size(texts)]->Entry().path, L"C:\\new\\a\"b");
   EXPECT_EQ(*keys[std::size(texts) + 1]->Entry().path, L"Soft\\n");
   EXPECT_EQ(*keys[std::size(texts) + 1]->Entry().valueName, L"v \"q\"");
+}
+
+TEST(UninstLogWrite, NamesTheReaderWouldSplitAreQuotedAndReadBackExactly) {
+  const std::wstring keys[] = {L"My Key", L"say \"hi\"", L"C:\\dir", L"a=b", L"it's",
+                               L"[x]", L"two\nlines", L"plain"};
+  const std::wstring sections[] = {L"Uninst Info", L"a=b", L"[x]", L"q\"\\", L"it's"};
+  Written w;
+  for (const auto& section : sections) {
+    ASSERT_TRUE(w.profile.WriteSection(section));
+    for (const auto& key : keys) ASSERT_TRUE(w.profile.WriteText(key, key + L" value"));
+    ASSERT_TRUE(w.profile.WriteNumber(L"n m", -7));
+  }
+  w.profile.Close();
+  const std::string bytes = w.Bytes();
+  EXPECT_NE(bytes.find("[Uninst Info]\r\n\"My Key\"=\"My Key value\"\r\n"), std::string::npos);
+  EXPECT_NE(bytes.find("\r\nplain=\"plain value\"\r\n"), std::string::npos)
+      << "ordinary names are written as they were";
+  EXPECT_NE(bytes.find("[\"a=b\"]\r\n"), std::string::npos);
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(w.path, 1252));
+  ASSERT_EQ(ini.Sections().size(), std::size(sections));
+  for (size_t i = 0; i < std::size(sections); ++i) {
+    const CSection* s = ini.Sections()[i];
+    EXPECT_EQ(s->Name(), sections[i]);
+    ASSERT_EQ(s->Keys().size(), std::size(keys) + 1);
+    for (size_t k = 0; k < std::size(keys); ++k) {
+      EXPECT_EQ(s->Keys()[k]->Name(), keys[k]);
+      EXPECT_EQ(*s->Keys()[k]->Entry().text, keys[k] + L" value");
+    }
+    EXPECT_EQ(s->Keys().back()->Name(), L"n m");
+    EXPECT_EQ(*s->Keys().back()->Entry().text, L"-7");
+  }
 }
 
 TEST(UninstLogWrite, ALogReadAndWrittenBackKeepsItsLines) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "support/scratch.h"
@@ -132,6 +133,35 @@ TEST(XmlWriter, NothingIsWrittenForATreeThatCannotBeConverted) {
   std::wstring xml = L"unchanged";
   Parser().GetXML(unnamed.get(), xml);
   EXPECT_EQ(xml, L"unchanged");
+
+  // Trees that would be written as documents no parser reads back: refused alike everywhere.
+  auto twice = NewElement(L"R");
+  AppendAttribute(twice.get(), L"a", L"1");
+  AppendAttribute(twice.get(), L"a", L"2");
+  auto badChild = NewElement(L"R");
+  AppendChild(NewElement(L"two words"), badChild.get());
+  auto badAttribute = NewElement(L"R");
+  AppendAttribute(badAttribute.get(), L"1st", L"v");
+  auto badText = NewElement(L"R");
+  AppendChild(NewText(L"bell \x07"), badText.get());
+  auto badValue = NewElement(L"R");
+  AppendAttribute(badValue.get(), L"v", std::wstring(L"nul \0", 5));
+  auto twoColons = NewElement(L"a:b:c");
+  int index = 0;
+  for (auto* root : {&twice, &badChild, &badAttribute, &badText, &badValue, &twoColons}) {
+    auto document = NewDocument(std::move(*root));
+    const std::wstring name = L"bad" + std::to_wstring(index++) + L".xml";
+    EXPECT_FALSE(Parser().Save(document.get(), folder.File(name))) << index;
+    EXPECT_FALSE(test::FileExists(folder.File(name))) << index;
+    xml = L"unchanged";
+    Parser().GetXML(document.get(), xml);
+    EXPECT_EQ(xml, L"unchanged") << index;
+  }
+  auto prefixed = NewElement(L"x:R");
+  AppendAttribute(prefixed.get(), L"xmlns:x", L"urn:x");
+  AppendChild(NewTextElement(L"\u00e9l\u00e8ve-1.a_b", L"ok"), prefixed.get());
+  auto fine = NewDocument(std::move(prefixed));
+  EXPECT_TRUE(Parser().Save(fine.get(), folder.File(L"fine.xml")));
 }
 
 TEST(XmlWriter, WrittenDocumentsReadBackEqual) {
@@ -226,23 +256,29 @@ TEST(XmlReader, LargeFilesLoadWhole) {
             L"$ProgFolder$\\dir\\file" + std::to_wstring(count - 1) + L".dll");
 }
 
-TEST(XmlReader, DeepNestingYieldsNullOrTheWholeTreeNeverACrash) {
-  const int depth = 10000;
-  std::wstring text;
-  for (int i = 0; i < depth; ++i) text += L"<e>";
-  text += L"x";
-  for (int i = 0; i < depth; ++i) text += L"</e>";
-  auto document = Parser().LoadXML(text);
-  if (document) {
-    int levels = 1;
-    const CXMLElement* element = document->GetRoot();
-    while (element->GetChildCount() == 1 && AsElement(element->GetChild(0))) {
-      element = AsElement(element->GetChild(0));
-      ++levels;
-    }
-    EXPECT_EQ(levels, depth);
-    EXPECT_EQ(ValueText(element), L"x");
+TEST(XmlReader, NestingIsLimitedTo256LevelsOnEveryBuild) {
+  auto nested = [](size_t depth) {
+    std::wstring text;
+    for (size_t i = 0; i < depth; ++i) text += L"<e>";
+    text += L"x";
+    for (size_t i = 0; i < depth; ++i) text += L"</e>";
+    return text;
+  };
+  auto document = Parser().LoadXML(nested(256));
+  ASSERT_NE(document, nullptr);
+  size_t levels = 1;
+  const CXMLElement* element = document->GetRoot();
+  while (element->GetChildCount() == 1 && AsElement(element->GetChild(0))) {
+    element = AsElement(element->GetChild(0));
+    ++levels;
   }
+  EXPECT_EQ(levels, 256u);
+  EXPECT_EQ(ValueText(element), L"x");
+  EXPECT_EQ(Parser().LoadXML(nested(257)), nullptr);
+  EXPECT_EQ(Parser().LoadXML(nested(10000)), nullptr);
+  ScratchFolder folder;
+  ASSERT_TRUE(WriteBytes(folder.File(L"deep.xml"), Utf8FromWide(nested(257))));
+  EXPECT_EQ(Parser().Load(folder.File(L"deep.xml")), nullptr);
 }
 
 TEST(XmlParser, OneParserServesTheProcessUntilDestroyed) {
@@ -264,6 +300,23 @@ TEST(XmlReader, NestedEntityExpansionIsRefused) {
     declarations += L"\">";
   }
   declarations += L"]>";
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Parser().LoadXML(declarations + L"<R v=\"&e9;\"/>"), nullptr);
   EXPECT_EQ(Parser().LoadXML(declarations + L"<R>&e9;</R>"), nullptr);
+  // From a file too, also in UTF-16 and with the declaration hidden behind a comment.
+  ScratchFolder folder;
+  const std::wstring text = L"<?xml version=\"1.0\"?><!-- x -->" + declarations + L"<R>&e9;</R>";
+  ASSERT_TRUE(WriteBytes(folder.File(L"utf8.xml"), Utf8FromWide(text)));
+  EXPECT_EQ(Parser().Load(folder.File(L"utf8.xml")), nullptr);
+  std::string utf16 = "\xff\xfe";
+  for (wchar_t c : text) utf16 += std::string{static_cast<char>(c & 0xff), static_cast<char>(c >> 8)};
+  ASSERT_TRUE(WriteBytes(folder.File(L"utf16.xml"), utf16));
+  EXPECT_EQ(Parser().Load(folder.File(L"utf16.xml")), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20))
+      << "refused before any expansion";
+  // A type declaration without entities does not stop a document.
+  EXPECT_EQ(LoadPicture(L"<!DOCTYPE R [<!ELEMENT R (#PCDATA)><!-- ]> --><!NOTATION n SYSTEM \"]>\">"
+                        L"<!ATTLIST R a CDATA #IMPLIED>]><R>x</R>"),
+            L"<R>[x]</R>");
+  EXPECT_EQ(LoadPicture(L"<?xml version=\"1.0\"?>\r\n<!DOCTYPE R SYSTEM \"r.dtd\">\r\n<R/>"), L"<R></R>");
 }
