@@ -8,6 +8,7 @@
 
 #include "logs/install_log.h"
 #include "support/install_log_fixture_win.h"
+#include "support/patch_fixture_win.h"
 #include "support/process_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
@@ -26,26 +27,6 @@ using namespace brindle;
 using namespace brindle::test;
 
 namespace {
-
-std::wstring ShellFolder(int csidl) {
-  wchar_t buffer[MAX_PATH] = {};
-  SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
-  return buffer;
-}
-
-std::wstring Unique(const std::wstring& stem) {
-  return stem + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64() % 100000);
-}
-
-bool Put(const std::wstring& path, const std::string& bytes) {
-  CreateFolderChain(ParentFolder(ToBackslashes(path)));
-  return WriteBytes(path, bytes);
-}
-
-std::string Text(const std::wstring& path) {
-  std::string bytes;
-  return ReadBytes(path, bytes) ? bytes : "<missing>";
-}
 
 // A copy of Brindle.exe whose version resource says major.minor.0.0: a real file with a version.
 std::string VersionedImage(WORD major, WORD minor) {
@@ -77,7 +58,7 @@ void Tree(const std::wstring& root, const std::wstring& relative,
       tree[key] = "<folder>";
       Tree(root, child, tree);
     } else {
-      tree[key] = Text(folder + L"\\" + name);
+      tree[key] = FileText(folder + L"\\" + name);
     }
   } while (FindNextFileW(find.Get(), &found));
 }
@@ -177,8 +158,8 @@ PackRun RunPack(const std::vector<std::wstring>& args, const ScratchFolder& scra
     started.processId = info.dwProcessId;
     run.exitCode = WaitForExit(started, 60000);
   }
-  run.out = Text(outPath);
-  run.err = Text(errPath);
+  run.out = FileText(outPath);
+  run.err = FileText(errPath);
   return run;
 }
 
@@ -241,7 +222,7 @@ class PackApplyFixture : public ::testing::Test {
     log += "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n[Uninst Info]\r\n"
            "Product=\"Sample\"\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\n"
            "Version=\"1.0\"\r\nUninstall_End=0\r\n";
-    ASSERT_TRUE(Put(uninstLog_, log));
+    ASSERT_TRUE(WriteFileText(uninstLog_, log));
 
     CQXInstallLog installLog;
     auto entry = std::make_unique<InstallLogEntry>();
@@ -257,10 +238,10 @@ class PackApplyFixture : public ::testing::Test {
     ASSERT_TRUE(SaveInstallLog(installLog, installLog_.Path()));
 
     const std::wstring znq = scratch_.File(L"znq/INSTALL");
-    ASSERT_TRUE(Put(znq + L"/COMMON/setup.dll", "setup"));
-    ASSERT_TRUE(Put(znq + L"/COMMON/Uninst.exe", "uninst"));
-    ASSERT_TRUE(Put(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\n"));
-    ASSERT_TRUE(Put(znq + L"/ENGLISH/UninstRsc.dll", "rsc-english"));
+    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/setup.dll", "setup"));
+    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/Uninst.exe", "uninst"));
+    ASSERT_TRUE(WriteFileText(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\n"));
+    ASSERT_TRUE(WriteFileText(znq + L"/ENGLISH/UninstRsc.dll", "rsc-english"));
   }
 
   ScratchFolder scratch_;
@@ -278,21 +259,21 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   ASSERT_FALSE(tool1.empty());
   ASSERT_FALSE(tool2.empty());
   for (const std::wstring& f : {oldFolder_, newFolder_}) {
-    ASSERT_TRUE(Put(f + L"\\keep.txt", "keep"));
-    ASSERT_TRUE(Put(f + L"\\data\\same\\table.bin", std::string("\0\1\2\3", 4)));
+    ASSERT_TRUE(WriteFileText(f + L"\\keep.txt", "keep"));
+    ASSERT_TRUE(WriteFileText(f + L"\\data\\same\\table.bin", std::string("\0\1\2\3", 4)));
   }
-  ASSERT_TRUE(Put(oldFolder_ + L"\\readme.txt", "version 1.0"));
-  ASSERT_TRUE(Put(newFolder_ + L"\\readme.txt", "version 1.1, longer"));
-  ASSERT_TRUE(Put(oldFolder_ + L"\\bin\\tool.exe", tool1));
-  ASSERT_TRUE(Put(newFolder_ + L"\\bin\\tool.exe", tool2));
-  ASSERT_TRUE(Put(oldFolder_ + L"\\bin\\core.dll", VersionedImage(1, 5)));
-  ASSERT_TRUE(Put(newFolder_ + L"\\bin\\core.dll", VersionedImage(1, 6)));
-  ASSERT_TRUE(Put(oldFolder_ + L"\\gone.txt", "gone"));
-  ASSERT_TRUE(Put(oldFolder_ + L"\\legacy\\old\\plugin.cfg", "legacy"));
-  ASSERT_TRUE(Put(oldFolder_ + L"\\data\\obsolete.dat", "obsolete"));
-  ASSERT_TRUE(Put(newFolder_ + L"\\plugins\\extra\\added.txt", "added"));
-  ASSERT_TRUE(Put(newFolder_ + L"\\bin\\newlib.dll", VersionedImage(1, 2)));
-  ASSERT_TRUE(Put(newFolder_ + L"\\data\\fresh.dat", "fresh"));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\readme.txt", "version 1.0"));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\readme.txt", "version 1.1, longer"));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\bin\\tool.exe", tool1));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\bin\\tool.exe", tool2));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\bin\\core.dll", VersionedImage(1, 5)));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\bin\\core.dll", VersionedImage(1, 6)));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\gone.txt", "gone"));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\legacy\\old\\plugin.cfg", "legacy"));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\data\\obsolete.dat", "obsolete"));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\plugins\\extra\\added.txt", "added"));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\bin\\newlib.dll", VersionedImage(1, 2)));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\data\\fresh.dat", "fresh"));
   Install();
   const auto oldTree = Tree(oldFolder_), newTree = Tree(newFolder_);
   ASSERT_EQ(newTree.count(L"PLUGINS\\EXTRA\\ADDED.TXT"), 1u);
@@ -329,7 +310,7 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   EXPECT_EQ(WaitForExit(brindle, 120000), 200);
 
   EXPECT_EQ(TreeDifference(Tree(app_), newTree), "");
-  EXPECT_EQ(Text(uninstFolder_ + L"\\Uninst.exe"), "uninst");
+  EXPECT_EQ(FileText(uninstFolder_ + L"\\Uninst.exe"), "uninst");
 
   // The service-log lines of the package's actions: "VERB -,object,success,code", between the
   // start of the package and the install log's save.
@@ -371,10 +352,10 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
                             "-K", "8794ec0db3f52410", "-iv", "0000000000000000", "-in",
                             UnixPath(installLog_.Path()), "-out", UnixPath(plain)}),
             0);
-  EXPECT_EQ(Text(xml), Text(plain));
-  EXPECT_NE(Text(xml).find(">1.1</Version>"), std::string::npos)
-      << Text(xml);
+  EXPECT_EQ(FileText(xml), FileText(plain));
+  EXPECT_NE(FileText(xml).find(">1.1</Version>"), std::string::npos)
+      << FileText(xml);
   PackRun encode = RunPack({L"log", L"encode", xml, L"-o", again}, scratch_);
   ASSERT_EQ(encode.exitCode, 0) << encode.err;
-  EXPECT_EQ(Text(again), installLog_.Bytes());
+  EXPECT_EQ(FileText(again), installLog_.Bytes());
 }
