@@ -22,9 +22,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-# The 32-bit Wine loader's copy for qemu-i386 must sit next to the original (tools/wine32-run.sh).
-if [ -x /usr/lib/wine/wine ] && ! cmp -s /usr/lib/wine/wine /usr/lib/wine/wine-qemu32; then
+# The 32-bit Wine loader's copy for qemu-i386 and the loader script that runs it must sit next to
+# the original, the script with a link for 64-bit children (tools/wine32-run.sh).
+if [ -x /usr/lib/wine/wine ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO cp /usr/lib/wine/wine /usr/lib/wine/wine-qemu32
+  cmp -s /usr/lib/wine/wine /usr/lib/wine/wine-qemu32 || $SUDO cp /usr/lib/wine/wine /usr/lib/wine/wine-qemu32
+  cmp -s "$(dirname "$0")/wine32-loader.sh" /usr/lib/wine/wine-qemu32-loader ||
+    $SUDO install -m 755 "$(dirname "$0")/wine32-loader.sh" /usr/lib/wine/wine-qemu32-loader
+  [ "$(readlink /usr/lib/wine/wine-qemu32-loader64)" = wine64 ] ||
+    $SUDO ln -sfn wine64 /usr/lib/wine/wine-qemu32-loader64
 fi
 echo "setup: toolchain ready"

@@ -3,7 +3,11 @@
 # user-mode emulation, in its own 64-bit (WOW64) prefix build/win32/wineprefix. This machine's
 # kernel cannot execute 32-bit code, so the 32-bit Wine loader runs emulated:
 #   - a loader script runs qemu-i386 on a copy of Wine's 32-bit loader, naming itself as the
-#     program (-0), and is used as WINELOADER, so 32-bit child processes start the same way;
+#     program (-0), and is used as WINELOADER, so 32-bit child processes start the same way. Wine
+#     starts a child by executing the base name of its loader in its own loader folder, so the
+#     script is installed there (/usr/lib/wine/wine-qemu32-loader, from tools/wine32-loader.sh),
+#     with wine-qemu32-loader64, a link to wine64, for 64-bit children; from anywhere else every
+#     child process fails to start (status c00000e5);
 #   - -R 0x81000000 caps the guest address space (without it every start takes about 45 s);
 #   - the copy of the loader sits next to the original (/usr/lib/wine/wine-qemu32): it finds
 #     ntdll.so by a path relative to its own folder.
@@ -19,7 +23,8 @@ export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver64
 original=/usr/lib/wine/wine
 copy=/usr/lib/wine/wine-qemu32
-loader="$root/tools/wine32-loader.sh"
+loader=/usr/lib/wine/wine-qemu32-loader
+loader64=/usr/lib/wine/wine-qemu32-loader64
 
 why_not() {  # what is missing for the emulation, or nothing
   command -v qemu-i386 >/dev/null || { echo "qemu-i386 is not installed (package qemu-user)"; return; }
@@ -27,6 +32,13 @@ why_not() {  # what is missing for the emulation, or nothing
   [ -d /usr/lib/i386-linux-gnu/wine/i386-unix ] || { echo "32-bit Wine's unix libraries are missing"; return; }
   if [ ! -x "$copy" ] && ! { [ -w /usr/lib/wine ] && cp "$original" "$copy"; }; then
     echo "cannot place the loader copy $copy (run tools/setup.sh as root)"; return
+  fi
+  if ! cmp -s "$root/tools/wine32-loader.sh" "$loader" &&
+     ! { [ -w /usr/lib/wine ] && install -m 755 "$root/tools/wine32-loader.sh" "$loader"; }; then
+    echo "cannot place the loader script $loader (run tools/setup.sh as root)"; return
+  fi
+  if [ "$(readlink "$loader64")" != wine64 ] && ! { [ -w /usr/lib/wine ] && ln -sfn wine64 "$loader64"; }; then
+    echo "cannot place the link $loader64 (run tools/setup.sh as root)"; return
   fi
 }
 reason=$(why_not)

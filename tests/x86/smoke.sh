@@ -215,6 +215,8 @@ cleanup_component() {
 stand_in="$root/build/win32/x86/fake_wrapper.exe"
 # The component mode starts the wrapper's programs as child processes: first, can a 32-bit
 # process of the emulation start one at all? (cmd.exe starts the stand-in, which leaves a log.)
+# It can when the loader script is installed next to Wine's loader (tools/wine32-run.sh); a
+# machine where it still cannot reports this check as skipped.
 child_probe() {
   rm -rf "$stage"; mkdir -p "$stage"
   cp "$stand_in" "$stage/probe.exe"
@@ -253,7 +255,8 @@ XML
   [ "$removal" = '[ "Help__for__X86Smoke" /Ostrel /Update /quiet] parent=- folder=- stale=-' ] ||
     problems+=("the uninstall wrapper logged: $removal")
   installation=$(content "$stage/maps/Install.exe.log")
-  [ "$installation" = '[ /quiet /Ostrel] parent=X86Smoke folder=C:\Program Files (x86)\Tamek\X86Smoke stale=-' ] ||
+  # The parameters are " /quiet /Ostrel", after the program's name and a space: two spaces.
+  [ "$installation" = '[  /quiet /Ostrel] parent=X86Smoke folder=C:\Program Files (x86)\Tamek\X86Smoke stale=-' ] ||
     problems+=("Install.exe (copied into the component's folder) logged: $installation")
   expect_file "$stage/maps/setup.dll" setup
   grep -q '^BR,DELETE_COMPONENT,-,200$' <<<"$lines" || problems+=("no DELETE_COMPONENT line with result 200")
