@@ -99,8 +99,9 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   while (done < bytes.size()) {
     DWORD got = 0;
     if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got,
-                  nullptr) || got == 0)
-      break;
+                  nullptr))
+      return false;  // a document cut short by a read error is not read as a shorter one
+    if (got == 0) break;  // the file shrank meanwhile: keep what was read
     done += got;
   }
   bytes.resize(done);
