@@ -48,6 +48,11 @@ bool GetFileVersion(const std::wstring& path, std::uint32_t& mostSignificant,
                     std::uint32_t& leastSignificant);
 // The last-write time (FILETIME as 64 bits); false when the file cannot be opened.
 bool GetFileWriteTime(const std::wstring& path, std::uint64_t& time);
+// The whole file's bytes. Readers always share the file; writers only when allowWriters is set
+// (otherwise a file held open for writing fails the read instead of giving a half-written
+// text). False when it cannot be opened or a read fails; a file that shrinks meanwhile gives
+// what was read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, bool allowWriters);
 // Extracts every file of the cabinet below the destination folder, with the cabinet's folders
 // and time stamps. False when the file is not a cabinet, the library cannot be used, or an
 // entry's name is unsafe or too long (nothing is then written outside the destination).

@@ -175,4 +175,27 @@ bool GetFileWriteTime(const std::wstring& path, std::uint64_t& time) {
   return true;
 }
 
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, bool allowWriters) {
+  bytes.clear();
+  const DWORD share = FILE_SHARE_READ | (allowWriters ? FILE_SHARE_WRITE : 0);
+  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), GENERIC_READ, share, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF)
+    return false;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD got = 0;
+    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got,
+                  nullptr))
+      return false;
+    if (got == 0) break;  // the file shrank meanwhile: keep what was read
+    done += got;
+  }
+  bytes.resize(done);
+  return true;
+}
+
 }  // namespace brindle

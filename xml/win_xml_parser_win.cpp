@@ -1,5 +1,6 @@
 #include "xml/win_xml_parser.h"
 
+#include "sys/file_util.h"
 #include "sys/win_handles.h"
 #include "xml/xml_checks.h"
 
@@ -81,31 +82,6 @@ ComPtr<IXMLDOMDocument> CreateDomDocument(const CLSID& clsid) {
   ComPtr<IXMLDOMDocument> document;
   if (FAILED(object.As(document, kIidDomDocument))) return {};
   return document;
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
-  std::wstring location = path;
-  for (wchar_t& c : location) {
-    if (c == L'/') c = L'\\';
-  }
-  UniqueFile file(CreateFileW(location.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF)
-    return false;
-  bytes.resize(static_cast<size_t>(size.QuadPart));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD got = 0;
-    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got,
-                  nullptr))
-      return false;  // a document cut short by a read error is not read as a shorter one
-    if (got == 0) break;  // the file shrank meanwhile: keep what was read
-    done += got;
-  }
-  bytes.resize(done);
-  return true;
 }
 
 bool NodeName(IXMLDOMNode* node, std::wstring& name) {
@@ -278,7 +254,7 @@ std::unique_ptr<CXMLDocument> CWinXMLParser::Load(const std::wstring& path) {
     // expand without limit, and the DOM then reads those very bytes: the file cannot be
     // changed between the check and the load.
     std::string bytes;
-    if (!ReadFileBytes(path, bytes) || DeclaresEntitiesInBytes(bytes)) return nullptr;
+    if (!ReadWholeFile(path, bytes, true) || DeclaresEntitiesInBytes(bytes)) return nullptr;
     ComForThisThread com;
     ComPtr<IXMLDOMDocument> dom = NewLoader();
     if (!dom) return nullptr;
