@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "logs/install_log.h"
+#include "support/run_once_win.h"
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
@@ -374,7 +375,6 @@ TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
 
 namespace {
 
-const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 bool CopyHelper(const std::wstring& helper, const std::wstring& target) {
   CreateFolderChain(ParentFolder(target));
@@ -390,24 +390,6 @@ std::wstring ShortPath(const std::wstring& path) {
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
   UniqueRegKey key;
   return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.Receive()) == ERROR_SUCCESS;
-}
-
-// A REG_SZ value of RunOnce (32-bit view), or "<missing>".
-std::wstring RunOnceValue(const std::wstring& name) {
-  wchar_t text[1024] = {};
-  DWORD bytes = sizeof(text) - sizeof(wchar_t);
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) != ERROR_SUCCESS ||
-      RegGetValueW(key.Get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
-    return L"<missing>";
-  return text;
-}
-
-void DeleteRunOnceValue(const std::wstring& name) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.Receive()) ==
-      ERROR_SUCCESS)
-    RegDeleteValueW(key.Get(), name.c_str());
 }
 
 // The hook library's record of its calls, kept while the test runs.

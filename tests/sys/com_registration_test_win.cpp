@@ -3,6 +3,7 @@
 // name containing "fail" its DllRegisterServer fails.
 #include <gtest/gtest.h>
 
+#include "support/run_once_win.h"
 #include "support/process_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
@@ -20,7 +21,6 @@ using namespace brindle::test;
 
 namespace {
 
-const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 std::wstring CopyServer(const ScratchFolder& scratch, const std::wstring& relative) {
   const std::wstring target = ToBackslashes(scratch.File(relative));
@@ -41,23 +41,6 @@ std::wstring ShortOrLong(const std::wstring& path) {
   wchar_t buffer[MAX_PATH];
   const DWORD n = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
   return n > 0 && n < MAX_PATH ? buffer : path;
-}
-
-std::wstring RunOnceValue(const std::wstring& name) {
-  wchar_t text[1024] = {};
-  DWORD bytes = sizeof(text) - sizeof(wchar_t);
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) != ERROR_SUCCESS ||
-      RegGetValueW(key.Get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
-    return L"<missing>";
-  return text;
-}
-
-void DeleteRunOnceValue(const std::wstring& name) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.Receive()) ==
-      ERROR_SUCCESS)
-    RegDeleteValueW(key.Get(), name.c_str());
 }
 
 }  // namespace
