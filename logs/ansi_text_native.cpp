@@ -1,6 +1,7 @@
 // Lossy ANSI conversions of the native build, on the exact conversions of sys/text.h: text
 // that converts exactly is converted in one call; otherwise the unconvertible characters are
-// replaced one by one. There is no composite-character step here.
+// replaced one by one. There is no composite-character step here: the exact conversion takes a
+// combining character as the code page's own character or refuses it.
 #include "logs/ansi_text.h"
 
 #include "sys/text.h"
@@ -14,6 +15,10 @@ bool UsableCodePage(unsigned codePage) {
   return AnsiFromWide(L" ", bytes, codePage);
 }
 }  // namespace
+
+bool AnsiFromWidePrecomposed(const std::wstring& text, std::string& out, unsigned codePage) {
+  return AnsiFromWide(text, out, codePage);
+}
 
 bool AnsiFromWideLossy(const std::wstring& text, std::string& out, unsigned codePage) {
   if (AnsiFromWide(text, out, codePage)) return true;

@@ -19,6 +19,21 @@ DWORD CompositeFlagFor(UINT cp) {
 }
 }  // namespace
 
+bool AnsiFromWidePrecomposed(const std::wstring& text, std::string& out, unsigned codePage) {
+  out.clear();
+  if (text.empty()) return true;
+  // Precomposed first (e followed by a combining acute accent becomes one character), then
+  // converted without any best fit.
+  std::wstring precomposed = text;
+  const int size = static_cast<int>(text.size());
+  const int n = FoldStringW(MAP_PRECOMPOSED, text.data(), size, nullptr, 0);
+  if (n > 0) {
+    precomposed.resize(static_cast<size_t>(n));
+    if (FoldStringW(MAP_PRECOMPOSED, text.data(), size, &precomposed[0], n) != n) precomposed = text;
+  }
+  return AnsiFromWide(precomposed, out, codePage);
+}
+
 bool AnsiFromWideLossy(const std::wstring& text, std::string& out, unsigned codePage) {
   out.clear();
   if (text.empty()) return true;

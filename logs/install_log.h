@@ -11,6 +11,8 @@
 
 namespace brindle {
 
+class CXMLElement;
+
 // One application.
 struct InstallLogEntry {
   std::wstring AppName;
@@ -25,6 +27,10 @@ struct InstallLogEntry {
   std::wstring PvkURL;
   CQXLangCode Lang;       // attribute Code of Lang, with the language it stands for
   std::wstring UninstLog; // path of the application's uninstall log
+  // The AppLocal element the entry was read from, or null for an entry made here. What this
+  // program does not know of it (attributes, other elements, text) is written back from it as
+  // it was, in its place.
+  std::shared_ptr<const CXMLElement> source;
 };
 
 // The entries in document order.
@@ -35,6 +41,9 @@ class CQXInstallLog {
   CQXInstallLog(CQXInstallLog&&) = default;
   CQXInstallLog& operator=(CQXInstallLog&&) = default;
   std::vector<std::unique_ptr<InstallLogEntry>> entries;
+  // The AppLocalList element the log was read from, or null for a log made here: its
+  // attributes and its children other than entries are written back as they were, in place.
+  std::shared_ptr<const CXMLElement> source;
 };
 
 enum : int {
@@ -45,8 +54,11 @@ enum : int {
 
 // Replaces the log's entries with those of the XML text.
 int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log);
-// The log as XML text. Entries are written normalised: empty fields are left out, children come
-// in one fixed order and unknown children are gone.
+// The log as XML text. Empty fields are left out and a field read twice is written once. A log
+// or entry made here is written with its fields in one fixed order; one that was read keeps
+// its document: every field at the place it was read from (a new one before the first field
+// that follows it in the fixed order), and everything this program does not know (attributes,
+// unknown elements and versions, text) exactly as it was, in its place.
 int SerialiseInstallLog(const CQXInstallLog& log, std::wstring& xml);
 // The first entry whose AppName equals the name exactly, or null.
 InstallLogEntry* FindEntry(const CQXInstallLog& log, const std::wstring& appName);

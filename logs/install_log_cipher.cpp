@@ -10,9 +10,10 @@ const char kLogPassPhrase[] = "Qzv_Mrk_PL_Snowfall_Keys";
 
 bool EncodeInstallLogWith(CQXLogCipher& cipher, const std::wstring& text, const std::wstring& path,
                           unsigned codePage) {
-  // A text that cannot be converted is never stored in the log's place: the old log stays.
+  // A text that cannot be converted exactly (a character the code page lacks) is never stored
+  // in the log's place, neither with '?' nor with a look-alike: the old log stays.
   std::string plain;
-  if (!AnsiFromWideLossy(text, plain, codePage) || (plain.empty() && !text.empty())) return false;
+  if (!AnsiFromWidePrecomposed(text, plain, codePage) || (plain.empty() && !text.empty())) return false;
   CQXReplacingFileWriter writer;
   if (!writer.Begin(path)) return false;
   if (!EncipherInPieces(cipher, plain, [&](const std::string& piece) {

@@ -82,6 +82,8 @@ bool DecipherInPieces(CQXLogCipher& cipher, uint64_t size, Reader&& read, std::s
 //
 // Writes the enciphered text to a temporary file in the log's folder and puts it in place of
 // the log only when it is complete: a save that cannot complete leaves the old log as it was.
+// A text with a character the code page cannot hold is refused (false), never stored with a
+// replacement or a look-alike.
 bool EncodeInstallLog(const std::wstring& text, const std::wstring& path, unsigned codePage = 0);
 bool EncodeInstallLogWith(CQXLogCipher& cipher, const std::wstring& text, const std::wstring& path,
                           unsigned codePage = 0);

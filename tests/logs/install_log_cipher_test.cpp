@@ -127,13 +127,28 @@ TEST(InstallLogCipher, DoubleByteCharactersAcrossPieceBoundariesSurviveEncodeAnd
   EXPECT_EQ(Fnv64(ReadAll(path)), kJapaneseVector.fnv);
 }
 
-TEST(InstallLogCipher, CharactersOutsideTheCodePageComeBackAsItsDefaultCharacter) {
+TEST(InstallLogCipher, ATextWithCharactersOutsideTheCodePageIsRefusedAndTheOldLogStays) {
   ScratchFolder dir;
   const std::wstring path = dir.File(L"log.dat");
-  ASSERT_TRUE(EncodeInstallLog(L"<a>caf\u00e9 \u65e5</a>", path, 1252));
+  ASSERT_TRUE(EncodeInstallLog(L"<a>caf\u00e9</a>", path, 1252));
+  const std::string before = ReadAll(path);
+  // Neither a character without any form (stored as '?' by a default conversion) nor one with a
+  // look-alike (best fit would store S for S-circumflex) is ever written.
+  for (const wchar_t* text : {L"<a>caf\u00e9 \u65e5</a>", L"<a>\u015cuite</a>", L"<a>\u2126</a>"}) {
+    EXPECT_FALSE(EncodeInstallLog(text, path, 1252)) << Utf8FromWide(text);
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_FALSE(FileExists(CQXReplacingFileWriter::TemporaryPathFor(path)));
+  }
   std::wstring back;
   ASSERT_TRUE(DecodeInstallLog(path, back, 1252));
-  EXPECT_EQ(back, L"<a>caf\u00e9 ?</a>");
+  EXPECT_EQ(back, L"<a>caf\u00e9</a>");
+#ifdef _WIN32
+  // A letter followed by its combining accent is stored as the precomposed letter.
+  ASSERT_TRUE(EncodeInstallLog(L"<a>cafe\u0301</a>", path, 1252));
+  back.clear();
+  ASSERT_TRUE(DecodeInstallLog(path, back, 1252));
+  EXPECT_EQ(back, L"<a>caf\u00e9</a>");
+#endif
 }
 
 TEST(InstallLogCipher, AFailedSaveLeavesThePreviousLogByteForByte) {

@@ -76,6 +76,9 @@ TEST(InstallLog, ReadsEveryFieldAndWritesThemInTheFixedOrder) {
   EXPECT_EQ(e.PvkURL, L"http://x/");
   EXPECT_EQ(e.UninstLog, L"C:\\App\\Uninst.log");
   EXPECT_EQ(e.Item.path, L"C:\\App\\item");
+  // The same fields in an entry made here (no document behind it) are written in the fixed order.
+  log.source.reset();
+  log.entries[0]->source.reset();
   EXPECT_EQ(Serialised(log),
             std::wstring(kDeclaration) +
                 L"<AppLocalList>\r\n"
@@ -96,7 +99,7 @@ TEST(InstallLog, ReadsEveryFieldAndWritesThemInTheFixedOrder) {
                 L"</AppLocalList>\r\n");
 }
 
-TEST(InstallLog, NormalisingDropsEmptyAndInvalidFieldsAndTakesTheLaterDuplicate) {
+TEST(InstallLog, EmptyAndInvalidFieldsAreDroppedAndTheLaterDuplicateIsWrittenOnce) {
   CQXInstallLog log = Parsed(
       L"<AppLocalList><AppLocal><PvkOnly Support=\"y\"/><Version Type=\"Application\">1.0"
       L"</Version><Version Type=\"Application\">1.1</Version><Version>9</Version>"
@@ -106,11 +109,73 @@ TEST(InstallLog, NormalisingDropsEmptyAndInvalidFieldsAndTakesTheLaterDuplicate)
   EXPECT_EQ(log.entries[0]->PvkOnly, L"") << "lower-case y is ignored";
   EXPECT_EQ(log.entries[0]->applicationVersion.text, L"1.1") << "the later duplicate wins";
   EXPECT_EQ(log.entries[0]->uninstallerVersion.text, L"");
+  // Versions whose Type names none of the three are not this program's: they stay as read.
   EXPECT_EQ(Serialised(log), std::wstring(kDeclaration) +
                                  L"<AppLocalList>\r\n     <AppLocal>\r\n"
-                                 L"          <AppName>A</AppName>\r\n"
                                  L"          <Version Type=\"Application\">1.1</Version>\r\n"
+                                 L"          <Version>9</Version>\r\n"
+                                 L"          <Version Type=\"application\">8</Version>\r\n"
+                                 L"          <AppName>A</AppName>\r\n"
                                  L"     </AppLocal>\r\n</AppLocalList>\r\n");
+}
+
+// What a newer installer writes and this program does not know (attributes of the root and of
+// an entry, other elements with their own content, versions of another type) is written back
+// exactly as read, in its place, around the fields this program changes or adds.
+TEST(InstallLog, UnknownContentOfTheRootAndOfEntriesIsKeptInItsPlace) {
+  CQXInstallLog log = Parsed(
+      L"<AppLocalList Format=\"3\"><Meta Written=\"2026\">installer 9</Meta>"
+      L"<AppLocal Id=\"7\"><AppName>A</AppName><Channel Kind=\"beta\"><Sub>1</Sub></Channel>"
+      L"<Version Type=\"Application\" Build=\"12\">1.0</Version><Version Type=\"Patch\">0.3</Version>"
+      L"<FullPath>C:\\A</FullPath><Region Region=\"EU\"/></AppLocal>"
+      L"<Separator/><AppLocal><AppName>B</AppName></AppLocal><Trailer/></AppLocalList>");
+  ASSERT_EQ(log.entries.size(), 2u);
+  log.entries[0]->applicationVersion.text = L"1.1";
+  log.entries[0]->DisplayName.name = L"A Suite";  // a field the entry did not have
+  log.entries[0]->FullPath.clear();               // and one that goes
+  log.entries[1]->uninstallerVersion.text = L"2.0";
+  const std::wstring expected =
+      std::wstring(kDeclaration) +
+      L"<AppLocalList Format=\"3\">\r\n"
+      L"     <Meta Written=\"2026\">installer 9</Meta>\r\n"
+      L"     <AppLocal Id=\"7\">\r\n"
+      L"          <AppName>A</AppName>\r\n"
+      L"          <Channel Kind=\"beta\">\r\n"
+      L"               <Sub>1</Sub>\r\n"
+      L"          </Channel>\r\n"
+      L"          <Version Type=\"Application\" Build=\"12\">1.1</Version>\r\n"
+      L"          <Version Type=\"Patch\">0.3</Version>\r\n"
+      L"          <DisplayName>A Suite</DisplayName>\r\n"
+      L"          <Region Region=\"EU\"/>\r\n"
+      L"     </AppLocal>\r\n"
+      L"     <Separator/>\r\n"
+      L"     <AppLocal>\r\n"
+      L"          <AppName>B</AppName>\r\n"
+      L"          <Version Type=\"Uninstall\">2.0</Version>\r\n"
+      L"     </AppLocal>\r\n"
+      L"     <Trailer/>\r\n"
+      L"</AppLocalList>\r\n";
+  const std::wstring written = Serialised(log);
+  EXPECT_EQ(written, expected);
+  // Read again and written again, nothing moves.
+  EXPECT_EQ(Serialised(Parsed(written)), expected);
+
+  // An entry taken out of the log is gone from the document; one added goes at the end.
+  log.entries.erase(log.entries.begin());
+  log.entries.push_back(Entry(L"C"));
+  EXPECT_EQ(Serialised(log), std::wstring(kDeclaration) +
+                                 L"<AppLocalList Format=\"3\">\r\n"
+                                 L"     <Meta Written=\"2026\">installer 9</Meta>\r\n"
+                                 L"     <Separator/>\r\n"
+                                 L"     <AppLocal>\r\n"
+                                 L"          <AppName>B</AppName>\r\n"
+                                 L"          <Version Type=\"Uninstall\">2.0</Version>\r\n"
+                                 L"     </AppLocal>\r\n"
+                                 L"     <Trailer/>\r\n"
+                                 L"     <AppLocal>\r\n"
+                                 L"          <AppName>C</AppName>\r\n"
+                                 L"     </AppLocal>\r\n"
+                                 L"</AppLocalList>\r\n");
 }
 
 TEST(InstallLog, StatusesForBadTextAndWrongRoots) {
