@@ -2,6 +2,7 @@
 // delete or add a component. The driver only sequences the items and reports their outcome;
 // everything that changes the machine happens behind this interface.
 #pragma once
+#include <functional>
 #include <string>
 
 namespace brindle {
@@ -42,6 +43,9 @@ class CQXUpdateItems {
                            ProgressContext& context) = 0;
   // Some change of the run can only be finished by a restart.
   virtual bool RebootNeeded() const = 0;
+  // Who hears, while a patch package is applied, how many of its record steps are done (steps
+  // done, steps in all); an empty listener: nobody.
+  virtual void SetRecordProgress(std::function<void(int done, int total)> listener) {}
 };
 
 #ifdef _WIN32
@@ -59,6 +63,7 @@ class CWinQXUpdateItems : public CQXUpdateItems {
   int AddComponent(const CQXActionListXML& list, const std::wstring& id,
                    ProgressContext& context) override;
   bool RebootNeeded() const override;
+  void SetRecordProgress(std::function<void(int done, int total)> listener) override;
 
  private:
   CQXSubUpdater* subUpdater_;

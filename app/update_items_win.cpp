@@ -52,6 +52,17 @@ void CheckRunningPrograms(const CQXDiffDistribute& package, const DiffLocalEntry
   }
 }
 
+// The record steps of a package: each record once per pass that handles it (the update group's
+// records are deleted and then written again).
+int RecordStepsOf(const CQXDiffDistribute& package) {
+  auto records = [](const auto& group) {
+    return group.files.size() + group.registries.size() + group.shortCuts.size();
+  };
+  const size_t steps = records(*package.deleteObjects) + 2 * records(*package.updateObjects) +
+                       records(*package.addObjects);
+  return steps > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(steps);
+}
+
 // The stages that change the application: the three object groups, the Startup keys and the
 // uninstall log.
 void ApplyPackageStages(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
@@ -65,6 +76,7 @@ void ApplyPackageStages(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLo
     WriteServiceLog({L"-", uninstallLogPath, L"error", L"0"}, L"BR", L"OPEN_ZNQ_UNINSTLOG");
     throw CUpdaterException("the uninstall log cannot be read");
   }
+  updater.BeginRecordSteps(RecordStepsOf(package));
   updater.ApplyDeleteObjects(*package.deleteObjects);
   updater.ApplyUpdateObjects(*package.updateObjects);
   const std::wstring& displayName = package.updateObjects->displayName.name;
@@ -229,6 +241,10 @@ int CWinQXUpdateItems::AddComponent(const CQXActionListXML& list, const std::wst
   if (result != kComponentDone) context.failed = true;
   WriteServiceLog({L"-", std::to_wstring(result)}, L"BR", L"ADD_COMPONENT");
   return result;
+}
+
+void CWinQXUpdateItems::SetRecordProgress(std::function<void(int done, int total)> listener) {
+  if (subUpdater_) subUpdater_->recordProgress = std::move(listener);
 }
 
 bool CWinQXUpdateItems::RebootNeeded() const { return subUpdater_ && subUpdater_->rebootNeeded; }

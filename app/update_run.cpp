@@ -46,6 +46,19 @@ int PercentDone(int done, int total) {
   return static_cast<int>(std::trunc(static_cast<double>(done) / total * 100.0));
 }
 
+int PercentWithinItem(int done, int total, int steps, int stepsTotal) {
+  const int start = PercentDone(done, total);
+  if (total <= 0 || done < 0 || done >= total || stepsTotal <= 0 || steps <= 0) return start;
+  if (steps > stepsTotal) steps = stepsTotal;
+  // The item's steps fill its share of the run only up to its last step's share: what follows
+  // the steps (the logs to write) is still part of the item.
+  const double share = static_cast<double>(steps) / (static_cast<double>(stepsTotal) + 1.0);
+  const int percent = static_cast<int>(std::floor((done + share) / total * 100.0));
+  const int end = PercentDone(done + 1, total) - 1;  // below the next item's share
+  if (percent > end) return end > start ? end : start;
+  return percent > start ? percent : start;
+}
+
 const std::vector<ComponentPass>& ComponentPasses() {
   static const std::vector<ComponentPass> passes = {
       {L"DELETE", 3, false}, {L"UPDATE", 4, true}, {L"ADD", 5, true}};

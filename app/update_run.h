@@ -22,6 +22,10 @@ std::wstring FormatTableText(const std::wstring& format, const std::vector<std::
 
 // trunc(done / total * 100); 0 when there is nothing to do.
 int PercentDone(int done, int total);
+// The percent while the item after the done ones has handled steps of its stepsTotal steps: from
+// PercentDone(done, total) on, rising with the steps, and below the next item's share (never
+// 100 while an item is still running, so the dialog stays open until the run has ended).
+int PercentWithinItem(int done, int total, int steps, int stepsTotal);
 
 // The component passes of a component-mode run, in order.
 struct ComponentPass {

@@ -132,12 +132,31 @@ void AdvanceProgress(ProgressContext& context) {
   context.percent = PercentDone(context.done, context.total);
 }
 
+// A run that stops shows where its whole items ended, the failing one not counted; set before
+// the flag that closes the dialog, so that the dialog's last picture shows it.
+void ShowWholeItemsOnly(ProgressContext& context) {
+  context.percent = PercentDone(context.done, context.total);
+}
+
+// While a package is applied, the bar moves with its records, within the package's share of
+// the run (never to 100 before the run has ended).
+void FollowPackageRecords(CQXUpdater& updater, ProgressContext& context) {
+  const int done = context.done;
+  updater.items->SetRecordProgress([&context, done](int steps, int stepsTotal) {
+    const int percent = PercentWithinItem(done, context.total, steps, stepsTotal);
+    if (percent > context.percent) context.percent = percent;
+  });
+}
+
 void SaveAndDiscard(std::unique_ptr<CQXInstallLog>& log, const CQXUpdater& updater,
                     ProgressContext& context) {
   if (!log) return;
   // A log that cannot be written back would leave the installer believing the old version is
   // installed: the run is reported as failed rather than done.
-  if (!SaveInstallLog(*log, updater.installLogPath)) context.failed = true;
+  if (!SaveInstallLog(*log, updater.installLogPath)) {
+    ShowWholeItemsOnly(context);
+    context.failed = true;
+  }
   log.reset();
 }
 
@@ -157,7 +176,10 @@ void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
       if (!installLog) {
         context.failed = true;
       } else {
+        FollowPackageRecords(updater, context);
         const int result = updater.items->ApplyPatchPackage(*installLog, entry, packagePath);
+        updater.items->SetRecordProgress(nullptr);
+        if (result == kPatchCancelled || result == kPatchFailed) ShowWholeItemsOnly(context);
         if (result == kPatchCancelled) context.cancelled = true;
         if (result == kPatchCancelled || result == kPatchFailed) {
           if (result == kPatchFailed) context.failed = true;

@@ -205,6 +205,7 @@ std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
 void CFileActions::CopyFiles(const FileList& files, bool isAdd) {
   RedirectionRestorer restorer;
   for (const std::unique_ptr<CQXFile>& file : files) {
+    updater_.RecordStepDone();
     if (!file) {
       WriteMissingRecordLine(Verb(true, isAdd));
       continue;
@@ -253,13 +254,15 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
       }
     }
     CreateFolderChain(FolderOf(target));
-    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
-      if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, isAdd);
-    } else {
+    if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
       code = GetLastError();
       ReplaceAtRestart(source, target);
     }
   }
+  // The file is now in place or queued for the restart, and the uninstall log lists it as
+  // referenced either way: its count rises with it, or a later uninstall would lower a count
+  // that was never raised.
+  if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, isAdd);
   if (log) {
     if (isAdd) log->AddFileEntry(file, existedBefore);
     else log->UpdateFileEntry(file);
@@ -299,8 +302,11 @@ void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstri
     WriteActionError(L"REPLACE_AT_RESTART", temporary, GetLastError());
     throw CUpdaterException("the new file cannot be placed beside the file in use");
   }
+  // The destination is named by its long path: when the old file's deletion is queued ahead
+  // of this move, the restart removes it first, and a short name would then be taken as the
+  // literal name of the new file (LongFileName.dll would come back as LONGFI~1.DLL).
   const std::wstring from = ShortPathOrLong(temporary);
-  const std::wstring to = ShortPathOrLong(target);
+  const std::wstring& to = target;
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
     const DWORD error = GetLastError();
     ::DeleteFileW(temporary.c_str());
@@ -338,6 +344,7 @@ void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
   {
     RedirectionRestorer restorer;
     for (const std::unique_ptr<CQXFile>& file : files) {
+      updater_.RecordStepDone();
       bool skip = false;
       if (file) {
         if (!SwitchRedirection(*file, skip)) break;

@@ -41,7 +41,7 @@ class CFileActions {
   // Raises the file's shared-DLL count by one (only for an add).
   bool IncrementSharedCount(const CQXFile& file, bool isAdd);
   // Copies the source beside the target (target.tmp0001...) and queues the move onto the
-  // target for the next restart. Throws when the copy or the queueing fails.
+  // target's long path for the next restart. Throws when the copy or the queueing fails.
   void ReplaceAtRestart(const std::wstring& source, const std::wstring& target);
 
   // The source has a higher file version, or (without two versions to compare, or with a

@@ -51,38 +51,53 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 // ---- the write pass ----------------------------------------------------------------------------
 
 void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
+  bool passOk = true;
   for (const std::unique_ptr<CQXRegistry>& record : records) {
+    updater_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(WriteVerb(isAdd));
       continue;
     }
     if (Skipped(*record)) continue;
-    if (!WriteOne(*record, isAdd)) return;
+    if (!WriteOne(*record, isAdd)) passOk = false;
   }
+  if (!passOk) throw CUpdaterException("a registry value could not be written");
 }
 
 bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
+  const wchar_t* verb = WriteVerb(isAdd);
   const CQXEnv env = updater_.MakeEnv();
   const HKEY root = RootKey(record.keyPath.root);
   const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
-  UniqueRegKey key;
-  if (!root || RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_ALL_ACCESS | View(record), nullptr, key.Receive(),
-                               nullptr) != ERROR_SUCCESS)
-    return false;
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
-  if (!isAdd) {
-    const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
-    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return false;
-  }
+  // The data is converted before anything is touched: a record that cannot be stored leaves
+  // the key and the old value as they were.
   const std::wstring data = ReplaceInstallTime(env.ExpandKeepingSystemFolders(record.data.data));
   RegistryValueBytes value;
-  if (!ConvertRegistryData(record.data.type, data, value)) return false;
-  if (RegSetValueExW(key.Get(), valueName.c_str(), 0, value.type,
-                     reinterpret_cast<const BYTE*>(value.bytes.data()),
-                     static_cast<DWORD>(value.bytes.size())) != ERROR_SUCCESS)
+  if (!ConvertRegistryData(record.data.type, data, value)) {
+    WriteActionError(verb, keyPath, ERROR_INVALID_DATA);
     return false;
-  WriteActionLine(WriteVerb(isAdd), keyPath, CloseKey(key));
+  }
+  if (!root) {
+    WriteActionError(verb, keyPath, ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  UniqueRegKey key;
+  LONG result = RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS | View(record), nullptr, key.Receive(), nullptr);
+  if (result == ERROR_SUCCESS && !isAdd) {
+    result = RegDeleteValueW(key.Get(), valueName.c_str());
+    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+  }
+  if (result == ERROR_SUCCESS)
+    result = RegSetValueExW(key.Get(), valueName.c_str(), 0, value.type,
+                            reinterpret_cast<const BYTE*>(value.bytes.data()),
+                            static_cast<DWORD>(value.bytes.size()));
+  if (result != ERROR_SUCCESS) {
+    WriteActionError(verb, keyPath, static_cast<DWORD>(result));
+    return false;
+  }
+  WriteActionLine(verb, keyPath, CloseKey(key));
   if (isAdd && updater_.UninstallLog()) updater_.UninstallLog()->AddRegistryEntries(record);
   return true;
 }
@@ -90,21 +105,28 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
 // ---- the delete pass ---------------------------------------------------------------------------
 
 void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate) {
+  bool passOk = true;
   for (const std::unique_ptr<CQXRegistry>& record : records) {
+    updater_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(isUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG");
       continue;
     }
     if (Skipped(*record)) continue;
-    if (!DeleteOne(*record, isUpdate)) return;
+    if (!DeleteOne(*record, isUpdate)) passOk = false;
   }
+  if (!passOk) throw CUpdaterException("a registry value could not be deleted");
 }
 
 bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
   const CQXEnv env = updater_.MakeEnv();
   const HKEY root = RootKey(record.keyPath.root);
   const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
-  if (!root) return false;
+  const wchar_t* verb = isUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG";
+  if (!root) {
+    WriteActionError(verb, keyPath, ERROR_INVALID_PARAMETER);
+    return false;
+  }
   UniqueRegKey key;
   const LONG opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_ALL_ACCESS | View(record), key.Receive());
   if (opened == ERROR_FILE_NOT_FOUND) {
@@ -113,10 +135,16 @@ bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
     WriteActionLine(L"UPDATE_REG_DELETE", keyPath, ERROR_FILE_NOT_FOUND);
     return true;
   }
-  if (opened != ERROR_SUCCESS) return false;
+  if (opened != ERROR_SUCCESS) {
+    WriteActionError(verb, keyPath, static_cast<DWORD>(opened));
+    return false;
+  }
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
   const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
-  if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return false;
+  if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
+    WriteActionError(verb, keyPath, static_cast<DWORD>(deleted));
+    return false;
+  }
   if (!isUpdate && IsKeyEmpty(key.Get())) {
     key.Reset();
     return DeleteEmptiedKey(record, keyPath);
@@ -132,9 +160,12 @@ bool CRegistryActions::DeleteEmptiedKey(const CQXRegistry& record, const std::ws
   const std::wstring parentPath = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
   const std::wstring last = slash == std::wstring::npos ? path : path.substr(slash + 1);
   UniqueRegKey parent;
-  if (RegOpenKeyExW(RootKey(record.keyPath.root), parentPath.c_str(), 0,
-                    KEY_ALL_ACCESS | View(record), parent.Receive()) != ERROR_SUCCESS)
+  const LONG opened = RegOpenKeyExW(RootKey(record.keyPath.root), parentPath.c_str(), 0,
+                                    KEY_ALL_ACCESS | View(record), parent.Receive());
+  if (opened != ERROR_SUCCESS) {
+    WriteActionError(L"DELETE_REG", keyPath, static_cast<DWORD>(opened));
     return false;
+  }
   // Looked at again through the parent just before the deletion: a key that has filled up
   // meanwhile is not the package's to remove.
   LONG result = ERROR_INVALID_PARAMETER;

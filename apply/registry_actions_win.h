@@ -22,13 +22,14 @@ class CRegistryActions {
   explicit CRegistryActions(CWinQXSubUpdater& updater) : updater_(updater) {}
 
   // The write pass: verb ADD_REG when isAdd, else UPDATE_REG_ADD (which deletes the old value
-  // first). A key that cannot be created, data that cannot be converted or a value that cannot
-  // be stored ends the pass without a line for that record. Never throws.
+  // first). A record that cannot be applied (data that does not convert, a key that cannot be
+  // created, a value that cannot be stored) gets an error line and changes nothing; the pass
+  // goes on with the other records and then throws CUpdaterException, so the package fails.
   void WriteRegistry(const RegistryList& records, bool isAdd);
   // The delete pass: verb UPDATE_REG_DELETE when isUpdate, else DELETE_REG, which also removes
   // the value's key when it is left empty (one level only). A value or key that does not exist
-  // gives an error line with code 2 and the pass goes on; other failures end the pass. Never
-  // throws.
+  // gives an error line with code 2 and the pass goes on. Any other failure gives an error line
+  // for the record; the pass goes on and then throws CUpdaterException.
   void DeleteRegistry(const RegistryList& records, bool isUpdate);
 
   // The root key of a record's root code (HKCR, HKLM, HKCU); null for an unknown code.
@@ -37,10 +38,10 @@ class CRegistryActions {
   static REGSAM View(const CQXRegistry& record);
 
  private:
-  // False when the pass must stop.
+  // False when the record could not be applied (its error line is written).
   bool WriteOne(const CQXRegistry& record, bool isAdd);
   bool DeleteOne(const CQXRegistry& record, bool isUpdate);
-  // Deletes the emptied key through its parent; false when the pass must stop.
+  // Deletes the emptied key through its parent; false when it could not.
   bool DeleteEmptiedKey(const CQXRegistry& record, const std::wstring& keyPath);
   // A 64-bit record on 32-bit Windows: it does not exist there and is skipped without a line.
   static bool Skipped(const CQXRegistry& record);

@@ -79,6 +79,7 @@ std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned 
 
 void CShortcutActions::CreateShortcuts(const ShortCutList& records, bool isAdd) {
   for (const std::unique_ptr<CQXShortCut>& record : records) {
+    updater_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(CreateVerb(isAdd));
       continue;
@@ -128,6 +129,7 @@ bool CShortcutActions::WriteShortcut(const std::wstring& target, const std::wstr
 void CShortcutActions::DeleteShortcuts(const ShortCutList& records, bool isUpdate) {
   bool passOk = true;
   for (const std::unique_ptr<CQXShortCut>& record : records) {
+    updater_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(DeleteVerb(isUpdate));
       continue;

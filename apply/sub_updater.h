@@ -3,6 +3,7 @@
 // performs the actions, writes one service-log line per action, records every lasting change
 // in the uninstall log and remembers whether a restart has become necessary.
 #pragma once
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -67,6 +68,18 @@ class CQXSubUpdater {
   std::wstring uninstallerVersion;
   // The application's AppName, or empty text without a current application.
   std::wstring AppName() const;
+
+  // How far the package being applied has come, for the progress a person watches. Every
+  // record a file, registry or shortcut pass handles is one step, whatever its outcome.
+  // Starts the count for a package of that many steps.
+  void BeginRecordSteps(int total);
+  // One step handled; the listener hears (steps handled, steps in all).
+  void RecordStepDone();
+  std::function<void(int done, int total)> recordProgress;  // empty: nobody listens
+
+ private:
+  int recordSteps_ = 0;
+  int recordStepsDone_ = 0;
 };
 
 // The sub-updater published for the run (none outside a run).

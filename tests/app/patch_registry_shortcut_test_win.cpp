@@ -4,9 +4,11 @@
 // text and the service-log lines, all checked after each run.
 #include <gtest/gtest.h>
 
+#include "logs/install_log.h"
 #include "support/patch_fixture_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
+#include "support/ui_driver_win.h"
 #include "sys/paths.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
@@ -16,6 +18,7 @@
 #include <shlobj.h>
 
 #include <ctime>
+#include <thread>
 
 using namespace brindle;
 using namespace brindle::test;
@@ -221,8 +224,6 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
       Reg32(types, "TimeSz", "REG_SZ", "at $InstallTime$ and $InstallTime$") +
       Registry("WOW=\"INST_64BIT\"", "REG_HLM", base + "\\Wide", "V", "REG_SZ", "64") +
       Reg32(base + "\\Narrow", "V", "REG_SZ", "32") +
-      Reg32(types, "Bad", "REG_DW", "12abc") +  // ends the write pass: nothing after it is written
-      Reg32(types, "AfterBad", "REG_SZ", "never") +
       ShortCut("INST_GSC", Utf8FromWide(menuName) + "\\App", "$InsFolder$\\bin\\app.exe") +
       ShortCut("INST_DSC", Utf8FromWide(deskName), "$InsFolder$\\bin\\app.exe") +
       "</AddObjects></DiffDistribute>");
@@ -252,8 +253,6 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
   const DWORD textStamp = static_cast<DWORD>(wcstoul(timeText.c_str() + 3, nullptr, 10));
   EXPECT_GE(textStamp, before);
   EXPECT_LE(textStamp, after);
-  EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, wbase + L"\\Types", L"Bad").found);
-  EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, wbase + L"\\Types", L"AfterBad").found);
   EXPECT_EQ(ReadValue(KEY_WOW64_32KEY, wbase + L"\\Upd", L"Old").Text(), L"new data");
   // Each view holds only its own records; the 32-bit one lives under Wow6432Node.
   EXPECT_EQ(ReadValue(KEY_WOW64_64KEY, wbase + L"\\Wide", L"V").Text(), L"64");
@@ -456,4 +455,53 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
       L"UPDATE_SHORTCUT_ADD -," + ToForwardSlashes(deskLink) + L",success,0",
   };
   EXPECT_EQ(ActionLines(secondTail), secondLines);
+}
+
+// Records whose data has no form for their type (letters after the digits, a sign, a type
+// without a text form, a string over the limit) each get an error line and change nothing; the
+// records after them are still written, and the package fails: exit 100, the error message,
+// and the install log keeps the old version.
+TEST_F(PatchFixture, RegistryRecordsThatCannotBeAppliedAreReportedAndFailThePackage) {
+  RegistryScratch reg;
+  const std::string types = reg.Utf8() + "\\Types";
+  const std::wstring wtypes = reg.Path() + L"\\Types";
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\nLang=\"en\"\r\n" + std::string(kLogTail) +
+                                                        kPlainCustomFunction));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  const std::wstring list = BuildPackage(
+      std::string(kXmlHead) + "<AddObjects>" + Reg32(types, "Bad", "REG_DW", "12abc") +
+      Reg32(types, "Signed", "REG_DW", "-1") + Reg32(types, "Bin", "REG_BINARY", "0a0b") +
+      Reg32(types, "Long", "REG_SZ", std::string(500, 'x')) +
+      Reg32(types, "Good", "REG_SZ", "written") + "</AddObjects></DiffDistribute>");
+
+  ServiceLogTail tail;
+  std::wstring message;
+  std::thread person([&] {
+    HWND box = FindDialog(L"Sample Application", 90000);
+    if (!box) return;
+    message = StaticTexts(box);
+    PressButton(box, L"OK");
+  });
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+  person.join();
+  EXPECT_NE(message.find(L"Une erreur s'est produite"), std::wstring::npos) << message;
+
+  EXPECT_EQ(ReadValue(KEY_WOW64_32KEY, wtypes, L"Good").Text(), L"written");
+  for (const wchar_t* name : {L"Bad", L"Signed", L"Bin", L"Long"})
+    EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, wtypes, name).found) << name;
+  const std::vector<std::wstring> expectedLines = {
+      L"ADD_REG -," + wtypes + L",error,13",
+      L"ADD_REG -," + wtypes + L",error,13",
+      L"ADD_REG -," + wtypes + L",error,13",
+      L"ADD_REG -," + wtypes + L",error,13",
+      L"ADD_REG -," + wtypes + L",success,0",
+  };
+  EXPECT_EQ(ActionLines(tail), expectedLines);
+
+  std::unique_ptr<CQXInstallLog> log = LoadInstallLog(installLog_.Path());
+  ASSERT_TRUE(log);
+  const InstallLogEntry* app = FindEntry(*log, L"SampleApp");
+  ASSERT_TRUE(app);
+  EXPECT_EQ(app->applicationVersion.text, L"1.0");
 }

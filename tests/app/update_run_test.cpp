@@ -39,6 +39,32 @@ TEST(Percent, TruncatesAndNeverDividesByZero) {
   EXPECT_EQ(PercentDone(5, 0), 0);
 }
 
+TEST(Percent, WithinAnItemRisesWithItsStepsButNeverReachesTheNextItemsShare) {
+  // One package: from 0 up to 99 at most, whatever the number of steps.
+  EXPECT_EQ(PercentWithinItem(0, 1, 0, 10), 0);
+  EXPECT_EQ(PercentWithinItem(0, 1, 5, 10), 45);
+  EXPECT_EQ(PercentWithinItem(0, 1, 10, 10), 90);
+  EXPECT_EQ(PercentWithinItem(0, 1, 25, 10), 90) << "more steps than announced count as all";
+  EXPECT_EQ(PercentWithinItem(0, 1, 2000000000, 2000000000), 99);
+  EXPECT_EQ(PercentWithinItem(0, 1, 1, 0), 0);
+  // The second of three items moves between 33 and 65.
+  EXPECT_EQ(PercentWithinItem(1, 3, 0, 4000), 33);
+  EXPECT_EQ(PercentWithinItem(1, 3, 2000, 4000), 49);
+  EXPECT_EQ(PercentWithinItem(1, 3, 4000, 4000), 65);
+  // Rising step by step, never down, never past 99.
+  int last = 0;
+  for (int step = 0; step <= 3000; ++step) {
+    const int percent = PercentWithinItem(0, 1, step, 3000);
+    EXPECT_GE(percent, last);
+    EXPECT_LE(percent, 99);
+    last = percent;
+  }
+  // Many items sharing one percent: never below the whole items' percent.
+  EXPECT_EQ(PercentWithinItem(150, 300, 10, 10), 50);
+  EXPECT_EQ(PercentWithinItem(0, 0, 5, 10), 0);
+  EXPECT_EQ(PercentWithinItem(3, 3, 5, 10), 100);
+}
+
 TEST(ComponentPasses, DeleteUpdateAddInThatOrderAndTheUpdateResultRules) {
   const auto& passes = ComponentPasses();
   ASSERT_EQ(passes.size(), 3u);
