@@ -37,6 +37,15 @@ std::wstring Trim(const std::wstring& text) {
   return text.substr(start, end - start + 1);
 }
 
+// The line without its comment: a '#' at the start or after a blank begins one, so values
+// such as C# keep their sign.
+std::wstring WithoutComment(const std::wstring& line) {
+  for (size_t i = 0; i < line.size(); ++i)
+    if (line[i] == L'#' && (i == 0 || line[i - 1] == L' ' || line[i - 1] == L'\t'))
+      return line.substr(0, i);
+  return line;
+}
+
 std::wstring FileNameOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -121,10 +130,12 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
   while (start <= text.size()) {
     size_t end = text.find(L'\n', start);
     if (end == std::wstring::npos) end = text.size();
-    const std::wstring line = Trim(text.substr(start, end - start));
+    const std::wstring raw = Trim(text.substr(start, end - start));
     ++number;
     start = end + 1;
-    if (line.empty() || line[0] == L'#' || line[0] == L';') continue;
+    if (raw.empty() || raw[0] == L';') continue;
+    const std::wstring line = Trim(WithoutComment(raw));
+    if (line.empty()) continue;
     if (line.front() == L'[') {
       if (line.back() != L']') {
         report.Error(path, number, L"", L"a section header must end with ]");
@@ -174,7 +185,9 @@ struct Hooks {
 bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute& model,
                 Hooks& hooks, Report& report) {
   const size_t errorsBefore = report.Errors();
-  const std::wstring base = WidePath(FsPath(path).parent_path());
+  // Hook paths are relative to the declarative file's folder, however its own path was given.
+  std::error_code ec;
+  const std::wstring base = WidePath(fs::absolute(FsPath(path), ec).parent_path());
   auto section = [&](const ExtraBlock& block, bool allowUpdate) -> CQXBaseObjects* {
     const std::wstring s = block.Get(L"section", L"add");
     if (s == L"add") return model.addObjects.get();
@@ -219,16 +232,15 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
       AppendAttribute(data.get(), L"Type", type);
       AppendChild(std::move(data), xml.get());
       record->FromXML(xml.get());
-      if (record->data.type == kRegDword && record->data.data.find(L'$') == std::wstring::npos) {
-        unsigned long long value = 0;
-        if (!ParseRegistryDword(record->data.data, value) || value > 0xFFFFFFFFull)
-          report.Error(path, LineOf(block, L"data"), L"",
-                       L"REG_DW data " + record->data.data + L" is not a 32-bit number");
-      }
-      if ((record->data.type == kRegString || record->data.type == kRegExpandString) &&
-          record->data.data.size() > 499)
+      // Data built from variables converts only once they are expanded on the machine.
+      const std::wstring problem =
+          record->data.type == kRegDword && record->data.data.find(L'$') != std::wstring::npos
+              ? std::wstring()
+              : RegistryDataProblem(record->data.type, record->data.data);
+      if (!problem.empty())
         report.Error(path, LineOf(block, L"data"), L"",
-                     L"the string has more than 499 characters, the most the program stores");
+                     problem + L": the program would stop its registry pass there",
+                     L"registry-data");
       objects->registries.push_back(std::move(record));
     } else if (block.kind == L"shortcut") {
       CQXBaseObjects* objects = section(block, true);
@@ -304,6 +316,31 @@ bool IsAscii(const std::wstring& text) {
   return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x20 && c < 0x7f; });
 }
 
+// Two files stored under one name would leave one of them out of the package (or, extracted on
+// Windows, one file's bytes in place of the other's): refused before anything is written. The
+// same file named twice (one library as both hooks) is stored once.
+bool RefuseDuplicateEntries(std::vector<CabinetEntry>& entries, Report& report) {
+  std::map<std::wstring, const CabinetEntry*> byName;
+  std::vector<CabinetEntry> kept;
+  bool ok = true;
+  for (const CabinetEntry& entry : entries) {
+    auto [it, fresh] = byName.emplace(Upper(entry.name), &entry);
+    if (fresh) {
+      kept.push_back(entry);
+      continue;
+    }
+    std::error_code ec;
+    if (fs::equivalent(FsPath(it->second->source), FsPath(entry.source), ec)) continue;
+    report.Error(entry.source, 0, L"",
+                 L"stored in the cabinet as " + entry.name + L", the name " + it->second->source +
+                     L" is stored under already (letter case ignored): rename one of them",
+                 L"duplicate-entry");
+    ok = false;
+  }
+  entries.swap(kept);
+  return ok;
+}
+
 bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) {
   std::unique_ptr<CXMLDocument> document = NewDocument(std::move(root));
   CXMLParser* parser = GetXMLParser();
@@ -339,6 +376,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   auto model = std::make_unique<CQXDiffDistribute>();
   std::vector<CabinetEntry> entries;
   std::set<std::wstring> instNames;
+  // Every plain name NEW holds: an alias must not take one of them.
+  std::set<std::wstring> plainNames;
+  for (const FolderFile& f : newFiles) plainNames.insert(Upper(Backslashes(f.relative)));
   size_t aliases = 0;
   std::set<std::wstring> checkApps;
   for (size_t i = 0; i < newFiles.size(); ++i) {
@@ -354,7 +394,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
       do {
         instName = L"~n\\" + ToWideDecimal(static_cast<long long>(++aliases)) +
                    WidePath(FsPath(f.relative).extension());
-      } while (instNames.count(Upper(instName)));
+      } while (instNames.count(Upper(instName)) || plainNames.count(Upper(instName)));
     }
     instNames.insert(Upper(instName));
     entries.push_back({L"INST\\" + instName, f.full});
@@ -428,6 +468,8 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     for (const FolderFile& f : znq) entries.push_back({L"ZNQ\\" + Backslashes(f.relative), f.full});
   }
 
+  if (!RefuseDuplicateEntries(entries, report)) return false;
+
   TempFolder scratch;
   const std::wstring diffXml = scratch.Path() + L"/diff.xml";
   if (!scratch.Ok() || !WriteDocument(model->ToXML(), diffXml)) {
@@ -480,6 +522,36 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     if (!WriteDocument(std::move(root), options.list))
       report.Error(options.list, 0, L"", L"cannot write the list file");
   }
+  if (report.Errors()) return false;
+  // What was built is checked as check would: make never hands over a package that check
+  // refuses, unless the author says so.
+  PackageSource built;
+  std::wstring why;
+  Report checked;
+  if (!built.Open(options.output, why)) {
+    checked.Error(options.output, 0, L"", L"the package just written cannot be read back: " + why);
+  } else {
+    CheckPackage(built, CheckOptions(), checked);
+    built = PackageSource();
+  }
+  for (Finding& f : checked.findings) {
+    if (f.file == L"diff.xml") f.file = options.output + L":diff.xml";
+    report.findings.push_back(std::move(f));
+  }
+  if (report.Errors()) {
+    const std::wstring count = ToWideDecimal(static_cast<long long>(report.Errors()));
+    if (options.force) {
+      PrintLine(progressOut, L"make: --force: " + options.output + L" was written with " + count +
+                                 L" error(s): the program will not apply it as intended");
+    } else {
+      std::error_code ec;
+      fs::remove(FsPath(options.output), ec);
+      if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
+      PrintLine(progressOut, L"make: " + options.output + L" has " + count +
+                                 L" error(s) and was not kept (--force keeps it)");
+      return false;
+    }
+  }
   if (!options.quiet)
     PrintLine(progressOut, L"make: " + options.output + L": " +
                                ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
@@ -487,7 +559,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
                                L" updated, " +
                                ToWideDecimal(static_cast<long long>(result.deleted.size())) +
                                L" deleted");
-  return report.Errors() == 0;
+  return true;
 }
 
 }  // namespace brindle::pack

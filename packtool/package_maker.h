@@ -26,6 +26,7 @@ struct MakeOptions {
   std::wstring list;            // a DiffLocalList to write
   std::wstring diffXml;         // a copy of diff.xml to write
   bool quiet = false;
+  bool force = false;           // keep a package that the check finds errors in
 };
 
 // What make did, one line per file, for the user and for tests.

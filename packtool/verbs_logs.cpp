@@ -23,7 +23,7 @@ int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::
     out << plain;
     return kExitOk;
   }
-  if (!WriteFileBytes(a.Value(L"-o"), plain)) {
+  if (!WriteOutputBytes(a.Value(L"-o"), plain)) {
     PrintLine(err, a.Value(L"-o") + L": cannot write the file");
     return kExitFailed;
   }
@@ -40,11 +40,17 @@ int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::
   const std::wstring& path = a.Positional()[0];
   std::string plain, enciphered;
   std::wstring reason;
-  if (!ReadFileBytes(path, plain)) {
+  if (!ReadInputBytes(path, plain)) {
     PrintLine(err, path + L": cannot read the file");
     return kExitFailed;
   }
-  if (!EncodeLogBytes(plain, enciphered, reason) || !WriteFileBytes(a.Value(L"-o"), enciphered)) {
+  // A log the program cannot read makes every later update of every application fail: only
+  // text its own reader accepts is enciphered.
+  if (!InstallLogTextAccepted(plain, reason)) {
+    PrintLine(err, path + L": " + reason + L"; nothing was written");
+    return kExitFailed;
+  }
+  if (!EncodeLogBytes(plain, enciphered, reason) || !WriteOutputBytes(a.Value(L"-o"), enciphered)) {
     PrintLine(err, a.Value(L"-o") + L": " + (reason.empty() ? L"cannot write the file" : reason));
     return kExitFailed;
   }
@@ -57,7 +63,7 @@ int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
   if (!ParseVerbArguments(a, args, {}, {}, 1, 1, L"uninstlog check", err)) return kExitUsage;
   const std::wstring& path = a.Positional()[0];
   std::string bytes;
-  if (!ReadFileBytes(path, bytes)) {
+  if (!ReadInputBytes(path, bytes)) {
     PrintLine(err, path + L": cannot read the file");
     return kExitFailed;
   }
