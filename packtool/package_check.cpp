@@ -114,9 +114,16 @@ void Checker::Run() {
   CXMLParser* parser = GetXMLParser();
   std::unique_ptr<CXMLDocument> document = parser ? parser->Load(diffXml) : nullptr;
   if (!document || !document->GetRoot()) {
-    report_.Error(L"diff.xml", 0, L"",
-                  L"the program's XML parser cannot load diff.xml (not well formed, or it holds "
-                  L"CDATA, a processing instruction or an entity inside an element)");
+    XmlMalformation where;
+    if (FindMalformation(bytes, where)) {
+      report_.Error(L"diff.xml", where.line, L"",
+                    L"the program's XML parser cannot load diff.xml: " + where.what, L"xml");
+      report_.findings.back().column = where.column;
+    } else {
+      report_.Error(L"diff.xml", 0, L"",
+                    L"the program's XML parser cannot load diff.xml (not well formed, or it holds "
+                    L"CDATA, a processing instruction or an entity inside an element)", L"xml");
+    }
     return;
   }
   lines_ = StartTagLines(bytes);

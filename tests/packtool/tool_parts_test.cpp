@@ -135,8 +135,12 @@ TEST(PackMake, ManyFilesShowProgressAndTheOptionsShapeThePackage) {
   ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
                          L"--version", L"4.0", L"--target", L"$ProgFolder$\\Tamek\\App",
                          L"--check-app", L"app.exe", L"--check-app", L"helper.exe", L"--diff-xml",
-                         s.File(L"copy/diff.xml")});
+                         s.File(L"copy/diff.xml"), L"--force"});
+  // No uninstaller files: the check of what was built fails, and --force keeps it, saying so.
   ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(run.ErrHas("make: --force: " + Utf8FromWide(s.File(L"p.DIFF")) +
+                         " was written with 1 error(s)")) << run.err;
+  EXPECT_TRUE(FileExists(s.File(L"p.DIFF")));
   EXPECT_EQ(Count(run.err, "make: compared "), 11u) << run.err;
   EXPECT_TRUE(run.ErrHas("make: compared 151/151")) << run.err;
   EXPECT_TRUE(run.ErrHas("p.DIFF: 0 added, 4 updated, 0 deleted")) << run.err;
@@ -153,8 +157,11 @@ TEST(PackMake, ManyFilesShowProgressAndTheOptionsShapeThePackage) {
   EXPECT_EQ(model->updateObjects->files[0]->fileName->name, L"data\\f0.txt");
   EXPECT_EQ(model->updateObjects->files[3]->Path(), L"$ProgFolder$\\Tamek\\App\\lib.dll");
 
+  for (const wchar_t* f : {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"ENGLISH/UninstRsc.dll"})
+    ASSERT_TRUE(Put(s.File(L"znq/INSTALL/") + f, "x"));
+  ASSERT_TRUE(Put(s.File(L"znq/INSTALL/COMMON/UninsVer.txt"), "7.1"));
   ToolRun quiet = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"),
-                           L"--version", L"4.0", L"--quiet"});
+                           L"--version", L"4.0", L"--quiet", L"--znq", s.File(L"znq")});
   ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
   EXPECT_FALSE(quiet.ErrHas("make: ")) << quiet.err;
 
