@@ -1,6 +1,7 @@
 #include "packtool/package_maker.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <map>
 #include <set>
 
@@ -181,9 +182,22 @@ struct Hooks {
   std::wstring before, after;  // library files on this machine
 };
 
+// Where the author wrote each part of the package that did not come from the folders: the
+// declarative file's lines and make's options, so that a finding on the generated diff.xml
+// can name them.
+struct Origins {
+  struct Record {
+    std::unique_ptr<CXMLElement> written;  // the record as the model writes it
+    size_t line;
+  };
+  std::vector<Record> records;          // registry values and shortcuts of the declarative file
+  size_t beforeLine = 0, afterLine = 0;  // the hooks
+  std::map<std::wstring, size_t> targets;  // uninstall targets
+};
+
 // Adds the records of the declarative file to the model.
 bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute& model,
-                Hooks& hooks, Report& report) {
+                Hooks& hooks, Origins& origins, Report& report) {
   const size_t errorsBefore = report.Errors();
   // Hook paths are relative to the declarative file's folder, however its own path was given.
   std::error_code ec;
@@ -241,6 +255,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
         report.Error(path, LineOf(block, L"data"), L"",
                      problem + L": the program would stop its registry pass there",
                      L"registry-data");
+      origins.records.push_back({record->ToXML(), block.line});
       objects->registries.push_back(std::move(record));
     } else if (block.kind == L"shortcut") {
       CQXBaseObjects* objects = section(block, true);
@@ -265,6 +280,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
                                   : window == L"INST_MIN" ? kWindowMinimised
                                                           : kWindowNormal;
       shortcut->text = block.Get(L"description");
+      origins.records.push_back({shortcut->ToXML(), block.line});
       objects->shortCuts.push_back(std::move(shortcut));
     } else if (block.kind == L"hooks") {
       for (const auto& [key, value] : block.values) {
@@ -284,6 +300,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
         record.type = key == L"before" ? kFileNameBeforeUpdate : kFileNameAfterUpdate;
         record.name = name;
         (key == L"before" ? hooks.before : hooks.after) = library;
+        (key == L"before" ? origins.beforeLine : origins.afterLine) = value.second;
       }
     } else if (block.kind == L"uninstall targets") {
       const std::wstring s = block.Get(L"section", L"add");
@@ -294,7 +311,10 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
       CQXUninstallTarget& target =
           s == L"add" ? model.addObjects->uninstTarget : model.deleteObjects->uninstTarget;
       for (const auto& [key, value] : block.values)
-        if (key == L"target") target.targets.push_back(value.first);
+        if (key == L"target") {
+          target.targets.push_back(value.first);
+          origins.targets.emplace(value.first, value.second);
+        }
     }
   }
   return report.Errors() == errorsBefore;
@@ -339,6 +359,88 @@ bool RefuseDuplicateEntries(std::vector<CabinetEntry>& entries, Report& report) 
   }
   entries.swap(kept);
   return ok;
+}
+
+bool SameElement(const CXMLElement& a, const CXMLElement& b) {
+  if (!a.GetNameString() || !b.GetNameString() || *a.GetNameString() != *b.GetNameString() ||
+      a.GetAttributeCount() != b.GetAttributeCount() || ValueText(&a) != ValueText(&b))
+    return false;
+  for (unsigned i = 0; i < a.GetAttributeCount(); ++i)
+    if (ValueText(a.GetAttribute(i)) != ValueText(b.GetAttribute(i)) ||
+        *a.GetAttribute(i)->GetNameString() != *b.GetAttribute(i)->GetNameString())
+      return false;
+  std::vector<const CXMLElement*> x, y;
+  ForEachChildElement(a, [&x](const std::wstring&, const CXMLElement& c) { x.push_back(&c); });
+  ForEachChildElement(b, [&y](const std::wstring&, const CXMLElement& c) { y.push_back(&c); });
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (!SameElement(*x[i], *y[i])) return false;
+  return true;
+}
+
+// The elements along an element path (DiffDistribute/AddObjects[1]/Registry[2]) of the tree.
+std::vector<const CXMLElement*> ElementsAlong(const CXMLElement& root, const std::wstring& path) {
+  std::vector<const CXMLElement*> along = {&root};
+  size_t start = path.find(L'/');
+  while (start != std::wstring::npos && along.back()) {
+    const size_t end = path.find(L'/', start + 1);
+    const std::wstring step = path.substr(start + 1, end == std::wstring::npos ? end : end - start - 1);
+    const size_t bracket = step.find(L'[');
+    const std::wstring name = step.substr(0, bracket);
+    size_t index = bracket == std::wstring::npos ? 1 : std::wcstoul(step.c_str() + bracket + 1, nullptr, 10);
+    const CXMLElement* found = nullptr;
+    ForEachChildElement(*along.back(), [&](const std::wstring& n, const CXMLElement& c) {
+      if (n == name && !found && --index == 0) found = &c;
+    });
+    along.push_back(found);
+    start = end;
+  }
+  return along;
+}
+
+// A finding on the generated diff.xml, moved to the declarative file's line or the option the
+// author wrote; the generated place stays in brackets.
+void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins& origins,
+                           const MakeOptions& options) {
+  const std::wstring generated =
+      options.output + L":diff.xml" + (f.line ? L":" + ToWideDecimal(static_cast<long long>(f.line)) : L"");
+  std::wstring file;
+  size_t line = 0;
+  const std::vector<const CXMLElement*> along = ElementsAlong(written, f.place);
+  const CXMLElement* record = along.size() > 2 ? along[2] : nullptr;
+  const std::wstring section = along.size() > 1 && along[1] ? *along[1]->GetNameString() : L"";
+  const std::wstring name = record ? *record->GetNameString() : L"";
+  if (name == L"Registry" || name == L"ShortCut") {
+    for (const auto& origin : origins.records)
+      if (SameElement(*origin.written, *record)) {
+        file = options.extra;
+        line = origin.line;
+      }
+  } else if (section == L"CustomFunction" && name == L"FileName") {
+    const CXMLAttribute* type = FindAttribute(record, L"Type");
+    file = options.extra;
+    line = type && ValueText(type) == L"BeforeUpdate" ? origins.beforeLine : origins.afterLine;
+  } else if (name == L"UninstTarget" && along.size() > 3 && along[3]) {
+    const auto it = origins.targets.find(ValueText(along[3]));
+    if (it != origins.targets.end()) {
+      file = options.extra;
+      line = it->second;
+    }
+  } else if (section == L"GeneralInfo" && name == L"Version") {
+    file = options.version.empty() ? L"--version-from " + options.versionFrom
+                                   : L"--version " + options.version;
+  } else if (section == L"GeneralInfo" && name == L"CheckAppName" && options.checkAppsGiven) {
+    file = L"--check-app " + ValueText(record);
+  } else if (name == L"File" && f.message.find(L"FullPath") != std::wstring::npos) {
+    file = L"--target " + options.target;
+  }
+  if (file.empty() || (line == 0 && file == options.extra)) {
+    f.file = generated;
+    return;
+  }
+  f.place = generated + L" " + f.place;
+  f.file = file;
+  f.line = line;
 }
 
 bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) {
@@ -451,10 +553,11 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   model->updateObjects->displayName.name = options.displayName;
 
   Hooks hooks;
+  Origins origins;
   if (!options.extra.empty()) {
     Extra extra;
     if (!ReadExtra(options.extra, extra, report) ||
-        !ApplyExtra(options.extra, extra, *model, hooks, report))
+        !ApplyExtra(options.extra, extra, *model, hooks, origins, report))
       return false;
   }
   for (const std::wstring& library : {hooks.before, hooks.after})
@@ -534,8 +637,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     CheckPackage(built, CheckOptions(), checked);
     built = PackageSource();
   }
+  const std::unique_ptr<CXMLElement> written = model->ToXML();
   for (Finding& f : checked.findings) {
-    if (f.file == L"diff.xml") f.file = options.output + L":diff.xml";
+    if (f.file == L"diff.xml") PointAtTheAuthorsText(f, *written, origins, options);
     report.findings.push_back(std::move(f));
   }
   if (report.Errors()) {

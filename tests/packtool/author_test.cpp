@@ -140,12 +140,16 @@ TEST(PackMake, APackageThatCheckRefusesIsNotKeptUnlessForced) {
     std::vector<std::wstring> options;
     std::string finding;
   };
+  // Findings on what make generated name what the author wrote: the option or the line.
   const std::vector<Case> cases = {
       {{}, "no uninstaller files"},
-      {{L"--znq", s.File(L"znq"), L"--extra", s.File(L"hook.ini")}, "does not export Update_BeforeUpdate"},
+      {{L"--znq", s.File(L"znq"), L"--extra", s.File(L"hook.ini")},
+       Utf8FromWide(s.File(L"hook.ini")) + ":2: error: CUSTOM\\before.dll does not export "
+       "Update_BeforeUpdate"},
       {{L"--znq", s.File(L"znq"), L"--target", L"$INSFOLDER$\\App"},
-       "$INSFOLDER$ is not a variable the program knows; it stays in the text unexpanded (did you "
-       "mean $InsFolder$?)"},
+       "--target $INSFOLDER$\\App: error: FullPath: $INSFOLDER$ is not a variable the program "
+       "knows; it stays in the text unexpanded (did you mean $InsFolder$?) [" +
+       Utf8FromWide(out) + ":diff.xml:"},
   };
   for (const Case& c : cases) {
     std::vector<std::wstring> args = {L"make", s.File(L"old"), s.File(L"new"), L"-o", out,
