@@ -25,8 +25,9 @@ const wchar_t kToolHelp[] =
     L"  uninstlog check FILE                       check an uninstall log line by line\n"
     L"\n"
     L"\n"
-    L"Every verb takes -q/--quiet (less output) and -v/--verbose (more); \"-\" stands for\n"
-    L"standard input or output where a file is read or written. --version names the tool.\n"
+    L"Every verb takes -q/--quiet (less output) and -v/--verbose (more). \"-\" stands for\n"
+    L"standard input or output: the package of check and plan, the install log of plan, the\n"
+    L"files of log and uninstlog, make's --extra and --diff-xml. --version names the tool.\n"
     L"Exit code: 0 done, 1 errors found or the work failed, 2 wrong command line.\n";
 
 const wchar_t kVersion[] = L"brindle-pack 1.0.0.0";
@@ -59,6 +60,7 @@ const wchar_t kMakeHelp[] =
     L"  --force              keep the package even when the check of what was built finds\n"
     L"                       errors (it says so); without it such a package is not kept\n"
     L"  -q, --quiet          no progress output\n"
+    L"  -v, --verbose        name every file stored in the cabinet\n"
     L"\n"
     L"The package written is checked as \"check\" does; errors fail make (exit code 1).\n";
 

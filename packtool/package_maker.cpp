@@ -114,7 +114,7 @@ struct Extra {
 
 bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
   std::string bytes;
-  if (!ReadFileBytes(path, bytes)) {
+  if (!ReadInputBytes(path, bytes)) {
     report.Error(path, 0, L"", L"cannot read the file");
     return false;
   }
@@ -572,6 +572,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   }
 
   if (!RefuseDuplicateEntries(entries, report)) return false;
+  if (options.verbose)
+    for (const CabinetEntry& entry : entries)
+      PrintLine(progressOut, L"make: stores " + entry.name + L" from " + entry.source);
 
   TempFolder scratch;
   const std::wstring diffXml = scratch.Path() + L"/diff.xml";
@@ -582,7 +585,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   entries.insert(entries.begin(), {L"diff.xml", diffXml});
   if (!options.diffXml.empty()) {
     std::string bytes;
-    if (!ReadFileBytes(diffXml, bytes) || !WriteFileBytes(options.diffXml, bytes))
+    if (!ReadFileBytes(diffXml, bytes) || !WriteOutputBytes(options.diffXml, bytes))
       report.Error(options.diffXml, 0, L"", L"cannot write the file");
   }
   std::wstring reason;

@@ -30,6 +30,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   options.diffXml = a.Value(L"--diff-xml");
   options.quiet = a.Quiet();
   options.force = a.Has(L"--force");
+  options.verbose = a.Verbose();
   if (options.output.empty()) {
     PrintLine(err, L"brindle-pack make: -o package.DIFF is required (brindle-pack make --help)");
     return kExitUsage;

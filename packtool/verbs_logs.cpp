@@ -5,6 +5,7 @@
 #include "packtool/pack_tool.h"
 #include "packtool/report.h"
 #include "packtool/uninstlog_check.h"
+#include "sys/text.h"
 
 namespace brindle::pack {
 
@@ -19,6 +20,9 @@ int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::
     PrintLine(err, path + L": " + reason);
     return kExitFailed;
   }
+  if (a.Verbose())
+    PrintLine(err, path + L": " + ToWideDecimal(static_cast<long long>(plain.size())) +
+                       L" bytes of text deciphered");
   if (!a.Has(L"-o")) {
     out << plain;
     return kExitOk;
@@ -69,6 +73,13 @@ int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
   }
   Report report;
   const bool loads = CheckUninstallLog(bytes, path, report);
+  if (a.Quiet()) {
+    for (const Finding& f : report.findings)
+      if (f.severity == Finding::kError) PrintLine(out, FormatFinding(f));
+    return loads ? kExitOk : kExitFailed;
+  }
+  if (a.Verbose())
+    PrintLine(out, path + L": " + ToWideDecimal(static_cast<long long>(bytes.size())) + L" bytes");
   report.Print(out);
   PrintLine(out, loads ? L"the program's reader accepts the file"
                        : L"the program's reader refuses the whole file");

@@ -218,6 +218,28 @@ TEST(PackMake, NoTwoFilesShareACabinetName) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
 }
 
+// -v names every file stored; the declarative file may come from standard input, and the
+// diff.xml copy go to standard output.
+TEST(PackMake, VerboseNamesEachStoredFileAndStandardStreamsCarryTheFiles) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  PutZnq(s.File(L"znq"));
+  std::istringstream in("[registry]\nkey = Software\\Piped   # from the pipe\nname = N\n");
+  std::ostringstream out, err;
+  ASSERT_EQ(pack::RunPackTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
+                               L"--version", L"2", L"--znq", s.File(L"znq"), L"--extra", L"-",
+                               L"--diff-xml", L"-", L"-v"},
+                              out, err, in),
+            0)
+      << err.str();
+  EXPECT_NE(err.str().find("make: stores INST\\a.txt from "), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("make: stores ZNQ\\INSTALL\\COMMON\\UninsVer.txt"), std::string::npos);
+  EXPECT_NE(out.str().find("<RegKeyPath RegRoot=\"REG_HLM\">Software\\Piped</RegKeyPath>"),
+            std::string::npos)
+      << out.str();
+}
+
 // log encode enciphers only text the program's reader accepts: a typo would make a log the
 // program treats as missing.
 TEST(PackLog, EncodeRefusesTextTheProgramCannotRead) {
