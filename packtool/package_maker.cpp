@@ -12,6 +12,7 @@
 #include "packtool/package_check.h"
 #include "packtool/package_source.h"
 #include "packtool/pe_image.h"
+#include "packtool/suggest.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
 #include "xml/xml_parser.h"
@@ -145,8 +146,9 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
       const std::wstring kind = Trim(line.substr(1, line.size() - 2));
       if (!kinds.count(kind)) {
         report.Error(path, number, L"",
-                     L"unknown section [" + kind +
-                         L"] (registry, shortcut, hooks or uninstall targets)");
+                     L"unknown section [" + kind + L"]" +
+                         DidYouMean(kind, std::vector<std::wstring>(kinds.begin(), kinds.end()),
+                                    L" (registry, shortcut, hooks or uninstall targets)"));
         continue;
       }
       extra.blocks.push_back({kind, number, {}});
@@ -164,7 +166,10 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
     ExtraBlock& block = extra.blocks.back();
     const std::wstring key = Trim(line.substr(0, eq));
     if (!keys.at(block.kind).count(key)) {
-      report.Error(path, number, L"", L"unknown key " + key + L" in [" + block.kind + L"]");
+      const std::set<std::wstring>& known = keys.at(block.kind);
+      report.Error(path, number, L"",
+                   L"unknown key " + key + L" in [" + block.kind + L"]" +
+                       DidYouMean(key, std::vector<std::wstring>(known.begin(), known.end()), L""));
       continue;
     }
     block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
@@ -229,7 +234,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
                       L"root", L"REG_HLM, REG_HCU, REG_HCR");
       ok = token(ModelKnowsToken<CQXRegistryData>(L"RegData", L"Type", type), block, L"type",
                  L"REG_SZ, REG_EXPAND_SZ, REG_DW") && ok;
-      ok = token(view == L"INST_32BIT" || view == L"INST_64BIT", block, L"view",
+      ok = token(ModelKnowsToken<CQXRegistry>(L"Registry", L"WOW", view), block, L"view",
                  L"INST_32BIT, INST_64BIT") && ok;
       if (block.Get(L"key").empty()) {
         report.Error(path, block.line, L"", L"[registry] needs key = <key path>");
@@ -270,16 +275,24 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
         ok = false;
       }
       if (!ok || !objects) continue;
+      // Built as the program reads it: the tokens mean what the model says they mean.
+      auto xml = NewElement(L"ShortCut");
+      auto name = NewTextElement(L"SCName", block.Get(L"name"));
+      AppendAttribute(name.get(), L"Type", kind);
+      AppendChild(std::move(name), xml.get());
+      auto target = NewTextElement(L"FullPath", block.Get(L"target"));
+      AppendAttribute(target.get(), L"Type", L"SCTarget");
+      AppendChild(std::move(target), xml.get());
+      AppendChild(NewTextElement(L"CLParameter", block.Get(L"arguments")), xml.get());
+      auto folder = NewTextElement(L"FullPath", block.Get(L"folder"));
+      AppendAttribute(folder.get(), L"Type", L"WorkFolder");
+      AppendChild(std::move(folder), xml.get());
+      auto size = NewElement(L"WindowSize");
+      AppendAttribute(size.get(), L"Type", window);
+      AppendChild(std::move(size), xml.get());
+      AppendChild(NewTextElement(L"Text", block.Get(L"description")), xml.get());
       auto shortcut = std::make_unique<CQXShortCut>();
-      shortcut->name.type = kind == L"INST_GSC" ? kShortcutGroup : kShortcutDesktop;
-      shortcut->name.name = block.Get(L"name");
-      shortcut->target = {kPathShortcutTarget, block.Get(L"target")};
-      shortcut->parameters = block.Get(L"arguments");
-      shortcut->workFolder = {kPathWorkFolder, block.Get(L"folder")};
-      shortcut->windowSize.type = window == L"INST_MAX"   ? kWindowMaximised
-                                  : window == L"INST_MIN" ? kWindowMinimised
-                                                          : kWindowNormal;
-      shortcut->text = block.Get(L"description");
+      shortcut->FromXML(xml.get());
       origins.records.push_back({shortcut->ToXML(), block.line});
       objects->shortCuts.push_back(std::move(shortcut));
     } else if (block.kind == L"hooks") {

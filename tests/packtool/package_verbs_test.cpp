@@ -226,7 +226,8 @@ TEST(PackMake, ErrorsInTheDeclarativeFileNameItsLine) {
                          L"--version", L"2", L"--extra", s.File(L"extra.ini")});
   EXPECT_EQ(run.exitCode, 1);
   const std::string extra = Utf8FromWide(s.File(L"extra.ini"));
-  EXPECT_TRUE(run.ErrHas(extra + ":8: error: unknown section [shortcuts]")) << run.err;
+  EXPECT_TRUE(run.ErrHas(extra + ":8: error: unknown section [shortcuts] (did you mean shortcut?)"))
+      << run.err;
   EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
   ASSERT_TRUE(Put(s.File(L"extra.ini"),
                          "[registry]\nkey = Software\\X\ntype = REG_WORD\n[registry]\nkey = K\n"
