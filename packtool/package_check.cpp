@@ -224,10 +224,23 @@ void Checker::CheckToken(const CXMLElement& element, const std::wstring& attribu
   if (!present) return;
   bool writtenPresent = false;
   const std::wstring back = written ? Attribute(*written, attribute, writtenPresent) : L"";
-  if (!writtenPresent || back != token)
-    Error(&element, attribute + L"=" + Quote(token) + L" is not a token the program knows (" +
-                        known + L"; exact letter case): it reads as " +
-                        (back.empty() ? std::wstring(L"no value") : back));
+  if (writtenPresent && back == token) return;
+  // The tokens named in known ("A, B or C").
+  std::vector<std::wstring> tokens;
+  std::wstring word;
+  for (const wchar_t c : known + L" ") {
+    if (c == L' ' || c == L',') {
+      if (!word.empty() && word != L"or") tokens.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  Error(&element, attribute + L"=" + Quote(token) + L" is not a token the program knows (" +
+                      known + L"; exact letter case): it reads as " +
+                      (back.empty() ? std::wstring(L"no value") : back) +
+                      DidYouMean(token, tokens, L""),
+        L"unknown-token");
 }
 
 void Checker::CheckVariables(const CXMLElement& at, const std::wstring& what,

@@ -81,6 +81,9 @@ TEST_F(CheckFixture, EachPlantedFaultIsFoundAtItsPlace) {
   const Fault faults[] = {
       {"DelInfo=\"INST_DEL\" WOW", "DelInfo=\"INST_DELETE\" WOW",
        "diff.xml:5: error: DelInfo=\"INST_DELETE\" is not a token"},
+      {"DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"", "DelInfo=\"INST_DEL\" WOW=\"INST_64bit\"",
+       "diff.xml:5: error: WOW=\"INST_64bit\" is not a token the program knows (INST_32BIT or "
+       "INST_64BIT; exact letter case): it reads as INST_32BIT (did you mean INST_64BIT?)"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_DW\">12abc", "diff.xml:12: error: REG_DW data \"12abc\" is not a number"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_sz\">0x10", "diff.xml:12: error: Type=\"REG_sz\" is not a token"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_MULTI_SZ\">a", "diff.xml:12: error: the program has no conversion"},
