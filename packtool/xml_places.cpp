@@ -116,6 +116,10 @@ Place PlaceIndex::Of(const CXMLElement* element) const {
 namespace brindle::pack {
 
 bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
+  // UTF-16 text is left to the parser's own verdict.
+  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                            (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+    return false;
   size_t line = 1, lineStart = 0;
   auto at = [&](size_t pos, const std::wstring& what) {
     for (size_t i = lineStart; i < pos && i < bytes.size(); ++i)
@@ -141,8 +145,7 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
   size_t i = 0;
   while (i < bytes.size()) {
     if (bytes[i] != '<') {
-      if (open.empty() && !std::isspace(static_cast<unsigned char>(bytes[i])) && i >= 3 &&
-          rootSeen)
+      if (open.empty() && rootSeen && !std::isspace(static_cast<unsigned char>(bytes[i])))
         return at(i, L"text after the root element's end");
       ++i;
       continue;
@@ -194,11 +197,10 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
                            ToWideDecimal(static_cast<long long>(openLine)));
         }
         open.pop_back();
-      } else if (!selfClosing) {
-        if (open.empty() && rootSeen) return at(i, L"a second root element <" + WideFromUtf8(name) + L">");
-        open.push_back({name, i});
-        rootSeen = true;
       } else {
+        if (open.empty() && rootSeen)
+          return at(i, L"a second root element <" + WideFromUtf8(name) + L">");
+        if (!selfClosing) open.push_back({name, i});
         rootSeen = true;
       }
     }

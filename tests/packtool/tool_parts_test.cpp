@@ -6,6 +6,7 @@
 #include "package/diff_distribute.h"
 #include "pack_test_support.h"
 #include "packtool/cabinet.h"
+#include "packtool/xml_places.h"
 #include "packtool/file_access.h"
 #include "packtool/pe_image.h"
 #include "support/scratch.h"
@@ -193,3 +194,30 @@ TEST(PackMake, NamesDifferingOnlyInCaseAreRefused) {
 #endif
 
 }  // namespace
+
+// Where a text the parser refuses goes wrong: line and column (in characters) of the fault.
+TEST(PackXmlPlaces, AMalformedTextIsPlacedAtItsFault) {
+  struct Case {
+    std::string text;
+    size_t line, column;
+    std::string what;
+  };
+  const Case cases[] = {
+      {"<a>\n  <b></c>\n</a>", 2, 6, "the end tag </c> does not match <b> opened on line 2"},
+      {"<a>\n<b>", 2, 1, "<b> is never closed"},
+      {"<a x=\"1>\"\n>\n<!-- never", 3, 1, "a comment that is never closed"},
+      {"<a>\xC3\xA9 < b</a>", 1, 6, "a '<' that starts no tag"},
+      {"<a/>\n<b/>", 2, 1, "a second root element <b>"},
+      {"</a>", 1, 1, "the end tag </a> closes no element"},
+      {"<a>\n</a>\ntext", 3, 1, "text after the root element's end"},
+  };
+  for (const Case& c : cases) {
+    pack::XmlMalformation found;
+    ASSERT_TRUE(pack::FindMalformation(c.text, found)) << c.text;
+    EXPECT_EQ(found.line, c.line) << c.text;
+    EXPECT_EQ(found.column, c.column) << c.text;
+    EXPECT_NE(Utf8FromWide(found.what).find(c.what), std::string::npos) << Utf8FromWide(found.what);
+  }
+  pack::XmlMalformation none;
+  EXPECT_FALSE(pack::FindMalformation("<?xml version=\"1.0\"?>\n<a><![CDATA[<x>]]><b/></a>\n", none));
+}
