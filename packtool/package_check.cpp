@@ -24,9 +24,6 @@ namespace brindle::pack {
 namespace {
 
 // Variables a full path may begin with (each names a folder).
-const wchar_t* const kFolderVariables[] = {L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",
-                                           L"$SysFolder$",  L"$SysFolder64$",  L"$SysDrive$",
-                                           L"$InsFolder$",  L"$UninsFolder$"};
 
 // Longest path the program's file and shortcut actions handle.
 constexpr size_t kMaxPath = 259;
@@ -264,8 +261,8 @@ void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what,
   bool full = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' &&
               (path[2] == L'\\' || path[2] == L'/');
   full = full || path.compare(0, 2, L"\\\\") == 0;
-  for (const wchar_t* variable : kFolderVariables)
-    if (path.compare(0, std::wcslen(variable), variable) == 0) full = true;
+  for (const std::wstring& variable : FolderVariables())
+    if (path.compare(0, variable.size(), variable) == 0) full = true;
   if (!full)
     Error(&at, what + L" " + Quote(path) +
                    L" is not a full path (a drive, or a folder variable such as $InsFolder$, "
@@ -705,6 +702,20 @@ std::wstring RegistryDataProblem(int type, const std::wstring& text) {
              L" is not a number the program converts (digits of one base only: decimal, 0x "
              L"hexadecimal or 0 octal; no sign, blank or other character; at most 4294967295)";
   }
+}
+
+const std::vector<std::wstring>& FolderVariables() {
+  // The table's names less those that name no folder.
+  static const std::vector<std::wstring> folders = [] {
+    const std::set<std::wstring> notFolders = {L"$UninsParam$", L"$Region$",  L"$LangCode$",
+                                               L"$PvkURL$",     L"$UninsVer$", L"$UninsExe$",
+                                               L"$UninsWrapperExe$"};
+    std::vector<std::wstring> list;
+    for (const std::wstring& name : VariableNames())
+      if (!notFolders.count(name)) list.push_back(name);
+    return list;
+  }();
+  return folders;
 }
 
 std::wstring VariableSuggestion(const std::wstring& name, bool allowInstallTime) {

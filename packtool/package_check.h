@@ -28,6 +28,9 @@ void CheckPackage(const PackageSource& source, const CheckOptions& options, Repo
 // kept once). $InstallTime$ counts as known only when allowInstallTime is set.
 std::vector<std::wstring> UnknownVariables(const std::wstring& text, bool allowInstallTime);
 
+// The variables a full path may begin with: those of the table that name a folder.
+const std::vector<std::wstring>& FolderVariables();
+
 // Why the program's conversion refuses the registry data of a type (kRegDword...), or empty
 // text when it converts: the program stops its registry pass at such a record.
 std::wstring RegistryDataProblem(int type, const std::wstring& text);
