@@ -77,36 +77,48 @@ int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned ch
 }
 
 void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
-  CFileActions files(*this);
-  files.RegisterComFiles(ComServersOf(group.files), true);  // before anything is removed
-  CShortcutActions(*this).DeleteShortcuts(group.shortCuts, false);
-  CRegistryActions(*this).DeleteRegistry(group.registries, false);
-  files.DeleteFiles(group.files, false);
-  if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->RemoveUninstallTargets(group.uninstTarget);
+  RunPasses(PackageSection::kDelete, group, &group.uninstTarget, nullptr);
 }
 
 void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
-  CFileActions files(*this);
-  files.RegisterComFiles(ComServersOf(group.files), true);
-  files.DeleteFiles(group.files, true);
-  files.CopyFiles(group.files, false);
-  QueueComServers(group.files);
-  CRegistryActions registry(*this);
-  registry.DeleteRegistry(group.registries, true);
-  registry.WriteRegistry(group.registries, false);
-  CShortcutActions shortcuts(*this);
-  shortcuts.DeleteShortcuts(group.shortCuts, true);
-  shortcuts.CreateShortcuts(group.shortCuts, false);
-  if (!group.uninstallCustomFunction.absent && uninstallLog_)
-    uninstallLog_->WriteUninstallCustomFunction(group.uninstallCustomFunction);
+  RunPasses(PackageSection::kUpdate, group, nullptr, &group.uninstallCustomFunction);
 }
 
 void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
-  CFileActions(*this).CopyFiles(group.files, true);
-  QueueComServers(group.files);
-  CRegistryActions(*this).WriteRegistry(group.registries, true);
-  CShortcutActions(*this).CreateShortcuts(group.shortCuts, true);
-  if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->AddUninstallTargets(group.uninstTarget);
+  RunPasses(PackageSection::kAdd, group, &group.uninstTarget, nullptr);
+}
+
+void CWinQXSubUpdater::RunPasses(PackageSection section, const CQXBaseObjects& group,
+                                 const CQXUninstallTarget* targets,
+                                 const CQXUninstallCustomFunction* customFunction) {
+  const bool inUpdate = section == PackageSection::kUpdate;
+  const bool inAdd = section == PackageSection::kAdd;
+  CFileActions files(*this);
+  CRegistryActions registry(*this);
+  CShortcutActions shortcuts(*this);
+  for (PackagePass pass : PassesOf(section)) {
+    switch (pass) {
+      case PackagePass::kUnregisterComServers:
+        files.RegisterComFiles(ComServersOf(group.files), true);
+        break;
+      case PackagePass::kDeleteShortcuts: shortcuts.DeleteShortcuts(group.shortCuts, inUpdate); break;
+      case PackagePass::kDeleteRegistry: registry.DeleteRegistry(group.registries, inUpdate); break;
+      case PackagePass::kDeleteFiles: files.DeleteFiles(group.files, inUpdate); break;
+      case PackagePass::kCopyFiles: files.CopyFiles(group.files, inAdd); break;
+      case PackagePass::kQueueComServers: QueueComServers(group.files); break;
+      case PackagePass::kWriteRegistry: registry.WriteRegistry(group.registries, inAdd); break;
+      case PackagePass::kCreateShortcuts: shortcuts.CreateShortcuts(group.shortCuts, inAdd); break;
+      case PackagePass::kUninstallTargets:
+        if (!targets || targets->IsEmpty() || !uninstallLog_) break;
+        if (inAdd) uninstallLog_->AddUninstallTargets(*targets);
+        else uninstallLog_->RemoveUninstallTargets(*targets);
+        break;
+      case PackagePass::kUninstallCustomFunction:
+        if (customFunction && !customFunction->absent && uninstallLog_)
+          uninstallLog_->WriteUninstallCustomFunction(*customFunction);
+        break;
+    }
+  }
 }
 
 void CWinQXSubUpdater::QueueComServers(const FileList& files) {

@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "apply/sub_updater.h"
+#include "package/package_passes.h"
 
 namespace brindle {
 
 class CQXFile;
+class CQXBaseObjects;
+class CQXUninstallTarget;
+class CQXUninstallCustomFunction;
 class CQXUninstallLog;
 class CQXEnv;
 struct MachineFolders;
@@ -57,6 +61,10 @@ class CWinQXSubUpdater : public CQXSubUpdater {
  private:
   // Appends the group's COM servers to the queue, in package order.
   void QueueComServers(const std::vector<std::unique_ptr<CQXFile>>& files);
+  // The passes of one section over its records, in the order every package is applied.
+  void RunPasses(PackageSection section, const CQXBaseObjects& group,
+                 const CQXUninstallTarget* targets,
+                 const CQXUninstallCustomFunction* customFunction);
 
   std::set<std::wstring> pendingDeletions_;
   std::vector<const CQXFile*> comQueue_;

@@ -4,6 +4,7 @@
 #include "apply/win_sub_updater_win.h"
 #include "logs/install_log.h"
 #include "logs/service_log.h"
+#include "package/uninstaller_files.h"
 #include "sys/env.h"
 #include "sys/file_util.h"
 #include "sys/paths.h"
@@ -154,8 +155,8 @@ InstallLogEntry* AddQuorlenEntry(CQXInstallLog& log) {
   return log.entries.back().get();
 }
 
-// The first whitespace-delimited word of the file, read as bytes of the ANSI code page.
-bool ReadFirstWord(const std::wstring& path, std::wstring& word) {
+// The uninstaller version named by the file (its first word, a plain folder name).
+bool ReadUninstallerVersion(const std::wstring& path, std::wstring& version) {
   HANDLE raw = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (raw == INVALID_HANDLE_VALUE) return false;
@@ -164,26 +165,15 @@ bool ReadFirstWord(const std::wstring& path, std::wstring& word) {
   DWORD read = 0;
   while (ReadFile(raw, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
     bytes.append(buffer, read);
-    if (bytes.size() > 65536) break;  // a version file is a few bytes: read no further
+    if (bytes.size() > kUninstallerVersionFileLimit) break;
   }
   CloseHandle(raw);
-  std::wstring text;
-  if (!WideFromAnsi(bytes, text)) return false;
-  std::wistringstream stream(text);
-  stream >> word;
-  return true;
+  return UninstallerVersionFromText(bytes, version);
 }
 
 }  // namespace
 
-std::wstring LanguageFolderOf(const std::wstring& code) {
-  static const std::map<std::wstring, std::wstring> kFolders = {
-      {L"ja", L"JAPANESE"}, {L"en", L"ENGLISH"}, {L"fr", L"FRENCH"},
-      {L"it", L"ITALIAN"},  {L"de", L"GERMAN"},  {L"es", L"SPANISH"},
-      {L"ru", L"RUSSIAN"},  {L"zh_CN", L"SIMPCHIN"}, {L"ko", L"KOREAN"}};
-  const auto found = kFolders.find(code);
-  return found == kFolders.end() ? std::wstring() : found->second;
-}
+std::wstring LanguageFolderOf(const std::wstring& code) { return UninstallerLanguageFolder(code); }
 
 bool CWrapperActions::UpdateUninstallerFiles(const std::wstring& cabinetFolder) {
   if (!updater_.installLog) return false;
@@ -196,22 +186,19 @@ bool CWrapperActions::UpdateUninstallerFiles(const std::wstring& cabinetFolder) 
   std::wstring languageFolder = LanguageFolderOf(entry->Lang.code);
   std::wstring languagePath = languageFolder.empty() ? install : install + L"\\" + languageFolder;
   if (!IsFolder(languagePath)) {
-    languageFolder = L"ENGLISH";
-    languagePath = install + L"\\ENGLISH";
+    languageFolder = kUninstallerFallbackLanguage;
+    languagePath = install + L"\\" + languageFolder;
   }
   // The files in ascending ordinal order of their names.
   std::map<std::wstring, std::wstring> sources = {
-      {L"setup.dll", install + L"\\COMMON\\setup.dll"},
-      {L"Uninst.exe", install + L"\\COMMON\\Uninst.exe"},
-      {L"UninsVer.txt", install + L"\\COMMON\\UninsVer.txt"},
-      {L"UninstRsc.dll", languagePath + L"\\UninstRsc.dll"}};
+      {kUninstallerLanguageFile, languagePath + L"\\" + kUninstallerLanguageFile}};
+  for (const std::wstring& name : UninstallerCommonFiles())
+    sources[name] = install + L"\\COMMON\\" + name;
   for (const auto& source : sources)
     if (!IsFile(source.second)) return false;
 
   std::wstring version;
-  if (!ReadFirstWord(sources[L"UninsVer.txt"], version)) return false;
-  // The version word becomes a folder name below the common files: it must be one plain name.
-  if (!IsSafeSingleName(version, 64)) return false;
+  if (!ReadUninstallerVersion(sources[L"UninsVer.txt"], version)) return false;
   updater_.uninstallerVersion = version;
 
   const std::wstring folder = ToBackslashes(updater_.MakeEnv().Lookup(L"$UninsFolder$"));

@@ -1,6 +1,7 @@
 #include "packtool/arguments.h"
 
 #include "packtool/report.h"
+#include "packtool/suggest.h"
 #include "sys/text.h"
 
 namespace brindle::pack {
@@ -38,7 +39,9 @@ bool Arguments::Parse(const std::vector<std::wstring>& args,
       continue;
     }
     if (!valueOptions.count(name)) {
-      error = L"unknown option " + name;
+      std::vector<std::wstring> known(valueOptions.begin(), valueOptions.end());
+      known.insert(known.end(), flagOptions.begin(), flagOptions.end());
+      error = L"unknown option " + name + DidYouMean(name, known, L"");
       return false;
     }
     if (!inlineValue) {
@@ -58,6 +61,9 @@ std::wstring Arguments::Value(const std::wstring& name, const std::wstring& fall
   return it == values_.end() || it->second.empty() ? fallback : it->second.back();
 }
 
+bool Arguments::Quiet() const { return Has(L"-q") || Has(L"--quiet"); }
+bool Arguments::Verbose() const { return !Quiet() && (Has(L"-v") || Has(L"--verbose")); }
+
 std::vector<std::wstring> Arguments::Values(const std::wstring& name) const {
   auto it = values_.find(name);
   return it == values_.end() ? std::vector<std::wstring>() : it->second;
@@ -68,7 +74,9 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
                         const std::set<std::wstring>& flagOptions, size_t minPositional,
                         size_t maxPositional, const std::wstring& verb, std::ostream& err) {
   std::wstring error;
-  if (!arguments.Parse(args, valueOptions, flagOptions, error)) {
+  std::set<std::wstring> flags = flagOptions;
+  flags.insert({L"-q", L"--quiet", L"-v", L"--verbose"});
+  if (!arguments.Parse(args, valueOptions, flags, error)) {
     PrintLine(err, L"brindle-pack " + verb + L": " + error + L" (brindle-pack " + verb + L" --help)");
     return false;
   }

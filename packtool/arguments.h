@@ -21,6 +21,9 @@ class Arguments {
   // The last value given for the option, or fallback.
   std::wstring Value(const std::wstring& name, const std::wstring& fallback = L"") const;
   std::vector<std::wstring> Values(const std::wstring& name) const;
+  // -q/--quiet and -v/--verbose, which every verb takes.
+  bool Quiet() const;
+  bool Verbose() const;
 
  private:
   std::vector<std::wstring> positional_;
@@ -28,7 +31,7 @@ class Arguments {
 };
 
 // Parses a verb's arguments; on a wrong command line prints why (naming the verb) and answers
-// false. The verb takes between minPositional and maxPositional positional arguments.
+// false. -q, --quiet, -v and --verbose are flags of every verb. The verb takes between minPositional and maxPositional positional arguments.
 bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
                         const std::set<std::wstring>& valueOptions,
                         const std::set<std::wstring>& flagOptions, size_t minPositional,

@@ -6,6 +6,30 @@
 
 namespace brindle::pack {
 
+namespace {
+std::istream* standardInput = nullptr;
+std::ostream* standardOutput = nullptr;
+}  // namespace
+
+void SetStandardStreams(std::istream* in, std::ostream* out) {
+  standardInput = in;
+  standardOutput = out;
+}
+
+bool ReadInputBytes(const std::wstring& path, std::string& bytes) {
+  if (path != L"-") return ReadFileBytes(path, bytes);
+  if (!standardInput) return false;
+  bytes.assign(std::istreambuf_iterator<char>(*standardInput), std::istreambuf_iterator<char>());
+  return !standardInput->bad();
+}
+
+bool WriteOutputBytes(const std::wstring& path, const std::string& bytes) {
+  if (path != L"-") return WriteFileBytes(path, bytes);
+  if (!standardOutput) return false;
+  standardOutput->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return !standardOutput->fail();
+}
+
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   std::ifstream in(FsPath(path), std::ios::binary);
   if (!in) return false;

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ std::wstring WidePath(const fs::path& path);
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
 // Creates the file's folder when it is missing.
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// The same, where the path "-" stands for the tool's standard input or output.
+bool ReadInputBytes(const std::wstring& path, std::string& bytes);
+bool WriteOutputBytes(const std::wstring& path, const std::string& bytes);
+// The streams "-" stands for (set by the tool's entry for each command line).
+void SetStandardStreams(std::istream* in, std::ostream* out);
 bool IsFile(const std::wstring& path);
 bool IsFolder(const std::wstring& path);
 

@@ -1,6 +1,9 @@
 #include "packtool/log_tool.h"
 
+#include "logs/ansi_text.h"
+#include "logs/install_log.h"
 #include "logs/install_log_cipher.h"
+#include "sys/text.h"
 #include "packtool/file_access.h"
 
 namespace brindle::pack {
@@ -8,7 +11,7 @@ namespace brindle::pack {
 bool DecodeLogFile(const std::wstring& path, std::string& plain, std::wstring& reason) {
   plain.clear();
   std::string bytes;
-  if (!ReadFileBytes(path, bytes)) {
+  if (!ReadInputBytes(path, bytes)) {
     reason = L"cannot read the file";
     return false;
   }
@@ -29,6 +32,33 @@ bool DecodeLogFile(const std::wstring& path, std::string& plain, std::wstring& r
     reason = bytes.empty() ? L"the file is empty"
                            : L"the file does not decipher with the install log's key (damaged, "
                              L"truncated or not an install log)";
+    return false;
+  }
+  return true;
+}
+
+bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason) {
+  // Read as the program reads it.
+  std::wstring text;
+  if (!WideFromAnsiLossy(plain, text)) {
+    reason = L"the program's reader cannot turn the bytes into text";
+    return false;
+  }
+  CQXInstallLog log;
+  switch (ParseInstallLog(text, log)) {
+    case 0:
+      break;
+    case 1:
+      reason = L"the program's reader refuses the text: it is not well-formed XML";
+      return false;
+    default:
+      reason = L"the program's reader refuses the text: its root element is not AppLocalList";
+      return false;
+  }
+  // Characters outside the code page would come back as another character.
+  if (!WideFromAnsi(plain, text)) {
+    reason = L"the text holds bytes that are not characters of the ANSI code page the program "
+             L"reads the log in";
     return false;
   }
   return true;

@@ -9,6 +9,9 @@ namespace brindle::pack {
 // The plain bytes of an enciphered install log; false (with a reason) when the file cannot be
 // read or does not decipher (wrong key, damaged or empty file).
 bool DecodeLogFile(const std::wstring& path, std::string& plain, std::wstring& reason);
+// True when the program's reader accepts the plain bytes as an install log (text of the ANSI
+// code page, an AppLocalList document); else false with the reason.
+bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason);
 // The enciphered bytes of the plain text.
 bool EncodeLogBytes(const std::string& plain, std::string& enciphered, std::wstring& reason);
 

@@ -11,8 +11,9 @@
 
 int wmain(int argc, wchar_t** argv) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  // Decoded logs go to standard output byte for byte.
+  // Logs and cabinets go through standard input and output byte for byte.
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
   std::vector<std::wstring> args;
   for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
   const int code = brindle::pack::RunPackTool(args, std::cout, std::cerr);

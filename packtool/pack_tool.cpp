@@ -1,6 +1,10 @@
 #include "packtool/pack_tool.h"
 
+#include <iostream>
+
+#include "packtool/file_access.h"
 #include "packtool/report.h"
+#include "packtool/suggest.h"
 #include "sys/text.h"
 
 namespace brindle::pack {
@@ -20,7 +24,13 @@ const wchar_t kToolHelp[] =
     L"  log encode FILE -o OUT                     encipher XML into an install log\n"
     L"  uninstlog check FILE                       check an uninstall log line by line\n"
     L"\n"
+    L"\n"
+    L"Every verb takes -q/--quiet (less output) and -v/--verbose (more). \"-\" stands for\n"
+    L"standard input or output: the package of check and plan, the install log of plan, the\n"
+    L"files of log and uninstlog, make's --extra and --diff-xml. --version names the tool.\n"
     L"Exit code: 0 done, 1 errors found or the work failed, 2 wrong command line.\n";
+
+const wchar_t kVersion[] = L"brindle-pack 1.0.0.0";
 
 const wchar_t kMakeHelp[] =
     L"Usage: brindle-pack make OLD NEW -o package.DIFF --version V [options]\n"
@@ -47,10 +57,16 @@ const wchar_t kMakeHelp[] =
     L"                       program reads them\n"
     L"  --list FILE          also write a DiffLocalList naming the package (needs --app)\n"
     L"  --diff-xml FILE      also write the diff.xml alone\n"
-    L"  --quiet              no progress output\n";
+    L"  --force              keep the package even when the check of what was built finds\n"
+    L"                       errors (it says so); without it such a package is not kept\n"
+    L"  -q, --quiet          no progress output\n"
+    L"  -v, --verbose        name every file stored in the cabinet\n"
+    L"\n"
+    L"The package written is checked as \"check\" does; errors fail make (exit code 1).\n";
 
 const wchar_t kCheckHelp[] =
-    L"Usage: brindle-pack check package.DIFF|FOLDER [--lang CODE] [--znq FOLDER]\n"
+    L"Usage: brindle-pack check package.DIFF|FOLDER|- [--lang CODE] [--znq FOLDER] [--json]\n"
+    L"                          [--strict]\n"
     L"\n"
     L"Checks a package (a cabinet, or a folder holding diff.xml, INST and CUSTOM) against every\n"
     L"rule the program applies: element and attribute names and tokens, registry data (REG_DW\n"
@@ -62,12 +78,15 @@ const wchar_t kCheckHelp[] =
     L"  --lang CODE   the installed application's language code (ja, en, fr, ...): check its\n"
     L"                uninstaller language folder\n"
     L"  --znq FOLDER  where the uninstaller files are (default: ZNQ beside the package)\n"
+    L"  --json        one JSON object per finding and line: file, line, column, severity,\n"
+    L"                rule, message, place\n"
+    L"  --strict      every warning counts as an error\n"
     L"\n"
     L"Exit code 0 when no error was found (warnings allowed), 1 otherwise.\n";
 
 const wchar_t kPlanHelp[] =
     L"Usage: brindle-pack plan package.DIFF|FOLDER --install-log FILE [--app NAME]\n"
-    L"                         [--root FOLDER]\n"
+    L"                         [--root FOLDER] [--json]\n"
     L"\n"
     L"Lists, without changing anything, the actions the program would take for the package, in\n"
     L"its order: wrapper files, hooks, then delete (COM, shortcuts, registry, files), update\n"
@@ -82,14 +101,19 @@ const wchar_t kPlanHelp[] =
     L"                      the usual ones (C:\\Program Files (x86), C:\\Windows...) and files\n"
     L"                      are looked up below FOLDER, so actions the program would skip (an\n"
     L"                      installed file that is not older) are shown as skipped; on\n"
-    L"                      Windows, without --root, the machine's own files are consulted\n";
+    L"                      Windows, without --root, the machine's own files are consulted\n"
+    L"  --json              one JSON object per line: {\"verb\",\"object\"} for an action,\n"
+    L"                      {\"note\"} for a note; findings go to the error stream as JSON\n"
+    L"  -q, --quiet         the actions alone\n"
+    L"A package that brings a lower version than the installed one is warned about.\n";
 
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"
     L"       brindle-pack log encode FILE -o OUT\n"
     L"\n"
     L"decode deciphers an install log into its XML text (standard output without -o); encode\n"
-    L"enciphers XML text into an install log. The XML is handled as the exact bytes the program\n"
+    L"enciphers XML text into an install log, only when the program's own reader accepts the\n"
+    L"text (an AppLocalList document in the ANSI code page). The XML is handled as the exact bytes the program\n"
     L"enciphers (the ANSI code page, usually Windows-1252), so decoding a log and encoding the\n"
     L"result gives the same bytes.\n";
 
@@ -119,12 +143,22 @@ bool WantsHelp(const std::vector<std::wstring>& args) {
 }
 
 int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  return RunPackTool(args, out, err, std::cin);
+}
+
+int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err,
+                std::istream& in) {
+  SetStandardStreams(&in, &out);
   if (args.empty()) {
-    out << Utf8FromWide(HelpText(L""));
+    err << Utf8FromWide(HelpText(L""));
     return kExitUsage;
   }
   const std::wstring& verb = args[0];
   std::vector<std::wstring> rest(args.begin() + 1, args.end());
+  if (verb == L"--version") {
+    PrintLine(out, kVersion);
+    return kExitOk;
+  }
   if (verb == L"help" || verb == L"--help" || verb == L"-h") {
     out << Utf8FromWide(HelpText(rest.empty() ? L"" : rest[0]));
     return kExitOk;
@@ -133,7 +167,7 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     return !rest.empty() && rest[0] == second;
   };
   if ((verb == L"log" || verb == L"uninstlog") && (rest.empty() || rest[0] == L"--help" || rest[0] == L"-h")) {
-    out << Utf8FromWide(HelpText(verb));
+    (rest.empty() ? err : out) << Utf8FromWide(HelpText(verb));
     return rest.empty() ? kExitUsage : kExitOk;
   }
   if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" ||
@@ -152,8 +186,17 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     return RunLogEncode(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
   if (verb == L"uninstlog" && twoWords(L"check"))
     return RunUninstlogCheck(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
+  std::wstring hint;
+  if (verb == L"log" || verb == L"uninstlog") {
+    hint = DidYouMean(rest[0], verb == L"log" ? std::vector<std::wstring>{L"decode", L"encode"}
+                                              : std::vector<std::wstring>{L"check"},
+                      L"");
+  } else {
+    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"log", L"uninstlog", L"help"}, L"");
+  }
   PrintLine(err, L"brindle-pack: unknown verb \"" + verb +
-                     (rest.empty() ? L"" : L" " + rest[0]) + L"\" (brindle-pack --help)");
+                     (verb == L"log" || verb == L"uninstlog" ? L" " + rest[0] : L"") + L"\"" +
+                     hint + L" (brindle-pack --help)");
   return kExitUsage;
 }
 

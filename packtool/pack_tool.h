@@ -4,6 +4,7 @@
 // and writes the enciphered install log and checks uninstall logs. It is built on the program's
 // own model code, so it reads packages and logs exactly as the program does.
 #pragma once
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,8 +16,10 @@ namespace brindle::pack {
 enum : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
 // Runs one command line (without the program name); normal output goes to out, errors and
-// progress to err.
+// progress to err; "-" reads in (standard input unless given).
 int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err,
+                std::istream& in);
 
 // The verbs, each given the arguments after its name (after "log decode" etc. for the verbs
 // of two words).

@@ -6,10 +6,15 @@
 #include <map>
 #include <set>
 
+#include "apply/registry_data.h"
 #include "package/diff_distribute.h"
+#include "package/diff_elements.h"
+#include "package/uninstaller_files.h"
 #include "package/xml_reading.h"
+#include "packtool/suggest.h"
 #include "packtool/pe_image.h"
 #include "packtool/xml_places.h"
+#include "sys/env.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
 #include "xml/xml_parser.h"
@@ -18,68 +23,12 @@ namespace brindle::pack {
 
 namespace {
 
-const wchar_t* const kKnownVariables[] = {
-    L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",   L"$SysFolder$",   L"$SysFolder64$",
-    L"$SysDrive$",   L"$InsFolder$",    L"$UninsParam$",  L"$Region$",      L"$LangCode$",
-    L"$PvkURL$",     L"$UninsVer$",     L"$UninsFolder$", L"$UninsExe$",    L"$UninsWrapperExe$"};
-
 // Variables a full path may begin with (each names a folder).
-const wchar_t* const kFolderVariables[] = {L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",
-                                           L"$SysFolder$",  L"$SysFolder64$",  L"$SysDrive$",
-                                           L"$InsFolder$",  L"$UninsFolder$"};
 
-// Longest registry string the program stores: 1000 bytes with the terminating zero.
-constexpr size_t kMaxRegistryString = 499;
 // Longest path the program's file and shortcut actions handle.
 constexpr size_t kMaxPath = 259;
 // The all-users program menu as long as it usually is; a shortcut path adds its name to it.
 constexpr size_t kProgramMenuLength = 52;  // C:\ProgramData\Microsoft\Windows\Start Menu\Programs
-
-// Which children and attributes the program reads, per element name.
-struct Shape {
-  std::set<std::wstring> children;
-  std::set<std::wstring> attributes;
-};
-
-const std::map<std::wstring, Shape>& Shapes() {
-  static const std::map<std::wstring, Shape> shapes = {
-      {L"DiffDistribute",
-       {{L"GeneralInfo", L"DeleteObjects", L"AddObjects", L"UpdateObjects", L"CustomFunction"}, {}}},
-      {L"GeneralInfo", {{L"Version", L"CheckAppName"}, {}}},
-      {L"DeleteObjects", {{L"File", L"Registry", L"ShortCut", L"UninstTarget"}, {}}},
-      {L"AddObjects",
-       {{L"File", L"Registry", L"ShortCut", L"RecordAliasHandle", L"Dock", L"LSRegisterApp",
-         L"ImageCapture", L"UninstTarget"},
-        {}}},
-      {L"UpdateObjects",
-       {{L"File", L"Registry", L"ShortCut", L"RecordAliasHandle", L"Signature", L"DisplayName",
-         L"UninstallCustomFunction"},
-        {}}},
-      {L"CustomFunction", {{L"FileName"}, {}}},
-      {L"File", {{L"FullPath", L"FileName"}, {L"COM", L"DelInfo", L"WOW"}}},
-      {L"Registry", {{L"RegKeyPath", L"RegValueName", L"RegData"}, {L"WOW"}}},
-      {L"ShortCut", {{L"SCName", L"FullPath", L"CLParameter", L"WindowSize", L"Text"}, {}}},
-      {L"RecordAliasHandle", {{L"KVTAppName", L"FullPath"}, {}}},
-      {L"UninstTarget", {{L"UNInfo"}, {}}},
-      {L"UninstallCustomFunction",
-       {{L"Uninstall_Abort", L"Uninstall_AfterUninstall", L"Uninstall_BeforeUninstall",
-         L"Uninstall_CheckRunning", L"Uninstall_CheckCondition", L"Uninstall_End",
-         L"Uninstall_StartUp", L"FullPath", L"Version"},
-        {}}},
-  };
-  return shapes;
-}
-
-// The attributes an element may carry when its parent is known (leaf elements).
-const std::set<std::wstring>& LeafAttributes(const std::wstring& parent, const std::wstring& name) {
-  static const std::set<std::wstring> none, type{L"Type"}, rootAttr{L"RegRoot"}, flag{L"Flag"};
-  if (name == L"FullPath" || name == L"FileName" || name == L"SCName" || name == L"WindowSize" ||
-      name == L"RegData")
-    return type;
-  if (name == L"RegKeyPath") return rootAttr;
-  if (name.compare(0, 10, L"Uninstall_") == 0) return flag;
-  return none;
-}
 
 std::wstring Attribute(const CXMLElement& element, const std::wstring& name, bool& present) {
   const CXMLAttribute* attribute = FindAttribute(&element, name);
@@ -103,15 +52,23 @@ class Checker {
   void Run();
 
  private:
-  void Error(const CXMLElement* at, const std::wstring& message) {
+  void Error(const CXMLElement* at, const std::wstring& message,
+             const std::wstring& rule = L"package") {
     const Place p = places_ ? places_->Of(at) : Place();
-    report_.Error(L"diff.xml", p.line, p.path, message);
+    report_.Error(L"diff.xml", p.line, p.path, message, rule);
   }
-  void Warning(const CXMLElement* at, const std::wstring& message) {
+  void Warning(const CXMLElement* at, const std::wstring& message,
+               const std::wstring& rule = L"package") {
     const Place p = places_ ? places_->Of(at) : Place();
-    report_.Warning(L"diff.xml", p.line, p.path, message);
+    report_.Warning(L"diff.xml", p.line, p.path, message, rule);
   }
 
+  // " (the first is on line N)".
+  std::wstring FirstAt(const CXMLElement* first) const {
+    const Place p = places_ ? places_->Of(first) : Place();
+    return p.line ? L" (the first is on line " + ToWideDecimal(static_cast<long long>(p.line)) + L")"
+                  : std::wstring();
+  }
   void CheckCabinetEntries();
   void CheckShape(const CXMLElement& element, const std::wstring& parent);
   // A token attribute: an error when the model does not write the same token back.
@@ -154,9 +111,16 @@ void Checker::Run() {
   CXMLParser* parser = GetXMLParser();
   std::unique_ptr<CXMLDocument> document = parser ? parser->Load(diffXml) : nullptr;
   if (!document || !document->GetRoot()) {
-    report_.Error(L"diff.xml", 0, L"",
-                  L"the program's XML parser cannot load diff.xml (not well formed, or it holds "
-                  L"CDATA, a processing instruction or an entity inside an element)");
+    XmlMalformation where;
+    if (FindMalformation(bytes, where)) {
+      report_.Error(L"diff.xml", where.line, L"",
+                    L"the program's XML parser cannot load diff.xml: " + where.what, L"xml");
+      report_.findings.back().column = where.column;
+    } else {
+      report_.Error(L"diff.xml", 0, L"",
+                    L"the program's XML parser cannot load diff.xml (not well formed, or it holds "
+                    L"CDATA, a processing instruction or an entity inside an element)", L"xml");
+    }
     return;
   }
   lines_ = StartTagLines(bytes);
@@ -220,31 +184,30 @@ void Checker::CheckCabinetEntries() {
 
 void Checker::CheckShape(const CXMLElement& element, const std::wstring& parent) {
   const std::wstring name = element.GetNameString() ? *element.GetNameString() : L"";
-  const auto& shapes = Shapes();
-  auto shape = shapes.find(name);
-  const std::set<std::wstring>& attributes =
-      shape != shapes.end() ? shape->second.attributes : LeafAttributes(parent, name);
+  const DiffElementShape* shape = DiffElementShapeOf(name);
+  if (!shape) return;
+  const std::vector<std::wstring> attributes(shape->attributes.begin(), shape->attributes.end());
   ForEachAttribute(element, [&](const std::wstring& attribute, const std::wstring&) {
-    if (!attributes.count(attribute))
+    if (!shape->attributes.count(attribute))
       Warning(&element, L"attribute " + attribute + L" is not read by the program on " + name +
-                            L" (a misspelling?)");
+                            DidYouMean(attribute, attributes, L" (a misspelling?)"),
+              L"unknown-attribute");
   });
+  const bool container = !shape->children.empty();
+  const std::vector<std::wstring> children(shape->children.begin(), shape->children.end());
   for (unsigned i = 0; i < element.GetChildCount(); ++i) {
     const CXMLElement* child = AsElement(element.GetChild(i));
     if (!child) {
       // Text directly inside a container element means nothing to the program.
-      if (shape != shapes.end() && !ValueText(element.GetChild(i)).empty())
-        Warning(&element, L"text inside " + name + L" is ignored by the program");
+      if (container && !ValueText(element.GetChild(i)).empty())
+        Warning(&element, L"text inside " + name + L" is ignored by the program", L"ignored-text");
       continue;
     }
     const std::wstring childName = child->GetNameString() ? *child->GetNameString() : L"";
-    if (shape == shapes.end()) {
-      Warning(child, L"element " + childName + L" inside " + name + L" is ignored by the program");
-      continue;
-    }
-    if (!shape->second.children.count(childName)) {
+    if (!shape->children.count(childName)) {
       Warning(child, L"element " + childName + L" is ignored by the program inside " + name +
-                         L" (a misspelling, or the wrong section?)");
+                         DidYouMean(childName, children, L" (a misspelling, or the wrong section?)"),
+              L"unknown-element");
       continue;
     }
     CheckShape(*child, name);
@@ -258,17 +221,31 @@ void Checker::CheckToken(const CXMLElement& element, const std::wstring& attribu
   if (!present) return;
   bool writtenPresent = false;
   const std::wstring back = written ? Attribute(*written, attribute, writtenPresent) : L"";
-  if (!writtenPresent || back != token)
-    Error(&element, attribute + L"=" + Quote(token) + L" is not a token the program knows (" +
-                        known + L"; exact letter case): it reads as " +
-                        (back.empty() ? std::wstring(L"no value") : back));
+  if (writtenPresent && back == token) return;
+  // The tokens named in known ("A, B or C").
+  std::vector<std::wstring> tokens;
+  std::wstring word;
+  for (const wchar_t c : known + L" ") {
+    if (c == L' ' || c == L',') {
+      if (!word.empty() && word != L"or") tokens.push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  Error(&element, attribute + L"=" + Quote(token) + L" is not a token the program knows (" +
+                      known + L"; exact letter case): it reads as " +
+                      (back.empty() ? std::wstring(L"no value") : back) +
+                      DidYouMean(token, tokens, L""),
+        L"unknown-token");
 }
 
 void Checker::CheckVariables(const CXMLElement& at, const std::wstring& what,
                              const std::wstring& text, bool allowInstallTime) {
   for (const std::wstring& name : UnknownVariables(text, allowInstallTime))
     Error(&at, what + L": " + name + L" is not a variable the program knows; it stays in the "
-                                     L"text unexpanded");
+                                     L"text unexpanded" + VariableSuggestion(name, allowInstallTime),
+          L"unknown-variable");
 }
 
 void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what,
@@ -284,8 +261,8 @@ void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what,
   bool full = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' &&
               (path[2] == L'\\' || path[2] == L'/');
   full = full || path.compare(0, 2, L"\\\\") == 0;
-  for (const wchar_t* variable : kFolderVariables)
-    if (path.compare(0, std::wcslen(variable), variable) == 0) full = true;
+  for (const std::wstring& variable : FolderVariables())
+    if (path.compare(0, variable.size(), variable) == 0) full = true;
   if (!full)
     Error(&at, what + L" " + Quote(path) +
                    L" is not a full path (a drive, or a folder variable such as $InsFolder$, "
@@ -357,8 +334,10 @@ void Checker::CheckFile(const CXMLElement& element, const std::wstring& section)
     CheckFullPath(element, L"FullPath", file.fullPath->path);
     auto& seen = files_[section];
     const std::wstring key = Upper(file.fullPath->path);
-    if (!seen.emplace(key, &element).second)
-      Error(&element, L"a second record for " + Quote(file.fullPath->path) + L" in " + section);
+    const auto first = seen.emplace(key, &element);
+    if (!first.second)
+      Error(&element, L"a second record for " + Quote(file.fullPath->path) + L" in " + section +
+                          FirstAt(first.first->second), L"duplicate-record");
   }
   if (section == L"DeleteObjects") return;
   if (!file.fileName || file.fileName->name.empty()) {
@@ -427,9 +406,12 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
   CheckVariables(element, L"RegValueName", registry.valueName, false);
   const std::wstring key = ToWideDecimal(registry.keyPath.root) + L":" + Upper(registry.keyPath.path) +
                            L":" + Upper(registry.valueName) + L":" + ToWideDecimal(registry.wow.wow);
-  if (!registries_[section].emplace(key, &element).second)
+  const auto first = registries_[section].emplace(key, &element);
+  if (!first.second)
     Error(&element, L"a second record for the value " + Quote(registry.valueName) + L" of " +
-                        Quote(registry.keyPath.path) + L" in " + section);
+                        Quote(registry.keyPath.path) + L" in " + section +
+                        FirstAt(first.first->second),
+          L"duplicate-record");
   if (section == L"DeleteObjects") return;
   if (!data) {
     Error(&element, L"the registry record has no RegData: the program writes a REG_DW from "
@@ -443,37 +425,24 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
   const std::wstring stops =
       L": the registry pass stops here, so this and every later registry record of the section "
       L"are not written";
-  switch (registry.data.type) {
-    case kRegDword: {
-      if (text == L"$InstallTime$") break;
-      if (text.find(L'$') != std::wstring::npos) {
-        Warning(data, L"REG_DW data " + Quote(text) +
-                          L" holds variables; it converts only when the expanded text is a number");
-        break;
-      }
-      unsigned long long value = 0;
-      if (!ParseRegistryDword(text, value))
-        Error(data, L"REG_DW data " + Quote(text) +
-                        L" is not a number the program converts (decimal, 0x hexadecimal or 0 "
-                        L"octal, nothing after the digits)" + stops);
-      else if (value > 0xFFFFFFFFull)
-        Error(data, L"REG_DW data " + Quote(text) + L" does not fit in 32 bits");
-      else if (text.find(L'-') != std::wstring::npos)
-        Warning(data, L"REG_DW data " + Quote(text) + L" is negative: it is stored as " +
-                          ToWideDecimal(static_cast<long long>(value)));
-      break;
-    }
-    case kRegString:
-    case kRegExpandString:
-      if (text.size() > kMaxRegistryString)
-        Error(data, L"the string has " + ToWideDecimal(static_cast<long long>(text.size())) +
-                        L" characters; the program stores at most 499" + stops);
-      else if (text.find(L'$') != std::wstring::npos && text.size() > kMaxRegistryString - 160)
-        Warning(data, L"the string is close to the 499-character limit before its variables "
-                      L"are expanded");
-      break;
-    default:
-      Error(data, L"the program has no conversion for this registry type" + stops);
+  const bool isString = registry.data.type == kRegString || registry.data.type == kRegExpandString;
+  if (!isString && registry.data.type != kRegNone && registry.data.type != kRegBinary &&
+      registry.data.type != kRegQword && registry.data.type != kRegMultiString &&
+      text.find(L'$') != std::wstring::npos) {
+    // A number from variables converts only once they are expanded on the machine.
+    if (ReplaceInstallTimeWith(text, 1) != L"1")
+      Warning(data, L"REG_DW data " + Quote(text) +
+                        L" holds variables; it converts only when the expanded text is a number",
+              L"registry-data");
+    return;
+  }
+  const std::wstring problem = RegistryDataProblem(registry.data.type, text);
+  if (!problem.empty()) {
+    Error(data, problem + stops, L"registry-data");
+  } else if (isString && text.find(L'$') != std::wstring::npos &&
+             (text.size() + 1) * 2 + 320 > kRegistryDataLimit) {
+    Warning(data, L"the string is close to the 499-character limit before its variables "
+                  L"are expanded", L"registry-data");
   }
 }
 
@@ -512,8 +481,10 @@ void Checker::CheckShortCut(const CXMLElement& element, const std::wstring& sect
     else if (kProgramMenuLength + 1 + name.size() + 4 > kMaxPath)
       Error(&element, L"SCName is too long: the shortcut's path would pass 259 characters");
     const std::wstring key = ToWideDecimal(shortcut.name.type) + L":" + Upper(name);
-    if (!shortcuts_[section].emplace(key, &element).second)
-      Error(&element, L"a second shortcut named " + Quote(name) + L" in " + section);
+    const auto first = shortcuts_[section].emplace(key, &element);
+    if (!first.second)
+      Error(&element, L"a second shortcut named " + Quote(name) + L" in " + section +
+                          FirstAt(first.first->second), L"duplicate-record");
   }
   if (section == L"DeleteObjects") return;
   if (!hasTarget) {
@@ -630,31 +601,33 @@ void Checker::CheckWrapperFiles() {
                   L"no uninstaller files (ZNQ\\INSTALL\\COMMON beside the package)" + fails);
     return;
   }
-  for (const wchar_t* file : {L"setup.dll", L"Uninst.exe", L"UninsVer.txt"}) {
-    if (FindCaseBlind(znq, std::wstring(L"INSTALL/COMMON/") + file).empty())
+  for (const std::wstring& file : UninstallerCommonFiles()) {
+    if (FindCaseBlind(znq, L"INSTALL/COMMON/" + file).empty())
       report_.Error(source_.Path(), 0, L"",
-                    std::wstring(L"INSTALL\\COMMON\\") + file + L" is missing in " + where + fails);
+                    L"INSTALL\\COMMON\\" + file + L" is missing in " + where + fails,
+                    L"uninstaller-files");
   }
   const std::wstring versionFile = FindCaseBlind(znq, L"INSTALL/COMMON/UninsVer.txt");
   std::string version;
   if (!versionFile.empty() && ReadFileBytes(versionFile, version)) {
-    size_t start = version.find_first_not_of(" \t\r\n");
-    const size_t end = version.find_first_of(" \t\r\n", start == std::string::npos ? 0 : start);
     std::wstring word;
-    if (start != std::string::npos)
-      WideFromAnsi(version.substr(start, end == std::string::npos ? std::string::npos : end - start), word);
-    if (!IsSafeSingleName(word, 64))
+    if (!UninstallerVersionFromText(version, word))
       report_.Error(source_.Path(), 0, L"",
                     L"UninsVer.txt's first word " + Quote(word) +
-                        L" is not a usable folder name for the uninstaller's version" + fails);
+                        L" is not a usable folder name for the uninstaller's version (one plain "
+                        L"name of at most 64 characters, in the ANSI code page)" + fails,
+                    L"uninstaller-files");
   }
   auto hasResources = [&](const std::wstring& folder) {
-    return !FindCaseBlind(znq, L"INSTALL/" + folder + L"/UninstRsc.dll").empty();
+    return !FindCaseBlind(znq, L"INSTALL/" + folder + L"/" + kUninstallerLanguageFile).empty();
   };
   if (!options_.lang.empty()) {
-    const std::wstring folder = WrapperLanguageFolder(options_.lang);
+    const std::wstring folder = UninstallerLanguageFolder(options_.lang);
     const std::wstring used =
-        folder.empty() ? std::wstring() : (FindCaseBlind(znq, L"INSTALL/" + folder).empty() ? L"ENGLISH" : folder);
+        folder.empty() ? std::wstring()
+                       : (FindCaseBlind(znq, L"INSTALL/" + folder).empty()
+                              ? std::wstring(kUninstallerFallbackLanguage)
+                              : folder);
     if (!used.empty() && !hasResources(used))
       report_.Error(source_.Path(), 0, L"",
                     L"INSTALL\\" + used + L"\\UninstRsc.dll is missing in " + where +
@@ -688,6 +661,7 @@ void Checker::CheckUnusedInstFiles() {
 }  // namespace
 
 std::vector<std::wstring> UnknownVariables(const std::wstring& text, bool allowInstallTime) {
+  const std::vector<std::wstring>& known = VariableNames();
   std::vector<std::wstring> unknown;
   for (size_t at = text.find(L'$'); at != std::wstring::npos;) {
     const size_t end = text.find(L'$', at + 1);
@@ -700,55 +674,54 @@ std::vector<std::wstring> UnknownVariables(const std::wstring& text, bool allowI
       at = end;  // the second '$' may open the next name
       continue;
     }
-    bool known = allowInstallTime && name == L"$InstallTime$";
-    for (const wchar_t* variable : kKnownVariables) known = known || name == variable;
-    if (!known && std::find(unknown.begin(), unknown.end(), name) == unknown.end())
+    const bool isKnown = (allowInstallTime && name == kInstallTimeName) ||
+                         std::find(known.begin(), known.end(), name) != known.end();
+    if (!isKnown && std::find(unknown.begin(), unknown.end(), name) == unknown.end())
       unknown.push_back(name);
     at = text.find(L'$', end + 1);
   }
   return unknown;
 }
 
-bool ParseRegistryDword(const std::wstring& text, unsigned long long& value) {
-  // The C library's unsigned conversion with base 0, required to use up the whole text.
-  size_t i = 0;
-  while (i < text.size() && std::iswspace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  unsigned base = 10;
-  if (i + 1 < text.size() && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X') &&
-      i + 2 < text.size() && std::iswxdigit(text[i + 2])) {
-    base = 16;
-    i += 2;
-  } else if (i < text.size() && text[i] == L'0') {
-    base = 8;
+std::wstring RegistryDataProblem(int type, const std::wstring& text) {
+  RegistryValueBytes bytes;
+  if (ConvertRegistryData(type, text, bytes)) return std::wstring();
+  switch (type) {
+    case kRegString:
+    case kRegExpandString:
+      return L"the string has " + ToWideDecimal(static_cast<long long>(text.size())) +
+             L" characters; the program stores at most " +
+             ToWideDecimal(static_cast<long long>(kRegistryDataLimit / 2 - 1));
+    case kRegNone:
+    case kRegBinary:
+    case kRegQword:
+    case kRegMultiString:
+      return L"the program has no conversion for this registry type";
+    default:
+      return L"REG_DW data " + Quote(text) +
+             L" is not a number the program converts (digits of one base only: decimal, 0x "
+             L"hexadecimal or 0 octal; no sign, blank or other character; at most 4294967295)";
   }
-  unsigned long long v = 0;
-  size_t digits = 0;
-  for (; i < text.size(); ++i, ++digits) {
-    const wchar_t c = text[i];
-    unsigned d;
-    if (c >= L'0' && c <= L'9') d = c - L'0';
-    else if (c >= L'a' && c <= L'f') d = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'F') d = c - L'A' + 10;
-    else break;
-    if (d >= base) break;
-    v = v * base + d;
-    if (v > 0xFFFFFFFFull) v = 0x100000000ull;  // saturates: reported as too large
-  }
-  if (digits == 0 || i != text.size()) return false;
-  value = negative && v <= 0xFFFFFFFFull ? (0x100000000ull - v) & 0xFFFFFFFFull : v;
-  return true;
 }
 
-std::wstring WrapperLanguageFolder(const std::wstring& code) {
-  static const std::pair<const wchar_t*, const wchar_t*> table[] = {
-      {L"ja", L"JAPANESE"}, {L"en", L"ENGLISH"}, {L"fr", L"FRENCH"},
-      {L"it", L"ITALIAN"},  {L"de", L"GERMAN"},  {L"es", L"SPANISH"},
-      {L"ru", L"RUSSIAN"},  {L"zh_CN", L"SIMPCHIN"}, {L"ko", L"KOREAN"}};
-  for (const auto& row : table)
-    if (code == row.first) return row.second;
-  return std::wstring();
+const std::vector<std::wstring>& FolderVariables() {
+  // The table's names less those that name no folder.
+  static const std::vector<std::wstring> folders = [] {
+    const std::set<std::wstring> notFolders = {L"$UninsParam$", L"$Region$",  L"$LangCode$",
+                                               L"$PvkURL$",     L"$UninsVer$", L"$UninsExe$",
+                                               L"$UninsWrapperExe$"};
+    std::vector<std::wstring> list;
+    for (const std::wstring& name : VariableNames())
+      if (!notFolders.count(name)) list.push_back(name);
+    return list;
+  }();
+  return folders;
+}
+
+std::wstring VariableSuggestion(const std::wstring& name, bool allowInstallTime) {
+  std::vector<std::wstring> candidates = VariableNames();
+  if (allowInstallTime) candidates.push_back(kInstallTimeName);
+  return DidYouMean(name, candidates, L"");
 }
 
 void CheckPackage(const PackageSource& source, const CheckOptions& options, Report& report) {

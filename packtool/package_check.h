@@ -28,12 +28,15 @@ void CheckPackage(const PackageSource& source, const CheckOptions& options, Repo
 // kept once). $InstallTime$ counts as known only when allowInstallTime is set.
 std::vector<std::wstring> UnknownVariables(const std::wstring& text, bool allowInstallTime);
 
-// Reads registry DWORD data as the program converts it: an unsigned number with a C-style base
-// prefix that must use up the whole text. False when it does not convert.
-bool ParseRegistryDword(const std::wstring& text, unsigned long long& value);
+// The variables a full path may begin with: those of the table that name a folder.
+const std::vector<std::wstring>& FolderVariables();
 
-// The uninstaller's language folder for a language code (fr gives FRENCH), empty for others.
-std::wstring WrapperLanguageFolder(const std::wstring& code);
+// Why the program's conversion refuses the registry data of a type (kRegDword...), or empty
+// text when it converts: the program stops its registry pass at such a record.
+std::wstring RegistryDataProblem(int type, const std::wstring& text);
+
+// " (did you mean $InsFolder$?)" for a name close to one of the table, else empty text.
+std::wstring VariableSuggestion(const std::wstring& name, bool allowInstallTime);
 
 }  // namespace pack
 }  // namespace brindle

@@ -1,6 +1,7 @@
 #include "packtool/package_maker.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <map>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include "packtool/package_check.h"
 #include "packtool/package_source.h"
 #include "packtool/pe_image.h"
+#include "packtool/suggest.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
 #include "xml/xml_parser.h"
@@ -35,6 +37,15 @@ std::wstring Trim(const std::wstring& text) {
   if (start == std::wstring::npos) return std::wstring();
   const size_t end = text.find_last_not_of(L" \t\r");
   return text.substr(start, end - start + 1);
+}
+
+// The line without its comment: a '#' at the start or after a blank begins one, so values
+// such as C# keep their sign.
+std::wstring WithoutComment(const std::wstring& line) {
+  for (size_t i = 0; i < line.size(); ++i)
+    if (line[i] == L'#' && (i == 0 || line[i - 1] == L' ' || line[i - 1] == L'\t'))
+      return line.substr(0, i);
+  return line;
 }
 
 std::wstring FileNameOf(const std::wstring& path) {
@@ -104,7 +115,7 @@ struct Extra {
 
 bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
   std::string bytes;
-  if (!ReadFileBytes(path, bytes)) {
+  if (!ReadInputBytes(path, bytes)) {
     report.Error(path, 0, L"", L"cannot read the file");
     return false;
   }
@@ -121,10 +132,12 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
   while (start <= text.size()) {
     size_t end = text.find(L'\n', start);
     if (end == std::wstring::npos) end = text.size();
-    const std::wstring line = Trim(text.substr(start, end - start));
+    const std::wstring raw = Trim(text.substr(start, end - start));
     ++number;
     start = end + 1;
-    if (line.empty() || line[0] == L'#' || line[0] == L';') continue;
+    if (raw.empty() || raw[0] == L';') continue;
+    const std::wstring line = Trim(WithoutComment(raw));
+    if (line.empty()) continue;
     if (line.front() == L'[') {
       if (line.back() != L']') {
         report.Error(path, number, L"", L"a section header must end with ]");
@@ -133,8 +146,9 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
       const std::wstring kind = Trim(line.substr(1, line.size() - 2));
       if (!kinds.count(kind)) {
         report.Error(path, number, L"",
-                     L"unknown section [" + kind +
-                         L"] (registry, shortcut, hooks or uninstall targets)");
+                     L"unknown section [" + kind + L"]" +
+                         DidYouMean(kind, std::vector<std::wstring>(kinds.begin(), kinds.end()),
+                                    L" (registry, shortcut, hooks or uninstall targets)"));
         continue;
       }
       extra.blocks.push_back({kind, number, {}});
@@ -152,7 +166,10 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
     ExtraBlock& block = extra.blocks.back();
     const std::wstring key = Trim(line.substr(0, eq));
     if (!keys.at(block.kind).count(key)) {
-      report.Error(path, number, L"", L"unknown key " + key + L" in [" + block.kind + L"]");
+      const std::set<std::wstring>& known = keys.at(block.kind);
+      report.Error(path, number, L"",
+                   L"unknown key " + key + L" in [" + block.kind + L"]" +
+                       DidYouMean(key, std::vector<std::wstring>(known.begin(), known.end()), L""));
       continue;
     }
     block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
@@ -170,11 +187,26 @@ struct Hooks {
   std::wstring before, after;  // library files on this machine
 };
 
+// Where the author wrote each part of the package that did not come from the folders: the
+// declarative file's lines and make's options, so that a finding on the generated diff.xml
+// can name them.
+struct Origins {
+  struct Record {
+    std::unique_ptr<CXMLElement> written;  // the record as the model writes it
+    size_t line;
+  };
+  std::vector<Record> records;          // registry values and shortcuts of the declarative file
+  size_t beforeLine = 0, afterLine = 0;  // the hooks
+  std::map<std::wstring, size_t> targets;  // uninstall targets
+};
+
 // Adds the records of the declarative file to the model.
 bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute& model,
-                Hooks& hooks, Report& report) {
+                Hooks& hooks, Origins& origins, Report& report) {
   const size_t errorsBefore = report.Errors();
-  const std::wstring base = WidePath(FsPath(path).parent_path());
+  // Hook paths are relative to the declarative file's folder, however its own path was given.
+  std::error_code ec;
+  const std::wstring base = WidePath(fs::absolute(FsPath(path), ec).parent_path());
   auto section = [&](const ExtraBlock& block, bool allowUpdate) -> CQXBaseObjects* {
     const std::wstring s = block.Get(L"section", L"add");
     if (s == L"add") return model.addObjects.get();
@@ -202,7 +234,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
                       L"root", L"REG_HLM, REG_HCU, REG_HCR");
       ok = token(ModelKnowsToken<CQXRegistryData>(L"RegData", L"Type", type), block, L"type",
                  L"REG_SZ, REG_EXPAND_SZ, REG_DW") && ok;
-      ok = token(view == L"INST_32BIT" || view == L"INST_64BIT", block, L"view",
+      ok = token(ModelKnowsToken<CQXRegistry>(L"Registry", L"WOW", view), block, L"view",
                  L"INST_32BIT, INST_64BIT") && ok;
       if (block.Get(L"key").empty()) {
         report.Error(path, block.line, L"", L"[registry] needs key = <key path>");
@@ -219,16 +251,16 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
       AppendAttribute(data.get(), L"Type", type);
       AppendChild(std::move(data), xml.get());
       record->FromXML(xml.get());
-      if (record->data.type == kRegDword && record->data.data.find(L'$') == std::wstring::npos) {
-        unsigned long long value = 0;
-        if (!ParseRegistryDword(record->data.data, value) || value > 0xFFFFFFFFull)
-          report.Error(path, LineOf(block, L"data"), L"",
-                       L"REG_DW data " + record->data.data + L" is not a 32-bit number");
-      }
-      if ((record->data.type == kRegString || record->data.type == kRegExpandString) &&
-          record->data.data.size() > 499)
+      // Data built from variables converts only once they are expanded on the machine.
+      const std::wstring problem =
+          record->data.type == kRegDword && record->data.data.find(L'$') != std::wstring::npos
+              ? std::wstring()
+              : RegistryDataProblem(record->data.type, record->data.data);
+      if (!problem.empty())
         report.Error(path, LineOf(block, L"data"), L"",
-                     L"the string has more than 499 characters, the most the program stores");
+                     problem + L": the program would stop its registry pass there",
+                     L"registry-data");
+      origins.records.push_back({record->ToXML(), block.line});
       objects->registries.push_back(std::move(record));
     } else if (block.kind == L"shortcut") {
       CQXBaseObjects* objects = section(block, true);
@@ -243,16 +275,25 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
         ok = false;
       }
       if (!ok || !objects) continue;
+      // Built as the program reads it: the tokens mean what the model says they mean.
+      auto xml = NewElement(L"ShortCut");
+      auto name = NewTextElement(L"SCName", block.Get(L"name"));
+      AppendAttribute(name.get(), L"Type", kind);
+      AppendChild(std::move(name), xml.get());
+      auto target = NewTextElement(L"FullPath", block.Get(L"target"));
+      AppendAttribute(target.get(), L"Type", L"SCTarget");
+      AppendChild(std::move(target), xml.get());
+      AppendChild(NewTextElement(L"CLParameter", block.Get(L"arguments")), xml.get());
+      auto folder = NewTextElement(L"FullPath", block.Get(L"folder"));
+      AppendAttribute(folder.get(), L"Type", L"WorkFolder");
+      AppendChild(std::move(folder), xml.get());
+      auto size = NewElement(L"WindowSize");
+      AppendAttribute(size.get(), L"Type", window);
+      AppendChild(std::move(size), xml.get());
+      AppendChild(NewTextElement(L"Text", block.Get(L"description")), xml.get());
       auto shortcut = std::make_unique<CQXShortCut>();
-      shortcut->name.type = kind == L"INST_GSC" ? kShortcutGroup : kShortcutDesktop;
-      shortcut->name.name = block.Get(L"name");
-      shortcut->target = {kPathShortcutTarget, block.Get(L"target")};
-      shortcut->parameters = block.Get(L"arguments");
-      shortcut->workFolder = {kPathWorkFolder, block.Get(L"folder")};
-      shortcut->windowSize.type = window == L"INST_MAX"   ? kWindowMaximised
-                                  : window == L"INST_MIN" ? kWindowMinimised
-                                                          : kWindowNormal;
-      shortcut->text = block.Get(L"description");
+      shortcut->FromXML(xml.get());
+      origins.records.push_back({shortcut->ToXML(), block.line});
       objects->shortCuts.push_back(std::move(shortcut));
     } else if (block.kind == L"hooks") {
       for (const auto& [key, value] : block.values) {
@@ -272,6 +313,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
         record.type = key == L"before" ? kFileNameBeforeUpdate : kFileNameAfterUpdate;
         record.name = name;
         (key == L"before" ? hooks.before : hooks.after) = library;
+        (key == L"before" ? origins.beforeLine : origins.afterLine) = value.second;
       }
     } else if (block.kind == L"uninstall targets") {
       const std::wstring s = block.Get(L"section", L"add");
@@ -282,7 +324,10 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
       CQXUninstallTarget& target =
           s == L"add" ? model.addObjects->uninstTarget : model.deleteObjects->uninstTarget;
       for (const auto& [key, value] : block.values)
-        if (key == L"target") target.targets.push_back(value.first);
+        if (key == L"target") {
+          target.targets.push_back(value.first);
+          origins.targets.emplace(value.first, value.second);
+        }
     }
   }
   return report.Errors() == errorsBefore;
@@ -302,6 +347,113 @@ std::unique_ptr<CQXFile> FileRecord(const std::wstring& target, const std::wstri
 
 bool IsAscii(const std::wstring& text) {
   return std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x20 && c < 0x7f; });
+}
+
+// Two files stored under one name would leave one of them out of the package (or, extracted on
+// Windows, one file's bytes in place of the other's): refused before anything is written. The
+// same file named twice (one library as both hooks) is stored once.
+bool RefuseDuplicateEntries(std::vector<CabinetEntry>& entries, Report& report) {
+  std::map<std::wstring, const CabinetEntry*> byName;
+  std::vector<CabinetEntry> kept;
+  bool ok = true;
+  for (const CabinetEntry& entry : entries) {
+    auto [it, fresh] = byName.emplace(Upper(entry.name), &entry);
+    if (fresh) {
+      kept.push_back(entry);
+      continue;
+    }
+    std::error_code ec;
+    if (fs::equivalent(FsPath(it->second->source), FsPath(entry.source), ec)) continue;
+    report.Error(entry.source, 0, L"",
+                 L"stored in the cabinet as " + entry.name + L", the name " + it->second->source +
+                     L" is stored under already (letter case ignored): rename one of them",
+                 L"duplicate-entry");
+    ok = false;
+  }
+  entries.swap(kept);
+  return ok;
+}
+
+bool SameElement(const CXMLElement& a, const CXMLElement& b) {
+  if (!a.GetNameString() || !b.GetNameString() || *a.GetNameString() != *b.GetNameString() ||
+      a.GetAttributeCount() != b.GetAttributeCount() || ValueText(&a) != ValueText(&b))
+    return false;
+  for (unsigned i = 0; i < a.GetAttributeCount(); ++i)
+    if (ValueText(a.GetAttribute(i)) != ValueText(b.GetAttribute(i)) ||
+        *a.GetAttribute(i)->GetNameString() != *b.GetAttribute(i)->GetNameString())
+      return false;
+  std::vector<const CXMLElement*> x, y;
+  ForEachChildElement(a, [&x](const std::wstring&, const CXMLElement& c) { x.push_back(&c); });
+  ForEachChildElement(b, [&y](const std::wstring&, const CXMLElement& c) { y.push_back(&c); });
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (!SameElement(*x[i], *y[i])) return false;
+  return true;
+}
+
+// The elements along an element path (DiffDistribute/AddObjects[1]/Registry[2]) of the tree.
+std::vector<const CXMLElement*> ElementsAlong(const CXMLElement& root, const std::wstring& path) {
+  std::vector<const CXMLElement*> along = {&root};
+  size_t start = path.find(L'/');
+  while (start != std::wstring::npos && along.back()) {
+    const size_t end = path.find(L'/', start + 1);
+    const std::wstring step = path.substr(start + 1, end == std::wstring::npos ? end : end - start - 1);
+    const size_t bracket = step.find(L'[');
+    const std::wstring name = step.substr(0, bracket);
+    size_t index = bracket == std::wstring::npos ? 1 : std::wcstoul(step.c_str() + bracket + 1, nullptr, 10);
+    const CXMLElement* found = nullptr;
+    ForEachChildElement(*along.back(), [&](const std::wstring& n, const CXMLElement& c) {
+      if (n == name && !found && --index == 0) found = &c;
+    });
+    along.push_back(found);
+    start = end;
+  }
+  return along;
+}
+
+// A finding on the generated diff.xml, moved to the declarative file's line or the option the
+// author wrote; the generated place stays in brackets.
+void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins& origins,
+                           const MakeOptions& options) {
+  const std::wstring generated =
+      options.output + L":diff.xml" + (f.line ? L":" + ToWideDecimal(static_cast<long long>(f.line)) : L"");
+  std::wstring file;
+  size_t line = 0;
+  const std::vector<const CXMLElement*> along = ElementsAlong(written, f.place);
+  const CXMLElement* record = along.size() > 2 ? along[2] : nullptr;
+  const std::wstring section = along.size() > 1 && along[1] ? *along[1]->GetNameString() : L"";
+  const std::wstring name = record ? *record->GetNameString() : L"";
+  if (name == L"Registry" || name == L"ShortCut") {
+    for (const auto& origin : origins.records)
+      if (SameElement(*origin.written, *record)) {
+        file = options.extra;
+        line = origin.line;
+      }
+  } else if (section == L"CustomFunction" && name == L"FileName") {
+    const CXMLAttribute* type = FindAttribute(record, L"Type");
+    file = options.extra;
+    line = type && ValueText(type) == L"BeforeUpdate" ? origins.beforeLine : origins.afterLine;
+  } else if (name == L"UninstTarget" && along.size() > 3 && along[3]) {
+    const auto it = origins.targets.find(ValueText(along[3]));
+    if (it != origins.targets.end()) {
+      file = options.extra;
+      line = it->second;
+    }
+  } else if (section == L"GeneralInfo" && name == L"Version") {
+    file = options.version.empty() ? L"--version-from " + options.versionFrom
+                                   : L"--version " + options.version;
+  } else if (section == L"GeneralInfo" && name == L"CheckAppName" && options.checkAppsGiven) {
+    file = L"--check-app " + ValueText(record);
+  } else if (name == L"File" && f.message.find(L"FullPath") != std::wstring::npos) {
+    file = L"--target " + options.target;
+  }
+  if (file.empty() || (line == 0 && file == options.extra)) {
+    f.file = generated;
+    return;
+  }
+  f.place = generated + L" " + f.place;
+  f.file = file;
+  f.line = line;
 }
 
 bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) {
@@ -339,6 +491,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   auto model = std::make_unique<CQXDiffDistribute>();
   std::vector<CabinetEntry> entries;
   std::set<std::wstring> instNames;
+  // Every plain name NEW holds: an alias must not take one of them.
+  std::set<std::wstring> plainNames;
+  for (const FolderFile& f : newFiles) plainNames.insert(Upper(Backslashes(f.relative)));
   size_t aliases = 0;
   std::set<std::wstring> checkApps;
   for (size_t i = 0; i < newFiles.size(); ++i) {
@@ -354,7 +509,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
       do {
         instName = L"~n\\" + ToWideDecimal(static_cast<long long>(++aliases)) +
                    WidePath(FsPath(f.relative).extension());
-      } while (instNames.count(Upper(instName)));
+      } while (instNames.count(Upper(instName)) || plainNames.count(Upper(instName)));
     }
     instNames.insert(Upper(instName));
     entries.push_back({L"INST\\" + instName, f.full});
@@ -411,10 +566,11 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   model->updateObjects->displayName.name = options.displayName;
 
   Hooks hooks;
+  Origins origins;
   if (!options.extra.empty()) {
     Extra extra;
     if (!ReadExtra(options.extra, extra, report) ||
-        !ApplyExtra(options.extra, extra, *model, hooks, report))
+        !ApplyExtra(options.extra, extra, *model, hooks, origins, report))
       return false;
   }
   for (const std::wstring& library : {hooks.before, hooks.after})
@@ -428,6 +584,11 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     for (const FolderFile& f : znq) entries.push_back({L"ZNQ\\" + Backslashes(f.relative), f.full});
   }
 
+  if (!RefuseDuplicateEntries(entries, report)) return false;
+  if (options.verbose)
+    for (const CabinetEntry& entry : entries)
+      PrintLine(progressOut, L"make: stores " + entry.name + L" from " + entry.source);
+
   TempFolder scratch;
   const std::wstring diffXml = scratch.Path() + L"/diff.xml";
   if (!scratch.Ok() || !WriteDocument(model->ToXML(), diffXml)) {
@@ -437,7 +598,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   entries.insert(entries.begin(), {L"diff.xml", diffXml});
   if (!options.diffXml.empty()) {
     std::string bytes;
-    if (!ReadFileBytes(diffXml, bytes) || !WriteFileBytes(options.diffXml, bytes))
+    if (!ReadFileBytes(diffXml, bytes) || !WriteOutputBytes(options.diffXml, bytes))
       report.Error(options.diffXml, 0, L"", L"cannot write the file");
   }
   std::wstring reason;
@@ -480,6 +641,37 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     if (!WriteDocument(std::move(root), options.list))
       report.Error(options.list, 0, L"", L"cannot write the list file");
   }
+  if (report.Errors()) return false;
+  // What was built is checked as check would: make never hands over a package that check
+  // refuses, unless the author says so.
+  PackageSource built;
+  std::wstring why;
+  Report checked;
+  if (!built.Open(options.output, why)) {
+    checked.Error(options.output, 0, L"", L"the package just written cannot be read back: " + why);
+  } else {
+    CheckPackage(built, CheckOptions(), checked);
+    built = PackageSource();
+  }
+  const std::unique_ptr<CXMLElement> written = model->ToXML();
+  for (Finding& f : checked.findings) {
+    if (f.file == L"diff.xml") PointAtTheAuthorsText(f, *written, origins, options);
+    report.findings.push_back(std::move(f));
+  }
+  if (report.Errors()) {
+    const std::wstring count = ToWideDecimal(static_cast<long long>(report.Errors()));
+    if (options.force) {
+      PrintLine(progressOut, L"make: --force: " + options.output + L" was written with " + count +
+                                 L" error(s): the program will not apply it as intended");
+    } else {
+      std::error_code ec;
+      fs::remove(FsPath(options.output), ec);
+      if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
+      PrintLine(progressOut, L"make: " + options.output + L" has " + count +
+                                 L" error(s) and was not kept (--force keeps it)");
+      return false;
+    }
+  }
   if (!options.quiet)
     PrintLine(progressOut, L"make: " + options.output + L": " +
                                ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
@@ -487,7 +679,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
                                L" updated, " +
                                ToWideDecimal(static_cast<long long>(result.deleted.size())) +
                                L" deleted");
-  return report.Errors() == 0;
+  return true;
 }
 
 }  // namespace brindle::pack

@@ -21,11 +21,13 @@ struct MakeOptions {
   std::wstring target = L"$InsFolder$";  // where OLD is installed, as a package path
   std::vector<std::wstring> checkApps;
   bool checkAppsGiven = false;
-  std::wstring extra;           // the declarative file
+  std::wstring extra;           // the declarative file ("-": standard input)
   std::wstring znq;             // the uninstaller files
   std::wstring list;            // a DiffLocalList to write
-  std::wstring diffXml;         // a copy of diff.xml to write
+  std::wstring diffXml;         // a copy of diff.xml to write ("-": standard output)
   bool quiet = false;
+  bool verbose = false;         // name every file stored in the cabinet
+  bool force = false;           // keep a package that the check finds errors in
 };
 
 // What make did, one line per file, for the user and for tests.

@@ -4,6 +4,8 @@
 
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
+#include "package/package_passes.h"
+#include "package/uninstaller_files.h"
 #include "packtool/log_tool.h"
 #include "packtool/package_check.h"
 #include "packtool/pe_image.h"
@@ -43,9 +45,17 @@ class Planner {
 
  private:
   void Action(const std::wstring& verb, const std::wstring& object) {
-    PrintLine(out_, verb + L" " + object);
+    if (options_.json)
+      out_ << "{\"verb\":" << JsonString(verb) << ",\"object\":" << JsonString(object) << "}\n";
+    else
+      PrintLine(out_, verb + L" " + object);
   }
-  void Note(const std::wstring& text) { PrintLine(out_, L"# " + text); }
+  void Note(const std::wstring& text) {
+    if (options_.quiet) return;
+    if (options_.json) out_ << "{\"note\":" << JsonString(text) << "}\n";
+    else PrintLine(out_, L"# " + text);
+  }
+  void RunPass(PackageSection section, PackagePass pass);
   CQXEnv Env() const {
     return CQXEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
@@ -107,12 +117,9 @@ void Planner::ReadUninstallerVersion() {
   std::wstring file = FindCaseBlind(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   if (file.empty()) file = FindCaseBlind(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   std::string text;
-  if (file.empty() || !ReadFileBytes(file, text)) return;
-  const size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return;
-  const size_t end = text.find_first_of(" \t\r\n", start);
-  WideFromAnsi(text.substr(start, end == std::string::npos ? std::string::npos : end - start),
-               uninstallerVersion_);
+  if (file.empty() || !ReadFileBytes(file, text) ||
+      !UninstallerVersionFromText(text, uninstallerVersion_))
+    uninstallerVersion_.clear();
 }
 
 void Planner::UnregisterCom(const CQXBaseObjects& group) {
@@ -168,22 +175,8 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     const CQXEnv env = Env();
     const std::wstring key = env.ExpandKeepingSystemFolders(registry->keyPath.path);
     const std::wstring data = env.ExpandKeepingSystemFolders(registry->data.data);
-    bool converts = true;
-    switch (registry->data.type) {
-      case kRegDword: {
-        unsigned long long value = 0;
-        converts = data.find(L"$InstallTime$") != std::wstring::npos ||
-                   (ParseRegistryDword(data, value) && value <= 0xFFFFFFFFull);
-        break;
-      }
-      case kRegString:
-      case kRegExpandString:
-        converts = data.size() <= 499;
-        break;
-      default:
-        converts = false;
-    }
-    if (!converts) {
+    // The time of the run is a number, whatever it is.
+    if (!RegistryDataProblem(registry->data.type, ReplaceInstallTimeWith(data, 1)).empty()) {
       Note(L"the registry pass stops at " + key + L" (its data does not convert): it and the "
                                                   L"later registry records are not written");
       return;
@@ -201,6 +194,43 @@ void Planner::CreateShortcuts(const CQXBaseObjects& group, const std::wstring& v
   for (const auto& shortcut : group.shortCuts) {
     Action(verb, ShortcutPath(*shortcut));
     Note(L"  target " + Env().Expand(shortcut->target.path));
+  }
+}
+
+void Planner::RunPass(PackageSection section, PackagePass pass) {
+  const CQXDiffDistribute& p = *package_;
+  const bool inDelete = section == PackageSection::kDelete;
+  const bool inAdd = section == PackageSection::kAdd;
+  const CQXBaseObjects& group = inDelete ? static_cast<const CQXBaseObjects&>(*p.deleteObjects)
+                                : inAdd  ? static_cast<const CQXBaseObjects&>(*p.addObjects)
+                                         : static_cast<const CQXBaseObjects&>(*p.updateObjects);
+  switch (pass) {
+    case PackagePass::kUnregisterComServers: UnregisterCom(group); break;
+    case PackagePass::kDeleteShortcuts:
+      DeleteShortcuts(group, inDelete ? L"DELETE_SHORTCUT" : L"UPDATE_SHORTCUT_DELETE");
+      break;
+    case PackagePass::kDeleteRegistry:
+      DeleteRegistry(group, inDelete ? L"DELETE_REG" : L"UPDATE_REG_DELETE");
+      break;
+    case PackagePass::kDeleteFiles:
+      DeleteFiles(group, inDelete ? L"DELETE_FILE" : L"UPDATE_FILE_DELETE");
+      break;
+    case PackagePass::kCopyFiles: CopyFiles(group, inAdd); break;
+    case PackagePass::kQueueComServers: break;  // registered after the last section
+    case PackagePass::kWriteRegistry: WriteRegistry(group, inAdd ? L"ADD_REG" : L"UPDATE_REG_ADD"); break;
+    case PackagePass::kCreateShortcuts:
+      CreateShortcuts(group, inAdd ? L"ADD_SHORTCUT" : L"UPDATE_SHORTCUT_ADD");
+      break;
+    case PackagePass::kUninstallTargets:
+      for (const std::wstring& target :
+           (inAdd ? p.addObjects->uninstTarget : p.deleteObjects->uninstTarget).targets)
+        Note(L"uninstall log: the target " + target + (inAdd ? L" is added" : L" is removed"));
+      break;
+    case PackagePass::kUninstallCustomFunction:
+      if (!p.updateObjects->uninstallCustomFunction.absent)
+        Note(L"uninstall log: the uninstaller's custom-function library becomes " +
+             p.updateObjects->uninstallCustomFunction.fullPath.path);
+      break;
   }
 }
 
@@ -250,6 +280,12 @@ bool Planner::Run(Report& report) {
   Note(L"application " + entry_->AppName + L" (" + entry_->DisplayName.name + L") " +
        entry_->applicationVersion.text + L" -> " + p.generalInfo->version.text + L", installed in " +
        entry_->FullPath);
+  if (p.generalInfo->version.Compare(entry_->applicationVersion) < 0)
+    report.Warning(source_.Path(), 0, L"",
+                   L"the version goes down: " + entry_->AppName + L" is installed in version " +
+                       entry_->applicationVersion.text + L" and the package brings " +
+                       p.generalInfo->version.text + L"; the program applies it all the same",
+                   L"version-down");
   Note(L"a 64-bit Windows is assumed; on a 32-bit Windows the INST_64BIT records are skipped");
   Note(L"uninstaller files " + uninstallerVersion_ + L" -> " + Env().Lookup(L"$UninsFolder$"));
   for (const std::wstring& name : p.generalInfo->checkAppNames)
@@ -258,32 +294,11 @@ bool Planner::Run(Report& report) {
     Note(L"before-update hook: CUSTOM/" + p.customFunction->beforeUpdate.name +
          L" Update_BeforeUpdate (the update stops when it returns 1)");
   Note(L"uninstall log: " + entry_->UninstLog);
-  // DeleteObjects.
-  UnregisterCom(*p.deleteObjects);
-  DeleteShortcuts(*p.deleteObjects, L"DELETE_SHORTCUT");
-  DeleteRegistry(*p.deleteObjects, L"DELETE_REG");
-  DeleteFiles(*p.deleteObjects, L"DELETE_FILE");
-  for (const std::wstring& target : p.deleteObjects->uninstTarget.targets)
-    Note(L"uninstall log: the target " + target + L" is removed");
-  // UpdateObjects.
-  UnregisterCom(*p.updateObjects);
-  DeleteFiles(*p.updateObjects, L"UPDATE_FILE_DELETE");
-  CopyFiles(*p.updateObjects, false);
-  DeleteRegistry(*p.updateObjects, L"UPDATE_REG_DELETE");
-  WriteRegistry(*p.updateObjects, L"UPDATE_REG_ADD");
-  DeleteShortcuts(*p.updateObjects, L"UPDATE_SHORTCUT_DELETE");
-  CreateShortcuts(*p.updateObjects, L"UPDATE_SHORTCUT_ADD");
-  if (!p.updateObjects->uninstallCustomFunction.absent)
-    Note(L"uninstall log: the uninstaller's custom-function library becomes " +
-         p.updateObjects->uninstallCustomFunction.fullPath.path);
-  if (!p.updateObjects->displayName.name.empty())
-    Note(L"the display name becomes " + p.updateObjects->displayName.name);
-  // AddObjects.
-  CopyFiles(*p.addObjects, true);
-  WriteRegistry(*p.addObjects, L"ADD_REG");
-  CreateShortcuts(*p.addObjects, L"ADD_SHORTCUT");
-  for (const std::wstring& target : p.addObjects->uninstTarget.targets)
-    Note(L"uninstall log: the target " + target + L" is added");
+  for (PackageSection section : PackageSections()) {
+    for (PackagePass pass : PassesOf(section)) RunPass(section, pass);
+    if (section == PackageSection::kUpdate && !p.updateObjects->displayName.name.empty())
+      Note(L"the display name becomes " + p.updateObjects->displayName.name);
+  }
   Action(L"UPDATE_ZNQ_UNINSTLOG", entry_->UninstLog);
   for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
                                       static_cast<const CQXBaseObjects*>(p.addObjects.get())})

@@ -15,6 +15,8 @@ struct PlanOptions {
   std::wstring installLog;  // the enciphered install log
   std::wstring appName;     // the entry; empty: the log's only entry
   std::wstring root;        // a folder standing for C:\ (files are looked up below it)
+  bool json = false;        // one JSON object per line: {"verb","object"} or {"note"}
+  bool quiet = false;       // actions only
 };
 
 // False (with the reason in report) when the install log, its entry or diff.xml cannot be had.

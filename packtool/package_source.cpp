@@ -9,6 +9,19 @@ bool PackageSource::Open(const std::wstring& path, std::wstring& reason) {
   path_ = path;
   names_.clear();
   scratch_.reset();
+  if (path == L"-") {
+    // A cabinet on standard input is read through a file of its own.
+    std::string bytes;
+    input_ = std::make_unique<TempFolder>();
+    const std::wstring copy = input_->Path() + L"/input.DIFF";
+    if (!input_->Ok() || !ReadInputBytes(path, bytes) || !WriteFileBytes(copy, bytes)) {
+      reason = L"standard input cannot be read";
+      return false;
+    }
+    scratch_ = std::make_unique<TempFolder>();
+    folder_ = scratch_->Path();
+    return scratch_->Ok() && ReadCabinet(copy, folder_, names_, reason);
+  }
   if (IsFolder(path)) {
     folder_ = path;
     return true;

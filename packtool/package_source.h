@@ -11,7 +11,8 @@ namespace brindle::pack {
 
 class PackageSource {
  public:
-  // False with a reason when the path is neither a readable cabinet nor a folder.
+  // False with a reason when the path is neither a readable cabinet nor a folder; "-" reads a
+  // cabinet from standard input.
   bool Open(const std::wstring& path, std::wstring& reason);
 
   const std::wstring& Path() const { return path_; }
@@ -27,6 +28,7 @@ class PackageSource {
  private:
   std::wstring path_, folder_;
   std::unique_ptr<TempFolder> scratch_;
+  std::unique_ptr<TempFolder> input_;
   std::vector<std::wstring> names_;
 };
 

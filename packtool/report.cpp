@@ -1,5 +1,7 @@
 #include "packtool/report.h"
 
+#include <cstdio>
+
 #include "sys/text.h"
 
 namespace brindle::pack {
@@ -7,6 +9,7 @@ namespace brindle::pack {
 std::wstring FormatFinding(const Finding& f) {
   std::wstring text = f.file;
   if (f.line) text += L":" + ToWideDecimal(static_cast<long long>(f.line));
+  if (f.line && f.column) text += L":" + ToWideDecimal(static_cast<long long>(f.column));
   text += f.severity == Finding::kError ? L": error: " : L": warning: ";
   text += f.message;
   if (!f.place.empty()) text += L" [" + f.place + L"]";
@@ -14,8 +17,15 @@ std::wstring FormatFinding(const Finding& f) {
 }
 
 void Report::Add(Finding::Severity severity, const std::wstring& file, size_t line,
-                 const std::wstring& place, const std::wstring& message) {
-  findings.push_back({severity, file, line, place, message});
+                 const std::wstring& place, const std::wstring& message, const std::wstring& rule) {
+  Finding f;
+  f.severity = severity;
+  f.file = file;
+  f.line = line;
+  f.place = place;
+  f.message = message;
+  f.rule = rule;
+  findings.push_back(std::move(f));
 }
 
 size_t Report::Errors() const {
@@ -30,14 +40,47 @@ bool Report::Mentions(const std::wstring& text) const {
   return false;
 }
 
+void Report::MakeWarningsErrors() {
+  for (Finding& f : findings) f.severity = Finding::kError;
+}
+
 void Report::Print(std::ostream& out) const {
   for (const Finding& f : findings) PrintLine(out, FormatFinding(f));
   PrintLine(out, ToWideDecimal(static_cast<long long>(Errors())) + L" error(s), " +
                      ToWideDecimal(static_cast<long long>(Warnings())) + L" warning(s)");
 }
 
+void Report::PrintJson(std::ostream& out) const {
+  for (const Finding& f : findings) {
+    out << "{\"file\":" << JsonString(f.file) << ",\"line\":" << f.line
+        << ",\"column\":" << f.column << ",\"severity\":\""
+        << (f.severity == Finding::kError ? "error" : "warning") << "\",\"rule\":"
+        << JsonString(f.rule.empty() ? L"package" : f.rule) << ",\"message\":"
+        << JsonString(f.message) << ",\"place\":" << JsonString(f.place) << "}\n";
+  }
+}
+
 void PrintLine(std::ostream& out, const std::wstring& text) {
   out << Utf8FromWide(text) << '\n';
+}
+
+std::string JsonString(const std::wstring& text) {
+  const std::string utf8 = Utf8FromWide(text);
+  std::string json = "\"";
+  for (const char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
 }
 
 }  // namespace brindle::pack

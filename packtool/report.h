@@ -17,35 +17,45 @@ struct Finding {
   size_t line = 0;     // 1-based; 0 when the finding has no line
   std::wstring place;  // element path in diff.xml (DiffDistribute/AddObjects/File[2]) or empty
   std::wstring message;
+  std::wstring rule;   // a short stable name of the rule (registry-data, unknown-variable...)
+  size_t column = 0;   // 1-based; 0 when not known
 };
 
-// "file:line: error: message [place]".
+// "file:line[:column]: error: message [place]".
 std::wstring FormatFinding(const Finding& finding);
 
 // The findings of one run, in the order they were made.
 class Report {
  public:
   void Add(Finding::Severity severity, const std::wstring& file, size_t line,
-           const std::wstring& place, const std::wstring& message);
+           const std::wstring& place, const std::wstring& message, const std::wstring& rule = L"");
   void Error(const std::wstring& file, size_t line, const std::wstring& place,
-             const std::wstring& message) {
-    Add(Finding::kError, file, line, place, message);
+             const std::wstring& message, const std::wstring& rule = L"") {
+    Add(Finding::kError, file, line, place, message, rule);
   }
   void Warning(const std::wstring& file, size_t line, const std::wstring& place,
-               const std::wstring& message) {
-    Add(Finding::kWarning, file, line, place, message);
+               const std::wstring& message, const std::wstring& rule = L"") {
+    Add(Finding::kWarning, file, line, place, message, rule);
   }
   size_t Errors() const;
   size_t Warnings() const { return findings.size() - Errors(); }
   // True when some finding's message contains the text.
   bool Mentions(const std::wstring& text) const;
+  // Every warning becomes an error (--strict).
+  void MakeWarningsErrors();
   // Every finding, one per line, then "N error(s), M warning(s)".
   void Print(std::ostream& out) const;
+  // One JSON object per line for each finding: {"file","line","column","severity","rule",
+  // "message","place"}.
+  void PrintJson(std::ostream& out) const;
 
   std::vector<Finding> findings;
 };
 
 // Writes the text as UTF-8 followed by a line feed.
 void PrintLine(std::ostream& out, const std::wstring& text);
+
+// The text as a JSON string, quotes included.
+std::string JsonString(const std::wstring& text);
 
 }  // namespace brindle::pack

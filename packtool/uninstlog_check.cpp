@@ -71,8 +71,9 @@ bool CheckUninstallLog(const std::string& bytes, const std::wstring& name, Repor
   reader.SetText(bytes);
   if (reader.HasDataAfterEnd())
     report.Error(name, 0, L"",
-                 L"a zero byte or Ctrl-Z ends the text before its end: the reader stops there "
-                 L"and a write-back would lose the rest");
+                 L"a zero byte or Ctrl-Z stands before the end of the text: the program's "
+                 L"reader refuses the whole file, so every update of the application stops "
+                 L"before changing anything");
   std::wstring section;
   bool haveSection = false;
   std::string line;

@@ -2,12 +2,14 @@
 #include "packtool/arguments.h"
 #include "packtool/package_check.h"
 #include "packtool/pack_tool.h"
+#include "sys/text.h"
 
 namespace brindle::pack {
 
 int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {L"--lang", L"--znq"}, {}, 1, 1, L"check", err))
+  if (!ParseVerbArguments(a, args, {L"--lang", L"--znq"}, {L"--json", L"--strict"}, 1, 1,
+                          L"check", err))
     return kExitUsage;
   PackageSource source;
   std::wstring reason;
@@ -21,7 +23,18 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
   options.znq = a.Value(L"--znq");
   Report report;
   CheckPackage(source, options, report);
-  report.Print(out);
+  if (a.Has(L"--strict")) report.MakeWarningsErrors();
+  if (a.Has(L"--json")) {
+    report.PrintJson(out);
+  } else if (a.Quiet()) {
+    for (const Finding& f : report.findings)
+      if (f.severity == Finding::kError) PrintLine(out, FormatFinding(f));
+  } else {
+    if (a.Verbose()) PrintLine(out, L"checking " + path + (source.IsCabinet() ? L" (a cabinet of " +
+                                   ToWideDecimal(static_cast<long long>(source.EntryNames().size())) +
+                                   L" entries)" : L" (a folder)"));
+    report.Print(out);
+  }
   return report.Errors() == 0 ? kExitOk : kExitFailed;
 }
 

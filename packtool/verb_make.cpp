@@ -11,7 +11,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
                           {L"-o", L"--version", L"--version-from", L"--app", L"--display-name",
                            L"--target", L"--check-app", L"--extra", L"--znq", L"--list",
                            L"--diff-xml"},
-                          {L"--quiet"}, 2, 2, L"make", err))
+                          {L"--force"}, 2, 2, L"make", err))
     return kExitUsage;
   MakeOptions options;
   options.oldFolder = a.Positional()[0];
@@ -28,7 +28,9 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   options.znq = a.Value(L"--znq");
   options.list = a.Value(L"--list");
   options.diffXml = a.Value(L"--diff-xml");
-  options.quiet = a.Has(L"--quiet");
+  options.quiet = a.Quiet();
+  options.force = a.Has(L"--force");
+  options.verbose = a.Verbose();
   if (options.output.empty()) {
     PrintLine(err, L"brindle-pack make: -o package.DIFF is required (brindle-pack make --help)");
     return kExitUsage;

@@ -7,12 +7,15 @@ namespace brindle::pack {
 
 int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root"}, {}, 1, 1, L"plan", err))
+  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root"}, {L"--json"}, 1, 1,
+                          L"plan", err))
     return kExitUsage;
   PlanOptions options;
   options.installLog = a.Value(L"--install-log");
   options.appName = a.Value(L"--app");
   options.root = a.Value(L"--root");
+  options.json = a.Has(L"--json");
+  options.quiet = a.Quiet();
   if (options.installLog.empty()) {
     PrintLine(err, L"brindle-pack plan: --install-log FILE is required (brindle-pack plan --help)");
     return kExitUsage;
@@ -25,7 +28,9 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   }
   Report report;
   const bool planned = PlanPackage(source, options, out, report);
-  for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
+  if (options.json) report.PrintJson(err);
+  else
+    for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   return planned ? kExitOk : kExitFailed;
 }
 

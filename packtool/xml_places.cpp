@@ -1,5 +1,8 @@
 #include "packtool/xml_places.h"
 
+#include <cctype>
+#include <cstring>
+
 #include "sys/text.h"
 
 namespace brindle::pack {
@@ -106,6 +109,106 @@ void PlaceIndex::Visit(const CXMLElement* element, const std::wstring& path, int
 Place PlaceIndex::Of(const CXMLElement* element) const {
   auto it = places_.find(element);
   return it == places_.end() ? Place() : it->second;
+}
+
+}  // namespace brindle::pack
+
+namespace brindle::pack {
+
+bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
+  // UTF-16 text is left to the parser's own verdict.
+  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                            (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+    return false;
+  size_t line = 1, lineStart = 0;
+  auto at = [&](size_t pos, const std::wstring& what) {
+    for (size_t i = lineStart; i < pos && i < bytes.size(); ++i)
+      if (bytes[i] == '\n') {
+        ++line;
+        lineStart = i + 1;
+      }
+    found.line = line;
+    // Columns count characters: UTF-8 continuation bytes are not counted.
+    size_t column = 1;
+    for (size_t i = lineStart; i < pos && i < bytes.size(); ++i)
+      if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) ++column;
+    found.column = column;
+    found.what = what;
+    return true;
+  };
+  struct Open {
+    std::string name;
+    size_t pos;
+  };
+  std::vector<Open> open;
+  bool rootSeen = false;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    if (bytes[i] != '<') {
+      if (open.empty() && rootSeen && !std::isspace(static_cast<unsigned char>(bytes[i])))
+        return at(i, L"text after the root element's end");
+      ++i;
+      continue;
+    }
+    auto skipTo = [&](const char* end) {
+      const size_t e = bytes.find(end, i);
+      return e == std::string::npos ? std::string::npos : e + std::strlen(end);
+    };
+    size_t next;
+    if (bytes.compare(i, 4, "<!--") == 0) {
+      next = skipTo("-->");
+      if (next == std::string::npos) return at(i, L"a comment that is never closed (-->)");
+    } else if (bytes.compare(i, 9, "<![CDATA[") == 0) {
+      next = skipTo("]]>");
+      if (next == std::string::npos) return at(i, L"a CDATA section that is never closed");
+    } else if (bytes.compare(i, 2, "<?") == 0) {
+      next = skipTo("?>");
+      if (next == std::string::npos) return at(i, L"a declaration that is never closed (?>)");
+    } else if (bytes.compare(i, 2, "<!") == 0) {
+      next = skipTo(">");
+      if (next == std::string::npos) return at(i, L"a declaration that is never closed");
+    } else {
+      const bool closing = i + 1 < bytes.size() && bytes[i + 1] == '/';
+      size_t j = i + (closing ? 2 : 1);
+      const size_t nameStart = j;
+      while (j < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[j])) &&
+             bytes[j] != '>' && bytes[j] != '/' && bytes[j] != '<')
+        ++j;
+      const std::string name = bytes.substr(nameStart, j - nameStart);
+      if (name.empty()) return at(i, L"a '<' that starts no tag (write &lt; in text)");
+      char quote = 0;
+      while (j < bytes.size() && (quote || (bytes[j] != '>' && bytes[j] != '<'))) {
+        if (quote && bytes[j] == quote) quote = 0;
+        else if (!quote && (bytes[j] == '"' || bytes[j] == '\'')) quote = bytes[j];
+        ++j;
+      }
+      if (j >= bytes.size() || bytes[j] == '<')
+        return at(i, L"the tag <" + WideFromUtf8(closing ? "/" + name : name) + L" is never closed with >");
+      const bool selfClosing = !closing && bytes[j - 1] == '/';
+      next = j + 1;
+      if (closing) {
+        if (open.empty())
+          return at(i, L"the end tag </" + WideFromUtf8(name) + L"> closes no element");
+        if (open.back().name != name) {
+          size_t openLine = 1;
+          for (size_t k = 0; k < open.back().pos; ++k) openLine += bytes[k] == '\n';
+          return at(i, L"the end tag </" + WideFromUtf8(name) + L"> does not match <" +
+                           WideFromUtf8(open.back().name) + L"> opened on line " +
+                           ToWideDecimal(static_cast<long long>(openLine)));
+        }
+        open.pop_back();
+      } else {
+        if (open.empty() && rootSeen)
+          return at(i, L"a second root element <" + WideFromUtf8(name) + L">");
+        if (!selfClosing) open.push_back({name, i});
+        rootSeen = true;
+      }
+    }
+    i = next;
+  }
+  if (!open.empty())
+    return at(open.back().pos, L"<" + WideFromUtf8(open.back().name) + L"> is never closed");
+  return false;
 }
 
 }  // namespace brindle::pack

@@ -22,6 +22,14 @@ struct Place {
 // any ASCII-compatible encoding are understood.
 std::vector<size_t> StartTagLines(const std::string& bytes);
 
+// Where a text that the parser refuses goes wrong, found by a scan of its tags (ASCII-compatible
+// encodings): a misspelt or missing end tag, a tag never closed, a stray '<'.
+struct XmlMalformation {
+  size_t line = 0, column = 0;
+  std::wstring what;
+};
+bool FindMalformation(const std::string& bytes, XmlMalformation& found);
+
 class PlaceIndex {
  public:
   // Indexes the tree below root; lines come from the text's start tags.

@@ -19,9 +19,21 @@ const wchar_t* const kNames[] = {
 const wchar_t kUninsExe[] = L"$UninsExe$";
 const wchar_t kUninstallCommand[] = L"$UninsExe$ $UninsParam$";
 const wchar_t kUninstallerSubfolder[] = L"\\Tamek\\ZNQ\\";
-const wchar_t kInstallTime[] = L"$InstallTime$";
 
 }  // namespace
+
+const wchar_t kInstallTimeName[] = L"$InstallTime$";
+
+const std::vector<std::wstring>& VariableNames() {
+  static const std::vector<std::wstring> names = [] {
+    std::map<std::wstring, bool> sorted;
+    for (const wchar_t* name : kNames) sorted[name] = true;
+    std::vector<std::wstring> list;
+    for (const auto& entry : sorted) list.push_back(entry.first);
+    return list;
+  }();
+  return names;
+}
 
 CQXEnv::CQXEnv() : CQXEnv(ReadMachineFolders(), std::wstring(), nullptr, nullptr,
                           std::wstring()) {}
@@ -108,9 +120,9 @@ std::wstring ReplaceInstallTime(const std::wstring& text) {
 
 std::wstring ReplaceInstallTimeWith(const std::wstring& text, std::uint32_t seconds) {
   std::wstring result = text;
-  const size_t pos = result.find(kInstallTime);
+  const size_t pos = result.find(kInstallTimeName);
   if (pos != std::wstring::npos) {
-    result.replace(pos, sizeof(kInstallTime) / sizeof(wchar_t) - 1, std::to_wstring(seconds));
+    result.replace(pos, sizeof(kInstallTimeName) / sizeof(wchar_t) - 1, std::to_wstring(seconds));
   }
   return result;
 }

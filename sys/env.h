@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace brindle {
 
@@ -56,6 +57,11 @@ class CQXEnv {
 
   std::map<std::wstring, std::wstring> values_;
 };
+
+// Every $Name$ of the table, in its walking order; a name outside it stays in a text as it is.
+const std::vector<std::wstring>& VariableNames();
+// The one name outside the table: the registry actions alone replace it, in their data.
+extern const wchar_t kInstallTimeName[];
 
 // The first "$InstallTime$" replaced by the current time in seconds since 1970 (UTC).
 std::wstring ReplaceInstallTime(const std::wstring& text);

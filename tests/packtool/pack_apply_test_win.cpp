@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "logs/install_log.h"
+#include "packtool/cabinet.h"
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
@@ -358,4 +359,84 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   PackRun encode = RunPack({L"log", L"encode", xml, L"-o", again}, scratch_);
   ASSERT_EQ(encode.exitCode, 0) << encode.err;
   EXPECT_EQ(FileText(again), installLog_.Bytes());
+}
+
+namespace {
+
+// The value as the 32-bit program's view holds it: its type and bytes, or type 0 when absent.
+std::pair<DWORD, std::string> ReadValue32(const std::wstring& key, const std::wstring& name) {
+  UniqueRegKey opened;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
+                    opened.Receive()) != ERROR_SUCCESS)
+    return {0, std::string()};
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return {0, std::string()};
+  std::string bytes(size, '\0');
+  RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type,
+                   reinterpret_cast<BYTE*>(&bytes[0]), &size);
+  return {type, bytes};
+}
+
+}  // namespace
+
+// The same REG_DW data given to the tool and to the real program: check refuses exactly the
+// data the program does not store, and plan shows the registry pass stopping where the
+// program's does not write.
+TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNotStore) {
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\keep.txt", "keep"));
+  ASSERT_TRUE(WriteFileText(newFolder_ + L"\\keep.txt", "keep"));
+  const std::wstring key = L"Software\\" + Unique(L"BrindlePackNumbers");
+  struct Case {
+    std::string data;
+    bool stored;
+    std::string bytes;
+  };
+  const Case cases[] = {{"0x10", true, std::string("\x10\0\0\0", 4)},
+                        {"+5", false, ""},
+                        {"-1", false, ""},
+                        {"010", true, std::string("\x08\0\0\0", 4)}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE("REG_DW data \"" + c.data + "\"");
+    Install();
+    const std::wstring valueName = L"Count" + std::to_wstring(++n);
+    const std::wstring pkg = ToBackslashes(scratch_.File(L"pkg" + std::to_wstring(n)));
+    ASSERT_TRUE(WriteFileText(
+        pkg + L"\\diff.xml",
+        "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><AddObjects>"
+        "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Utf8FromWide(key) +
+            "</RegKeyPath><RegValueName>" + Utf8FromWide(valueName) +
+            "</RegValueName><RegData Type=\"REG_DW\">" + c.data +
+            "</RegData></Registry></AddObjects></DiffDistribute>"));
+    const std::wstring package = lists_ + L"\\numbers" + std::to_wstring(n) + L".diff";
+    ASSERT_TRUE(CreateFolderChain(lists_));
+    std::wstring reason;
+    ASSERT_TRUE(pack::WriteCabinet(package, {{L"diff.xml", pkg + L"\\diff.xml"}}, reason))
+        << Utf8FromWide(reason);
+    CopyTree(scratch_.File(L"znq"), lists_ + L"\\ZNQ");
+    ASSERT_TRUE(WriteFileText(lists_ + L"\\list.xml",
+                              "<DiffLocalList><DiffLocal Order=\"1\"><FileName>numbers" +
+                                  std::to_string(n) + ".diff</FileName><AppName>SampleApp</AppName>"
+                                  "<DisplayName>Sample Application</DisplayName></DiffLocal>"
+                                  "</DiffLocalList>"));
+
+    PackRun check = RunPack({L"check", package}, scratch_);
+    EXPECT_EQ(check.exitCode == 0, c.stored) << check.out << check.err;
+    PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()),
+                            L"--app", L"SampleApp"},
+                           scratch_);
+    EXPECT_EQ(plan.out.find("ADD_REG " + Utf8FromWide(key)) != std::string::npos, c.stored)
+        << plan.out;
+
+    StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"),
+                                          L"\"" + lists_ + L"\\list.xml\" /non_notification");
+    WaitForExit(brindle, 120000);
+    const auto value = ReadValue32(key, valueName);
+    EXPECT_EQ(value.first == REG_DWORD, c.stored);
+    if (c.stored) {
+      EXPECT_EQ(value.second, c.bytes);
+    }
+  }
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
 }

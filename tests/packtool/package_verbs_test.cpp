@@ -81,6 +81,9 @@ TEST_F(CheckFixture, EachPlantedFaultIsFoundAtItsPlace) {
   const Fault faults[] = {
       {"DelInfo=\"INST_DEL\" WOW", "DelInfo=\"INST_DELETE\" WOW",
        "diff.xml:5: error: DelInfo=\"INST_DELETE\" is not a token"},
+      {"DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"", "DelInfo=\"INST_DEL\" WOW=\"INST_64bit\"",
+       "diff.xml:5: error: WOW=\"INST_64bit\" is not a token the program knows (INST_32BIT or "
+       "INST_64BIT; exact letter case): it reads as INST_32BIT (did you mean INST_64BIT?)"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_DW\">12abc", "diff.xml:12: error: REG_DW data \"12abc\" is not a number"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_sz\">0x10", "diff.xml:12: error: Type=\"REG_sz\" is not a token"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_MULTI_SZ\">a", "diff.xml:12: error: the program has no conversion"},
@@ -226,7 +229,8 @@ TEST(PackMake, ErrorsInTheDeclarativeFileNameItsLine) {
                          L"--version", L"2", L"--extra", s.File(L"extra.ini")});
   EXPECT_EQ(run.exitCode, 1);
   const std::string extra = Utf8FromWide(s.File(L"extra.ini"));
-  EXPECT_TRUE(run.ErrHas(extra + ":8: error: unknown section [shortcuts]")) << run.err;
+  EXPECT_TRUE(run.ErrHas(extra + ":8: error: unknown section [shortcuts] (did you mean shortcut?)"))
+      << run.err;
   EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
   ASSERT_TRUE(Put(s.File(L"extra.ini"),
                          "[registry]\nkey = Software\\X\ntype = REG_WORD\n[registry]\nkey = K\n"
@@ -234,7 +238,8 @@ TEST(PackMake, ErrorsInTheDeclarativeFileNameItsLine) {
   run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
                  L"2", L"--extra", s.File(L"extra.ini")});
   EXPECT_TRUE(run.ErrHas(extra + ":3: error: type = REG_WORD is not one of")) << run.err;
-  EXPECT_TRUE(run.ErrHas(extra + ":7: error: REG_DW data 12x is not a 32-bit number")) << run.err;
+  EXPECT_TRUE(run.ErrHas(extra + ":7: error: REG_DW data \"12x\" is not a number the program converts"))
+      << run.err;
   EXPECT_EQ(RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF")}).exitCode, 2);
 }
 

@@ -6,6 +6,7 @@
 #include "package/diff_distribute.h"
 #include "pack_test_support.h"
 #include "packtool/cabinet.h"
+#include "packtool/xml_places.h"
 #include "packtool/file_access.h"
 #include "packtool/pe_image.h"
 #include "support/scratch.h"
@@ -135,8 +136,12 @@ TEST(PackMake, ManyFilesShowProgressAndTheOptionsShapeThePackage) {
   ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
                          L"--version", L"4.0", L"--target", L"$ProgFolder$\\Tamek\\App",
                          L"--check-app", L"app.exe", L"--check-app", L"helper.exe", L"--diff-xml",
-                         s.File(L"copy/diff.xml")});
+                         s.File(L"copy/diff.xml"), L"--force"});
+  // No uninstaller files: the check of what was built fails, and --force keeps it, saying so.
   ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(run.ErrHas("make: --force: " + Utf8FromWide(s.File(L"p.DIFF")) +
+                         " was written with 1 error(s)")) << run.err;
+  EXPECT_TRUE(FileExists(s.File(L"p.DIFF")));
   EXPECT_EQ(Count(run.err, "make: compared "), 11u) << run.err;
   EXPECT_TRUE(run.ErrHas("make: compared 151/151")) << run.err;
   EXPECT_TRUE(run.ErrHas("p.DIFF: 0 added, 4 updated, 0 deleted")) << run.err;
@@ -153,8 +158,11 @@ TEST(PackMake, ManyFilesShowProgressAndTheOptionsShapeThePackage) {
   EXPECT_EQ(model->updateObjects->files[0]->fileName->name, L"data\\f0.txt");
   EXPECT_EQ(model->updateObjects->files[3]->Path(), L"$ProgFolder$\\Tamek\\App\\lib.dll");
 
+  for (const wchar_t* f : {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"ENGLISH/UninstRsc.dll"})
+    ASSERT_TRUE(Put(s.File(L"znq/INSTALL/") + f, "x"));
+  ASSERT_TRUE(Put(s.File(L"znq/INSTALL/COMMON/UninsVer.txt"), "7.1"));
   ToolRun quiet = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"),
-                           L"--version", L"4.0", L"--quiet"});
+                           L"--version", L"4.0", L"--quiet", L"--znq", s.File(L"znq")});
   ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
   EXPECT_FALSE(quiet.ErrHas("make: ")) << quiet.err;
 
@@ -186,3 +194,30 @@ TEST(PackMake, NamesDifferingOnlyInCaseAreRefused) {
 #endif
 
 }  // namespace
+
+// Where a text the parser refuses goes wrong: line and column (in characters) of the fault.
+TEST(PackXmlPlaces, AMalformedTextIsPlacedAtItsFault) {
+  struct Case {
+    std::string text;
+    size_t line, column;
+    std::string what;
+  };
+  const Case cases[] = {
+      {"<a>\n  <b></c>\n</a>", 2, 6, "the end tag </c> does not match <b> opened on line 2"},
+      {"<a>\n<b>", 2, 1, "<b> is never closed"},
+      {"<a x=\"1>\"\n>\n<!-- never", 3, 1, "a comment that is never closed"},
+      {"<a>\xC3\xA9 < b</a>", 1, 6, "a '<' that starts no tag"},
+      {"<a/>\n<b/>", 2, 1, "a second root element <b>"},
+      {"</a>", 1, 1, "the end tag </a> closes no element"},
+      {"<a>\n</a>\ntext", 3, 1, "text after the root element's end"},
+  };
+  for (const Case& c : cases) {
+    pack::XmlMalformation found;
+    ASSERT_TRUE(pack::FindMalformation(c.text, found)) << c.text;
+    EXPECT_EQ(found.line, c.line) << c.text;
+    EXPECT_EQ(found.column, c.column) << c.text;
+    EXPECT_NE(Utf8FromWide(found.what).find(c.what), std::string::npos) << Utf8FromWide(found.what);
+  }
+  pack::XmlMalformation none;
+  EXPECT_FALSE(pack::FindMalformation("<?xml version=\"1.0\"?>\n<a><![CDATA[<x>]]><b/></a>\n", none));
+}
