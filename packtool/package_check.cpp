@@ -415,7 +415,7 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
   if (section == L"DeleteObjects") return;
   if (!data) {
     Error(&element, L"the registry record has no RegData: the program writes a REG_DW from "
-                    L"empty text, which does not convert and stops the registry pass");
+                    L"empty text, which does not convert: the record is refused and the package fails");
     return;
   }
   CheckToken(*data, L"Type", writtenData,
@@ -423,8 +423,8 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
   const std::wstring& text = registry.data.data;
   CheckVariables(*data, L"RegData", text, true);
   const std::wstring stops =
-      L": the registry pass stops here, so this and every later registry record of the section "
-      L"are not written";
+      L": the program refuses this record with an error line, writes the other records of the "
+      L"pass, then fails the package";
   const bool isString = registry.data.type == kRegString || registry.data.type == kRegExpandString;
   if (!isString && registry.data.type != kRegNone && registry.data.type != kRegBinary &&
       registry.data.type != kRegQword && registry.data.type != kRegMultiString &&

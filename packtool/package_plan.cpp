@@ -56,6 +56,7 @@ class Planner {
     else PrintLine(out_, L"# " + text);
   }
   void RunPass(PackageSection section, PackagePass pass);
+  bool packageFails_ = false;  // a record of a pass is refused: the program fails the package
   CQXEnv Env() const {
     return CQXEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
@@ -177,9 +178,10 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     const std::wstring data = env.ExpandKeepingSystemFolders(registry->data.data);
     // The time of the run is a number, whatever it is.
     if (!RegistryDataProblem(registry->data.type, ReplaceInstallTimeWith(data, 1)).empty()) {
-      Note(L"the registry pass stops at " + key + L" (its data does not convert): it and the "
-                                                  L"later registry records are not written");
-      return;
+      Note(L"the record of " + key + L" is refused (its data does not convert): the program "
+                                      L"writes the other records of the pass, then the package fails");
+      packageFails_ = true;
+      continue;
     }
     Action(verb, key);
     Note(L"  value \"" + env.ExpandKeepingSystemFolders(registry->valueName) + L"\" = " + data);
@@ -295,7 +297,14 @@ bool Planner::Run(Report& report) {
          L" Update_BeforeUpdate (the update stops when it returns 1)");
   Note(L"uninstall log: " + entry_->UninstLog);
   for (PackageSection section : PackageSections()) {
-    for (PackagePass pass : PassesOf(section)) RunPass(section, pass);
+    for (PackagePass pass : PassesOf(section)) {
+      RunPass(section, pass);
+      if (packageFails_) {
+        Note(L"the package fails at the end of this pass: nothing later is done and the install "
+             L"log keeps version " + entry_->applicationVersion.text);
+        return true;
+      }
+    }
     if (section == PackageSection::kUpdate && !p.updateObjects->displayName.name.empty())
       Note(L"the display name becomes " + p.updateObjects->displayName.name);
   }

@@ -288,11 +288,11 @@ TEST(PackPlan, ListsTheActionsInTheProgramsOrder) {
       "UPDATE_FILE_DELETE C:\\Apps\\App\\lib.txt",
       "UPDATE_FILE_ADD C:\\Apps\\App\\lib.txt",
       "ADD_REG Software\\EU",
-      "ADD_SHORTCUT C:/Users/Public/Desktop/App.lnk",
-      "UPDATE_ZNQ_UNINSTLOG C:\\Apps\\App\\uninst.ini"};
+      "ADD_REG Software\\After"};
   EXPECT_EQ(actions, expected) << run.out;
   EXPECT_TRUE(run.OutHas("# skipped, no action line: ADD_FILE C:\\Apps\\App\\kept.txt")) << run.out;
-  EXPECT_TRUE(run.OutHas("# the registry pass stops at Software\\Bad")) << run.out;
+  EXPECT_TRUE(run.OutHas("# the record of Software\\Bad is refused")) << run.out;
+  EXPECT_TRUE(run.OutHas("# the package fails at the end of this pass")) << run.out;
 }
 
 }  // namespace
