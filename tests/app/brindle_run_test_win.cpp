@@ -78,9 +78,11 @@ TEST(BrindleRun, ComponentPassesReachTheLauncherWithKindsCountsAndResults) {
   EXPECT_FALSE(TempFolderExists(L"Tamek_Inc_RW/Pollwick"));
   EXPECT_EQ(log.Details(L"START_COMPONENT_INSTALLATION"),
             (std::vector<std::wstring>{L"-,d1,3", L"-,u1,4", L"-," + std::wstring(300, L'L') + L",5"}));
-  // The main thread waits for messages instead of spinning while the worker runs.
+  // The main thread waits for messages instead of spinning while the worker runs: a spinning
+  // thread would burn about the whole wall time. The margin leaves room for Wine's own start-up
+  // work on a busy machine.
   EXPECT_GT(run.wallSeconds, 5.5);
-  EXPECT_LT(run.cpuSeconds, run.wallSeconds * 0.25) << "cpu " << run.cpuSeconds << " s";
+  EXPECT_LT(run.cpuSeconds, run.wallSeconds * 0.6) << "cpu " << run.cpuSeconds << " s";
 }
 
 TEST(BrindleRun, ACancelRequestBetweenItemsSkipsTheRestButStillEndsTheRun) {
