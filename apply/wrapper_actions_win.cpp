@@ -3,6 +3,7 @@
 #include "apply/file_actions_win.h"
 #include "apply/win_sub_updater_win.h"
 #include "logs/install_log.h"
+#include "logs/program_wait.h"
 #include "logs/service_log.h"
 #include "sys/env.h"
 #include "sys/file_util.h"
@@ -95,7 +96,8 @@ int TakeWrapperAnswer(SharedKey& shared) {
   return value != 0 ? kRunProgramDone : kRunProgramReportedFailure;
 }
 
-// Starts the program through the shell, hidden and without error dialogs, and waits for it.
+// Starts the program through the shell, hidden and without error dialogs, and waits for it
+// (false when it could not be started, or the run was cancelled or timed out meanwhile).
 bool RunHiddenAndWait(const std::wstring& program, const std::wstring& parameters) {
   if (program.empty()) return false;
   SHELLEXECUTEINFOW info = {};
@@ -106,8 +108,7 @@ bool RunHiddenAndWait(const std::wstring& program, const std::wstring& parameter
   info.nShow = SW_HIDE;
   if (!ShellExecuteExW(&info) || !info.hProcess) return false;
   UniqueHandle process(info.hProcess);
-  WaitForSingleObject(process.Get(), INFINITE);
-  return true;
+  return WaitForProgram(process.Get(), program, kInstallerWaitMs);
 }
 
 // A full path: a drive with its root ("C:\...") or a network share ("\\server\...").
