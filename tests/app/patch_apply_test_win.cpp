@@ -562,6 +562,37 @@ TEST_F(HookFixture, AHookFindsTheLibraryShippedBesideIt) {
   EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
 }
 
+// A library planted beside the program under a system library's name: the package is still
+// extracted with the system's cabinet library, and the planted one is never loaded.
+TEST_F(HookFixture, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
+  const std::wstring list = PrepareHookPackage("", {});
+  const std::wstring folder = ToBackslashes(scratch_.File(L"writable program folder"));
+  ASSERT_TRUE(CreateFolderChain(folder));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"Brindle.exe").c_str(), (folder + L"\\Brindle.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_planted.dll").c_str(), (folder + L"\\cabinet.dll").c_str(), FALSE));
+  const std::wstring marker = ToBackslashes(scratch_.File(L"planted.log"));
+  SetEnvironmentVariableW(L"BRINDLE_TEST_PLANTED_LOG", marker.c_str());
+  // Wine prefers its own cabinet library to one found beside a program; Windows takes the first
+  // one found. Asked (for Brindle.exe only, while this test runs) to prefer such libraries, Wine
+  // finds the planted one wherever the program still looks beside itself.
+  const wchar_t kWineAppKey[] = L"Software\\Wine\\AppDefaults\\Brindle.exe";
+  {
+    UniqueRegKey overrides;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kWineAppKey) + L"\\DllOverrides").c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, overrides.Receive(), nullptr),
+              ERROR_SUCCESS);
+    const wchar_t order[] = L"native,builtin";
+    RegSetValueExW(overrides.Get(), L"cabinet", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+  }
+  StartedProcess run = StartProgram(folder + L"\\Brindle.exe", L"\"" + ToBackslashes(list) + L"\" /non_notification");
+  const int exitCode = WaitForExit(run, 120000);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kWineAppKey);
+  SetEnvironmentVariableW(L"BRINDLE_TEST_PLANTED_LOG", nullptr);
+  EXPECT_EQ(exitCode, 200);
+  EXPECT_EQ(FileText(marker), "<missing>");
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+}
+
 TEST_F(HookFixture, AnAfterUpdateRestartRequestEndsWithTheRestartQuestion) {
   HookLog hooks(scratch_);
   // The before-update hook answers 2, which lets the update go on.
