@@ -18,6 +18,11 @@ bool EmptyFolderNoFollow(HANDLE folder);
 // Opens the folder at path without following a link, to list and delete it; an invalid handle
 // when it is missing, not a folder or a link.
 UniqueFile OpenFolderForRemoval(const std::wstring& path);
+// Opens the entry called name inside the folder held by the handle: relative to the handle, so
+// the folder cannot be exchanged between a check and the open, and without following a link
+// at the entry. createNew makes a new file instead (failing when the name exists in any form).
+UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
+                        bool createNew = false);
 // Removes a link itself (never what it leads to), through a handle on the link. False when
 // the path is not a link or it could not be removed.
 bool RemoveLinkNoFollow(const std::wstring& path);

@@ -14,6 +14,8 @@ namespace {
 // Options of the system's native open: an existing object, synchronous, the link itself
 // rather than what it leads to, folders too.
 const ULONG kOpenExisting = 0x00000001;           // FILE_OPEN
+const ULONG kCreateNew = 0x00000002;              // FILE_CREATE
+const ULONG kFileOnly = 0x00000040;               // FILE_NON_DIRECTORY_FILE
 const ULONG kSynchronousIo = 0x00000020;          // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kBackupIntent = 0x00004000;           // FILE_OPEN_FOR_BACKUP_INTENT
 const ULONG kOpenLinkItself = 0x00200000;         // FILE_OPEN_REPARSE_POINT
@@ -33,9 +35,10 @@ NtCreateFileFn NativeOpen() {
   return function;
 }
 
-// Opens the entry called name inside the folder held by parent (relative to the handle, so
-// the folder cannot be exchanged between listing and opening), without following a link.
-UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share) {
+}  // namespace
+
+UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                        bool createNew) {
   NtCreateFileFn open = NativeOpen();
   if (!open || name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE) return UniqueFile();
   UNICODE_STRING text;
@@ -49,16 +52,16 @@ UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, D
   attributes.Attributes = kCaseInsensitive;
   IO_STATUS_BLOCK status = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const LONG result = open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, share,
-                           kOpenExisting, kSynchronousIo | kBackupIntent | kOpenLinkItself,
-                           nullptr, 0);
+  const LONG result =
+      open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr,
+           createNew ? FILE_ATTRIBUTE_NORMAL : 0, share, createNew ? kCreateNew : kOpenExisting,
+           kSynchronousIo | kBackupIntent | kOpenLinkItself | (createNew ? kFileOnly : 0), nullptr, 0);
   return UniqueFile(result >= 0 ? handle : INVALID_HANDLE_VALUE);
 }
 
-DWORD AttributesOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info = {};
-  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
-}
+namespace {
+
+DWORD AttributesOf(HANDLE handle) { return AttributesOfHandle(handle); }
 
 bool DeleteByHandle(HANDLE handle) {
   FILE_DISPOSITION_INFO disposition = {};

@@ -71,6 +71,8 @@ enum class HandleIdentity {
   Elsewhere,  // something at another path: the open went through a link
 };
 HandleIdentity IdentifyHandle(HANDLE handle, const std::wstring& path);
+// The attributes of the handle's object (INVALID_FILE_ATTRIBUTES when they cannot be read).
+DWORD AttributesOfHandle(HANDLE handle);
 // The path the handle's object has now, in backslashes without the "\\?\" prefix; empty when
 // the system cannot tell.
 std::wstring FinalPathOfHandle(HANDLE handle);

@@ -74,9 +74,8 @@ UniqueFile OpenFolderNoFollow(const std::wstring& path, DWORD extraAccess) {
 }
 
 bool IsFolderByHandle(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info = {};
-  return GetFileInformationByHandle(handle, &info) &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  const DWORD attributes = AttributesOfHandle(handle);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool ApplyAccessList(HANDLE folder, const SecurityDescriptor& descriptor) {
@@ -237,13 +236,21 @@ std::wstring CommonAppDataFolder() {
   return WithoutTrailingSeparator(folder);
 }
 
+DWORD AttributesOfHandle(HANDLE handle) {
+  // The basic information only: the whole file information asks the volume too, which costs
+  // far more and is not needed here.
+  FILE_BASIC_INFO basic = {};
+  return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
+             ? basic.FileAttributes
+             : INVALID_FILE_ATTRIBUTES;
+}
+
 HandleIdentity IdentifyHandle(HANDLE handle, const std::wstring& path) {
-  BY_HANDLE_FILE_INFORMATION info = {};
+  const DWORD attributes = AttributesOfHandle(handle);
   const std::wstring final = FinalPathOfHandle(handle);
-  if (!GetFileInformationByHandle(handle, &info) || final.empty() || !SamePath(final, path))
+  if (attributes == INVALID_FILE_ATTRIBUTES || final.empty() || !SamePath(final, path))
     return HandleIdentity::Elsewhere;
-  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? HandleIdentity::Link
-                                                                 : HandleIdentity::Object;
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? HandleIdentity::Link : HandleIdentity::Object;
 }
 
 std::wstring FinalPathOfHandle(HANDLE handle) {
