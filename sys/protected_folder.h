@@ -73,6 +73,9 @@ enum class HandleIdentity {
 HandleIdentity IdentifyHandle(HANDLE handle, const std::wstring& path);
 // The attributes of the handle's object (INVALID_FILE_ATTRIBUTES when they cannot be read).
 DWORD AttributesOfHandle(HANDLE handle);
+// True when the handle's attributes say reparse point (or cannot be read). A file system that
+// follows a link even when asked not to shows no reparse point: IdentifyHandle catches that too.
+bool IsLinkByHandle(HANDLE handle);
 // The path the handle's object has now, in backslashes without the "\\?\" prefix; empty when
 // the system cannot tell.
 std::wstring FinalPathOfHandle(HANDLE handle);

@@ -245,6 +245,11 @@ DWORD AttributesOfHandle(HANDLE handle) {
              : INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsLinkByHandle(HANDLE handle) {
+  const DWORD attributes = AttributesOfHandle(handle);
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 HandleIdentity IdentifyHandle(HANDLE handle, const std::wstring& path) {
   const DWORD attributes = AttributesOfHandle(handle);
   const std::wstring final = FinalPathOfHandle(handle);

@@ -6,6 +6,7 @@
 
 #include "logs/install_log.h"
 #include "support/run_once_win.h"
+#include "support/folder_link_win.h"
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
@@ -591,6 +592,40 @@ TEST_F(HookFixture, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
   EXPECT_EQ(exitCode, 200);
   EXPECT_EQ(FileText(marker), "<missing>");
   EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+}
+
+// A link planted where the work folder belongs (as a user who may write in the shared folder
+// above it could plant one): nothing is extracted, run or deleted where it leads. Windows
+// removes the junction and extracts into a new folder; Wine cannot remove the host's link that
+// stands in for it, and the package then fails with a WORK_FOLDER line.
+TEST_F(HookFixture, ALinkPlantedAtTheWorkFolderRedirectsNothing) {
+  const std::wstring list = PrepareHookPackage("", {});
+  ScratchFolder elsewhere;
+  ASSERT_TRUE(WriteBytes(elsewhere.File(L"keep.txt"), "precious"));
+  const std::wstring work = ToBackslashes(JoinPath(CommonAppDataFolder(), L"Tamek_Inc_RW/Brindle"));
+  RemoveTree(work);
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(work)));
+  ASSERT_TRUE(MakeFolderLink(work, ToBackslashes(elsewhere.Path())));
+  struct Unplant {
+    std::wstring link;
+    ~Unplant() { RemoveFolderLink(link); }
+  } unplant{work};
+  ServiceLogTail tail;
+  std::wstring message;  // a failed update ends with its message box, answered with OK
+  const int exitCode = RunAnswering(list, L"OK", message);
+  if (exitCode == 200) {
+    EXPECT_FALSE(IsFolderLink(work));
+    EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+  } else {
+    EXPECT_EQ(exitCode, 100);
+    const std::vector<std::wstring> lines = tail.Details(L"WORK_FOLDER");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(L",error,link"), std::wstring::npos) << Utf8FromWide(lines[0]);
+    EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.0");
+  }
+  EXPECT_FALSE(FileExists(elsewhere.File(L"temp1")));
+  EXPECT_FALSE(FileExists(elsewhere.File(L"diff.xml")));
+  EXPECT_EQ(FileText(elsewhere.File(L"keep.txt")), "precious");
 }
 
 TEST_F(HookFixture, AnAfterUpdateRestartRequestEndsWithTheRestartQuestion) {
