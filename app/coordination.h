@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "sys/protected_folder.h"
+#endif
+
 namespace brindle {
 
 extern const wchar_t kInstanceMutexName[];
@@ -53,6 +57,12 @@ void SendEndOfRun(unsigned timeoutMs = kLauncherAnswerTimeoutMs);
 // Removes the folder (a sub-path of the user's temporary folder) with everything inside. A
 // junction or symbolic link on the way or inside is removed as a link, never followed.
 void RemoveTempFolder(const std::wstring& subPath);
+// The work root, where packages are extracted: below the common application-data folder, in a
+// folder only Administrators and SYSTEM can write (see sys/protected_folder.h).
+extern const wchar_t kWorkRootSubPath[];
+ProtectedFolderStatus OpenWorkRoot(ProtectedFolder& root);
+// Removes the work root with everything inside, at the end of a run.
+void RemoveWorkRoot();
 // The user's temporary folder, forward slashes, without a trailing slash.
 std::wstring UserTempFolder();
 #endif

@@ -1,7 +1,9 @@
 #include "app/coordination.h"
 
 #include "logs/service_log.h"
+#include "sys/folder_removal.h"
 #include "sys/paths.h"
+#include "sys/protected_folder.h"
 #include "sys/win_handles.h"
 
 #include <windows.h>
@@ -9,15 +11,24 @@
 
 namespace brindle {
 
-bool IsUpdateRunning() {
-  UniqueHandle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kInstanceMutexName));
-  return mutex.Valid();
+const wchar_t kWorkRootSubPath[] = L"Tamek_Inc_RW/Brindle";
+
+namespace {
+
+// A mutex exists when it can be opened with the least access there is. One whose access list
+// refuses even that exists too: "access denied" is an answer about a mutex that is there.
+bool MutexExists(const wchar_t* name) {
+  UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, name));
+  return mutex.Valid() || GetLastError() == ERROR_ACCESS_DENIED;
 }
+
+}  // namespace
+
+bool IsUpdateRunning() { return MutexExists(kInstanceMutexName); }
 
 bool IsInstallerBusy(const std::vector<std::wstring>& names) {
   for (const std::wstring& name : names) {
-    UniqueHandle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
-    if (mutex) return true;
+    if (MutexExists(name.c_str())) return true;
   }
   return false;
 }
@@ -76,50 +87,6 @@ std::wstring UserTempFolder() {
 
 namespace {
 
-bool IsReparsePoint(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Removes a junction or symbolic link itself, never what it points to.
-void RemoveLink(const std::wstring& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
-  else DeleteFileW(path.c_str());
-}
-
-// Deletes the folder's files and sub-folders, then the folder; what cannot be deleted stays.
-// A junction or symbolic link met anywhere, the folder itself included, is removed as a link
-// and never entered: these folders are writable without elevation, and a planted link must
-// not make this program empty another folder.
-void DeleteTree(const std::wstring& folder) {
-  const DWORD own = GetFileAttributesW(folder.c_str());
-  if (own == INVALID_FILE_ATTRIBUTES) return;
-  if (IsReparsePoint(own) || !(own & FILE_ATTRIBUTE_DIRECTORY)) {
-    RemoveLink(folder, own);
-    return;
-  }
-  WIN32_FIND_DATAW found;
-  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
-  if (find) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      const DWORD attributes = found.dwFileAttributes;
-      if (IsReparsePoint(attributes)) {
-        RemoveLink(path, attributes);
-      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteTree(path);
-      } else {
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-          SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(find.Get(), &found));
-  }
-  find.Reset();
-  RemoveDirectoryW(folder.c_str());
-}
-
 std::vector<std::wstring> PathParts(const std::wstring& subPath) {
   std::vector<std::wstring> parts;
   std::wstring part;
@@ -135,20 +102,18 @@ std::vector<std::wstring> PathParts(const std::wstring& subPath) {
 }
 
 // Walks from the temporary folder down to the folder: a link on the way is removed as a link
-// and the walk stops there (nothing behind it is this program's to delete). True when every
-// component is a real folder or missing.
-bool NoLinkOnTheWay(const std::wstring& temp, const std::wstring& subPath) {
+// (where the system can) and the walk stops there: nothing behind it is this program's.
+void RemoveLinksOnTheWay(const std::wstring& temp, const std::wstring& subPath) {
   std::wstring path = ToBackslashes(temp);
   for (const std::wstring& part : PathParts(subPath)) {
     path += L"\\" + part;
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    if (IsReparsePoint(attributes)) {
-      RemoveLink(path, attributes);
-      return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      RemoveLinkNoFollow(path);
+      return;
     }
   }
-  return true;
 }
 
 }  // namespace
@@ -156,10 +121,29 @@ bool NoLinkOnTheWay(const std::wstring& temp, const std::wstring& subPath) {
 void RemoveTempFolder(const std::wstring& subPath) {
   const std::wstring temp = UserTempFolder();
   if (temp.empty()) return;  // never fall back to a relative folder
-  if (!NoLinkOnTheWay(temp, subPath)) return;
-  const std::wstring folder = JoinPath(temp, subPath);
-  CreateFolderChain(folder);
-  DeleteTree(ToBackslashes(folder));
+  const std::wstring folder = ToBackslashes(JoinPath(temp, subPath));
+  // The folders above it are made where missing and held open, each checked by its handle to be
+  // itself and no link, so the path keeps leading where it was checked; everything inside is
+  // then deleted through handles that never follow a link.
+  std::vector<UniqueFile> above;
+  if (!OpenFolderChainNoFollow(ToBackslashes(ParentFolder(folder)), true, above)) {
+    RemoveLinksOnTheWay(temp, subPath);
+    return;
+  }
+  RemoveTreeNoFollow(folder);
+}
+
+ProtectedFolderStatus OpenWorkRoot(ProtectedFolder& root) {
+  return root.Open(CommonAppDataFolder(), kWorkRootSubPath);
+}
+
+void RemoveWorkRoot() {
+  const std::wstring base = CommonAppDataFolder();
+  if (base.empty()) return;
+  const std::wstring root = ToBackslashes(JoinPath(base, kWorkRootSubPath));
+  std::vector<UniqueFile> above;
+  if (OpenFolderChainNoFollow(ToBackslashes(ParentFolder(root)), false, above))
+    RemoveTreeNoFollow(root);
 }
 
 }  // namespace brindle

@@ -4,6 +4,7 @@
 #include "app/progress_context.h"
 #include "app/updater.h"
 #include "logs/service_log.h"
+#include "sys/child_wait.h"
 #include "sys/win_handles.h"
 
 #include <windows.h>
@@ -30,6 +31,7 @@ LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM w, LPARAM l)
   if (message == kCancelRequestMessage) {
     WriteServiceLog({L"-"}, L"BR", L"USER_CANCEL");
     if (ProgressContext* context = g_hiddenWindowContext.load()) context->cancelled = true;
+    SignalCancel();  // ends a wait for the installer wrapper at once
     return 0;
   }
   return DefWindowProcW(window, message, w, l);

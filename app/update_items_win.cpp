@@ -9,7 +9,9 @@
 #include "logs/update_lists.h"
 #include "package/diff_distribute.h"
 #include "package/object_records.h"
+#include "sys/folder_removal.h"
 #include "sys/paths.h"
+#include "sys/protected_folder.h"
 #include "sys/system_util.h"
 #include "ui/messages.h"
 #include "ui/resource.h"
@@ -22,20 +24,34 @@ namespace brindle {
 
 namespace {
 
-const wchar_t kWorkRoot[] = L"Tamek_Inc_RW/Brindle";
-
 // Numbers the package folders of the process: temp1, temp2... never reused within a run.
 std::atomic<int> g_packageFolderNumber{0};
 
-bool PathExists(const std::wstring& path) {
-  return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+void WorkFolderError(const std::wstring& path, ProtectedFolderStatus status) {
+  WriteServiceLog({L"-", path, L"error", DescribeStatus(status)}, L"BR", L"WORK_FOLDER");
 }
 
-std::wstring NextPackageFolder(const std::wstring& root) {
-  for (;;) {
-    const std::wstring folder = JoinPath(root, L"temp" + std::to_wstring(++g_packageFolderNumber));
-    if (!PathExists(folder)) return folder;
+// The package is extracted where only administrators can write: its hooks run and its files
+// reach protected folders with this program's rights, so no other process may change them
+// between extraction and use. The work root is emptied of what earlier packages left, and the
+// package gets a folder of its own, new (so it holds nothing it did not extract), held open
+// with the chain above it for as long as the package is applied.
+bool PreparePackageFolder(ProtectedFolder& package) {
+  ProtectedFolder root;
+  const ProtectedFolderStatus opened = OpenWorkRoot(root);
+  if (opened != ProtectedFolderStatus::Ready) {
+    WorkFolderError(JoinPath(CommonAppDataFolder(), kWorkRootSubPath), opened);
+    return false;
   }
+  EmptyFolderNoFollow(root.Handle());
+  for (int tries = 0; tries < 1000; ++tries) {
+    const std::wstring name = L"temp" + std::to_wstring(++g_packageFolderNumber);
+    const ProtectedFolderStatus made = root.OpenChild(name, ProtectedFolder::Mode::CreateNew, package);
+    if (made == ProtectedFolderStatus::AlreadyExists) continue;
+    if (made != ProtectedFolderStatus::Ready) WorkFolderError(JoinPath(root.Path(), name), made);
+    return made == ProtectedFolderStatus::Ready;
+  }
+  return false;
 }
 
 // Asks, for every program the package names, until it is not running or the user lets it be.
@@ -120,19 +136,15 @@ class PackageScope {
 
 int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
                const std::wstring& packagePath) {
-  const std::wstring temp = UserTempFolder();
-  if (temp.empty()) return kPatchFailed;
-  const std::wstring root = JoinPath(temp, kWorkRoot);
-  if (!CreateFolderChain(root)) return kPatchFailed;
-  const std::wstring folder = NextPackageFolder(root);
+  ProtectedFolder packageFolder;
+  if (!PreparePackageFolder(packageFolder)) return kPatchFailed;
+  const std::wstring folder = ToForwardSlashes(packageFolder.Path());
   updater.packageFolder = folder;
-  RemoveTempFolder(kWorkRoot);
 
   PackageScope package(updater);
   std::wstring newVersion;
   int result = kPatchApplied;
   try {
-    updater.CreateFolderPath(ToBackslashes(folder) + L"\\");
     updater.ExtractPackage(packagePath);
     package.Set(LoadDiffDistribute(JoinPath(folder, L"diff.xml")));
     const CQXDiffDistribute* diff = package.Get();

@@ -9,6 +9,7 @@
 #include "apply/sub_updater.h"
 #include "logs/install_log.h"
 #include "logs/service_log.h"
+#include "sys/child_wait.h"
 #include "sys/com_registration_win.h"
 #include "sys/paths.h"
 #include "sys/system_util.h"
@@ -90,6 +91,7 @@ int CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
   ProgressContext context;
   context.updater = this;
   context.Clear();
+  ClearCancel();
   if (mode != kModeComponent) {
     context.total = static_cast<int>(entries->size());
     context.done = 0;
@@ -249,6 +251,7 @@ unsigned UpdateWorker(void* argument) {
   }
   RemoveTempFolder(L"Tamek_Inc_RW/Pollwick");
   RemoveTempFolder(L"Tamek_Inc_RW/Brindle");
+  RemoveWorkRoot();
   context.finished = true;
   return 0;
 }

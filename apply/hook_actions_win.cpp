@@ -5,6 +5,7 @@
 #include "logs/service_log.h"
 #include "package/diff_distribute.h"
 #include "package/object_records.h"
+#include "sys/library_loading.h"
 #include "sys/paths.h"
 #include "sys/safe_names.h"
 #include "sys/win_handles.h"
@@ -65,7 +66,7 @@ int CHookActions::Run(const CQXFileName& hook, bool named, const char* exportNam
       return kHookCannotRun;
     }
   }
-  UniqueModule library(LoadLibraryW(path.c_str()));
+  UniqueModule library = LoadLibraryWithItsFolder(path);
   if (!library) {
     WriteActionError(kHookVerb, path, GetLastError());
     throw CUpdaterException("the hook library cannot be loaded");

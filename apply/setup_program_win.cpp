@@ -1,6 +1,7 @@
 #include "apply/setup_program_win.h"
 
 #include "app/update_run.h"
+#include "logs/program_wait.h"
 #include "sys/paths.h"
 #include "sys/win_handles.h"
 
@@ -51,8 +52,7 @@ bool StartAndWait(const std::wstring& path) {
     return false;
   UniqueHandle processHandle(process.hProcess);
   UniqueHandle threadHandle(process.hThread);
-  WaitForSingleObject(processHandle.Get(), INFINITE);
-  return true;
+  return WaitForProgram(processHandle.Get(), path, kInstallerWaitMs);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "apply/file_actions_win.h"
 #include "apply/win_sub_updater_win.h"
 #include "logs/install_log.h"
+#include "logs/program_wait.h"
 #include "logs/service_log.h"
 #include "package/uninstaller_files.h"
 #include "sys/env.h"
@@ -96,7 +97,8 @@ int TakeWrapperAnswer(SharedKey& shared) {
   return value != 0 ? kRunProgramDone : kRunProgramReportedFailure;
 }
 
-// Starts the program through the shell, hidden and without error dialogs, and waits for it.
+// Starts the program through the shell, hidden and without error dialogs, and waits for it
+// (false when it could not be started, or the run was cancelled or timed out meanwhile).
 bool RunHiddenAndWait(const std::wstring& program, const std::wstring& parameters) {
   if (program.empty()) return false;
   SHELLEXECUTEINFOW info = {};
@@ -107,8 +109,7 @@ bool RunHiddenAndWait(const std::wstring& program, const std::wstring& parameter
   info.nShow = SW_HIDE;
   if (!ShellExecuteExW(&info) || !info.hProcess) return false;
   UniqueHandle process(info.hProcess);
-  WaitForSingleObject(process.Get(), INFINITE);
-  return true;
+  return WaitForProgram(process.Get(), program, kInstallerWaitMs);
 }
 
 // A full path: a drive with its root ("C:\...") or a network share ("\\server\...").

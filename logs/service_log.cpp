@@ -67,7 +67,7 @@ std::wstring SubstituteProfileUser(const std::wstring& base, const std::wstring&
 void WriteServiceLog(const LogFields& fields, const std::wstring& tag, const std::wstring& key) {
   const std::wstring line = FormatServiceLogLine(LogTimeStamp(), tag, key, fields);
   const std::wstring folder = ServiceLogFolder();
-  CreateFolderChain(folder);
+  CreateServiceLogFolder(folder);
   AppendServiceLogLine(JoinPath(folder, kServiceLogFileName), line);
 }
 

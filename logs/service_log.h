@@ -36,7 +36,11 @@ extern const wchar_t kServiceLogSubfolder[];
 std::wstring SubstituteProfileUser(const std::wstring& base, const std::wstring& profile,
                                    const std::wstring& sessionUser);
 
-// Appends one line (CRLF added) to the file: a new or empty file starts with the UTF-8
+// Creates the folder with every missing parent; on Windows never through a link (a link in the
+// chain makes it fail). True when the folder exists afterwards.
+bool CreateServiceLogFolder(const std::wstring& folder);
+// Appends one line (CRLF added) to the file, whose folder must exist (on Windows the file is
+// never reached through a link: see the implementation). A new or empty file starts with the UTF-8
 // byte-order mark; an existing file keeps the encoding its byte-order mark names (UTF-16LE
 // with FF FE, else UTF-8). Calls from several threads never interleave inside a line.
 bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line);

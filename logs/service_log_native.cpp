@@ -29,6 +29,8 @@ std::wstring ServiceLogFolder() {
   return JoinPath(ToForwardSlashes(base), kServiceLogSubfolder);
 }
 
+bool CreateServiceLogFolder(const std::wstring& folder) { return CreateFolderChain(folder); }
+
 bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);

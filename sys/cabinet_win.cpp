@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "sys/library_loading.h"
 #include "sys/paths.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
@@ -42,7 +43,7 @@ struct CabinetLibrary {
   FDIDestroyFn destroy = nullptr;
 
   bool Load() {
-    module.Reset(LoadLibraryW(L"cabinet"));
+    module = LoadSystemLibrary(L"cabinet.dll");
     if (!module) return false;
     create = Function<FDICreateFn>(module.Get(), "FDICreate");
     copy = Function<FDICopyFn>(module.Get(), "FDICopy");

@@ -1,7 +1,9 @@
 #include "sys/com_registration_win.h"
 
+#include "logs/program_wait.h"
 #include "logs/service_log.h"
 #include "sys/env.h"
+#include "sys/library_loading.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
 
@@ -17,6 +19,8 @@ namespace {
 const wchar_t kUnregisterVerb[] = L"UNREGISTER_COM";
 // Exit code standing for a registration tool that could not be started.
 const DWORD kToolNotStarted = 99;
+// The tool or server was still running when the run was cancelled or the wait timed out.
+const DWORD kToolDidNotEnd = ERROR_TIMEOUT;
 
 void UnregisterLine(const std::wstring& path, unsigned long code, bool ok) {
   WriteServiceLog({L"-", path, ok ? L"success" : L"error", std::to_wstring(code)}, L"BR",
@@ -65,7 +69,8 @@ bool ServerShortPath(const std::wstring& path, std::wstring& serverPath) {
 }
 
 // Starts the command line at normal priority and waits for it; kToolNotStarted (and the
-// system's error in startError) when it cannot be started.
+// system's error in startError) when it cannot be started, kToolDidNotEnd when it was still
+// running at the end of the wait (it is left running and named in the service log).
 DWORD RunAndWait(const std::wstring& commandLine, DWORD* startError = nullptr) {
   std::wstring mutableLine = commandLine;
   STARTUPINFOW startup = {};
@@ -78,7 +83,7 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD* startError = nullptr) {
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
-  WaitForSingleObject(process.Get(), INFINITE);
+  if (!WaitForProgram(process.Get(), commandLine, kRegistrationWaitMs)) return kToolDidNotEnd;
   DWORD exitCode = kToolNotStarted;
   if (!GetExitCodeProcess(process.Get(), &exitCode)) exitCode = kToolNotStarted;
   return exitCode;
@@ -110,7 +115,7 @@ bool CallServerExport(const std::wstring& path, const char* exportName) {
   bool ok = false;
   {
     // The library's own folder is searched for its dependencies.
-    UniqueModule library(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    UniqueModule library = LoadLibraryWithItsFolder(path);
     if (library) {
       using ServerFunction = HRESULT(STDAPICALLTYPE*)();
       auto function = reinterpret_cast<ServerFunction>(
@@ -151,8 +156,8 @@ bool CComRegistration::RunLocalServer(const std::wstring& path, const std::wstri
     OutputDebugStringW(L"MyExeRegisterServer");
     return false;
   }
-  RunAndWait(L"\"" + path + L"\"" + switchText);
-  return true;
+  // Its exit code is not examined; a server that does not end in time fails the step.
+  return RunAndWait(L"\"" + path + L"\"" + switchText) != kToolDidNotEnd;
 }
 
 bool CComRegistration::RegisterInProcess(const std::wstring& path) {
@@ -176,8 +181,7 @@ bool CComRegistration::MakeRegsvr32CommandLine(const std::wstring& path, bool do
 
 bool CComRegistration::Register32(const std::wstring& path, unsigned char* restart) {
   if (IsLocalServer(path)) {
-    RunLocalServer(path, L" /regserver");  // its exit code is not examined
-    return true;
+    return RunLocalServer(path, L" /regserver");
   }
   if (RegisterInProcess(path)) return true;
   std::wstring commandLine, serverPath;
@@ -192,8 +196,7 @@ bool CComRegistration::Register32(const std::wstring& path, unsigned char* resta
 
 bool CComRegistration::Register64(const std::wstring& path, unsigned char* restart) {
   if (IsLocalServer(path)) {
-    RunLocalServer(path, L" /regserver");  // its exit code is not examined
-    return true;
+    return RunLocalServer(path, L" /regserver");
   }
   SwitchRedirectionOff();
   std::wstring commandLine, serverPath;
@@ -202,6 +205,7 @@ bool CComRegistration::Register64(const std::wstring& path, unsigned char* resta
   if (exitCode != 0) OutputDebugStringW(commandLine.c_str());
   SwitchRedirectionBack();
   if (exitCode == 0) return true;
+  if (exitCode == kToolDidNotEnd) return false;  // a tool that hangs now would hang at logon too
   if (!QueueForNextLogon(serverPath, commandLine)) return false;
   if (restart) *restart = 1;
   return true;

@@ -11,10 +11,11 @@ namespace brindle {
 class CComRegistration {
  public:
   // A 32-bit server: in process, else queued for the next logon. restart is set to 1 when it
-  // was queued. False only when the server's short path cannot be built or the queue entry
-  // cannot be written.
+  // was queued. False when the server's short path cannot be built, the queue entry cannot be
+  // written, or a local server did not end in time.
   static bool Register32(const std::wstring& path, unsigned char* restart);
-  // A 64-bit server: through the 64-bit registration tool with redirection off, else queued.
+  // A 64-bit server: through the 64-bit registration tool with redirection off, else queued;
+  // false (nothing queued) when the tool did not end in time.
   static bool Register64(const std::wstring& path, unsigned char* restart);
   // Unregisters now (never queued) and writes the UNREGISTER_COM line; false when it failed.
   static bool Unregister(const std::wstring& path, bool is64Bit);
@@ -22,7 +23,8 @@ class CComRegistration {
   static bool RegisterInProcess(const std::wstring& path);
   static bool UnregisterInProcess(const std::wstring& path);
   // Starts "path" followed by the switch (which begins with a blank) and waits for it. False
-  // only for an empty path or switch: a program that cannot be started is not an error.
+  // for an empty path or switch, or a program that did not end in time (cancel or time-out);
+  // a program that cannot be started is not an error.
   static bool RunLocalServer(const std::wstring& path, const std::wstring& switchText);
   // The registration tool's command line for the server: tool, " /s " or " /s /u ", and the
   // server's short path in double quotes; serverPath receives that short path. The tool is the

@@ -1,5 +1,6 @@
 #include "sys/system_util.h"
 
+#include "sys/library_loading.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
 
@@ -202,7 +203,7 @@ class ProcessReporter {
     if (!callback_(processId, 0, exeName, data_)) return false;
     if (!EqualsIgnoreAsciiCase(exeName, L"NTVDM.EXE")) return true;
     if (!enumTasks_) {
-      vdm_.Reset(LoadLibraryW(L"VDMDBG.DLL"));
+      vdm_ = LoadSystemLibrary(L"VDMDBG.DLL");
       if (vdm_)
         enumTasks_ = reinterpret_cast<VdmEnumTaskWowExFn>(
             reinterpret_cast<void*>(GetProcAddress(vdm_.Get(), "VDMEnumTaskWOWEx")));
@@ -243,7 +244,7 @@ bool EnumerateWithToolhelp(ProcessReporter& reporter) {
 }
 
 bool EnumerateWithProcessStatus(ProcessReporter& reporter) {
-  UniqueModule psapi(LoadLibraryW(L"PSAPI.DLL"));
+  UniqueModule psapi = LoadSystemLibrary(L"PSAPI.DLL");
   if (!psapi) return false;
   using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
   using EnumModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);

@@ -11,13 +11,16 @@
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
 #include "sys/paths.h"
+#include "sys/system_util.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
 
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <sstream>
+#include <tlhelp32.h>
 
 using namespace brindle;
 using namespace brindle::test;
@@ -45,6 +48,22 @@ std::vector<std::string> FileLines(const std::wstring& path) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// Ends the test's own stand-in programs that the updater left running.
+void KillProcessesNamed(const std::wstring& exeName) {
+  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+    if (!EqualsIgnoreAsciiCase(entry.szExeFile, exeName)) continue;
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (process) {
+      TerminateProcess(process.Get(), 1);
+      WaitForSingleObject(process.Get(), 5000);
+    }
+  }
 }
 
 bool SharedKeyExists(REGSAM view) {
@@ -220,4 +239,51 @@ TEST_F(ComponentRun, WrapperRunsAnswerThroughTheSharedKeyAndEveryResultReachesTh
   EXPECT_EQ(adds[9], L"-,5");
   EXPECT_EQ(adds[10], L"-,,Viewer," + parentFolder + L",e");
   EXPECT_EQ(adds[11], L"-,5");
+}
+
+// A wrapper that never ends: the launcher's cancel request ends the wait at once, the item fails
+// and the run ends, with a service-log line naming the program left running (never killed by
+// the updater; the test ends it afterwards).
+TEST_F(ComponentRun, AWrapperThatNeverEndsIsLeftByTheCancelAndTheRunEnds) {
+  const std::wstring uninst = ToBackslashes(folder_.File(L"Uninstall wrapper/Uninst.exe"));
+  ASSERT_TRUE(CopyHelper(L"fake_wrapper.exe", uninst));
+  ASSERT_TRUE(WriteBytes(uninst + L".answers", "d1__for__Viewer hang\n"));
+  SetString(kMarrowgateKey, L"UninstallWrapperPath", uninst);
+  CQXInstallLog log;
+  log.entries.push_back(Entry(L"Viewer", L"C:\\Viewer Home"));
+  log.entries.push_back(Entry(L"d1__for__Viewer", L"C:\\Viewer Home\\d1"));
+  log.entries.push_back(Entry(L"d2__for__Viewer", L"C:\\Viewer Home\\d2"));
+  CreateFolderChain(ParentFolder(installLog_.Path()));
+  ASSERT_TRUE(SaveInstallLog(log, installLog_.Path()));
+  const std::wstring list = folder_.File(L"actions.xml");
+  ASSERT_TRUE(WriteBytes(list,
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
+                         "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"d2\" Action=\"DELETE\"/>"
+                         "</ActionList>"));
+  Launcher launcher(folder_);
+  ASSERT_TRUE(launcher.Running());
+  ServiceLogTail tail;
+  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
+  // Once the wrapper runs (its first act is a line in its log), the launcher's cancel arrives.
+  bool started = false;
+  for (int i = 0; i < 300 && !started; ++i, Sleep(100)) started = FileExists(uninst + L".log");
+  ASSERT_TRUE(started) << "the wrapper was never started";
+  HWND updater = nullptr;
+  for (int i = 0; i < 100 && !updater; ++i, Sleep(100)) updater = FindWindowW(L"Tamek.RW.Ostrel.StartBrindle", nullptr);
+  ASSERT_NE(updater, nullptr);
+  ASSERT_TRUE(PostMessageW(updater, 2030, 0, 0));
+  const int exitCode = WaitForExit(run, 30000);
+  // The stand-in is still running: the updater did not kill it.
+  const bool wrapperStillRunning = IsProcessRunning(L"Uninst.exe");
+  KillProcessesNamed(L"Uninst.exe");
+  EXPECT_EQ(exitCode, 100);
+  EXPECT_TRUE(wrapperStillRunning);
+  EXPECT_EQ(tail.Details(L"USER_CANCEL"), std::vector<std::wstring>{L"-"});
+  EXPECT_EQ(tail.Details(L"WAIT_PROGRAM"), std::vector<std::wstring>{L"-," + uninst + L",cancelled,7200"});
+  // The item failed (the launcher hears 5); the next one was never run; the run's end was sent.
+  EXPECT_EQ(tail.Details(L"DELETE_COMPONENT"),
+            (std::vector<std::wstring>{L"-," + uninst + L",Viewer,d1__for__Viewer", L"-,5"}));
+  const std::vector<std::string> lines = launcher.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "record 1 3 2 1 5 552 ok d1"), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "end"), 1);
 }

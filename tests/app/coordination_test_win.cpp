@@ -11,6 +11,9 @@
 #include "sys/paths.h"
 #include "sys/win_handles.h"
 
+#include <sddl.h>
+
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -35,6 +38,29 @@ TEST(InstanceMutex, OneThatAlreadyExistsMeansAnotherCopyIsStartingAndIsNotTaken)
   other.Reset();
   UniqueHandle own(static_cast<HANDLE>(CreateInstanceMutex()));
   EXPECT_TRUE(own);
+}
+
+// A mutex made by a program that grants others little or nothing (Wine enforces the access
+// lists of named objects): it still exists, so the installer or the other update is running.
+TEST(InstallerMutexes, OneWhoseAccessListGrantsLittleOrNothingStillMeansBusy) {
+  const auto names = InstallerMutexNames();
+  // Everyone may only wait on it; nobody may do anything with it.
+  for (const wchar_t* list : {L"D:P(A;;0x00100000;;;WD)", L"D:P"}) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(list, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    UniqueLocal owned(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    UniqueHandle installer(CreateMutexW(&attributes, TRUE, names[1].c_str()));
+    ASSERT_TRUE(installer);
+    EXPECT_TRUE(IsInstallerBusy(names)) << std::string(list, list + wcslen(list));
+    installer.Reset();
+    UniqueHandle update(CreateMutexW(&attributes, TRUE, kInstanceMutexName));
+    ASSERT_TRUE(update);
+    EXPECT_TRUE(IsUpdateRunning());
+  }
+  EXPECT_FALSE(IsInstallerBusy(names));
+  EXPECT_FALSE(IsUpdateRunning());
 }
 
 TEST(InstallerMutexes, AnyOneOfTheThreeAloneMeansBusy) {

@@ -6,6 +6,7 @@
 
 #include "logs/install_log.h"
 #include "support/run_once_win.h"
+#include "support/folder_link_win.h"
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
@@ -14,12 +15,16 @@
 #include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
 #include "sys/paths.h"
+#include "sys/protected_folder.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
+#include <sstream>
 #include <thread>
 
 using namespace brindle;
@@ -471,6 +476,156 @@ TEST_F(HookFixture, ABeforeUpdateVetoChangesNothing) {
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), uninstBefore);
   EXPECT_EQ(installLog_.Bytes(), logBefore);
   EXPECT_TRUE(tail.Details(L"UPDATE_FILE_ADD").empty());
+}
+
+// Whether this file system keeps the access list a folder is given (Windows does; Wine 8 does
+// not, and reads back a default list).
+static bool AccessListsAreStored(const ScratchFolder& scratch) {
+  const std::wstring folder = ToBackslashes(scratch.File(L"acl-probe"));
+  PSECURITY_DESCRIPTOR given = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                            &given, nullptr))
+    return false;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, given, FALSE};
+  const bool made = CreateDirectoryW(folder.c_str(), &attributes) != FALSE;
+  LocalFree(given);
+  PSECURITY_DESCRIPTOR read = nullptr;
+  PACL dacl = nullptr;
+  wchar_t* text = nullptr;
+  bool stored = false;
+  if (made && GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, &read) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(read, SDDL_REVISION_1,
+                                                           DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    stored = std::wstring(text) == L"D:P(A;OICI;FA;;;SY)";
+    LocalFree(text);
+  }
+  if (read) LocalFree(read);
+  RemoveDirectoryW(folder.c_str());
+  return stored;
+}
+
+// Every entry of the access-list text grants SYSTEM or Administrators, and nothing is inherited
+// from folders that others may change: the work folder's list is protected.
+static bool OnlySystemAndAdministrators(const std::string& text) {
+  if (text.rfind("D:P", 0) != 0 && text.find("D:PAI") != 0) return false;
+  size_t open = text.find('(');
+  if (open == std::string::npos) return false;
+  for (; open != std::string::npos; open = text.find('(', open + 1)) {
+    const size_t close = text.find(')', open);
+    if (close == std::string::npos) return false;
+    const std::string ace = text.substr(open + 1, close - open - 1);
+    const std::string sid = ace.substr(ace.find_last_of(';') + 1);
+    if (sid != "SY" && sid != "BA") return false;
+  }
+  return true;
+}
+
+// The package is extracted below the common application-data folder, in a folder of this
+// program's own that only SYSTEM and Administrators may change: a hook reports where it was
+// loaded from and that folder's access list. Wine stores no access lists on files, so there
+// only the place is checked; where they are stored, the list is checked too.
+TEST_F(HookFixture, AHookIsLoadedFromTheProtectedWorkFolder) {
+  HookLog hooks(scratch_);
+  const std::wstring list = PrepareHookPackage("<FileName Type=\"BeforeUpdate\">report_hook.dll</FileName>",
+                                               {{L"brindle_hook.dll", L"CUSTOM\\report_hook.dll"}});
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  std::istringstream lines(hooks.Take());
+  std::string call, folder, access;
+  std::getline(lines, call);
+  std::getline(lines, folder);
+  std::getline(lines, access);
+  EXPECT_EQ(call, "Update_BeforeUpdate report_hook.dll 0");
+  const std::string root = Utf8FromWide(ToBackslashes(CommonAppDataFolder())) + "\\Tamek_Inc_RW\\Brindle\\temp";
+  ASSERT_EQ(folder.rfind("folder ", 0), 0u) << folder;
+  folder.erase(0, 7);
+  EXPECT_TRUE(EqualsIgnoreAsciiCase(WideFromUtf8(folder.substr(0, root.size())), WideFromUtf8(root))) << folder;
+  EXPECT_EQ(folder.substr(folder.size() - 7), "\\CUSTOM") << folder;
+  ASSERT_EQ(access.rfind("access ", 0), 0u) << access;
+  if (AccessListsAreStored(scratch_)) {
+    EXPECT_TRUE(OnlySystemAndAdministrators(access.substr(7))) << access;
+  }
+  // The work folder goes with the end of the run; the shared folder above it stays.
+  EXPECT_FALSE(FileExists(JoinPath(CommonAppDataFolder(), L"Tamek_Inc_RW/Brindle")));
+  EXPECT_TRUE(FileExists(JoinPath(CommonAppDataFolder(), L"Tamek_Inc_RW")));
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+}
+
+// A hook shipping a helper library beside it in CUSTOM: the hook's own folder is searched for
+// the libraries it imports.
+TEST_F(HookFixture, AHookFindsTheLibraryShippedBesideIt) {
+  HookLog hooks(scratch_);
+  const std::wstring list = PrepareHookPackage(
+      "<FileName Type=\"BeforeUpdate\">dep_hook.dll</FileName>",
+      {{L"brindle_dep_hook.dll", L"CUSTOM\\dep_hook.dll"}, {L"brindle_hook_dep.dll", L"CUSTOM\\brindle_hook_dep.dll"}});
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  EXPECT_EQ(hooks.Take(), "Update_BeforeUpdate 42\n");
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+}
+
+// A library planted beside the program under a system library's name: the package is still
+// extracted with the system's cabinet library, and the planted one is never loaded.
+TEST_F(HookFixture, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
+  const std::wstring list = PrepareHookPackage("", {});
+  const std::wstring folder = ToBackslashes(scratch_.File(L"writable program folder"));
+  ASSERT_TRUE(CreateFolderChain(folder));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"Brindle.exe").c_str(), (folder + L"\\Brindle.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_planted.dll").c_str(), (folder + L"\\cabinet.dll").c_str(), FALSE));
+  const std::wstring marker = ToBackslashes(scratch_.File(L"planted.log"));
+  SetEnvironmentVariableW(L"BRINDLE_TEST_PLANTED_LOG", marker.c_str());
+  // Wine prefers its own cabinet library to one found beside a program; Windows takes the first
+  // one found. Asked (for Brindle.exe only, while this test runs) to prefer such libraries, Wine
+  // finds the planted one wherever the program still looks beside itself.
+  const wchar_t kWineAppKey[] = L"Software\\Wine\\AppDefaults\\Brindle.exe";
+  {
+    UniqueRegKey overrides;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(kWineAppKey) + L"\\DllOverrides").c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, overrides.Receive(), nullptr),
+              ERROR_SUCCESS);
+    const wchar_t order[] = L"native,builtin";
+    RegSetValueExW(overrides.Get(), L"cabinet", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+  }
+  StartedProcess run = StartProgram(folder + L"\\Brindle.exe", L"\"" + ToBackslashes(list) + L"\" /non_notification");
+  const int exitCode = WaitForExit(run, 120000);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kWineAppKey);
+  SetEnvironmentVariableW(L"BRINDLE_TEST_PLANTED_LOG", nullptr);
+  EXPECT_EQ(exitCode, 200);
+  EXPECT_EQ(FileText(marker), "<missing>");
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+}
+
+// A link planted where the work folder belongs (as a user who may write in the shared folder
+// above it could plant one): nothing is extracted, run or deleted where it leads. Windows
+// removes the junction and extracts into a new folder; Wine cannot remove the host's link that
+// stands in for it, and the package then fails with a WORK_FOLDER line.
+TEST_F(HookFixture, ALinkPlantedAtTheWorkFolderRedirectsNothing) {
+  const std::wstring list = PrepareHookPackage("", {});
+  ScratchFolder elsewhere;
+  ASSERT_TRUE(WriteBytes(elsewhere.File(L"keep.txt"), "precious"));
+  const std::wstring work = ToBackslashes(JoinPath(CommonAppDataFolder(), L"Tamek_Inc_RW/Brindle"));
+  RemoveTree(work);
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(work)));
+  ASSERT_TRUE(MakeFolderLink(work, ToBackslashes(elsewhere.Path())));
+  struct Unplant {
+    std::wstring link;
+    ~Unplant() { RemoveFolderLink(link); }
+  } unplant{work};
+  ServiceLogTail tail;
+  std::wstring message;  // a failed update ends with its message box, answered with OK
+  const int exitCode = RunAnswering(list, L"OK", message);
+  if (exitCode == 200) {
+    EXPECT_FALSE(IsFolderLink(work));
+    EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
+  } else {
+    EXPECT_EQ(exitCode, 100);
+    const std::vector<std::wstring> lines = tail.Details(L"WORK_FOLDER");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(L",error,link"), std::wstring::npos) << Utf8FromWide(lines[0]);
+    EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.0");
+  }
+  EXPECT_FALSE(FileExists(elsewhere.File(L"temp1")));
+  EXPECT_FALSE(FileExists(elsewhere.File(L"diff.xml")));
+  EXPECT_EQ(FileText(elsewhere.File(L"keep.txt")), "precious");
 }
 
 TEST_F(HookFixture, AnAfterUpdateRestartRequestEndsWithTheRestartQuestion) {

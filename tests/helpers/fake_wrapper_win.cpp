@@ -6,7 +6,8 @@
 //    HKLM\SOFTWARE\Tamek_Inc_RW\Ostrel Shared (32-bit view; "-" when missing);
 //  - looks up its first argument in "<own path>.answers" (lines "<argument> <number|none>",
 //    "*" matching any argument) and writes the number as the key's "Result Value" (REG_DWORD);
-//    "none", or no matching line, writes nothing.
+//    "none", or no matching line, writes nothing; "hang" writes nothing and does not end for two
+//    minutes (a wrapper that hangs).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -90,6 +91,10 @@ int wmain(int argc, wchar_t** argv) {
     std::fclose(out);
   }
   const std::string answer = AnswerFor(argc > 1 ? brindle::Utf8FromWide(argv[1]) : std::string());
+  if (answer == "hang") {
+    Sleep(120000);
+    return 0;
+  }
   if (!answer.empty()) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kShared, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
