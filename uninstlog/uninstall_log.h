@@ -5,6 +5,7 @@
 // The uninstaller later removes exactly what this log lists, so every change the updater makes
 // on the machine is mirrored here.
 #pragma once
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ class CQXFile;
 class CQXRegistry;
 class CQXUninstallTarget;
 class CQXUninstallCustomFunction;
+class CEntryLookup;
 struct MachineFolders;
 
 class CQXUninstallLog {
@@ -71,6 +73,11 @@ class CQXUninstallLog {
 
  private:
   std::wstring ExpandPath(const std::wstring& text) const;
+  // The lookup of the entries of a kind in the sections of a name (made on first use).
+  CEntryLookup& Lookup(const std::wstring& section, KeyKind kind);
+  // Adds a line through the model and keeps the lookup of its section and kind in step.
+  bool AddEntryLine(const std::wstring& section, KeyKind kind,
+                    const std::vector<std::wstring>& keyFields);
   // Adds the folder entry unless the section already has one with exactly this path.
   bool AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
                          const std::wstring& deleteName);
@@ -92,6 +99,7 @@ class CQXUninstallLog {
   std::vector<std::unique_ptr<CIniFile>> loaded_;
   CIniFile model_;
   CProfile writer_;
+  std::map<std::pair<std::wstring, KeyKind>, std::unique_ptr<CEntryLookup>> lookups_;
 };
 
 // The folder of a file's path as the log records it: the drive and folder part without leading
