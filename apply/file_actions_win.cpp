@@ -108,9 +108,11 @@ bool SpecialFolderFallback(int csidl, std::wstring& folder) {
   }
 }
 
+}  // namespace
+
 // The folders a removal must stay strictly inside; each one itself is never removed. Both
 // program-files folders and both system folders count on 64-bit Windows.
-std::vector<std::wstring> ProtectedFolders() {
+std::vector<std::wstring> CFileActions::ProtectedFolders() {
   static const int kCsidls[] = {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY,
                                 CSIDL_COMMON_PROGRAMS,         CSIDL_PROGRAMS,
                                 CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86,
@@ -143,6 +145,8 @@ std::vector<std::wstring> ProtectedFolders() {
   if (n > 0 && n < MAX_PATH) folders.push_back(buffer);
   return folders;
 }
+
+namespace {
 
 // True when folder lies strictly inside base: base's text, then a '\', then more (ignoring case).
 bool IsStrictlyInside(const std::wstring& folder, std::wstring base) {
@@ -348,7 +352,9 @@ void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
       if (!file) continue;
       const std::wstring target = ExpandedTarget(*file);
       if (!isUpdate && passOk && updater_.UninstallLog()) updater_.UninstallLog()->RemoveFileEntry(*file);
-      RemoveEmptyFolders(FolderOf(target));
+      if (!protectedFolders_)
+        protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
+      RemoveEmptyFolders(FolderOf(target), *protectedFolders_);
     }
   }
   CQXWow64Redirection::Release();
@@ -442,9 +448,14 @@ void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bo
 // ---- folders ---------------------------------------------------------------------------------
 
 int CFileActions::RemoveEmptyFolders(const std::wstring& start) {
+  if (start.empty()) return 1;
+  return RemoveEmptyFolders(start, ProtectedFolders());
+}
+
+int CFileActions::RemoveEmptyFolders(const std::wstring& start,
+                                     const std::vector<std::wstring>& protectedFolders) {
   std::wstring folder = ToBackslashes(start);
   if (folder.empty()) return 1;
-  const std::vector<std::wstring> protectedFolders = ProtectedFolders();
   while (!folder.empty()) {
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
     bool inside = false;

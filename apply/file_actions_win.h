@@ -51,6 +51,12 @@ class CFileActions {
   // of the special folders that hold applications; stops at the first that is not. 1 when
   // there is no folder to look at, else 0.
   static int RemoveEmptyFolders(const std::wstring& folder);
+  // The same with the list of folders that must stay (ProtectedFolders), read once by the caller.
+  static int RemoveEmptyFolders(const std::wstring& folder,
+                                const std::vector<std::wstring>& protectedFolders);
+  // The special folders that hold applications: a removal stays strictly inside one of them
+  // and never removes one of them.
+  static std::vector<std::wstring> ProtectedFolders();
   // A special folder's path (CSIDL), with the registry fallbacks when the shell has none.
   static bool GetSpecialFolder(int csidl, std::wstring& folder);
 
@@ -63,6 +69,9 @@ class CFileActions {
 
   CWinQXSubUpdater& updater_;
   std::unique_ptr<CQXEnv> env_;  // built on first use
+  // The protected folders, read at the first deletion: they cannot change during a pass, and
+  // asking the shell and the registry for them for every deleted file was slow.
+  std::unique_ptr<std::vector<std::wstring>> protectedFolders_;
 };
 
 }  // namespace brindle

@@ -98,8 +98,10 @@ CQXUninstallLog::CQXUninstallLog(const std::wstring& productKey, const CQXInstal
 CQXUninstallLog::~CQXUninstallLog() = default;
 
 std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
-  if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
-  return CQXEnv(*machineFolders_, productKey_, installLog_, package_, uninstallerVersion_).Expand(text);
+  if (!env_)
+    env_ = std::make_unique<CQXEnv>(ReadMachineFolders(), productKey_, installLog_, package_,
+                                    uninstallerVersion_);
+  return env_->Expand(text);
 }
 
 CEntryLookup& CQXUninstallLog::Lookup(const std::wstring& section, KeyKind kind) {

@@ -22,6 +22,7 @@ class CQXRegistry;
 class CQXUninstallTarget;
 class CQXUninstallCustomFunction;
 class CEntryLookup;
+class CQXEnv;
 struct MachineFolders;
 
 class CQXUninstallLog {
@@ -93,9 +94,10 @@ class CQXUninstallLog {
   std::wstring uninstallerVersion_;
   std::wstring commonDesktop_;
   bool write64_ = true;
-  // The machine's folders, read at the first expansion: they cannot change while a log is
-  // being updated, and every entry's path is expanded.
-  mutable std::unique_ptr<MachineFolders> machineFolders_;
+  // The expansion table, made at the first expansion from the machine's folders and the four
+  // values above: none of them changes while a log is being updated, and every entry's path
+  // is expanded.
+  mutable std::unique_ptr<CQXEnv> env_;
   std::vector<std::unique_ptr<CIniFile>> loaded_;
   CIniFile model_;
   CProfile writer_;
