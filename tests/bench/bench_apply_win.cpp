@@ -60,9 +60,13 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// A run that fails can end in a message box that nobody answers: each program gets a time
+// limit that grows with the package (the process is killed at the limit).
+unsigned g_timeLimitMs = 600000;
+
 int RunAndWait(const std::wstring& exe, const std::wstring& arguments) {
   StartedProcess started = StartProgram(exe, arguments);
-  return WaitForExit(started, 1800000);
+  return WaitForExit(started, g_timeLimitMs);
 }
 
 // The package's values go below this key of the 32-bit view, spread over ten sub-keys; the
@@ -164,7 +168,7 @@ int CountValues(const wchar_t* key, bool& firstIsNew) {
 bool MakeLargeCabinet(const std::wstring& cabinetPath, const std::wstring& sourceFolder,
                       const std::vector<std::wstring>& relativeNames) {
   std::string names;
-  for (const std::wstring& name : relativeNames) names += Utf8FromWide(name) + "\n";
+  for (const std::wstring& name : relativeNames) names += Utf8FromWide(ToForwardSlashes(name)) + "\n";
   const std::wstring listPath = ToBackslashes(cabinetPath) + L".files";
   if (!WriteBytes(listPath, names)) return false;
   DeleteFileW(ToBackslashes(cabinetPath).c_str());
@@ -406,6 +410,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (positional == 2) size.bytes = static_cast<size_t>(_wtoi(argv[i])), ++positional;
     else if (positional == 3) size.values = _wtoi(argv[i]), ++positional;
   }
+  g_timeLimitMs = 120000 + 20u * static_cast<unsigned>(std::max(size.files, large));
   ScratchFolder scratch;
   for (Workload workload : workloads) {
     Timing small;
