@@ -10,9 +10,12 @@
 #include "sys/safe_names.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
+#include "package/diff_distribute.h"
+#include "uninstlog/path_key.h"
 #include "uninstlog/uninstall_log.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -174,6 +177,20 @@ bool IsFolderEmpty(const std::wstring& folder) {
   return true;
 }
 
+// Gives a file that was moved into place the access list it would have had if it had been
+// created there: only the entries its folder hands down (a moved file keeps the list it had
+// in the work folder, which only administrators may read).
+bool InheritFolderAccess(const std::wstring& path) {
+  ACL empty;
+  if (!InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
+  const DWORD result = SetNamedSecurityInfoW(
+      const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty,
+      nullptr);
+  SetLastError(result);
+  return result == ERROR_SUCCESS;
+}
+
 // Ends every pass with redirection switched back on for this thread, however the pass ends.
 class RedirectionRestorer {
  public:
@@ -257,7 +274,7 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
       }
     }
     CreateFolderChain(FolderOf(target));
-    if (CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+    if (PlaceNewFile(source, target, name)) {
       if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, isAdd);
     } else {
       code = GetLastError();
@@ -269,6 +286,40 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
     else log->UpdateFileEntry(file);
   }
   WriteActionLine(verb, target, code);
+}
+
+bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
+  if (!sourceUses_) {
+    sourceUses_ = std::make_unique<std::unordered_map<std::wstring, int>>();
+    const CQXDiffDistribute* package = updater_.package;
+    auto count = [this](const FileList& files) {
+      for (const std::unique_ptr<CQXFile>& file : files)
+        if (file && file->fileName) ++(*sourceUses_)[FilePathKey(file->fileName->name)];
+    };
+    if (package && package->updateObjects) count(package->updateObjects->files);
+    if (package && package->addObjects) count(package->addObjects->files);
+  }
+  const auto uses = sourceUses_->find(FilePathKey(name));
+  return uses != sourceUses_->end() && uses->second == 1;
+}
+
+// Moving is renaming on one volume: no byte is written again, and the work folder has one file
+// fewer to remove at the end. What cannot be moved (another volume, a target in use, a source
+// that another record still needs) is copied, with the copy's outcome.
+bool CFileActions::PlaceNewFile(const std::wstring& source, const std::wstring& target,
+                                const std::wstring& name) {
+  if (IsOnlyUseOfSource(name) &&
+      MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (InheritFolderAccess(target)) return true;
+    // Not to be left with the work folder's access list: back, and copied instead.
+    const DWORD error = GetLastError();
+    if (!MoveFileExW(target.c_str(), source.c_str(), 0)) {
+      ::DeleteFileW(target.c_str());
+      SetLastError(error);
+      return false;
+    }
+  }
+  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
 }
 
 bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace brindle {
@@ -65,6 +66,12 @@ class CFileActions {
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   void CopyOne(const CQXFile& file, bool isAdd);
+  // Puts the package's new file at the target (overwriting); false with the system's error
+  // code as the last error when it cannot. A source that no other record of the package uses
+  // is moved there, so its bytes are not written a second time.
+  bool PlaceNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& name);
+  // Whether no other file record of the package names the same source file.
+  bool IsOnlyUseOfSource(const std::wstring& name);
   std::wstring ExpandedTarget(const CQXFile& file);
 
   CWinQXSubUpdater& updater_;
@@ -72,6 +79,9 @@ class CFileActions {
   // The protected folders, read at the first deletion: they cannot change during a pass, and
   // asking the shell and the registry for them for every deleted file was slow.
   std::unique_ptr<std::vector<std::wstring>> protectedFolders_;
+  // How many file records of the package's update and add groups name each source (by its
+  // name compared as Windows compares paths), counted at the first copy.
+  std::unique_ptr<std::unordered_map<std::wstring, int>> sourceUses_;
 };
 
 }  // namespace brindle
