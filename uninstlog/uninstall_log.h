@@ -44,9 +44,13 @@ class CQXUninstallLog {
   // that cannot be loaded.
   bool Load(const std::wstring& path);
 
+  // File, folder and registry-key entries are found by their path as Windows compares it
+  // (path_key.h), through lookups built once per log, not by a scan of their section.
   bool RemoveFileEntry(const CQXFile& file);
   bool RemoveFileEntryByPath(const std::wstring& sectionName, const std::wstring& path);
   bool AddFileEntry(const CQXFile& file, bool existedBefore);
+  // Changes the delete and registration flags of the file's entry; a file the log does not
+  // list gets its entry (and its folder's) as an added file.
   bool UpdateFileEntry(const CQXFile& file);
   bool AddShortcutEntry(const std::wstring& linkPath);
   bool AddRegistryEntries(const CQXRegistry& registry);
