@@ -10,9 +10,12 @@
 #include "sys/safe_names.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
+#include "package/diff_distribute.h"
+#include "uninstlog/path_key.h"
 #include "uninstlog/uninstall_log.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shlobj.h>
 
 #include <cwchar>
@@ -108,9 +111,11 @@ bool SpecialFolderFallback(int csidl, std::wstring& folder) {
   }
 }
 
+}  // namespace
+
 // The folders a removal must stay strictly inside; each one itself is never removed. Both
 // program-files folders and both system folders count on 64-bit Windows.
-std::vector<std::wstring> ProtectedFolders() {
+std::vector<std::wstring> CFileActions::ProtectedFolders() {
   static const int kCsidls[] = {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY,
                                 CSIDL_COMMON_PROGRAMS,         CSIDL_PROGRAMS,
                                 CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86,
@@ -144,6 +149,8 @@ std::vector<std::wstring> ProtectedFolders() {
   return folders;
 }
 
+namespace {
+
 // True when folder lies strictly inside base: base's text, then a '\', then more (ignoring case).
 bool IsStrictlyInside(const std::wstring& folder, std::wstring base) {
   while (!base.empty() && base.back() == L'\\') base.pop_back();
@@ -168,6 +175,20 @@ bool IsFolderEmpty(const std::wstring& folder) {
     if (wcscmp(name, L".") != 0 && wcscmp(name, L"..") != 0) return false;
   } while (FindNextFileW(find.Get(), &found));
   return true;
+}
+
+// Gives a file that was moved into place the access list it would have had if it had been
+// created there: only the entries its folder hands down (a moved file keeps the list it had
+// in the work folder, which only administrators may read).
+bool InheritFolderAccess(const std::wstring& path) {
+  ACL empty;
+  if (!InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
+  const DWORD result = SetNamedSecurityInfoW(
+      const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty,
+      nullptr);
+  SetLastError(result);
+  return result == ERROR_SUCCESS;
 }
 
 // Ends every pass with redirection switched back on for this thread, however the pass ends.
@@ -254,7 +275,7 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
       }
     }
     CreateFolderChain(FolderOf(target));
-    if (!CopyFileW(source.c_str(), target.c_str(), FALSE)) {
+    if (!PlaceNewFile(source, target, name)) {
       code = GetLastError();
       ReplaceAtRestart(source, target);
     }
@@ -268,6 +289,40 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
     else log->UpdateFileEntry(file);
   }
   WriteActionLine(verb, target, code);
+}
+
+bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
+  if (!sourceUses_) {
+    sourceUses_ = std::make_unique<std::unordered_map<std::wstring, int>>();
+    const CQXDiffDistribute* package = updater_.package;
+    auto count = [this](const FileList& files) {
+      for (const std::unique_ptr<CQXFile>& file : files)
+        if (file && file->fileName) ++(*sourceUses_)[FilePathKey(file->fileName->name)];
+    };
+    if (package && package->updateObjects) count(package->updateObjects->files);
+    if (package && package->addObjects) count(package->addObjects->files);
+  }
+  const auto uses = sourceUses_->find(FilePathKey(name));
+  return uses != sourceUses_->end() && uses->second == 1;
+}
+
+// Moving is renaming on one volume: no byte is written again, and the work folder has one file
+// fewer to remove at the end. What cannot be moved (another volume, a target in use, a source
+// that another record still needs) is copied, with the copy's outcome.
+bool CFileActions::PlaceNewFile(const std::wstring& source, const std::wstring& target,
+                                const std::wstring& name) {
+  if (IsOnlyUseOfSource(name) &&
+      MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (InheritFolderAccess(target)) return true;
+    // Not to be left with the work folder's access list: back, and copied instead.
+    const DWORD error = GetLastError();
+    if (!MoveFileExW(target.c_str(), source.c_str(), 0)) {
+      ::DeleteFileW(target.c_str());
+      SetLastError(error);
+      return false;
+    }
+  }
+  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
 }
 
 bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {
@@ -355,7 +410,9 @@ void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
       if (!file) continue;
       const std::wstring target = ExpandedTarget(*file);
       if (!isUpdate && passOk && updater_.UninstallLog()) updater_.UninstallLog()->RemoveFileEntry(*file);
-      RemoveEmptyFolders(FolderOf(target));
+      if (!protectedFolders_)
+        protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
+      RemoveEmptyFolders(FolderOf(target), *protectedFolders_);
     }
   }
   CQXWow64Redirection::Release();
@@ -449,9 +506,14 @@ void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bo
 // ---- folders ---------------------------------------------------------------------------------
 
 int CFileActions::RemoveEmptyFolders(const std::wstring& start) {
+  if (start.empty()) return 1;
+  return RemoveEmptyFolders(start, ProtectedFolders());
+}
+
+int CFileActions::RemoveEmptyFolders(const std::wstring& start,
+                                     const std::vector<std::wstring>& protectedFolders) {
   std::wstring folder = ToBackslashes(start);
   if (folder.empty()) return 1;
-  const std::vector<std::wstring> protectedFolders = ProtectedFolders();
   while (!folder.empty()) {
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
     bool inside = false;

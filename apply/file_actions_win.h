@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace brindle {
@@ -51,6 +52,12 @@ class CFileActions {
   // of the special folders that hold applications; stops at the first that is not. 1 when
   // there is no folder to look at, else 0.
   static int RemoveEmptyFolders(const std::wstring& folder);
+  // The same with the list of folders that must stay (ProtectedFolders), read once by the caller.
+  static int RemoveEmptyFolders(const std::wstring& folder,
+                                const std::vector<std::wstring>& protectedFolders);
+  // The special folders that hold applications: a removal stays strictly inside one of them
+  // and never removes one of them.
+  static std::vector<std::wstring> ProtectedFolders();
   // A special folder's path (CSIDL), with the registry fallbacks when the shell has none.
   static bool GetSpecialFolder(int csidl, std::wstring& folder);
 
@@ -59,10 +66,22 @@ class CFileActions {
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   void CopyOne(const CQXFile& file, bool isAdd);
+  // Puts the package's new file at the target (overwriting); false with the system's error
+  // code as the last error when it cannot. A source that no other record of the package uses
+  // is moved there, so its bytes are not written a second time.
+  bool PlaceNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& name);
+  // Whether no other file record of the package names the same source file.
+  bool IsOnlyUseOfSource(const std::wstring& name);
   std::wstring ExpandedTarget(const CQXFile& file);
 
   CWinQXSubUpdater& updater_;
   std::unique_ptr<CQXEnv> env_;  // built on first use
+  // The protected folders, read at the first deletion: they cannot change during a pass, and
+  // asking the shell and the registry for them for every deleted file was slow.
+  std::unique_ptr<std::vector<std::wstring>> protectedFolders_;
+  // How many file records of the package's update and add groups name each source (by its
+  // name compared as Windows compares paths), counted at the first copy.
+  std::unique_ptr<std::unordered_map<std::wstring, int>> sourceUses_;
 };
 
 }  // namespace brindle

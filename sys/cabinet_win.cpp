@@ -9,6 +9,7 @@
 #include <fdi.h>
 
 #include <cstdlib>
+#include <unordered_set>
 #include <vector>
 
 #include "sys/library_loading.h"
@@ -127,6 +128,9 @@ struct ExtractionRun {
   std::wstring destination;  // backslashes, no trailing separator
   bool writing = false;
   bool refused = false;      // an entry name was unsafe or too long
+  // Folders of the destination made (or found) during the run: each is made once, not once
+  // for every file it receives.
+  std::unordered_set<std::wstring> folders;
 };
 
 // The entry's name as wide text: UTF-8 when the cabinet says so, else the ANSI code page.
@@ -166,7 +170,11 @@ INT_PTR StartOutputFile(ExtractionRun& run, const FDINOTIFICATION& notification)
     return -1;  // ends the whole copy
   }
   if (!run.writing) return 0;  // checked only; the library skips the file
-  if (!CreateFolderPath(output)) return -1;
+  const std::wstring folder = output.substr(0, output.find_last_of(L'\\'));
+  if (run.folders.count(folder) == 0) {
+    if (!CreateFolderPath(output)) return -1;
+    run.folders.insert(folder);
+  }
   return AsFdiHandle(CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }

@@ -4,6 +4,8 @@
 #include "package/uninstall_records.h"
 #include "sys/env.h"
 #include "uninstlog/entry_index.h"
+#include "uninstlog/entry_lookup.h"
+#include "uninstlog/path_key.h"
 
 #include <memory>
 #include <unordered_map>
@@ -57,28 +59,15 @@ const std::wstring* EntryPath(const CKey* key, KeyKind kind) {
   return key->Kind() == kind ? key->Entry().path : nullptr;
 }
 
-// The first key of the kind whose path equals path, in the sections of that name in order.
-CKey* FindEntry(const CIniFile& model, const std::wstring& section, KeyKind kind,
-                const std::wstring& path, CSection** holder = nullptr) {
-  for (CSection* s : model.Sections()) {
-    if (s->Name() != section) continue;
-    for (CKey* key : s->Keys()) {
-      const std::wstring* p = EntryPath(key, kind);
-      if (p && *p == path) {
-        if (holder) *holder = s;
-        return key;
-      }
-    }
-  }
-  return nullptr;
+// Comparison keys of the entries, as the lookups file them.
+std::wstring PathKeyOf(const CKey& key) { return FilePathKey(*key.Entry().path); }
+std::wstring RegistryKeyKey(int32_t root, const std::wstring& keyPath) {
+  return std::to_wstring(static_cast<uint32_t>(root)) + L"|" + RegistryPathKey(keyPath);
 }
-
-bool RemoveEntry(CIniFile& model, const std::wstring& section, KeyKind kind,
-                 const std::wstring& path) {
-  CSection* holder = nullptr;
-  CKey* key = FindEntry(model, section, kind, path, &holder);
-  return key && holder->RemoveKey(key);
+std::wstring RegistryKeyKeyOf(const CKey& key) {
+  return RegistryKeyKey(key.Entry().root, *key.Entry().path);
 }
+std::wstring RegistryValueKeyOf(const CKey& key) { return RegistryPathKey(*key.Entry().path); }
 
 const std::wstring* KeyText(const CKey* key) {
   return key->Class() == kClassText ? key->Entry().text : nullptr;
@@ -109,14 +98,35 @@ CQXUninstallLog::CQXUninstallLog(const std::wstring& productKey, const CQXInstal
 CQXUninstallLog::~CQXUninstallLog() = default;
 
 std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
-  if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
-  return CQXEnv(*machineFolders_, productKey_, installLog_, package_, uninstallerVersion_).Expand(text);
+  if (!env_)
+    env_ = std::make_unique<CQXEnv>(ReadMachineFolders(), productKey_, installLog_, package_,
+                                    uninstallerVersion_);
+  return env_->Expand(text);
+}
+
+CEntryLookup& CQXUninstallLog::Lookup(const std::wstring& section, KeyKind kind) {
+  std::unique_ptr<CEntryLookup>& lookup = lookups_[{section, kind}];
+  if (!lookup) {
+    CEntryLookup::KeyOf keyOf = PathKeyOf;
+    if (kind == kKindRegistryKey) keyOf = RegistryKeyKeyOf;
+    if (kind == kKindRegistryValue) keyOf = RegistryValueKeyOf;
+    lookup = std::make_unique<CEntryLookup>(section, kind, keyOf);
+  }
+  return *lookup;
+}
+
+bool CQXUninstallLog::AddEntryLine(const std::wstring& section, KeyKind kind,
+                                   const std::vector<std::wstring>& keyFields) {
+  if (!model_.AddLine(Header(section), keyFields)) return false;
+  Lookup(section, kind).NoteAdded(model_);
+  return true;
 }
 
 bool CQXUninstallLog::Load(const std::wstring& path) {
   if (path.empty()) return false;
   auto file = std::make_unique<CIniFile>();
   if (!file->Load(path)) return false;  // the model normalises the path
+  for (auto& lookup : lookups_) lookup.second->Reset();
   if (!model_.MergeFrom(*file)) return false;
   loaded_.push_back(std::move(file));
   return true;
@@ -124,19 +134,22 @@ bool CQXUninstallLog::Load(const std::wstring& path) {
 
 // ---- files and shortcuts ------------------------------------------------------------------------
 
+// Entries are matched with paths as Windows compares paths (path_key.h): a line written in
+// other letter case, or with a doubled separator, still names the file.
 bool CQXUninstallLog::RemoveFileEntry(const CQXFile& file) {
-  return RemoveEntry(model_, SectionFor(kFiles, file.wow), kKindFile, ExpandPath(file.Path()));
+  return RemoveFileEntryByPath(SectionFor(kFiles, file.wow), ExpandPath(file.Path()));
 }
 
 bool CQXUninstallLog::RemoveFileEntryByPath(const std::wstring& sectionName,
                                             const std::wstring& path) {
-  return RemoveEntry(model_, sectionName, kKindFile, path);
+  return Lookup(sectionName, kKindFile).RemoveFirst(model_, FilePathKey(path));
 }
 
 bool CQXUninstallLog::AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
                                         const std::wstring& deleteName) {
-  if (FindEntry(model_, section, kKindFolder, folder)) return true;
-  return model_.AddLine(Header(section), {L"UIFLDR", folder, L"INST_REQ", L"INST_REQ", deleteName});
+  if (Lookup(section, kKindFolder).Find(model_, FilePathKey(folder))) return true;
+  return AddEntryLine(section, kKindFolder,
+                      {L"UIFLDR", folder, L"INST_REQ", L"INST_REQ", deleteName});
 }
 
 bool CQXUninstallLog::AddFileEntry(const CQXFile& file, bool existedBefore) {
@@ -144,15 +157,17 @@ bool CQXUninstallLog::AddFileEntry(const CQXFile& file, bool existedBefore) {
   const std::wstring remove = DeleteName(file.delInfo);
   if (!AddFolderEntryFor(SectionFor(kFolders, file.wow), FolderOfPath(path), remove))
     return false;
-  return model_.AddLine(Header(SectionFor(kFiles, file.wow)),
-                        {L"UIFILE", path, L"INST_REQ", existedBefore ? L"INST_VER" : L"INST_REQ",
-                         remove, RegistrationName(file.com)});
+  return AddEntryLine(SectionFor(kFiles, file.wow), kKindFile,
+                      {L"UIFILE", path, L"INST_REQ", existedBefore ? L"INST_VER" : L"INST_REQ",
+                       remove, RegistrationName(file.com)});
 }
 
 bool CQXUninstallLog::UpdateFileEntry(const CQXFile& file) {
   const std::wstring path = ExpandPath(file.Path());
-  CKey* key = FindEntry(model_, SectionFor(kFiles, file.wow), kKindFile, path);
-  if (!key) return false;
+  CKey* key = Lookup(SectionFor(kFiles, file.wow), kKindFile).Find(model_, FilePathKey(path));
+  // A file the update put in place that the log does not list gets its lines, so that the
+  // uninstaller removes it too.
+  if (!key) return AddFileEntry(file, false);
   // Values of a file entry: path, install, mode, delete, registration.
   const std::wstring remove = DeleteName(file.delInfo);
   const std::wstring registration = RegistrationName(file.com);
@@ -165,11 +180,11 @@ bool CQXUninstallLog::UpdateFileEntry(const CQXFile& file) {
 
 bool CQXUninstallLog::AddShortcutEntry(const std::wstring& linkPath) {
   const std::wstring folder = FolderOfPath(linkPath);
-  if (folder != commonDesktop_ || commonDesktop_.empty()) {
+  if (commonDesktop_.empty() || FilePathKey(folder) != FilePathKey(commonDesktop_)) {
     if (!AddFolderEntryFor(kFolders, folder, L"INST_DEL")) return false;
   }
-  return model_.AddLine(Header(kFiles),
-                        {L"UIFILE", linkPath, L"INST_REQ", L"INST_REQ", L"INST_DEL", L"INST_NOREG"});
+  return AddEntryLine(kFiles, kKindFile,
+                      {L"UIFILE", linkPath, L"INST_REQ", L"INST_REQ", L"INST_DEL", L"INST_NOREG"});
 }
 
 // ---- registry -----------------------------------------------------------------------------------
@@ -179,29 +194,24 @@ bool CQXUninstallLog::AddRegistryEntries(const CQXRegistry& registry) {
   const std::wstring root = RootName(registry.keyPath.root);
   if (root.empty()) return false;  // a hive the log cannot name
   const std::wstring keys = SectionFor(kRegistryKey, registry.wow);
-  // A key entry is shared by every value of the key in the same hive.
-  bool logged = false;
+  // A key entry is shared by every value of the key in the same hive (key names compare
+  // without letter case, as the registry compares them).
   int32_t rootValue = 0;
   FlagValue(root, rootValue);
-  for (CSection* s : model_.Sections()) {
-    if (s->Name() != keys) continue;
-    for (const CKey* key : s->Keys()) {
-      const std::wstring* p = EntryPath(key, kKindRegistryKey);
-      if (p && *p == keyPath && key->Entry().root == rootValue) logged = true;
-    }
-  }
+  const bool logged =
+      Lookup(keys, kKindRegistryKey).Find(model_, RegistryKeyKey(rootValue, keyPath)) != nullptr;
   if (!logged &&
-      !model_.AddLine(Header(keys),
-                      {L"UIREGIKEY", root, keyPath, L"INST_REQ", L"INST_REQ", L"INST_DEL"}))
+      !AddEntryLine(keys, kKindRegistryKey,
+                    {L"UIREGIKEY", root, keyPath, L"INST_REQ", L"INST_REQ", L"INST_DEL"}))
     return false;
-  return model_.AddLine(Header(SectionFor(kRegistry, registry.wow)),
-                        {L"UIREGI", root, keyPath, registry.valueName, L"INST_REQ", L"INST_REQ",
-                         L"INST_DEL"});
+  return AddEntryLine(SectionFor(kRegistry, registry.wow), kKindRegistryValue,
+                      {L"UIREGI", root, keyPath, registry.valueName, L"INST_REQ", L"INST_REQ",
+                       L"INST_DEL"});
 }
 
 bool CQXUninstallLog::RemoveRegistryEntry(const CQXRegistry& registry) {
-  return RemoveEntry(model_, SectionFor(kRegistry, registry.wow), kKindRegistryValue,
-                     registry.keyPath.path);
+  return Lookup(SectionFor(kRegistry, registry.wow), kKindRegistryValue)
+      .RemoveFirst(model_, RegistryPathKey(registry.keyPath.path));
 }
 
 // ---- Startup --------------------------------------------------------------------------------------
@@ -322,12 +332,12 @@ bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
   if (folders) {
     for (const CKey* key : folders->Keys()) {
       if (const std::wstring* p = EntryPath(key, kKindFolder)) {
-        index.Add(*p, folderKeys.size());
+        index.Add(FilePathKey(*p), folderKeys.size());
         folderKeys.push_back(key);
       }
     }
   }
-  std::unordered_map<std::wstring, size_t> picked;  // folder text -> folder entry
+  std::unordered_map<std::wstring, size_t> picked;  // folder key -> folder entry
   for (const CKey* key : files->Keys()) {
     const std::wstring* path = EntryPath(key, kKindFile);
     if (!path) {
@@ -336,7 +346,7 @@ bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
       continue;
     }
     if (folders) {
-      const std::wstring folder = FolderOfPath(*path);
+      const std::wstring folder = FilePathKey(FolderOfPath(*path));
       auto it = picked.find(folder);
       if (it == picked.end()) it = picked.emplace(folder, index.Find(folder)).first;
       if (it->second != kNoEntry &&
@@ -362,7 +372,7 @@ bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
   if (keys) {
     for (const CKey* key : keys->Keys()) {
       if (const std::wstring* p = EntryPath(key, kKindRegistryKey)) {
-        byRoot[key->Entry().root].Add(*p, keyEntries.size());
+        byRoot[key->Entry().root].Add(RegistryPathKey(*p), keyEntries.size());
         keyEntries.push_back(key);
       }
     }
@@ -380,8 +390,9 @@ bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
     const auto index = byRoot.find(e.root);
     if (index != byRoot.end()) {
       auto& memo = picked[e.root];
-      auto it = memo.find(*path);
-      if (it == memo.end()) it = memo.emplace(*path, index->second.Find(*path)).first;
+      const std::wstring keyPath = RegistryPathKey(*path);
+      auto it = memo.find(keyPath);
+      if (it == memo.end()) it = memo.emplace(keyPath, index->second.Find(keyPath)).first;
       if (it->second != kNoEntry) {
         const KeyEntry& k = keyEntries[it->second]->Entry();
         if (!writer_.WriteSection(keysName) ||

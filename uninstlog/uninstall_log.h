@@ -5,6 +5,7 @@
 // The uninstaller later removes exactly what this log lists, so every change the updater makes
 // on the machine is mirrored here.
 #pragma once
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ class CQXFile;
 class CQXRegistry;
 class CQXUninstallTarget;
 class CQXUninstallCustomFunction;
+class CEntryLookup;
+class CQXEnv;
 struct MachineFolders;
 
 class CQXUninstallLog {
@@ -41,9 +44,13 @@ class CQXUninstallLog {
   // that cannot be loaded.
   bool Load(const std::wstring& path);
 
+  // File, folder and registry-key entries are found by their path as Windows compares it
+  // (path_key.h), through lookups built once per log, not by a scan of their section.
   bool RemoveFileEntry(const CQXFile& file);
   bool RemoveFileEntryByPath(const std::wstring& sectionName, const std::wstring& path);
   bool AddFileEntry(const CQXFile& file, bool existedBefore);
+  // Changes the delete and registration flags of the file's entry; a file the log does not
+  // list gets its entry (and its folder's) as an added file.
   bool UpdateFileEntry(const CQXFile& file);
   bool AddShortcutEntry(const std::wstring& linkPath);
   bool AddRegistryEntries(const CQXRegistry& registry);
@@ -71,6 +78,11 @@ class CQXUninstallLog {
 
  private:
   std::wstring ExpandPath(const std::wstring& text) const;
+  // The lookup of the entries of a kind in the sections of a name (made on first use).
+  CEntryLookup& Lookup(const std::wstring& section, KeyKind kind);
+  // Adds a line through the model and keeps the lookup of its section and kind in step.
+  bool AddEntryLine(const std::wstring& section, KeyKind kind,
+                    const std::vector<std::wstring>& keyFields);
   // Adds the folder entry unless the section already has one with exactly this path.
   bool AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
                          const std::wstring& deleteName);
@@ -86,12 +98,14 @@ class CQXUninstallLog {
   std::wstring uninstallerVersion_;
   std::wstring commonDesktop_;
   bool write64_ = true;
-  // The machine's folders, read at the first expansion: they cannot change while a log is
-  // being updated, and every entry's path is expanded.
-  mutable std::unique_ptr<MachineFolders> machineFolders_;
+  // The expansion table, made at the first expansion from the machine's folders and the four
+  // values above: none of them changes while a log is being updated, and every entry's path
+  // is expanded.
+  mutable std::unique_ptr<CQXEnv> env_;
   std::vector<std::unique_ptr<CIniFile>> loaded_;
   CIniFile model_;
   CProfile writer_;
+  std::map<std::pair<std::wstring, KeyKind>, std::unique_ptr<CEntryLookup>> lookups_;
 };
 
 // The folder of a file's path as the log records it: the drive and folder part without leading

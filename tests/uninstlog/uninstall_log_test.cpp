@@ -5,6 +5,7 @@
 #include "support/scratch.h"
 #include "sys/paths.h"
 #include "uninstlog/entry_index.h"
+#include "uninstlog/path_key.h"
 #include "uninstlog/uninstall_log.h"
 
 #include <cstdio>
@@ -188,8 +189,7 @@ TEST(UninstallLog, LoggedEntriesAreFoundChangedAndRemovedByTheirRules) {
   // Changes that find nothing change nothing.
   EXPECT_FALSE(l.log.RemoveFileEntry(File(L"C:\\App\\missing.dll", 1, 0)));
   EXPECT_FALSE(l.log.RemoveFileEntry(File(L"C:\\App\\d.dll", 1, 0, kWow64))) << "other view";
-  EXPECT_FALSE(l.log.UpdateFileEntry(File(L"C:\\App\\missing.dll", 1, 0)));
-  EXPECT_FALSE(l.log.RemoveFileEntryByPath(L"Files", L"c:\\app\\d.dll")) << "case counts";
+  EXPECT_FALSE(l.log.RemoveFileEntryByPath(L"Files", L"C:\\App\\d.dll2"));
   EXPECT_FALSE(l.log.SetStartupVersion(L"1.0")) << "already that version";
   // The removals and updates that find their entry.
   EXPECT_TRUE(l.log.RemoveFileEntryByPath(L"Files", L"C:\\App\\lib\\gone.dll"));
@@ -343,6 +343,109 @@ TEST(UninstallLog, AFailedSaveLeavesTheOldLogWholeAndTheNextSaveStartsClean) {
   // Loading: an empty path or a missing file is refused.
   EXPECT_FALSE(log.Load(L""));
   EXPECT_FALSE(log.Load(dir.File(L"missing.log")));
+}
+
+TEST(UninstallLog, PathKeysCompareAsWindowsComparesPaths) {
+  EXPECT_EQ(FilePathKey(L"c:/Program Files//app\\\\Bin\\a.DLL"), L"C:\\PROGRAM FILES\\APP\\BIN\\A.DLL");
+  EXPECT_EQ(FilePathKey(L"C:\\Donn\u00e9es\\\u00e9t\u00e9"), FilePathKey(L"c:\\DONN\u00c9ES\\\u00c9T\u00c9"));
+  // A network path keeps its two leading separators; the rest of the path is folded as usual.
+  EXPECT_EQ(FilePathKey(L"\\\\server\\share\\\\x"), L"\\\\SERVER\\SHARE\\X");
+  EXPECT_NE(FilePathKey(L"\\\\server\\share"), FilePathKey(L"\\server\\share"));
+  EXPECT_NE(FilePathKey(L"C:\\App\\a.dll"), FilePathKey(L"C:\\App\\a.dl"));
+  EXPECT_NE(FilePathKey(L"C:\\App\\a.dll"), FilePathKey(L"C:\\Appa.dll"));
+  // Registry key names fold letter case only: '/' is a character of a key name.
+  EXPECT_EQ(RegistryPathKey(L"Software\\Example"), RegistryPathKey(L"SOFTWARE\\example"));
+  EXPECT_NE(RegistryPathKey(L"Software\\a/b"), RegistryPathKey(L"Software\\a\\b"));
+}
+
+// Entries are found as Windows compares paths: a line in other letter case, a doubled
+// separator (a folder variable ending in '\' followed by "\bin"), '/' for '\'. A file the
+// update puts in place that the log does not list gets its lines.
+TEST(UninstallLog, EntriesAreFoundWhateverTheirLetterCaseAndSeparators) {
+  Log l(std::string(kHead) +
+        "[Folders]\r\n"
+        "UIFLDR=\"C:\\\\Program Files\\\\App\" INST_REQ INST_REQ INST_DEL\r\n"
+        "[Files]\r\n"
+        "UIFILE=\"C:\\\\Program Files\\\\App\\\\Bin\\\\Tool.EXE\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n"
+        "UIFILE=\"C:\\\\Program Files\\\\App\\\\\\\\lib\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+        "UIFILE=\"C:\\\\Program Files\\\\App\\\\old.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+        "UIFILE=\"C:\\\\Program Files\\\\App\\\\kept.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+        "[RegistryKey]\r\n"
+        "UIREGIKEY=HLM \"SOFTWARE\\\\Example\" INST_REQ INST_REQ INST_DEL\r\n"
+        "[Registry]\r\n"
+        "UIREGI=HLM \"SOFTWARE\\\\Example\" \"v\" INST_REQ INST_REQ INST_DEL\r\n"
+        "UIREGI=HLM \"SOFTWARE\\\\Example\" \"w\" INST_REQ INST_REQ INST_DEL\r\n");
+  EXPECT_TRUE(l.log.UpdateFileEntry(File(L"c:\\program files\\app\\bin\\tool.exe", kDelInfoReference, kComRegister)));
+  EXPECT_TRUE(l.log.UpdateFileEntry(File(L"C:/Program Files/App/LIB/A.DLL", kDelInfoHold, 0)));
+  EXPECT_TRUE(l.log.RemoveFileEntry(File(L"C:\\PROGRAM FILES\\APP\\\\OLD.TXT", kDelInfoDelete, 0)));
+  EXPECT_FALSE(l.log.RemoveFileEntry(File(L"C:\\Program Files\\App\\old.txt", kDelInfoDelete, 0)))
+      << "removed once";
+  EXPECT_FALSE(l.log.RemoveFileEntry(File(L"C:\\Program Files\\App\\kept.tx", kDelInfoDelete, 0)));
+  EXPECT_EQ(KeyCount(l.log, L"Files"), 3u);
+  // Not listed: the update adds the file's line (mode INST_REQ) and its folder's line.
+  EXPECT_TRUE(l.log.UpdateFileEntry(File(L"C:\\Program Files\\App\\new\\n.dll", kDelInfoDelete, 0)));
+  EXPECT_EQ(KeyCount(l.log, L"Files"), 4u);
+  EXPECT_EQ(KeyCount(l.log, L"Folders"), 2u);
+  // An added file of a logged folder in other letter case needs no folder line of its own.
+  EXPECT_TRUE(l.log.AddFileEntry(File(L"c:\\PROGRAM FILES\\app\\x.dll", kDelInfoDelete, 0), false));
+  EXPECT_EQ(KeyCount(l.log, L"Folders"), 2u);
+  // Registry key names compare without case: no second key line, and the value that is
+  // removed is the first of the key.
+  EXPECT_TRUE(l.log.AddRegistryEntries(Value(kRegRootLocalMachine, L"Software\\example", L"x")));
+  EXPECT_EQ(KeyCount(l.log, L"RegistryKey"), 1u);
+  EXPECT_TRUE(l.log.RemoveRegistryEntry(Value(kRegRootLocalMachine, L"software\\EXAMPLE", L"any")));
+
+  const std::string app = "[Folders]\r\nUIFLDR=\"C:\\\\Program Files\\\\App\" INST_REQ INST_CRE INST_DEL \r\n";
+  const std::string key = "[RegistryKey]\r\nUIREGIKEY=HLM \"SOFTWARE\\\\Example\" INST_REQ INST_REQ INST_DEL\r\n";
+  const std::string expected = std::string(kLanguageOut) +
+      app + "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\Bin\\\\Tool.EXE\" INST_REQ INST_VER INST_REF INST_REG\r\n" +
+      app + "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\\\\\lib\\\\a.dll\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n" +
+      app + "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\kept.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
+      "[Folders]\r\nUIFLDR=\"C:\\\\Program Files\\\\App\\\\new\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\new\\\\n.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
+      app + "[Files]\r\nUIFILE=\"c:\\\\PROGRAM FILES\\\\app\\\\x.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
+      key + "[Registry]\r\nUIREGI=HLM \"SOFTWARE\\\\Example\" \"w\" INST_REQ INST_REQ INST_DEL\r\n" +
+      key + "[Registry]\r\nUIREGI=HLM \"Software\\\\example\" \"x\" INST_REQ INST_REQ INST_DEL\r\n" +
+      kStartupOut + kCustomOut;
+  EXPECT_EQ(l.Saved(), expected);
+}
+
+// Adding, finding and removing file entries in any order, in any letter case, gives what a scan
+// of the section in order gives.
+TEST(UninstallLog, FileEntryLookUpsStayInStepWithTheSection) {
+  std::mt19937 random(11);
+  const std::wstring names[] = {L"a.dll", L"A.DLL", L"b.dll", L"B.Dll", L"c.exe"};
+  const std::wstring folders[] = {L"C:\\App\\", L"c:\\app\\\\", L"C:/APP/", L"C:\\App\\sub\\"};
+  Log l(kHead);
+  std::vector<std::wstring> reference;  // the section's paths, in order
+  for (int step = 0; step < 2000; ++step) {
+    const std::wstring path = folders[random() % 4] + names[random() % 5];
+    const std::wstring key = FilePathKey(path);
+    auto first = reference.end();
+    for (auto it = reference.begin(); it != reference.end(); ++it)
+      if (FilePathKey(*it) == key) {
+        first = it;
+        break;
+      }
+    switch (random() % 3) {
+      case 0:
+        ASSERT_TRUE(l.log.AddFileEntry(File(path, kDelInfoDelete, 0), false));
+        reference.push_back(path);
+        break;
+      case 1:
+        ASSERT_EQ(l.log.RemoveFileEntry(File(path, kDelInfoDelete, 0)), first != reference.end());
+        if (first != reference.end()) reference.erase(first);
+        break;
+      default:
+        // Found or added; a found entry changes its registration flag only.
+        ASSERT_TRUE(l.log.UpdateFileEntry(File(path, kDelInfoDelete, static_cast<int>(step % 2))));
+        if (first == reference.end()) reference.push_back(path);
+    }
+    const CSection* files = l.log.Model().FindSection(L"Files");
+    ASSERT_EQ(files ? files->Keys().size() : 0u, reference.size());
+    for (size_t i = 0; i < reference.size(); ++i)
+      ASSERT_EQ(*files->Keys()[i]->Entry().path, reference[i]) << "step " << step;
+  }
 }
 
 // The look-ups give exactly what a scan of the entries in order gives, on texts made of a few
