@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
 #include "packtool/log_tool.h"
@@ -47,7 +48,7 @@ class Planner {
   }
   void Note(const std::wstring& text) { PrintLine(out_, L"# " + text); }
   CQXEnv Env() const {
-    return CQXEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
+    return ApplicationEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
   std::wstring ShortcutPath(const CQXShortCut& shortcut) const {
     return std::wstring(shortcut.name.type == kShortcutGroup ? kCommonPrograms : kCommonDesktop) +

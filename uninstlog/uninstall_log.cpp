@@ -1,5 +1,6 @@
 #include "uninstlog/uninstall_log.h"
 
+#include "logs/application_env.h"
 #include "package/object_records.h"
 #include "package/uninstall_records.h"
 #include "sys/env.h"
@@ -110,7 +111,8 @@ CQXUninstallLog::~CQXUninstallLog() = default;
 
 std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
   if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
-  return CQXEnv(*machineFolders_, productKey_, installLog_, package_, uninstallerVersion_).Expand(text);
+  return ApplicationEnv(*machineFolders_, productKey_, installLog_, package_, uninstallerVersion_)
+      .Expand(text);
 }
 
 bool CQXUninstallLog::Load(const std::wstring& path) {
