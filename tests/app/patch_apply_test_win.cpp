@@ -295,9 +295,10 @@ TEST_F(PatchFixture, FileInUseIsReplacedAtTheNextRestartAfterTheRestartQuestion)
       "<FullPath>$InsFolder$\\busy.txt</FullPath><FileName>busy.txt</FileName></File></UpdateObjects>"
       "</DiffDistribute>");
 
-  StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"),
-                                       L"file \"" + app_ + L"\\busy.txt\" 60000");
-  Sleep(1500);
+  bool holding = false;
+  StartedProcess holder = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                         L"file \"" + app_ + L"\\busy.txt\" 60000", 30000, holding);
+  ASSERT_TRUE(holding) << "the helper did not open busy.txt";
   ServiceLogTail tail;
   std::wstring question;
   std::thread answer([&] {
