@@ -27,10 +27,6 @@ const wchar_t kWorkRoot[] = L"Tamek_Inc_RW/Brindle";
 // Numbers the package folders of the process: temp1, temp2... never reused within a run.
 std::atomic<int> g_packageFolderNumber{0};
 
-bool PathExists(const std::wstring& path) {
-  return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::wstring NextPackageFolder(const std::wstring& root) {
   for (;;) {
     const std::wstring folder = JoinPath(root, L"temp" + std::to_wstring(++g_packageFolderNumber));
