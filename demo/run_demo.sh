@@ -207,7 +207,7 @@ grep -q 'Engine data 2.0' "$(unix_path "$ins\\lib\\engine.dat")" 2>/dev/null ||
   problem "lib\\engine.dat was not replaced at the restart"
 # What the packages' other records promise, as the user can check it after 2.0.
 expect() { expect_in "$out/state-2.0.txt" "$@"; }  # <item> <value after 2.0, or "-">
-expect 'install log: display name' 'Brindle Sample'
+expect 'install log: display name' 'Brindle Sample 2'  # the 2.0 package's update group renames it
 expect 'file: notes_old.txt' -
 expect 'file: Help\guide.txt' -
 expect 'file (64-bit folder): helper64.txt' '64-bit helper 1.1'
