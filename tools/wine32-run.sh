@@ -20,6 +20,7 @@
 #        tools/wine32-run.sh --which   prints how it runs here: "native 32-bit Wine" or
 #                                      "32-bit Wine under qemu-i386" (exit 1 with the reason
 #                                      when it cannot run).
+#        BRINDLE_WINE32=qemu           uses the emulation even where the kernel runs 32-bit code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/win32/wineprefix}
@@ -47,7 +48,7 @@ why_not() {  # what is missing for the emulation, or nothing
     echo "cannot place the link $loader64 (run tools/setup.sh as root)"; return
   fi
 }
-if runs_natively; then
+if [ "${BRINDLE_WINE32:-}" != qemu ] && runs_natively; then
   reason=""; how="native 32-bit Wine"; start=("$original")
 else
   reason=$(why_not); how="32-bit Wine under qemu-i386"; start=("$loader")
