@@ -15,7 +15,7 @@ for b in "${builds[@]}"; do
   case "$b" in
     win64)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release) ;;
     win32)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
-                  -DCMAKE_CXX_FLAGS=-Werror "-DBRINDLE_TEST_PROGRAMS=app;apply;sys"
+                  -DCMAKE_CXX_FLAGS=-Werror -DBRINDLE_TESTS=ON "-DBRINDLE_TEST_PROGRAMS=app;apply;sys"
                   "-DBRINDLE_TEST_FILTER_apply=Com*" "-DBRINDLE_TEST_FILTER_sys=ComRegistration*") ;;
     native) args=(-DCMAKE_BUILD_TYPE=Debug) ;;
     *) echo "build: unknown build $b" >&2; exit 2 ;;
