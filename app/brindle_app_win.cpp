@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "sys/system_util.h"
+#include "sys/win_handles.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -15,15 +16,12 @@ namespace brindle {
 
 namespace {
 
-struct ArgvDeleter {
-  void operator()(LPWSTR* argv) const { LocalFree(argv); }
-};
-
 std::vector<std::wstring> SplitProcessCommandLine() {
   int count = 0;
-  std::unique_ptr<LPWSTR, ArgvDeleter> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  const UniqueLocal owner(argv);
   std::vector<std::wstring> arguments;
-  for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv.get()[i]);
+  for (int i = 1; argv && i < count; ++i) arguments.emplace_back(argv[i]);
   return arguments;
 }
 

@@ -1,7 +1,7 @@
 // The hidden window of the component mode. The launcher learns its handle from the progress
 // records and may send it a cancel request, which the worker sees before its next item.
 #include "app/coordination.h"
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 #include "app/updater.h"
 #include "logs/service_log.h"
 #include "sys/child_wait.h"

@@ -1,7 +1,7 @@
 #include "app/update_items.h"
 
 #include "app/coordination.h"
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 #include "app/updater.h"
 #include "apply/sub_updater.h"
 #include "logs/install_log.h"

@@ -1,16 +1,12 @@
-// The rules of an update run that do not depend on the platform: what kind of item a list
-// entry names, how titles and messages are filled in, and how far the run has come.
+// The rules of an update run that do not depend on the platform: how titles and messages are
+// filled in, how far the run has come and how component results combine.
 #pragma once
 #include <string>
 #include <vector>
 
+#include "package/package_kind.h"
+
 namespace brindle {
-
-enum PackageKind { kPackagePatch = 0, kPackageSetupExe = 1, kPackageSetupApz = 2, kPackageSkipped = 3 };
-
-// From the text after the last '.' of the file name, compared in lower case: "diff" is a patch
-// package, "exe" and "apz" are setup programs, anything else (or no extension) is skipped.
-int PackageKindOf(const std::wstring& fileName);
 
 // Longest text a formatted title or message may have; longer results are cut there.
 const size_t kMaxFormattedChars = 500;

@@ -2,7 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/coordination.h"
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 #include "app/update_driver.h"
 #include "app/update_items.h"
 #include "app/update_run.h"

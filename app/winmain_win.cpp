@@ -1,4 +1,5 @@
 // Process entry of Brindle.exe.
+#include "logs/program_wait.h"
 #include "app/brindle_app.h"
 #include "sys/library_loading.h"
 
@@ -17,6 +18,7 @@ const EarlyHardening g_earlyHardening __attribute__((init_priority(101)));
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  brindle::ReportUnendedWaitsInServiceLog();
   brindle::CBrindleApp app;
   app.InitInstance();
   return app.ExitInstance();

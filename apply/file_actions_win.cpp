@@ -1,6 +1,7 @@
 #include "apply/file_actions_win.h"
 
 #include "apply/action_line.h"
+#include "apply/com_unregistration_win.h"
 #include "apply/win_sub_updater_win.h"
 #include "package/object_records.h"
 #include "sys/com_registration_win.h"
@@ -495,7 +496,7 @@ void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bo
     const std::wstring target = ExpandedTarget(*file);
     unsigned char restart = 0;
     bool ok = false;
-    if (unregister) ok = CComRegistration::Unregister(target, is64Bit);
+    if (unregister) ok = UnregisterComServer(target, is64Bit);
     else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
     else ok = CComRegistration::Register32(target, &restart);
     if (restart) updater_.rebootNeeded = true;

@@ -1,7 +1,7 @@
 #include "apply/setup_program_win.h"
 
-#include "app/update_run.h"
 #include "logs/program_wait.h"
+#include "package/package_kind.h"
 #include "sys/paths.h"
 #include "sys/win_handles.h"
 

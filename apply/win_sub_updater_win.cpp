@@ -8,6 +8,7 @@
 #include "apply/setup_program_win.h"
 #include "apply/wrapper_actions_win.h"
 #include "logs/install_log.h"
+#include "logs/application_env.h"
 #include "logs/service_log.h"
 #include "package/diff_distribute.h"
 #include "sys/env.h"
@@ -27,7 +28,7 @@ CWinQXSubUpdater::~CWinQXSubUpdater() = default;
 
 CQXEnv CWinQXSubUpdater::MakeEnv() const {
   if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
-  return CQXEnv(*machineFolders_, AppName(), installLog, package, uninstallerVersion);
+  return ApplicationEnv(*machineFolders_, AppName(), installLog, package, uninstallerVersion);
 }
 
 // ---- setup programs and the installer wrapper -------------------------------------------------

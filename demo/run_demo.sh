@@ -5,8 +5,9 @@
 # 2.0), with every dialog answered and pictured by demo_tool. Ends with a table of what the
 # user can check before and after (install-log versions, files, registry values in both views,
 # shortcuts, uninstall-log entries) and says plainly whether the sample reached version 2.0.
-# Every wait has a time-out. Exit code 200 (as Brindle.exe's own success) when every check held,
-# 1 otherwise.
+# Every wait has a time-out. Checks what it shows: the display name and versions in the install
+# log after each package, the running-program box (answered [Réessayer] once the program is
+# closed) and the final message of each run. Exit code 0 when every check held, 1 otherwise.
 # Usage: demo/run_demo.sh <repository> <output folder>
 set -uo pipefail
 root=$1; out=$2
@@ -98,10 +99,10 @@ snapshot() {
   fi
 }
 
-# run_package <version> <caption of the running program to close, or empty>
+# run_package <version> <caption of the running program to close, or empty> <final message's start>
 codes=()
 run_package() {
-  local version=$1 close=$2
+  local version=$1 close=$2 final=$3
   local folder="$appdata\\Tamek_Inc_RW\\Updates\\$version"
   mkdir -p "$(unix_path "$folder")"
   cp -r "$out/packages/$version/." "$(unix_path "$folder")/"
@@ -122,8 +123,11 @@ LIST
   [ -n "$close" ] && args+=(--close "$close")
   local code=0
   timeout 300 "$wine" "$tool" "${args[@]}" -- "$(win_path "$build/bin/Brindle.exe")" \
-    "$folder\\list.xml" /normal_install </dev/null | cr || code=${PIPESTATUS[0]}
+    "$folder\\list.xml" /normal_install </dev/null | cr | tee "$out/run-$version.txt" || code=${PIPESTATUS[0]}
   echo "  exit code: $code"
+  # The final message names the application by the list's display name.
+  grep -qF "  dialog \"Brindle Sample\": $final" "$out/run-$version.txt" ||
+    problem "package $version: no final message \"$final\" titled Brindle Sample"
   codes+=("$version: $code")
   [ "$code" -eq 200 ] || problem "package $version: Brindle.exe ended with $code, not 200"
   echo "  service-log lines of the run:"
@@ -141,8 +145,15 @@ echo "  exit code: $code"
 [ "$code" -eq 100 ] || problem "Brindle.exe without arguments ended with $code, not 100"
 
 echo "== package 1.0 -> 1.1"
-run_package 1.1 ""
+run_package 1.1 "" "Mise à jour logicielle terminée."
 snapshot > "$out/state-1.1.txt"
+expect_in() {  # <state file> <item of the table> <value, or "-" for none>
+  local value
+  value=$(K="$2" awk -F'\t' '$1 == ENVIRON["K"] { print $2 }' "$1")
+  [ "${value:--}" = "$3" ] || problem "in $(basename "$1"), $2 is '${value:--}', not '$3'"
+}
+expect_in "$out/state-1.1.txt" 'install log: Application version' 1.1
+expect_in "$out/state-1.1.txt" 'install log: display name' 'Brindle Sample'
 
 echo "== package 1.1 -> 2.0, with Brindle Sample running and lib\\engine.dat in use"
 "$wine" "$ins\\SampleApp.exe" 240000 </dev/null >/dev/null 2>&1 &
@@ -151,7 +162,11 @@ holder_out="$out/holder.txt"
 holder=$!
 for _ in $(seq 50); do grep -q holding "$holder_out" 2>/dev/null && break; sleep 0.2; done
 sleep 1
-run_package 2.0 "Brindle Sample 1.1"
+run_package 2.0 "Brindle Sample 1.1" "Mise à niveau du logiciel terminée."
+grep -q "^  dialog \"Brindle Sample\": Le logiciel suivant ne peut pas être mis à jour parce qu'il est en cours d'exécution" "$out/run-2.0.txt" ||
+  problem "package 2.0: the running-program box did not appear"
+grep -q '^  pressing \[Réessayer\]' "$out/run-2.0.txt" ||
+  problem "package 2.0: the running-program box was not answered [Réessayer] after closing the program"
 echo "  queued for the next restart (PendingFileRenameOperations):"
 w reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null |
   cr | grep -i REG_MULTI_SZ | sed 's/.*REG_MULTI_SZ *//; s/\\0/\n/g' | sed '/^$/d; s/^/    /'
@@ -191,11 +206,8 @@ final=$(grep -P '^install log: Application version\t' "$out/state-2.0.txt" | cut
 grep -q 'Engine data 2.0' "$(unix_path "$ins\\lib\\engine.dat")" 2>/dev/null ||
   problem "lib\\engine.dat was not replaced at the restart"
 # What the packages' other records promise, as the user can check it after 2.0.
-expect() {  # <item of the table> <value after 2.0, or "-" for none>
-  local value
-  value=$(K="$1" awk -F'\t' '$1 == ENVIRON["K"] { print $2 }' "$out/state-2.0.txt")
-  [ "${value:--}" = "$2" ] || problem "after 2.0, $1 is '${value:--}', not '$2'"
-}
+expect() { expect_in "$out/state-2.0.txt" "$@"; }  # <item> <value after 2.0, or "-">
+expect 'install log: display name' 'Brindle Sample 2'  # the 2.0 package's update group renames it
 expect 'file: notes_old.txt' -
 expect 'file: Help\guide.txt' -
 expect 'file (64-bit folder): helper64.txt' '64-bit helper 1.1'
@@ -215,7 +227,7 @@ echo "== result"
 echo "  exit codes of Brindle.exe: ${codes[*]}"
 if [ ${#problems[@]} -eq 0 ]; then
   echo "  demo passed: Brindle Sample is at version 2.0; ${#pics[@]} pictures in $pictures"
-  exit 200
+  exit 0
 fi
 echo "  demo FAILED:"
 for p in "${problems[@]}"; do echo "   - $p"; done

@@ -181,16 +181,10 @@ ReplaceSteps SystemReplaceSteps() {
   return steps;
 }
 
-namespace {
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-}  // namespace
-
 bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp,
                            const ReplaceSteps& steps) {
   const std::wstring backup = CQXReplacingFileWriter::BackupPathFor(path);
-  if (!Exists(path)) return steps.move(temp, path);  // no old file to keep
+  if (!PathExists(path)) return steps.move(temp, path);  // no old file to keep
   DeleteFileW(backup.c_str());                       // a stale one from an earlier run
   if (steps.replace(path, temp, backup)) {
     DeleteFileW(backup.c_str());
@@ -199,7 +193,7 @@ bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp,
   // The replace failed. Either the old file is still at path (nothing moved), or it stopped
   // half-way and the old file is under the backup name: then the new one goes in its place,
   // or else the old one goes back.
-  const bool oldInPlace = Exists(path);
+  const bool oldInPlace = PathExists(path);
   if (steps.move(temp, path)) {
     DeleteFileW(backup.c_str());
     return true;

@@ -11,5 +11,7 @@ namespace brindle {
 // True when the program ended; false when the run was cancelled, the time-out passed or the
 // wait failed (the line is written then).
 bool WaitForProgram(HANDLE process, const std::wstring& program, unsigned long timeoutMs);
+// Has the waits of the lower layers (registration tools, local servers) write the same line.
+void ReportUnendedWaitsInServiceLog();
 
 }  // namespace brindle

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
 #include "package/package_passes.h"
@@ -58,7 +59,7 @@ class Planner {
   void RunPass(PackageSection section, PackagePass pass);
   bool packageFails_ = false;  // a record of a pass is refused: the program fails the package
   CQXEnv Env() const {
-    return CQXEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
+    return ApplicationEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
   std::wstring ShortcutPath(const CQXShortCut& shortcut) const {
     return std::wstring(shortcut.name.type == kShortcutGroup ? kCommonPrograms : kCommonDesktop) +

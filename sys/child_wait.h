@@ -20,6 +20,15 @@ ChildWait WaitForChild(HANDLE process, unsigned long timeoutMs);
 // How a wait that did not see the program end is written in the service log.
 const wchar_t* DescribeWait(ChildWait wait);
 
+// Where a wait that did not see its program end is told, so that the layer that keeps the
+// service log can name the program there; nothing is told until one is set.
+using UnendedWaitReport = void (*)(const std::wstring& program, ChildWait wait,
+                                   unsigned long timeoutMs);
+void SetUnendedWaitReport(UnendedWaitReport report);
+// Waits as WaitForChild does: true when the program ended; otherwise the report is told and
+// the answer is false.
+bool WaitForProgramEnd(HANDLE process, const std::wstring& program, unsigned long timeoutMs);
+
 // The run's cancel request, for waits on any thread: set by the cancel message and cleared
 // only when a new run starts.
 void SignalCancel();

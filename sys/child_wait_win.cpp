@@ -1,5 +1,7 @@
 #include "sys/child_wait.h"
 
+#include <atomic>
+
 namespace brindle {
 
 namespace {
@@ -10,7 +12,18 @@ HANDLE CancelEvent() {
   return event;
 }
 
+std::atomic<UnendedWaitReport> g_unendedWaitReport{nullptr};
+
 }  // namespace
+
+void SetUnendedWaitReport(UnendedWaitReport report) { g_unendedWaitReport = report; }
+
+bool WaitForProgramEnd(HANDLE process, const std::wstring& program, unsigned long timeoutMs) {
+  const ChildWait wait = WaitForChild(process, timeoutMs);
+  if (wait == ChildWait::Ended) return true;
+  if (const UnendedWaitReport report = g_unendedWaitReport) report(program, wait, timeoutMs);
+  return false;
+}
 
 ChildWait WaitForChild(HANDLE process, unsigned long timeoutMs) {
   const HANDLE cancel = CancelEvent();

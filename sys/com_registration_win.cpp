@@ -1,7 +1,6 @@
 #include "sys/com_registration_win.h"
 
-#include "logs/program_wait.h"
-#include "logs/service_log.h"
+#include "sys/child_wait.h"
 #include "sys/env.h"
 #include "sys/library_loading.h"
 #include "sys/win_handles.h"
@@ -16,16 +15,10 @@ const wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ru
 
 namespace {
 
-const wchar_t kUnregisterVerb[] = L"UNREGISTER_COM";
 // Exit code standing for a registration tool that could not be started.
 const DWORD kToolNotStarted = 99;
 // The tool or server was still running when the run was cancelled or the wait timed out.
 const DWORD kToolDidNotEnd = ERROR_TIMEOUT;
-
-void UnregisterLine(const std::wstring& path, unsigned long code, bool ok) {
-  WriteServiceLog({L"-", path, ok ? L"success" : L"error", std::to_wstring(code)}, L"BR",
-                  kUnregisterVerb);
-}
 
 // The short (8.3) form of a path, or empty text when the system has none (the file is missing).
 std::wstring ShortPath(const std::wstring& path) {
@@ -83,7 +76,7 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD* startError = nullptr) {
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
-  if (!WaitForProgram(process.Get(), commandLine, kRegistrationWaitMs)) return kToolDidNotEnd;
+  if (!WaitForProgramEnd(process.Get(), commandLine, kRegistrationWaitMs)) return kToolDidNotEnd;
   DWORD exitCode = kToolNotStarted;
   if (!GetExitCodeProcess(process.Get(), &exitCode)) exitCode = kToolNotStarted;
   return exitCode;
@@ -200,7 +193,10 @@ bool CComRegistration::Register64(const std::wstring& path, unsigned char* resta
   }
   SwitchRedirectionOff();
   std::wstring commandLine, serverPath;
-  if (!MakeRegsvr32CommandLine(path, true, true, commandLine, serverPath)) return false;
+  if (!MakeRegsvr32CommandLine(path, true, true, commandLine, serverPath)) {
+    SwitchRedirectionBack();
+    return false;
+  }
   const DWORD exitCode = RunAndWait(commandLine);
   if (exitCode != 0) OutputDebugStringW(commandLine.c_str());
   SwitchRedirectionBack();
@@ -211,36 +207,34 @@ bool CComRegistration::Register64(const std::wstring& path, unsigned char* resta
   return true;
 }
 
-bool CComRegistration::Unregister(const std::wstring& path, bool is64Bit) {
-  if (IsLocalServer(path)) {
-    if (!RunLocalServer(path, L" /unregserver")) {
-      UnregisterLine(path, 0, false);
-      return false;
-    }
-  } else if (is64Bit) {
-    SwitchRedirectionOff();
-    std::wstring commandLine, serverPath;
-    if (!MakeRegsvr32CommandLine(path, false, true, commandLine, serverPath)) {
-      UnregisterLine(path, 0, false);
-      return false;
-    }
-    DWORD startError = 0;
-    const DWORD exitCode = RunAndWait(commandLine, &startError);
+bool CComRegistration::Unregister(const std::wstring& path, bool is64Bit, unsigned long* code) {
+  unsigned long failure = 0;
+  const bool ok = UnregisterNow(path, is64Bit, failure);
+  if (code) *code = ok ? 0 : failure;
+  return ok;
+}
+
+bool CComRegistration::UnregisterNow(const std::wstring& path, bool is64Bit, unsigned long& code) {
+  if (IsLocalServer(path)) return RunLocalServer(path, L" /unregserver");
+  if (!is64Bit) return UnregisterInProcess(path);
+  SwitchRedirectionOff();
+  std::wstring commandLine, serverPath;
+  if (!MakeRegsvr32CommandLine(path, false, true, commandLine, serverPath)) {
     SwitchRedirectionBack();
-    if (startError != 0) {
-      UnregisterLine(path, startError, false);
-      return false;
-    }
-    if (exitCode != 0) {
-      OutputDebugStringW(commandLine.c_str());
-      UnregisterLine(path, exitCode, false);
-      return false;
-    }
-  } else if (!UnregisterInProcess(path)) {
-    UnregisterLine(path, 0, false);
     return false;
   }
-  UnregisterLine(path, 0, true);
+  DWORD startError = 0;
+  const DWORD exitCode = RunAndWait(commandLine, &startError);
+  SwitchRedirectionBack();
+  if (startError != 0) {
+    code = startError;
+    return false;
+  }
+  if (exitCode != 0) {
+    OutputDebugStringW(commandLine.c_str());
+    code = exitCode;
+    return false;
+  }
   return true;
 }
 

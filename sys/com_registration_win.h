@@ -17,8 +17,9 @@ class CComRegistration {
   // A 64-bit server: through the 64-bit registration tool with redirection off, else queued;
   // false (nothing queued) when the tool did not end in time.
   static bool Register64(const std::wstring& path, unsigned char* restart);
-  // Unregisters now (never queued) and writes the UNREGISTER_COM line; false when it failed.
-  static bool Unregister(const std::wstring& path, bool is64Bit);
+  // Unregisters now (never queued); false when it failed. code, when given, receives the
+  // registration tool's exit code or the error that kept it from starting, else 0.
+  static bool Unregister(const std::wstring& path, bool is64Bit, unsigned long* code = nullptr);
 
   static bool RegisterInProcess(const std::wstring& path);
   static bool UnregisterInProcess(const std::wstring& path);
@@ -36,6 +37,9 @@ class CComRegistration {
   static bool IsLocalServer(const std::wstring& path);
   // The registration tool of a bitness, as a short path when the system has one.
   static std::wstring RegistrationTool(bool is64Bit);
+
+ private:
+  static bool UnregisterNow(const std::wstring& path, bool is64Bit, unsigned long& code);
 };
 
 // COM initialised on the calling thread (single-threaded apartment) for the scope's length. A

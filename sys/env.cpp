@@ -2,8 +2,6 @@
 
 #include <ctime>
 
-#include "logs/install_log.h"
-
 namespace brindle {
 
 namespace {
@@ -35,19 +33,16 @@ const std::vector<std::wstring>& VariableNames() {
   return names;
 }
 
-CQXEnv::CQXEnv() : CQXEnv(ReadMachineFolders(), std::wstring(), nullptr, nullptr,
-                          std::wstring()) {}
+CQXEnv::CQXEnv() : CQXEnv(ReadMachineFolders()) {}
 
-CQXEnv::CQXEnv(const std::wstring& appName, const CQXInstallLog* installLog,
-               const CQXDiffDistribute* package, const std::wstring& uninstallerVersion)
-    : CQXEnv(ReadMachineFolders(), appName, installLog, package, uninstallerVersion) {}
+CQXEnv::CQXEnv(const MachineFolders& machine) : CQXEnv(machine, nullptr, nullptr) {}
 
-CQXEnv::CQXEnv(const MachineFolders& machine, const std::wstring& appName,
-               const CQXInstallLog* installLog, const CQXDiffDistribute* package,
-               const std::wstring& uninstallerVersion) {
+CQXEnv::CQXEnv(const MachineFolders& machine, const ApplicationRows* application,
+               const std::wstring* uninstallerVersion) {
   for (const wchar_t* name : kNames) values_[name] = std::wstring();
   FillMachine(machine);
-  FillApplication(machine, appName, installLog, package, uninstallerVersion);
+  if (application) FillApplication(*application);
+  if (uninstallerVersion) FillUninstaller(machine, *uninstallerVersion);
 }
 
 void CQXEnv::FillMachine(const MachineFolders& machine) {
@@ -59,18 +54,15 @@ void CQXEnv::FillMachine(const MachineFolders& machine) {
   values_[L"$SysDrive$"] = machine.sysDrive.substr(0, 2);
 }
 
-void CQXEnv::FillApplication(const MachineFolders& machine, const std::wstring& appName,
-                             const CQXInstallLog* installLog, const CQXDiffDistribute* package,
-                             const std::wstring& uninstallerVersion) {
-  if (installLog == nullptr || appName.empty()) return;
-  if (const InstallLogEntry* entry = FindEntry(*installLog, appName)) {
-    values_[L"$InsFolder$"] = entry->FullPath;
-    values_[L"$UninsParam$"] = L"\"" + entry->UninstLog + L"\"";
-    values_[L"$Region$"] = entry->Region.region;
-    values_[L"$LangCode$"] = entry->Lang.languageId;
-    values_[L"$PvkURL$"] = entry->PvkURL;
-  }
-  if (package == nullptr) return;
+void CQXEnv::FillApplication(const ApplicationRows& application) {
+  values_[L"$InsFolder$"] = application.insFolder;
+  values_[L"$UninsParam$"] = L"\"" + application.uninstLog + L"\"";
+  values_[L"$Region$"] = application.region;
+  values_[L"$LangCode$"] = application.langCode;
+  values_[L"$PvkURL$"] = application.pvkURL;
+}
+
+void CQXEnv::FillUninstaller(const MachineFolders& machine, const std::wstring& uninstallerVersion) {
   values_[L"$UninsVer$"] = uninstallerVersion;
   // Without the common-files folder the uninstaller's place is unknown: the names stay empty
   // rather than becoming a path relative to whatever the current folder is.

@@ -1,6 +1,6 @@
 // The $Variable$ table of one action: folders of this machine and, for an application context,
 // the installed application's folder, uninstall log, region, language and the uninstaller's
-// folder. Each action builds a fresh table, expands its texts and drops it; nothing is cached.
+// folder. Each action builds a fresh table, expands its texts and drops it.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -8,9 +8,6 @@
 #include <vector>
 
 namespace brindle {
-
-class CQXInstallLog;
-class CQXDiffDistribute;
 
 // The machine's folders as the table needs them. A value that cannot be determined is empty.
 struct MachineFolders {
@@ -26,18 +23,26 @@ struct MachineFolders {
 // Reads them from the system (Windows build); the native build answers empty folders.
 MachineFolders ReadMachineFolders();
 
+// The rows of an installed application, as its install-log entry gives them.
+struct ApplicationRows {
+  std::wstring insFolder;  // the application's folder
+  std::wstring uninstLog;  // the path of its uninstall log
+  std::wstring region;
+  std::wstring langCode;
+  std::wstring pvkURL;
+};
+
 class CQXEnv {
  public:
-  // Machine context: only the machine rows are filled.
+  // Machine context: only the machine rows are filled, from the system.
   CQXEnv();
-  // Application context for the application named appName (its install-log entry, when found,
-  // fills the application rows; a package fills the uninstaller rows).
-  CQXEnv(const std::wstring& appName, const CQXInstallLog* installLog,
-         const CQXDiffDistribute* package, const std::wstring& uninstallerVersion);
-  // The same with the machine's folders given, for callers (and tests) that have them already.
-  CQXEnv(const MachineFolders& machine, const std::wstring& appName,
-         const CQXInstallLog* installLog, const CQXDiffDistribute* package,
-         const std::wstring& uninstallerVersion);
+  // The same with the machine's folders given.
+  explicit CQXEnv(const MachineFolders& machine);
+  // Application context: the application's rows when they are known, and the uninstaller's rows
+  // when a package is being applied (uninstallerVersion given). An application context is built
+  // from the install log by ApplicationEnv (logs/application_env.h).
+  CQXEnv(const MachineFolders& machine, const ApplicationRows* application,
+         const std::wstring* uninstallerVersion);
   virtual ~CQXEnv() = default;
 
   // Every $Name$ of the table replaced by its value; names walked in ascending order, each
@@ -50,9 +55,8 @@ class CQXEnv {
 
  private:
   void FillMachine(const MachineFolders& machine);
-  void FillApplication(const MachineFolders& machine, const std::wstring& appName,
-                       const CQXInstallLog* installLog, const CQXDiffDistribute* package,
-                       const std::wstring& uninstallerVersion);
+  void FillApplication(const ApplicationRows& application);
+  void FillUninstaller(const MachineFolders& machine, const std::wstring& uninstallerVersion);
   std::wstring ExpandSkipping(const std::wstring& text, bool keepSystemFolders) const;
 
   std::map<std::wstring, std::wstring> values_;

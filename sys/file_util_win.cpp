@@ -24,10 +24,6 @@ std::wstring NormaliseCopyPath(const std::wstring& path) {
   return result;
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -85,7 +81,7 @@ int CWinQXFileUtil::CompareFiles(const std::wstring& first, const std::wstring& 
 }
 
 bool CWinQXFileUtil::CreateFolder(const std::wstring& path) {
-  if (Exists(path)) return true;
+  if (PathExists(path)) return true;
   return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }
 
@@ -94,11 +90,11 @@ bool CWinQXFileUtil::CopyPath(const std::wstring& source, const std::wstring& de
   const std::wstring from = NormaliseCopyPath(source);
   const std::wstring to = NormaliseCopyPath(destination);
   if (IsFolder(from)) {
-    if (!Exists(to)) CreateFolderChain(to);
+    if (!PathExists(to)) CreateFolderChain(to);
     CopyFolderContents(from, to);
     return false;  // callers copy single files; a folder copy is never reported as done
   }
-  if (!Exists(to)) {
+  if (!PathExists(to)) {
     const size_t slash = to.find_last_of(L'\\');
     if (slash != std::wstring::npos) CreateFolderChain(to.substr(0, slash));
   }

@@ -12,6 +12,8 @@ std::wstring ToForwardSlashes(std::wstring path);
 std::wstring ParentFolder(const std::wstring& path);
 // A folder and a name joined as the system's path-append does it, in forward slashes.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+// True when a file or folder exists at the path (either kind of slash).
+bool PathExists(const std::wstring& path);
 // Creates the folder with every missing parent; true when the folder exists afterwards.
 bool CreateFolderChain(const std::wstring& folder);
 

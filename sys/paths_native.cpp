@@ -29,6 +29,11 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   return ToForwardSlashes(a + b);
 }
 
+bool PathExists(const std::wstring& path) {
+  struct stat st;
+  return stat(Utf8FromWide(ToForwardSlashes(path)).c_str(), &st) == 0;
+}
+
 bool CreateFolderChain(const std::wstring& folder) {
   std::string path = Utf8FromWide(ToForwardSlashes(folder));
   while (path.size() > 1 && path.back() == '/') path.pop_back();

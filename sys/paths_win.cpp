@@ -28,6 +28,10 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
   return ToForwardSlashes(a + b);
 }
 
+bool PathExists(const std::wstring& path) {
+  return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool CreateFolderChain(const std::wstring& folder) {
   std::wstring path = ToBackslashes(folder);
   while (path.size() > 3 && path.back() == L'\\') path.pop_back();

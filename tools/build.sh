@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures and builds the three builds into build/<name>:
 #   win64   x86_64 Windows: Brindle.exe and the Windows test programs (run under Wine)
-#   win32   i686 Windows: the shipped Brindle.exe, warnings are errors, not run here
+#   win32   i686 Windows: the shipped Brindle.exe (warnings are errors), with the test programs
+#           that tools/test.sh runs against it: the end-to-end, component and COM cases
 #   native  the platform-neutral code and its tests, with the sanitizers
 # Usage: tools/build.sh [win64|win32|native ...]   (default: all three)
 #        BRINDLE_TARGETS="Brindle demo_tool" tools/build.sh win64   builds only those targets
@@ -14,7 +15,8 @@ for b in "${builds[@]}"; do
   case "$b" in
     win64)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release) ;;
     win32)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
-                  -DBRINDLE_TESTS=OFF -DCMAKE_CXX_FLAGS=-Werror) ;;
+                  -DCMAKE_CXX_FLAGS=-Werror -DBRINDLE_TESTS=ON "-DBRINDLE_TEST_PROGRAMS=app;apply;sys"
+                  "-DBRINDLE_TEST_FILTER_apply=Com*" "-DBRINDLE_TEST_FILTER_sys=ComRegistration*") ;;
     native) args=(-DCMAKE_BUILD_TYPE=Debug) ;;
     *) echo "build: unknown build $b" >&2; exit 2 ;;
   esac

@@ -4,7 +4,7 @@
 # packages 1.0 -> 1.1 -> 2.0 as the update service starts it, on a virtual display, answering
 # every dialog as a person would and saving pictures of them (build/demo/pictures/*.png). Prints
 # the service-log lines of each run and a before/after table. Every step has a time-out.
-# Exit code 200 when the sample application reached 2.0 and every check held, else another code.
+# Exit code 0 when the sample application reached 2.0 and every check held, else another code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

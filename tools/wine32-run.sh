@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs a 32-bit Windows program (the shipped x86 build) under 32-bit Wine through qemu-i386
-# user-mode emulation, in its own 64-bit (WOW64) prefix build/win32/wineprefix. This machine's
-# kernel cannot execute 32-bit code, so the 32-bit Wine loader runs emulated:
+# Runs a 32-bit Windows program (the shipped x86 build) under 32-bit Wine in its own 64-bit
+# (WOW64) prefix build/win32/wineprefix, as on 64-bit Windows. Where the machine's kernel runs
+# 32-bit code (`/usr/lib/wine/wine --version` works), plain 32-bit Wine runs it natively. Where
+# it does not, the 32-bit Wine loader runs under qemu-i386 user-mode emulation:
 #   - a loader script runs qemu-i386 on a copy of Wine's 32-bit loader, naming itself as the
 #     program (-0), and is used as WINELOADER, so 32-bit child processes start the same way. Wine
 #     starts a child by executing the base name of its loader in its own loader folder, so the
@@ -12,10 +13,14 @@
 #   - the copy of the loader sits next to the original (/usr/lib/wine/wine-qemu32): it finds
 #     ntdll.so by a path relative to its own folder.
 # The prefix is made on first use; when its syswow64 folder is empty (no 32-bit system files),
-# it is filled once by Wine's own WOW64 set-up, run through the emulated loader.
+# it is filled once by Wine's own WOW64 set-up, run through the 32-bit loader.
 # Usage: tools/wine32-run.sh program.exe [arguments...]; the program's exit code is returned.
-#        tools/wine32-run.sh --check   prints why the emulation cannot run here (exit 1), or
+#        tools/wine32-run.sh --check   prints why the 32-bit build cannot run here (exit 1), or
 #                                      nothing (exit 0).
+#        tools/wine32-run.sh --which   prints how it runs here: "native 32-bit Wine" or
+#                                      "32-bit Wine under qemu-i386" (exit 1 with the reason
+#                                      when it cannot run).
+#        BRINDLE_WINE32=qemu           uses the emulation even where the kernel runs 32-bit code.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/win32/wineprefix}
@@ -25,6 +30,8 @@ original=/usr/lib/wine/wine
 copy=/usr/lib/wine/wine-qemu32
 loader=/usr/lib/wine/wine-qemu32-loader
 loader64=/usr/lib/wine/wine-qemu32-loader64
+
+runs_natively() { [ -x "$original" ] && "$original" --version >/dev/null 2>&1; }
 
 why_not() {  # what is missing for the emulation, or nothing
   command -v qemu-i386 >/dev/null || { echo "qemu-i386 is not installed (package qemu-user)"; return; }
@@ -41,25 +48,41 @@ why_not() {  # what is missing for the emulation, or nothing
     echo "cannot place the link $loader64 (run tools/setup.sh as root)"; return
   fi
 }
-reason=$(why_not)
-if [ "${1:-}" = --check ]; then [ -z "$reason" ] || { echo "$reason"; exit 1; }; exit 0; fi
-[ -z "$reason" ] || { echo "wine32-run: $reason" >&2; exit 125; }
-export WINELOADER="$loader"
-
-# The prefix, once: a 64-bit prefix like the win64 one, then its 32-bit system files.
-"$root/tools/wine-prefix.sh"
-exec 9>"$WINEPREFIX.wow64.lock"
-flock 9
-if [ ! -f "$WINEPREFIX/.brindle-wow64" ]; then
-  if [ -z "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; then
-    echo "wine32-run: filling syswow64 of $WINEPREFIX (about 40 s)" >&2
-    WINEBOOTSTRAPMODE=1 timeout 300 "$loader" 'C:\windows\syswow64\rundll32.exe' \
-      setupapi,InstallHinfSection Wow64Install 128 '\\?\Z:\usr\share\wine\wine.inf' \
-      </dev/null >/dev/null 2>&1 || true
-    "$WINESERVER" -w 2>/dev/null || true
-  fi
-  touch "$WINEPREFIX/.brindle-wow64"
+if [ "${BRINDLE_WINE32:-}" != qemu ] && runs_natively; then
+  reason=""; how="native 32-bit Wine"; start=("$original")
+else
+  reason=$(why_not); how="32-bit Wine under qemu-i386"; start=("$loader")
+  export WINELOADER="$loader"
 fi
-flock -u 9
-"$WINESERVER" -p60 </dev/null >/dev/null 2>&1 || true
-exec "$loader" "$@"
+if [ "${1:-}" = --check ]; then [ -z "$reason" ] || { echo "$reason"; exit 1; }; exit 0; fi
+if [ "${1:-}" = --which ]; then [ -z "$reason" ] || { echo "$reason"; exit 1; }; echo "$how"; exit 0; fi
+[ -z "$reason" ] || { echo "wine32-run: $reason" >&2; exit 125; }
+
+# The prefix, once: a 64-bit prefix like the win64 one, then its 32-bit system files. Inside
+# tools/wine-suite.sh, which has done that and started the wineserver (BRINDLE_WINE_READY), only
+# the program is started.
+if [ -z "${BRINDLE_WINE_READY:-}" ]; then
+  "$root/tools/wine-prefix.sh"
+  exec 9>"$WINEPREFIX.wow64.lock"
+  flock 9
+  if [ ! -f "$WINEPREFIX/.brindle-wow64" ]; then
+    if [ -z "$(ls -A "$WINEPREFIX/drive_c/windows/syswow64" 2>/dev/null)" ]; then
+      echo "wine32-run: filling syswow64 of $WINEPREFIX (about 40 s)" >&2
+      WINEBOOTSTRAPMODE=1 timeout 300 "${start[@]}" 'C:\windows\syswow64\rundll32.exe' \
+        setupapi,InstallHinfSection Wow64Install 128 '\\?\Z:\usr\share\wine\wine.inf' \
+        </dev/null >/dev/null 2>&1 || true
+      "$WINESERVER" -w 2>/dev/null || true
+    fi
+    touch "$WINEPREFIX/.brindle-wow64"
+  fi
+  flock -u 9
+  "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 || true
+fi
+# GoogleTest's list of cases is read by ctest, which expects bare line feeds.
+for argument in "$@"; do
+  if [ "$argument" = --gtest_list_tests ]; then
+    "${start[@]}" "$@" | tr -d '\r'
+    exit "${PIPESTATUS[0]}"
+  fi
+done
+exec "${start[@]}" "$@"

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 
 namespace brindle {
 

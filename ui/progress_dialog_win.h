@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 #include "ui/modal_dialog_win.h"
 
 namespace brindle {

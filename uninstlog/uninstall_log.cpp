@@ -1,5 +1,6 @@
 #include "uninstlog/uninstall_log.h"
 
+#include "logs/application_env.h"
 #include "package/object_records.h"
 #include "package/uninstall_records.h"
 #include "sys/env.h"
@@ -99,8 +100,8 @@ CQXUninstallLog::~CQXUninstallLog() = default;
 
 std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
   if (!env_)
-    env_ = std::make_unique<CQXEnv>(ReadMachineFolders(), productKey_, installLog_, package_,
-                                    uninstallerVersion_);
+    env_ = std::make_unique<CQXEnv>(ApplicationEnv(ReadMachineFolders(), productKey_, installLog_,
+                                                   package_, uninstallerVersion_));
   return env_->Expand(text);
 }
 

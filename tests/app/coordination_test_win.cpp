@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/coordination.h"
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 #include "app/updater.h"
 #include "support/folder_link_win.h"
 #include "support/process_win.h"

@@ -7,6 +7,7 @@
 #include "logs/install_log.h"
 #include "support/run_once_win.h"
 #include "support/folder_link_win.h"
+#include "support/restart_queue_win.h"
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
@@ -32,8 +33,6 @@ using namespace brindle::test;
 
 namespace {
 
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // The file's times set to noon of a day in the given year.
 void SetFileYear(const std::wstring& path, WORD year) {
@@ -72,46 +71,6 @@ DWORD FileVersionMajor(const std::wstring& path) {
   UINT length = 0;
   if (!VerQueryValueW(&data[0], L"\\", reinterpret_cast<void**>(&info), &length)) return 0;
   return HIWORD(info->dwFileVersionMS);
-}
-
-bool SharedCount(const std::wstring& path, DWORD& count) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD type = 0, bytes = sizeof(count);
-  return RegQueryValueExW(key.Get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count),
-                          &bytes) == ERROR_SUCCESS;
-}
-
-void SetSharedCount(const std::wstring& path, DWORD count) {
-  UniqueRegKey key;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                  nullptr, key.Receive(), nullptr);
-  RegSetValueExW(key.Get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), 4);
-}
-
-void RemoveSharedCount(const std::wstring& path) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                    key.Receive()) == ERROR_SUCCESS)
-    RegDeleteValueW(key.Get(), path.c_str());
-}
-
-std::wstring PendingRenames() {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
-    return L"";
-  DWORD type = 0, bytes = 0;
-  if (RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &bytes) !=
-      ERROR_SUCCESS)
-    return L"";
-  std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
-  RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, &type,
-                   reinterpret_cast<BYTE*>(&data[0]), &bytes);
-  for (wchar_t& c : data)
-    if (c == L'\0') c = L'|';
-  return data;
 }
 
 std::wstring LongPath(const std::wstring& path) {
@@ -300,9 +259,10 @@ TEST_F(PatchFixture, FileInUseIsReplacedAtTheNextRestartAfterTheRestartQuestion)
       "<FullPath>$InsFolder$\\busy.txt</FullPath><FileName>busy.txt</FileName></File></UpdateObjects>"
       "</DiffDistribute>");
 
-  StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"),
-                                       L"file \"" + app_ + L"\\busy.txt\" 60000");
-  Sleep(1500);
+  bool holding = false;
+  StartedProcess holder = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                         L"file \"" + app_ + L"\\busy.txt\" 60000", 30000, holding);
+  ASSERT_TRUE(holding) << "the helper did not open busy.txt";
   ServiceLogTail tail;
   std::wstring question;
   std::thread answer([&] {

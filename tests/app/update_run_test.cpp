@@ -5,19 +5,6 @@
 
 using namespace brindle;
 
-TEST(PackageKind, TheExtensionDecidesInAnyLetterCase) {
-  EXPECT_EQ(PackageKindOf(L"patch.diff"), kPackagePatch);
-  EXPECT_EQ(PackageKindOf(L"PATCH.DIFF"), kPackagePatch);
-  EXPECT_EQ(PackageKindOf(L"dir.v2/patch.Diff"), kPackagePatch);
-  EXPECT_EQ(PackageKindOf(L"setup.EXE"), kPackageSetupExe);
-  EXPECT_EQ(PackageKindOf(L"tool.apz"), kPackageSetupApz);
-  EXPECT_EQ(PackageKindOf(L"notes.zip"), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L"nodot"), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L"trailing."), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L"patch.diff.bak"), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L""), kPackageSkipped);
-}
-
 TEST(TableText, ArgumentsAreInsertedAsTextAndTheResultIsCapped) {
   EXPECT_EQ(FormatTableText(L"Mise \u00e0 jour de %s: %s", {L"Viewer", L"p.diff"}),
             L"Mise \u00e0 jour de Viewer: p.diff");

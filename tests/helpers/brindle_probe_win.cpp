@@ -1,6 +1,8 @@
 // A program the tests start to have something running: with "window <title>" it shows a visible
 // titled window, with "hidden" it has no visible window, with "mutex <name>" it holds that named
-// mutex, with "file <path>" it holds that file open (others may only read it); it ends after the given milliseconds (argument 3) or when its window is closed.
+// mutex, with "file <path>" it holds that file open (others may only read it); it ends after the
+// given milliseconds (argument 3) or when its window is closed. Argument 4, when given, names an
+// event that it signals once it holds what it was asked to hold and has its window.
 #include <windows.h>
 
 #include <string>
@@ -28,6 +30,13 @@ int wmain(int argc, wchar_t** argv) {
   HWND window = CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || mode == L"file") ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
                                 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
   if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
+  const bool holding = (mode != L"mutex" || mutex) && (mode != L"file" || held != INVALID_HANDLE_VALUE);
+  if (argc > 4 && holding && window) {
+    if (HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[4])) {
+      SetEvent(ready);
+      CloseHandle(ready);
+    }
+  }
   SetTimer(window, 1, lifetime, nullptr);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -31,6 +31,24 @@ StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arg
   return started;
 }
 
+StartedProcess StartWhenReady(const std::wstring& exePath, const std::wstring& arguments,
+                              unsigned timeoutMs, bool& ready) {
+  static LONG counter = 0;
+  const std::wstring name = L"BrindleTestReady." + std::to_wstring(GetCurrentProcessId()) + L"." +
+                            std::to_wstring(InterlockedIncrement(&counter));
+  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  StartedProcess started = StartProgram(exePath, arguments + L" " + name);
+  ready = false;
+  if (!event || !started.process) return started;
+  const HANDLE waits[] = {event.Get(), started.process.Get()};  // a helper that ends is not ready
+  ready = WaitForMultipleObjects(2, waits, FALSE, timeoutMs) == WAIT_OBJECT_0;
+  if (!ready) {
+    TerminateProcess(started.process.Get(), 1);
+    WaitForSingleObject(started.process.Get(), 5000);
+  }
+  return started;
+}
+
 int WaitForExit(StartedProcess& started, unsigned timeoutMs) {
   if (!started.process) return -1;
   if (WaitForSingleObject(started.process.Get(), timeoutMs) != WAIT_OBJECT_0) {

@@ -3,6 +3,7 @@
 
 #include <ctime>
 
+#include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
 #include "sys/env.h"
@@ -46,7 +47,7 @@ const wchar_t* const kAllNames[] = {
 }  // namespace
 
 TEST(Env, MachineContextFillsOnlyTheMachineRows) {
-  CQXEnv env(SampleMachine(), L"", nullptr, nullptr, L"");
+  CQXEnv env(SampleMachine());
   EXPECT_EQ(env.Lookup(L"$ProgFolder$"), L"C:\\Program Files (x86)");
   EXPECT_EQ(env.Lookup(L"$ProgFolder64$"), L"C:\\Program Files");
   EXPECT_EQ(env.Lookup(L"$SysDrive$"), L"C:");
@@ -64,7 +65,7 @@ TEST(Env, MachineContextFillsOnlyTheMachineRows) {
 TEST(Env, ApplicationContextFillsEntryAndUninstallerRows) {
   CQXInstallLog log = LogWith(L"Writer", L"C:\\Apps\\Writer");
   CQXDiffDistribute package;
-  CQXEnv env(SampleMachine(), L"Writer", &log, &package, L"2.0.1");
+  const CQXEnv env = ApplicationEnv(SampleMachine(), L"Writer", &log, &package, L"2.0.1");
   EXPECT_EQ(env.Lookup(L"$InsFolder$"), L"C:\\Apps\\Writer");
   EXPECT_EQ(env.Lookup(L"$UninsParam$"), L"\"C:\\Apps\\Writer\\uninst.log\"");
   EXPECT_EQ(env.Lookup(L"$Region$"), L"EU");
@@ -90,18 +91,18 @@ TEST(Env, PartialContextsLeaveTheirRowsEmpty) {
   CQXInstallLog log = LogWith(L"Writer", L"C:\\Apps\\Writer");
   CQXDiffDistribute package;
   // Entry not found: entry rows empty, uninstaller rows still filled from the package.
-  CQXEnv other(SampleMachine(), L"Painter", &log, &package, L"7");
+  const CQXEnv other = ApplicationEnv(SampleMachine(), L"Painter", &log, &package, L"7");
   EXPECT_EQ(other.Expand(L"$InsFolder$\\x"), L"\\x");
   EXPECT_EQ(other.Lookup(L"$UninsVer$"), L"7");
   EXPECT_NE(other.Lookup(L"$UninsExe$"), L"");
   // No package: entry rows filled, uninstaller rows empty.
-  CQXEnv noPackage(SampleMachine(), L"Writer", &log, nullptr, L"7");
+  const CQXEnv noPackage = ApplicationEnv(SampleMachine(), L"Writer", &log, nullptr, L"7");
   EXPECT_EQ(noPackage.Lookup(L"$InsFolder$"), L"C:\\Apps\\Writer");
   EXPECT_EQ(noPackage.Lookup(L"$UninsVer$"), L"");
   EXPECT_EQ(noPackage.Lookup(L"$UninsFolder$"), L"");
   // No install log or no name: nothing of the application, not even the package rows.
-  CQXEnv noLog(SampleMachine(), L"Writer", nullptr, &package, L"7");
-  CQXEnv noName(SampleMachine(), L"", &log, &package, L"7");
+  const CQXEnv noLog = ApplicationEnv(SampleMachine(), L"Writer", nullptr, &package, L"7");
+  const CQXEnv noName = ApplicationEnv(SampleMachine(), L"", &log, &package, L"7");
   for (const CQXEnv* env : {&noLog, &noName}) {
     EXPECT_EQ(env->Lookup(L"$InsFolder$"), L"");
     EXPECT_EQ(env->Lookup(L"$UninsVer$"), L"");
@@ -115,7 +116,7 @@ TEST(Env, WithoutCommonFilesTheUninstallerPathsStayEmpty) {
   machine.commonFiles.clear();
   CQXInstallLog log = LogWith(L"Writer", L"C:\\Apps\\Writer");
   CQXDiffDistribute package;
-  CQXEnv env(machine, L"Writer", &log, &package, L"2.0.1");
+  const CQXEnv env = ApplicationEnv(machine, L"Writer", &log, &package, L"2.0.1");
   EXPECT_EQ(env.Lookup(L"$UninsVer$"), L"2.0.1");
   EXPECT_EQ(env.Lookup(L"$UninsFolder$"), L"");
   EXPECT_EQ(env.Lookup(L"$UninsExe$"), L"");
@@ -127,7 +128,7 @@ TEST(Env, WalkOrderRepeatsAndValuesHoldingNames) {
   // A folder whose value names later and earlier variables, and itself.
   CQXInstallLog log = LogWith(L"Writer", L"D:\\$WinFolder$\\$ProgFolder$\\$InsFolder$");
   CQXDiffDistribute package;
-  CQXEnv env(SampleMachine(), L"Writer", &log, &package, L"1");
+  const CQXEnv env = ApplicationEnv(SampleMachine(), L"Writer", &log, &package, L"1");
   // $InsFolder$ comes before $WinFolder$ in the walk, so the inserted $WinFolder$ is expanded
   // when its turn comes; $ProgFolder$ (walked after $InsFolder$ too) likewise; the inserted
   // $InsFolder$ is not searched again, so the walk ends.
@@ -137,19 +138,19 @@ TEST(Env, WalkOrderRepeatsAndValuesHoldingNames) {
   EXPECT_EQ(env.Expand(L"$SysDrive$|$SysDrive$|$SysDrive$"), L"C:|C:|C:");
   // An install folder literally named like a variable (its own name) is inserted once.
   CQXInstallLog selfLog = LogWith(L"Self", L"$InsFolder$$InsFolder$");
-  CQXEnv self(SampleMachine(), L"Self", &selfLog, nullptr, L"");
+  const CQXEnv self = ApplicationEnv(SampleMachine(), L"Self", &selfLog, nullptr, L"");
   EXPECT_EQ(self.Expand(L"[$InsFolder$][$InsFolder$]"),
             L"[$InsFolder$$InsFolder$][$InsFolder$$InsFolder$]");
   // A value that names an earlier variable of the walk keeps that name.
   MachineFolders machine = SampleMachine();
   machine.winFolder = L"$ProgFolder$";
-  CQXEnv earlier(machine, L"", nullptr, nullptr, L"");
+  CQXEnv earlier(machine);
   EXPECT_EQ(earlier.Expand(L"$WinFolder$"), L"$ProgFolder$");
 }
 
 TEST(Env, KeepingSystemFoldersLeavesOnlyThoseTwoNames) {
   CQXInstallLog log = LogWith(L"Writer", L"C:\\Apps\\Writer");
-  CQXEnv env(SampleMachine(), L"Writer", &log, nullptr, L"");
+  const CQXEnv env = ApplicationEnv(SampleMachine(), L"Writer", &log, nullptr, L"");
   EXPECT_EQ(env.ExpandKeepingSystemFolders(
                 L"$SysFolder$\\a.dll;$SysFolder64$\\b.dll;$InsFolder$\\c.dll;$WinFolder$"),
             L"$SysFolder$\\a.dll;$SysFolder64$\\b.dll;C:\\Apps\\Writer\\c.dll;C:\\Windows");
@@ -157,7 +158,7 @@ TEST(Env, KeepingSystemFoldersLeavesOnlyThoseTwoNames) {
 
 TEST(Env, EveryNameIsInTheTableEvenWhenEmpty) {
   MachineFolders empty;
-  CQXEnv env(empty, L"", nullptr, nullptr, L"");
+  CQXEnv env(empty);
   for (const wchar_t* name : kAllNames) {
     EXPECT_EQ(env.Expand(std::wstring(L"<") + name + L">"), L"<>") << name;
   }
@@ -166,7 +167,7 @@ TEST(Env, EveryNameIsInTheTableEvenWhenEmpty) {
 TEST(Env, SystemDriveIsAtMostTwoCharacters) {
   MachineFolders machine = SampleMachine();
   machine.sysDrive = L"C:\\Windows";
-  CQXEnv env(machine, L"", nullptr, nullptr, L"");
+  CQXEnv env(machine);
   EXPECT_EQ(env.Lookup(L"$SysDrive$"), L"C:");
 }
 
@@ -186,6 +187,6 @@ TEST(InstallTime, OnlyTheFirstOccurrenceIsReplaced) {
   EXPECT_GE(value, before);
   EXPECT_LE(value, after);
   // The expansion table itself leaves the name alone.
-  CQXEnv env(SampleMachine(), L"", nullptr, nullptr, L"");
+  CQXEnv env(SampleMachine());
   EXPECT_EQ(env.Expand(L"$InstallTime$"), L"$InstallTime$");
 }

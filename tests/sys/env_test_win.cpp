@@ -2,6 +2,7 @@
 // Windows under Wine in the test run, with the 32-bit view's values a real one has).
 #include <gtest/gtest.h>
 
+#include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
 #include "sys/env.h"
@@ -50,7 +51,7 @@ TEST(EnvWindows, ContextsBuiltFromTheSystem) {
   entry->UninstLog = L"C:\\Apps\\Writer\\uninst.log";
   log.entries.push_back(std::move(entry));
   CQXDiffDistribute package;
-  CQXEnv app(L"Writer", &log, &package, L"4.2");
+  const CQXEnv app = ApplicationEnv(L"Writer", &log, &package, L"4.2");
   EXPECT_EQ(app.Expand(L"$InsFolder$\\bin"), L"C:\\Apps\\Writer\\bin");
   EXPECT_EQ(app.Expand(L"$UninsExe$ $UninsParam$"),
             L"\"" + m.commonFiles + L"\\Tamek\\ZNQ\\4.2\\Uninst.exe\" \"C:\\Apps\\Writer\\uninst.log\"");

@@ -343,7 +343,7 @@ TEST(FileUtil, FoldersSizesAndTimes) {
   struct _stat64 status = {};
   ASSERT_EQ(_wstat64(Back(scratch.File(L"five.bin")).c_str(), &status), 0);
   wchar_t expected[32] = {};
-  wcsftime(expected, 32, L"%Y-%m-%dT%H:%M:%S", localtime(&status.st_mtime));
+  wcsftime(expected, 32, L"%Y-%m-%dT%H:%M:%S", _localtime64(&status.st_mtime));
   EXPECT_EQ(text, expected);
   EXPECT_TRUE(std::regex_match(text, std::wregex(L"2017-11-2[234]T\\d\\d:09:10")));
   text = L"left over";

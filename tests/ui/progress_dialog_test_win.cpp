@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 #include "support/ui_driver_win.h"
 #include "ui/dialog_test_win.h"
 #include "ui/messages.h"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Smoke test of the shipped build: the 32-bit Brindle.exe (build/win32) run by 32-bit Wine under
-# qemu-i386 emulation (tools/wine32-run.sh), in a 64-bit prefix, as on 64-bit Windows.
+# Smoke test of the shipped build: the 32-bit Brindle.exe (build/win32) run by 32-bit Wine,
+# natively or under qemu-i386 emulation (tools/wine32-run.sh says which), in a 64-bit prefix, as
+# on 64-bit Windows.
 # Prints one line per check ("ok: ..." or "FAILED: ..."), or "skipped: <reason>" when the
-# emulation cannot run on this machine, and ends with "x86: P passed, F failed, S skipped".
+# 32-bit build cannot run on this machine, and ends with "x86: P passed, F failed, S skipped".
 # Exit code 0 when nothing failed (skipped checks are not passed ones: the summary says so).
 # Run under an X display (tools/test.sh uses xvfb-run).
 set -uo pipefail
@@ -10,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/win32/wineprefix}
 run32() { timeout "${limit:-120}" "$root/tools/wine32-run.sh" "$@" </dev/null; }
 passed=0; failed=0; skipped=0
-checks=3   # the number of checks below, all counted as skipped when the emulation cannot run
+checks=3   # the number of checks below, all counted as skipped when 32-bit Wine cannot run
 ok() { echo "ok: $1"; passed=$((passed + 1)); }
 bad() { echo "FAILED: $1"; failed=$((failed + 1)); }
 finish() { echo "x86: $passed passed, $failed failed, $skipped skipped"; [ "$failed" -eq 0 ]; exit; }
@@ -24,12 +25,13 @@ done
 if ! file "$exe" | grep -q 'PE32 executable.*Intel 80386'; then
   bad "$exe is not a 32-bit x86 program"; finish
 fi
-reason=$("$root/tools/wine32-run.sh" --check) || skip_all "$reason"
+how=$("$root/tools/wine32-run.sh" --which) || skip_all "$how"
+echo "32-bit programs run by: $how"
 
-# Can the emulation run a 32-bit program of Wine itself? Otherwise the machine cannot do it,
-# which says nothing about Brindle.exe.
+# Can 32-bit Wine run a program of Wine itself? Otherwise the machine cannot do it, which says
+# nothing about Brindle.exe.
 code=0; probe=$(limit=300 run32 'C:\windows\syswow64\cmd.exe' /c exit 7 2>&1) || code=$?
-[ "$code" -eq 7 ] || skip_all "32-bit Wine does not run under qemu-i386 here (exit code $code: $(tail -1 <<<"$probe"))"
+[ "$code" -eq 7 ] || skip_all "$how does not run here (exit code $code: $(tail -1 <<<"$probe"))"
 
 service_log() {
   ls "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Tamek_Inc_RW/ServiceLog/OstrelService/Tamek_ACT_SERVICELOG_tmp.txt 2>/dev/null | head -1
@@ -212,7 +214,8 @@ cleanup_component() {
   reg64 delete "$marrowgate" /f /reg:32
   reg64 delete "$shared" /f /reg:32
 }
-stand_in="$root/build/win32/x86/fake_wrapper.exe"
+stand_in="$root/build/win32/bin/fake_wrapper.exe"  # a helper of the 32-bit test programs
+[ -f "$stand_in" ] || stand_in="$root/build/win32/x86/fake_wrapper.exe"
 # The component mode starts the wrapper's programs as child processes: first, can a 32-bit
 # process of the emulation start one at all? (cmd.exe starts the stand-in, which leaves a log.)
 # It can when the loader script is installed next to Wine's loader (tools/wine32-run.sh); a

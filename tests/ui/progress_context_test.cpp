@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "app/progress_context.h"
+#include "ui/progress_context.h"
 
 namespace brindle {
 namespace {
