@@ -13,6 +13,8 @@ namespace brindle {
 
 class CQXFile;
 class CWinQXSubUpdater;
+class CPackageJournal;
+struct PackageContext;
 
 using FileList = std::vector<std::unique_ptr<CQXFile>>;
 
@@ -21,7 +23,8 @@ std::vector<const CQXFile*> ComServersOf(const FileList& files);
 
 class CFileActions {
  public:
-  explicit CFileActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+  explicit CFileActions(PackageContext& context) : context_(context) {}
+  explicit CFileActions(CWinQXSubUpdater& updater);
 
   // The copy pass: verb ADD_FILE when isAdd, else UPDATE_FILE_ADD. Throws CUpdaterException
   // when an old file cannot be removed, a file cannot be queued for the restart, or a record
@@ -50,7 +53,9 @@ class CFileActions {
   // Removes the folder and then its parents while they are empty and lie strictly inside one
   // of the special folders that hold applications; stops at the first that is not. 1 when
   // there is no folder to look at, else 0.
-  static int RemoveEmptyFolders(const std::wstring& folder);
+  // Each folder removed is journaled first when a journal is given.
+  static int RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
+                                bool is64Bit = false);
   // A special folder's path (CSIDL), with the registry fallbacks when the shell has none.
   static bool GetSpecialFolder(int csidl, std::wstring& folder);
 
@@ -59,10 +64,18 @@ class CFileActions {
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   void CopyOne(const CQXFile& file, bool isAdd);
+  // The undo records of the whole copy pass, written in one trip to the disk.
+  void DeclareCopies(const FileList& files, bool isAdd);
   std::wstring ExpandedTarget(const CQXFile& file);
+  // Takes the old file out of the target's place: moved aside when the package is journaled,
+  // deleted otherwise. False, with the system's error, when it is still there.
+  bool RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error);
+  bool CreateTargetFolder(const std::wstring& target, bool is64Bit);
+  // Journals the present state of the file's shared-DLL count.
+  void NoteSharedCount(const std::wstring& target);
 
-  CWinQXSubUpdater& updater_;
-  std::unique_ptr<CQXEnv> env_;  // built on first use
+  PackageContext& context_;
+  bool current64Bit_ = false;  // the record in hand belongs to the 64-bit file system
 };
 
 }  // namespace brindle

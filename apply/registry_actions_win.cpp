@@ -1,6 +1,8 @@
 #include "apply/registry_actions_win.h"
 
 #include "apply/action_line.h"
+#include "apply/package_context.h"
+#include "apply/package_journal_win.h"
 #include "apply/registry_data.h"
 #include "apply/win_sub_updater_win.h"
 #include "package/object_records.h"
@@ -31,6 +33,8 @@ DWORD CloseKey(UniqueRegKey& key) {
 
 }  // namespace
 
+CRegistryActions::CRegistryActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
+
 HKEY CRegistryActions::RootKey(int root) {
   switch (root) {
     case kRegRootClassesRoot: return HKEY_CLASSES_ROOT;
@@ -51,6 +55,17 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 // ---- the write pass ----------------------------------------------------------------------------
 
 void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
+  if (CPackageJournal* journal = context_.journal) {
+    // The undo records of the whole pass, written in one trip to the disk.
+    journal->BeginDeclarations();
+    for (const std::unique_ptr<CQXRegistry>& record : records) {
+      if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
+      journal->DeclareValue(record->keyPath.root, record->wow.wow == kWow64,
+                            context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
+                            context_.env.ExpandKeepingSystemFolders(record->valueName));
+    }
+    journal->EndDeclarations();
+  }
   for (const std::unique_ptr<CQXRegistry>& record : records) {
     if (!record) {
       WriteMissingRecordLine(WriteVerb(isAdd));
@@ -62,15 +77,19 @@ void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
 }
 
 bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
-  const CQXEnv env = updater_.MakeEnv();
+  const CQXEnv& env = context_.env;
   const HKEY root = RootKey(record.keyPath.root);
   const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
+  const bool is64Bit = record.wow.wow == kWow64;
+  CPackageJournal* journal = context_.journal;
+  if (root && journal) journal->NoteMissingKeys(record.keyPath.root, is64Bit, keyPath);
   UniqueRegKey key;
   if (!root || RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                KEY_ALL_ACCESS | View(record), nullptr, key.Receive(),
                                nullptr) != ERROR_SUCCESS)
     return false;
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  if (journal) journal->NoteValue(record.keyPath.root, is64Bit, keyPath, valueName);
   if (!isAdd) {
     const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return false;
@@ -83,7 +102,7 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
                      static_cast<DWORD>(value.bytes.size())) != ERROR_SUCCESS)
     return false;
   WriteActionLine(WriteVerb(isAdd), keyPath, CloseKey(key));
-  if (isAdd && updater_.UninstallLog()) updater_.UninstallLog()->AddRegistryEntries(record);
+  if (isAdd && context_.uninstallLog) context_.uninstallLog->AddRegistryEntries(record);
   return true;
 }
 
@@ -101,7 +120,7 @@ void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate
 }
 
 bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
-  const CQXEnv env = updater_.MakeEnv();
+  const CQXEnv& env = context_.env;
   const HKEY root = RootKey(record.keyPath.root);
   const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
   if (!root) return false;
@@ -115,6 +134,7 @@ bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
   }
   if (opened != ERROR_SUCCESS) return false;
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  if (context_.journal) context_.journal->NoteValue(record.keyPath.root, record.wow.wow == kWow64, keyPath, valueName);
   const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
   if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return false;
   if (!isUpdate && IsKeyEmpty(key.Get())) {
@@ -143,11 +163,13 @@ bool CRegistryActions::DeleteEmptiedKey(const CQXRegistry& record, const std::ws
     result = RegOpenKeyExW(parent.Get(), last.c_str(), 0, KEY_READ | View(record), child.Receive());
     if (result == ERROR_SUCCESS && !IsKeyEmpty(child.Get())) result = ERROR_DIR_NOT_EMPTY;
     child.Reset();
+    if (result == ERROR_SUCCESS && context_.journal)
+      context_.journal->NoteKeyRemoved(record.keyPath.root, record.wow.wow == kWow64, path);
     if (result == ERROR_SUCCESS) result = RegDeleteKeyExW(parent.Get(), last.c_str(), View(record), 0);
   }
   WriteActionLine(L"DELETE_REG", keyPath, static_cast<DWORD>(result));
   if (result != ERROR_SUCCESS) return false;
-  if (updater_.UninstallLog()) updater_.UninstallLog()->RemoveRegistryEntry(record);
+  if (context_.uninstallLog) context_.uninstallLog->RemoveRegistryEntry(record);
   return true;
 }
 

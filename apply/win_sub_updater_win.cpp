@@ -3,6 +3,8 @@
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
 #include "apply/hook_actions_win.h"
+#include "apply/package_journal_win.h"
+#include "apply/package_steps.h"
 #include "apply/registry_actions_win.h"
 #include "apply/shortcut_actions_win.h"
 #include "apply/setup_program_win.h"
@@ -29,6 +31,53 @@ CQXEnv CWinQXSubUpdater::MakeEnv() const {
   if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
   return CQXEnv(*machineFolders_, AppName(), installLog, package, uninstallerVersion);
 }
+
+PackageContext& CWinQXSubUpdater::Context() {
+  const bool stale = !context_ || context_->appName != AppName() || context_->package != package ||
+                     context_->installLog != installLog || context_->uninstallerVersion != uninstallerVersion;
+  if (stale) {
+    context_ = std::make_unique<PackageContext>();
+    context_->appName = AppName();
+    context_->package = package;
+    context_->installLog = installLog;
+    context_->uninstallerVersion = uninstallerVersion;
+    context_->env = MakeEnv();
+    context_->machine = *machineFolders_;
+  }
+  context_->packageFolder = packageFolder;
+  context_->uninstallLog = uninstallLog_.get();
+  context_->pendingDeletions = &pendingDeletions_;
+  context_->rebootNeeded = &rebootNeeded;
+  context_->journal = journal_.get();
+  return *context_;
+}
+
+// ---- all or nothing ---------------------------------------------------------------------------
+
+bool CWinQXSubUpdater::BeginPackage(const std::wstring& packageFile) {
+  journal_ = CPackageJournal::Begin(AppName(), packageFile);
+  if (!journal_) WriteServiceLog({L"-", AppName(), packageFile, L"error", L"0"}, L"BR", L"UNDO_JOURNAL_BEGIN");
+  return journal_ != nullptr;
+}
+
+void CWinQXSubUpdater::PreserveForUndo(const std::wstring& path) {
+  if (journal_) journal_->Preserve(ToBackslashes(path), false);
+}
+
+void CWinQXSubUpdater::CommitPackage() {
+  if (journal_) journal_->Commit();
+  journal_.reset();
+}
+
+bool CWinQXSubUpdater::UndoPackage() {
+  // Servers of an undone package are not registered: their files are gone again.
+  comQueue_.clear();
+  const bool undone = !journal_ || journal_->Undo();
+  journal_.reset();
+  return undone;
+}
+
+void CWinQXSubUpdater::RecoverInterruptedPackage() { brindle::RecoverInterruptedPackage(); }
 
 // ---- setup programs and the installer wrapper -------------------------------------------------
 
@@ -77,36 +126,46 @@ int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned ch
 }
 
 void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
-  CFileActions files(*this);
-  files.RegisterComFiles(ComServersOf(group.files), true);  // before anything is removed
-  CShortcutActions(*this).DeleteShortcuts(group.shortCuts, false);
-  CRegistryActions(*this).DeleteRegistry(group.registries, false);
-  files.DeleteFiles(group.files, false);
-  if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->RemoveUninstallTargets(group.uninstTarget);
+  RunSteps(PackageGroup::Delete, group, &group.uninstTarget, nullptr);
 }
 
 void CWinQXSubUpdater::ApplyUpdateObjects(const CQXUpdateObjects& group) {
-  CFileActions files(*this);
-  files.RegisterComFiles(ComServersOf(group.files), true);
-  files.DeleteFiles(group.files, true);
-  files.CopyFiles(group.files, false);
-  QueueComServers(group.files);
-  CRegistryActions registry(*this);
-  registry.DeleteRegistry(group.registries, true);
-  registry.WriteRegistry(group.registries, false);
-  CShortcutActions shortcuts(*this);
-  shortcuts.DeleteShortcuts(group.shortCuts, true);
-  shortcuts.CreateShortcuts(group.shortCuts, false);
-  if (!group.uninstallCustomFunction.absent && uninstallLog_)
-    uninstallLog_->WriteUninstallCustomFunction(group.uninstallCustomFunction);
+  RunSteps(PackageGroup::Update, group, nullptr, &group.uninstallCustomFunction);
 }
 
 void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
-  CFileActions(*this).CopyFiles(group.files, true);
-  QueueComServers(group.files);
-  CRegistryActions(*this).WriteRegistry(group.registries, true);
-  CShortcutActions(*this).CreateShortcuts(group.shortCuts, true);
-  if (!group.uninstTarget.IsEmpty() && uninstallLog_) uninstallLog_->AddUninstallTargets(group.uninstTarget);
+  RunSteps(PackageGroup::Add, group, &group.uninstTarget, nullptr);
+}
+
+void CWinQXSubUpdater::RunSteps(PackageGroup group, const CQXBaseObjects& objects,
+                                const CQXUninstallTarget* targets,
+                                const CQXUninstallCustomFunction* customFunction) {
+  const bool isUpdate = group == PackageGroup::Update;
+  const bool isAdd = group == PackageGroup::Add;
+  for (const PackageStep& step : StepsOf(group)) {
+    switch (step.kind) {
+      case StepKind::UnregisterComServers:
+        CFileActions(*this).RegisterComFiles(ComServersOf(objects.files), true);
+        break;
+      case StepKind::DeleteShortcuts: CShortcutActions(*this).DeleteShortcuts(objects.shortCuts, isUpdate); break;
+      case StepKind::DeleteRegistry: CRegistryActions(*this).DeleteRegistry(objects.registries, isUpdate); break;
+      case StepKind::DeleteFiles: CFileActions(*this).DeleteFiles(objects.files, isUpdate); break;
+      case StepKind::RemoveUninstallTargets:
+        if (targets && !targets->IsEmpty() && uninstallLog_) uninstallLog_->RemoveUninstallTargets(*targets);
+        break;
+      case StepKind::CopyFiles: CFileActions(*this).CopyFiles(objects.files, isAdd); break;
+      case StepKind::QueueComServers: QueueComServers(objects.files); break;
+      case StepKind::WriteRegistry: CRegistryActions(*this).WriteRegistry(objects.registries, isAdd); break;
+      case StepKind::CreateShortcuts: CShortcutActions(*this).CreateShortcuts(objects.shortCuts, isAdd); break;
+      case StepKind::WriteUninstallCustomFunction:
+        if (customFunction && !customFunction->absent && uninstallLog_)
+          uninstallLog_->WriteUninstallCustomFunction(*customFunction);
+        break;
+      case StepKind::AddUninstallTargets:
+        if (targets && !targets->IsEmpty() && uninstallLog_) uninstallLog_->AddUninstallTargets(*targets);
+        break;
+    }
+  }
 }
 
 void CWinQXSubUpdater::QueueComServers(const FileList& files) {
@@ -137,7 +196,14 @@ bool CWinQXSubUpdater::OpenUninstallLog(const std::wstring& path) {
 }
 
 bool CWinQXSubUpdater::SaveUninstallLog(const std::wstring& path) {
-  return uninstallLog_ && uninstallLog_->Save(path);
+  if (!uninstallLog_) return false;
+  if (journal_) {
+    // The log is replaced by a rename of the new text written beside it: the old one is kept
+    // for an undo, and the file beside it is removed by one.
+    journal_->NoteNewFile(ToBackslashes(CQXUninstallLog::TemporaryPath(path)), false);
+    journal_->Preserve(ToBackslashes(path), false);
+  }
+  return uninstallLog_->Save(path);
 }
 
 bool CWinQXSubUpdater::SetStartupVersion(const std::wstring& version) {
