@@ -1,0 +1,189 @@
+#include "sys/folder_removal.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <vector>
+
+#include "sys/protected_folder.h"
+
+namespace brindle {
+
+namespace {
+
+// Options of the system's native open: an existing object, synchronous, the link itself
+// rather than what it leads to, folders too.
+const ULONG kOpenExisting = 0x00000001;           // FILE_OPEN
+const ULONG kSynchronousIo = 0x00000020;          // FILE_SYNCHRONOUS_IO_NONALERT
+const ULONG kBackupIntent = 0x00004000;           // FILE_OPEN_FOR_BACKUP_INTENT
+const ULONG kOpenLinkItself = 0x00200000;         // FILE_OPEN_REPARSE_POINT
+const ULONG kCaseInsensitive = 0x00000040;        // OBJ_CASE_INSENSITIVE
+
+const DWORD kListAndDelete = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
+                             FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+// Others may read and write what is being deleted, but nobody renames it meanwhile.
+const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                    PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+NtCreateFileFn NativeOpen() {
+  static const NtCreateFileFn function = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  return function;
+}
+
+// Opens the entry called name inside the folder held by parent (relative to the handle, so
+// the folder cannot be exchanged between listing and opening), without following a link.
+UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share) {
+  NtCreateFileFn open = NativeOpen();
+  if (!open || name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE) return UniqueFile();
+  UNICODE_STRING text;
+  text.Buffer = const_cast<wchar_t*>(name.c_str());
+  text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof attributes;
+  attributes.RootDirectory = parent;
+  attributes.ObjectName = &text;
+  attributes.Attributes = kCaseInsensitive;
+  IO_STATUS_BLOCK status = {};
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const LONG result = open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, 0, share,
+                           kOpenExisting, kSynchronousIo | kBackupIntent | kOpenLinkItself,
+                           nullptr, 0);
+  return UniqueFile(result >= 0 ? handle : INVALID_HANDLE_VALUE);
+}
+
+DWORD AttributesOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+bool DeleteByHandle(HANDLE handle) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) !=
+         FALSE;
+}
+
+// A read-only file cannot be deleted; its attribute is taken away first.
+void ClearReadOnly(HANDLE handle, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
+  FILE_BASIC_INFO basic = {};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) return;
+  const DWORD kept = attributes & ~FILE_ATTRIBUTE_READONLY;
+  basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+}
+
+// The names in the folder held by the handle, listed through that handle.
+std::vector<std::wstring> ListFolder(HANDLE folder) {
+  std::vector<std::wstring> names;
+  std::vector<unsigned char> buffer(64 * 1024);
+  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(folder, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+    kind = FileIdBothDirectoryInfo;
+    size_t offset = 0;
+    for (;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
+      const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") names.push_back(name);
+      if (entry->NextEntryOffset == 0) break;
+      offset += entry->NextEntryOffset;
+    }
+  }
+  return names;
+}
+
+bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth);
+
+// Removes one entry of the held folder: a link as a link, a folder with its contents, a file.
+// An entry that is not at its own path after opening (the open went through a link the file
+// system followed all the same) is left alone.
+bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstring& name,
+                 int depth) {
+  const std::wstring path = parentPath + L"\\" + name;
+  UniqueFile entry = OpenInFolder(parent, name, kListAndDelete, kShare | FILE_SHARE_DELETE);
+  if (!entry) return false;
+  const HandleIdentity identity = IdentifyHandle(entry.Get(), path);
+  if (identity == HandleIdentity::Elsewhere) return false;
+  if (identity == HandleIdentity::Link) return DeleteByHandle(entry.Get());
+  const DWORD attributes = AttributesOf(entry.Get());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    // Held without delete sharing from here on: its contents go through this very handle.
+    entry.Reset();
+    entry = OpenInFolder(parent, name, kListAndDelete, kShare);
+    if (!entry || IdentifyHandle(entry.Get(), path) != HandleIdentity::Object) return false;
+    if (!EmptyHeldFolder(entry.Get(), path, depth + 1)) return false;
+    return DeleteByHandle(entry.Get());
+  }
+  ClearReadOnly(entry.Get(), attributes);
+  return DeleteByHandle(entry.Get());
+}
+
+bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth) {
+  if (depth > 200) return false;  // deeper than any path can reach: something loops
+  bool all = true;
+  for (const std::wstring& name : ListFolder(folder))
+    if (!RemoveEntry(folder, folderPath, name, depth)) all = false;
+  return all;
+}
+
+std::wstring Backslashes(std::wstring path) {
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+UniqueFile OpenFolderForRemoval(const std::wstring& path) {
+  const std::wstring target = Backslashes(path);
+  UniqueFile folder(CreateFileW(target.c_str(), kListAndDelete, kShare, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder) return folder;
+  const DWORD attributes = AttributesOf(folder.Get());
+  if (IdentifyHandle(folder.Get(), target) != HandleIdentity::Object ||
+      attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    folder.Reset();
+  return folder;
+}
+
+bool RemoveLinkNoFollow(const std::wstring& path) {
+  const std::wstring target = Backslashes(path);
+  UniqueFile link(CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                              kShare | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // Only a handle on the link itself is used to delete; where the system opened what the link
+  // leads to instead, nothing is deleted.
+  if (!link || IdentifyHandle(link.Get(), target) != HandleIdentity::Link) return false;
+  return DeleteByHandle(link.Get());
+}
+
+bool EmptyFolderNoFollow(HANDLE folder) {
+  const std::wstring path = FinalPathOfHandle(folder);
+  return !path.empty() && EmptyHeldFolder(folder, path, 0);
+}
+
+bool RemoveTreeNoFollow(const std::wstring& path) {
+  const std::wstring target = Backslashes(path);
+  if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  if (RemoveLinkNoFollow(target)) return true;
+  UniqueFile folder = OpenFolderForRemoval(target);
+  if (folder) return EmptyHeldFolder(folder.Get(), target, 0) && DeleteByHandle(folder.Get());
+  // A plain file where a folder was expected goes too; a link that could not be removed as a
+  // link stays.
+  UniqueFile file(CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              kShare | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || IdentifyHandle(file.Get(), target) != HandleIdentity::Object) return false;
+  const DWORD attributes = AttributesOf(file.Get());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  ClearReadOnly(file.Get(), attributes);
+  return DeleteByHandle(file.Get());
+}
+
+}  // namespace brindle

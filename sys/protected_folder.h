@@ -1,0 +1,80 @@
+// Folders that only the machine's administrators and the system can change. The program works
+// elevated: whatever it reads back from a folder (a library it loads, a file it copies into a
+// protected place, a record it trusts after a restart) must lie where no unelevated process can
+// write, replace or redirect it.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "sys/win_handles.h"
+
+namespace brindle {
+
+enum class ProtectedFolderStatus {
+  Ready,          // the folder exists, is protected and is held open
+  NoBase,         // the base folder is unknown or the sub-path is empty or unsafe
+  CannotCreate,   // a folder of the chain could not be created or opened
+  Link,           // a folder of the chain is a link, or the chain leads somewhere else
+  NotAFolder,     // a name of the chain is a file
+  AlreadyExists,  // the last folder was asked to be new and exists
+  CannotProtect,  // the access list could not be set
+};
+
+// Describes a status for log lines ("link", "cannot create" ...).
+const wchar_t* DescribeStatus(ProtectedFolderStatus status);
+
+// A chain of folders below a trusted base folder, each held open (without delete sharing, so
+// none of them can be renamed or removed meanwhile) and checked by its handle: a real folder,
+// not a link. Folders it creates get an access list of their
+// own, not inherited, granting full control to Administrators and SYSTEM only and passed on to
+// everything created inside; the last folder of the chain gets that list even when it existed.
+class ProtectedFolder {
+ public:
+  enum class Mode { OpenOrCreate, CreateNew };
+
+  // base: an existing folder that only administrators can change (the common application-data
+  // folder, for instance); subPath: one or more names below it, '/' or '\' between them.
+  // CreateNew: the last folder must not exist yet (it is then known to hold nothing).
+  ProtectedFolderStatus Open(const std::wstring& base, const std::wstring& subPath,
+                             Mode mode = Mode::OpenOrCreate);
+  bool IsOpen() const { return !chain_.empty(); }
+  // The folder's path (backslashes, no trailing separator), as read back from its handle.
+  const std::wstring& Path() const { return path_; }
+  // The handle of the last folder of the chain (listing, reading attributes, the access list).
+  HANDLE Handle() const { return chain_.empty() ? INVALID_HANDLE_VALUE : chain_.back().Get(); }
+  // A folder below this one, protected the same way and held open with it.
+  ProtectedFolderStatus OpenChild(const std::wstring& name, Mode mode, ProtectedFolder& child) const;
+  void Close();
+
+ private:
+  std::wstring path_;
+  std::vector<UniqueFile> chain_;
+};
+
+// Opens every folder of the absolute path from below its root down, creating the missing ones
+// (with the default access list) when create is set. Each is opened without following a link,
+// checked by its handle to be a folder at its own path, and held open without delete sharing
+// while the next is opened, so the chain cannot be exchanged for a link meanwhile. False at the
+// first link, file or failure; chain then holds nothing.
+bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<UniqueFile>& chain);
+
+// The machine's common application-data folder (backslashes); empty when it is unknown.
+std::wstring CommonAppDataFolder();
+
+// What a handle opened at a path without following links really holds. The handle's attributes
+// say whether it is a reparse point (a junction, a symbolic link, a mount point); its path as
+// the system reports it says whether it is still at that path (a file system that follows
+// links even when asked not to, as Wine does with the host's links, is caught by that).
+enum class HandleIdentity {
+  Object,     // the file or folder itself, at the path
+  Link,       // the link itself, at the path (deleting it removes only the link)
+  Elsewhere,  // something at another path: the open went through a link
+};
+HandleIdentity IdentifyHandle(HANDLE handle, const std::wstring& path);
+// The path the handle's object has now, in backslashes without the "\\?\" prefix; empty when
+// the system cannot tell.
+std::wstring FinalPathOfHandle(HANDLE handle);
+// Two paths name the same place when they are equal ignoring letter case and a trailing '\'.
+bool SamePath(const std::wstring& a, const std::wstring& b);
+
+}  // namespace brindle

@@ -1,0 +1,89 @@
+// Removal of trees through handles, with links planted inside them the way another process
+// would plant them. Windows removes a junction as a junction. Under Wine the link is a host
+// symbolic link that Wine opens through even when asked not to, so it cannot be removed as a
+// link: there it is left where it is, and what can be seen is that it is never followed.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "support/folder_link_win.h"
+#include "support/scratch.h"
+#include "sys/folder_removal.h"
+#include "sys/paths.h"
+
+using namespace brindle;
+using namespace brindle::test;
+
+namespace {
+
+std::wstring Back(const std::wstring& path) { return ToBackslashes(path); }
+
+// A folder outside the tree with a file that must survive every removal.
+struct Elsewhere {
+  ScratchFolder folder;
+  Elsewhere() { WriteBytes(folder.File(L"keep.txt"), "precious"); }
+  bool Intact() const {
+    std::string bytes;
+    return ReadBytes(folder.File(L"keep.txt"), bytes) && bytes == "precious";
+  }
+};
+
+TEST(FolderRemoval, RemovesATreeWithReadOnlyFilesAndLinksWithoutEnteringTheLinks) {
+  ScratchFolder scratch;
+  Elsewhere elsewhere;
+  const std::wstring tree = scratch.File(L"tree");
+  ASSERT_TRUE(CreateFolderChain(tree + L"/a/b"));
+  ASSERT_TRUE(WriteBytes(tree + L"/a/b/deep.bin", "1"));
+  ASSERT_TRUE(WriteBytes(tree + L"/top.txt", "2"));
+  ASSERT_TRUE(SetFileAttributesW(Back(tree + L"/top.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(MakeFolderLink(Back(tree + L"/a/link"), Back(elsewhere.folder.Path())));
+
+  const bool removed = RemoveTreeNoFollow(tree);
+  EXPECT_FALSE(FileExists(tree + L"/top.txt"));
+  EXPECT_FALSE(FileExists(tree + L"/a/b"));
+  if (removed) {
+    EXPECT_FALSE(FileExists(tree));
+  } else {
+    EXPECT_TRUE(IsFolderLink(Back(tree + L"/a/link")));  // the only thing left
+    RemoveFolderLink(Back(tree + L"/a/link"));
+  }
+  EXPECT_TRUE(elsewhere.Intact());
+}
+
+TEST(FolderRemoval, ALinkAtThePathIsRemovedAsALink) {
+  ScratchFolder scratch;
+  Elsewhere elsewhere;
+  const std::wstring link = scratch.File(L"link");
+  ASSERT_TRUE(MakeFolderLink(Back(link), Back(elsewhere.folder.Path())));
+  // Gone as a link, or (Wine) left as a link; never entered.
+  EXPECT_EQ(RemoveTreeNoFollow(link), !IsFolderLink(Back(link)));
+  EXPECT_TRUE(elsewhere.Intact());
+  // Nor is a link opened as a folder to empty.
+  RemoveFolderLink(Back(link));
+  ASSERT_TRUE(MakeFolderLink(Back(link), Back(elsewhere.folder.Path())));
+  EXPECT_FALSE(OpenFolderForRemoval(link).Valid());
+  EXPECT_EQ(RemoveLinkNoFollow(link), !IsFolderLink(Back(link)));
+  EXPECT_FALSE(RemoveLinkNoFollow(scratch.Path()));  // a real folder is not a link
+  EXPECT_TRUE(elsewhere.Intact());
+  RemoveFolderLink(Back(link));
+}
+
+TEST(FolderRemoval, EmptyingKeepsTheHeldFolderAndAMissingPathIsNothingToRemove) {
+  ScratchFolder scratch;
+  Elsewhere elsewhere;
+  const std::wstring folder = scratch.File(L"work");
+  ASSERT_TRUE(CreateFolderChain(folder + L"/temp1/INST"));
+  ASSERT_TRUE(WriteBytes(folder + L"/temp1/INST/a.dll", "x"));
+  ASSERT_TRUE(MakeFolderLink(Back(folder + L"/temp2"), Back(elsewhere.folder.Path())));
+  UniqueFile held = OpenFolderForRemoval(folder);
+  ASSERT_TRUE(held.Valid());
+  EXPECT_EQ(EmptyFolderNoFollow(held.Get()), !IsFolderLink(Back(folder + L"/temp2")));
+  held.Reset();
+  EXPECT_TRUE(FileExists(folder));
+  EXPECT_FALSE(FileExists(folder + L"/temp1"));
+  EXPECT_TRUE(elsewhere.Intact());
+  RemoveFolderLink(Back(folder + L"/temp2"));
+  EXPECT_TRUE(RemoveTreeNoFollow(scratch.File(L"missing")));
+}
+
+}  // namespace
