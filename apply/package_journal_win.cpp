@@ -5,8 +5,9 @@
 #include "logs/service_log.h"
 #include "sys/com_registration_win.h"
 #include "sys/file_util.h"
+#include "sys/folder_removal.h"
 #include "sys/paths.h"
-#include "sys/undo_folder_win.h"
+#include "sys/protected_folder.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
 
@@ -18,6 +19,8 @@ namespace brindle {
 
 namespace {
 
+// Below the common application-data folder; only Administrators and SYSTEM may write there.
+const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\Brindle\\Undo";
 const wchar_t kJournalName[] = L"journal.dat";
 const wchar_t kBackupName[] = L"backup";
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -59,30 +62,12 @@ class JournalFileSink : public CQXJournalSink {
   UniqueFile file_;
 };
 
-// Removes the folder's files and sub-folders, then the folder; links are removed, never
-// followed.
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  {
-    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (find) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
-        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                              !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (isFolder) {
-          RemoveTree(path);
-        } else {
-          SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-          if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path.c_str());
-          else DeleteFileW(path.c_str());
-        }
-      } while (FindNextFileW(find.Get(), &found));
-    }
-  }
-  RemoveDirectoryW(folder.c_str());
+// The undo folder, held open and checked to be no link while it is used.
+bool OpenUndoFolder(ProtectedFolder& folder) {
+  const ProtectedFolderStatus status = folder.Open(CommonAppDataFolder(), kUndoSubPath);
+  if (status == ProtectedFolderStatus::Ready) return true;
+  WriteServiceLog({L"-", kUndoSubPath, L"error", DescribeStatus(status)}, L"BR", L"UNDO_JOURNAL_FOLDER");
+  return false;
 }
 
 std::wstring StampText() {
@@ -297,7 +282,7 @@ LogFields PackageFields(const std::vector<UndoRecord>& records) {
 // Removes the journal (first: from then on nothing is undone) and the backups.
 void ClearUndoFolder(const std::wstring& folder) {
   DeleteFileW((folder + L"\\" + kJournalName).c_str());
-  RemoveTree(folder + L"\\" + kBackupName);
+  RemoveTreeNoFollow(folder + L"\\" + kBackupName);
 }
 
 // Keeps a journal that must not be applied, with its backups, under a dated name.
@@ -321,27 +306,39 @@ bool UndoAndClear(const std::vector<UndoRecord>& records, const std::wstring& fo
 // ---- the journal of the running package --------------------------------------------------------
 
 std::wstring JournalFilePath() {
-  const std::wstring folder = OpenUndoFolder();
-  return folder.empty() ? std::wstring() : folder + L"\\" + kJournalName;
+  ProtectedFolder folder;
+  return OpenUndoFolder(folder) ? folder.Path() + L"\\" + kJournalName : std::wstring();
 }
 
-CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::wstring folder)
-    : CQXChangeJournal(std::move(sink)), folder_(std::move(folder)) {}
+CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
+                                 std::unique_ptr<ProtectedFolder> backups)
+    : CQXChangeJournal(std::move(sink)),
+      folder_(folder->Path()),
+      undoFolder_(std::move(folder)),
+      backupFolder_(std::move(backups)) {}
+
+void CPackageJournal::ReleaseFolders() {
+  backupFolder_.reset();
+  undoFolder_.reset();
+}
 
 CPackageJournal::~CPackageJournal() = default;
 
 std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appName,
                                                         const std::wstring& packageFile) {
-  const std::wstring folder = OpenUndoFolder();
-  if (folder.empty()) return nullptr;
+  auto undo = std::make_unique<ProtectedFolder>();
+  if (!OpenUndoFolder(*undo)) return nullptr;
+  const std::wstring folder = undo->Path();
   // Backups without a journal are what a committed package left: nothing refers to them.
-  RemoveTree(folder + L"\\" + kBackupName);
-  if (!CreateProtectedFolder(folder + L"\\" + kBackupName)) return nullptr;
+  RemoveTreeNoFollow(folder + L"\\" + kBackupName);
+  auto backups = std::make_unique<ProtectedFolder>();
+  if (undo->OpenChild(kBackupName, ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
+    return nullptr;
   UniqueFile file(CreateFileW((folder + L"\\" + kJournalName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
   if (!file) return nullptr;  // a journal still there belongs to a package not yet undone
-  std::unique_ptr<CPackageJournal> journal(
-      new CPackageJournal(std::make_unique<JournalFileSink>(std::move(file)), folder));
+  std::unique_ptr<CPackageJournal> journal(new CPackageJournal(
+      std::make_unique<JournalFileSink>(std::move(file)), std::move(undo), std::move(backups)));
   UndoRecord begun;
   begun.kind = UndoKind::PackageBegun;
   begun.path = appName;
@@ -349,7 +346,7 @@ std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appN
   if (!journal->Start() || !journal->Record(begun)) {
     journal->finished_ = true;
     journal->Close();
-    journal.reset();
+    journal->ReleaseFolders();
     ClearUndoFolder(folder);
     return nullptr;
   }
@@ -612,6 +609,7 @@ void CPackageJournal::Commit() {
   if (finished_) return;
   finished_ = true;
   Close();
+  ReleaseFolders();
   ClearUndoFolder(folder_);
 }
 
@@ -619,6 +617,7 @@ bool CPackageJournal::Undo() {
   if (finished_) return true;
   finished_ = true;
   Close();
+  ReleaseFolders();
   LogFields fields = PackageFields(Records());
   WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
   const bool undone = UndoAndClear(Records(), folder_);
@@ -630,11 +629,15 @@ bool CPackageJournal::Undo() {
 // ---- recovery at the next run -----------------------------------------------------------------
 
 void RecoverInterruptedPackage() {
-  const std::wstring folder = OpenUndoFolder();
-  if (folder.empty()) return;
+  std::wstring folder;
+  {
+    ProtectedFolder undo;
+    if (!OpenUndoFolder(undo)) return;
+    folder = undo.Path();
+  }
   const std::wstring journalPath = folder + L"\\" + kJournalName;
   if (!Exists(journalPath)) {
-    RemoveTree(folder + L"\\" + kBackupName);  // what a committed package left behind
+    RemoveTreeNoFollow(folder + L"\\" + kBackupName);  // what a committed package left behind
     return;
   }
   std::string bytes;

@@ -13,6 +13,8 @@
 
 namespace brindle {
 
+class ProtectedFolder;
+
 class CPackageJournal : public CQXChangeJournal {
  public:
   // Starts the journal of a package (any journal of an earlier package must have been recovered
@@ -70,10 +72,17 @@ class CPackageJournal : public CQXChangeJournal {
   bool Undo();
 
  private:
-  CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::wstring folder);
+  CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
+                  std::unique_ptr<ProtectedFolder> backups);
   std::wstring NextBackupPath();
+  // Lets go of the folders held open while the package is applied.
+  void ReleaseFolders();
 
   std::wstring folder_;
+  // The undo folder and its backup folder, held open (checked to be no link, and not to be
+  // renamed or removed) from the start of the package to its end.
+  std::unique_ptr<ProtectedFolder> undoFolder_;
+  std::unique_ptr<ProtectedFolder> backupFolder_;
   unsigned backupNumber_ = 0;
   bool declaring_ = false;
   std::vector<UndoRecord> batch_;

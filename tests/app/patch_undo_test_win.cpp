@@ -468,3 +468,37 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
+
+// A journal that cannot be read is never applied in part: it is kept aside under a dated name,
+// logged, and the run does its own work.
+TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
+  Install();
+  const std::wstring list = SmallPackage();
+  const std::wstring journal = JournalPath();
+  const std::wstring folder = ParentFolder(ToForwardSlashes(journal));
+  // A record that would bring old.txt back over the new one, behind a damaged first record.
+  UndoRecord record;
+  record.kind = UndoKind::FileCreated;
+  record.path = app_ + L"\\lib.txt";
+  std::string bytes = std::string(kJournalMagic, sizeof(kJournalMagic)) + EncodeUndoRecord(record) +
+                      EncodeUndoRecord(record);
+  bytes[sizeof(kJournalMagic) + 10] ^= 0x20;
+  ASSERT_TRUE(WriteFileText(journal, bytes));
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  }
+  EXPECT_EQ(tail.Details(L"UNDO_JOURNAL"), (std::vector<std::wstring>{L"-," + journal + L",unreadable"}));
+  EXPECT_TRUE(tail.Details(L"UNDO_FILE_REMOVE").empty());
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  EXPECT_FALSE(FileExists(journal));
+  // The damaged journal waits, whole, under its new name.
+  WIN32_FIND_DATAW found;
+  UniqueFind kept(FindFirstFileW((ToBackslashes(folder) + L"\\journal-*.kept").c_str(), &found));
+  ASSERT_TRUE(kept);
+  const std::wstring keptPath = ToBackslashes(folder) + L"\\" + found.cFileName;
+  EXPECT_EQ(FileText(keptPath), bytes);
+  DeleteFileW(keptPath.c_str());
+  RemoveTree(ToBackslashes(folder) + L"\\" + std::wstring(found.cFileName).replace(0, 7, L"backup"));
+}
