@@ -386,6 +386,7 @@ void CPackageJournal::BeginDeclarations() {
   declaredMoves_.clear();
   declaredNew_.clear();
   declaredValues_.clear();
+  checkedKeyPaths_.clear();
 }
 
 void CPackageJournal::EndDeclarations() {
@@ -556,6 +557,9 @@ void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& 
 void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wstring& keyPath) {
   const HKEY rootKey = CRegistryActions::RootKey(root);
   if (!rootKey) return;
+  // A path looked at once in a pass needs no second look: its missing keys are journaled, and
+  // a write pass removes no key.
+  if (!checkedKeyPaths_.insert(KeyKey(root, is64BitView, keyPath)).second) return;
   std::vector<std::wstring> prefixes;
   for (size_t at = 0; at <= keyPath.size(); ++at) {
     if (at == keyPath.size() || keyPath[at] == L'\\') {
@@ -581,6 +585,7 @@ void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wst
 }
 
 void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath) {
+  checkedKeyPaths_.clear();
   UndoRecord record;
   record.kind = UndoKind::RegistryKeyRemoved;
   record.is64Bit = is64BitView;

@@ -89,6 +89,7 @@ class CPackageJournal : public CQXChangeJournal {
   std::map<std::wstring, std::wstring> declaredMoves_;  // path -> its backup
   std::set<std::wstring> declaredNew_;                  // files, folders and keys
   std::set<std::wstring> declaredValues_;
+  std::set<std::wstring> checkedKeyPaths_;  // key paths whose missing keys are journaled
   bool finished_ = false;
 };
 

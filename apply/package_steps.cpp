@@ -1,5 +1,8 @@
 #include "apply/package_steps.h"
 
+#include "package/diff_distribute.h"
+#include "package/object_records.h"
+
 namespace brindle {
 
 const std::vector<PackageStep>& PackageSteps() {
@@ -34,6 +37,68 @@ std::vector<PackageStep> StepsOf(PackageGroup group) {
   for (const PackageStep& step : PackageSteps())
     if (step.group == group) steps.push_back(step);
   return steps;
+}
+
+namespace {
+
+const CQXBaseObjects* GroupOf(const CQXDiffDistribute& package, PackageGroup group) {
+  switch (group) {
+    case PackageGroup::Delete: return package.deleteObjects.get();
+    case PackageGroup::Update: return package.updateObjects.get();
+    case PackageGroup::Add: return package.addObjects.get();
+  }
+  return nullptr;
+}
+
+void AddRecordActions(const PackageStep& step, const CQXBaseObjects& group, std::vector<PackageAction>& actions) {
+  PackageAction action;
+  action.step = step;
+  switch (step.kind) {
+    case StepKind::UnregisterComServers:
+    case StepKind::QueueComServers:
+      for (const auto& file : group.files) {
+        if (!file || file->com != kComRegister) continue;
+        action.file = file.get();
+        actions.push_back(action);
+      }
+      break;
+    case StepKind::DeleteFiles:
+    case StepKind::CopyFiles:
+      for (const auto& file : group.files) {
+        action.file = file.get();
+        actions.push_back(action);
+      }
+      break;
+    case StepKind::DeleteRegistry:
+    case StepKind::WriteRegistry:
+      for (const auto& registry : group.registries) {
+        action.registry = registry.get();
+        actions.push_back(action);
+      }
+      break;
+    case StepKind::DeleteShortcuts:
+    case StepKind::CreateShortcuts:
+      for (const auto& shortcut : group.shortCuts) {
+        action.shortcut = shortcut.get();
+        actions.push_back(action);
+      }
+      break;
+    case StepKind::RemoveUninstallTargets:
+    case StepKind::WriteUninstallCustomFunction:
+    case StepKind::AddUninstallTargets:
+      actions.push_back(action);
+      break;
+  }
+}
+
+}  // namespace
+
+std::vector<PackageAction> PlanPackageActions(const CQXDiffDistribute& package) {
+  std::vector<PackageAction> actions;
+  for (const PackageStep& step : PackageSteps()) {
+    if (const CQXBaseObjects* group = GroupOf(package, step.group)) AddRecordActions(step, *group, actions);
+  }
+  return actions;
 }
 
 }  // namespace brindle
