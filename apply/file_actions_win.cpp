@@ -199,8 +199,14 @@ bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
 // The package's one variable table serves every record: the machine's folders and the
 // application's rows do not change while files are copied or deleted, and reading them from the
 // registry for each of thousands of files was a large share of an update's time.
+// A pass that declares its undo records first expands each target twice: the second time is
+// a look-up.
 std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
-  return ToBackslashes(context_.env.Expand(file.Path()));
+  const auto known = targets_.find(&file);
+  if (known != targets_.end()) return known->second;
+  std::wstring target = ToBackslashes(context_.env.Expand(file.Path()));
+  if (context_.journal) targets_.emplace(&file, target);
+  return target;
 }
 
 bool CFileActions::RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error) {
@@ -398,10 +404,30 @@ bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
 
 // ---- the delete pass ---------------------------------------------------------------------------
 
+void CFileActions::DeclareDeletions(const FileList& files, bool isUpdate) {
+  CPackageJournal* journal = context_.journal;
+  journal->BeginDeclarations();
+  for (const std::unique_ptr<CQXFile>& file : files) {
+    bool skip = false;
+    if (!file || file->delInfo == kDelInfoHold) continue;
+    if (!SwitchRedirection(*file, skip)) break;
+    if (skip) continue;
+    const std::wstring target = ExpandedTarget(*file);
+    if (target.empty()) continue;
+    if (file->delInfo == kDelInfoReference && !isUpdate)
+      journal->DeclareValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      journal->DeclareFile(target, file->wow.wow == kWow64);
+  }
+  journal->EndDeclarations();
+}
+
 void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
   bool passOk = true;
   {
     RedirectionRestorer restorer;
+    if (context_.journal) DeclareDeletions(files, isUpdate);
     for (const std::unique_ptr<CQXFile>& file : files) {
       bool skip = false;
       if (file) {

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace brindle {
@@ -66,6 +67,7 @@ class CFileActions {
   void CopyOne(const CQXFile& file, bool isAdd);
   // The undo records of the whole copy pass, written in one trip to the disk.
   void DeclareCopies(const FileList& files, bool isAdd);
+  void DeclareDeletions(const FileList& files, bool isUpdate);
   std::wstring ExpandedTarget(const CQXFile& file);
   // Takes the old file out of the target's place: moved aside when the package is journaled,
   // deleted otherwise. False, with the system's error, when it is still there.
@@ -75,6 +77,7 @@ class CFileActions {
   void NoteSharedCount(const std::wstring& target);
 
   PackageContext& context_;
+  std::unordered_map<const CQXFile*, std::wstring> targets_;  // expanded targets of the pass
   bool current64Bit_ = false;  // the record in hand belongs to the 64-bit file system
 };
 

@@ -414,8 +414,12 @@ void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
     declaredMoves_[path] = record.other;
     return;
   }
+  // The missing file and its missing folders; a folder already declared missing ends the walk
+  // without another look at the disk.
   std::vector<std::wstring> missing;
-  for (std::wstring at = path; !at.empty() && !Exists(at);) {
+  for (std::wstring at = path; !at.empty();) {
+    if (at != path && declaredNew_.count(at)) break;
+    if (Exists(at)) break;
     missing.push_back(at);
     const size_t slash = at.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash < 3) break;
@@ -460,7 +464,7 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
   return false;
 }
 
-void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit) {
+void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLink) {
   if (!Exists(path)) {
     NoteNewFile(path, is64Bit);
     return;
@@ -471,7 +475,7 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit) {
   record.path = path;
   record.other = NextBackupPath();
   Note(record);
-  if (CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
+  if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
   if (!CopyFileW(path.c_str(), record.other.c_str(), FALSE)) {
     DeleteFileW(record.other.c_str());
     throw CUpdaterException("the old file cannot be kept for an undo");
@@ -490,6 +494,8 @@ void CPackageJournal::NoteNewFile(const std::wstring& path, bool is64Bit) {
 bool CPackageJournal::CreateFolders(const std::wstring& folder, bool is64Bit) {
   std::wstring path = ToBackslashes(folder);
   while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  // Declared missing: it and its missing parents are journaled already.
+  if (declaredNew_.count(path)) return CreateFolderChain(path);
   std::vector<std::wstring> missing;
   for (std::wstring at = path; !at.empty() && !Exists(at);) {
     missing.push_back(at);

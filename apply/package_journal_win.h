@@ -31,9 +31,10 @@ class CPackageJournal : public CQXChangeJournal {
   // False, with the system's error, when it cannot be moved: the file is then where it was.
   bool MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error);
   // Keeps the file's present bytes in the backup folder while it stays in place, for a file
-  // about to be replaced by a rename (a hard link where the volume allows it, else a copy).
+  // about to be replaced by a rename: a hard link where the volume allows it and byLink is set
+  // (only for a file known to be replaced by a rename, never written in place), else a copy.
   // Nothing is kept for a missing file: its creation is journaled instead.
-  void Preserve(const std::wstring& path, bool is64Bit);
+  void Preserve(const std::wstring& path, bool is64Bit, bool byLink);
   // A file about to be created where none exists (nothing is noted when one exists).
   void NoteNewFile(const std::wstring& path, bool is64Bit);
   // Creates the folder with every missing parent, each one journaled first.

@@ -61,7 +61,9 @@ bool CWinQXSubUpdater::BeginPackage(const std::wstring& packageFile) {
 }
 
 void CWinQXSubUpdater::PreserveForUndo(const std::wstring& path) {
-  if (journal_) journal_->Preserve(ToBackslashes(path), false);
+  // The install log is small and its writer's replacement may keep the old file's identity:
+  // it is copied.
+  if (journal_) journal_->Preserve(ToBackslashes(path), false, false);
 }
 
 void CWinQXSubUpdater::CommitPackage() {
@@ -201,7 +203,7 @@ bool CWinQXSubUpdater::SaveUninstallLog(const std::wstring& path) {
     // The log is replaced by a rename of the new text written beside it: the old one is kept
     // for an undo, and the file beside it is removed by one.
     journal_->NoteNewFile(ToBackslashes(CQXUninstallLog::TemporaryPath(path)), false);
-    journal_->Preserve(ToBackslashes(path), false);
+    journal_->Preserve(ToBackslashes(path), false, true);
   }
   return uninstallLog_->Save(path);
 }

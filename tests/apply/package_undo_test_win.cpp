@@ -2,6 +2,9 @@
 // its update group leaves every file, value, shortcut, shared count, restart-queue entry and both
 // logs exactly as they were; run again once the cause is gone it applies fully; and a process
 // ended after any journaled change is undone by the next run, which then applies its own work.
+// These runs end Brindle.exe abruptly again and again; they live apart from the other
+// end-to-end runs (tests/app), one of which reads a run's processor time, which Wine reports
+// wrongly for a while after processes of the prefix were ended that way.
 #include <gtest/gtest.h>
 
 #include "apply/undo_journal.h"
