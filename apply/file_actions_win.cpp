@@ -530,7 +530,17 @@ void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bo
     const std::wstring target = ExpandedTarget(*file);
     unsigned char restart = 0;
     bool ok = false;
-    if (context_.journal) context_.journal->NoteCom(target, is64Bit, !unregister);
+    if (CPackageJournal* journal = context_.journal) {
+      journal->NoteCom(target, is64Bit, !unregister);
+      // A registration that cannot be done now waits under RunOnce, named by the server's
+      // short path: that value's present state is kept too.
+      std::wstring commandLine, serverPath;
+      if (!unregister && !CComRegistration::IsLocalServer(target) &&
+          CComRegistration::MakeRegsvr32CommandLine(target, true, is64Bit, commandLine, serverPath)) {
+        journal->NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
+        journal->NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
+      }
+    }
     if (unregister) ok = CComRegistration::Unregister(target, is64Bit);
     else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
     else ok = CComRegistration::Register32(target, &restart);

@@ -11,6 +11,7 @@
 #include "logs/install_log.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
+#include "support/run_once_win.h"
 #include "support/service_log_reader.h"
 #include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
@@ -112,6 +113,12 @@ void RemoveSharedCount(const std::wstring& path) {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, key.Receive()) ==
       ERROR_SUCCESS)
     RegDeleteValueW(key.Get(), path.c_str());
+}
+
+std::wstring ShortPath(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD n = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(buffer) : path;
 }
 
 std::wstring JournalPath() {
@@ -444,23 +451,34 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
                         (packageSource_ + L"\\INST\\newserver.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_hook.dll").c_str(),
                         (packageSource_ + L"\\CUSTOM\\veto_hook.dll").c_str(), FALSE));
+  // A server whose registration fails waits for the next logon under RunOnce.
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
+                        (packageSource_ + L"\\INST\\failserver.dll").c_str(), FALSE));
   const std::string com64 = "COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_64BIT\"";
   const std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
       "</GeneralInfo><DeleteObjects><File " + com64 + "><FullPath>$InsFolder$\\oldserver.dll</FullPath></File>"
       "</DeleteObjects><AddObjects><File " + com64 + "><FullPath>$InsFolder$\\newserver.dll</FullPath>"
-      "<FileName>newserver.dll</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">"
+      "<FileName>newserver.dll</FileName></File><File " + com64 + "><FullPath>$InsFolder$\\failserver.dll"
+      "</FullPath><FileName>failserver.dll</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">"
       "veto_hook.dll</FileName></CustomFunction></DiffDistribute>");
   const std::string uninstBefore = FileText(app_ + L"\\uninst.ini");
   const std::string logBefore = installLog_.Bytes();
+  const std::wstring queuedName = ShortPath(app_) + L"\\failserver.dll";
+  DeleteRunOnceValue(queuedName);
   ServiceLogTail tail;
   {
     BoxAnswerer answerer;
     EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
   }
+  EXPECT_EQ(RunOnceValue(queuedName), L"<missing>");
+  EXPECT_FALSE(FileExists(app_ + L"\\failserver.dll"));
   // The run did unregister the old server and register the new one before the veto.
   EXPECT_EQ(tail.Details(L"UNREGISTER_COM").front(), L"-," + oldServer + L",success,0");
-  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"), (std::vector<std::wstring>{L"-," + app_ + L"\\newserver.dll,success,0"}));
+  // Taken back last first: the queued server, then the one that registered at once.
+  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"),
+            (std::vector<std::wstring>{L"-," + app_ + L"\\failserver.dll,success,0",
+                                       L"-," + app_ + L"\\newserver.dll,success,0"}));
   EXPECT_EQ(tail.Details(L"UNDO_COM_REGISTER"), (std::vector<std::wstring>{L"-," + oldServer + L",success,0"}));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"oldserver.dll\\InprocServer32", KEY_WOW64_64KEY));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"newserver.dll", KEY_WOW64_64KEY));
