@@ -34,6 +34,12 @@ class CQXUpdateItems {
   // made in log, which the driver saves only after kPatchApplied.
   virtual int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
                                 const std::wstring& packagePath) = 0;
+  // After kPatchApplied: writes the install log and keeps the package; when the log cannot be
+  // written the package is taken back. False in that case.
+  virtual bool SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath);
+  // Before the first item of a patch-mode run: takes back a package that an earlier process
+  // left half-applied.
+  virtual void RecoverInterruptedWork() {}
   // Runs a setup program named in the list.
   virtual int RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) = 0;
   // The component flows; they set the context's failed or quietEnd flag as their result asks.
@@ -57,6 +63,8 @@ class CWinQXUpdateItems : public CQXUpdateItems {
   explicit CWinQXUpdateItems(CQXSubUpdater* subUpdater) : subUpdater_(subUpdater) {}
   int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
                         const std::wstring& packagePath) override;
+  bool SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath) override;
+  void RecoverInterruptedWork() override;
   int RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) override;
   int DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
                       ProgressContext& context) override;

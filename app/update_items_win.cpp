@@ -167,6 +167,8 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
       if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return kPatchFailed;
       if (restart) updater.rebootNeeded = true;
     }
+    // From here on the package applies completely or not at all.
+    if (!updater.BeginPackage(entry.FileName)) throw CUpdaterException("no undo journal for the package");
     ApplyPackageStages(updater, log, entry, *diff);
   } catch (const CUpdaterException&) {
     result = kPatchFailed;
@@ -174,19 +176,26 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
     result = kPatchCancelled;
   }
   WriteVersions(log, entry, newVersion, updater);
-  updater.RegisterPendingComServers();
-  if (result != kPatchApplied) return result;
-
-  const CQXDiffDistribute& diff = *package.Get();
-  if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
-    unsigned char restart = 0;
-    try {
-      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) return kPatchFailed;
-    } catch (const CUpdaterException&) {
-      return kPatchFailed;
-    }
-    if (restart) updater.rebootNeeded = true;
+  if (result != kPatchApplied) {
+    updater.UndoPackage();
+    return result;
   }
+  try {
+    updater.RegisterPendingComServers();
+    const CQXDiffDistribute& diff = *package.Get();
+    if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
+      unsigned char restart = 0;
+      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) {
+        updater.UndoPackage();
+        return kPatchFailed;
+      }
+      if (restart) updater.rebootNeeded = true;
+    }
+  } catch (const CUpdaterException&) {
+    updater.UndoPackage();
+    return kPatchFailed;
+  }
+  // Kept by the driver once the install log holds the new version (SaveAppliedPackage).
   return kPatchApplied;
 }
 
@@ -199,6 +208,26 @@ int CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntr
   subUpdater_->application = &entry;
   subUpdater_->uninstallerVersion.clear();
   return ApplyPatch(*subUpdater_, log, entry, packagePath);
+}
+
+void CWinQXUpdateItems::RecoverInterruptedWork() {
+  if (subUpdater_) subUpdater_->RecoverInterruptedPackage();
+}
+
+bool CWinQXUpdateItems::SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath) {
+  if (!subUpdater_) return SaveInstallLog(log, installLogPath);
+  bool saved = false;
+  try {
+    subUpdater_->PreserveForUndo(installLogPath);
+    saved = SaveInstallLog(log, installLogPath);
+  } catch (const CUpdaterException&) {
+    saved = false;
+  }
+  // The install log's new version is what makes the package kept: until it is written, a
+  // failure or a kill takes the whole package back.
+  if (saved) subUpdater_->CommitPackage();
+  else subUpdater_->UndoPackage();
+  return saved;
 }
 
 int CWinQXUpdateItems::RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) {

@@ -164,6 +164,7 @@ void SaveAndDiscard(std::unique_ptr<CQXInstallLog>& log, const CQXUpdater& updat
 
 void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
   const std::wstring titleFormat = LoadMessage(IDS_PROGRESS_TITLE);
+  updater.items->RecoverInterruptedWork();
   std::unique_ptr<CQXInstallLog> installLog;
   for (const DiffLocalEntry& entry : *updater.entries) {
     const std::wstring packagePath = updater.packageFolder + L"/" + entry.FileName;
@@ -185,8 +186,12 @@ void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
         if (result == kPatchCancelled) context.cancelled = true;
         if (result == kPatchCancelled || result == kPatchFailed) {
           if (result == kPatchFailed) context.failed = true;
-          installLog.reset();  // the failing package's changes are not saved
+        } else if (!updater.items->SaveAppliedPackage(*installLog, updater.installLogPath)) {
+          // A log that cannot be written back would leave the installer believing the old
+          // version is installed: the package is taken back and the run fails.
+          context.failed = true;
         }
+        installLog.reset();  // saved above, or the failing package's changes are not saved
       }
     } else {
       const int result = updater.items->RunSetupProgram(packagePath, entry);

@@ -2,6 +2,8 @@
 
 #include "apply/action_line.h"
 #include "apply/com_unregistration_win.h"
+#include "apply/package_context.h"
+#include "apply/package_journal_win.h"
 #include "apply/win_sub_updater_win.h"
 #include "package/object_records.h"
 #include "sys/com_registration_win.h"
@@ -202,6 +204,8 @@ class RedirectionRestorer {
 
 }  // namespace
 
+CFileActions::CFileActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
+
 // ---- the 64-bit rule ---------------------------------------------------------------------------
 
 bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
@@ -214,20 +218,70 @@ bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
   return file.wow.wow == kWow64 ? guard->Disable() : guard->Revert();
 }
 
-// One variable table serves every record of the passes this object runs: the machine's folders
-// and the application's rows do not change while files are copied or deleted, and reading them
-// from the registry for each of thousands of files was a large share of an update's time.
+// The package's one variable table serves every record: the machine's folders and the
+// application's rows do not change while files are copied or deleted, and reading them from the
+// registry for each of thousands of files was a large share of an update's time.
+// A pass that declares its undo records first expands each target twice: the second time is
+// a look-up.
 std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
-  if (!env_) env_ = std::make_unique<CQXEnv>(updater_.MakeEnv());
-  return ToBackslashes(env_->Expand(file.Path()));
+  const auto known = targets_.find(&file);
+  if (known != targets_.end()) return known->second;
+  std::wstring target = ToBackslashes(context_.env.Expand(file.Path()));
+  if (context_.journal) targets_.emplace(&file, target);
+  return target;
+}
+
+bool CFileActions::RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error) {
+  error = 0;
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  // A folder in the file's place is never moved away with everything in it.
+  if (context_.journal && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return context_.journal->MoveAside(target, is64Bit, error);
+  if (attributes == INVALID_FILE_ATTRIBUTES && context_.journal) {
+    error = GetLastError();
+    return false;
+  }
+  if (::DeleteFileW(target.c_str())) return true;
+  error = GetLastError();
+  return false;
+}
+
+bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit) {
+  if (context_.journal) return context_.journal->CreateFolders(FolderOf(target), is64Bit);
+  return CreateFolderChain(FolderOf(target));
+}
+
+void CFileActions::NoteSharedCount(const std::wstring& target) {
+  if (!context_.journal) return;
+  context_.journal->NoteMissingKeys(kRegRootLocalMachine, false, kSharedDllsKey);
+  context_.journal->NoteValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
 }
 
 // ---- the copy pass ---------------------------------------------------------------------------
 
+void CFileActions::DeclareCopies(const FileList& files, bool isAdd) {
+  CPackageJournal* journal = context_.journal;
+  journal->BeginDeclarations();
+  for (const std::unique_ptr<CQXFile>& file : files) {
+    bool skip = false;
+    if (!file) continue;
+    if (!SwitchRedirection(*file, skip)) break;
+    if (skip) continue;
+    const std::wstring target = ExpandedTarget(*file);
+    if (target.empty() || (context_.pendingDeletions && context_.pendingDeletions->count(target))) continue;
+    journal->DeclareFile(target, file->wow.wow == kWow64);
+    if (isAdd && file->delInfo == kDelInfoReference) {
+      journal->DeclareValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
+    }
+  }
+  journal->EndDeclarations();
+}
+
 void CFileActions::CopyFiles(const FileList& files, bool isAdd) {
   RedirectionRestorer restorer;
+  if (context_.journal) DeclareCopies(files, isAdd);
   for (const std::unique_ptr<CQXFile>& file : files) {
-    updater_.RecordStepDone();
+    context_.RecordStepDone();
     if (!file) {
       WriteMissingRecordLine(Verb(true, isAdd));
       continue;
@@ -249,12 +303,14 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
     WriteActionError(verb, target.empty() ? name : target, ERROR_INVALID_NAME);
     throw CUpdaterException("unsafe or missing file name in a file record");
   }
-  const std::wstring source = ToBackslashes(updater_.packageFolder) + L"\\INST\\" + ToBackslashes(name);
+  const std::wstring source = ToBackslashes(context_.packageFolder) + L"\\INST\\" + ToBackslashes(name);
+  current64Bit_ = file.wow.wow == kWow64;
 
   DWORD code = 0;
   bool existedBefore = false;
-  CQXUninstallLog* log = updater_.UninstallLog();
-  if (updater_.PendingDeletions().count(target) != 0) {
+  bool movedAside = false;
+  CQXUninstallLog* log = context_.uninstallLog;
+  if (context_.pendingDeletions && context_.pendingDeletions->count(target) != 0) {
     ReplaceAtRestart(source, target);
   } else {
     if (isAdd) {
@@ -268,16 +324,28 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
           return;
         }
       }
-    } else if (!::DeleteFileW(target.c_str())) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    } else {
+      unsigned long error = 0;
+      if (RemoveOldFile(target, current64Bit_, error)) {
+        movedAside = context_.journal != nullptr;
+      } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
         WriteActionError(verb, target, error);
         throw CUpdaterException("the file to update cannot be removed");
       }
     }
-    CreateFolderChain(FolderOf(target));
-    if (!PlaceNewFile(source, target, name)) {
-      code = GetLastError();
+    CreateTargetFolder(target, current64Bit_);
+    // A newer file is put over the old one: with a journal, the old one is first moved aside,
+    // so the new file never overwrites bytes that an undo needs (and its undo puts the old one
+    // back over the new).
+    unsigned long asideError = 0;
+    bool inPlace = true;
+    if (isAdd && existedBefore && context_.journal) {
+      inPlace = RemoveOldFile(target, current64Bit_, asideError);
+      movedAside = inPlace;
+    }
+    if (context_.journal && inPlace && !movedAside) context_.journal->NoteNewFile(target, current64Bit_);
+    if (!inPlace || !PlaceNewFile(source, target, name)) {
+      code = inPlace ? GetLastError() : asideError;
       ReplaceAtRestart(source, target);
     }
   }
@@ -295,7 +363,7 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
 bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
   if (!sourceUses_) {
     sourceUses_ = std::make_unique<std::unordered_map<std::wstring, int>>();
-    const CQXDiffDistribute* package = updater_.package;
+    const CQXDiffDistribute* package = context_.package;
     auto count = [this](const FileList& files) {
       for (const std::unique_ptr<CQXFile>& file : files)
         if (file && file->fileName) ++(*sourceUses_)[FilePathKey(file->fileName->name)];
@@ -353,7 +421,8 @@ void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstri
     WriteActionError(L"REPLACE_AT_RESTART", target, ERROR_FILE_EXISTS);
     throw CUpdaterException("no free temporary name for a file in use");
   }
-  CreateFolderChain(FolderOf(target));
+  CreateTargetFolder(target, current64Bit_);
+  if (context_.journal) context_.journal->NoteNewFile(temporary, current64Bit_);
   if (!CopyFileW(source.c_str(), temporary.c_str(), FALSE)) {
     WriteActionError(L"REPLACE_AT_RESTART", temporary, GetLastError());
     throw CUpdaterException("the new file cannot be placed beside the file in use");
@@ -363,18 +432,20 @@ void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstri
   // literal name of the new file (LongFileName.dll would come back as LONGFI~1.DLL).
   const std::wstring from = ShortPathOrLong(temporary);
   const std::wstring& to = target;
+  if (context_.journal) context_.journal->NoteRestartMove(from, to);
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
     const DWORD error = GetLastError();
     ::DeleteFileW(temporary.c_str());
     WriteActionError(L"REPLACE_AT_RESTART", target, error);
     throw CUpdaterException("the system refused to replace a file at the next restart");
   }
-  updater_.rebootNeeded = true;
+  context_.SetRebootNeeded();
 }
 
 bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
   if (!isAdd) return true;
   const std::wstring path = ExpandedTarget(file);
+  NoteSharedCount(path);
   UniqueRegKey key;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, nullptr, 0,
                       KEY_READ | KEY_WRITE | kMachineView, nullptr, key.Receive(),
@@ -395,12 +466,32 @@ bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
 
 // ---- the delete pass ---------------------------------------------------------------------------
 
+void CFileActions::DeclareDeletions(const FileList& files, bool isUpdate) {
+  CPackageJournal* journal = context_.journal;
+  journal->BeginDeclarations();
+  for (const std::unique_ptr<CQXFile>& file : files) {
+    bool skip = false;
+    if (!file || file->delInfo == kDelInfoHold) continue;
+    if (!SwitchRedirection(*file, skip)) break;
+    if (skip) continue;
+    const std::wstring target = ExpandedTarget(*file);
+    if (target.empty()) continue;
+    if (file->delInfo == kDelInfoReference && !isUpdate)
+      journal->DeclareValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      journal->DeclareFile(target, file->wow.wow == kWow64);
+  }
+  journal->EndDeclarations();
+}
+
 void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
   bool passOk = true;
   {
     RedirectionRestorer restorer;
+    if (context_.journal) DeclareDeletions(files, isUpdate);
     for (const std::unique_ptr<CQXFile>& file : files) {
-      updater_.RecordStepDone();
+      context_.RecordStepDone();
       bool skip = false;
       if (file) {
         if (!SwitchRedirection(*file, skip)) break;
@@ -410,10 +501,11 @@ void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
       if (!deleted) passOk = false;
       if (!file) continue;
       const std::wstring target = ExpandedTarget(*file);
-      if (!isUpdate && passOk && updater_.UninstallLog()) updater_.UninstallLog()->RemoveFileEntry(*file);
+      if (!isUpdate && passOk && context_.uninstallLog) context_.uninstallLog->RemoveFileEntry(*file);
       if (!protectedFolders_)
         protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
-      RemoveEmptyFolders(FolderOf(target), *protectedFolders_);
+      RemoveEmptyFolders(FolderOf(target), *protectedFolders_, context_.journal,
+                         file->wow.wow == kWow64);
     }
   }
   CQXWow64Redirection::Release();
@@ -427,6 +519,7 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
     return false;
   }
   const std::wstring target = ExpandedTarget(*file);
+  current64Bit_ = file->wow.wow == kWow64;
   if (file->delInfo == kDelInfoHold) {
     WriteActionLine(verb, target, 0);
     return true;
@@ -445,6 +538,7 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
                            &bytes) != ERROR_SUCCESS ||
           type != REG_DWORD || bytes != sizeof(count))
         count = 0;
+      NoteSharedCount(target);  // lowered or removed below
       if (count > 1) {
         const DWORD lowered = count - 1;
         RegSetValueExW(key.Get(), target.c_str(), 0, REG_DWORD,
@@ -456,21 +550,27 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
     }
   }
   const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (::DeleteFileW(target.c_str())) {
+  // Moved aside with its attributes when journaled; deleted otherwise, read-only or not.
+  const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (clearReadOnly && !context_.journal) SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  unsigned long error = 0;
+  if (RemoveOldFile(target, current64Bit_, error)) {
     WriteActionLine(verb, target, 0);
     return true;
   }
-  const DWORD error = GetLastError();
   if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+    if (clearReadOnly && context_.journal) {
+      context_.journal->NoteAttributes(target, attributes, current64Bit_);
+      SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
     const std::wstring queued = ShortPathOrLong(target);
+    if (context_.journal) context_.journal->NoteRestartMove(queued, std::wstring());
     if (!MoveFileExW(queued.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
       WriteActionError(verb, target, GetLastError());
       return false;
     }
-    updater_.PendingDeletions().insert(target);
-    updater_.rebootNeeded = true;
+    if (context_.pendingDeletions) context_.pendingDeletions->insert(target);
+    context_.SetRebootNeeded();
   }
   WriteActionError(verb, target, error);
   return true;
@@ -496,23 +596,36 @@ void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bo
     const std::wstring target = ExpandedTarget(*file);
     unsigned char restart = 0;
     bool ok = false;
+    if (CPackageJournal* journal = context_.journal) {
+      journal->NoteCom(target, is64Bit, !unregister);
+      // A registration that cannot be done now waits under RunOnce, named by the server's
+      // short path: that value's present state is kept too.
+      std::wstring commandLine, serverPath;
+      if (!unregister && !CComRegistration::IsLocalServer(target) &&
+          CComRegistration::MakeRegsvr32CommandLine(target, true, is64Bit, commandLine, serverPath)) {
+        journal->NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
+        journal->NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
+      }
+    }
     if (unregister) ok = UnregisterComServer(target, is64Bit);
     else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
     else ok = CComRegistration::Register32(target, &restart);
-    if (restart) updater_.rebootNeeded = true;
+    if (restart) context_.SetRebootNeeded();
     if (!ok) return;
   }
 }
 
 // ---- folders ---------------------------------------------------------------------------------
 
-int CFileActions::RemoveEmptyFolders(const std::wstring& start) {
+int CFileActions::RemoveEmptyFolders(const std::wstring& start, CPackageJournal* journal,
+                                     bool is64Bit) {
   if (start.empty()) return 1;
-  return RemoveEmptyFolders(start, ProtectedFolders());
+  return RemoveEmptyFolders(start, ProtectedFolders(), journal, is64Bit);
 }
 
 int CFileActions::RemoveEmptyFolders(const std::wstring& start,
-                                     const std::vector<std::wstring>& protectedFolders) {
+                                     const std::vector<std::wstring>& protectedFolders,
+                                     CPackageJournal* journal, bool is64Bit) {
   std::wstring folder = ToBackslashes(start);
   if (folder.empty()) return 1;
   while (!folder.empty()) {
@@ -525,6 +638,7 @@ int CFileActions::RemoveEmptyFolders(const std::wstring& start,
     if (!inside || !IsFolderEmpty(folder)) return 0;
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (journal) journal->NoteFolderRemoved(folder, attributes, is64Bit);
     if (attributes & FILE_ATTRIBUTE_READONLY)
       SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!RemoveDirectoryW(folder.c_str())) return 0;

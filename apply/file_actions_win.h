@@ -14,6 +14,8 @@ namespace brindle {
 
 class CQXFile;
 class CWinQXSubUpdater;
+class CPackageJournal;
+struct PackageContext;
 
 using FileList = std::vector<std::unique_ptr<CQXFile>>;
 
@@ -22,7 +24,8 @@ std::vector<const CQXFile*> ComServersOf(const FileList& files);
 
 class CFileActions {
  public:
-  explicit CFileActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+  explicit CFileActions(PackageContext& context) : context_(context) {}
+  explicit CFileActions(CWinQXSubUpdater& updater);
 
   // The copy pass: verb ADD_FILE when isAdd, else UPDATE_FILE_ADD. Throws CUpdaterException
   // when an old file cannot be removed, a file cannot be queued for the restart, or a record
@@ -51,10 +54,13 @@ class CFileActions {
   // Removes the folder and then its parents while they are empty and lie strictly inside one
   // of the special folders that hold applications; stops at the first that is not. 1 when
   // there is no folder to look at, else 0.
-  static int RemoveEmptyFolders(const std::wstring& folder);
+  // Each folder removed is journaled first when a journal is given.
+  static int RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
+                                bool is64Bit = false);
   // The same with the list of folders that must stay (ProtectedFolders), read once by the caller.
   static int RemoveEmptyFolders(const std::wstring& folder,
-                                const std::vector<std::wstring>& protectedFolders);
+                                const std::vector<std::wstring>& protectedFolders,
+                                CPackageJournal* journal = nullptr, bool is64Bit = false);
   // The special folders that hold applications: a removal stays strictly inside one of them
   // and never removes one of them.
   static std::vector<std::wstring> ProtectedFolders();
@@ -72,10 +78,20 @@ class CFileActions {
   bool PlaceNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& name);
   // Whether no other file record of the package names the same source file.
   bool IsOnlyUseOfSource(const std::wstring& name);
+  // The undo records of the whole copy pass, written in one trip to the disk.
+  void DeclareCopies(const FileList& files, bool isAdd);
+  void DeclareDeletions(const FileList& files, bool isUpdate);
   std::wstring ExpandedTarget(const CQXFile& file);
+  // Takes the old file out of the target's place: moved aside when the package is journaled,
+  // deleted otherwise. False, with the system's error, when it is still there.
+  bool RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error);
+  bool CreateTargetFolder(const std::wstring& target, bool is64Bit);
+  // Journals the present state of the file's shared-DLL count.
+  void NoteSharedCount(const std::wstring& target);
 
-  CWinQXSubUpdater& updater_;
-  std::unique_ptr<CQXEnv> env_;  // built on first use
+  PackageContext& context_;
+  std::unordered_map<const CQXFile*, std::wstring> targets_;  // expanded targets of the pass
+  bool current64Bit_ = false;  // the record in hand belongs to the 64-bit file system
   // The protected folders, read at the first deletion: they cannot change during a pass, and
   // asking the shell and the registry for them for every deleted file was slow.
   std::unique_ptr<std::vector<std::wstring>> protectedFolders_;

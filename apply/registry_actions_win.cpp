@@ -1,6 +1,8 @@
 #include "apply/registry_actions_win.h"
 
 #include "apply/action_line.h"
+#include "apply/package_context.h"
+#include "apply/package_journal_win.h"
 #include "apply/registry_data.h"
 #include "apply/win_sub_updater_win.h"
 #include "package/object_records.h"
@@ -31,6 +33,8 @@ DWORD CloseKey(UniqueRegKey& key) {
 
 }  // namespace
 
+CRegistryActions::CRegistryActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
+
 HKEY CRegistryActions::RootKey(int root) {
   switch (root) {
     case kRegRootClassesRoot: return HKEY_CLASSES_ROOT;
@@ -52,8 +56,19 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 
 void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
   bool passOk = true;
+  if (CPackageJournal* journal = context_.journal) {
+    // The undo records of the whole pass, written in one trip to the disk.
+    journal->BeginDeclarations();
+    for (const std::unique_ptr<CQXRegistry>& record : records) {
+      if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
+      journal->DeclareValue(record->keyPath.root, record->wow.wow == kWow64,
+                            context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
+                            context_.env.ExpandKeepingSystemFolders(record->valueName));
+    }
+    journal->EndDeclarations();
+  }
   for (const std::unique_ptr<CQXRegistry>& record : records) {
-    updater_.RecordStepDone();
+    context_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(WriteVerb(isAdd));
       continue;
@@ -66,10 +81,12 @@ void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
 
 bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
   const wchar_t* verb = WriteVerb(isAdd);
-  const CQXEnv env = updater_.MakeEnv();
+  const CQXEnv& env = context_.env;
   const HKEY root = RootKey(record.keyPath.root);
   const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  const bool is64Bit = record.wow.wow == kWow64;
+  CPackageJournal* journal = context_.journal;
   // The data is converted before anything is touched: a record that cannot be stored leaves
   // the key and the old value as they were.
   const std::wstring data = ReplaceInstallTime(env.ExpandKeepingSystemFolders(record.data.data));
@@ -82,9 +99,12 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
     WriteActionError(verb, keyPath, ERROR_INVALID_PARAMETER);
     return false;
   }
+  if (journal) journal->NoteMissingKeys(record.keyPath.root, is64Bit, keyPath);
   UniqueRegKey key;
   LONG result = RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                 KEY_ALL_ACCESS | View(record), nullptr, key.Receive(), nullptr);
+  if (result == ERROR_SUCCESS && journal)
+    journal->NoteValue(record.keyPath.root, is64Bit, keyPath, valueName);
   if (result == ERROR_SUCCESS && !isAdd) {
     result = RegDeleteValueW(key.Get(), valueName.c_str());
     if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
@@ -98,7 +118,7 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
     return false;
   }
   WriteActionLine(verb, keyPath, CloseKey(key));
-  if (isAdd && updater_.UninstallLog()) updater_.UninstallLog()->AddRegistryEntries(record);
+  if (isAdd && context_.uninstallLog) context_.uninstallLog->AddRegistryEntries(record);
   return true;
 }
 
@@ -107,7 +127,7 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
 void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate) {
   bool passOk = true;
   for (const std::unique_ptr<CQXRegistry>& record : records) {
-    updater_.RecordStepDone();
+    context_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(isUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG");
       continue;
@@ -119,7 +139,7 @@ void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate
 }
 
 bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
-  const CQXEnv env = updater_.MakeEnv();
+  const CQXEnv& env = context_.env;
   const HKEY root = RootKey(record.keyPath.root);
   const std::wstring keyPath = env.ExpandKeepingSystemFolders(record.keyPath.path);
   const wchar_t* verb = isUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG";
@@ -140,6 +160,7 @@ bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
     return false;
   }
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  if (context_.journal) context_.journal->NoteValue(record.keyPath.root, record.wow.wow == kWow64, keyPath, valueName);
   const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
   if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
     WriteActionError(verb, keyPath, static_cast<DWORD>(deleted));
@@ -174,11 +195,13 @@ bool CRegistryActions::DeleteEmptiedKey(const CQXRegistry& record, const std::ws
     result = RegOpenKeyExW(parent.Get(), last.c_str(), 0, KEY_READ | View(record), child.Receive());
     if (result == ERROR_SUCCESS && !IsKeyEmpty(child.Get())) result = ERROR_DIR_NOT_EMPTY;
     child.Reset();
+    if (result == ERROR_SUCCESS && context_.journal)
+      context_.journal->NoteKeyRemoved(record.keyPath.root, record.wow.wow == kWow64, path);
     if (result == ERROR_SUCCESS) result = RegDeleteKeyExW(parent.Get(), last.c_str(), View(record), 0);
   }
   WriteActionLine(L"DELETE_REG", keyPath, static_cast<DWORD>(result));
   if (result != ERROR_SUCCESS) return false;
-  if (updater_.UninstallLog()) updater_.UninstallLog()->RemoveRegistryEntry(record);
+  if (context_.uninstallLog) context_.uninstallLog->RemoveRegistryEntry(record);
   return true;
 }
 

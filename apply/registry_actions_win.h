@@ -14,12 +14,14 @@ namespace brindle {
 
 class CQXRegistry;
 class CWinQXSubUpdater;
+struct PackageContext;
 
 using RegistryList = std::vector<std::unique_ptr<CQXRegistry>>;
 
 class CRegistryActions {
  public:
-  explicit CRegistryActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+  explicit CRegistryActions(PackageContext& context) : context_(context) {}
+  explicit CRegistryActions(CWinQXSubUpdater& updater);
 
   // The write pass: verb ADD_REG when isAdd, else UPDATE_REG_ADD (which deletes the old value
   // first). A record that cannot be applied (data that does not convert, a key that cannot be
@@ -46,7 +48,7 @@ class CRegistryActions {
   // A 64-bit record on 32-bit Windows: it does not exist there and is skipped without a line.
   static bool Skipped(const CQXRegistry& record);
 
-  CWinQXSubUpdater& updater_;
+  PackageContext& context_;
 };
 
 }  // namespace brindle

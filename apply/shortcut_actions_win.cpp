@@ -2,6 +2,8 @@
 
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
+#include "apply/package_context.h"
+#include "apply/package_journal_win.h"
 #include "apply/win_sub_updater_win.h"
 #include "logs/service_log.h"
 #include "package/object_records.h"
@@ -39,6 +41,13 @@ void WriteResultLine(const wchar_t* verb, const std::wstring& path, HRESULT resu
 
 }  // namespace
 
+CShortcutActions::CShortcutActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
+
+void CShortcutActions::CreateFolders(const std::wstring& folder) {
+  if (context_.journal) context_.journal->CreateFolders(ToBackslashes(folder), false);
+  else CreateFolderChain(folder);
+}
+
 int CShortcutActions::ShowCommand(int windowSize) {
   switch (windowSize) {
     case kWindowMaximised: return SW_SHOWMAXIMIZED;
@@ -50,7 +59,7 @@ int CShortcutActions::ShowCommand(int windowSize) {
 std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned long& error,
                                             std::wstring& object) const {
   const int csidl = record.name.type == kShortcutGroup ? CSIDL_COMMON_PROGRAMS : CSIDL_COMMON_DESKTOPDIRECTORY;
-  const std::wstring name = updater_.MakeEnv().Expand(record.name.name);
+  const std::wstring name = context_.env.Expand(record.name.name);
   std::wstring folder;
   if (!CFileActions::GetSpecialFolder(csidl, folder)) {
     error = ERROR_PATH_NOT_FOUND;
@@ -79,12 +88,12 @@ std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned 
 
 void CShortcutActions::CreateShortcuts(const ShortCutList& records, bool isAdd) {
   for (const std::unique_ptr<CQXShortCut>& record : records) {
-    updater_.RecordStepDone();
+    context_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(CreateVerb(isAdd));
       continue;
     }
-    const CQXEnv env = updater_.MakeEnv();
+    const CQXEnv& env = context_.env;
     const std::wstring workFolder = env.Expand(record->workFolder.path);
     const std::wstring target = env.Expand(record->target.path);
     const std::wstring arguments = env.Expand(record->parameters);
@@ -97,12 +106,22 @@ void CShortcutActions::CreateShortcuts(const ShortCutList& records, bool isAdd) 
       continue;
     }
     const std::wstring folder = ParentFolder(path);
-    if (!Exists(folder)) CreateFolderChain(folder);
-    if (!Exists(target)) CreateFolderChain(target);
+    if (!Exists(folder)) CreateFolders(folder);
+    if (!Exists(target)) CreateFolders(target);
+    if (CPackageJournal* journal = context_.journal) {
+      // The link is saved in place: an old one is moved aside first, so its bytes stay whole.
+      const std::wstring systemPath = ToBackslashes(path);
+      unsigned long moveError = 0;
+      if (Exists(path) && !journal->MoveAside(systemPath, false, moveError)) {
+        WriteResultLine(CreateVerb(isAdd), path, HRESULT_FROM_WIN32(moveError));
+        continue;
+      }
+      journal->NoteNewFile(systemPath, false);
+    }
     if (WriteShortcut(target, arguments, workFolder, path, ShowCommand(record->windowSize.type),
                       description, isAdd) &&
-        isAdd && updater_.UninstallLog())
-      updater_.UninstallLog()->AddShortcutEntry(ToBackslashes(path));
+        isAdd && context_.uninstallLog)
+      context_.uninstallLog->AddShortcutEntry(ToBackslashes(path));
   }
 }
 
@@ -129,7 +148,7 @@ bool CShortcutActions::WriteShortcut(const std::wstring& target, const std::wstr
 void CShortcutActions::DeleteShortcuts(const ShortCutList& records, bool isUpdate) {
   bool passOk = true;
   for (const std::unique_ptr<CQXShortCut>& record : records) {
-    updater_.RecordStepDone();
+    context_.RecordStepDone();
     if (!record) {
       WriteMissingRecordLine(DeleteVerb(isUpdate));
       continue;
@@ -144,13 +163,16 @@ void CShortcutActions::DeleteShortcuts(const ShortCutList& records, bool isUpdat
     }
     const std::wstring systemPath = ToBackslashes(path);
     if (Exists(path)) {
-      if (!DeleteFileW(systemPath.c_str())) {
-        error = GetLastError();
+      unsigned long removeError = 0;
+      const bool removed = context_.journal ? context_.journal->MoveAside(systemPath, false, removeError)
+                                            : DeleteFileW(systemPath.c_str()) != FALSE;
+      if (!removed) {
+        error = context_.journal ? removeError : GetLastError();
         passOk = false;
       } else if (!isUpdate) {
         // Only a link that is really gone leaves the uninstall log.
-        CFileActions::RemoveEmptyFolders(ParentFolder(path));
-        if (updater_.UninstallLog()) updater_.UninstallLog()->RemoveFileEntryByPath(L"Files", systemPath);
+        CFileActions::RemoveEmptyFolders(ParentFolder(path), context_.journal);
+        if (context_.uninstallLog) context_.uninstallLog->RemoveFileEntryByPath(L"Files", systemPath);
       }
     }
     WriteActionLine(DeleteVerb(isUpdate), path, error);

@@ -12,12 +12,14 @@ namespace brindle {
 
 class CQXShortCut;
 class CWinQXSubUpdater;
+struct PackageContext;
 
 using ShortCutList = std::vector<std::unique_ptr<CQXShortCut>>;
 
 class CShortcutActions {
  public:
-  explicit CShortcutActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+  explicit CShortcutActions(PackageContext& context) : context_(context) {}
+  explicit CShortcutActions(CWinQXSubUpdater& updater);
 
   // The create pass: verb ADD_SHORTCUT when isAdd, else UPDATE_SHORTCUT_ADD. A shortcut that
   // cannot be written is logged with its error and skipped. Never throws.
@@ -43,7 +45,10 @@ class CShortcutActions {
   static int ShowCommand(int windowSize);
 
  private:
-  CWinQXSubUpdater& updater_;
+  // Creates the folder and its missing parents, each journaled first when the package is.
+  void CreateFolders(const std::wstring& folder);
+
+  PackageContext& context_;
 };
 
 }  // namespace brindle

@@ -59,6 +59,17 @@ class CQXSubUpdater {
   virtual bool SetStartupAppName(const std::wstring& name) = 0;
   virtual bool UpdateUninstallerFiles(const std::wstring& cabinetFolder) = 0;
 
+  // All or nothing. BeginPackage starts the undo journal of the package's stages (false: the
+  // package must not be applied); PreserveForUndo keeps a file the package's success will
+  // replace (the install log); CommitPackage keeps every change; UndoPackage takes them all
+  // back, last first. RecoverInterruptedPackage undoes a package that a process which died
+  // left half-applied. A sub-updater without undo keeps the defaults.
+  virtual bool BeginPackage(const std::wstring& packageFile) { (void)packageFile; return true; }
+  virtual void PreserveForUndo(const std::wstring& path) { (void)path; }
+  virtual void CommitPackage() {}
+  virtual bool UndoPackage() { return true; }
+  virtual void RecoverInterruptedPackage() {}
+
   // State of the run (the pointers are not owned).
   CQXInstallLog* installLog = nullptr;
   const DiffLocalEntry* application = nullptr;

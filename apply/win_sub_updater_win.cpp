@@ -3,6 +3,7 @@
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
 #include "apply/hook_actions_win.h"
+#include "apply/package_journal_win.h"
 #include "apply/registry_actions_win.h"
 #include "apply/shortcut_actions_win.h"
 #include "apply/setup_program_win.h"
@@ -30,6 +31,56 @@ CQXEnv CWinQXSubUpdater::MakeEnv() const {
   if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
   return ApplicationEnv(*machineFolders_, AppName(), installLog, package, uninstallerVersion);
 }
+
+PackageContext& CWinQXSubUpdater::Context() {
+  const bool stale = !context_ || context_->appName != AppName() || context_->package != package ||
+                     context_->installLog != installLog || context_->uninstallerVersion != uninstallerVersion;
+  if (stale) {
+    context_ = std::make_unique<PackageContext>();
+    context_->appName = AppName();
+    context_->package = package;
+    context_->installLog = installLog;
+    context_->uninstallerVersion = uninstallerVersion;
+    context_->env = MakeEnv();
+    context_->machine = *machineFolders_;
+  }
+  context_->packageFolder = packageFolder;
+  context_->uninstallLog = uninstallLog_.get();
+  context_->pendingDeletions = &pendingDeletions_;
+  context_->rebootNeeded = &rebootNeeded;
+  context_->journal = journal_.get();
+  context_->recordStepDone = [this] { RecordStepDone(); };
+  return *context_;
+}
+
+// ---- all or nothing ---------------------------------------------------------------------------
+
+bool CWinQXSubUpdater::BeginPackage(const std::wstring& packageFile) {
+  journal_ = CPackageJournal::Begin(AppName(), packageFile);
+  if (!journal_) WriteServiceLog({L"-", AppName(), packageFile, L"error", L"0"}, L"BR", L"UNDO_JOURNAL_BEGIN");
+  return journal_ != nullptr;
+}
+
+void CWinQXSubUpdater::PreserveForUndo(const std::wstring& path) {
+  // The install log is small and its writer's replacement may keep the old file's identity:
+  // it is copied.
+  if (journal_) journal_->Preserve(ToBackslashes(path), false, false);
+}
+
+void CWinQXSubUpdater::CommitPackage() {
+  if (journal_) journal_->Commit();
+  journal_.reset();
+}
+
+bool CWinQXSubUpdater::UndoPackage() {
+  // Servers of an undone package are not registered: their files are gone again.
+  comQueue_.clear();
+  const bool undone = !journal_ || journal_->Undo();
+  journal_.reset();
+  return undone;
+}
+
+void CWinQXSubUpdater::RecoverInterruptedPackage() { brindle::RecoverInterruptedPackage(); }
 
 // ---- setup programs and the installer wrapper -------------------------------------------------
 
@@ -150,7 +201,14 @@ bool CWinQXSubUpdater::OpenUninstallLog(const std::wstring& path) {
 }
 
 bool CWinQXSubUpdater::SaveUninstallLog(const std::wstring& path) {
-  return uninstallLog_ && uninstallLog_->Save(path);
+  if (!uninstallLog_) return false;
+  if (journal_) {
+    // The log is replaced by a rename of the new text written beside it: the old one is kept
+    // for an undo, and the file beside it is removed by one.
+    journal_->NoteNewFile(ToBackslashes(CQXUninstallLog::TemporaryPath(path)), false);
+    journal_->Preserve(ToBackslashes(path), false, true);
+  }
+  return uninstallLog_->Save(path);
 }
 
 bool CWinQXSubUpdater::SetStartupVersion(const std::wstring& version) {

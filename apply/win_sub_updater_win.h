@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "apply/package_context.h"
 #include "apply/sub_updater.h"
 #include "package/package_passes.h"
 
@@ -18,6 +19,10 @@ class CQXUninstallTarget;
 class CQXUninstallCustomFunction;
 class CQXUninstallLog;
 class CQXEnv;
+class CPackageJournal;
+class CQXBaseObjects;
+class CQXUninstallTarget;
+class CQXUninstallCustomFunction;
 struct MachineFolders;
 
 class CWinQXSubUpdater : public CQXSubUpdater {
@@ -47,10 +52,24 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   bool UpdateUninstallerFiles(const std::wstring& cabinetFolder) override;
   virtual bool IsProcessRunning(const std::wstring& exeName);
 
-  // For the action classes.
-  // A fresh expansion table for the current application. The machine's folders are read once
-  // per updater: they cannot change during a run, and reading them from the registry and the
-  // shell for every file record made large packages slow.
+  // The package's all-or-nothing bracket. BeginPackage starts the undo journal of the
+  // package (false when it cannot be made: nothing may then be changed); from then on every
+  // change of the stages is journaled before it is made. PreserveForUndo keeps a file that is
+  // about to be replaced (the install log). CommitPackage keeps everything; UndoPackage takes
+  // every journaled change back, last first. Both end the journal.
+  bool BeginPackage(const std::wstring& packageFile) override;
+  void PreserveForUndo(const std::wstring& path) override;
+  void CommitPackage() override;
+  bool UndoPackage() override;
+  void RecoverInterruptedPackage() override;
+  bool HasPackageJournal() const { return journal_ != nullptr; }
+
+  // For the action classes: the package's inputs and shared state, with one variable table
+  // that is built again only when the application, package or uninstaller version changes.
+  // The machine's folders are read once per updater: they cannot change during a run, and
+  // reading them from the registry and the shell for every record made large packages slow.
+  PackageContext& Context();
+  // A fresh expansion table for the current application.
   CQXEnv MakeEnv() const;
   // The uninstall log, or null before OpenUninstallLog.
   CQXUninstallLog* UninstallLog() { return uninstallLog_.get(); }
@@ -70,6 +89,8 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   std::vector<const CQXFile*> comQueue_;
   std::unique_ptr<CQXUninstallLog> uninstallLog_;
   mutable std::unique_ptr<MachineFolders> machineFolders_;
+  std::unique_ptr<PackageContext> context_;
+  std::unique_ptr<CPackageJournal> journal_;
 };
 
 }  // namespace brindle

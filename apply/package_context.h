@@ -1,0 +1,44 @@
+// The inputs of one package's actions, given once: where the package was unpacked, the package
+// itself, the application's install-log entry, the uninstaller version, the machine's folders
+// and the one variable table built from them; and what the actions share while they run: the
+// uninstall log, the deletions queued for the restart, the restart flag and the undo journal.
+#pragma once
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "sys/env.h"
+
+namespace brindle {
+
+class CQXDiffDistribute;
+class CQXInstallLog;
+class CQXUninstallLog;
+class CPackageJournal;
+
+struct PackageContext {
+  std::wstring packageFolder;  // holds diff.xml, INST and CUSTOM
+  const CQXDiffDistribute* package = nullptr;
+  CQXInstallLog* installLog = nullptr;
+  std::wstring appName;
+  std::wstring uninstallerVersion;
+  MachineFolders machine;
+  CQXEnv env;  // the package's variable table
+
+  CQXUninstallLog* uninstallLog = nullptr;            // null before the log is opened
+  std::set<std::wstring>* pendingDeletions = nullptr;  // expanded targets deleted at restart
+  bool* rebootNeeded = nullptr;
+  CPackageJournal* journal = nullptr;  // null outside a journaled package: nothing is undoable
+
+  std::function<void()> recordStepDone;  // the progress of the package's records; may be empty
+
+  void RecordStepDone() const {
+    if (recordStepDone) recordStepDone();
+  }
+  void SetRebootNeeded() const {
+    if (rebootNeeded) *rebootNeeded = true;
+  }
+};
+
+}  // namespace brindle

@@ -1,0 +1,681 @@
+#include "apply/package_journal_win.h"
+
+#include "apply/registry_actions_win.h"
+#include "apply/sub_updater.h"
+#include "logs/service_log.h"
+#include "sys/com_registration_win.h"
+#include "sys/file_util.h"
+#include "sys/folder_removal.h"
+#include "sys/paths.h"
+#include "sys/protected_folder.h"
+#include "sys/win_handles.h"
+#include "sys/wow64_redirection.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+namespace brindle {
+
+namespace {
+
+// Below the common application-data folder; only Administrators and SYSTEM may write there.
+const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\Brindle\\Undo";
+const wchar_t kJournalName[] = L"journal.dat";
+const wchar_t kBackupName[] = L"backup";
+const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+
+// File-system redirection switched off for the scope when a 64-bit file is handled.
+class RedirectionScope {
+ public:
+  explicit RedirectionScope(bool is64Bit) {
+    guard_ = is64Bit ? CQXWow64Redirection::Get() : nullptr;
+    if (guard_) wasOff_ = !guard_->Disable();
+  }
+  ~RedirectionScope() {
+    if (guard_ && !wasOff_) guard_->Revert();
+  }
+
+ private:
+  CQXWow64Redirection* guard_ = nullptr;
+  bool wasOff_ = false;
+};
+
+// Writes each record through to the disk before Append returns.
+class JournalFileSink : public CQXJournalSink {
+ public:
+  explicit JournalFileSink(UniqueFile file) : file_(std::move(file)) {}
+  bool Append(const std::string& bytes) override {
+    DWORD written = 0;
+    return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size() && FlushFileBuffers(file_.Get());
+  }
+
+ private:
+  UniqueFile file_;
+};
+
+// The undo folder, held open and checked to be no link while it is used.
+bool OpenUndoFolder(ProtectedFolder& folder) {
+  const ProtectedFolderStatus status = folder.Open(CommonAppDataFolder(), kUndoSubPath);
+  if (status == ProtectedFolderStatus::Ready) return true;
+  WriteServiceLog({L"-", kUndoSubPath, L"error", DescribeStatus(status)}, L"BR", L"UNDO_JOURNAL_FOLDER");
+  return false;
+}
+
+std::wstring StampText() {
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  wchar_t text[32];
+  swprintf(text, 32, L"%04u%02u%02u-%02u%02u%02u-%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+           now.wMinute, now.wSecond, now.wMilliseconds);
+  return text;
+}
+
+// ---- the restart queue -----------------------------------------------------------------------
+
+std::wstring WithoutPrefix(std::wstring text) {
+  if (!text.empty() && text[0] == L'!') text.erase(0, 1);
+  if (text.compare(0, 4, L"\\??\\") == 0) text.erase(0, 4);
+  return text;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// Removes the last queued move from source to destination that the system recorded.
+DWORD RemoveRestartMove(const std::wstring& source, const std::wstring& destination) {
+  UniqueRegKey key;
+  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ | KEY_WRITE, key.Receive());
+  if (status != ERROR_SUCCESS) return IsMissing(status) ? 0 : static_cast<DWORD>(status);
+  DWORD type = 0, bytes = 0;
+  status = RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type, nullptr, &bytes);
+  if (status == ERROR_FILE_NOT_FOUND) return 0;
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  std::wstring data(bytes / sizeof(wchar_t), L'\0');
+  if (!data.empty() &&
+      RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes) !=
+          ERROR_SUCCESS)
+    return ERROR_READ_FAULT;
+  data.resize(bytes / sizeof(wchar_t));
+  // A flat list of strings: source, destination (empty for a deletion), source, ...
+  std::vector<std::wstring> strings;
+  size_t start = 0;
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (data[i] != L'\0') continue;
+    strings.push_back(data.substr(start, i - start));
+    start = i + 1;
+  }
+  while (strings.size() % 2 != 0 && !strings.empty() && strings.back().empty()) strings.pop_back();
+  size_t found = strings.size();
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+    if (SamePath(WithoutPrefix(strings[i]), source) && SamePath(WithoutPrefix(strings[i + 1]), destination))
+      found = i;
+  }
+  if (found == strings.size()) return 0;  // the system never recorded it
+  strings.erase(strings.begin() + found, strings.begin() + found + 2);
+  if (strings.empty()) return static_cast<DWORD>(RegDeleteValueW(key.Get(), kPendingValue));
+  std::wstring joined;
+  for (const std::wstring& s : strings) {
+    joined += s;
+    joined += L'\0';
+  }
+  joined += L'\0';
+  return static_cast<DWORD>(RegSetValueExW(key.Get(), kPendingValue, 0, REG_MULTI_SZ,
+                                           reinterpret_cast<const BYTE*>(joined.data()),
+                                           static_cast<DWORD>(joined.size() * sizeof(wchar_t))));
+}
+
+// ---- undo on the machine ----------------------------------------------------------------------
+
+DWORD RestoreMovedFile(const UndoRecord& record) {
+  RedirectionScope scope(record.is64Bit);
+  if (!Exists(record.other)) return 0;  // it never left its place
+  if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return 0;
+  DWORD error = GetLastError();
+  if (error == ERROR_NOT_SAME_DEVICE &&
+      MoveFileExW(record.other.c_str(), record.path.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    return 0;
+  if (error == ERROR_ACCESS_DENIED) {
+    // A read-only file in the way (one the package made) is not the old one: it goes.
+    SetFileAttributesW(record.path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return 0;
+    error = GetLastError();
+  }
+  return error;
+}
+
+DWORD RemoveCreatedFile(const UndoRecord& record) {
+  RedirectionScope scope(record.is64Bit);
+  const DWORD attributes = GetFileAttributesW(record.path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesW(record.path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileW(record.path.c_str())) return 0;
+  const DWORD error = GetLastError();
+  return IsMissing(error) ? 0 : error;
+}
+
+DWORD RemoveCreatedFolder(const UndoRecord& record) {
+  RedirectionScope scope(record.is64Bit);
+  if (RemoveDirectoryW(record.path.c_str())) return 0;
+  const DWORD error = GetLastError();
+  return IsMissing(error) ? 0 : error;
+}
+
+DWORD RestoreFolder(const UndoRecord& record) {
+  RedirectionScope scope(record.is64Bit);
+  if (!CreateDirectoryW(record.path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return GetLastError();
+  const DWORD kept = record.attributes & ~FILE_ATTRIBUTE_DIRECTORY;
+  if (kept != 0 && !SetFileAttributesW(record.path.c_str(), kept)) return GetLastError();
+  return 0;
+}
+
+DWORD RestoreAttributes(const UndoRecord& record) {
+  RedirectionScope scope(record.is64Bit);
+  if (!Exists(record.path)) return 0;
+  return SetFileAttributesW(record.path.c_str(), record.attributes) ? 0 : GetLastError();
+}
+
+DWORD RestoreValue(const UndoRecord& record) {
+  const HKEY root = CRegistryActions::RootKey(static_cast<int>(record.root));
+  if (!root) return ERROR_INVALID_PARAMETER;
+  UniqueRegKey key;
+  if (!record.existed) {
+    const LONG opened = RegOpenKeyExW(root, record.path.c_str(), 0, KEY_SET_VALUE | ViewOf(record.is64Bit),
+                                      key.Receive());
+    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? 0 : static_cast<DWORD>(opened);
+    const LONG deleted = RegDeleteValueW(key.Get(), record.name.c_str());
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND ? 0 : static_cast<DWORD>(deleted);
+  }
+  const LONG created = RegCreateKeyExW(root, record.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | ViewOf(record.is64Bit),
+                                       nullptr, key.Receive(), nullptr);
+  if (created != ERROR_SUCCESS) return static_cast<DWORD>(created);
+  return static_cast<DWORD>(RegSetValueExW(key.Get(), record.name.c_str(), 0, record.attributes,
+                                           reinterpret_cast<const BYTE*>(record.data.data()),
+                                           static_cast<DWORD>(record.data.size())));
+}
+
+bool IsKeyEmpty(HKEY key) {
+  DWORD subKeys = 0, values = 0;
+  return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                          nullptr, nullptr) == ERROR_SUCCESS &&
+         subKeys == 0 && values == 0;
+}
+
+DWORD RemoveCreatedKey(const UndoRecord& record) {
+  const HKEY root = CRegistryActions::RootKey(static_cast<int>(record.root));
+  if (!root) return ERROR_INVALID_PARAMETER;
+  {
+    UniqueRegKey key;
+    const LONG opened = RegOpenKeyExW(root, record.path.c_str(), 0, KEY_READ | ViewOf(record.is64Bit), key.Receive());
+    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? 0 : static_cast<DWORD>(opened);
+    // Something that is not the package's has been put there since: the key stays.
+    if (!IsKeyEmpty(key.Get())) return ERROR_DIR_NOT_EMPTY;
+  }
+  const LONG deleted = RegDeleteKeyExW(root, record.path.c_str(), ViewOf(record.is64Bit), 0);
+  return deleted == ERROR_SUCCESS || IsMissing(deleted) ? 0 : static_cast<DWORD>(deleted);
+}
+
+DWORD RestoreKey(const UndoRecord& record) {
+  const HKEY root = CRegistryActions::RootKey(static_cast<int>(record.root));
+  if (!root) return ERROR_INVALID_PARAMETER;
+  UniqueRegKey key;
+  return static_cast<DWORD>(RegCreateKeyExW(root, record.path.c_str(), 0, nullptr, 0, KEY_READ | ViewOf(record.is64Bit),
+                                            nullptr, key.Receive(), nullptr));
+}
+
+DWORD RegisterAgain(const UndoRecord& record) {
+  unsigned char restart = 0;
+  const bool ok = record.is64Bit ? CComRegistration::Register64(record.path, &restart)
+                                 : CComRegistration::Register32(record.path, &restart);
+  return ok ? 0 : ERROR_GEN_FAILURE;
+}
+
+DWORD UnregisterAgain(const UndoRecord& record) {
+  RedirectionScope scope(record.is64Bit);
+  if (!Exists(record.path)) return 0;
+  return CComRegistration::Unregister(record.path, record.is64Bit) ? 0 : ERROR_GEN_FAILURE;
+}
+
+class MachineUndo : public CQXUndoTarget {
+ public:
+  unsigned long Undo(const UndoRecord& record) override {
+    switch (record.kind) {
+      case UndoKind::PackageBegun: return 0;
+      case UndoKind::FileMovedAside: return RestoreMovedFile(record);
+      case UndoKind::FileCreated: return RemoveCreatedFile(record);
+      case UndoKind::FolderCreated: return RemoveCreatedFolder(record);
+      case UndoKind::FolderRemoved: return RestoreFolder(record);
+      case UndoKind::AttributesChanged: return RestoreAttributes(record);
+      case UndoKind::RegistryValue: return RestoreValue(record);
+      case UndoKind::RegistryKeyCreated: return RemoveCreatedKey(record);
+      case UndoKind::RegistryKeyRemoved: return RestoreKey(record);
+      case UndoKind::RestartMoveQueued: return RemoveRestartMove(record.path, record.other);
+      case UndoKind::ComUnregistered: return RegisterAgain(record);
+      case UndoKind::ComRegistered: return UnregisterAgain(record);
+    }
+    return ERROR_INVALID_PARAMETER;
+  }
+};
+
+// The application and package named by the journal's first record, for the log lines.
+LogFields PackageFields(const std::vector<UndoRecord>& records) {
+  if (!records.empty() && records.front().kind == UndoKind::PackageBegun)
+    return {L"-", records.front().path, records.front().other};
+  return {L"-"};
+}
+
+// Removes the journal (first: from then on nothing is undone) and the backups.
+void ClearUndoFolder(const std::wstring& folder) {
+  DeleteFileW((folder + L"\\" + kJournalName).c_str());
+  RemoveTreeNoFollow(folder + L"\\" + kBackupName);
+}
+
+// Keeps a journal that must not be applied, with its backups, under a dated name.
+void KeepAside(const std::wstring& folder) {
+  const std::wstring stamp = StampText();
+  MoveFileExW((folder + L"\\" + kJournalName).c_str(), (folder + L"\\journal-" + stamp + L".kept").c_str(), 0);
+  MoveFileExW((folder + L"\\" + kBackupName).c_str(), (folder + L"\\backup-" + stamp + L".kept").c_str(), 0);
+}
+
+// Undoes the records and clears the folder; a journal whose undo failed somewhere is kept.
+bool UndoAndClear(const std::vector<UndoRecord>& records, const std::wstring& folder) {
+  MachineUndo target;
+  const bool undone = UndoRecords(records, target);
+  if (undone) ClearUndoFolder(folder);
+  else KeepAside(folder);
+  return undone;
+}
+
+}  // namespace
+
+// ---- the journal of the running package --------------------------------------------------------
+
+std::wstring JournalFilePath() {
+  ProtectedFolder folder;
+  return OpenUndoFolder(folder) ? folder.Path() + L"\\" + kJournalName : std::wstring();
+}
+
+CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
+                                 std::unique_ptr<ProtectedFolder> backups)
+    : CQXChangeJournal(std::move(sink)),
+      folder_(folder->Path()),
+      undoFolder_(std::move(folder)),
+      backupFolder_(std::move(backups)) {}
+
+void CPackageJournal::ReleaseFolders() {
+  backupFolder_.reset();
+  undoFolder_.reset();
+}
+
+CPackageJournal::~CPackageJournal() = default;
+
+std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appName,
+                                                        const std::wstring& packageFile) {
+  auto undo = std::make_unique<ProtectedFolder>();
+  if (!OpenUndoFolder(*undo)) return nullptr;
+  const std::wstring folder = undo->Path();
+  // Backups without a journal are what a committed package left: nothing refers to them.
+  RemoveTreeNoFollow(folder + L"\\" + kBackupName);
+  auto backups = std::make_unique<ProtectedFolder>();
+  if (undo->OpenChild(kBackupName, ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
+    return nullptr;
+  UniqueFile file(CreateFileW((folder + L"\\" + kJournalName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file) return nullptr;  // a journal still there belongs to a package not yet undone
+  std::unique_ptr<CPackageJournal> journal(new CPackageJournal(
+      std::make_unique<JournalFileSink>(std::move(file)), std::move(undo), std::move(backups)));
+  UndoRecord begun;
+  begun.kind = UndoKind::PackageBegun;
+  begun.path = appName;
+  begun.other = packageFile;
+  if (!journal->Start() || !journal->Record(begun)) {
+    journal->finished_ = true;
+    journal->Close();
+    journal->ReleaseFolders();
+    ClearUndoFolder(folder);
+    return nullptr;
+  }
+  return journal;
+}
+
+void CPackageJournal::Note(const UndoRecord& record) {
+  if (declaring_) {
+    batch_.push_back(record);
+    return;
+  }
+  if (!Record(record)) {
+    WriteServiceLog({L"-", UndoObject(record), L"error", std::to_wstring(GetLastError())}, L"BR",
+                    L"UNDO_JOURNAL_WRITE");
+    throw CUpdaterException("the undo journal cannot be written");
+  }
+}
+
+std::wstring CPackageJournal::NextBackupPath() {
+  wchar_t name[32];
+  swprintf(name, 32, L"%06u.old", ++backupNumber_);
+  return folder_ + L"\\" + kBackupName + L"\\" + name;
+}
+
+namespace {
+std::wstring ValueKey(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
+  return std::to_wstring(root) + (is64BitView ? L"|64|" : L"|32|") + keyPath + L"|" + name;
+}
+std::wstring KeyKey(int root, bool is64BitView, const std::wstring& keyPath) {
+  return L"key|" + std::to_wstring(root) + (is64BitView ? L"|64|" : L"|32|") + keyPath;
+}
+}  // namespace
+
+void CPackageJournal::BeginDeclarations() {
+  declaring_ = true;
+  batch_.clear();
+  declaredMoves_.clear();
+  declaredNew_.clear();
+  declaredValues_.clear();
+  checkedKeyPaths_.clear();
+}
+
+void CPackageJournal::EndDeclarations() {
+  declaring_ = false;
+  std::vector<UndoRecord> batch;
+  batch.swap(batch_);
+  if (!RecordAll(batch)) {
+    WriteServiceLog({L"-", folder_, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL_WRITE");
+    declaredMoves_.clear();
+    declaredNew_.clear();
+    declaredValues_.clear();
+    throw CUpdaterException("the undo journal cannot be written");
+  }
+}
+
+void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
+  if (declaredMoves_.count(path) || declaredNew_.count(path)) return;
+  if (Exists(path)) {
+    UndoRecord record;
+    record.kind = UndoKind::FileMovedAside;
+    record.is64Bit = is64Bit;
+    record.path = path;
+    record.other = NextBackupPath();
+    Note(record);
+    declaredMoves_[path] = record.other;
+    return;
+  }
+  // The missing file and its missing folders; a folder already declared missing ends the walk
+  // without another look at the disk.
+  std::vector<std::wstring> missing;
+  for (std::wstring at = path; !at.empty();) {
+    if (at != path && declaredNew_.count(at)) break;
+    if (Exists(at)) break;
+    missing.push_back(at);
+    const size_t slash = at.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash < 3) break;
+    at = at.substr(0, slash);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!declaredNew_.insert(*it).second) continue;
+    UndoRecord record;
+    record.kind = *it == path ? UndoKind::FileCreated : UndoKind::FolderCreated;
+    record.is64Bit = is64Bit;
+    record.path = *it;
+    Note(record);
+  }
+}
+
+void CPackageJournal::DeclareValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
+  NoteMissingKeys(root, is64BitView, keyPath);
+  NoteValue(root, is64BitView, keyPath, name);
+}
+
+bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error) {
+  UndoRecord record;
+  record.kind = UndoKind::FileMovedAside;
+  record.is64Bit = is64Bit;
+  record.path = path;
+  const auto declared = declaredMoves_.find(path);
+  if (declared != declaredMoves_.end()) {
+    record.other = declared->second;
+    declaredMoves_.erase(declared);
+  } else {
+    record.other = NextBackupPath();
+    Note(record);
+  }
+  if (MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  error = GetLastError();
+  // Another volume: the old file is copied there and removed here, in one call.
+  if (error == ERROR_NOT_SAME_DEVICE &&
+      MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+    return true;
+  if (error == ERROR_NOT_SAME_DEVICE) error = GetLastError();
+  DeleteFileW(record.other.c_str());  // a copy whose source stayed is not a backup
+  return false;
+}
+
+void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLink) {
+  if (!Exists(path)) {
+    NoteNewFile(path, is64Bit);
+    return;
+  }
+  UndoRecord record;
+  record.kind = UndoKind::FileMovedAside;
+  record.is64Bit = is64Bit;
+  record.path = path;
+  record.other = NextBackupPath();
+  Note(record);
+  if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
+  if (!CopyFileW(path.c_str(), record.other.c_str(), FALSE)) {
+    DeleteFileW(record.other.c_str());
+    throw CUpdaterException("the old file cannot be kept for an undo");
+  }
+}
+
+void CPackageJournal::NoteNewFile(const std::wstring& path, bool is64Bit) {
+  if (declaredNew_.count(path) || Exists(path)) return;
+  UndoRecord record;
+  record.kind = UndoKind::FileCreated;
+  record.is64Bit = is64Bit;
+  record.path = path;
+  Note(record);
+}
+
+bool CPackageJournal::CreateFolders(const std::wstring& folder, bool is64Bit) {
+  std::wstring path = ToBackslashes(folder);
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  // Declared missing: it and its missing parents are journaled already.
+  if (declaredNew_.count(path)) return CreateFolderChain(path);
+  std::vector<std::wstring> missing;
+  for (std::wstring at = path; !at.empty() && !Exists(at);) {
+    missing.push_back(at);
+    const size_t slash = at.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash < 2) break;
+    at = at.substr(0, slash);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (declaredNew_.count(*it)) continue;
+    UndoRecord record;
+    record.kind = UndoKind::FolderCreated;
+    record.is64Bit = is64Bit;
+    record.path = *it;
+    Note(record);
+  }
+  return CreateFolderChain(path);
+}
+
+void CPackageJournal::NoteFolderRemoved(const std::wstring& folder, unsigned long attributes, bool is64Bit) {
+  UndoRecord record;
+  record.kind = UndoKind::FolderRemoved;
+  record.is64Bit = is64Bit;
+  record.path = folder;
+  record.attributes = attributes;
+  Note(record);
+}
+
+void CPackageJournal::NoteAttributes(const std::wstring& path, unsigned long attributes, bool is64Bit) {
+  UndoRecord record;
+  record.kind = UndoKind::AttributesChanged;
+  record.is64Bit = is64Bit;
+  record.path = path;
+  record.attributes = attributes;
+  Note(record);
+}
+
+void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
+  if (!declaredValues_.insert(ValueKey(root, is64BitView, keyPath, name)).second && !declaring_) return;
+  UndoRecord record;
+  record.kind = UndoKind::RegistryValue;
+  record.is64Bit = is64BitView;
+  record.root = static_cast<std::uint32_t>(root);
+  record.path = keyPath;
+  record.name = name;
+  UniqueRegKey key;
+  const HKEY rootKey = CRegistryActions::RootKey(root);
+  if (rootKey && RegOpenKeyExW(rootKey, keyPath.c_str(), 0, KEY_QUERY_VALUE | ViewOf(is64BitView), key.Receive()) ==
+                     ERROR_SUCCESS) {
+    DWORD type = 0, bytes = 0;
+    LONG status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, &bytes);
+    if (status == ERROR_SUCCESS) {
+      if (bytes > kMaxJournalRecordBytes / 2) throw CUpdaterException("a registry value too large to keep");
+      record.data.assign(bytes, '\0');
+      status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type,
+                                bytes ? reinterpret_cast<BYTE*>(&record.data[0]) : nullptr, &bytes);
+      if (status != ERROR_SUCCESS) throw CUpdaterException("a registry value cannot be read for an undo");
+      record.data.resize(bytes);
+      record.existed = true;
+      record.attributes = type;
+    }
+  }
+  Note(record);
+}
+
+void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wstring& keyPath) {
+  const HKEY rootKey = CRegistryActions::RootKey(root);
+  if (!rootKey) return;
+  // A path looked at once in a pass needs no second look: its missing keys are journaled, and
+  // a write pass removes no key.
+  if (!checkedKeyPaths_.insert(KeyKey(root, is64BitView, keyPath)).second) return;
+  std::vector<std::wstring> prefixes;
+  for (size_t at = 0; at <= keyPath.size(); ++at) {
+    if (at == keyPath.size() || keyPath[at] == L'\\') {
+      if (at > 0 && keyPath[at - 1] != L'\\') prefixes.push_back(keyPath.substr(0, at));
+    }
+  }
+  bool missing = false;
+  for (const std::wstring& prefix : prefixes) {
+    if (!missing) {
+      UniqueRegKey key;
+      const LONG opened = RegOpenKeyExW(rootKey, prefix.c_str(), 0, KEY_READ | ViewOf(is64BitView), key.Receive());
+      if (opened == ERROR_SUCCESS) continue;
+      missing = true;
+    }
+    if (!declaredNew_.insert(KeyKey(root, is64BitView, prefix)).second) continue;
+    UndoRecord record;
+    record.kind = UndoKind::RegistryKeyCreated;
+    record.is64Bit = is64BitView;
+    record.root = static_cast<std::uint32_t>(root);
+    record.path = prefix;
+    Note(record);
+  }
+}
+
+void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath) {
+  checkedKeyPaths_.clear();
+  UndoRecord record;
+  record.kind = UndoKind::RegistryKeyRemoved;
+  record.is64Bit = is64BitView;
+  record.root = static_cast<std::uint32_t>(root);
+  record.path = keyPath;
+  Note(record);
+}
+
+void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {
+  UndoRecord record;
+  record.kind = UndoKind::RestartMoveQueued;
+  record.path = source;
+  record.other = destination;
+  Note(record);
+}
+
+void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool registering) {
+  UndoRecord record;
+  record.kind = registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered;
+  record.is64Bit = is64Bit;
+  record.path = path;
+  Note(record);
+}
+
+void CPackageJournal::Commit() {
+  if (finished_) return;
+  finished_ = true;
+  Close();
+  ReleaseFolders();
+  ClearUndoFolder(folder_);
+}
+
+bool CPackageJournal::Undo() {
+  if (finished_) return true;
+  finished_ = true;
+  Close();
+  ReleaseFolders();
+  LogFields fields = PackageFields(Records());
+  WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
+  const bool undone = UndoAndClear(Records(), folder_);
+  fields.push_back(undone ? L"success" : L"error");
+  WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
+  return undone;
+}
+
+// ---- recovery at the next run -----------------------------------------------------------------
+
+void RecoverInterruptedPackage() {
+  std::wstring folder;
+  {
+    ProtectedFolder undo;
+    if (!OpenUndoFolder(undo)) return;
+    folder = undo.Path();
+  }
+  const std::wstring journalPath = folder + L"\\" + kJournalName;
+  if (!Exists(journalPath)) {
+    RemoveTreeNoFollow(folder + L"\\" + kBackupName);  // what a committed package left behind
+    return;
+  }
+  std::string bytes;
+  if (!ReadWholeFile(journalPath, bytes, false)) {
+    WriteServiceLog({L"-", journalPath, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL");
+    KeepAside(folder);
+    return;
+  }
+  const JournalContents contents = ParseJournal(bytes);
+  switch (contents.state) {
+    case JournalState::Empty:
+      ClearUndoFolder(folder);
+      return;
+    case JournalState::Unreadable:
+      WriteServiceLog({L"-", journalPath, L"unreadable"}, L"BR", L"UNDO_JOURNAL");
+      KeepAside(folder);
+      return;
+    case JournalState::Complete:
+    case JournalState::TornTail:
+      break;
+  }
+  LogFields fields = PackageFields(contents.records);
+  fields.push_back(contents.state == JournalState::TornTail ? L"torn" : L"complete");
+  WriteServiceLog(fields, L"BR", L"UNDO_JOURNAL");
+  const bool undone = UndoAndClear(contents.records, folder);
+  fields.back() = undone ? L"success" : L"error";
+  WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
+}
+
+}  // namespace brindle

@@ -1,0 +1,105 @@
+// The undo journal of the running package on Windows: the journal file and the old files moved
+// aside, in the protected undo folder; the journaled forms of every change the file, registry,
+// shortcut and COM actions make; the undo of a failed package in the same run; and the recovery,
+// at the start of the next run, of a package whose process died in the middle of it.
+#pragma once
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "apply/undo_journal.h"
+
+namespace brindle {
+
+class ProtectedFolder;
+
+class CPackageJournal : public CQXChangeJournal {
+ public:
+  // Starts the journal of a package (any journal of an earlier package must have been recovered
+  // first). Null when the undo folder or the journal cannot be made: the package must then not
+  // be applied.
+  static std::unique_ptr<CPackageJournal> Begin(const std::wstring& appName, const std::wstring& packageFile);
+  ~CPackageJournal() override;
+
+  // Each Note writes its record before the change is made and throws CUpdaterException when it
+  // cannot: a change whose undo is not on disk is not made.
+  void Note(const UndoRecord& record);
+
+  // Moves the file into the backup folder instead of deleting it (a rename on its own volume).
+  // False, with the system's error, when it cannot be moved: the file is then where it was.
+  bool MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error);
+  // Keeps the file's present bytes in the backup folder while it stays in place, for a file
+  // about to be replaced by a rename: a hard link where the volume allows it and byLink is set
+  // (only for a file known to be replaced by a rename, never written in place), else a copy.
+  // Nothing is kept for a missing file: its creation is journaled instead.
+  void Preserve(const std::wstring& path, bool is64Bit, bool byLink);
+  // A file about to be created where none exists (nothing is noted when one exists).
+  void NoteNewFile(const std::wstring& path, bool is64Bit);
+  // Creates the folder with every missing parent, each one journaled first.
+  bool CreateFolders(const std::wstring& folder, bool is64Bit);
+  void NoteFolderRemoved(const std::wstring& folder, unsigned long attributes, bool is64Bit);
+  void NoteAttributes(const std::wstring& path, unsigned long attributes, bool is64Bit);
+  // The value's present state (type and data, or absence), before it is written or deleted.
+  void NoteValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name);
+  // Every key of the path that does not exist yet, before the path is created.
+  void NoteMissingKeys(int root, bool is64BitView, const std::wstring& keyPath);
+  void NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath);
+  // A move queued for the next restart (an empty destination queues a deletion), as passed to
+  // the system.
+  void NoteRestartMove(const std::wstring& source, const std::wstring& destination);
+  void NoteCom(const std::wstring& path, bool is64Bit, bool registering);
+
+  // Declarations: before a pass over many records, the undo records of all of them are
+  // gathered (from the machine's state at that moment) and written in one trip to the disk;
+  // the changes of the pass then find their record already written. An undo record is safe
+  // to apply whether or not its change was made, so a declared change that is never made
+  // costs nothing. EndDeclarations throws CUpdaterException when they cannot be written.
+  void BeginDeclarations();
+  void EndDeclarations();
+  // A file target of the pass: moved aside when it exists, else its creation (and that of its
+  // missing folders).
+  void DeclareFile(const std::wstring& path, bool is64Bit);
+  // A registry value of the pass, and the keys of its path that are missing.
+  void DeclareValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name);
+
+  // The package is kept: the journal is deleted (from then on nothing will undo it), then the
+  // old files moved aside.
+  void Commit();
+  // Takes back every change of the package, last first, then clears the journal; a journal
+  // whose undo did not fully succeed is kept aside with its backups. True when every step
+  // succeeded.
+  bool Undo();
+
+ private:
+  CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
+                  std::unique_ptr<ProtectedFolder> backups);
+  std::wstring NextBackupPath();
+  // Lets go of the folders held open while the package is applied.
+  void ReleaseFolders();
+
+  std::wstring folder_;
+  // The undo folder and its backup folder, held open (checked to be no link, and not to be
+  // renamed or removed) from the start of the package to its end.
+  std::unique_ptr<ProtectedFolder> undoFolder_;
+  std::unique_ptr<ProtectedFolder> backupFolder_;
+  unsigned backupNumber_ = 0;
+  bool declaring_ = false;
+  std::vector<UndoRecord> batch_;
+  std::map<std::wstring, std::wstring> declaredMoves_;  // path -> its backup
+  std::set<std::wstring> declaredNew_;                  // files, folders and keys
+  std::set<std::wstring> declaredValues_;
+  std::set<std::wstring> checkedKeyPaths_;  // key paths whose missing keys are journaled
+  bool finished_ = false;
+};
+
+// At the start of a patch-mode run: a package left half-applied by a process that died is
+// undone from its journal (a torn last record is dropped); a journal that cannot be read is
+// kept aside and logged, never applied in part.
+void RecoverInterruptedPackage();
+
+// The journal file of the running package (for tests that watch its growth).
+std::wstring JournalFilePath();
+
+}  // namespace brindle
