@@ -15,6 +15,7 @@
 #include "packtool/file_access.h"
 #include "packtool/package_check.h"
 #include "support/scratch.h"
+#include "logs/application_env.h"
 #include "sys/env.h"
 #include "xml/xml_parser.h"
 
@@ -104,7 +105,7 @@ TEST(PackSharedRules, VariablesAreKnownExactlyWhenTheProgramExpandsThem) {
   entry->PvkURL = L"V";
   log.entries.push_back(std::move(entry));
   CQXDiffDistribute package;
-  const CQXEnv env(machine, L"App", &log, &package, L"7.1");
+  const CQXEnv env = ApplicationEnv(machine, L"App", &log, &package, L"7.1");
 
   std::vector<std::wstring> names = VariableNames();
   for (const wchar_t* other : {L"$INSFOLDER$", L"$insfolder$", L"$InstFolder$", L"$InstallTime$",
