@@ -5,6 +5,7 @@
 #include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
+#include "apply/package_steps.h"
 #include "package/package_passes.h"
 #include "package/uninstaller_files.h"
 #include "packtool/log_tool.h"
@@ -56,7 +57,7 @@ class Planner {
     if (options_.json) out_ << "{\"note\":" << JsonString(text) << "}\n";
     else PrintLine(out_, L"# " + text);
   }
-  void RunPass(PackageSection section, PackagePass pass);
+  void RunStep(const PackageStep& step);
   bool packageFails_ = false;  // a record of a pass is refused: the program fails the package
   CQXEnv Env() const {
     return ApplicationEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
@@ -200,30 +201,23 @@ void Planner::CreateShortcuts(const CQXBaseObjects& group, const std::wstring& v
   }
 }
 
-void Planner::RunPass(PackageSection section, PackagePass pass) {
+void Planner::RunStep(const PackageStep& step) {
   const CQXDiffDistribute& p = *package_;
-  const bool inDelete = section == PackageSection::kDelete;
-  const bool inAdd = section == PackageSection::kAdd;
-  const CQXBaseObjects& group = inDelete ? static_cast<const CQXBaseObjects&>(*p.deleteObjects)
-                                : inAdd  ? static_cast<const CQXBaseObjects&>(*p.addObjects)
-                                         : static_cast<const CQXBaseObjects&>(*p.updateObjects);
-  switch (pass) {
+  const bool inAdd = step.section == PackageSection::kAdd;
+  const CQXBaseObjects& group =
+      step.section == PackageSection::kDelete ? static_cast<const CQXBaseObjects&>(*p.deleteObjects)
+      : inAdd ? static_cast<const CQXBaseObjects&>(*p.addObjects)
+              : static_cast<const CQXBaseObjects&>(*p.updateObjects);
+  const std::wstring verb = step.verb ? step.verb : L"";
+  switch (step.pass) {
     case PackagePass::kUnregisterComServers: UnregisterCom(group); break;
-    case PackagePass::kDeleteShortcuts:
-      DeleteShortcuts(group, inDelete ? L"DELETE_SHORTCUT" : L"UPDATE_SHORTCUT_DELETE");
-      break;
-    case PackagePass::kDeleteRegistry:
-      DeleteRegistry(group, inDelete ? L"DELETE_REG" : L"UPDATE_REG_DELETE");
-      break;
-    case PackagePass::kDeleteFiles:
-      DeleteFiles(group, inDelete ? L"DELETE_FILE" : L"UPDATE_FILE_DELETE");
-      break;
+    case PackagePass::kDeleteShortcuts: DeleteShortcuts(group, verb); break;
+    case PackagePass::kDeleteRegistry: DeleteRegistry(group, verb); break;
+    case PackagePass::kDeleteFiles: DeleteFiles(group, verb); break;
     case PackagePass::kCopyFiles: CopyFiles(group, inAdd); break;
     case PackagePass::kQueueComServers: break;  // registered after the last section
-    case PackagePass::kWriteRegistry: WriteRegistry(group, inAdd ? L"ADD_REG" : L"UPDATE_REG_ADD"); break;
-    case PackagePass::kCreateShortcuts:
-      CreateShortcuts(group, inAdd ? L"ADD_SHORTCUT" : L"UPDATE_SHORTCUT_ADD");
-      break;
+    case PackagePass::kWriteRegistry: WriteRegistry(group, verb); break;
+    case PackagePass::kCreateShortcuts: CreateShortcuts(group, verb); break;
     case PackagePass::kUninstallTargets:
       for (const std::wstring& target :
            (inAdd ? p.addObjects->uninstTarget : p.deleteObjects->uninstTarget).targets)
@@ -297,16 +291,18 @@ bool Planner::Run(Report& report) {
     Note(L"before-update hook: CUSTOM/" + p.customFunction->beforeUpdate.name +
          L" Update_BeforeUpdate (the update stops when it returns 1)");
   Note(L"uninstall log: " + entry_->UninstLog);
-  for (PackageSection section : PackageSections()) {
-    for (PackagePass pass : PassesOf(section)) {
-      RunPass(section, pass);
-      if (packageFails_) {
-        Note(L"the package fails at the end of this pass: nothing later is done and the install "
-             L"log keeps version " + entry_->applicationVersion.text);
-        return true;
-      }
+  // The program's own list of steps, with the verbs of the lines each writes.
+  const std::vector<PackageStep>& steps = PackageSteps();
+  for (size_t i = 0; i < steps.size(); ++i) {
+    RunStep(steps[i]);
+    if (packageFails_) {
+      Note(L"the package fails at the end of this pass: nothing later is done and the install "
+           L"log keeps version " + entry_->applicationVersion.text);
+      return true;
     }
-    if (section == PackageSection::kUpdate && !p.updateObjects->displayName.name.empty())
+    const bool sectionEnds = i + 1 == steps.size() || steps[i + 1].section != steps[i].section;
+    if (sectionEnds && steps[i].section == PackageSection::kUpdate &&
+        !p.updateObjects->displayName.name.empty())
       Note(L"the display name becomes " + p.updateObjects->displayName.name);
   }
   Action(L"UPDATE_ZNQ_UNINSTLOG", entry_->UninstLog);
