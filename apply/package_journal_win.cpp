@@ -20,7 +20,7 @@ namespace brindle {
 namespace {
 
 // Below the common application-data folder; only Administrators and SYSTEM may write there.
-const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\Brindle\\Undo";
+const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\BrindleUndo";
 const wchar_t kJournalName[] = L"journal.dat";
 const wchar_t kBackupName[] = L"backup";
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";

@@ -108,7 +108,13 @@ void CShortcutActions::CreateShortcuts(const ShortCutList& records, bool isAdd) 
     const std::wstring folder = ParentFolder(path);
     if (!Exists(folder)) CreateFolders(folder);
     if (!Exists(target)) CreateFolders(target);
-    if (CPackageJournal* journal = context_.journal) {
+    // A folder standing where the link would go is never moved: the save fails on it and the
+    // line says so.
+    const DWORD present = GetFileAttributesW(path.c_str());
+    const bool folderInTheWay =
+        present != INVALID_FILE_ATTRIBUTES && (present & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    CPackageJournal* journal = folderInTheWay ? nullptr : context_.journal;
+    if (journal) {
       // The link is saved in place: an old one is moved aside first, so its bytes stay whole.
       const std::wstring systemPath = ToBackslashes(path);
       unsigned long moveError = 0;

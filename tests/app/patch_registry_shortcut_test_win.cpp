@@ -460,7 +460,7 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
 // Records whose data has no form for their type (letters after the digits, a sign, a type
 // without a text form, a string over the limit) each get an error line and change nothing; the
 // records after them are still written, and the package fails: exit 100, the error message,
-// and the install log keeps the old version.
+// everything it wrote taken back, and the install log keeps the old version.
 TEST_F(PatchFixture, RegistryRecordsThatCannotBeAppliedAreReportedAndFailThePackage) {
   RegistryScratch reg;
   const std::string types = reg.Utf8() + "\\Types";
@@ -487,8 +487,9 @@ TEST_F(PatchFixture, RegistryRecordsThatCannotBeAppliedAreReportedAndFailThePack
   person.join();
   EXPECT_NE(message.find(L"Une erreur s'est produite"), std::wstring::npos) << message;
 
-  EXPECT_EQ(ReadValue(KEY_WOW64_32KEY, wtypes, L"Good").Text(), L"written");
-  for (const wchar_t* name : {L"Bad", L"Signed", L"Bin", L"Long"})
+  // The good value was written, then taken back with the rest of the failed package, and so
+  // were the keys the package created.
+  for (const wchar_t* name : {L"Bad", L"Signed", L"Bin", L"Long", L"Good"})
     EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, wtypes, name).found) << name;
   const std::vector<std::wstring> expectedLines = {
       L"ADD_REG -," + wtypes + L",error,13",
@@ -496,6 +497,13 @@ TEST_F(PatchFixture, RegistryRecordsThatCannotBeAppliedAreReportedAndFailThePack
       L"ADD_REG -," + wtypes + L",error,13",
       L"ADD_REG -," + wtypes + L",error,13",
       L"ADD_REG -," + wtypes + L",success,0",
+      L"UNDO_REG_VALUE -," + wtypes + L"\\Good,success,0",
+      L"UNDO_REG_VALUE -," + wtypes + L"\\Long,success,0",
+      L"UNDO_REG_VALUE -," + wtypes + L"\\Bin,success,0",
+      L"UNDO_REG_VALUE -," + wtypes + L"\\Signed,success,0",
+      L"UNDO_REG_VALUE -," + wtypes + L"\\Bad,success,0",
+      L"UNDO_REG_KEY_REMOVE -," + wtypes + L",success,0",
+      L"UNDO_REG_KEY_REMOVE -," + reg.Path() + L",success,0",
   };
   EXPECT_EQ(ActionLines(tail), expectedLines);
 

@@ -122,7 +122,7 @@ std::wstring ShortPath(const std::wstring& path) {
 }
 
 std::wstring JournalPath() {
-  return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\Brindle\\Undo\\journal.dat";
+  return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\journal.dat";
 }
 
 // Presses the button of the run's final message box (or restart question) whenever one shows.
