@@ -7,6 +7,8 @@
 // wrongly for a while after processes of the prefix were ended that way.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "apply/undo_journal.h"
 #include "logs/install_log.h"
 #include "support/patch_fixture_win.h"
@@ -490,6 +492,21 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
 
+namespace {
+
+// The names of the kept-aside journals that match the pattern.
+std::set<std::wstring> KeptJournals(const std::wstring& pattern) {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
+  if (!find) return names;
+  do names.insert(found.cFileName);
+  while (FindNextFileW(find.Get(), &found));
+  return names;
+}
+
+}  // namespace
+
 // A journal that cannot be read is never applied in part: it is kept aside under a dated name,
 // logged, and the run does its own work.
 TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
@@ -505,6 +522,9 @@ TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
                       EncodeUndoRecord(record);
   bytes[sizeof(kJournalMagic) + 10] ^= 0x20;
   ASSERT_TRUE(WriteFileText(journal, bytes));
+  // Journals that earlier cases kept aside are not this case's.
+  const std::wstring keptPattern = ToBackslashes(folder) + L"\\journal-*.kept";
+  const std::set<std::wstring> keptBefore = KeptJournals(keptPattern);
   ServiceLogTail tail;
   {
     BoxAnswerer answerer;
@@ -515,11 +535,12 @@ TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
   EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
   EXPECT_FALSE(FileExists(journal));
   // The damaged journal waits, whole, under its new name.
-  WIN32_FIND_DATAW found;
-  UniqueFind kept(FindFirstFileW((ToBackslashes(folder) + L"\\journal-*.kept").c_str(), &found));
-  ASSERT_TRUE(kept);
-  const std::wstring keptPath = ToBackslashes(folder) + L"\\" + found.cFileName;
+  std::vector<std::wstring> keptNow;
+  for (const std::wstring& name : KeptJournals(keptPattern))
+    if (keptBefore.count(name) == 0) keptNow.push_back(name);
+  ASSERT_EQ(keptNow.size(), 1u);
+  const std::wstring keptPath = ToBackslashes(folder) + L"\\" + keptNow[0];
   EXPECT_EQ(FileText(keptPath), bytes);
   DeleteFileW(keptPath.c_str());
-  RemoveTree(ToBackslashes(folder) + L"\\" + std::wstring(found.cFileName).replace(0, 7, L"backup"));
+  RemoveTree(ToBackslashes(folder) + L"\\" + std::wstring(keptNow[0]).replace(0, 7, L"backup"));
 }

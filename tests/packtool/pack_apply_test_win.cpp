@@ -13,6 +13,7 @@
 #include "support/process_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
+#include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
 #include "sys/paths.h"
 #include "sys/text.h"
@@ -431,7 +432,18 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
 
     StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"),
                                           L"\"" + lists_ + L"\\list.xml\" /non_notification");
-    WaitForExit(brindle, 120000);
+    // A refused value fails the package: the person reads the failure and presses OK.
+    std::wstring message;
+    if (!c.stored) {
+      const HWND box = FindDialog(L"Sample Application", 90000);
+      EXPECT_TRUE(box);
+      if (box) {
+        message = StaticTexts(box);
+        PressButton(box, L"OK");
+      }
+    }
+    EXPECT_EQ(WaitForExit(brindle, 120000), c.stored ? 200 : 100);
+    if (!c.stored) EXPECT_NE(message.find(L"Une erreur s'est produite"), std::wstring::npos);
     const auto value = ReadValue32(key, valueName);
     EXPECT_EQ(value.first == REG_DWORD, c.stored);
     if (c.stored) {
