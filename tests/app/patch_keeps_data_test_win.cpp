@@ -6,6 +6,7 @@
 
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
+#include "support/restart_queue_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
 #include "support/ui_driver_win.h"
@@ -25,33 +26,8 @@ using namespace brindle::test;
 
 namespace {
 
-const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 const wchar_t kProgressCaption[] = L"Mise \u00e0 jour logicielle\u2026";
 const char kCipherKey[] = "8794ec0db3f52410";  // the first 8 bytes of MD5 of the pass phrase
-
-bool SharedCount(const std::wstring& path, DWORD& count) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
-      ERROR_SUCCESS)
-    return false;
-  DWORD type = 0, bytes = sizeof(count);
-  return RegQueryValueExW(key.Get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count),
-                          &bytes) == ERROR_SUCCESS;
-}
-
-void SetSharedCount(const std::wstring& path, DWORD count) {
-  UniqueRegKey key;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                  nullptr, key.Receive(), nullptr);
-  RegSetValueExW(key.Get(), path.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), 4);
-}
-
-void RemoveSharedCount(const std::wstring& path) {
-  UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                    key.Receive()) == ERROR_SUCCESS)
-    RegDeleteValueW(key.Get(), path.c_str());
-}
 
 // The file's times set to noon of a day in the given year.
 void SetFileYear(const std::wstring& path, WORD year) {
