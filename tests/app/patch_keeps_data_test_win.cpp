@@ -47,13 +47,12 @@ void SetFileYear(const std::wstring& path, WORD year) {
 std::vector<std::wstring> FolderNames(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (!find) return names;
   do {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  } while (FindNextFileW(find.Get(), &found));
   std::sort(names.begin(), names.end());
   return names;
 }

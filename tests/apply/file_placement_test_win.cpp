@@ -7,6 +7,7 @@
 #include "support/patch_fixture_win.h"
 #include "support/scratch.h"
 #include "sys/text.h"
+#include "sys/win_handles.h"
 
 #include <windows.h>
 
@@ -54,10 +55,9 @@ TEST_F(PatchFixture, NewFilesArePlacedWhetherOneOrSeveralRecordsUseThem) {
   SYSTEMTIME st = {2001, 6, 0, 1, 12, 0, 0, 0};
   SystemTimeToFileTime(&st, &old);
   {
-    HANDLE h = CreateFileW((app_ + L"\\replaced.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    SetFileTime(h, nullptr, nullptr, &old);
-    CloseHandle(h);
+    UniqueFile h(CreateFileW((app_ + L"\\replaced.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(h);
+    ASSERT_TRUE(SetFileTime(h.Get(), nullptr, nullptr, &old));
   }
   ASSERT_EQ(RunBrindle(list, L"/non_notification"), 200);
 

@@ -3,6 +3,8 @@
 // mutex, with "file <path>" it holds that file open (others may only read it); it ends after the
 // given milliseconds (argument 3) or when its window is closed. Argument 4, when given, names an
 // event that it signals once it holds what it was asked to hold and has its window.
+#include "sys/win_handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -18,10 +20,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"hidden";
   const std::wstring title = argc > 2 ? argv[2] : L"";
   const UINT lifetime = argc > 3 ? static_cast<UINT>(_wtoi(argv[3])) : 10000;
-  HANDLE mutex = mode == L"mutex" ? CreateMutexW(nullptr, TRUE, title.c_str()) : nullptr;
-  HANDLE held = mode == L"file" ? CreateFileW(title.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                              OPEN_EXISTING, 0, nullptr)
-                                : INVALID_HANDLE_VALUE;
+  brindle::UniqueHandle mutex(mode == L"mutex" ? CreateMutexW(nullptr, TRUE, title.c_str()) : nullptr);
+  brindle::UniqueFile held(mode == L"file" ? CreateFileW(title.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                         OPEN_EXISTING, 0, nullptr)
+                                           : INVALID_HANDLE_VALUE);
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &ProbeProc;
   cls.hInstance = GetModuleHandleW(nullptr);
@@ -30,12 +32,10 @@ int wmain(int argc, wchar_t** argv) {
   HWND window = CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || mode == L"file") ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
                                 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
   if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
-  const bool holding = (mode != L"mutex" || mutex) && (mode != L"file" || held != INVALID_HANDLE_VALUE);
+  const bool holding = (mode != L"mutex" || mutex) && (mode != L"file" || held);
   if (argc > 4 && holding && window) {
-    if (HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[4])) {
-      SetEvent(ready);
-      CloseHandle(ready);
-    }
+    brindle::UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[4]));
+    if (ready) SetEvent(ready.Get());
   }
   SetTimer(window, 1, lifetime, nullptr);
   MSG msg;
@@ -43,7 +43,5 @@ int wmain(int argc, wchar_t** argv) {
     if (msg.message == WM_TIMER) DestroyWindow(window);
     DispatchMessageW(&msg);
   }
-  if (mutex) CloseHandle(mutex);
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   return 0;
 }

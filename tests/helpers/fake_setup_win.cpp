@@ -3,6 +3,8 @@
 //    HKLM\SOFTWARE\tamek\Zentor Master Setup (32-bit view), or "-" when there was none;
 //  - writes the answers of "<own path>.answers" into that key: lines "Status <number>",
 //    "Return Value <number>" (REG_DWORD) and "RebootNeeded <text>" (REG_SZ), in that order.
+#include "sys/win_handles.h"
+
 #include <windows.h>
 
 #include <fstream>
@@ -45,17 +47,16 @@ void WriteAnswer(HKEY key, const std::string& line) {
 
 int wmain() {
   const std::wstring self = OwnPath();
-  HKEY key = nullptr;
+  brindle::UniqueRegKey key;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProtocol, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
     return 1;
-  std::ofstream((self + L".log").c_str(), std::ios::binary) << StatusAtStart(key) << "\n";
+  std::ofstream((self + L".log").c_str(), std::ios::binary) << StatusAtStart(key.Get()) << "\n";
   std::ifstream answers((self + L".answers").c_str());
   std::string line;
   while (std::getline(answers, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    WriteAnswer(key, line);
+    WriteAnswer(key.Get(), line);
   }
-  RegCloseKey(key);
   return 0;
 }
