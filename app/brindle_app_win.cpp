@@ -34,7 +34,7 @@ bool CBrindleApp::InitInstance() {
   // stays initialised until the process ends.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   ::Sleep(3000);
-  const int result = RunFromCommandLine(SplitProcessCommandLine());
+  const RunResult result = RunFromCommandLine(SplitProcessCommandLine());
   std::unique_ptr<CQXSystemUtil> ownSystem;
   CQXSystemUtil* system = GetSystemUtil();
   if (!system) {

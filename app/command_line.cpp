@@ -24,6 +24,13 @@ CommandLineRequest ReadCommandLine(const std::vector<std::wstring>& arguments) {
   return request;
 }
 
-int ExitCodeForResult(int runResult) { return runResult == 0 || runResult == 1 ? 200 : 100; }
+int ExitCodeForResult(RunResult runResult) {
+  switch (runResult) {
+    case RunResult::kDone:
+    case RunResult::kDoneReboot: return 200;
+    case RunResult::kFailed: break;
+  }
+  return 100;
+}
 
 }  // namespace brindle

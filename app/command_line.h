@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/update_driver.h"
 #include "logs/service_log.h"
 
 namespace brindle {
@@ -26,15 +27,16 @@ struct CommandLineRequest {
 };
 CommandLineRequest ReadCommandLine(const std::vector<std::wstring>& arguments);
 
-// Exit code of a run result: 200 for 0 and 1, 100 otherwise.
-int ExitCodeForResult(int runResult);
+// The process's exit code for how the run ended: 200 when it was done (with or without a
+// restart), 100 otherwise.
+int ExitCodeForResult(RunResult runResult);
 
 // Logs "CHECK_PARAMETER", refuses a start without arguments with the start-refused box, or runs
 // the driver; returns the run result. The arguments exclude the program path.
-int RunFromCommandLine(const std::vector<std::wstring>& arguments);
+RunResult RunFromCommandLine(const std::vector<std::wstring>& arguments);
 
 // The end of a run: the exit code, a restart request when the user accepted one, the release
 // of the redirection guard and the "PROCESS_END" line. Returns the exit code.
-int FinishRun(int runResult, CQXSystemUtil& system);
+int FinishRun(RunResult runResult, CQXSystemUtil& system);
 
 }  // namespace brindle

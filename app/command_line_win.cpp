@@ -9,22 +9,22 @@
 
 namespace brindle {
 
-int RunFromCommandLine(const std::vector<std::wstring>& arguments) {
+RunResult RunFromCommandLine(const std::vector<std::wstring>& arguments) {
   const CommandLineRequest request = ReadCommandLine(arguments);
   WriteServiceLog(request.logFields, L"BR", L"CHECK_PARAMETER");
   if (!request.complete) {
     ShowMessageBox(kButtonsOk, LoadMessage(IDS_SERVICE_CAPTION), LoadMessage(IDS_START_REFUSED),
                    kIconError);
-    return kRunFailed;
+    return RunResult::kFailed;
   }
   CWinQXSubUpdater subUpdater;
   CWinQXSystemUtil system;
   return RunUpdate(request.listPath, &system, &subUpdater, request.mode);
 }
 
-int FinishRun(int runResult, CQXSystemUtil& system) {
+int FinishRun(RunResult runResult, CQXSystemUtil& system) {
   const int exitCode = ExitCodeForResult(runResult);
-  if (runResult == kRunDoneReboot) system.Reboot();  // a failed request is not checked
+  if (runResult == RunResult::kDoneReboot) system.Reboot();  // a failed request is not checked
   CQXWow64Redirection::Release();
   WriteServiceLog({L"-", std::to_wstring(exitCode)}, L"BR", L"PROCESS_END");
   return exitCode;

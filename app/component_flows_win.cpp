@@ -21,44 +21,57 @@ std::unique_ptr<CQXInstallLog> LoadRunInstallLog(const ProgressContext& context)
   return path.empty() ? nullptr : LoadInstallLog(path);
 }
 
+// A removal the wrapper reported as failed ends the run quietly; one it could not run fails it.
+ComponentResult DeleteResultOf(RunProgramResult run) {
+  switch (run) {
+    case RunProgramResult::kDone: return ComponentResult::kDone;
+    case RunProgramResult::kReportedFailure: return ComponentResult::kDeleteFailedQuietly;
+    case RunProgramResult::kFailed: break;
+  }
+  return ComponentResult::kFailed;
+}
+
+ComponentResult AddResultOf(RunProgramResult run) {
+  switch (run) {
+    case RunProgramResult::kDone: return ComponentResult::kDone;
+    case RunProgramResult::kReportedFailure: return ComponentResult::kAddFailed;
+    case RunProgramResult::kFailed: break;
+  }
+  return ComponentResult::kFailed;
+}
+
 }  // namespace
 
-int CWinQXUpdateItems::DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
-                                       ProgressContext& context) {
+ComponentResult CWinQXUpdateItems::DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
+                                                   ProgressContext& context) {
   const std::wstring& parent = list.ParentAppName;
   const std::wstring key = id + L"__for__" + parent;
-  int result = kComponentFailed;
+  ComponentResult result = ComponentResult::kFailed;
   const std::unique_ptr<CQXInstallLog> log = subUpdater_ ? LoadRunInstallLog(context) : nullptr;
   if (const InstallLogEntry* entry = log ? FindEntry(*log, key) : nullptr) {
     const std::wstring wrapper = subUpdater_->GetUninstallWrapperPath(entry->uninstallerVersion.text);
     WriteServiceLog({L"-", wrapper, parent, key}, L"BR", L"DELETE_COMPONENT");
-    const int run = subUpdater_->RunWrapperUpdate(wrapper, parent, id);
-    result = run == kRunProgramFailed            ? kComponentFailed
-             : run == kRunProgramReportedFailure ? kComponentDeleteFailedQuietly
-                                                 : kComponentDone;
+    result = DeleteResultOf(subUpdater_->RunWrapperUpdate(wrapper, parent, id));
   }
-  if (result == kComponentFailed) context.failed = true;
-  if (result == kComponentDeleteFailedQuietly) context.quietEnd = true;
-  WriteServiceLog({L"-", std::to_wstring(result)}, L"BR", L"DELETE_COMPONENT");
+  if (result == ComponentResult::kFailed) context.failed = true;
+  if (result == ComponentResult::kDeleteFailedQuietly) context.quietEnd = true;
+  WriteServiceLog({L"-", std::to_wstring(ComponentResultCode(result))}, L"BR", L"DELETE_COMPONENT");
   return result;
 }
 
-int CWinQXUpdateItems::AddComponent(const CQXActionListXML& list, const std::wstring& id,
-                                    ProgressContext& context) {
+ComponentResult CWinQXUpdateItems::AddComponent(const CQXActionListXML& list, const std::wstring& id,
+                                                ProgressContext& context) {
   const std::wstring& parent = list.ParentAppName;
-  int result = kComponentFailed;
+  ComponentResult result = ComponentResult::kFailed;
   const std::unique_ptr<CQXInstallLog> log = subUpdater_ ? LoadRunInstallLog(context) : nullptr;
   if (const InstallLogEntry* entry = log ? FindEntry(*log, parent) : nullptr) {
     const std::wstring source = ActionPath(list, id);
     WriteServiceLog({L"-", source, parent, entry->FullPath, id}, L"BR", L"ADD_COMPONENT");
     const std::wstring folder = subUpdater_->GetWrapperFolder(entry->installerVersion.text);
-    const int run = subUpdater_->InstallWrapper(folder, source, parent, entry->FullPath);
-    result = run == kRunProgramFailed            ? kComponentFailed
-             : run == kRunProgramReportedFailure ? kComponentAddFailed
-                                                 : kComponentDone;
+    result = AddResultOf(subUpdater_->InstallWrapper(folder, source, parent, entry->FullPath));
   }
-  if (result != kComponentDone) context.failed = true;
-  WriteServiceLog({L"-", std::to_wstring(result)}, L"BR", L"ADD_COMPONENT");
+  if (result != ComponentResult::kDone) context.failed = true;
+  WriteServiceLog({L"-", std::to_wstring(ComponentResultCode(result))}, L"BR", L"ADD_COMPONENT");
   return result;
 }
 

@@ -18,12 +18,12 @@ void PutLittleEndian(std::vector<std::uint8_t>& record, size_t offset, std::uint
 }
 }  // namespace
 
-std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, std::int32_t kind,
+std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, NoticeKind kind,
                                               const std::wstring& name, std::int32_t total,
                                               std::int32_t done, std::int32_t result) {
   std::vector<std::uint8_t> record(kProgressRecordSize, 0);
   PutLittleEndian(record, 0, windowHandle);
-  PutLittleEndian(record, 4, static_cast<std::uint32_t>(kind));
+  PutLittleEndian(record, 4, static_cast<std::uint32_t>(NoticeKindCode(kind)));
   // UTF-16 units; a wide character beyond 16 bits (native build only) is cut to its low unit.
   const size_t units = name.size() < kProgressRecordNameChars ? name.size() : kProgressRecordNameChars;
   for (size_t i = 0; i < units; ++i) {

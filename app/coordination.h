@@ -25,12 +25,15 @@ const unsigned kCancelRequestMessage = 2030;
 const size_t kProgressRecordSize = 552;
 const size_t kProgressRecordNameChars = 255;
 
-// Progress record kinds.
-enum NoticeKind { kNoticeRun = 0, kNoticeDeletePass = 3, kNoticeUpdatePass = 4, kNoticeAddPass = 5 };
+// What a progress record is about: the run as a whole, or a step of the delete, update or add
+// pass. The numbers are the ones the launcher receives (NoticeKindCode).
+enum class NoticeKind { kRun = 0, kDeletePass = 3, kUpdatePass = 4, kAddPass = 5 };
+// The number of a notice kind in the progress record and the service log.
+inline std::int32_t NoticeKindCode(NoticeKind kind) { return static_cast<std::int32_t>(kind); }
 
 // The 552-byte little-endian progress record: window handle, kind, the name cut to 255 UTF-16
 // units and zero-terminated, total, done and result; every other byte zero.
-std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, std::int32_t kind,
+std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, NoticeKind kind,
                                               const std::wstring& name, std::int32_t total,
                                               std::int32_t done, std::int32_t result);
 
@@ -49,7 +52,7 @@ const unsigned kLauncherAnswerTimeoutMs = 30000;
 // Fills and sends the progress record to the launcher window (no effect when it is not there).
 // The call waits for the launcher's answer, up to the time-out; a message given up leaves a
 // "GATEWATCH_NO_ANSWER" line in the service log.
-void NotifyGatewatch(const std::wstring& name, int kind, int total, int done, int result,
+void NotifyGatewatch(const std::wstring& name, NoticeKind kind, int total, int done, int result,
                      const std::wstring& windowClass,
                      unsigned timeoutMs = kLauncherAnswerTimeoutMs);
 // Sends the end-of-run message to the launcher window, the same way.

@@ -56,7 +56,7 @@ bool SendToLauncher(HWND launcher, UINT message, WPARAM w, LPARAM l, unsigned ti
 }
 }  // namespace
 
-void NotifyGatewatch(const std::wstring& name, int kind, int total, int done, int result,
+void NotifyGatewatch(const std::wstring& name, NoticeKind kind, int total, int done, int result,
                      const std::wstring& windowClass, unsigned timeoutMs) {
   HWND own = windowClass.empty() ? nullptr : FindWindowW(windowClass.c_str(), nullptr);
   // Window handles are 32-bit values on every Windows, so the record's 4 bytes hold them whole.

@@ -137,16 +137,16 @@ class PackageScope {
   std::unique_ptr<CQXDiffDistribute> package_;
 };
 
-int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
-               const std::wstring& packagePath) {
+PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
+                       const std::wstring& packagePath) {
   ProtectedFolder packageFolder;
-  if (!PreparePackageFolder(packageFolder)) return kPatchFailed;
+  if (!PreparePackageFolder(packageFolder)) return PatchResult::kFailed;
   const std::wstring folder = ToForwardSlashes(packageFolder.Path());
   updater.packageFolder = folder;
 
   PackageScope package(updater);
   std::wstring newVersion;
-  int result = kPatchApplied;
+  PatchResult result = PatchResult::kApplied;
   try {
     updater.ExtractPackage(packagePath);
     package.Set(LoadDiffDistribute(JoinPath(folder, L"diff.xml")));
@@ -159,7 +159,7 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
     // Without its description nothing of the package can be applied.
     if (!diff) {
       WriteServiceLog({L"-", JoinPath(folder, L"diff.xml"), L"error", L"0"}, L"BR", L"LOAD_DIFF_XML");
-      return kPatchFailed;
+      return PatchResult::kFailed;
     }
     newVersion = diff->generalInfo->version.text;
     if (!updater.UpdateUninstallerFiles(ParentFolder(packagePath)))
@@ -167,19 +167,19 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
     CheckRunningPrograms(*diff, entry);
     if (diff->customFunction->beforeUpdate.type == kFileNameBeforeUpdate) {
       unsigned char restart = 0;
-      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return kPatchFailed;
+      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return PatchResult::kFailed;
       if (restart) updater.rebootNeeded = true;
     }
     // From here on the package applies completely or not at all.
     if (!updater.BeginPackage(entry.FileName)) throw CUpdaterException("no undo journal for the package");
     ApplyPackageStages(updater, log, entry, *diff);
   } catch (const CUpdaterException&) {
-    result = kPatchFailed;
+    result = PatchResult::kFailed;
   } catch (const CAbortException&) {
-    result = kPatchCancelled;
+    result = PatchResult::kCancelled;
   }
   WriteVersions(log, entry, newVersion, updater);
-  if (result != kPatchApplied) {
+  if (result != PatchResult::kApplied) {
     updater.UndoPackage();
     return result;
   }
@@ -190,23 +190,23 @@ int ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry&
       unsigned char restart = 0;
       if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) {
         updater.UndoPackage();
-        return kPatchFailed;
+        return PatchResult::kFailed;
       }
       if (restart) updater.rebootNeeded = true;
     }
   } catch (const CUpdaterException&) {
     updater.UndoPackage();
-    return kPatchFailed;
+    return PatchResult::kFailed;
   }
   // Kept by the driver once the install log holds the new version (SaveAppliedPackage).
-  return kPatchApplied;
+  return PatchResult::kApplied;
 }
 
 }  // namespace
 
-int CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
-                                         const std::wstring& packagePath) {
-  if (!subUpdater_) return kPatchFailed;
+PatchResult CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                                                 const std::wstring& packagePath) {
+  if (!subUpdater_) return PatchResult::kFailed;
   subUpdater_->installLog = &log;
   subUpdater_->application = &entry;
   subUpdater_->uninstallerVersion.clear();
@@ -233,9 +233,14 @@ bool CWinQXUpdateItems::SaveAppliedPackage(CQXInstallLog& log, const std::wstrin
   return saved;
 }
 
-int CWinQXUpdateItems::RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) {
-  if (!subUpdater_) return kSetupFailed;
-  return subUpdater_->RunSetupProgram(packagePath, &entry);
+SetupResult CWinQXUpdateItems::RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) {
+  if (!subUpdater_) return SetupResult::kFailed;
+  switch (subUpdater_->RunSetupProgram(packagePath, &entry)) {
+    case RunProgramResult::kDone: return SetupResult::kDone;
+    case RunProgramResult::kReportedFailure: return SetupResult::kReportedFailure;
+    case RunProgramResult::kFailed: break;
+  }
+  return SetupResult::kFailed;
 }
 
 void CWinQXUpdateItems::SetRecordProgress(std::function<void(int done, int total)> listener) {

@@ -7,10 +7,11 @@ namespace brindle {
 class CQXSystemUtil;
 class CQXSubUpdater;
 
-// Run results.
-enum RunResult { kRunDone = 0, kRunDoneReboot = 1, kRunFailed = 2 };
+// How a run ended: done, done with the restart accepted, or failed (stopped, busy, refused).
+// The process's exit code is made from it at the end (ExitCodeForResult).
+enum class RunResult { kDone, kDoneReboot, kFailed };
 
-int RunUpdate(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-              int mode);
+RunResult RunUpdate(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+                    int mode);
 
 }  // namespace brindle

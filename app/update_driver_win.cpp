@@ -60,32 +60,32 @@ void WaitUntil(Condition condition) {
   while (!condition()) ::Sleep(20);
 }
 
-int FinalMessageAndResult(CQXUpdater& updater, ProgressContext& context) {
+RunResult FinalMessageAndResult(CQXUpdater& updater, ProgressContext& context) {
   const std::wstring caption = updater.FirstDisplayName();
   if (context.failed) {
     ShowMessageBox(kButtonsOk, caption,
                    FormatTableText(LoadMessage(IDS_UPDATE_FAILED), {caption}), kIconError);
-    return kRunFailed;
+    return RunResult::kFailed;
   }
   if (context.cancelled) {
     ShowMessageBox(kButtonsOk, caption, LoadMessage(IDS_UPDATE_ABORTED), kIconError);
-    return kRunFailed;
+    return RunResult::kFailed;
   }
-  if (context.quietEnd) return kRunFailed;
+  if (context.quietEnd) return RunResult::kFailed;
   if (updater.items->RebootNeeded()) {
     return ShowMessageBox(kButtonsYesNo, caption, LoadMessage(IDS_REBOOT_QUESTION), kIconWarning) ==
                    kAnswerYes
-               ? kRunDoneReboot
-               : kRunDone;
+               ? RunResult::kDoneReboot
+               : RunResult::kDone;
   }
-  if (updater.mode == kModeNoNotification) return kRunDone;
+  if (updater.mode == kModeNoNotification) return RunResult::kDone;
   ShowMessageBox(kButtonsOk, caption, LoadMessage(IDS_UPDATE_DONE), kIconInformation);
-  return kRunDone;
+  return RunResult::kDone;
 }
 
 }  // namespace
 
-int CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
+RunResult CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
   system = &systemUtil;
   items = &runItems;
   ProgressContext context;
@@ -102,11 +102,11 @@ int CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
     context.failed = true;
     context.finished = true;
   }
-  int result = kRunFailed;
+  RunResult result = RunResult::kFailed;
   if (mode == kModeComponent) {
     RunHiddenWindow(context);
     WaitUntil([&] { return context.finished.load(); });
-    result = context.failed || context.quietEnd || context.cancelled ? kRunFailed : kRunDone;
+    result = context.failed || context.quietEnd || context.cancelled ? RunResult::kFailed : RunResult::kDone;
   } else {
     ShowProgressDialog(LoadMessage(IDS_PROGRESS_CAPTION), context);
     // The dialog closes itself at the end; should it have failed to open, the run still
@@ -180,12 +180,12 @@ void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
         context.failed = true;
       } else {
         FollowPackageRecords(updater, context);
-        const int result = updater.items->ApplyPatchPackage(*installLog, entry, packagePath);
+        const PatchResult result = updater.items->ApplyPatchPackage(*installLog, entry, packagePath);
         updater.items->SetRecordProgress(nullptr);
-        if (result == kPatchCancelled || result == kPatchFailed) ShowWholeItemsOnly(context);
-        if (result == kPatchCancelled) context.cancelled = true;
-        if (result == kPatchCancelled || result == kPatchFailed) {
-          if (result == kPatchFailed) context.failed = true;
+        if (result == PatchResult::kCancelled || result == PatchResult::kFailed) ShowWholeItemsOnly(context);
+        if (result == PatchResult::kCancelled) context.cancelled = true;
+        if (result == PatchResult::kCancelled || result == PatchResult::kFailed) {
+          if (result == PatchResult::kFailed) context.failed = true;
         } else if (!updater.items->SaveAppliedPackage(*installLog, updater.installLogPath)) {
           // A log that cannot be written back would leave the installer believing the old
           // version is installed: the package is taken back and the run fails.
@@ -194,9 +194,9 @@ void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
         installLog.reset();  // saved above, or the failing package's changes are not saved
       }
     } else {
-      const int result = updater.items->RunSetupProgram(packagePath, entry);
-      if (result == kSetupFailed) context.failed = true;
-      if (result == kSetupReportedFailure) context.quietEnd = true;
+      const SetupResult result = updater.items->RunSetupProgram(packagePath, entry);
+      if (result == SetupResult::kFailed) context.failed = true;
+      if (result == SetupResult::kReportedFailure) context.quietEnd = true;
     }
     SaveAndDiscard(installLog, updater, context);
     if (context.failed || context.quietEnd || context.cancelled) break;
@@ -204,18 +204,24 @@ void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
   }
 }
 
-void ReportComponentStep(int kind, const std::wstring& id, const ProgressContext& context, int result) {
-  WriteServiceLog({L"-", std::to_wstring(kind), id}, L"BR", L"THROW_MSG");
+// The result field of a progress record sent before the component's step has a result.
+const int kNoResultYet = 0;
+
+void ReportComponentStep(NoticeKind kind, const std::wstring& id, const ProgressContext& context,
+                         int result) {
+  WriteServiceLog({L"-", std::to_wstring(NoticeKindCode(kind)), id}, L"BR", L"THROW_MSG");
   NotifyGatewatch(id, kind, context.total, context.done, result, kHiddenWindowClass);
 }
 
-int RunComponentItem(CQXUpdater& updater, ProgressContext& context, int kind, const std::wstring& id) {
+ComponentResult RunComponentItem(CQXUpdater& updater, ProgressContext& context, NoticeKind kind,
+                                 const std::wstring& id) {
   CQXUpdateItems& items = *updater.items;
   const CQXActionListXML& list = *updater.actionList;
-  if (kind == 3) return items.DeleteComponent(list, id, context);
-  if (kind == 5) return items.AddComponent(list, id, context);
-  const int deleted = items.DeleteComponent(list, id, context);
-  const int added = deleted == kComponentDone ? items.AddComponent(list, id, context) : deleted;
+  if (kind == NoticeKind::kDeletePass) return items.DeleteComponent(list, id, context);
+  if (kind == NoticeKind::kAddPass) return items.AddComponent(list, id, context);
+  const ComponentResult deleted = items.DeleteComponent(list, id, context);
+  const ComponentResult added =
+      deleted == ComponentResult::kDone ? items.AddComponent(list, id, context) : deleted;
   return UpdateComponentResult(deleted, added);
 }
 
@@ -228,13 +234,14 @@ void RunComponentPasses(CQXUpdater& updater, ProgressContext& context) {
     context.total = static_cast<int>(ids.size());
     context.done = 0;
     for (const std::wstring& id : ids) {
-      WriteServiceLog({L"-", id, std::to_wstring(pass.kind)}, L"BR", L"START_COMPONENT_INSTALLATION");
-      ReportComponentStep(pass.kind, id, context, 0);
+      WriteServiceLog({L"-", id, std::to_wstring(NoticeKindCode(pass.kind))}, L"BR",
+                      L"START_COMPONENT_INSTALLATION");
+      ReportComponentStep(pass.kind, id, context, kNoResultYet);
       updater.system->Sleep(1000);
       if (context.cancelled) break;
-      const int result = RunComponentItem(updater, context, pass.kind, id);
+      const ComponentResult result = RunComponentItem(updater, context, pass.kind, id);
       context.done = context.done + 1;
-      ReportComponentStep(pass.kind, id, context, result);
+      ReportComponentStep(pass.kind, id, context, ComponentResultCode(result));
     }
   }
 }
@@ -265,10 +272,18 @@ unsigned UpdateWorker(void* argument) {
 
 namespace {
 
+// The results the launcher receives when a component-mode run cannot start.
+const int kRunNoticeBusy = 1;
+const int kRunNoticeUnreadableList = 10;
+
+void ReportRunNotice(int result) {
+  WriteServiceLog({L"-", std::to_wstring(result)}, L"BR", L"THROW_MSG");
+  NotifyGatewatch(L"", NoticeKind::kRun, 0, 0, result, L"");
+}
+
 void ReportBusy(const CQXUpdater& updater, int mode) {
   if (mode == kModeComponent) {
-    WriteServiceLog({L"-", L"1"}, L"BR", L"THROW_MSG");
-    NotifyGatewatch(L"", kNoticeRun, 0, 0, 1, L"");
+    ReportRunNotice(kRunNoticeBusy);
   } else {
     ShowMessageBox(kButtonsOk, updater.FirstDisplayName(), LoadMessage(IDS_INSTALLER_BUSY), kIconError);
   }
@@ -276,33 +291,32 @@ void ReportBusy(const CQXUpdater& updater, int mode) {
 
 void ReportUnreadableList(int mode) {
   if (mode == kModeComponent) {
-    WriteServiceLog({L"-", L"10"}, L"BR", L"THROW_MSG");
-    NotifyGatewatch(L"", kNoticeRun, 0, 0, 10, L"");
+    ReportRunNotice(kRunNoticeUnreadableList);
   } else {
     ShowMessageBox(kButtonsOk, LoadMessage(IDS_SERVICE_CAPTION), LoadMessage(IDS_START_REFUSED), kIconError);
   }
 }
 
-int RunLoadedList(CQXUpdater& updater, CQXSystemUtil& system, CQXUpdateItems& items, int mode) {
+RunResult RunLoadedList(CQXUpdater& updater, CQXSystemUtil& system, CQXUpdateItems& items, int mode) {
   if (IsUpdateRunning()) {
     ReportBusy(updater, mode);
-    return kRunFailed;
+    return RunResult::kFailed;
   }
   updater.instanceMutex.Reset(static_cast<HANDLE>(CreateInstanceMutex()));
   if (!updater.instanceMutex || IsInstallerBusy(InstallerMutexNames())) {
     ReportBusy(updater, mode);
-    return kRunFailed;
+    return RunResult::kFailed;
   }
   return updater.Run(system, items);
 }
 
 }  // namespace
 
-int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-                  CQXUpdateItems& items, int mode) {
+RunResult RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+                        CQXUpdateItems& items, int mode) {
   SetSubUpdater(subUpdater);
   SetSystemUtil(system);
-  int result = kRunFailed;
+  RunResult result = RunResult::kFailed;
   {
     CQXUpdater updater(listPath, mode);
     if (!updater.Loaded()) ReportUnreadableList(mode);
@@ -314,8 +328,8 @@ int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpd
   return result;
 }
 
-int RunUpdate(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-              int mode) {
+RunResult RunUpdate(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+                    int mode) {
   CWinQXUpdateItems items(subUpdater);
   return RunUpdateWith(listPath, system, subUpdater, items, mode);
 }

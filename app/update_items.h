@@ -12,41 +12,45 @@ class CQXActionListXML;
 struct DiffLocalEntry;
 struct ProgressContext;
 
-// Component result codes.
-enum ComponentResult {
-  kComponentDone = 200,
-  kComponentFailed = 5,
-  kComponentDeleteFailedQuietly = 6,
-  kComponentAddFailed = 7,
-  kComponentUpdateFailed = 8,
+// What became of a component: done, failed, its removal or installation reported as failed by
+// the wrapper, or an update (removal then installation) that the wrapper failed. The numbers are
+// the ones the launcher receives and the service log shows (ComponentResultCode).
+enum class ComponentResult {
+  kDone = 200,
+  kFailed = 5,
+  kDeleteFailedQuietly = 6,
+  kAddFailed = 7,
+  kUpdateFailed = 8,
 };
+// The number of a component result in the progress record and the service log.
+inline int ComponentResultCode(ComponentResult result) { return static_cast<int>(result); }
 
-// Patch-flow results.
-enum PatchResult { kPatchApplied = 0, kPatchCancelled = 1, kPatchFailed = 2 };
+// What became of a patch package: applied, stopped by the user, or failed (taken back).
+enum class PatchResult { kApplied, kCancelled, kFailed };
 
-// Setup-program results.
-enum SetupResult { kSetupDone = 0, kSetupFailed = 2, kSetupReportedFailure = 3 };
+// What became of a setup program: done, failed, or the program reported a failure of its own.
+enum class SetupResult { kDone, kFailed, kReportedFailure };
 
 class CQXUpdateItems {
  public:
   virtual ~CQXUpdateItems() = default;
   // Applies one patch package to the application of the entry; changes to the install log are
-  // made in log, which the driver saves only after kPatchApplied.
-  virtual int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
-                                const std::wstring& packagePath) = 0;
-  // After kPatchApplied: writes the install log and keeps the package; when the log cannot be
+  // made in log, which the driver saves only after PatchResult::kApplied.
+  virtual PatchResult ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                                        const std::wstring& packagePath) = 0;
+  // After PatchResult::kApplied: writes the install log and keeps the package; when the log cannot be
   // written the package is taken back. False in that case.
   virtual bool SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath);
   // Before the first item of a patch-mode run: takes back a package that an earlier process
   // left half-applied.
   virtual void RecoverInterruptedWork() {}
   // Runs a setup program named in the list.
-  virtual int RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) = 0;
+  virtual SetupResult RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) = 0;
   // The component flows; they set the context's failed or quietEnd flag as their result asks.
-  virtual int DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
-                              ProgressContext& context) = 0;
-  virtual int AddComponent(const CQXActionListXML& list, const std::wstring& id,
-                           ProgressContext& context) = 0;
+  virtual ComponentResult DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
+                                          ProgressContext& context) = 0;
+  virtual ComponentResult AddComponent(const CQXActionListXML& list, const std::wstring& id,
+                                       ProgressContext& context) = 0;
   // Some change of the run can only be finished by a restart.
   virtual bool RebootNeeded() const = 0;
   // Who hears, while a patch package is applied, how many of its record steps are done (steps
@@ -61,15 +65,15 @@ class CQXSubUpdater;
 class CWinQXUpdateItems : public CQXUpdateItems {
  public:
   explicit CWinQXUpdateItems(CQXSubUpdater* subUpdater) : subUpdater_(subUpdater) {}
-  int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
-                        const std::wstring& packagePath) override;
+  PatchResult ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                                const std::wstring& packagePath) override;
   bool SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath) override;
   void RecoverInterruptedWork() override;
-  int RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) override;
-  int DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
-                      ProgressContext& context) override;
-  int AddComponent(const CQXActionListXML& list, const std::wstring& id,
-                   ProgressContext& context) override;
+  SetupResult RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) override;
+  ComponentResult DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
+                                  ProgressContext& context) override;
+  ComponentResult AddComponent(const CQXActionListXML& list, const std::wstring& id,
+                               ProgressContext& context) override;
   bool RebootNeeded() const override;
   void SetRecordProgress(std::function<void(int done, int total)> listener) override;
 

@@ -51,14 +51,16 @@ int PercentWithinItem(int done, int total, int steps, int stepsTotal) {
 
 const std::vector<ComponentPass>& ComponentPasses() {
   static const std::vector<ComponentPass> passes = {
-      {L"DELETE", 3, false}, {L"UPDATE", 4, true}, {L"ADD", 5, true}};
+      {L"DELETE", NoticeKind::kDeletePass, false},
+      {L"UPDATE", NoticeKind::kUpdatePass, true},
+      {L"ADD", NoticeKind::kAddPass, true}};
   return passes;
 }
 
-int UpdateComponentResult(int deleteResult, int addResult) {
-  const int result = deleteResult == kComponentDone ? addResult : deleteResult;
-  if (result == kComponentDeleteFailedQuietly || result == kComponentAddFailed)
-    return kComponentUpdateFailed;
+ComponentResult UpdateComponentResult(ComponentResult deleteResult, ComponentResult addResult) {
+  const ComponentResult result = deleteResult == ComponentResult::kDone ? addResult : deleteResult;
+  if (result == ComponentResult::kDeleteFailedQuietly || result == ComponentResult::kAddFailed)
+    return ComponentResult::kUpdateFailed;
   return result;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/coordination.h"
+#include "app/update_items.h"
 #include "package/package_kind.h"
 
 namespace brindle {
@@ -26,13 +28,13 @@ int PercentWithinItem(int done, int total, int steps, int stepsTotal);
 // The component passes of a component-mode run, in order.
 struct ComponentPass {
   const wchar_t* actionType;  // "DELETE", "UPDATE", "ADD"
-  int kind;                   // 3, 4, 5 in the progress records
+  NoticeKind kind;            // of the pass's progress records
   bool needsPath;             // only actions that name a Path
 };
 const std::vector<ComponentPass>& ComponentPasses();
 
 // The final result of an UPDATE item: the delete's result unless it succeeded, else the add's;
-// a failure of either wrapper (6 or 7) is reported as 8.
-int UpdateComponentResult(int deleteResult, int addResult);
+// a failure reported by either wrapper is reported as the update's failure.
+ComponentResult UpdateComponentResult(ComponentResult deleteResult, ComponentResult addResult);
 
 }  // namespace brindle

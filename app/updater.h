@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/update_driver.h"
 #include "logs/update_lists.h"
 #include "sys/win_handles.h"
 
@@ -28,8 +29,8 @@ class CQXUpdater {
   bool Loaded() const { return entries != nullptr || actionList != nullptr; }
   // The display name of the first entry (lowest Order): the title of every message box.
   std::wstring FirstDisplayName() const;
-  // Runs the loaded list; returns the run result 0, 1 or 2.
-  int Run(CQXSystemUtil& system, CQXUpdateItems& items);
+  // Runs the loaded list and says how the run ended.
+  RunResult Run(CQXSystemUtil& system, CQXUpdateItems& items);
 
   std::wstring packageFolder;   // folder of the list file (patch modes)
   std::wstring installLogPath;  // forward slashes
@@ -47,8 +48,8 @@ class CQXUpdater {
 unsigned UpdateWorker(void* context);
 
 // The run with the given items (the product passes its own; tests pass theirs).
-int RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-                  CQXUpdateItems& items, int mode);
+RunResult RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
+                        CQXUpdateItems& items, int mode);
 
 // The hidden window of the component mode: serves cancel requests until the worker has
 // finished. Returns at once when the window cannot be made. When it returns, the window is

@@ -57,17 +57,17 @@ bool StartAndWait(const std::wstring& path) {
 
 }  // namespace
 
-int CSetupProgram::Run(const std::wstring& givenPath) {
+RunProgramResult CSetupProgram::Run(const std::wstring& givenPath) {
   const std::wstring path = ToBackslashes(givenPath);
-  if (PackageKindOf(path) != kPackageSetupExe) return 2;
+  if (PackageKindOf(path) != kPackageSetupExe) return RunProgramResult::kFailed;
   UniqueRegKey key;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSetupProtocolKey, 0, nullptr, 0, KEY_ALL_ACCESS | kView,
                       nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
-    return 2;
+    return RunProgramResult::kFailed;
   // Answers left by an earlier run that was stopped half-way must not be read as this one's.
   RegDeleteValueW(key.Get(), L"Return Value");
   RegDeleteValueW(key.Get(), L"RebootNeeded");
-  int result = 2;
+  RunProgramResult result = RunProgramResult::kFailed;
   const DWORD zero = 0;
   if (RegSetValueExW(key.Get(), L"Status", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero),
                      sizeof(zero)) == ERROR_SUCCESS &&
@@ -77,7 +77,7 @@ int CSetupProgram::Run(const std::wstring& givenPath) {
     if (ReadDword(key.Get(), L"Status", status) && status == 2) {
       DWORD returnValue = 0;
       if (!ReadDword(key.Get(), L"Return Value", returnValue) || returnValue != 2) {
-        result = 3;
+        result = RunProgramResult::kReportedFailure;
       } else {
         wchar_t text[33] = {};
         DWORD type = 0, bytes = 64;
@@ -87,7 +87,7 @@ int CSetupProgram::Run(const std::wstring& givenPath) {
           text[32] = 0;
           if (std::wstring(text) != L"FALSE") reboot_ = true;
         }
-        result = 0;
+        result = RunProgramResult::kDone;
       }
     }
   }

@@ -3,14 +3,16 @@
 #pragma once
 #include <string>
 
+#include "apply/sub_updater.h"
+
 namespace brindle {
 
 extern const wchar_t kSetupProtocolKey[];  // under HKLM
 
 class CSetupProgram {
  public:
-  // 0 done, 2 failed, 3 the program reported a failure.
-  int Run(const std::wstring& path);
+  // Done, failed (not started, not finished, no answer), or the program reported a failure.
+  RunProgramResult Run(const std::wstring& path);
   // The program asked for a restart (RebootNeeded other than "FALSE").
   bool RebootRequested() const { return reboot_; }
 

@@ -28,20 +28,23 @@ class CAbortException : public std::runtime_error {
   CAbortException() : std::runtime_error("aborted") {}
 };
 
-// Results of the wrapper and setup-program operations.
-enum : int { kRunProgramDone = 0, kRunProgramFailed = 2, kRunProgramReportedFailure = 3 };
+// How a program that the sub-updater starts and waits for ended (a setup program, the installer
+// wrapper): done, not run or no answer, or the program reported a failure of its own.
+enum class RunProgramResult { kDone, kFailed, kReportedFailure };
 
 class CQXSubUpdater {
  public:
   virtual ~CQXSubUpdater() = default;
 
-  virtual int RunSetupProgram(const std::wstring& path, const DiffLocalEntry* application) = 0;
+  virtual RunProgramResult RunSetupProgram(const std::wstring& path, const DiffLocalEntry* application) = 0;
   virtual std::wstring GetUninstallWrapperPath(const std::wstring& uninstallerVersion) = 0;
   virtual std::wstring GetWrapperFolder(const std::wstring& wrapperVersion) = 0;
-  virtual int RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
-                               const std::wstring& componentName) = 0;
-  virtual int InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
-                             const std::wstring& parentName, const std::wstring& parentFolder) = 0;
+  virtual RunProgramResult RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                                            const std::wstring& componentName) = 0;
+  virtual RunProgramResult InstallWrapper(const std::wstring& wrapperFolder,
+                                          const std::wstring& componentFolder,
+                                          const std::wstring& parentName,
+                                          const std::wstring& parentFolder) = 0;
   // Throws CUpdaterException when the cabinet cannot be extracted.
   virtual void ExtractPackage(const std::wstring& cabinetPath) = 0;
   // The hook's result (1 when it cannot be run); *restart receives its restart request.

@@ -84,10 +84,10 @@ void CWinQXSubUpdater::RecoverInterruptedPackage() { brindle::RecoverInterrupted
 
 // ---- setup programs and the installer wrapper -------------------------------------------------
 
-int CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalEntry* entry) {
+RunProgramResult CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalEntry* entry) {
   application = entry;
   CSetupProgram setup;
-  const int result = setup.Run(path);
+  const RunProgramResult result = setup.Run(path);
   if (setup.RebootRequested()) rebootNeeded = true;
   return result;
 }
@@ -98,12 +98,15 @@ std::wstring CWinQXSubUpdater::GetUninstallWrapperPath(const std::wstring&) {
 std::wstring CWinQXSubUpdater::GetWrapperFolder(const std::wstring& wrapperVersion) {
   return CWrapperActions::GetWrapperFolder(wrapperVersion);
 }
-int CWinQXSubUpdater::RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
-                                       const std::wstring& componentName) {
+RunProgramResult CWinQXSubUpdater::RunWrapperUpdate(const std::wstring& wrapperPath,
+                                                    const std::wstring& parentName,
+                                                    const std::wstring& componentName) {
   return CWrapperActions::RunWrapperUpdate(wrapperPath, parentName, componentName);
 }
-int CWinQXSubUpdater::InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
-                                     const std::wstring& parentName, const std::wstring& parentFolder) {
+RunProgramResult CWinQXSubUpdater::InstallWrapper(const std::wstring& wrapperFolder,
+                                                  const std::wstring& componentFolder,
+                                                  const std::wstring& parentName,
+                                                  const std::wstring& parentFolder) {
   return CWrapperActions::InstallWrapper(wrapperFolder, componentFolder, parentName, parentFolder);
 }
 

@@ -30,13 +30,13 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   CWinQXSubUpdater();
   ~CWinQXSubUpdater() override;
 
-  int RunSetupProgram(const std::wstring& path, const DiffLocalEntry* application) override;
+  RunProgramResult RunSetupProgram(const std::wstring& path, const DiffLocalEntry* application) override;
   std::wstring GetUninstallWrapperPath(const std::wstring& uninstallerVersion) override;
   std::wstring GetWrapperFolder(const std::wstring& wrapperVersion) override;
-  int RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
-                       const std::wstring& componentName) override;
-  int InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
-                     const std::wstring& parentName, const std::wstring& parentFolder) override;
+  RunProgramResult RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                                    const std::wstring& componentName) override;
+  RunProgramResult InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
+                                  const std::wstring& parentName, const std::wstring& parentFolder) override;
   void ExtractPackage(const std::wstring& cabinetPath) override;
   int RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) override;
   int RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) override;

@@ -87,14 +87,14 @@ class SharedKey {
   UniqueRegKey key_;
 };
 
-// The wrapper's answer after its run: 0 for a non-zero Result Value, 3 for zero, 2 without
-// one. The key is gone afterwards in every case.
-int TakeWrapperAnswer(SharedKey& shared) {
+// The wrapper's answer after its run: done for a non-zero Result Value, a reported failure for
+// zero, failed without one. The key is gone afterwards in every case.
+RunProgramResult TakeWrapperAnswer(SharedKey& shared) {
   DWORD value = 0;
   const bool answered = shared.ReadResult(value);
   shared.Delete();
-  if (!answered) return kRunProgramFailed;
-  return value != 0 ? kRunProgramDone : kRunProgramReportedFailure;
+  if (!answered) return RunProgramResult::kFailed;
+  return value != 0 ? RunProgramResult::kDone : RunProgramResult::kReportedFailure;
 }
 
 // Starts the program through the shell, hidden and without error dialogs, and waits for it
@@ -251,43 +251,46 @@ std::wstring CWrapperActions::GetWrapperFolder(const std::wstring& wrapperVersio
   return WithoutTrailingSeparators(commonFiles) + L"\\Tamek\\ZNQ\\" + wrapperVersion;
 }
 
-int CWrapperActions::RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
-                                      const std::wstring& componentName) {
+RunProgramResult CWrapperActions::RunWrapperUpdate(const std::wstring& wrapperPath,
+                                                   const std::wstring& parentName,
+                                                   const std::wstring& componentName) {
   SharedKey shared;
-  if (!shared.Create()) return kRunProgramFailed;
+  if (!shared.Create()) return RunProgramResult::kFailed;
   shared.DeleteExchangeValues();
   const std::wstring parameters =
       L"\"" + componentName + L"__for__" + parentName + L"\"" + L" /Ostrel" + L" /Update" + L" /quiet";
   if (!RunHiddenAndWait(ToBackslashes(wrapperPath), parameters)) {
     shared.Delete();
-    return kRunProgramFailed;
+    return RunProgramResult::kFailed;
   }
   return TakeWrapperAnswer(shared);
 }
 
-int CWrapperActions::InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
-                                    const std::wstring& parentName, const std::wstring& parentFolder) {
+RunProgramResult CWrapperActions::InstallWrapper(const std::wstring& wrapperFolder,
+                                                 const std::wstring& componentFolder,
+                                                 const std::wstring& parentName,
+                                                 const std::wstring& parentFolder) {
   // Without both folders the copies and the start would happen relative to the current folder.
   const std::wstring source = WithoutTrailingSeparators(ToBackslashes(wrapperFolder));
   const std::wstring target = WithoutTrailingSeparators(ToBackslashes(componentFolder));
   if (!IsFullPath(source) || !IsFullPath(target)) {
     WriteServiceLog({L"-", componentFolder, L"error", L"0"}, L"BR", L"INSTALL_ZNQ");
-    return kRunProgramFailed;
+    return RunProgramResult::kFailed;
   }
   const std::wstring installer = target + L"\\Install.exe";
   CQXFileUtil& files = GetFileUtil();
   if (!files.CopyPath(source + L"\\Install.exe", installer, true) ||
       !files.CopyPath(source + L"\\setup.dll", target + L"\\setup.dll", true))
-    return kRunProgramFailed;
+    return RunProgramResult::kFailed;
   WriteServiceLog({L"-"}, L"BR", L"INSTALL_ZNQ");
 
   SharedKey shared;
-  if (!shared.Create()) return kRunProgramFailed;
+  if (!shared.Create()) return RunProgramResult::kFailed;
   shared.DeleteExchangeValues();
   if (!shared.WriteText(kParentAppName, parentName) || !shared.WriteText(kParentInsFolder, parentFolder) ||
       !RunHiddenAndWait(installer, L" /quiet /Ostrel")) {
     shared.Delete();
-    return kRunProgramFailed;
+    return RunProgramResult::kFailed;
   }
   return TakeWrapperAnswer(shared);
 }

@@ -8,6 +8,8 @@
 #pragma once
 #include <string>
 
+#include "apply/sub_updater.h"
+
 namespace brindle {
 
 class CWinQXSubUpdater;
@@ -28,14 +30,16 @@ class CWrapperActions {
   // the version is not one plain folder name.
   static std::wstring GetWrapperFolder(const std::wstring& wrapperVersion);
   // Removes the component <componentName>__for__<parentName> with the uninstall wrapper:
-  // 0 done, 2 not run or no answer, 3 the wrapper reported a failure.
-  static int RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
-                              const std::wstring& componentName);
+  // done, failed (not run or no answer), or the wrapper reported a failure.
+  static RunProgramResult RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
+                                           const std::wstring& componentName);
   // Installs the component found in componentFolder with the wrapper's Install.exe, copied
-  // there with setup.dll: 0 done, 2 not run or no answer, 3 the installer reported a failure.
+  // there with setup.dll: done, failed (not run or no answer), or the installer reported a
+  // failure.
   // A component folder that is not a full path fails at once: nothing is copied or started.
-  static int InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
-                            const std::wstring& parentName, const std::wstring& parentFolder);
+  static RunProgramResult InstallWrapper(const std::wstring& wrapperFolder,
+                                         const std::wstring& componentFolder,
+                                         const std::wstring& parentName, const std::wstring& parentFolder);
 
  private:
   CWinQXSubUpdater& updater_;

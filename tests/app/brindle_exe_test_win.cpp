@@ -88,15 +88,15 @@ TEST(FinishRun, AcceptedRestartGives200AndOneRestartRequestFailureGives100WithNo
   {
     RebootRecorder system;
     ServiceLogTail log;
-    EXPECT_EQ(FinishRun(1, system), 200);
+    EXPECT_EQ(FinishRun(RunResult::kDoneReboot, system), 200);
     EXPECT_EQ(system.reboots, 1);
     EXPECT_EQ(log.Details(L"PROCESS_END"), std::vector<std::wstring>{L"-,200"});
   }
   {
     RebootRecorder system;
     ServiceLogTail log;
-    EXPECT_EQ(FinishRun(0, system), 200);
-    EXPECT_EQ(FinishRun(2, system), 100);
+    EXPECT_EQ(FinishRun(RunResult::kDone, system), 200);
+    EXPECT_EQ(FinishRun(RunResult::kFailed, system), 100);
     EXPECT_EQ(system.reboots, 0);
     EXPECT_EQ(log.Details(L"PROCESS_END"), (std::vector<std::wstring>{L"-,200", L"-,100"}));
   }

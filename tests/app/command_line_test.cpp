@@ -34,9 +34,7 @@ TEST(CommandLine, SwitchesMatchExactlyAndCaseSensitively) {
 }
 
 TEST(CommandLine, RunResultsMapToTheTwoExitCodes) {
-  EXPECT_EQ(ExitCodeForResult(0), 200);
-  EXPECT_EQ(ExitCodeForResult(1), 200);
-  EXPECT_EQ(ExitCodeForResult(2), 100);
-  EXPECT_EQ(ExitCodeForResult(-1), 100);
-  EXPECT_EQ(ExitCodeForResult(7), 100);
+  EXPECT_EQ(ExitCodeForResult(RunResult::kDone), 200);
+  EXPECT_EQ(ExitCodeForResult(RunResult::kDoneReboot), 200);
+  EXPECT_EQ(ExitCodeForResult(RunResult::kFailed), 100);
 }

@@ -159,8 +159,8 @@ TEST(Gatewatch, ReceivesTheProgressRecordAndTheEndMessageFromAnotherProcess) {
   ASSERT_TRUE(gatewatch.process);
   for (int i = 0; i < 100 && !FindWindowW(kGatewatchWindowClass, nullptr); ++i) Sleep(50);
   ASSERT_NE(FindWindowW(kGatewatchWindowClass, nullptr), nullptr);
-  NotifyGatewatch(std::wstring(300, L'x'), kNoticeUpdatePass, 3, 1, 200, L"");
-  NotifyGatewatch(L"", kNoticeRun, 0, 0, 10, L"");
+  NotifyGatewatch(std::wstring(300, L'x'), NoticeKind::kUpdatePass, 3, 1, 200, L"");
+  NotifyGatewatch(L"", NoticeKind::kRun, 0, 0, 10, L"");
   SendEndOfRun();
   PostMessageW(FindWindowW(kGatewatchWindowClass, nullptr), WM_CLOSE, 0, 0);
   EXPECT_EQ(WaitForExit(gatewatch, 10000), 0);
@@ -181,7 +181,7 @@ TEST(Gatewatch, AHungLauncherIsGivenUpAfterTheTimeOutWithAServiceLogLine) {
   ASSERT_NE(FindWindowW(kGatewatchWindowClass, nullptr), nullptr);
   ServiceLogTail log;
   const ULONGLONG start = GetTickCount64();
-  NotifyGatewatch(L"a", kNoticeAddPass, 1, 0, 0, L"", 1000);
+  NotifyGatewatch(L"a", NoticeKind::kAddPass, 1, 0, 0, L"", 1000);
   SendEndOfRun(1000);
   const ULONGLONG took = GetTickCount64() - start;
   TerminateProcess(gatewatch.process.Get(), 0);
@@ -220,7 +220,7 @@ TEST(HiddenWindow, ServesACancelRequestAndLeavesNeitherWindowNorClassBehind) {
 
 TEST(Gatewatch, NoLauncherWindowMeansTheMessagesAreLostWithoutHarm) {
   ASSERT_EQ(FindWindowW(kGatewatchWindowClass, nullptr), nullptr);
-  NotifyGatewatch(L"x", kNoticeAddPass, 1, 0, 0, kHiddenWindowClass);
+  NotifyGatewatch(L"x", NoticeKind::kAddPass, 1, 0, 0, kHiddenWindowClass);
   SendEndOfRun();
   SUCCEED();
 }

@@ -35,31 +35,37 @@ const wchar_t kProgressCaption[] = L"Mise \u00e0 jour logicielle\u2026";
 // Items that record what the driver asked of them and answer as told.
 class FakeItems : public CQXUpdateItems {
  public:
-  std::map<std::wstring, int> results;  // by FileName or component ID; default success
+  // Answers by FileName, or by "delete <ID>" / "add <ID>"; success when not named.
+  std::map<std::wstring, PatchResult> patchResults;
+  std::map<std::wstring, SetupResult> setupResults;
+  std::map<std::wstring, ComponentResult> componentResults;
   std::map<std::wstring, int> pauses;   // milliseconds to take, by FileName
   std::vector<std::wstring> calls;
   bool rebootNeeded = false;
 
-  int ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
-                        const std::wstring& packagePath) override {
+  PatchResult ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
+                                const std::wstring& packagePath) override {
     calls.push_back(L"patch " + entry.FileName);
     packagePaths.push_back(packagePath);
     if (pauses.count(entry.FileName)) Sleep(pauses[entry.FileName]);
     if (InstallLogEntry* app = FindEntry(log, entry.AppName))
       app->applicationVersion.text = L"2.0-" + entry.FileName;
-    return results.count(entry.FileName) ? results[entry.FileName] : kPatchApplied;
+    return patchResults.count(entry.FileName) ? patchResults[entry.FileName] : PatchResult::kApplied;
   }
-  int RunSetupProgram(const std::wstring&, const DiffLocalEntry& entry) override {
+  SetupResult RunSetupProgram(const std::wstring&, const DiffLocalEntry& entry) override {
     calls.push_back(L"setup " + entry.FileName);
-    return results.count(entry.FileName) ? results[entry.FileName] : kSetupDone;
+    return setupResults.count(entry.FileName) ? setupResults[entry.FileName] : SetupResult::kDone;
   }
-  int DeleteComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
+  ComponentResult DeleteComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
     calls.push_back(L"delete " + id);
-    return results.count(L"delete " + id) ? results[L"delete " + id] : kComponentDone;
+    return ComponentAnswer(L"delete " + id);
   }
-  int AddComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
+  ComponentResult AddComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
     calls.push_back(L"add " + id);
-    return results.count(L"add " + id) ? results[L"add " + id] : kComponentDone;
+    return ComponentAnswer(L"add " + id);
+  }
+  ComponentResult ComponentAnswer(const std::wstring& call) {
+    return componentResults.count(call) ? componentResults[call] : ComponentResult::kDone;
   }
   bool RebootNeeded() const override { return rebootNeeded; }
 
@@ -163,7 +169,7 @@ class ProgressWatcher {
   std::future<std::vector<std::wstring>> done_;
 };
 
-int RunList(const std::wstring& list, FakeItems& items, int mode) {
+RunResult RunList(const std::wstring& list, FakeItems& items, int mode) {
   CWinQXSystemUtil system;
   CWinQXSubUpdater subUpdater;
   return RunUpdateWith(ToForwardSlashes(list), &system, &subUpdater, items, mode);
@@ -190,7 +196,7 @@ TEST_F(Driver, EntriesRunInOrderAndTheFirstEntryNamesTheBoxes) {
   const std::wstring list = WriteDiffLocalList(
       folder, {{"5", "c.diff", "C", "Gamma"}, {"1", "a.diff", "A", "Alpha"}, {"3", "b.diff", "B", "Beta"}});
   Answerer person(L"Alpha", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), kRunDone);
+  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kDone);
   EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle termin\u00e9e.");
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch a.diff", L"patch b.diff", L"patch c.diff"}));
   EXPECT_EQ(items.packagePaths.front(), folder.Path() + L"/a.diff");
@@ -210,7 +216,7 @@ TEST_F(Driver, KindsComeFromTheExtensionAndSkippedEntriesStillCount) {
   ProgressWatcher progress;
   NoBoxWatcher noBox(L"Alpha");
   // Mode 2: a run that ends well shows no message at all.
-  EXPECT_EQ(RunList(list, items, kModeNoNotification), kRunDone);
+  EXPECT_EQ(RunList(list, items, kModeNoNotification), RunResult::kDone);
   EXPECT_EQ(noBox.Shown(), L"");
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch Upper.DIFF", L"setup setup.EXE", L"setup tool.apz"}));
   const auto seen = progress.Seen();
@@ -221,13 +227,13 @@ TEST_F(Driver, KindsComeFromTheExtensionAndSkippedEntriesStillCount) {
 TEST_F(Driver, ASecondPackageFailingStopsTheRunAndKeepsTheFirstPackagesLog) {
   ASSERT_TRUE(installLog.WriteWithApps({L"A", L"B", L"C"}));
   FakeItems items;
-  items.results[L"b.diff"] = kPatchFailed;
+  items.patchResults[L"b.diff"] = PatchResult::kFailed;
   items.pauses[L"b.diff"] = 1500;  // long enough for the dialog to show where the run is
   const std::wstring list = WriteDiffLocalList(
       folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "B", "Beta"}, {"3", "c.diff", "C", "Gamma"}});
   ProgressWatcher progress;
   Answerer person(L"Alpha", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
   EXPECT_EQ(person.Text(), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch a.diff", L"patch b.diff"}));
   const auto seen = progress.Seen();
@@ -239,7 +245,7 @@ TEST_F(Driver, ASecondPackageFailingStopsTheRunAndKeepsTheFirstPackagesLog) {
 
 TEST_F(Driver, ARestartIsAskedEvenInMode2AndTheAnswerDecidesTheResult) {
   ASSERT_TRUE(installLog.WriteWithApps({L"A"}));
-  for (const auto& [button, expected] : {std::make_pair(L"Oui", kRunDoneReboot), std::make_pair(L"Non", kRunDone)}) {
+  for (const auto& [button, expected] : {std::make_pair(L"Oui", RunResult::kDoneReboot), std::make_pair(L"Non", RunResult::kDone)}) {
     FakeItems items;
     items.rebootNeeded = true;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
@@ -256,20 +262,20 @@ TEST_F(Driver, AbortAtTheRunningProgramQuestionAndASetupProgramsOwnFailure) {
   const std::string before = installLog.Bytes();
   {
     FakeItems items;
-    items.results[L"a.diff"] = kPatchCancelled;
+    items.patchResults[L"a.diff"] = PatchResult::kCancelled;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
     Answerer person(L"Alpha", L"OK");
-    EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+    EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
     EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle abandonn\u00e9e.");
     EXPECT_EQ(items.calls.size(), 1u);
     EXPECT_EQ(installLog.Bytes(), before);  // nothing saved
   }
   {
     FakeItems items;
-    items.results[L"setup.exe"] = kSetupReportedFailure;
+    items.setupResults[L"setup.exe"] = SetupResult::kReportedFailure;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "setup.exe", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
     NoBoxWatcher noBox(L"Alpha");
-    EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+    EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
     EXPECT_EQ(noBox.Shown(), L"");  // quietly: no message
     EXPECT_EQ(items.calls, std::vector<std::wstring>{L"setup setup.exe"});
   }
@@ -279,7 +285,7 @@ TEST_F(Driver, AMissingInstallLogFailsThePatchWithoutRunningIt) {
   FakeItems items;
   const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
   Answerer person(L"Alpha", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
   EXPECT_EQ(person.Text(), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
   EXPECT_TRUE(items.calls.empty());
 }
@@ -289,7 +295,7 @@ TEST_F(Driver, AnUnreadableListIsRefusedAndDeleted) {
   const std::wstring list = folder.File(L"list.xml");
   ASSERT_TRUE(WriteBytes(list, "<DiffLocalList><Package>"));  // cut short
   Answerer person(L"Ostrel Service", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), kRunFailed);
+  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
   EXPECT_EQ(person.Text(), L"Impossible de d\u00e9marrer directement ce logiciel.");
   EXPECT_FALSE(FileExists(list));
   EXPECT_TRUE(items.calls.empty());
@@ -297,8 +303,8 @@ TEST_F(Driver, AnUnreadableListIsRefusedAndDeleted) {
 
 TEST_F(Driver, ComponentPassesRunInOrderAndAnUpdateStopsAtAFailedDelete) {
   FakeItems items;
-  items.results[L"delete u2"] = kComponentFailed;
-  items.results[L"add u3"] = kComponentAddFailed;
+  items.componentResults[L"delete u2"] = ComponentResult::kFailed;
+  items.componentResults[L"add u3"] = ComponentResult::kAddFailed;
   const std::wstring list = folder.File(L"actions.xml");
   ASSERT_TRUE(WriteBytes(list,
                          "<ActionList ParentAppName=\"Viewer\">"
@@ -310,7 +316,7 @@ TEST_F(Driver, ComponentPassesRunInOrderAndAnUpdateStopsAtAFailedDelete) {
                          "<Action ID=\"u3\" Action=\"UPDATE\" Path=\"C:\\src\\u3\"/>"
                          "</ActionList>"));
   ServiceLogTail log;
-  EXPECT_EQ(RunList(list, items, kModeComponent), kRunDone);  // the fake flows set no flag
+  EXPECT_EQ(RunList(list, items, kModeComponent), RunResult::kDone);  // the fake flows set no flag
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"delete d1", L"delete u1", L"add u1", L"delete u2",
                                                     L"delete u3", L"add u3", L"add a1"}));
   EXPECT_EQ(log.Details(L"START_COMPONENT_INSTALLATION"),

@@ -1,7 +1,8 @@
 // The patch flow's failure paths through the real Brindle.exe: a package without diff.xml, the
 // running-program box answered each way, a hook library that cannot be loaded, an uninstall log
-// that cannot be saved, and the update group's display name and a component's entry reaching
-// the logs as they should.
+// that cannot be read or saved, the update group's display name and a component's entry
+// reaching the logs as they should, and two packages of one run each unpacked into a work
+// folder of its own.
 #include <gtest/gtest.h>
 
 #include "logs/install_log.h"
@@ -12,6 +13,7 @@
 #include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
 #include "sys/paths.h"
+#include "sys/protected_folder.h"
 #include "sys/text.h"
 
 #include <windows.h>
@@ -56,6 +58,49 @@ class Person {
  private:
   std::atomic<bool> stop_{false};
   std::thread thread_;
+};
+
+// The names in a folder (files and folders, "." and ".." left out), in the order listed.
+std::vector<std::wstring> NamesIn(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = FindFirstFileW(ToBackslashes(folder + L"/*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// The hook library's record of its calls while the test runs.
+class HookLog {
+ public:
+  explicit HookLog(const ScratchFolder& scratch) : path_(ToBackslashes(scratch.File(L"hooks.log"))) {
+    SetEnvironmentVariableW(L"BRINDLE_TEST_HOOK_LOG", path_.c_str());
+  }
+  ~HookLog() { SetEnvironmentVariableW(L"BRINDLE_TEST_HOOK_LOG", nullptr); }
+  // The "folder <path>" lines, the path in lower case.
+  std::vector<std::string> Folders() const {
+    std::string text;
+    ReadBytes(path_, text);
+    std::vector<std::string> folders;
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (line.rfind("folder ", 0) == 0) {
+        for (char& c : line) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        folders.push_back(line.substr(7));
+      }
+      start = end + 1;
+    }
+    return folders;
+  }
+
+ private:
+  std::wstring path_;
 };
 
 bool ShowsText(const std::vector<ControlInfo>& controls, const std::wstring& text) {
@@ -272,4 +317,104 @@ TEST_F(PatchFailure, AComponentsPackageLeavesTheUninstallLogsStartupAlone) {
   const std::string uninst = FileText(app_ + L"\\uninst.ini");
   EXPECT_NE(uninst.find("[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n"), std::string::npos)
       << uninst;
+}
+
+// An uninstall log that another program holds open, letting nobody read it: the package fails
+// before any change, with the "OPEN_ZNQ_UNINSTLOG" error line and the failure box.
+TEST_F(PatchFailure, AnUninstallLogThatCannotBeReadFailsThePackageBeforeAnyChange) {
+  InstallVersion10();
+  const std::wstring list = Package11();
+  const std::string before = installLog_.Bytes();
+  bool holding = false;
+  StartedProcess holder = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                         L"lock \"" + app_ + L"\\uninst.ini\" 120000", 30000, holding);
+  ASSERT_TRUE(holding);
+  ServiceLogTail tail;
+  Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"OK"); });
+  const int exitCode = RunBrindle(list, L"/normal_install");
+  person.Stop();
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForSingleObject(holder.process.Get(), 5000);
+  EXPECT_EQ(exitCode, 100);
+  ASSERT_EQ(person.texts_.size(), 1u);
+  EXPECT_EQ(person.texts_[0], L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  EXPECT_EQ(tail.Details(L"OPEN_ZNQ_UNINSTLOG"),
+            std::vector<std::wstring>{L"-," + app_ + L"\\uninst.ini,error,0"});
+  EXPECT_TRUE(tail.Details(L"UPDATE_ZNQ_UNINSTLOG").empty());
+  ExpectUnchanged(before);
+}
+
+// Two packages in one run: the first is unpacked into temp1, the second into temp2 (the number
+// goes on although temp1 was removed in between), and while the second is applied its folder is
+// the only one left. Each package's files come from its own folder; at the end the work folder
+// is gone.
+TEST_F(PatchFailure, TheSecondPackageOfARunIsUnpackedIntoAFolderOfItsOwn) {
+  HookLog hooks(scratch_);
+  InstallVersion10();
+  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"/CUSTOM"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_hook.dll").c_str(),
+                        ToBackslashes(packageSource_ + L"\\CUSTOM\\report_hook.dll").c_str(), FALSE));
+  const std::string hook = "<FileName Type=\"BeforeUpdate\">report_hook.dll</FileName>";
+  Package11("", "", hook);
+  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/first.diff").c_str()));
+  // The second package: keep.txt again, other text, and two.txt added; it waits for the
+  // running-program answer, so the work folder can be looked at while it is applied.
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\keep.txt", "keep 1.2"));
+  ASSERT_TRUE(DeleteFileW(ToBackslashes(packageSource_ + L"\\INST\\new.txt").c_str()));
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\two.txt", "two"));
+  BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.2</Version>"
+      "<CheckAppName>brindle_probe.exe</CheckAppName></GeneralInfo><UpdateObjects><File " +
+      std::string(kPlainFile) +
+      "><FullPath>$InsFolder$\\keep.txt</FullPath><FileName>keep.txt</FileName></File></UpdateObjects>"
+      "<AddObjects><File " + std::string(kPlainFile) +
+      "><FullPath>$InsFolder$\\two.txt</FullPath><FileName>two.txt</FileName></File></AddObjects>"
+      "<CustomFunction>" + hook + "</CustomFunction></DiffDistribute>");
+  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/second.diff").c_str()));
+  const std::wstring list = lists_ + L"/list.xml";
+  ASSERT_TRUE(WriteFileText(list,
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
+                            "<DiffLocal Order=\"2\"><FileName>second.diff</FileName><AppName>SampleApp</AppName>"
+                            "<DisplayName>Sample Application</DisplayName></DiffLocal>"
+                            "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
+                            "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
+  bool ready = false;
+  StartedProcess probe = StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"window \"Probe Running\" 120000",
+                                        30000, ready);
+  ASSERT_TRUE(ready);
+  const std::wstring workRoot = JoinPath(CommonAppDataFolder(), L"Tamek_Inc_RW/Brindle");
+  std::vector<std::wstring> duringSecond;
+  std::string secondKeep;
+  Person person(L"Sample Application", [&](HWND box, int index) {
+    if (index == 0) {
+      duringSecond = NamesIn(workRoot);
+      secondKeep = FileText(workRoot + L"/temp2/INST/keep.txt");
+      PressButton(box, L"Ignorer");
+    } else {
+      PressButton(box, L"OK");
+    }
+  });
+  const int exitCode = RunBrindle(list, L"/normal_install");
+  person.Stop();
+  TerminateProcess(probe.process.Get(), 0);
+  EXPECT_EQ(exitCode, 200);
+  ASSERT_EQ(person.texts_.size(), 2u);
+  EXPECT_EQ(person.texts_[0].find(kRunningMessage), 0u) << Utf8FromWide(person.texts_[0]);
+  EXPECT_EQ(person.texts_[1], L"Mise \u00e0 jour logicielle termin\u00e9e.");
+  EXPECT_EQ(duringSecond, std::vector<std::wstring>{L"temp2"});
+  EXPECT_EQ(secondKeep, "keep 1.2");
+  // Each package's hook ran from its own folder.
+  std::string root = Utf8FromWide(ToBackslashes(workRoot));
+  for (char& c : root) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(hooks.Folders(), (std::vector<std::string>{root + "\\temp1\\custom", root + "\\temp2\\custom"}));
+  // Both applied: the first package's added file, the second's text and file, its version.
+  EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.2");
+  EXPECT_EQ(FileText(app_ + L"\\new.txt"), "new");
+  EXPECT_EQ(FileText(app_ + L"\\two.txt"), "two");
+  EXPECT_EQ(ApplicationVersion(), L"1.2");
+  const std::string uninst = FileText(app_ + L"\\uninst.ini");
+  for (const wchar_t* name : {L"keep.txt", L"new.txt", L"two.txt"})
+    EXPECT_NE(uninst.find("\"" + Logged(AppPath(name)) + "\""), std::string::npos) << uninst;
+  EXPECT_NE(uninst.find("[Startup]\r\nVersion=\"1.2\"\r\n"), std::string::npos) << uninst;
+  EXPECT_FALSE(FileExists(workRoot));
 }

@@ -56,16 +56,24 @@ TEST(ComponentPasses, DeleteUpdateAddInThatOrderAndTheUpdateResultRules) {
   const auto& passes = ComponentPasses();
   ASSERT_EQ(passes.size(), 3u);
   EXPECT_EQ(std::wstring(passes[0].actionType), L"DELETE");
-  EXPECT_EQ(passes[0].kind, 3);
+  EXPECT_EQ(NoticeKindCode(passes[0].kind), 3);
   EXPECT_FALSE(passes[0].needsPath);
   EXPECT_EQ(std::wstring(passes[1].actionType), L"UPDATE");
-  EXPECT_EQ(passes[1].kind, 4);
+  EXPECT_EQ(NoticeKindCode(passes[1].kind), 4);
   EXPECT_TRUE(passes[1].needsPath);
   EXPECT_EQ(std::wstring(passes[2].actionType), L"ADD");
-  EXPECT_EQ(passes[2].kind, 5);
-  EXPECT_EQ(UpdateComponentResult(200, 200), 200);
-  EXPECT_EQ(UpdateComponentResult(200, 7), 8);
-  EXPECT_EQ(UpdateComponentResult(200, 5), 5);
-  EXPECT_EQ(UpdateComponentResult(6, 200), 8);  // the add's result is not looked at
-  EXPECT_EQ(UpdateComponentResult(5, 200), 5);
+  EXPECT_EQ(NoticeKindCode(passes[2].kind), 5);
+  using R = ComponentResult;
+  EXPECT_EQ(UpdateComponentResult(R::kDone, R::kDone), R::kDone);
+  EXPECT_EQ(UpdateComponentResult(R::kDone, R::kAddFailed), R::kUpdateFailed);
+  EXPECT_EQ(UpdateComponentResult(R::kDone, R::kFailed), R::kFailed);
+  // the add's result is not looked at
+  EXPECT_EQ(UpdateComponentResult(R::kDeleteFailedQuietly, R::kDone), R::kUpdateFailed);
+  EXPECT_EQ(UpdateComponentResult(R::kFailed, R::kDone), R::kFailed);
+  // The numbers the launcher and the service log see.
+  EXPECT_EQ(ComponentResultCode(R::kDone), 200);
+  EXPECT_EQ(ComponentResultCode(R::kFailed), 5);
+  EXPECT_EQ(ComponentResultCode(R::kDeleteFailedQuietly), 6);
+  EXPECT_EQ(ComponentResultCode(R::kAddFailed), 7);
+  EXPECT_EQ(ComponentResultCode(R::kUpdateFailed), 8);
 }

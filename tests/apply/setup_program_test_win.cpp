@@ -64,7 +64,7 @@ class SetupProgram : public testing::Test {
 TEST_F(SetupProgram, ASuccessIsReadFromTheKeyAndTheProgramAndItsAnswersAreRemoved) {
   const std::wstring path = Program(L"setup.exe", "Status 2\nReturn Value 2\nRebootNeeded FALSE\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(ToForwardSlashes(path)), 0);
+  EXPECT_EQ(program.Run(ToForwardSlashes(path)), RunProgramResult::kDone);
   EXPECT_EQ(StatusSeenAtStart(path), "0\n");  // the key said "running" before the start
   EXPECT_FALSE(program.RebootRequested());
   EXPECT_FALSE(PathExists(path));
@@ -74,7 +74,7 @@ TEST_F(SetupProgram, ASuccessIsReadFromTheKeyAndTheProgramAndItsAnswersAreRemove
 TEST_F(SetupProgram, ARestartIsRequestedByAnyRebootNeededTextButFalse) {
   const std::wstring path = Program(L"Setup.EXE", "Status 2\nReturn Value 2\nRebootNeeded TRUE\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(path), 0);
+  EXPECT_EQ(program.Run(path), RunProgramResult::kDone);
   EXPECT_TRUE(program.RebootRequested());
   EXPECT_FALSE(PathExists(path));
 }
@@ -82,7 +82,7 @@ TEST_F(SetupProgram, ARestartIsRequestedByAnyRebootNeededTextButFalse) {
 TEST_F(SetupProgram, AnotherReturnValueIsTheProgramsOwnReportedFailure) {
   const std::wstring path = Program(L"setup.exe", "Status 2\nReturn Value 1\nRebootNeeded TRUE\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(path), 3);
+  EXPECT_EQ(program.Run(path), RunProgramResult::kReportedFailure);
   EXPECT_FALSE(program.RebootRequested());
   EXPECT_FALSE(PathExists(path));
   EXPECT_FALSE(ProtocolKeyExists());
@@ -91,7 +91,7 @@ TEST_F(SetupProgram, AnotherReturnValueIsTheProgramsOwnReportedFailure) {
 TEST_F(SetupProgram, AProgramThatNeverSaysItFinishedHasFailed) {
   const std::wstring path = Program(L"setup.exe", "Return Value 2\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(path), 2);
+  EXPECT_EQ(program.Run(path), RunProgramResult::kFailed);
   EXPECT_EQ(StatusSeenAtStart(path), "0\n");
   EXPECT_FALSE(ProtocolKeyExists());
 }
@@ -102,7 +102,7 @@ TEST_F(SetupProgram, StaleAnswersOfAnEarlierRunAreNotTaken) {
   SetProtocolDword(L"Return Value", 2);
   const std::wstring path = Program(L"setup.exe", "Status 2\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(path), 3);
+  EXPECT_EQ(program.Run(path), RunProgramResult::kReportedFailure);
   EXPECT_EQ(StatusSeenAtStart(path), "0\n");
 }
 
@@ -111,7 +111,7 @@ TEST_F(SetupProgram, OtherValuesOfTheKeyAreKept) {
   SetProtocolDword(L"Other", 7);
   const std::wstring path = Program(L"setup.exe", "Status 2\nReturn Value 2\nRebootNeeded FALSE\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(path), 0);
+  EXPECT_EQ(program.Run(path), RunProgramResult::kDone);
   UniqueRegKey key;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupProtocolKey, 0, KEY_READ | kView, key.Receive()),
             ERROR_SUCCESS);
@@ -127,9 +127,9 @@ TEST_F(SetupProgram, OtherValuesOfTheKeyAreKept) {
 TEST_F(SetupProgram, AnApzOrAMissingProgramIsNotRunAndFails) {
   const std::wstring apz = Program(L"tool.apz", "Status 2\nReturn Value 2\n");
   CSetupProgram program;
-  EXPECT_EQ(program.Run(apz), 2);
+  EXPECT_EQ(program.Run(apz), RunProgramResult::kFailed);
   EXPECT_EQ(StatusSeenAtStart(apz), "<not started>");
   EXPECT_TRUE(PathExists(apz));
-  EXPECT_EQ(program.Run(ToBackslashes(folder_.File(L"missing.exe"))), 2);
+  EXPECT_EQ(program.Run(ToBackslashes(folder_.File(L"missing.exe"))), RunProgramResult::kFailed);
   EXPECT_FALSE(ProtocolKeyExists());
 }

@@ -1,6 +1,7 @@
 // A program the tests start to have something running: with "window <title>" it shows a visible
 // titled window, with "hidden" it has no visible window, with "mutex <name>" it holds that named
-// mutex, with "file <path>" it holds that file open (others may only read it); it ends after the
+// mutex, with "file <path>" it holds that file open (others may only read it), with "lock <path>"
+// it holds that file open and lets no other process open it at all; it ends after the
 // given milliseconds (argument 3) or when its window is closed. Argument 4, when given, names an
 // event that it signals once it holds what it was asked to hold and has its window.
 #include "sys/win_handles.h"
@@ -21,18 +22,19 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring title = argc > 2 ? argv[2] : L"";
   const UINT lifetime = argc > 3 ? static_cast<UINT>(_wtoi(argv[3])) : 10000;
   brindle::UniqueHandle mutex(mode == L"mutex" ? CreateMutexW(nullptr, TRUE, title.c_str()) : nullptr);
-  brindle::UniqueFile held(mode == L"file" ? CreateFileW(title.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                         OPEN_EXISTING, 0, nullptr)
-                                           : INVALID_HANDLE_VALUE);
+  const bool holdsFile = mode == L"file" || mode == L"lock";
+  brindle::UniqueFile held(holdsFile ? CreateFileW(title.c_str(), GENERIC_READ, mode == L"file" ? FILE_SHARE_READ : 0,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr)
+                                     : INVALID_HANDLE_VALUE);
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &ProbeProc;
   cls.hInstance = GetModuleHandleW(nullptr);
   cls.lpszClassName = L"BrindleProbeWindow";
   RegisterClassW(&cls);
-  HWND window = CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || mode == L"file") ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
+  HWND window = CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || holdsFile) ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
                                 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
   if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
-  const bool holding = (mode != L"mutex" || mutex) && (mode != L"file" || held);
+  const bool holding = (mode != L"mutex" || mutex) && (!holdsFile || held);
   if (argc > 4 && holding && window) {
     brindle::UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[4]));
     if (ready) SetEvent(ready.Get());
