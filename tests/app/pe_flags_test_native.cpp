@@ -76,7 +76,9 @@ TEST(ProgramFile, BothBuildsCarryRandomisationRelocationsAndNoExecuteData) {
     EXPECT_EQ(flags.machine, build.machine);
     EXPECT_TRUE(flags.dllCharacteristics & kDynamicBase);
     EXPECT_TRUE(flags.dllCharacteristics & kNxCompat);
-    if (build.highEntropy) EXPECT_TRUE(flags.dllCharacteristics & kHighEntropyVa);
+    if (build.highEntropy) {
+      EXPECT_TRUE(flags.dllCharacteristics & kHighEntropyVa);
+    }
     // Randomisation needs the relocations: an image without them loads only at its base.
     EXPECT_FALSE(flags.characteristics & kRelocsStripped);
     EXPECT_GT(flags.relocationBytes, 0u);
