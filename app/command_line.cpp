@@ -4,11 +4,11 @@
 
 namespace brindle {
 
-int ModeFromSwitch(const std::wstring& argument) {
-  if (argument == L"/normal_install") return kModeNormal;
-  if (argument == L"/non_notification") return kModeNoNotification;
-  if (argument == L"/component_install") return kModeComponent;
-  return kModeUnknown;
+UpdateMode ModeFromSwitch(const std::wstring& argument) {
+  if (argument == L"/normal_install") return UpdateMode::kNormal;
+  if (argument == L"/non_notification") return UpdateMode::kNoNotification;
+  if (argument == L"/component_install") return UpdateMode::kComponent;
+  return UpdateMode::kUnknown;
 }
 
 CommandLineRequest ReadCommandLine(const std::vector<std::wstring>& arguments) {

@@ -12,17 +12,16 @@ namespace brindle {
 class CQXSystemUtil;
 class CQXSubUpdater;
 
-enum UpdateMode { kModeUnknown = 0, kModeNormal = 1, kModeNoNotification = 2, kModeComponent = 3 };
 
-// The mode of a switch, compared exactly and case-sensitively; 0 for anything else.
-int ModeFromSwitch(const std::wstring& argument);
+// The mode of a switch, compared exactly and case-sensitively; unknown for anything else.
+UpdateMode ModeFromSwitch(const std::wstring& argument);
 
 // What the command line asks for: whether it has the two arguments, the list path with forward
 // slashes, the mode, and the fields of the "CHECK_PARAMETER" line.
 struct CommandLineRequest {
   bool complete = false;
   std::wstring listPath;
-  int mode = kModeUnknown;
+  UpdateMode mode = UpdateMode::kUnknown;
   LogFields logFields;
 };
 CommandLineRequest ReadCommandLine(const std::vector<std::wstring>& arguments);

@@ -25,11 +25,11 @@ namespace brindle {
 
 // ---- the updater --------------------------------------------------------------------------
 
-CQXUpdater::CQXUpdater(const std::wstring& listPath, int runMode) : mode(runMode) {
+CQXUpdater::CQXUpdater(const std::wstring& listPath, UpdateMode runMode) : mode(runMode) {
   installLogPath = InstallLogPath();
   bool loaded = false;
   if (!installLogPath.empty()) {
-    if (mode == kModeComponent) {
+    if (mode == UpdateMode::kComponent) {
       actionList = std::make_unique<CQXActionListXML>();
       loaded = LoadActionList(listPath, *actionList) == kListLoaded;
     } else {
@@ -78,7 +78,7 @@ RunResult FinalMessageAndResult(CQXUpdater& updater, ProgressContext& context) {
                ? RunResult::kDoneReboot
                : RunResult::kDone;
   }
-  if (updater.mode == kModeNoNotification) return RunResult::kDone;
+  if (updater.mode == UpdateMode::kNoNotification) return RunResult::kDone;
   ShowMessageBox(kButtonsOk, caption, LoadMessage(IDS_UPDATE_DONE), kIconInformation);
   return RunResult::kDone;
 }
@@ -92,7 +92,7 @@ RunResult CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
   context.updater = this;
   context.Clear();
   ClearCancel();
-  if (mode != kModeComponent) {
+  if (mode != UpdateMode::kComponent) {
     context.total = static_cast<int>(entries->size());
     context.done = 0;
     context.rangeMaximum = 100;
@@ -103,7 +103,7 @@ RunResult CQXUpdater::Run(CQXSystemUtil& systemUtil, CQXUpdateItems& runItems) {
     context.finished = true;
   }
   RunResult result = RunResult::kFailed;
-  if (mode == kModeComponent) {
+  if (mode == UpdateMode::kComponent) {
     RunHiddenWindow(context);
     WaitUntil([&] { return context.finished.load(); });
     result = context.failed || context.quietEnd || context.cancelled ? RunResult::kFailed : RunResult::kDone;
@@ -254,10 +254,10 @@ unsigned UpdateWorker(void* argument) {
   {
     // The shell (wrapper programs, shortcuts) and COM servers are used from this thread.
     CComInitialization com;
-    if (updater.mode == kModeComponent) RunComponentPasses(updater, context);
+    if (updater.mode == UpdateMode::kComponent) RunComponentPasses(updater, context);
     else RunPatchLoop(updater, context);
   }
-  if (updater.mode == kModeComponent) {
+  if (updater.mode == UpdateMode::kComponent) {
     WriteServiceLog({L"-"}, L"BR", L"THROW_MSG");
     SendEndOfRun();
   }
@@ -281,23 +281,23 @@ void ReportRunNotice(int result) {
   NotifyGatewatch(L"", NoticeKind::kRun, 0, 0, result, L"");
 }
 
-void ReportBusy(const CQXUpdater& updater, int mode) {
-  if (mode == kModeComponent) {
+void ReportBusy(const CQXUpdater& updater, UpdateMode mode) {
+  if (mode == UpdateMode::kComponent) {
     ReportRunNotice(kRunNoticeBusy);
   } else {
     ShowMessageBox(kButtonsOk, updater.FirstDisplayName(), LoadMessage(IDS_INSTALLER_BUSY), kIconError);
   }
 }
 
-void ReportUnreadableList(int mode) {
-  if (mode == kModeComponent) {
+void ReportUnreadableList(UpdateMode mode) {
+  if (mode == UpdateMode::kComponent) {
     ReportRunNotice(kRunNoticeUnreadableList);
   } else {
     ShowMessageBox(kButtonsOk, LoadMessage(IDS_SERVICE_CAPTION), LoadMessage(IDS_START_REFUSED), kIconError);
   }
 }
 
-RunResult RunLoadedList(CQXUpdater& updater, CQXSystemUtil& system, CQXUpdateItems& items, int mode) {
+RunResult RunLoadedList(CQXUpdater& updater, CQXSystemUtil& system, CQXUpdateItems& items, UpdateMode mode) {
   if (IsUpdateRunning()) {
     ReportBusy(updater, mode);
     return RunResult::kFailed;
@@ -313,7 +313,7 @@ RunResult RunLoadedList(CQXUpdater& updater, CQXSystemUtil& system, CQXUpdateIte
 }  // namespace
 
 RunResult RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-                        CQXUpdateItems& items, int mode) {
+                        CQXUpdateItems& items, UpdateMode mode) {
   SetSubUpdater(subUpdater);
   SetSystemUtil(system);
   RunResult result = RunResult::kFailed;
@@ -329,7 +329,7 @@ RunResult RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQX
 }
 
 RunResult RunUpdate(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-                    int mode) {
+                    UpdateMode mode) {
   CWinQXUpdateItems items(subUpdater);
   return RunUpdateWith(listPath, system, subUpdater, items, mode);
 }

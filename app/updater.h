@@ -21,7 +21,7 @@ struct ProgressContext;
 class CQXUpdater {
  public:
   // Loads the list file and deletes it from disk, whether it could be loaded or not.
-  CQXUpdater(const std::wstring& listPath, int mode);
+  CQXUpdater(const std::wstring& listPath, UpdateMode mode);
   virtual ~CQXUpdater();
   CQXUpdater(const CQXUpdater&) = delete;
   CQXUpdater& operator=(const CQXUpdater&) = delete;
@@ -36,7 +36,7 @@ class CQXUpdater {
   std::wstring installLogPath;  // forward slashes
   std::unique_ptr<std::vector<DiffLocalEntry>> entries;  // patch modes, sorted by Order
   std::unique_ptr<CQXActionListXML> actionList;          // component mode
-  int mode = 0;
+  UpdateMode mode = UpdateMode::kUnknown;
   UniqueHandle instanceMutex;
 
   // Set for the run, used by the worker thread.
@@ -49,7 +49,7 @@ unsigned UpdateWorker(void* context);
 
 // The run with the given items (the product passes its own; tests pass theirs).
 RunResult RunUpdateWith(const std::wstring& listPath, CQXSystemUtil* system, CQXSubUpdater* subUpdater,
-                        CQXUpdateItems& items, int mode);
+                        CQXUpdateItems& items, UpdateMode mode);
 
 // The hidden window of the component mode: serves cancel requests until the worker has
 // finished. Returns at once when the window cannot be made. When it returns, the window is

@@ -16,21 +16,21 @@ TEST(CommandLine, PathGetsForwardSlashesAndAThirdArgumentIsOnlyLogged) {
   const CommandLineRequest r = ReadCommandLine({L"C:\\a\\b\\list.xml", L"/component_install", L"X"});
   ASSERT_TRUE(r.complete);
   EXPECT_EQ(r.listPath, L"C:/a/b/list.xml");
-  EXPECT_EQ(r.mode, kModeComponent);
+  EXPECT_EQ(r.mode, UpdateMode::kComponent);
   EXPECT_EQ(JoinLogFields(r.logFields), L"-,C:/a/b/list.xml,/component_install,X");
   // Four or more arguments: nothing beyond the switch is logged.
   const CommandLineRequest four = ReadCommandLine({L"p", L"/normal_install", L"X", L"Y"});
   EXPECT_EQ(JoinLogFields(four.logFields), L"-,p,/normal_install");
-  EXPECT_EQ(four.mode, kModeNormal);
+  EXPECT_EQ(four.mode, UpdateMode::kNormal);
 }
 
 TEST(CommandLine, SwitchesMatchExactlyAndCaseSensitively) {
-  EXPECT_EQ(ModeFromSwitch(L"/normal_install"), 1);
-  EXPECT_EQ(ModeFromSwitch(L"/non_notification"), 2);
-  EXPECT_EQ(ModeFromSwitch(L"/component_install"), 3);
-  EXPECT_EQ(ModeFromSwitch(L"/NORMAL_INSTALL"), 0);
-  EXPECT_EQ(ModeFromSwitch(L"/normal_install "), 0);
-  EXPECT_EQ(ModeFromSwitch(L""), 0);
+  EXPECT_EQ(ModeFromSwitch(L"/normal_install"), UpdateMode::kNormal);
+  EXPECT_EQ(ModeFromSwitch(L"/non_notification"), UpdateMode::kNoNotification);
+  EXPECT_EQ(ModeFromSwitch(L"/component_install"), UpdateMode::kComponent);
+  EXPECT_EQ(ModeFromSwitch(L"/NORMAL_INSTALL"), UpdateMode::kUnknown);
+  EXPECT_EQ(ModeFromSwitch(L"/normal_install "), UpdateMode::kUnknown);
+  EXPECT_EQ(ModeFromSwitch(L""), UpdateMode::kUnknown);
 }
 
 TEST(CommandLine, RunResultsMapToTheTwoExitCodes) {

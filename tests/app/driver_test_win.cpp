@@ -169,7 +169,7 @@ class ProgressWatcher {
   std::future<std::vector<std::wstring>> done_;
 };
 
-RunResult RunList(const std::wstring& list, FakeItems& items, int mode) {
+RunResult RunList(const std::wstring& list, FakeItems& items, UpdateMode mode) {
   CWinQXSystemUtil system;
   CWinQXSubUpdater subUpdater;
   return RunUpdateWith(ToForwardSlashes(list), &system, &subUpdater, items, mode);
@@ -196,7 +196,7 @@ TEST_F(Driver, EntriesRunInOrderAndTheFirstEntryNamesTheBoxes) {
   const std::wstring list = WriteDiffLocalList(
       folder, {{"5", "c.diff", "C", "Gamma"}, {"1", "a.diff", "A", "Alpha"}, {"3", "b.diff", "B", "Beta"}});
   Answerer person(L"Alpha", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kDone);
+  EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kDone);
   EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle termin\u00e9e.");
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch a.diff", L"patch b.diff", L"patch c.diff"}));
   EXPECT_EQ(items.packagePaths.front(), folder.Path() + L"/a.diff");
@@ -216,7 +216,7 @@ TEST_F(Driver, KindsComeFromTheExtensionAndSkippedEntriesStillCount) {
   ProgressWatcher progress;
   NoBoxWatcher noBox(L"Alpha");
   // Mode 2: a run that ends well shows no message at all.
-  EXPECT_EQ(RunList(list, items, kModeNoNotification), RunResult::kDone);
+  EXPECT_EQ(RunList(list, items, UpdateMode::kNoNotification), RunResult::kDone);
   EXPECT_EQ(noBox.Shown(), L"");
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch Upper.DIFF", L"setup setup.EXE", L"setup tool.apz"}));
   const auto seen = progress.Seen();
@@ -233,7 +233,7 @@ TEST_F(Driver, ASecondPackageFailingStopsTheRunAndKeepsTheFirstPackagesLog) {
       folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "B", "Beta"}, {"3", "c.diff", "C", "Gamma"}});
   ProgressWatcher progress;
   Answerer person(L"Alpha", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
+  EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
   EXPECT_EQ(person.Text(), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch a.diff", L"patch b.diff"}));
   const auto seen = progress.Seen();
@@ -250,7 +250,7 @@ TEST_F(Driver, ARestartIsAskedEvenInMode2AndTheAnswerDecidesTheResult) {
     items.rebootNeeded = true;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
     Answerer person(L"Alpha", button);
-    EXPECT_EQ(RunList(list, items, kModeNoNotification), expected);
+    EXPECT_EQ(RunList(list, items, UpdateMode::kNoNotification), expected);
     EXPECT_EQ(person.Text(),
               L"Mise \u00e0 niveau du logiciel termin\u00e9e.\nVous devez red\u00e9marrer votre ordinateur "
               L"pour pouvoir utiliser le logiciel.\n\nVoulez-vous red\u00e9marrer maintenant ?");
@@ -265,7 +265,7 @@ TEST_F(Driver, AbortAtTheRunningProgramQuestionAndASetupProgramsOwnFailure) {
     items.patchResults[L"a.diff"] = PatchResult::kCancelled;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
     Answerer person(L"Alpha", L"OK");
-    EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
+    EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
     EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle abandonn\u00e9e.");
     EXPECT_EQ(items.calls.size(), 1u);
     EXPECT_EQ(installLog.Bytes(), before);  // nothing saved
@@ -275,7 +275,7 @@ TEST_F(Driver, AbortAtTheRunningProgramQuestionAndASetupProgramsOwnFailure) {
     items.setupResults[L"setup.exe"] = SetupResult::kReportedFailure;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "setup.exe", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
     NoBoxWatcher noBox(L"Alpha");
-    EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
+    EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
     EXPECT_EQ(noBox.Shown(), L"");  // quietly: no message
     EXPECT_EQ(items.calls, std::vector<std::wstring>{L"setup setup.exe"});
   }
@@ -285,7 +285,7 @@ TEST_F(Driver, AMissingInstallLogFailsThePatchWithoutRunningIt) {
   FakeItems items;
   const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
   Answerer person(L"Alpha", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
+  EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
   EXPECT_EQ(person.Text(), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
   EXPECT_TRUE(items.calls.empty());
 }
@@ -295,7 +295,7 @@ TEST_F(Driver, AnUnreadableListIsRefusedAndDeleted) {
   const std::wstring list = folder.File(L"list.xml");
   ASSERT_TRUE(WriteBytes(list, "<DiffLocalList><Package>"));  // cut short
   Answerer person(L"Ostrel Service", L"OK");
-  EXPECT_EQ(RunList(list, items, kModeNormal), RunResult::kFailed);
+  EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
   EXPECT_EQ(person.Text(), L"Impossible de d\u00e9marrer directement ce logiciel.");
   EXPECT_FALSE(FileExists(list));
   EXPECT_TRUE(items.calls.empty());
@@ -316,7 +316,7 @@ TEST_F(Driver, ComponentPassesRunInOrderAndAnUpdateStopsAtAFailedDelete) {
                          "<Action ID=\"u3\" Action=\"UPDATE\" Path=\"C:\\src\\u3\"/>"
                          "</ActionList>"));
   ServiceLogTail log;
-  EXPECT_EQ(RunList(list, items, kModeComponent), RunResult::kDone);  // the fake flows set no flag
+  EXPECT_EQ(RunList(list, items, UpdateMode::kComponent), RunResult::kDone);  // the fake flows set no flag
   EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"delete d1", L"delete u1", L"add u1", L"delete u2",
                                                     L"delete u3", L"add u3", L"add a1"}));
   EXPECT_EQ(log.Details(L"START_COMPONENT_INSTALLATION"),
