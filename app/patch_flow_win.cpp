@@ -62,10 +62,10 @@ void CheckRunningPrograms(const CQXDiffDistribute& package, const DiffLocalEntry
   for (const std::wstring& name : package.generalInfo->checkAppNames) {
     std::wstring title;
     while (FindRunningProcess(name, title)) {
-      const int answer = ShowRetryCheckBox(entry.DisplayName, LoadMessage(IDS_PROGRAM_RUNNING),
+      const AnswerCode answer = ShowRetryCheckBox(entry.DisplayName, LoadMessage(IDS_PROGRAM_RUNNING),
                                            title.empty() ? name : title);
-      if (answer == kAnswerRetry) continue;
-      if (answer == kAnswerIgnore) break;
+      if (answer == AnswerCode::kRetry) continue;
+      if (answer == AnswerCode::kIgnore) break;
       throw CAbortException();
     }
   }

@@ -74,7 +74,7 @@ RunResult FinalMessageAndResult(CQXUpdater& updater, ProgressContext& context) {
   if (context.quietEnd) return RunResult::kFailed;
   if (updater.items->RebootNeeded()) {
     return ShowMessageBox(kButtonsYesNo, caption, LoadMessage(IDS_REBOOT_QUESTION), kIconWarning) ==
-                   kAnswerYes
+                   AnswerCode::kYes
                ? RunResult::kDoneReboot
                : RunResult::kDone;
   }

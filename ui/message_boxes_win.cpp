@@ -74,23 +74,23 @@ std::vector<ButtonLabel> ButtonsOfSet(int buttons) {
   }
 }
 
-int AnswerForDialogResult(INT_PTR dialogResult, int failureAnswer) {
+AnswerCode AnswerForDialogResult(INT_PTR dialogResult, AnswerCode failureAnswer) {
   switch (dialogResult) {
-    case IDYES: return kAnswerYes;
-    case IDNO: return kAnswerNo;
-    case IDCANCEL: return kAnswerCancel;
-    case IDOK: return kAnswerOk;
-    case IDIGNORE: return kAnswerIgnore;
-    case IDRETRY: return kAnswerRetry;
-    case IDABORT: return kAnswerAbort;
+    case IDYES: return AnswerCode::kYes;
+    case IDNO: return AnswerCode::kNo;
+    case IDCANCEL: return AnswerCode::kCancel;
+    case IDOK: return AnswerCode::kOk;
+    case IDIGNORE: return AnswerCode::kIgnore;
+    case IDRETRY: return AnswerCode::kRetry;
+    case IDABORT: return AnswerCode::kAbort;
     default: return failureAnswer;
   }
 }
 
 }  // namespace
 
-int MessageBoxAnswer(INT_PTR dialogResult) { return AnswerForDialogResult(dialogResult, kAnswerNo); }
-int RetryBoxAnswer(INT_PTR dialogResult) { return AnswerForDialogResult(dialogResult, kAnswerAbort); }
+AnswerCode MessageBoxAnswer(INT_PTR dialogResult) { return AnswerForDialogResult(dialogResult, AnswerCode::kNo); }
+AnswerCode RetryBoxAnswer(INT_PTR dialogResult) { return AnswerForDialogResult(dialogResult, AnswerCode::kAbort); }
 
 // ---- CWinQXMsgBox -------------------------------------------------------------------------------
 
@@ -253,7 +253,7 @@ INT_PTR CWinQXRetryCheckMsgBox::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam
 
 // ---- the program's entry points -----------------------------------------------------------------
 
-int ShowMessageBox(int buttons, const std::wstring& caption, const std::wstring& message, int icon) {
+AnswerCode ShowMessageBox(int buttons, const std::wstring& caption, const std::wstring& message, int icon) {
   CWinQXMsgBox box;
   box.buttons = buttons;
   box.caption = caption;
@@ -262,7 +262,7 @@ int ShowMessageBox(int buttons, const std::wstring& caption, const std::wstring&
   return MessageBoxAnswer(box.DoModal());
 }
 
-int ShowRetryCheckBox(const std::wstring& caption, const std::wstring& message,
+AnswerCode ShowRetryCheckBox(const std::wstring& caption, const std::wstring& message,
                       const std::wstring& details) {
   CWinQXRetryCheckMsgBox box;
   box.caption = caption;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ui/messages.h"
 #include "ui/modal_dialog_win.h"
 
 namespace brindle {
@@ -58,7 +59,7 @@ class CWinQXRetryCheckMsgBox : public CModalDialog {
 
 // The program's answer code for a dialog result of each box; a result that no button gives
 // (the dialog could not be shown) is the failure answer: no, and abort.
-int MessageBoxAnswer(INT_PTR dialogResult);
-int RetryBoxAnswer(INT_PTR dialogResult);
+AnswerCode MessageBoxAnswer(INT_PTR dialogResult);
+AnswerCode RetryBoxAnswer(INT_PTR dialogResult);
 
 }  // namespace brindle

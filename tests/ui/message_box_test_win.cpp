@@ -49,18 +49,18 @@ TEST(Messages, StringTableHoldsTheFrenchTexts) {
 }
 
 TEST(Messages, DialogResultsBecomeTheProgramsAnswerCodes) {
-  const std::vector<std::pair<INT_PTR, int>> table = {
-      {IDYES, kAnswerYes},       {IDNO, kAnswerNo},       {IDCANCEL, kAnswerCancel},
-      {IDOK, kAnswerOk},         {IDIGNORE, kAnswerIgnore}, {IDRETRY, kAnswerRetry},
-      {IDABORT, kAnswerAbort}};
+  const std::vector<std::pair<INT_PTR, AnswerCode>> table = {
+      {IDYES, AnswerCode::kYes},       {IDNO, AnswerCode::kNo},       {IDCANCEL, AnswerCode::kCancel},
+      {IDOK, AnswerCode::kOk},         {IDIGNORE, AnswerCode::kIgnore}, {IDRETRY, AnswerCode::kRetry},
+      {IDABORT, AnswerCode::kAbort}};
   for (const auto& [result, answer] : table) {
     EXPECT_EQ(MessageBoxAnswer(result), answer) << result;
     EXPECT_EQ(RetryBoxAnswer(result), answer) << result;
   }
   // A dialog that could not be shown: the message box says no, the retry box abort.
   for (INT_PTR failure : {INT_PTR(-1), INT_PTR(0), INT_PTR(8)}) {
-    EXPECT_EQ(MessageBoxAnswer(failure), kAnswerNo);
-    EXPECT_EQ(RetryBoxAnswer(failure), kAnswerAbort);
+    EXPECT_EQ(MessageBoxAnswer(failure), AnswerCode::kNo);
+    EXPECT_EQ(RetryBoxAnswer(failure), AnswerCode::kAbort);
   }
 }
 
@@ -70,7 +70,7 @@ TEST(Messages, ADialogWithoutTemplateCannotBeShown) {
     Missing() : CModalDialog(4242) {}
   } missing;
   EXPECT_EQ(missing.DoModal(), -1);
-  EXPECT_EQ(MessageBoxAnswer(missing.DoModal()), kAnswerNo);
+  EXPECT_EQ(MessageBoxAnswer(missing.DoModal()), AnswerCode::kNo);
 }
 
 // What one shown message box looked like, read by the acting thread.
@@ -121,7 +121,7 @@ TEST(MessageBoxDialog, EachMessageShowsItsTextCaptionIconAndButtons) {
       seen = Look(dialog);
       test::PressButton(dialog, c.buttonTexts.front());
     });
-    const int answer = ShowMessageBox(c.buttons, c.caption, c.text, c.icon);
+    const AnswerCode answer = ShowMessageBox(c.buttons, c.caption, c.text, c.icon);
     actor.Join();
     ASSERT_TRUE(actor.Found());
     EXPECT_EQ(seen.text, c.text);
@@ -129,7 +129,7 @@ TEST(MessageBoxDialog, EachMessageShowsItsTextCaptionIconAndButtons) {
     EXPECT_EQ(seen.icon, LoadIconW(nullptr, c.standardIcon));
     EXPECT_TRUE(seen.iconVisible);
     EXPECT_TRUE(seen.style & WS_SYSMENU) << "a close box";
-    EXPECT_EQ(answer, c.buttons == kButtonsYesNo ? kAnswerYes : kAnswerOk);
+    EXPECT_EQ(answer, c.buttons == kButtonsYesNo ? AnswerCode::kYes : AnswerCode::kOk);
   }
   EXPECT_EQ(failed,
             L"Une erreur s'est produite pendant la mise à jour de Tamek Ostrel.");
@@ -145,16 +145,16 @@ TEST(MessageBoxDialog, TheRestartQuestionIsSavedAsAPicture) {
     test::PressButton(dialog, L"Non");
   });
   EXPECT_EQ(ShowMessageBox(kButtonsYesNo, kApp, LoadMessage(IDS_REBOOT_QUESTION), kIconWarning),
-            kAnswerNo);
+            AnswerCode::kNo);
   actor.Join();
   EXPECT_TRUE(saved);
   EXPECT_NE(GetFileAttributesW(png.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Shows a box and lets `act` answer it; returns the answer.
-int Answer(int buttons, const std::wstring& message, int icon, std::function<void(HWND)> act) {
+AnswerCode Answer(int buttons, const std::wstring& message, int icon, std::function<void(HWND)> act) {
   DialogActor actor(kApp, std::move(act));
-  const int answer = ShowMessageBox(buttons, kApp, message, icon);
+  const AnswerCode answer = ShowMessageBox(buttons, kApp, message, icon);
   actor.Join();
   EXPECT_TRUE(actor.Found());
   return answer;
@@ -163,20 +163,20 @@ int Answer(int buttons, const std::wstring& message, int icon, std::function<voi
 TEST(MessageBoxDialog, EachWayOfAnsweringGivesItsCode) {
   const std::wstring question = LoadMessage(IDS_REBOOT_QUESTION);
   EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressButton(d, L"Oui"); }), kAnswerYes);
+                   [](HWND d) { test::PressButton(d, L"Oui"); }), AnswerCode::kYes);
   EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressButton(d, L"Non"); }), kAnswerNo);
+                   [](HWND d) { test::PressButton(d, L"Non"); }), AnswerCode::kNo);
   EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressKey(d, VK_ESCAPE); }), kAnswerCancel);
+                   [](HWND d) { test::PressKey(d, VK_ESCAPE); }), AnswerCode::kCancel);
   EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressKey(d, VK_RETURN); }), kAnswerYes)
+                   [](HWND d) { test::PressKey(d, VK_RETURN); }), AnswerCode::kYes)
       << "Enter presses the first button";
   EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressAltF4(d); }), kAnswerCancel) << "close box";
+                   [](HWND d) { test::PressAltF4(d); }), AnswerCode::kCancel) << "close box";
   EXPECT_EQ(Answer(kButtonsOk, L"Fin.", kIconInformation,
-                   [](HWND d) { test::PressKey(d, VK_RETURN); }), kAnswerOk);
+                   [](HWND d) { test::PressKey(d, VK_RETURN); }), AnswerCode::kOk);
   EXPECT_EQ(Answer(kButtonsOk, L"Fin.", kIconInformation,
-                   [](HWND d) { test::PressKey(d, VK_ESCAPE); }), kAnswerCancel);
+                   [](HWND d) { test::PressKey(d, VK_ESCAPE); }), AnswerCode::kCancel);
 }
 
 TEST(MessageBoxDialog, OtherButtonSetsAndIconKinds) {
@@ -188,7 +188,7 @@ TEST(MessageBoxDialog, OtherButtonSetsAndIconKinds) {
               icon = reinterpret_cast<HICON>(
                   SendDlgItemMessageW(d, IDC_MESSAGE_ICON, STM_GETICON, 0, 0));
               test::PressButton(d, L"Oui");
-            }), kAnswerYes);
+            }), AnswerCode::kYes);
   EXPECT_EQ(buttons, std::vector<std::wstring>{L"Oui"});
   EXPECT_EQ(icon, LoadIconW(nullptr, IDI_QUESTION));
 
@@ -199,7 +199,7 @@ TEST(MessageBoxDialog, OtherButtonSetsAndIconKinds) {
               test::PressKey(d, VK_RETURN);
               Sleep(300);
               if (IsWindow(d)) test::PressKey(d, VK_ESCAPE);
-            }), kAnswerCancel);
+            }), AnswerCode::kCancel);
   EXPECT_TRUE(buttons.empty());
   EXPECT_FALSE(iconVisible);
 }

@@ -49,10 +49,10 @@ TEST(RetryBox, ShowsTheMessageTheProgramsAndThreeButtonsWithoutCloseBox) {
     saved = test::SaveWindowPng(d, png);
     test::PressButton(d, L"Ignorer");
   });
-  const int answer = ShowRetryCheckBox(kApp, LoadMessage(IDS_PROGRAM_RUNNING), kPrograms);
+  const AnswerCode answer = ShowRetryCheckBox(kApp, LoadMessage(IDS_PROGRAM_RUNNING), kPrograms);
   actor.Join();
   ASSERT_TRUE(actor.Found());
-  EXPECT_EQ(answer, kAnswerIgnore);
+  EXPECT_EQ(answer, AnswerCode::kIgnore);
   EXPECT_EQ(text, LoadMessage(IDS_PROGRAM_RUNNING));
   EXPECT_EQ(details, L"TamekOstrel.exe\r\nOstrelAgent.exe");
   EXPECT_EQ(buttons, (std::vector<std::wstring>{L"Abandonner", L"Réessayer", L"Ignorer"}));
@@ -65,20 +65,20 @@ TEST(RetryBox, ShowsTheMessageTheProgramsAndThreeButtonsWithoutCloseBox) {
   EXPECT_TRUE(saved);
 }
 
-int AnswerRetryBox(std::function<void(HWND)> act) {
+AnswerCode AnswerRetryBox(std::function<void(HWND)> act) {
   DialogActor actor(kApp, std::move(act));
-  const int answer = ShowRetryCheckBox(kApp, LoadMessage(IDS_PROGRAM_RUNNING), kPrograms);
+  const AnswerCode answer = ShowRetryCheckBox(kApp, LoadMessage(IDS_PROGRAM_RUNNING), kPrograms);
   actor.Join();
   EXPECT_TRUE(actor.Found());
   return answer;
 }
 
 TEST(RetryBox, EachButtonAndEscapeGiveTheirAnswers) {
-  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressButton(d, L"Abandonner"); }), kAnswerAbort);
-  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressButton(d, L"Réessayer"); }), kAnswerRetry);
-  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressButton(d, L"Ignorer"); }), kAnswerIgnore);
-  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressKey(d, VK_ESCAPE); }), kAnswerCancel);
-  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressKey(d, VK_RETURN); }), kAnswerRetry)
+  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressButton(d, L"Abandonner"); }), AnswerCode::kAbort);
+  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressButton(d, L"Réessayer"); }), AnswerCode::kRetry);
+  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressButton(d, L"Ignorer"); }), AnswerCode::kIgnore);
+  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressKey(d, VK_ESCAPE); }), AnswerCode::kCancel);
+  EXPECT_EQ(AnswerRetryBox([](HWND d) { test::PressKey(d, VK_RETURN); }), AnswerCode::kRetry)
       << "Enter asks again";
 }
 
