@@ -31,10 +31,10 @@ CQXUpdater::CQXUpdater(const std::wstring& listPath, UpdateMode runMode) : mode(
   if (!installLogPath.empty()) {
     if (mode == UpdateMode::kComponent) {
       actionList = std::make_unique<CQXActionListXML>();
-      loaded = LoadActionList(listPath, *actionList) == kListLoaded;
+      loaded = LoadActionList(listPath, *actionList) == ListLoad::kLoaded;
     } else {
       entries = std::make_unique<std::vector<DiffLocalEntry>>();
-      loaded = LoadDiffLocalList(listPath, *entries) == kListLoaded;
+      loaded = LoadDiffLocalList(listPath, *entries) == ListLoad::kLoaded;
       const size_t slash = listPath.find_last_of(L'/');
       packageFolder = slash == std::wstring::npos ? std::wstring() : listPath.substr(0, slash);
     }

@@ -221,15 +221,15 @@ std::unique_ptr<CXMLElement> WriteEntry(const InstallLogEntry& e) {
 
 const wchar_t kInstallLogSubpath[] = L"\\Tamek_Inc_RW\\Ostrel\\TamekOstrelLog.dat";
 
-int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log) {
+InstallLogParse ParseInstallLog(const std::wstring& xml, CQXInstallLog& log) {
   log.entries.clear();
   log.source.reset();
   CXMLParser* parser = GetXMLParser();
-  if (!parser) return kInstallLogNotXml;
+  if (!parser) return InstallLogParse::kNotXml;
   std::shared_ptr<const CXMLDocument> document = parser->LoadXML(xml);
-  if (!document || !document->GetRoot()) return kInstallLogNotXml;
+  if (!document || !document->GetRoot()) return InstallLogParse::kNotXml;
   const CXMLElement* root = document->GetRoot();
-  if (!IsElementNamed(root, kRootName)) return kInstallLogWrongRoot;
+  if (!IsElementNamed(root, kRootName)) return InstallLogParse::kWrongRoot;
   // The document stays alive as long as the log or any entry refers to a part of it.
   log.source = std::shared_ptr<const CXMLElement>(document, root);
   for (unsigned i = 0; i < root->GetChildCount(); ++i) {
@@ -239,7 +239,7 @@ int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log) {
     log.entries.push_back(ReadEntry(*element));
     log.entries.back()->source = std::shared_ptr<const CXMLElement>(document, element);
   }
-  return kInstallLogParsed;
+  return InstallLogParse::kParsed;
 }
 
 int SerialiseInstallLog(const CQXInstallLog& log, std::wstring& xml) {
@@ -283,7 +283,7 @@ std::unique_ptr<CQXInstallLog> LoadInstallLog(const std::wstring& path, unsigned
   if (!DecodeInstallLog(path, xml, codePage)) return nullptr;
   WriteServiceLog({L"-"}, L"BR", L"DECODE_QXLOGXML");
   auto log = std::make_unique<CQXInstallLog>();
-  if (ParseInstallLog(xml, *log) != kInstallLogParsed) return nullptr;
+  if (ParseInstallLog(xml, *log) != InstallLogParse::kParsed) return nullptr;
   return log;
 }
 

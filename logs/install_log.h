@@ -46,14 +46,15 @@ class CQXInstallLog {
   std::shared_ptr<const CXMLElement> source;
 };
 
-enum : int {
-  kInstallLogParsed = 0,
-  kInstallLogNotXml = 1,     // not well-formed XML (or no XML parser)
-  kInstallLogWrongRoot = 2,  // the root is not named exactly AppLocalList
+// How reading an install log's text ended.
+enum class InstallLogParse {
+  kParsed,
+  kNotXml,     // not well-formed XML (or no XML parser)
+  kWrongRoot,  // the root is not named exactly AppLocalList
 };
 
 // Replaces the log's entries with those of the XML text.
-int ParseInstallLog(const std::wstring& xml, CQXInstallLog& log);
+InstallLogParse ParseInstallLog(const std::wstring& xml, CQXInstallLog& log);
 // The log as XML text. Empty fields are left out and a field read twice is written once. A log
 // or entry made here is written with its fields in one fixed order; one that was read keeps
 // its document: every field at the place it was read from (a new one before the first field

@@ -80,11 +80,11 @@ int OrderFromText(const std::wstring& text) {
   return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
-int LoadDiffLocalList(const std::wstring& path, std::vector<DiffLocalEntry>& entries) {
+ListLoad LoadDiffLocalList(const std::wstring& path, std::vector<DiffLocalEntry>& entries) {
   std::unique_ptr<CXMLDocument> document = LoadListDocument(path);
-  if (!document || !document->GetRoot()) return kListUnreadable;
+  if (!document || !document->GetRoot()) return ListLoad::kUnreadable;
   const CXMLElement& root = *document->GetRoot();
-  if (!IsElementNamed(&root, L"DiffLocalList")) return kListWrongRoot;
+  if (!IsElementNamed(&root, L"DiffLocalList")) return ListLoad::kWrongRoot;
 
   std::vector<DiffLocalEntry> read;
   for (unsigned i = 0; i < root.GetChildCount(); ++i) {
@@ -95,18 +95,18 @@ int LoadDiffLocalList(const std::wstring& path, std::vector<DiffLocalEntry>& ent
     return a.order.value < b.order.value;
   });
   entries.insert(entries.end(), read.begin(), read.end());
-  return kListLoaded;
+  return ListLoad::kLoaded;
 }
 
-int LoadActionList(const std::wstring& path, CQXActionListXML& list) {
+ListLoad LoadActionList(const std::wstring& path, CQXActionListXML& list) {
   list.actions.clear();
   list.ParentAppName.clear();
   list.ComponentType.clear();
   std::unique_ptr<CXMLDocument> document = LoadListDocument(path);
-  if (!document || !document->GetRoot()) return kListUnreadable;
+  if (!document || !document->GetRoot()) return ListLoad::kUnreadable;
   const CXMLElement& root = *document->GetRoot();
-  if (!IsElementNamed(&root, L"ActionList")) return kListWrongRoot;
-  if (!HasChildElement(root)) return kListUnreadable;
+  if (!IsElementNamed(&root, L"ActionList")) return ListLoad::kWrongRoot;
+  if (!HasChildElement(root)) return ListLoad::kUnreadable;
 
   for (unsigned i = 0; i < root.GetAttributeCount(); ++i) {
     const CXMLAttribute* attribute = root.GetAttribute(i);
@@ -121,7 +121,7 @@ int LoadActionList(const std::wstring& path, CQXActionListXML& list) {
     std::vector<std::wstring> action = ReadAction(*child);
     if (!action[kActionId].empty() && !action[kActionType].empty()) list.actions.push_back(std::move(action));
   }
-  return kListLoaded;
+  return ListLoad::kLoaded;
 }
 
 std::vector<std::wstring> ActionIds(const CQXActionListXML& list, const std::wstring& type) {

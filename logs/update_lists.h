@@ -10,10 +10,10 @@
 namespace brindle {
 
 // Results of loading a list file.
-enum : int {
-  kListLoaded = 0,
-  kListUnreadable = 1,  // not loadable as XML (or, for an action list, a root without children)
-  kListWrongRoot = 2,   // the root element has another name
+enum class ListLoad {
+  kLoaded,
+  kUnreadable,  // not loadable as XML (or, for an action list, a root without children)
+  kWrongRoot,   // the root element has another name
 };
 
 // One package of a DiffLocalList.
@@ -26,7 +26,7 @@ struct DiffLocalEntry {
 
 // Appends the list's entries in ascending Order; among equal orders the first in the file comes
 // first. Every child element of the root is an entry, whatever its name.
-int LoadDiffLocalList(const std::wstring& path, std::vector<DiffLocalEntry>& entries);
+ListLoad LoadDiffLocalList(const std::wstring& path, std::vector<DiffLocalEntry>& entries);
 
 // The number in an Order text, read as the C library's atoi reads it: leading white space, an
 // optional sign, then digits up to the first non-digit; no digits give 0. Values beyond the
@@ -48,7 +48,7 @@ class CQXActionListXML {
 };
 
 // Replaces the list's content with the file's. Actions without ID or Action are skipped.
-int LoadActionList(const std::wstring& path, CQXActionListXML& list);
+ListLoad LoadActionList(const std::wstring& path, CQXActionListXML& list);
 
 // The IDs of the actions whose Action equals the type exactly, in file order.
 std::vector<std::wstring> ActionIds(const CQXActionListXML& list, const std::wstring& type);

@@ -46,12 +46,12 @@ bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason) {
   }
   CQXInstallLog log;
   switch (ParseInstallLog(text, log)) {
-    case 0:
+    case InstallLogParse::kParsed:
       break;
-    case 1:
+    case InstallLogParse::kNotXml:
       reason = L"the program's reader refuses the text: it is not well-formed XML";
       return false;
-    default:
+    case InstallLogParse::kWrongRoot:
       reason = L"the program's reader refuses the text: its root element is not AppLocalList";
       return false;
   }

@@ -243,7 +243,7 @@ bool Planner::Run(Report& report) {
     return false;
   }
   log_ = std::make_unique<CQXInstallLog>();
-  if (ParseInstallLog(text, *log_) != 0) {
+  if (ParseInstallLog(text, *log_) != InstallLogParse::kParsed) {
     report.Error(options_.installLog, 0, L"", L"the deciphered text is not an AppLocalList document");
     return false;
   }

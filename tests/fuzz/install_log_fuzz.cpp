@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::wstring xml;
   if (!WideFromAnsiLossy(plain, xml, 1252)) std::abort();
   CQXInstallLog log;
-  if (ParseInstallLog(xml, log) != kInstallLogParsed) return 0;
+  if (ParseInstallLog(xml, log) != InstallLogParse::kParsed) return 0;
   std::wstring written;
   SerialiseInstallLog(log, written);
   if (written.empty()) return 0;  // a text the writer refuses came from the input
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   std::wstring again;
   CQXInstallLog reread;
-  if (!WideFromAnsiLossy(back, again, 1252) || ParseInstallLog(again, reread) != kInstallLogParsed ||
+  if (!WideFromAnsiLossy(back, again, 1252) || ParseInstallLog(again, reread) != InstallLogParse::kParsed ||
       reread.entries.size() != log.entries.size())
     std::abort();
   return 0;

@@ -32,12 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fwrite(data, 1, size, f);
   std::fclose(f);
   std::vector<DiffLocalEntry> entries;
-  if (LoadDiffLocalList(path, entries) == kListLoaded) {
+  if (LoadDiffLocalList(path, entries) == ListLoad::kLoaded) {
     for (size_t i = 1; i < entries.size(); ++i)
       if (entries[i].order.value < entries[i - 1].order.value) std::abort();
   }
   CQXActionListXML actions;
-  if (LoadActionList(path, actions) == kListLoaded) {
+  if (LoadActionList(path, actions) == ListLoad::kLoaded) {
     for (const auto& action : actions.actions)
       if (action.size() != kActionFieldCount) std::abort();
     for (const std::wstring& id : ActionIds(actions, L"ADD")) ActionPath(actions, id);

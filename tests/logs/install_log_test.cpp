@@ -18,7 +18,7 @@ const wchar_t kDeclaration[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
 
 CQXInstallLog Parsed(const std::wstring& xml) {
   CQXInstallLog log;
-  EXPECT_EQ(ParseInstallLog(xml, log), kInstallLogParsed) << "the text does not parse";
+  EXPECT_EQ(ParseInstallLog(xml, log), InstallLogParse::kParsed) << "the text does not parse";
   return log;
 }
 
@@ -181,13 +181,13 @@ TEST(InstallLog, UnknownContentOfTheRootAndOfEntriesIsKeptInItsPlace) {
 TEST(InstallLog, StatusesForBadTextAndWrongRoots) {
   CQXInstallLog log;
   log.entries.push_back(Entry(L"stale"));
-  EXPECT_EQ(ParseInstallLog(L"<AppLocalList><AppLocal>", log), kInstallLogNotXml);
-  EXPECT_EQ(ParseInstallLog(L"", log), kInstallLogNotXml);
-  EXPECT_EQ(ParseInstallLog(L"<applocallist/>", log), kInstallLogWrongRoot);
-  EXPECT_EQ(ParseInstallLog(L"<AppLocalLists/>", log), kInstallLogWrongRoot);
+  EXPECT_EQ(ParseInstallLog(L"<AppLocalList><AppLocal>", log), InstallLogParse::kNotXml);
+  EXPECT_EQ(ParseInstallLog(L"", log), InstallLogParse::kNotXml);
+  EXPECT_EQ(ParseInstallLog(L"<applocallist/>", log), InstallLogParse::kWrongRoot);
+  EXPECT_EQ(ParseInstallLog(L"<AppLocalLists/>", log), InstallLogParse::kWrongRoot);
   EXPECT_EQ(ParseInstallLog(L"<AppLocalList><Other><AppName>x</AppName></Other></AppLocalList>",
                             log),
-            kInstallLogParsed);
+            InstallLogParse::kParsed);
   EXPECT_TRUE(log.entries.empty()) << "only AppLocal children are entries";
   CQXInstallLog empty;
   EXPECT_EQ(Serialised(empty), std::wstring(kDeclaration) + L"<AppLocalList/>\r\n");

@@ -38,7 +38,7 @@ TEST(DiffLocalList, EntriesRunInAscendingOrderAndEqualOrdersKeepFileOrder) {
                   Entry(" Order=\"10\"", "A") + Entry(" Order=\"2\"", "B") +
                   Entry(" Order=\"2\"", "C") + Entry(" Order=\"-1\"", "D") + "</DiffLocalList>");
   std::vector<DiffLocalEntry> entries;
-  ASSERT_EQ(LoadDiffLocalList(path, entries), kListLoaded);
+  ASSERT_EQ(LoadDiffLocalList(path, entries), ListLoad::kLoaded);
   EXPECT_EQ(FileNames(entries), (std::vector<std::wstring>{L"D.diff", L"B.diff", L"C.diff", L"A.diff"}));
   EXPECT_EQ(entries[0].AppName, L"DApp");
   EXPECT_EQ(entries[0].DisplayName, L"D Suite");
@@ -61,7 +61,7 @@ TEST(DiffLocalList, OrderTextIsReadLikeTheCLibrary) {
       folder, "<DiffLocalList>" + Entry(" Order=\"3abc\"", "Three") + Entry(" Order=\"abc\"", "Zero") +
                   Entry("", "None") + Entry(" Order=\"1\"", "One") + "</DiffLocalList>");
   std::vector<DiffLocalEntry> entries;
-  ASSERT_EQ(LoadDiffLocalList(path, entries), kListLoaded);
+  ASSERT_EQ(LoadDiffLocalList(path, entries), ListLoad::kLoaded);
   EXPECT_EQ(FileNames(entries),
             (std::vector<std::wstring>{L"None.diff", L"Zero.diff", L"One.diff", L"Three.diff"}));
   EXPECT_EQ(entries[0].order.value, -1);
@@ -75,7 +75,7 @@ TEST(DiffLocalList, EntriesAreTolerantAndAppendedAfterExistingOnes) {
       "<FileName>second</FileName></Any><Other Order=\"0\"/></DiffLocalList>");
   std::vector<DiffLocalEntry> entries(1);
   entries[0].FileName = L"kept";
-  ASSERT_EQ(LoadDiffLocalList(path, entries), kListLoaded);
+  ASSERT_EQ(LoadDiffLocalList(path, entries), ListLoad::kLoaded);
   ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].FileName, L"kept");
   EXPECT_EQ(entries[1].FileName, L"");  // the Order 0 entry without data
@@ -86,19 +86,19 @@ TEST(DiffLocalList, EntriesAreTolerantAndAppendedAfterExistingOnes) {
 TEST(DiffLocalList, UnreadableFilesAndOtherRootsAreRefused) {
   ScratchFolder folder;
   std::vector<DiffLocalEntry> entries;
-  EXPECT_EQ(LoadDiffLocalList(folder.File(L"missing.xml"), entries), kListUnreadable);
-  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, ""), entries), kListUnreadable);
+  EXPECT_EQ(LoadDiffLocalList(folder.File(L"missing.xml"), entries), ListLoad::kUnreadable);
+  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, ""), entries), ListLoad::kUnreadable);
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList><x></DiffLocalList>"), entries),
-            kListUnreadable);
+            ListLoad::kUnreadable);
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList><x><![CDATA[1]]></x></DiffLocalList>"),
                               entries),
-            kListUnreadable);
+            ListLoad::kUnreadable);
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<difflocallist>" + Entry("", "A") + "</difflocallist>"),
                               entries),
-            kListWrongRoot);
-  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<ActionList/>"), entries), kListWrongRoot);
+            ListLoad::kWrongRoot);
+  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<ActionList/>"), entries), ListLoad::kWrongRoot);
   EXPECT_TRUE(entries.empty());
-  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList/>"), entries), kListLoaded);
+  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList/>"), entries), ListLoad::kLoaded);
   EXPECT_TRUE(entries.empty());
 }
 
@@ -119,7 +119,7 @@ TEST(ActionList, ActionsAreSelectedByExactTypeAndPath) {
       "<Action ID=\"c7\" Action=\"MOVE\" Path=\"x\"/>"
       "</ActionList>");
   CQXActionListXML list;
-  ASSERT_EQ(LoadActionList(path, list), kListLoaded);
+  ASSERT_EQ(LoadActionList(path, list), ListLoad::kLoaded);
   EXPECT_EQ(list.ParentAppName, L"Parent");
   EXPECT_EQ(list.ComponentType, L"Plugin");
   ASSERT_EQ(list.actions.size(), 7u);
@@ -146,20 +146,20 @@ TEST(ActionList, ARootWithoutActionsOrOfAnotherNameIsRefusedAndOldRecordsGo) {
   CQXActionListXML list;
   ASSERT_EQ(LoadActionList(WriteList(folder, "<ActionList><A ID=\"x\" Action=\"ADD\" Path=\"p\"/></ActionList>"),
                            list),
-            kListLoaded);
+            ListLoad::kLoaded);
   ASSERT_EQ(list.actions.size(), 1u);
 
   EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList ParentAppName=\"P\" ComponentType=\"T\"/>"), list),
-            kListUnreadable);
+            ListLoad::kUnreadable);
   EXPECT_TRUE(list.actions.empty());
-  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList>text only</ActionList>"), list), kListUnreadable);
+  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList>text only</ActionList>"), list), ListLoad::kUnreadable);
   EXPECT_EQ(LoadActionList(WriteList(folder, "<DiffLocalList><A ID=\"x\" Action=\"ADD\"/></DiffLocalList>"),
                            list),
-            kListWrongRoot);
-  EXPECT_EQ(LoadActionList(folder.File(L"missing.xml"), list), kListUnreadable);
-  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A ID=\"x\""), list), kListUnreadable);
+            ListLoad::kWrongRoot);
+  EXPECT_EQ(LoadActionList(folder.File(L"missing.xml"), list), ListLoad::kUnreadable);
+  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A ID=\"x\""), list), ListLoad::kUnreadable);
 
   // Children without usable data do not fail the load.
-  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A/><B ID=\"only\"/></ActionList>"), list), kListLoaded);
+  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A/><B ID=\"only\"/></ActionList>"), list), ListLoad::kLoaded);
   EXPECT_TRUE(list.actions.empty());
 }

@@ -443,7 +443,9 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
       }
     }
     EXPECT_EQ(WaitForExit(brindle, 120000), c.stored ? 200 : 100);
-    if (!c.stored) EXPECT_NE(message.find(L"Une erreur s'est produite"), std::wstring::npos);
+    if (!c.stored) {
+      EXPECT_NE(message.find(L"Une erreur s'est produite"), std::wstring::npos);
+    }
     const auto value = ReadValue32(key, valueName);
     EXPECT_EQ(value.first == REG_DWORD, c.stored);
     if (c.stored) {
