@@ -168,13 +168,13 @@ void RunPatchLoop(CQXUpdater& updater, ProgressContext& context) {
   std::unique_ptr<CQXInstallLog> installLog;
   for (const DiffLocalEntry& entry : *updater.entries) {
     const std::wstring packagePath = updater.packageFolder + L"/" + entry.FileName;
-    const int kind = PackageKindOf(entry.FileName);
-    if (kind == kPackageSkipped) {
+    const PackageKind kind = PackageKindOf(entry.FileName);
+    if (kind == PackageKind::kSkipped) {
       AdvanceProgress(context);
       continue;
     }
     context.SetTitle(FormatTableText(titleFormat, {entry.DisplayName, LastPathComponent(entry.FileName)}));
-    if (kind == kPackagePatch) {
+    if (kind == PackageKind::kPatch) {
       if (!installLog) installLog = LoadInstallLog(updater.installLogPath);
       if (!installLog) {
         context.failed = true;

@@ -59,7 +59,7 @@ bool StartAndWait(const std::wstring& path) {
 
 RunProgramResult CSetupProgram::Run(const std::wstring& givenPath) {
   const std::wstring path = ToBackslashes(givenPath);
-  if (PackageKindOf(path) != kPackageSetupExe) return RunProgramResult::kFailed;
+  if (PackageKindOf(path) != PackageKind::kSetupExe) return RunProgramResult::kFailed;
   UniqueRegKey key;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSetupProtocolKey, 0, nullptr, 0, KEY_ALL_ACCESS | kView,
                       nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)

@@ -4,14 +4,14 @@
 
 namespace brindle {
 
-int PackageKindOf(const std::wstring& fileName) {
+PackageKind PackageKindOf(const std::wstring& fileName) {
   const size_t dot = fileName.find_last_of(L'.');
-  if (dot == std::wstring::npos || dot + 1 == fileName.size()) return kPackageSkipped;
+  if (dot == std::wstring::npos || dot + 1 == fileName.size()) return PackageKind::kSkipped;
   const std::wstring extension = AsciiLower(fileName.substr(dot + 1));
-  if (extension == L"diff") return kPackagePatch;
-  if (extension == L"exe") return kPackageSetupExe;
-  if (extension == L"apz") return kPackageSetupApz;
-  return kPackageSkipped;
+  if (extension == L"diff") return PackageKind::kPatch;
+  if (extension == L"exe") return PackageKind::kSetupExe;
+  if (extension == L"apz") return PackageKind::kSetupApz;
+  return PackageKind::kSkipped;
 }
 
 }  // namespace brindle

@@ -5,10 +5,10 @@
 
 namespace brindle {
 
-enum PackageKind { kPackagePatch = 0, kPackageSetupExe = 1, kPackageSetupApz = 2, kPackageSkipped = 3 };
+enum class PackageKind { kPatch, kSetupExe, kSetupApz, kSkipped };
 
 // From the text after the last '.' of the file name, compared in lower case: "diff" is a patch
 // package, "exe" and "apz" are setup programs, anything else (or no extension) is skipped.
-int PackageKindOf(const std::wstring& fileName);
+PackageKind PackageKindOf(const std::wstring& fileName);
 
 }  // namespace brindle

@@ -5,14 +5,14 @@
 using namespace brindle;
 
 TEST(PackageKind, TheExtensionDecidesInAnyLetterCase) {
-  EXPECT_EQ(PackageKindOf(L"patch.diff"), kPackagePatch);
-  EXPECT_EQ(PackageKindOf(L"PATCH.DIFF"), kPackagePatch);
-  EXPECT_EQ(PackageKindOf(L"dir.v2/patch.Diff"), kPackagePatch);
-  EXPECT_EQ(PackageKindOf(L"setup.EXE"), kPackageSetupExe);
-  EXPECT_EQ(PackageKindOf(L"tool.apz"), kPackageSetupApz);
-  EXPECT_EQ(PackageKindOf(L"notes.zip"), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L"nodot"), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L"trailing."), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L"patch.diff.bak"), kPackageSkipped);
-  EXPECT_EQ(PackageKindOf(L""), kPackageSkipped);
+  EXPECT_EQ(PackageKindOf(L"patch.diff"), PackageKind::kPatch);
+  EXPECT_EQ(PackageKindOf(L"PATCH.DIFF"), PackageKind::kPatch);
+  EXPECT_EQ(PackageKindOf(L"dir.v2/patch.Diff"), PackageKind::kPatch);
+  EXPECT_EQ(PackageKindOf(L"setup.EXE"), PackageKind::kSetupExe);
+  EXPECT_EQ(PackageKindOf(L"tool.apz"), PackageKind::kSetupApz);
+  EXPECT_EQ(PackageKindOf(L"notes.zip"), PackageKind::kSkipped);
+  EXPECT_EQ(PackageKindOf(L"nodot"), PackageKind::kSkipped);
+  EXPECT_EQ(PackageKindOf(L"trailing."), PackageKind::kSkipped);
+  EXPECT_EQ(PackageKindOf(L"patch.diff.bak"), PackageKind::kSkipped);
+  EXPECT_EQ(PackageKindOf(L""), PackageKind::kSkipped);
 }
