@@ -4,7 +4,7 @@
 #include "apply/com_unregistration_win.h"
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/sub_updater.h"
 #include "package/object_records.h"
 #include "sys/com_registration_win.h"
 #include "sys/env.h"
@@ -203,8 +203,6 @@ class RedirectionRestorer {
 };
 
 }  // namespace
-
-CFileActions::CFileActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
 
 // ---- the 64-bit rule ---------------------------------------------------------------------------
 

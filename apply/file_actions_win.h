@@ -14,7 +14,6 @@
 namespace brindle {
 
 class CQXFile;
-class CWinQXSubUpdater;
 class CPackageJournal;
 struct PackageContext;
 
@@ -25,7 +24,6 @@ using FileList = std::vector<std::unique_ptr<CQXFile>>;
 class CFileActions : public CQXActionFamily {
  public:
   explicit CFileActions(PackageContext& context) : context_(context) {}
-  explicit CFileActions(CWinQXSubUpdater& updater);
 
   // A file pass: the undo records of all its records are declared first, in one trip to the
   // disk; redirection is switched back on when it ends.

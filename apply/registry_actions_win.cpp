@@ -4,7 +4,7 @@
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
 #include "apply/registry_data.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/sub_updater.h"
 #include "package/object_records.h"
 #include "sys/env.h"
 #include "sys/win_handles.h"
@@ -32,8 +32,6 @@ DWORD CloseKey(UniqueRegKey& key) {
 }
 
 }  // namespace
-
-CRegistryActions::CRegistryActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
 
 HKEY CRegistryActions::RootKey(int root) {
   switch (root) {

@@ -15,7 +15,6 @@
 namespace brindle {
 
 class CQXRegistry;
-class CWinQXSubUpdater;
 struct PackageContext;
 
 using RegistryList = std::vector<std::unique_ptr<CQXRegistry>>;
@@ -24,7 +23,6 @@ using RegistryList = std::vector<std::unique_ptr<CQXRegistry>>;
 class CRegistryActions : public CQXActionFamily {
  public:
   explicit CRegistryActions(PackageContext& context) : context_(context) {}
-  explicit CRegistryActions(CWinQXSubUpdater& updater);
 
   // The write step declares the undo records of all its values first, in one trip to the disk.
   void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;

@@ -4,7 +4,7 @@
 #include "apply/file_actions_win.h"
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/sub_updater.h"
 #include "logs/service_log.h"
 #include "package/object_records.h"
 #include "sys/env.h"
@@ -40,8 +40,6 @@ void WriteResultLine(const wchar_t* verb, const std::wstring& path, HRESULT resu
 }
 
 }  // namespace
-
-CShortcutActions::CShortcutActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
 
 void CShortcutActions::CreateFolders(const std::wstring& folder) {
   if (context_.journal) context_.journal->CreateFolders(ToBackslashes(folder), false);

@@ -13,7 +13,6 @@
 namespace brindle {
 
 class CQXShortCut;
-class CWinQXSubUpdater;
 struct PackageContext;
 
 using ShortCutList = std::vector<std::unique_ptr<CQXShortCut>>;
@@ -22,7 +21,6 @@ using ShortCutList = std::vector<std::unique_ptr<CQXShortCut>>;
 class CShortcutActions : public CQXActionFamily {
  public:
   explicit CShortcutActions(PackageContext& context) : context_(context) {}
-  explicit CShortcutActions(CWinQXSubUpdater& updater);
 
   void BeginStep(const PackageStep&, const std::vector<PackageAction>&) override {}
   // The create step: verb ADD_SHORTCUT in the add section, else UPDATE_SHORTCUT_ADD. A shortcut

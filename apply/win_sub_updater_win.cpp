@@ -163,7 +163,7 @@ void CWinQXSubUpdater::RegisterPendingComServers() {
   // The queue is emptied whatever ends the pass: a server is registered at most once.
   std::vector<const CQXFile*> queue;
   queue.swap(comQueue_);
-  CFileActions(*this).RegisterComFiles(queue, false);
+  CFileActions(Context()).RegisterComFiles(queue, false);
 }
 
 bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {

@@ -64,22 +64,18 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   void CommitPackage() override;
   bool UndoPackage() override;
   void RecoverInterruptedPackage() override;
-  bool HasPackageJournal() const { return journal_ != nullptr; }
 
   // For the action classes: the package's inputs and shared state, with one variable table
   // that is built again only when the application, package or uninstaller version changes.
   // The machine's folders are read once per updater: they cannot change during a run, and
   // reading them from the registry and the shell for every record made large packages slow.
   PackageContext& Context();
-  // A fresh expansion table for the current application.
-  CQXEnv MakeEnv() const;
-  // The uninstall log, or null before OpenUninstallLog.
-  CQXUninstallLog* UninstallLog() { return uninstallLog_.get(); }
-  // Expanded target paths whose deletion waits for the next restart.
-  std::set<std::wstring>& PendingDeletions() { return pendingDeletions_; }
+  // The COM servers queued by the package, registered after its last section.
   std::vector<const CQXFile*>& ComQueue() { return comQueue_; }
 
  private:
+  // A fresh expansion table for the current application.
+  CQXEnv MakeEnv() const;
   // The section's slice of the package's action list, run by the executor: each action by
   // the action class of its family.
   void RunPasses(PackageSection section, const CQXBaseObjects& group,
