@@ -118,22 +118,26 @@ void WriteVersions(CQXInstallLog& log, const DiffLocalEntry& entry, const std::w
   InstallLogEntry* installed = FindEntry(log, entry.AppName);
   if (!installed) return;
   installed->applicationVersion.text = newVersion;
-  installed->uninstallerVersion.text = updater.uninstallerVersion;
+  installed->uninstallerVersion.text = updater.UninstallerVersion();
 }
 
-// Keeps the sub-updater's view of the package for exactly the time the package is applied.
+// Keeps the sub-updater's view of the package and its folder for exactly the time the package
+// is applied.
 class PackageScope {
  public:
-  explicit PackageScope(CQXSubUpdater& updater) : updater_(updater) {}
-  ~PackageScope() { updater_.package = nullptr; }
+  PackageScope(CQXSubUpdater& updater, const std::wstring& folder) : updater_(updater), folder_(folder) {
+    updater_.SetPackage(folder_, nullptr);
+  }
+  ~PackageScope() { updater_.SetPackage(folder_, nullptr); }
   void Set(std::unique_ptr<CQXDiffDistribute> package) {
     package_ = std::move(package);
-    updater_.package = package_.get();
+    updater_.SetPackage(folder_, package_.get());
   }
   const CQXDiffDistribute* Get() const { return package_.get(); }
 
  private:
   CQXSubUpdater& updater_;
+  const std::wstring folder_;
   std::unique_ptr<CQXDiffDistribute> package_;
 };
 
@@ -142,9 +146,8 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
   ProtectedFolder packageFolder;
   if (!PreparePackageFolder(packageFolder)) return PatchResult::kFailed;
   const std::wstring folder = ToForwardSlashes(packageFolder.Path());
-  updater.packageFolder = folder;
 
-  PackageScope package(updater);
+  PackageScope package(updater, folder);
   std::wstring newVersion;
   PatchResult result = PatchResult::kApplied;
   try {
@@ -167,8 +170,8 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
     CheckRunningPrograms(*diff, entry);
     if (diff->customFunction->beforeUpdate.type == kFileNameBeforeUpdate) {
       unsigned char restart = 0;
-      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == 1) return PatchResult::kFailed;
-      if (restart) updater.rebootNeeded = true;
+      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == HookVerdict::kStop) return PatchResult::kFailed;
+      if (restart) updater.SetRebootNeeded();
     }
     // From here on the package applies completely or not at all.
     if (!updater.BeginPackage(entry.FileName)) throw CUpdaterException("no undo journal for the package");
@@ -188,11 +191,11 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
     const CQXDiffDistribute& diff = *package.Get();
     if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
       unsigned char restart = 0;
-      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == 1) {
+      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == HookVerdict::kStop) {
         updater.UndoPackage();
         return PatchResult::kFailed;
       }
-      if (restart) updater.rebootNeeded = true;
+      if (restart) updater.SetRebootNeeded();
     }
   } catch (const CUpdaterException&) {
     updater.UndoPackage();
@@ -207,9 +210,7 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
 PatchResult CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
                                                  const std::wstring& packagePath) {
   if (!subUpdater_) return PatchResult::kFailed;
-  subUpdater_->installLog = &log;
-  subUpdater_->application = &entry;
-  subUpdater_->uninstallerVersion.clear();
+  subUpdater_->BeginApplication(&log, &entry);
   return ApplyPatch(*subUpdater_, log, entry, packagePath);
 }
 
@@ -247,6 +248,6 @@ void CWinQXUpdateItems::SetRecordProgress(std::function<void(int done, int total
   if (subUpdater_) subUpdater_->recordProgress = std::move(listener);
 }
 
-bool CWinQXUpdateItems::RebootNeeded() const { return subUpdater_ && subUpdater_->rebootNeeded; }
+bool CWinQXUpdateItems::RebootNeeded() const { return subUpdater_ && subUpdater_->RebootNeeded(); }
 
 }  // namespace brindle

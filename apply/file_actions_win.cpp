@@ -4,7 +4,7 @@
 #include "apply/com_unregistration_win.h"
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/sub_updater.h"
 #include "package/object_records.h"
 #include "sys/com_registration_win.h"
 #include "sys/env.h"
@@ -204,8 +204,6 @@ class RedirectionRestorer {
 
 }  // namespace
 
-CFileActions::CFileActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
-
 // ---- the 64-bit rule ---------------------------------------------------------------------------
 
 bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
@@ -259,10 +257,11 @@ void CFileActions::NoteSharedCount(const std::wstring& target) {
 
 // ---- the copy pass ---------------------------------------------------------------------------
 
-void CFileActions::DeclareCopies(const FileList& files, bool isAdd) {
+void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd) {
   CPackageJournal* journal = context_.journal;
   journal->BeginDeclarations();
-  for (const std::unique_ptr<CQXFile>& file : files) {
+  for (const PackageAction& action : actions) {
+    const CQXFile* file = action.file;
     bool skip = false;
     if (!file) continue;
     if (!SwitchRedirection(*file, skip)) break;
@@ -277,20 +276,47 @@ void CFileActions::DeclareCopies(const FileList& files, bool isAdd) {
   journal->EndDeclarations();
 }
 
-void CFileActions::CopyFiles(const FileList& files, bool isAdd) {
-  RedirectionRestorer restorer;
-  if (context_.journal) DeclareCopies(files, isAdd);
-  for (const std::unique_ptr<CQXFile>& file : files) {
-    context_.RecordStepDone();
-    if (!file) {
-      WriteMissingRecordLine(Verb(true, isAdd));
-      continue;
-    }
-    bool skip = false;
-    if (!SwitchRedirection(*file, skip)) return;
-    if (skip) continue;
-    CopyOne(*file, isAdd);
+// ---- the steps ---------------------------------------------------------------------------------
+
+void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
+  stepFailed_ = false;
+  if (!context_.journal) return;
+  if (step.pass == PackagePass::kDeleteFiles) DeclareDeletions(actions, step.section == PackageSection::kUpdate);
+  if (step.pass == PackagePass::kCopyFiles) DeclareCopies(actions, step.section == PackageSection::kAdd);
+}
+
+ActionOutcome CFileActions::Do(const PackageAction& action) {
+  switch (action.step.pass) {
+    case PackagePass::kCopyFiles: return CopyAction(action.file, action.step.section == PackageSection::kAdd);
+    case PackagePass::kDeleteFiles: return DeleteAction(action.file, action.step.section == PackageSection::kUpdate);
+    case PackagePass::kUnregisterComServers:
+      return action.file ? RegisterComAction(*action.file, true) : ActionOutcome::kSkipped;
+    case PackagePass::kQueueComServers:
+      if (action.file && context_.comQueue) context_.comQueue->push_back(action.file);
+      return ActionOutcome::kDone;
+    default: break;
   }
+  throw CUpdaterException("a step the file actions do not take");
+}
+
+StepOutcome CFileActions::EndStep(const PackageStep& step) {
+  if (step.pass == PackagePass::kQueueComServers) return StepOutcome::kCompleted;
+  // Every file step ends with redirection switched back on for this thread.
+  if (CQXWow64Redirection* guard = CQXWow64Redirection::Get()) guard->Revert();
+  if (step.pass == PackagePass::kDeleteFiles) CQXWow64Redirection::Release();
+  return stepFailed_ ? StepOutcome::kFailed : StepOutcome::kCompleted;
+}
+
+ActionOutcome CFileActions::CopyAction(const CQXFile* file, bool isAdd) {
+  if (!file) {
+    WriteMissingRecordLine(Verb(true, isAdd));
+    return ActionOutcome::kMissingRecord;
+  }
+  bool skip = false;
+  if (!SwitchRedirection(*file, skip)) return ActionOutcome::kEndStep;
+  if (skip) return ActionOutcome::kSkipped;
+  CopyOne(*file, isAdd);
+  return ActionOutcome::kDone;
 }
 
 void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
@@ -466,10 +492,11 @@ bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
 
 // ---- the delete pass ---------------------------------------------------------------------------
 
-void CFileActions::DeclareDeletions(const FileList& files, bool isUpdate) {
+void CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate) {
   CPackageJournal* journal = context_.journal;
   journal->BeginDeclarations();
-  for (const std::unique_ptr<CQXFile>& file : files) {
+  for (const PackageAction& action : actions) {
+    const CQXFile* file = action.file;
     bool skip = false;
     if (!file || file->delInfo == kDelInfoHold) continue;
     if (!SwitchRedirection(*file, skip)) break;
@@ -485,31 +512,22 @@ void CFileActions::DeclareDeletions(const FileList& files, bool isUpdate) {
   journal->EndDeclarations();
 }
 
-void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
-  bool passOk = true;
-  {
-    RedirectionRestorer restorer;
-    if (context_.journal) DeclareDeletions(files, isUpdate);
-    for (const std::unique_ptr<CQXFile>& file : files) {
-      context_.RecordStepDone();
-      bool skip = false;
-      if (file) {
-        if (!SwitchRedirection(*file, skip)) break;
-        if (skip) continue;
-      }
-      const bool deleted = DeleteRecordFile(file.get(), isUpdate);
-      if (!deleted) passOk = false;
-      if (!file) continue;
-      const std::wstring target = ExpandedTarget(*file);
-      if (!isUpdate && passOk && context_.uninstallLog) context_.uninstallLog->RemoveFileEntry(*file);
-      if (!protectedFolders_)
-        protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
-      RemoveEmptyFolders(FolderOf(target), *protectedFolders_, context_.journal,
-                         file->wow.wow == kWow64);
-    }
+ActionOutcome CFileActions::DeleteAction(const CQXFile* file, bool isUpdate) {
+  bool skip = false;
+  if (file) {
+    if (!SwitchRedirection(*file, skip)) return ActionOutcome::kEndStep;
+    if (skip) return ActionOutcome::kSkipped;
   }
-  CQXWow64Redirection::Release();
-  if (!passOk) throw CUpdaterException("a file could not be deleted");
+  const bool deleted = DeleteRecordFile(file, isUpdate);
+  if (!deleted) stepFailed_ = true;
+  if (!file) return ActionOutcome::kFailed;
+  const std::wstring target = ExpandedTarget(*file);
+  // Once a deletion of the step failed, the uninstall log keeps the files deleted after it.
+  if (!isUpdate && !stepFailed_ && context_.uninstallLog) context_.uninstallLog->RemoveFileEntry(*file);
+  if (!protectedFolders_)
+    protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
+  RemoveEmptyFolders(FolderOf(target), *protectedFolders_, context_.journal, file->wow.wow == kWow64);
+  return deleted ? ActionOutcome::kDone : ActionOutcome::kFailed;
 }
 
 bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
@@ -578,73 +596,68 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
 
 // ---- the COM pass ------------------------------------------------------------------------------
 
-std::vector<const CQXFile*> ComServersOf(const FileList& files) {
-  std::vector<const CQXFile*> servers;
-  for (const std::unique_ptr<CQXFile>& file : files)
-    if (file && file->com == kComRegister) servers.push_back(file.get());
-  return servers;
-}
-
 void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister) {
   RedirectionRestorer restorer;
   for (const CQXFile* file : files) {
     if (!file || file->com != kComRegister) continue;
-    bool skip = false;
-    if (!SwitchRedirection(*file, skip)) return;
-    if (skip) continue;
-    const bool is64Bit = file->wow.wow == kWow64;
-    const std::wstring target = ExpandedTarget(*file);
-    unsigned char restart = 0;
-    bool ok = false;
-    if (CPackageJournal* journal = context_.journal) {
-      journal->NoteCom(target, is64Bit, !unregister);
-      // A registration that cannot be done now waits under RunOnce, named by the server's
-      // short path: that value's present state is kept too.
-      std::wstring commandLine, serverPath;
-      if (!unregister && !CComRegistration::IsLocalServer(target) &&
-          CComRegistration::MakeRegsvr32CommandLine(target, true, is64Bit, commandLine, serverPath)) {
-        journal->NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
-        journal->NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
-      }
-    }
-    if (unregister) ok = UnregisterComServer(target, is64Bit);
-    else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
-    else ok = CComRegistration::Register32(target, &restart);
-    if (restart) context_.SetRebootNeeded();
-    if (!ok) return;
+    if (RegisterComAction(*file, unregister) == ActionOutcome::kEndStep) return;
   }
+}
+
+ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregister) {
+  bool skip = false;
+  if (!SwitchRedirection(file, skip)) return ActionOutcome::kEndStep;
+  if (skip) return ActionOutcome::kSkipped;
+  const bool is64Bit = file.wow.wow == kWow64;
+  const std::wstring target = ExpandedTarget(file);
+  unsigned char restart = 0;
+  bool ok = false;
+  if (CPackageJournal* journal = context_.journal) {
+    journal->NoteCom(target, is64Bit, !unregister);
+    // A registration that cannot be done now waits under RunOnce, named by the server's
+    // short path: that value's present state is kept too.
+    std::wstring commandLine, serverPath;
+    if (!unregister && !CComRegistration::IsLocalServer(target) &&
+        CComRegistration::MakeRegsvr32CommandLine(target, true, is64Bit, commandLine, serverPath)) {
+      journal->NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
+      journal->NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
+    }
+  }
+  if (unregister) ok = UnregisterComServer(target, is64Bit);
+  else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
+  else ok = CComRegistration::Register32(target, &restart);
+  if (restart) context_.SetRebootNeeded();
+  return ok ? ActionOutcome::kDone : ActionOutcome::kEndStep;
 }
 
 // ---- folders ---------------------------------------------------------------------------------
 
-int CFileActions::RemoveEmptyFolders(const std::wstring& start, CPackageJournal* journal,
-                                     bool is64Bit) {
-  if (start.empty()) return 1;
-  return RemoveEmptyFolders(start, ProtectedFolders(), journal, is64Bit);
+void CFileActions::RemoveEmptyFolders(const std::wstring& start, CPackageJournal* journal, bool is64Bit) {
+  if (start.empty()) return;
+  RemoveEmptyFolders(start, ProtectedFolders(), journal, is64Bit);
 }
 
-int CFileActions::RemoveEmptyFolders(const std::wstring& start,
-                                     const std::vector<std::wstring>& protectedFolders,
-                                     CPackageJournal* journal, bool is64Bit) {
+void CFileActions::RemoveEmptyFolders(const std::wstring& start,
+                                      const std::vector<std::wstring>& protectedFolders,
+                                      CPackageJournal* journal, bool is64Bit) {
   std::wstring folder = ToBackslashes(start);
-  if (folder.empty()) return 1;
+  if (folder.empty()) return;
   while (!folder.empty()) {
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
     bool inside = false;
     for (const std::wstring& special : protectedFolders) {
-      if (SameFolder(folder, special)) return 0;  // a special folder itself always stays
+      if (SameFolder(folder, special)) return;  // a special folder itself always stays
       if (IsStrictlyInside(folder, special)) inside = true;
     }
-    if (!inside || !IsFolderEmpty(folder)) return 0;
+    if (!inside || !IsFolderEmpty(folder)) return;
     const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (journal) journal->NoteFolderRemoved(folder, attributes, is64Bit);
     if (attributes & FILE_ATTRIBUTE_READONLY)
       SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!RemoveDirectoryW(folder.c_str())) return 0;
+    if (!RemoveDirectoryW(folder.c_str())) return;
     folder = FolderOf(folder);
   }
-  return 0;
 }
 
 bool CFileActions::GetSpecialFolder(int csidl, std::wstring& folder) {

@@ -3,6 +3,7 @@
 // files in use at the next restart, and removing folders that a deletion left empty. Every
 // action writes its service-log line and records its result in the uninstall log.
 #pragma once
+#include "apply/package_executor.h"
 #include "sys/env.h"
 
 #include <memory>
@@ -13,30 +14,40 @@
 namespace brindle {
 
 class CQXFile;
-class CWinQXSubUpdater;
 class CPackageJournal;
 struct PackageContext;
 
 using FileList = std::vector<std::unique_ptr<CQXFile>>;
 
-// The records of the list marked as COM servers (COM = INST_REG), in list order.
-std::vector<const CQXFile*> ComServersOf(const FileList& files);
-
-class CFileActions {
+// The file family of the package's actions (the file passes and the COM passes), driven by the
+// executor one step at a time.
+class CFileActions : public CQXActionFamily {
  public:
   explicit CFileActions(PackageContext& context) : context_(context) {}
-  explicit CFileActions(CWinQXSubUpdater& updater);
 
-  // The copy pass: verb ADD_FILE when isAdd, else UPDATE_FILE_ADD. Throws CUpdaterException
-  // when an old file cannot be removed, a file cannot be queued for the restart, or a record
-  // names an unsafe source.
-  void CopyFiles(const FileList& files, bool isAdd);
-  // The delete pass: verb UPDATE_FILE_DELETE when isUpdate, else DELETE_FILE. Throws after the
-  // loop when a deletion failed.
-  void DeleteFiles(const FileList& files, bool isUpdate);
-  // The COM pass: registers (or unregisters) every COM server of the list with the tool of
-  // its bitness and ORs a queued registration's restart request into reboot needed. The first
-  // server that fails ends the pass, without an error.
+  // A file pass: the undo records of all its records are declared first, in one trip to the
+  // disk; redirection is switched back on when it ends.
+  void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
+  // The copy step (verb ADD_FILE in the add section, else UPDATE_FILE_ADD) throws
+  // CUpdaterException when an old file cannot be removed, a file cannot be queued for the
+  // restart, or a record names an unsafe source. The delete step (verb UPDATE_FILE_DELETE in
+  // the update section, else DELETE_FILE) answers kFailed for a deletion that failed. The
+  // unregistration step ends at the first server that fails, without an error. The queue step
+  // puts the server in the queue registered after the last section.
+  ActionOutcome Do(const PackageAction& action) override;
+  StepOutcome EndStep(const PackageStep& step) override;
+
+  // The undo of the journal records the file actions (and the shortcut actions) write: old
+  // files put back, new files and folders removed, removed folders and attributes restored,
+  // queued restart moves taken out of the queue, COM servers registered or unregistered
+  // again. 0 when the change is taken back (or there was nothing to take back), else the
+  // system's error code.
+  static bool Undoes(UndoKind kind);
+  static unsigned long Undo(const UndoRecord& record);
+
+  // Registers (or unregisters) every COM server of the list with the tool of its bitness and
+  // ORs a queued registration's restart request into reboot needed. The first server that
+  // fails ends the pass, without an error.
   void RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister);
 
   // One deletion; false for a missing record, an unreadable shared-DLL key or a deletion the
@@ -52,15 +63,14 @@ class CFileActions {
   // version not higher) a later last-write time.
   static bool IsSourceNewer(const std::wstring& source, const std::wstring& target);
   // Removes the folder and then its parents while they are empty and lie strictly inside one
-  // of the special folders that hold applications; stops at the first that is not. 1 when
-  // there is no folder to look at, else 0.
-  // Each folder removed is journaled first when a journal is given.
-  static int RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
-                                bool is64Bit = false);
+  // of the special folders that hold applications; stops at the first that is not (an empty
+  // path looks at nothing). Each folder removed is journaled first when a journal is given.
+  static void RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
+                                 bool is64Bit = false);
   // The same with the list of folders that must stay (ProtectedFolders), read once by the caller.
-  static int RemoveEmptyFolders(const std::wstring& folder,
-                                const std::vector<std::wstring>& protectedFolders,
-                                CPackageJournal* journal = nullptr, bool is64Bit = false);
+  static void RemoveEmptyFolders(const std::wstring& folder,
+                                 const std::vector<std::wstring>& protectedFolders,
+                                 CPackageJournal* journal = nullptr, bool is64Bit = false);
   // The special folders that hold applications: a removal stays strictly inside one of them
   // and never removes one of them.
   static std::vector<std::wstring> ProtectedFolders();
@@ -71,6 +81,10 @@ class CFileActions {
   // The per-record switch of file-system redirection; false when the pass must stop, and
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
+  ActionOutcome CopyAction(const CQXFile* file, bool isAdd);
+  ActionOutcome DeleteAction(const CQXFile* file, bool isUpdate);
+  // One COM server; kEndStep when it could not be (un)registered.
+  ActionOutcome RegisterComAction(const CQXFile& file, bool unregister);
   void CopyOne(const CQXFile& file, bool isAdd);
   // Puts the package's new file at the target (overwriting); false with the system's error
   // code as the last error when it cannot. A source that no other record of the package uses
@@ -79,8 +93,8 @@ class CFileActions {
   // Whether no other file record of the package names the same source file.
   bool IsOnlyUseOfSource(const std::wstring& name);
   // The undo records of the whole copy pass, written in one trip to the disk.
-  void DeclareCopies(const FileList& files, bool isAdd);
-  void DeclareDeletions(const FileList& files, bool isUpdate);
+  void DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd);
+  void DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate);
   std::wstring ExpandedTarget(const CQXFile& file);
   // Takes the old file out of the target's place: moved aside when the package is journaled,
   // deleted otherwise. False, with the system's error, when it is still there.
@@ -90,6 +104,7 @@ class CFileActions {
   void NoteSharedCount(const std::wstring& target);
 
   PackageContext& context_;
+  bool stepFailed_ = false;  // a deletion of the step in hand failed
   std::unordered_map<const CQXFile*, std::wstring> targets_;  // expanded targets of the pass
   bool current64Bit_ = false;  // the record in hand belongs to the 64-bit file system
   // The protected folders, read at the first deletion: they cannot change during a pass, and

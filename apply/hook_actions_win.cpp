@@ -1,7 +1,8 @@
 #include "apply/hook_actions_win.h"
 
 #include "apply/action_line.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/package_context.h"
+#include "apply/sub_updater.h"
 #include "logs/service_log.h"
 #include "package/diff_distribute.h"
 #include "package/object_records.h"
@@ -35,14 +36,18 @@ bool LibraryFileExists(const std::wstring& path) {
 
 }  // namespace
 
-int CHookActions::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return Run(hooks.beforeUpdate, hooks.beforeUpdate.type == kFileNameBeforeUpdate, "Update_BeforeUpdate",
-             restart);
+namespace {
+HookVerdict VerdictOf(int result) { return result == kHookCannotRun ? HookVerdict::kStop : HookVerdict::kGoOn; }
+}  // namespace
+
+HookVerdict CHookActions::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
+  return VerdictOf(Run(hooks.beforeUpdate, hooks.beforeUpdate.type == kFileNameBeforeUpdate,
+                       "Update_BeforeUpdate", restart));
 }
 
-int CHookActions::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return Run(hooks.afterUpdate, hooks.afterUpdate.type == kFileNameAfterUpdate, "Update_AfterUpdate",
-             restart);
+HookVerdict CHookActions::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
+  return VerdictOf(Run(hooks.afterUpdate, hooks.afterUpdate.type == kFileNameAfterUpdate,
+                       "Update_AfterUpdate", restart));
 }
 
 int CHookActions::Run(const CQXFileName& hook, bool named, const char* exportName, unsigned char* restart) {
@@ -54,7 +59,7 @@ int CHookActions::Run(const CQXFileName& hook, bool named, const char* exportNam
     WriteActionError(kHookVerb, hook.name, ERROR_INVALID_NAME);
     return kHookCannotRun;
   }
-  const std::wstring path = ToBackslashes(updater_.packageFolder + L"/CUSTOM/" + hook.name);
+  const std::wstring path = ToBackslashes(context_.packageFolder + L"/CUSTOM/" + hook.name);
   if (!LibraryFileExists(path)) {
     WriteActionError(kHookVerb, path, ERROR_FILE_NOT_FOUND);
     return kHookCannotRun;

@@ -4,27 +4,31 @@
 #pragma once
 #include <string>
 
+#include "apply/sub_updater.h"
+
 namespace brindle {
 
 class CQXCustomFunction;
 class CQXFileName;
-class CWinQXSubUpdater;
+struct PackageContext;
 
 class CHookActions {
  public:
-  explicit CHookActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+  // The hooks are found in the package's folder of the context.
+  explicit CHookActions(const PackageContext& context) : context_(context) {}
 
-  // The hook's result, or 1 when it is not named (no FileName of its type), its name is empty or
-  // could reach outside the package's
-  // CUSTOM folder, its library is missing or lacks the export. Throws CUpdaterException when
+  // kStop when the hook returns 1 (its veto), or when it is not named (no FileName of its
+  // type), its name is empty or could reach outside the package's CUSTOM folder, its library
+  // is missing or lacks the export; kGoOn for any other result. Throws CUpdaterException when
   // the library exists but cannot be loaded. *restart is set to 0 before the call.
-  int RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart);
-  int RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart);
+  HookVerdict RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart);
+  HookVerdict RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart);
 
  private:
+  // The hook's own result, or 1 when it cannot be run.
   int Run(const CQXFileName& hook, bool named, const char* exportName, unsigned char* restart);
 
-  CWinQXSubUpdater& updater_;
+  const PackageContext& context_;
 };
 
 }  // namespace brindle

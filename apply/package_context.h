@@ -3,10 +3,10 @@
 // and the one variable table built from them; and what the actions share while they run: the
 // uninstall log, the deletions queued for the restart, the restart flag and the undo journal.
 #pragma once
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "sys/env.h"
 
@@ -16,6 +16,7 @@ class CQXDiffDistribute;
 class CQXInstallLog;
 class CQXUninstallLog;
 class CPackageJournal;
+class CQXFile;
 
 struct PackageContext {
   std::wstring packageFolder;  // holds diff.xml, INST and CUSTOM
@@ -29,13 +30,9 @@ struct PackageContext {
   CQXUninstallLog* uninstallLog = nullptr;            // null before the log is opened
   std::set<std::wstring>* pendingDeletions = nullptr;  // expanded targets deleted at restart
   bool* rebootNeeded = nullptr;
+  std::vector<const CQXFile*>* comQueue = nullptr;  // servers registered after the last section
   CPackageJournal* journal = nullptr;  // null outside a journaled package: nothing is undoable
 
-  std::function<void()> recordStepDone;  // the progress of the package's records; may be empty
-
-  void RecordStepDone() const {
-    if (recordStepDone) recordStepDone();
-  }
   void SetRebootNeeded() const {
     if (rebootNeeded) *rebootNeeded = true;
   }

@@ -1,15 +1,15 @@
 #include "apply/package_journal_win.h"
 
+#include "apply/file_actions_win.h"
+#include "apply/package_executor.h"
 #include "apply/registry_actions_win.h"
 #include "apply/sub_updater.h"
 #include "logs/service_log.h"
-#include "sys/com_registration_win.h"
 #include "sys/file_util.h"
 #include "sys/folder_removal.h"
 #include "sys/paths.h"
 #include "sys/protected_folder.h"
 #include "sys/win_handles.h"
-#include "sys/wow64_redirection.h"
 
 #include <windows.h>
 
@@ -23,30 +23,10 @@ namespace {
 const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\BrindleUndo";
 const wchar_t kJournalName[] = L"journal.dat";
 const wchar_t kBackupName[] = L"backup";
-const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
-
-// File-system redirection switched off for the scope when a 64-bit file is handled.
-class RedirectionScope {
- public:
-  explicit RedirectionScope(bool is64Bit) {
-    guard_ = is64Bit ? CQXWow64Redirection::Get() : nullptr;
-    if (guard_) wasOff_ = !guard_->Disable();
-  }
-  ~RedirectionScope() {
-    if (guard_ && !wasOff_) guard_->Revert();
-  }
-
- private:
-  CQXWow64Redirection* guard_ = nullptr;
-  bool wasOff_ = false;
-};
 
 // Writes each record through to the disk before Append returns.
 class JournalFileSink : public CQXJournalSink {
@@ -79,198 +59,15 @@ std::wstring StampText() {
   return text;
 }
 
-// ---- the restart queue -----------------------------------------------------------------------
 
-std::wstring WithoutPrefix(std::wstring text) {
-  if (!text.empty() && text[0] == L'!') text.erase(0, 1);
-  if (text.compare(0, 4, L"\\??\\") == 0) text.erase(0, 4);
-  return text;
+
+// The undo on the machine: each record taken back by the action family that writes it (the
+// shortcut actions write file records).
+bool UndoOnTheMachine(const std::vector<UndoRecord>& records) {
+  CQXUndoFunctions files(&CFileActions::Undoes, &CFileActions::Undo);
+  CQXUndoFunctions registry(&CRegistryActions::Undoes, &CRegistryActions::Undo);
+  return UndoByFamilies(records, {&files, &registry});
 }
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-// Removes the last queued move from source to destination that the system recorded.
-DWORD RemoveRestartMove(const std::wstring& source, const std::wstring& destination) {
-  UniqueRegKey key;
-  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ | KEY_WRITE, key.Receive());
-  if (status != ERROR_SUCCESS) return IsMissing(status) ? 0 : static_cast<DWORD>(status);
-  DWORD type = 0, bytes = 0;
-  status = RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type, nullptr, &bytes);
-  if (status == ERROR_FILE_NOT_FOUND) return 0;
-  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-  std::wstring data(bytes / sizeof(wchar_t), L'\0');
-  if (!data.empty() &&
-      RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes) !=
-          ERROR_SUCCESS)
-    return ERROR_READ_FAULT;
-  data.resize(bytes / sizeof(wchar_t));
-  // A flat list of strings: source, destination (empty for a deletion), source, ...
-  std::vector<std::wstring> strings;
-  size_t start = 0;
-  for (size_t i = 0; i < data.size(); ++i) {
-    if (data[i] != L'\0') continue;
-    strings.push_back(data.substr(start, i - start));
-    start = i + 1;
-  }
-  while (strings.size() % 2 != 0 && !strings.empty() && strings.back().empty()) strings.pop_back();
-  size_t found = strings.size();
-  for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-    if (SamePath(WithoutPrefix(strings[i]), source) && SamePath(WithoutPrefix(strings[i + 1]), destination))
-      found = i;
-  }
-  if (found == strings.size()) return 0;  // the system never recorded it
-  strings.erase(strings.begin() + found, strings.begin() + found + 2);
-  if (strings.empty()) return static_cast<DWORD>(RegDeleteValueW(key.Get(), kPendingValue));
-  std::wstring joined;
-  for (const std::wstring& s : strings) {
-    joined += s;
-    joined += L'\0';
-  }
-  joined += L'\0';
-  return static_cast<DWORD>(RegSetValueExW(key.Get(), kPendingValue, 0, REG_MULTI_SZ,
-                                           reinterpret_cast<const BYTE*>(joined.data()),
-                                           static_cast<DWORD>(joined.size() * sizeof(wchar_t))));
-}
-
-// ---- undo on the machine ----------------------------------------------------------------------
-
-DWORD RestoreMovedFile(const UndoRecord& record) {
-  RedirectionScope scope(record.is64Bit);
-  if (!Exists(record.other)) return 0;  // it never left its place
-  if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return 0;
-  DWORD error = GetLastError();
-  if (error == ERROR_NOT_SAME_DEVICE &&
-      MoveFileExW(record.other.c_str(), record.path.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return 0;
-  if (error == ERROR_ACCESS_DENIED) {
-    // A read-only file in the way (one the package made) is not the old one: it goes.
-    SetFileAttributesW(record.path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      return 0;
-    error = GetLastError();
-  }
-  return error;
-}
-
-DWORD RemoveCreatedFile(const UndoRecord& record) {
-  RedirectionScope scope(record.is64Bit);
-  const DWORD attributes = GetFileAttributesW(record.path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesW(record.path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (DeleteFileW(record.path.c_str())) return 0;
-  const DWORD error = GetLastError();
-  return IsMissing(error) ? 0 : error;
-}
-
-DWORD RemoveCreatedFolder(const UndoRecord& record) {
-  RedirectionScope scope(record.is64Bit);
-  if (RemoveDirectoryW(record.path.c_str())) return 0;
-  const DWORD error = GetLastError();
-  return IsMissing(error) ? 0 : error;
-}
-
-DWORD RestoreFolder(const UndoRecord& record) {
-  RedirectionScope scope(record.is64Bit);
-  if (!CreateDirectoryW(record.path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-    return GetLastError();
-  const DWORD kept = record.attributes & ~FILE_ATTRIBUTE_DIRECTORY;
-  if (kept != 0 && !SetFileAttributesW(record.path.c_str(), kept)) return GetLastError();
-  return 0;
-}
-
-DWORD RestoreAttributes(const UndoRecord& record) {
-  RedirectionScope scope(record.is64Bit);
-  if (!Exists(record.path)) return 0;
-  return SetFileAttributesW(record.path.c_str(), record.attributes) ? 0 : GetLastError();
-}
-
-DWORD RestoreValue(const UndoRecord& record) {
-  const HKEY root = CRegistryActions::RootKey(static_cast<int>(record.root));
-  if (!root) return ERROR_INVALID_PARAMETER;
-  UniqueRegKey key;
-  if (!record.existed) {
-    const LONG opened = RegOpenKeyExW(root, record.path.c_str(), 0, KEY_SET_VALUE | ViewOf(record.is64Bit),
-                                      key.Receive());
-    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? 0 : static_cast<DWORD>(opened);
-    const LONG deleted = RegDeleteValueW(key.Get(), record.name.c_str());
-    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND ? 0 : static_cast<DWORD>(deleted);
-  }
-  const LONG created = RegCreateKeyExW(root, record.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | ViewOf(record.is64Bit),
-                                       nullptr, key.Receive(), nullptr);
-  if (created != ERROR_SUCCESS) return static_cast<DWORD>(created);
-  return static_cast<DWORD>(RegSetValueExW(key.Get(), record.name.c_str(), 0, record.attributes,
-                                           reinterpret_cast<const BYTE*>(record.data.data()),
-                                           static_cast<DWORD>(record.data.size())));
-}
-
-bool IsKeyEmpty(HKEY key) {
-  DWORD subKeys = 0, values = 0;
-  return RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
-                          nullptr, nullptr) == ERROR_SUCCESS &&
-         subKeys == 0 && values == 0;
-}
-
-DWORD RemoveCreatedKey(const UndoRecord& record) {
-  const HKEY root = CRegistryActions::RootKey(static_cast<int>(record.root));
-  if (!root) return ERROR_INVALID_PARAMETER;
-  {
-    UniqueRegKey key;
-    const LONG opened = RegOpenKeyExW(root, record.path.c_str(), 0, KEY_READ | ViewOf(record.is64Bit), key.Receive());
-    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? 0 : static_cast<DWORD>(opened);
-    // Something that is not the package's has been put there since: the key stays.
-    if (!IsKeyEmpty(key.Get())) return ERROR_DIR_NOT_EMPTY;
-  }
-  const LONG deleted = RegDeleteKeyExW(root, record.path.c_str(), ViewOf(record.is64Bit), 0);
-  return deleted == ERROR_SUCCESS || IsMissing(deleted) ? 0 : static_cast<DWORD>(deleted);
-}
-
-DWORD RestoreKey(const UndoRecord& record) {
-  const HKEY root = CRegistryActions::RootKey(static_cast<int>(record.root));
-  if (!root) return ERROR_INVALID_PARAMETER;
-  UniqueRegKey key;
-  return static_cast<DWORD>(RegCreateKeyExW(root, record.path.c_str(), 0, nullptr, 0, KEY_READ | ViewOf(record.is64Bit),
-                                            nullptr, key.Receive(), nullptr));
-}
-
-DWORD RegisterAgain(const UndoRecord& record) {
-  unsigned char restart = 0;
-  const bool ok = record.is64Bit ? CComRegistration::Register64(record.path, &restart)
-                                 : CComRegistration::Register32(record.path, &restart);
-  return ok ? 0 : ERROR_GEN_FAILURE;
-}
-
-DWORD UnregisterAgain(const UndoRecord& record) {
-  RedirectionScope scope(record.is64Bit);
-  if (!Exists(record.path)) return 0;
-  return CComRegistration::Unregister(record.path, record.is64Bit) ? 0 : ERROR_GEN_FAILURE;
-}
-
-class MachineUndo : public CQXUndoTarget {
- public:
-  unsigned long Undo(const UndoRecord& record) override {
-    switch (record.kind) {
-      case UndoKind::PackageBegun: return 0;
-      case UndoKind::FileMovedAside: return RestoreMovedFile(record);
-      case UndoKind::FileCreated: return RemoveCreatedFile(record);
-      case UndoKind::FolderCreated: return RemoveCreatedFolder(record);
-      case UndoKind::FolderRemoved: return RestoreFolder(record);
-      case UndoKind::AttributesChanged: return RestoreAttributes(record);
-      case UndoKind::RegistryValue: return RestoreValue(record);
-      case UndoKind::RegistryKeyCreated: return RemoveCreatedKey(record);
-      case UndoKind::RegistryKeyRemoved: return RestoreKey(record);
-      case UndoKind::RestartMoveQueued: return RemoveRestartMove(record.path, record.other);
-      case UndoKind::ComUnregistered: return RegisterAgain(record);
-      case UndoKind::ComRegistered: return UnregisterAgain(record);
-    }
-    return ERROR_INVALID_PARAMETER;
-  }
-};
 
 // The application and package named by the journal's first record, for the log lines.
 LogFields PackageFields(const std::vector<UndoRecord>& records) {
@@ -294,8 +91,7 @@ void KeepAside(const std::wstring& folder) {
 
 // Undoes the records and clears the folder; a journal whose undo failed somewhere is kept.
 bool UndoAndClear(const std::vector<UndoRecord>& records, const std::wstring& folder) {
-  MachineUndo target;
-  const bool undone = UndoRecords(records, target);
+  const bool undone = UndoOnTheMachine(records);
   if (undone) ClearUndoFolder(folder);
   else KeepAside(folder);
   return undone;
@@ -476,8 +272,12 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
   record.other = NextBackupPath();
   Note(record);
   if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
-  if (!CopyFileW(path.c_str(), record.other.c_str(), FALSE)) {
-    DeleteFileW(record.other.c_str());
+  // Copied under a name of its own, then renamed: a copy cut short when the process ends is
+  // never taken for the old file (the undo would put it over the whole one).
+  const std::wstring partial = record.other + L".part";
+  if (!CopyFileW(path.c_str(), partial.c_str(), FALSE) ||
+      !MoveFileExW(partial.c_str(), record.other.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(partial.c_str());
     throw CUpdaterException("the old file cannot be kept for an undo");
   }
 }

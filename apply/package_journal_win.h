@@ -1,7 +1,9 @@
 // The undo journal of the running package on Windows: the journal file and the old files moved
 // aside, in the protected undo folder; the journaled forms of every change the file, registry,
 // shortcut and COM actions make; the undo of a failed package in the same run; and the recovery,
-// at the start of the next run, of a package whose process died in the middle of it.
+// at the start of the next run, of a package whose process died in the middle of it. Both undo
+// walks hand each record to the action family that takes it back (CFileActions::Undo,
+// CRegistryActions::Undo).
 #pragma once
 #include <map>
 #include <memory>

@@ -39,16 +39,8 @@ const std::vector<PackageStep>& PackageSteps() {
 
 namespace {
 
-const CQXBaseObjects* GroupOf(const CQXDiffDistribute& package, PackageSection section) {
-  switch (section) {
-    case PackageSection::kDelete: return package.deleteObjects.get();
-    case PackageSection::kUpdate: return package.updateObjects.get();
-    case PackageSection::kAdd: return package.addObjects.get();
-  }
-  return nullptr;
-}
-
-void AddRecordActions(const PackageStep& step, const CQXBaseObjects& group, std::vector<PackageAction>& actions) {
+void AddRecordActions(const PackageStep& step, const CQXBaseObjects& group, const CQXUninstallTarget* targets,
+                      const CQXUninstallCustomFunction* customFunction, std::vector<PackageAction>& actions) {
   PackageAction action;
   action.step = step;
   switch (step.pass) {
@@ -82,7 +74,11 @@ void AddRecordActions(const PackageStep& step, const CQXBaseObjects& group, std:
       }
       break;
     case PackagePass::kUninstallTargets:
+      action.uninstallTargets = targets;
+      actions.push_back(action);
+      break;
     case PackagePass::kUninstallCustomFunction:
+      action.customFunction = customFunction;
       actions.push_back(action);
       break;
   }
@@ -90,11 +86,28 @@ void AddRecordActions(const PackageStep& step, const CQXBaseObjects& group, std:
 
 }  // namespace
 
+std::vector<PackageAction> PlanSectionActions(PackageSection section, const CQXBaseObjects& group,
+                                              const CQXUninstallTarget* targets,
+                                              const CQXUninstallCustomFunction* customFunction) {
+  std::vector<PackageAction> actions;
+  for (const PackageStep& step : PackageSteps())
+    if (step.section == section) AddRecordActions(step, group, targets, customFunction, actions);
+  return actions;
+}
+
 std::vector<PackageAction> PlanPackageActions(const CQXDiffDistribute& package) {
   std::vector<PackageAction> actions;
-  for (const PackageStep& step : PackageSteps()) {
-    if (const CQXBaseObjects* group = GroupOf(package, step.section)) AddRecordActions(step, *group, actions);
-  }
+  auto add = [&actions](const std::vector<PackageAction>& section) {
+    actions.insert(actions.end(), section.begin(), section.end());
+  };
+  if (package.deleteObjects)
+    add(PlanSectionActions(PackageSection::kDelete, *package.deleteObjects, &package.deleteObjects->uninstTarget,
+                           nullptr));
+  if (package.updateObjects)
+    add(PlanSectionActions(PackageSection::kUpdate, *package.updateObjects, nullptr,
+                           &package.updateObjects->uninstallCustomFunction));
+  if (package.addObjects)
+    add(PlanSectionActions(PackageSection::kAdd, *package.addObjects, &package.addObjects->uninstTarget, nullptr));
   return actions;
 }
 

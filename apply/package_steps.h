@@ -12,6 +12,9 @@ class CQXDiffDistribute;
 class CQXFile;
 class CQXRegistry;
 class CQXShortCut;
+class CQXBaseObjects;
+class CQXUninstallTarget;
+class CQXUninstallCustomFunction;
 
 // One pass of one section, with the verb of the service-log lines it writes (null for a pass
 // without lines of its own). The order is the one the program runs (package/package_passes).
@@ -26,12 +29,14 @@ const std::vector<PackageStep>& PackageSteps();
 
 // One action of a package: a step applied to one record (a file, registry or shortcut record;
 // for the COM steps a file marked as a COM server). Steps that work on the uninstall log alone
-// have no record.
+// have no record: they carry the section's uninstall targets or custom-function record.
 struct PackageAction {
   PackageStep step;
   const CQXFile* file = nullptr;
   const CQXRegistry* registry = nullptr;
   const CQXShortCut* shortcut = nullptr;
+  const CQXUninstallTarget* uninstallTargets = nullptr;
+  const CQXUninstallCustomFunction* customFunction = nullptr;
 };
 
 // The package's actions in the order the program applies them: the steps in order, each over
@@ -39,5 +44,10 @@ struct PackageAction {
 // as actions without a record, as the program logs them. Whether an action changes anything
 // is decided on the machine when it runs (newer or not, in use, key present).
 std::vector<PackageAction> PlanPackageActions(const CQXDiffDistribute& package);
+// The actions of one section of that list, from its group (targets: the section's uninstall
+// targets, customFunction: its custom-function record; null where the section has none).
+std::vector<PackageAction> PlanSectionActions(PackageSection section, const CQXBaseObjects& group,
+                                              const CQXUninstallTarget* targets,
+                                              const CQXUninstallCustomFunction* customFunction);
 
 }  // namespace brindle

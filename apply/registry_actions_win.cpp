@@ -4,7 +4,7 @@
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
 #include "apply/registry_data.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/sub_updater.h"
 #include "package/object_records.h"
 #include "sys/env.h"
 #include "sys/win_handles.h"
@@ -33,8 +33,6 @@ DWORD CloseKey(UniqueRegKey& key) {
 
 }  // namespace
 
-CRegistryActions::CRegistryActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
-
 HKEY CRegistryActions::RootKey(int root) {
   switch (root) {
     case kRegRootClassesRoot: return HKEY_CLASSES_ROOT;
@@ -54,29 +52,36 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 
 // ---- the write pass ----------------------------------------------------------------------------
 
-void CRegistryActions::WriteRegistry(const RegistryList& records, bool isAdd) {
-  bool passOk = true;
-  if (CPackageJournal* journal = context_.journal) {
-    // The undo records of the whole pass, written in one trip to the disk.
-    journal->BeginDeclarations();
-    for (const std::unique_ptr<CQXRegistry>& record : records) {
-      if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
-      journal->DeclareValue(record->keyPath.root, record->wow.wow == kWow64,
-                            context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
-                            context_.env.ExpandKeepingSystemFolders(record->valueName));
-    }
-    journal->EndDeclarations();
+void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions) {
+  CPackageJournal* journal = context_.journal;
+  journal->BeginDeclarations();
+  for (const PackageAction& action : actions) {
+    const CQXRegistry* record = action.registry;
+    if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
+    journal->DeclareValue(record->keyPath.root, record->wow.wow == kWow64,
+                          context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
+                          context_.env.ExpandKeepingSystemFolders(record->valueName));
   }
-  for (const std::unique_ptr<CQXRegistry>& record : records) {
-    context_.RecordStepDone();
-    if (!record) {
-      WriteMissingRecordLine(WriteVerb(isAdd));
-      continue;
-    }
-    if (Skipped(*record)) continue;
-    if (!WriteOne(*record, isAdd)) passOk = false;
+  journal->EndDeclarations();
+}
+
+void CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
+  if (step.pass == PackagePass::kWriteRegistry && context_.journal) DeclareValues(actions);
+}
+
+ActionOutcome CRegistryActions::Do(const PackageAction& action) {
+  const bool write = action.step.pass == PackagePass::kWriteRegistry;
+  if (!write && action.step.pass != PackagePass::kDeleteRegistry)
+    throw CUpdaterException("a step the registry actions do not take");
+  const bool inAdd = action.step.section == PackageSection::kAdd;
+  const bool inUpdate = action.step.section == PackageSection::kUpdate;
+  if (!action.registry) {
+    WriteMissingRecordLine(write ? WriteVerb(inAdd) : (inUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG"));
+    return ActionOutcome::kMissingRecord;
   }
-  if (!passOk) throw CUpdaterException("a registry value could not be written");
+  if (Skipped(*action.registry)) return ActionOutcome::kSkipped;
+  const bool applied = write ? WriteOne(*action.registry, inAdd) : DeleteOne(*action.registry, inUpdate);
+  return applied ? ActionOutcome::kDone : ActionOutcome::kFailed;
 }
 
 bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
@@ -123,20 +128,6 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
 }
 
 // ---- the delete pass ---------------------------------------------------------------------------
-
-void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate) {
-  bool passOk = true;
-  for (const std::unique_ptr<CQXRegistry>& record : records) {
-    context_.RecordStepDone();
-    if (!record) {
-      WriteMissingRecordLine(isUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG");
-      continue;
-    }
-    if (Skipped(*record)) continue;
-    if (!DeleteOne(*record, isUpdate)) passOk = false;
-  }
-  if (!passOk) throw CUpdaterException("a registry value could not be deleted");
-}
 
 bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
   const CQXEnv& env = context_.env;

@@ -10,29 +10,38 @@
 
 #include <windows.h>
 
+#include "apply/package_executor.h"
+
 namespace brindle {
 
 class CQXRegistry;
-class CWinQXSubUpdater;
 struct PackageContext;
 
 using RegistryList = std::vector<std::unique_ptr<CQXRegistry>>;
 
-class CRegistryActions {
+// The registry family of the package's actions, driven by the executor one step at a time.
+class CRegistryActions : public CQXActionFamily {
  public:
   explicit CRegistryActions(PackageContext& context) : context_(context) {}
-  explicit CRegistryActions(CWinQXSubUpdater& updater);
 
-  // The write pass: verb ADD_REG when isAdd, else UPDATE_REG_ADD (which deletes the old value
-  // first). A record that cannot be applied (data that does not convert, a key that cannot be
-  // created, a value that cannot be stored) gets an error line and changes nothing; the pass
-  // goes on with the other records and then throws CUpdaterException, so the package fails.
-  void WriteRegistry(const RegistryList& records, bool isAdd);
-  // The delete pass: verb UPDATE_REG_DELETE when isUpdate, else DELETE_REG, which also removes
-  // the value's key when it is left empty (one level only). A value or key that does not exist
-  // gives an error line with code 2 and the pass goes on. Any other failure gives an error line
-  // for the record; the pass goes on and then throws CUpdaterException.
-  void DeleteRegistry(const RegistryList& records, bool isUpdate);
+  // The write step declares the undo records of all its values first, in one trip to the disk.
+  void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
+  // The write step: verb ADD_REG in the add section, else UPDATE_REG_ADD (which deletes the old
+  // value first). A record that cannot be applied (data that does not convert, a key that
+  // cannot be created, a value that cannot be stored) gets an error line, changes nothing and
+  // answers kFailed: the step goes on with the other records and then fails the package.
+  // The delete step: verb UPDATE_REG_DELETE in the update section, else DELETE_REG, which also
+  // removes the value's key when it is left empty (one level only). A value or key that does
+  // not exist gives an error line with code 2 and the step goes on. Any other failure gives an
+  // error line for the record and answers kFailed.
+  ActionOutcome Do(const PackageAction& action) override;
+  StepOutcome EndStep(const PackageStep&) override { return StepOutcome::kCompleted; }
+
+  // The undo of the journal records the registry actions write: values given back their type
+  // and data (or removed when they did not exist), created keys removed while empty, removed
+  // keys made again. 0 when the change is taken back, else the system's error code.
+  static bool Undoes(UndoKind kind);
+  static unsigned long Undo(const UndoRecord& record);
 
   // The root key of a record's root code (HKCR, HKLM, HKCU); null for an unknown code.
   static HKEY RootKey(int root);
@@ -40,6 +49,8 @@ class CRegistryActions {
   static REGSAM View(const CQXRegistry& record);
 
  private:
+  // The values of a write step, and the keys of their paths that are missing.
+  void DeclareValues(const std::vector<PackageAction>& actions);
   // False when the record could not be applied (its error line is written).
   bool WriteOne(const CQXRegistry& record, bool isAdd);
   bool DeleteOne(const CQXRegistry& record, bool isUpdate);

@@ -4,7 +4,7 @@
 #include "apply/file_actions_win.h"
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/sub_updater.h"
 #include "logs/service_log.h"
 #include "package/object_records.h"
 #include "sys/env.h"
@@ -40,8 +40,6 @@ void WriteResultLine(const wchar_t* verb, const std::wstring& path, HRESULT resu
 }
 
 }  // namespace
-
-CShortcutActions::CShortcutActions(CWinQXSubUpdater& updater) : context_(updater.Context()) {}
 
 void CShortcutActions::CreateFolders(const std::wstring& folder) {
   if (context_.journal) context_.journal->CreateFolders(ToBackslashes(folder), false);
@@ -86,49 +84,54 @@ std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned 
 
 // ---- the create pass ---------------------------------------------------------------------------
 
-void CShortcutActions::CreateShortcuts(const ShortCutList& records, bool isAdd) {
-  for (const std::unique_ptr<CQXShortCut>& record : records) {
-    context_.RecordStepDone();
-    if (!record) {
-      WriteMissingRecordLine(CreateVerb(isAdd));
-      continue;
-    }
-    const CQXEnv& env = context_.env;
-    const std::wstring workFolder = env.Expand(record->workFolder.path);
-    const std::wstring target = env.Expand(record->target.path);
-    const std::wstring arguments = env.Expand(record->parameters);
-    const std::wstring description = env.Expand(record->text);
-    unsigned long error = 0;
-    std::wstring object;
-    const std::wstring path = ShortcutPath(*record, error, object);
-    if (path.empty()) {
-      WriteActionError(CreateVerb(isAdd), object, error);
-      continue;
-    }
-    const std::wstring folder = ParentFolder(path);
-    if (!Exists(folder)) CreateFolders(folder);
-    if (!Exists(target)) CreateFolders(target);
-    // A folder standing where the link would go is never moved: the save fails on it and the
-    // line says so.
-    const DWORD present = GetFileAttributesW(path.c_str());
-    const bool folderInTheWay =
-        present != INVALID_FILE_ATTRIBUTES && (present & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    CPackageJournal* journal = folderInTheWay ? nullptr : context_.journal;
-    if (journal) {
-      // The link is saved in place: an old one is moved aside first, so its bytes stay whole.
-      const std::wstring systemPath = ToBackslashes(path);
-      unsigned long moveError = 0;
-      if (Exists(path) && !journal->MoveAside(systemPath, false, moveError)) {
-        WriteResultLine(CreateVerb(isAdd), path, HRESULT_FROM_WIN32(moveError));
-        continue;
-      }
-      journal->NoteNewFile(systemPath, false);
-    }
-    if (WriteShortcut(target, arguments, workFolder, path, ShowCommand(record->windowSize.type),
-                      description, isAdd) &&
-        isAdd && context_.uninstallLog)
-      context_.uninstallLog->AddShortcutEntry(ToBackslashes(path));
+ActionOutcome CShortcutActions::Do(const PackageAction& action) {
+  if (action.step.pass == PackagePass::kCreateShortcuts)
+    return CreateAction(action.shortcut, action.step.section == PackageSection::kAdd);
+  if (action.step.pass == PackagePass::kDeleteShortcuts)
+    return DeleteAction(action.shortcut, action.step.section == PackageSection::kUpdate);
+  throw CUpdaterException("a step the shortcut actions do not take");
+}
+
+ActionOutcome CShortcutActions::CreateAction(const CQXShortCut* record, bool isAdd) {
+  if (!record) {
+    WriteMissingRecordLine(CreateVerb(isAdd));
+    return ActionOutcome::kMissingRecord;
   }
+  const CQXEnv& env = context_.env;
+  const std::wstring workFolder = env.Expand(record->workFolder.path);
+  const std::wstring target = env.Expand(record->target.path);
+  const std::wstring arguments = env.Expand(record->parameters);
+  const std::wstring description = env.Expand(record->text);
+  unsigned long error = 0;
+  std::wstring object;
+  const std::wstring path = ShortcutPath(*record, error, object);
+  if (path.empty()) {
+    WriteActionError(CreateVerb(isAdd), object, error);
+    return ActionOutcome::kNotApplied;
+  }
+  const std::wstring folder = ParentFolder(path);
+  if (!Exists(folder)) CreateFolders(folder);
+  if (!Exists(target)) CreateFolders(target);
+  // A folder standing where the link would go is never moved: the save fails on it and the
+  // line says so.
+  const DWORD present = GetFileAttributesW(path.c_str());
+  const bool folderInTheWay = present != INVALID_FILE_ATTRIBUTES && (present & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  CPackageJournal* journal = folderInTheWay ? nullptr : context_.journal;
+  if (journal) {
+    // The link is saved in place: an old one is moved aside first, so its bytes stay whole.
+    const std::wstring systemPath = ToBackslashes(path);
+    unsigned long moveError = 0;
+    if (Exists(path) && !journal->MoveAside(systemPath, false, moveError)) {
+      WriteResultLine(CreateVerb(isAdd), path, HRESULT_FROM_WIN32(moveError));
+      return ActionOutcome::kNotApplied;
+    }
+    journal->NoteNewFile(systemPath, false);
+  }
+  if (!WriteShortcut(target, arguments, workFolder, path, ShowCommand(record->windowSize.type), description,
+                     isAdd))
+    return ActionOutcome::kNotApplied;
+  if (isAdd && context_.uninstallLog) context_.uninstallLog->AddShortcutEntry(ToBackslashes(path));
+  return ActionOutcome::kDone;
 }
 
 bool CShortcutActions::WriteShortcut(const std::wstring& target, const std::wstring& arguments,
@@ -151,39 +154,34 @@ bool CShortcutActions::WriteShortcut(const std::wstring& target, const std::wstr
 
 // ---- the delete pass ---------------------------------------------------------------------------
 
-void CShortcutActions::DeleteShortcuts(const ShortCutList& records, bool isUpdate) {
-  bool passOk = true;
-  for (const std::unique_ptr<CQXShortCut>& record : records) {
-    context_.RecordStepDone();
-    if (!record) {
-      WriteMissingRecordLine(DeleteVerb(isUpdate));
-      continue;
-    }
-    unsigned long error = 0;
-    std::wstring object;
-    const std::wstring path = ShortcutPath(*record, error, object);
-    if (path.empty()) {
-      passOk = false;
-      WriteActionError(DeleteVerb(isUpdate), object, error);
-      continue;
-    }
-    const std::wstring systemPath = ToBackslashes(path);
-    if (Exists(path)) {
-      unsigned long removeError = 0;
-      const bool removed = context_.journal ? context_.journal->MoveAside(systemPath, false, removeError)
-                                            : DeleteFileW(systemPath.c_str()) != FALSE;
-      if (!removed) {
-        error = context_.journal ? removeError : GetLastError();
-        passOk = false;
-      } else if (!isUpdate) {
-        // Only a link that is really gone leaves the uninstall log.
-        CFileActions::RemoveEmptyFolders(ParentFolder(path), context_.journal);
-        if (context_.uninstallLog) context_.uninstallLog->RemoveFileEntryByPath(L"Files", systemPath);
-      }
-    }
-    WriteActionLine(DeleteVerb(isUpdate), path, error);
+ActionOutcome CShortcutActions::DeleteAction(const CQXShortCut* record, bool isUpdate) {
+  if (!record) {
+    WriteMissingRecordLine(DeleteVerb(isUpdate));
+    return ActionOutcome::kMissingRecord;
   }
-  if (!passOk) throw CUpdaterException("a shortcut could not be deleted");
+  unsigned long error = 0;
+  std::wstring object;
+  const std::wstring path = ShortcutPath(*record, error, object);
+  if (path.empty()) {
+    WriteActionError(DeleteVerb(isUpdate), object, error);
+    return ActionOutcome::kFailed;
+  }
+  const std::wstring systemPath = ToBackslashes(path);
+  bool removed = true;
+  if (Exists(path)) {
+    unsigned long removeError = 0;
+    removed = context_.journal ? context_.journal->MoveAside(systemPath, false, removeError)
+                               : DeleteFileW(systemPath.c_str()) != FALSE;
+    if (!removed) {
+      error = context_.journal ? removeError : GetLastError();
+    } else if (!isUpdate) {
+      // Only a link that is really gone leaves the uninstall log.
+      CFileActions::RemoveEmptyFolders(ParentFolder(path), context_.journal);
+      if (context_.uninstallLog) context_.uninstallLog->RemoveFileEntryByPath(L"Files", systemPath);
+    }
+  }
+  WriteActionLine(DeleteVerb(isUpdate), path, error);
+  return removed ? ActionOutcome::kDone : ActionOutcome::kFailed;
 }
 
 }  // namespace brindle

@@ -8,26 +8,28 @@
 #include <string>
 #include <vector>
 
+#include "apply/package_executor.h"
+
 namespace brindle {
 
 class CQXShortCut;
-class CWinQXSubUpdater;
 struct PackageContext;
 
 using ShortCutList = std::vector<std::unique_ptr<CQXShortCut>>;
 
-class CShortcutActions {
+// The shortcut family of the package's actions, driven by the executor one step at a time.
+class CShortcutActions : public CQXActionFamily {
  public:
   explicit CShortcutActions(PackageContext& context) : context_(context) {}
-  explicit CShortcutActions(CWinQXSubUpdater& updater);
 
-  // The create pass: verb ADD_SHORTCUT when isAdd, else UPDATE_SHORTCUT_ADD. A shortcut that
-  // cannot be written is logged with its error and skipped. Never throws.
-  void CreateShortcuts(const ShortCutList& records, bool isAdd);
-  // The delete pass: verb UPDATE_SHORTCUT_DELETE when isUpdate, else DELETE_SHORTCUT, which
-  // also removes folders left empty and the link's uninstall-log entry. Tries every shortcut,
-  // then throws CUpdaterException when any could not be deleted.
-  void DeleteShortcuts(const ShortCutList& records, bool isUpdate);
+  void BeginStep(const PackageStep&, const std::vector<PackageAction>&) override {}
+  // The create step: verb ADD_SHORTCUT in the add section, else UPDATE_SHORTCUT_ADD. A shortcut
+  // that cannot be written is logged with its error and skipped (kNotApplied): the step does
+  // not fail for it. The delete step: verb UPDATE_SHORTCUT_DELETE in the update section, else
+  // DELETE_SHORTCUT, which also removes folders left empty and the link's uninstall-log entry;
+  // a shortcut that could not be deleted answers kFailed, so the step fails after trying all.
+  ActionOutcome Do(const PackageAction& action) override;
+  StepOutcome EndStep(const PackageStep&) override { return StepOutcome::kCompleted; }
 
   // The link file's path (forward slashes): the desktop or program-menu folder joined with the
   // expanded name and ".lnk". Empty, with error set, when the folder is unknown, the name could
@@ -45,6 +47,8 @@ class CShortcutActions {
   static int ShowCommand(int windowSize);
 
  private:
+  ActionOutcome CreateAction(const CQXShortCut* record, bool isAdd);
+  ActionOutcome DeleteAction(const CQXShortCut* record, bool isUpdate);
   // Creates the folder and its missing parents, each journaled first when the package is.
   void CreateFolders(const std::wstring& folder);
 

@@ -11,7 +11,18 @@ std::atomic<CQXSubUpdater*> g_subUpdater{nullptr};
 }
 
 std::wstring CQXSubUpdater::AppName() const {
-  return application ? application->AppName : std::wstring();
+  return application_ ? application_->AppName : std::wstring();
+}
+
+void CQXSubUpdater::BeginApplication(CQXInstallLog* log, const DiffLocalEntry* entry) {
+  installLog_ = log;
+  application_ = entry;
+  uninstallerVersion_.clear();
+}
+
+void CQXSubUpdater::SetPackage(const std::wstring& folder, const CQXDiffDistribute* diff) {
+  packageFolder_ = folder;
+  package_ = diff;
 }
 
 void CQXSubUpdater::BeginRecordSteps(int total) {

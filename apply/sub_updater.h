@@ -17,6 +17,10 @@ class CQXUpdateObjects;
 class CQXCustomFunction;
 struct DiffLocalEntry;
 
+// What a package's hook (its before-update or after-update library) decided: the update goes
+// on, or stops (the hook vetoed it, or it could not be run).
+enum class HookVerdict { kGoOn, kStop };
+
 // A step of the patch flow failed; never leaves the patch flow.
 class CUpdaterException : public std::runtime_error {
  public:
@@ -47,9 +51,9 @@ class CQXSubUpdater {
                                           const std::wstring& parentFolder) = 0;
   // Throws CUpdaterException when the cabinet cannot be extracted.
   virtual void ExtractPackage(const std::wstring& cabinetPath) = 0;
-  // The hook's result (1 when it cannot be run); *restart receives its restart request.
-  virtual int RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) = 0;
-  virtual int RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) = 0;
+  // The hook's verdict; *restart receives its restart request.
+  virtual HookVerdict RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) = 0;
+  virtual HookVerdict RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) = 0;
   // The three group passes; each throws CUpdaterException when a pass fails.
   virtual void ApplyDeleteObjects(const CQXDeleteObjects& group) = 0;
   virtual void ApplyAddObjects(const CQXAddObjects& group) = 0;
@@ -73,13 +77,20 @@ class CQXSubUpdater {
   virtual bool UndoPackage() { return true; }
   virtual void RecoverInterruptedPackage() {}
 
-  // State of the run (the pointers are not owned).
-  CQXInstallLog* installLog = nullptr;
-  const DiffLocalEntry* application = nullptr;
-  const CQXDiffDistribute* package = nullptr;
-  std::wstring packageFolder;  // holds diff.xml, INST and CUSTOM
-  bool rebootNeeded = false;   // only ever goes from false to true during a run
-  std::wstring uninstallerVersion;
+  // The state of the run, each part set in one place (the pointers are not owned); the action
+  // classes read it from the package's context (win_sub_updater_win.h), given once.
+  // BeginApplication: the application the next package is applied to, with the install log
+  // that holds its entry; the uninstaller version of the application before is forgotten.
+  void BeginApplication(CQXInstallLog* log, const DiffLocalEntry* entry);
+  // The package being applied and the folder it is unpacked into (package null before its
+  // description is read and after the package).
+  void SetPackage(const std::wstring& folder, const CQXDiffDistribute* diff);
+  // A restart has become necessary; it stays so for the rest of the run.
+  void SetRebootNeeded() { rebootNeeded_ = true; }
+
+  bool RebootNeeded() const { return rebootNeeded_; }
+  // The version of the uninstaller files the package brought (empty before they are placed).
+  const std::wstring& UninstallerVersion() const { return uninstallerVersion_; }
   // The application's AppName, or empty text without a current application.
   std::wstring AppName() const;
 
@@ -90,6 +101,14 @@ class CQXSubUpdater {
   // One step handled; the listener hears (steps handled, steps in all).
   void RecordStepDone();
   std::function<void(int done, int total)> recordProgress;  // empty: nobody listens
+
+ protected:
+  CQXInstallLog* installLog_ = nullptr;
+  const DiffLocalEntry* application_ = nullptr;
+  const CQXDiffDistribute* package_ = nullptr;
+  std::wstring packageFolder_;  // holds diff.xml, INST and CUSTOM
+  bool rebootNeeded_ = false;  // only ever goes from false to true during a run
+  std::wstring uninstallerVersion_;
 
  private:
   int recordSteps_ = 0;

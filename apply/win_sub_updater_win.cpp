@@ -3,10 +3,13 @@
 #include "apply/action_line.h"
 #include "apply/file_actions_win.h"
 #include "apply/hook_actions_win.h"
+#include "apply/package_executor.h"
 #include "apply/package_journal_win.h"
+#include "apply/package_steps.h"
 #include "apply/registry_actions_win.h"
 #include "apply/shortcut_actions_win.h"
 #include "apply/setup_program_win.h"
+#include "apply/uninstall_log_actions.h"
 #include "apply/wrapper_actions_win.h"
 #include "logs/install_log.h"
 #include "logs/application_env.h"
@@ -29,27 +32,27 @@ CWinQXSubUpdater::~CWinQXSubUpdater() = default;
 
 CQXEnv CWinQXSubUpdater::MakeEnv() const {
   if (!machineFolders_) machineFolders_ = std::make_unique<MachineFolders>(ReadMachineFolders());
-  return ApplicationEnv(*machineFolders_, AppName(), installLog, package, uninstallerVersion);
+  return ApplicationEnv(*machineFolders_, AppName(), installLog_, package_, uninstallerVersion_);
 }
 
 PackageContext& CWinQXSubUpdater::Context() {
-  const bool stale = !context_ || context_->appName != AppName() || context_->package != package ||
-                     context_->installLog != installLog || context_->uninstallerVersion != uninstallerVersion;
+  const bool stale = !context_ || context_->appName != AppName() || context_->package != package_ ||
+                     context_->installLog != installLog_ || context_->uninstallerVersion != uninstallerVersion_;
   if (stale) {
     context_ = std::make_unique<PackageContext>();
     context_->appName = AppName();
-    context_->package = package;
-    context_->installLog = installLog;
-    context_->uninstallerVersion = uninstallerVersion;
+    context_->package = package_;
+    context_->installLog = installLog_;
+    context_->uninstallerVersion = uninstallerVersion_;
     context_->env = MakeEnv();
     context_->machine = *machineFolders_;
   }
-  context_->packageFolder = packageFolder;
+  context_->packageFolder = packageFolder_;
   context_->uninstallLog = uninstallLog_.get();
   context_->pendingDeletions = &pendingDeletions_;
-  context_->rebootNeeded = &rebootNeeded;
+  context_->rebootNeeded = &rebootNeeded_;
+  context_->comQueue = &comQueue_;
   context_->journal = journal_.get();
-  context_->recordStepDone = [this] { RecordStepDone(); };
   return *context_;
 }
 
@@ -85,10 +88,10 @@ void CWinQXSubUpdater::RecoverInterruptedPackage() { brindle::RecoverInterrupted
 // ---- setup programs and the installer wrapper -------------------------------------------------
 
 RunProgramResult CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalEntry* entry) {
-  application = entry;
+  application_ = entry;
   CSetupProgram setup;
   const RunProgramResult result = setup.Run(path);
-  if (setup.RebootRequested()) rebootNeeded = true;
+  if (setup.RebootRequested()) SetRebootNeeded();
   return result;
 }
 
@@ -111,24 +114,28 @@ RunProgramResult CWinQXSubUpdater::InstallWrapper(const std::wstring& wrapperFol
 }
 
 bool CWinQXSubUpdater::UpdateUninstallerFiles(const std::wstring& cabinetFolder) {
-  return CWrapperActions(*this).UpdateUninstallerFiles(cabinetFolder);
+  PackageContext& context = Context();
+  const bool placed = CWrapperActions(context).UpdateUninstallerFiles(cabinetFolder);
+  // The version read is the package's, also when a copy failed after it was read.
+  uninstallerVersion_ = context.uninstallerVersion;
+  return placed;
 }
 
 // ---- the package ------------------------------------------------------------------------------
 
 void CWinQXSubUpdater::ExtractPackage(const std::wstring& cabinetPath) {
-  if (!ExtractCabinet(ToBackslashes(cabinetPath), ToBackslashes(packageFolder))) {
+  if (!ExtractCabinet(ToBackslashes(cabinetPath), ToBackslashes(packageFolder_))) {
     WriteServiceLog({L"-", cabinetPath, L"error", L"0"}, L"BR", L"EXTRACT_PACKAGE");
     throw CUpdaterException("the package cannot be extracted");
   }
 }
 
-int CWinQXSubUpdater::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return CHookActions(*this).RunBeforeUpdate(hooks, restart);
+HookVerdict CWinQXSubUpdater::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
+  return CHookActions(Context()).RunBeforeUpdate(hooks, restart);
 }
 
-int CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return CHookActions(*this).RunAfterUpdate(hooks, restart);
+HookVerdict CWinQXSubUpdater::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
+  return CHookActions(Context()).RunAfterUpdate(hooks, restart);
 }
 
 void CWinQXSubUpdater::ApplyDeleteObjects(const CQXDeleteObjects& group) {
@@ -146,46 +153,20 @@ void CWinQXSubUpdater::ApplyAddObjects(const CQXAddObjects& group) {
 void CWinQXSubUpdater::RunPasses(PackageSection section, const CQXBaseObjects& group,
                                  const CQXUninstallTarget* targets,
                                  const CQXUninstallCustomFunction* customFunction) {
-  const bool inUpdate = section == PackageSection::kUpdate;
-  const bool inAdd = section == PackageSection::kAdd;
-  CFileActions files(*this);
-  CRegistryActions registry(*this);
-  CShortcutActions shortcuts(*this);
-  for (PackagePass pass : PassesOf(section)) {
-    switch (pass) {
-      case PackagePass::kUnregisterComServers:
-        files.RegisterComFiles(ComServersOf(group.files), true);
-        break;
-      case PackagePass::kDeleteShortcuts: shortcuts.DeleteShortcuts(group.shortCuts, inUpdate); break;
-      case PackagePass::kDeleteRegistry: registry.DeleteRegistry(group.registries, inUpdate); break;
-      case PackagePass::kDeleteFiles: files.DeleteFiles(group.files, inUpdate); break;
-      case PackagePass::kCopyFiles: files.CopyFiles(group.files, inAdd); break;
-      case PackagePass::kQueueComServers: QueueComServers(group.files); break;
-      case PackagePass::kWriteRegistry: registry.WriteRegistry(group.registries, inAdd); break;
-      case PackagePass::kCreateShortcuts: shortcuts.CreateShortcuts(group.shortCuts, inAdd); break;
-      case PackagePass::kUninstallTargets:
-        if (!targets || targets->IsEmpty() || !uninstallLog_) break;
-        if (inAdd) uninstallLog_->AddUninstallTargets(*targets);
-        else uninstallLog_->RemoveUninstallTargets(*targets);
-        break;
-      case PackagePass::kUninstallCustomFunction:
-        if (customFunction && !customFunction->absent && uninstallLog_)
-          uninstallLog_->WriteUninstallCustomFunction(*customFunction);
-        break;
-    }
-  }
-}
-
-void CWinQXSubUpdater::QueueComServers(const FileList& files) {
-  const std::vector<const CQXFile*> servers = ComServersOf(files);
-  comQueue_.insert(comQueue_.end(), servers.begin(), servers.end());
+  PackageContext& context = Context();
+  CFileActions files(context);
+  CRegistryActions registry(context);
+  CShortcutActions shortcuts(context);
+  CUninstallLogActions log(uninstallLog_.get());
+  CQXPackageExecutor executor({&files, &registry, &shortcuts, &log}, [this] { RecordStepDone(); });
+  executor.RunSection(section, PlanSectionActions(section, group, targets, customFunction));
 }
 
 void CWinQXSubUpdater::RegisterPendingComServers() {
   // The queue is emptied whatever ends the pass: a server is registered at most once.
   std::vector<const CQXFile*> queue;
   queue.swap(comQueue_);
-  CFileActions(*this).RegisterComFiles(queue, false);
+  CFileActions(Context()).RegisterComFiles(queue, false);
 }
 
 bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {
@@ -195,7 +176,7 @@ bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {
 // ---- the uninstall log ------------------------------------------------------------------------
 
 bool CWinQXSubUpdater::OpenUninstallLog(const std::wstring& path) {
-  uninstallLog_ = std::make_unique<CQXUninstallLog>(AppName(), installLog, package, uninstallerVersion);
+  uninstallLog_ = std::make_unique<CQXUninstallLog>(AppName(), installLog_, package_, uninstallerVersion_);
   std::wstring desktop;
   if (CFileActions::GetSpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, desktop))
     uninstallLog_->SetCommonDesktop(desktop);

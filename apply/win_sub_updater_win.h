@@ -1,6 +1,8 @@
-// The Windows sub-updater: its state for the run and the group passes, which hand every record
-// to the action class of its family (file_actions_win.h, registry_actions_win.h,
-// shortcut_actions_win.h, hook_actions_win.h, wrapper_actions_win.h).
+// The Windows sub-updater: its state for the run and the group passes, each a section of the
+// package's action list that the executor (package_executor.h) runs, handing every action to
+// the action class of its family (file_actions_win.h, registry_actions_win.h,
+// shortcut_actions_win.h, uninstall_log_actions.h); the hooks and the installer wrapper have
+// theirs too (hook_actions_win.h, wrapper_actions_win.h).
 #pragma once
 #include <memory>
 #include <set>
@@ -38,8 +40,8 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   RunProgramResult InstallWrapper(const std::wstring& wrapperFolder, const std::wstring& componentFolder,
                                   const std::wstring& parentName, const std::wstring& parentFolder) override;
   void ExtractPackage(const std::wstring& cabinetPath) override;
-  int RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) override;
-  int RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) override;
+  HookVerdict RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) override;
+  HookVerdict RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) override;
   void ApplyDeleteObjects(const CQXDeleteObjects& group) override;
   void ApplyAddObjects(const CQXAddObjects& group) override;
   void ApplyUpdateObjects(const CQXUpdateObjects& group) override;
@@ -62,25 +64,20 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   void CommitPackage() override;
   bool UndoPackage() override;
   void RecoverInterruptedPackage() override;
-  bool HasPackageJournal() const { return journal_ != nullptr; }
 
   // For the action classes: the package's inputs and shared state, with one variable table
   // that is built again only when the application, package or uninstaller version changes.
   // The machine's folders are read once per updater: they cannot change during a run, and
   // reading them from the registry and the shell for every record made large packages slow.
   PackageContext& Context();
-  // A fresh expansion table for the current application.
-  CQXEnv MakeEnv() const;
-  // The uninstall log, or null before OpenUninstallLog.
-  CQXUninstallLog* UninstallLog() { return uninstallLog_.get(); }
-  // Expanded target paths whose deletion waits for the next restart.
-  std::set<std::wstring>& PendingDeletions() { return pendingDeletions_; }
+  // The COM servers queued by the package, registered after its last section.
   std::vector<const CQXFile*>& ComQueue() { return comQueue_; }
 
  private:
-  // Appends the group's COM servers to the queue, in package order.
-  void QueueComServers(const std::vector<std::unique_ptr<CQXFile>>& files);
-  // The passes of one section over its records, in the order every package is applied.
+  // A fresh expansion table for the current application.
+  CQXEnv MakeEnv() const;
+  // The section's slice of the package's action list, run by the executor: each action by
+  // the action class of its family.
   void RunPasses(PackageSection section, const CQXBaseObjects& group,
                  const CQXUninstallTarget* targets,
                  const CQXUninstallCustomFunction* customFunction);

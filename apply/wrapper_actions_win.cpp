@@ -1,7 +1,9 @@
 #include "apply/wrapper_actions_win.h"
 
 #include "apply/file_actions_win.h"
-#include "apply/win_sub_updater_win.h"
+#include "apply/package_context.h"
+#include "apply/sub_updater.h"
+#include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "logs/program_wait.h"
 #include "logs/service_log.h"
@@ -177,10 +179,10 @@ bool ReadUninstallerVersion(const std::wstring& path, std::wstring& version) {
 std::wstring LanguageFolderOf(const std::wstring& code) { return UninstallerLanguageFolder(code); }
 
 bool CWrapperActions::UpdateUninstallerFiles(const std::wstring& cabinetFolder) {
-  if (!updater_.installLog) return false;
-  const std::wstring appName = updater_.AppName();
-  InstallLogEntry* entry = FindEntry(*updater_.installLog, appName);
-  if (!entry && appName == kQuorlenKey) entry = AddQuorlenEntry(*updater_.installLog);
+  if (!context_.installLog) return false;
+  const std::wstring& appName = context_.appName;
+  InstallLogEntry* entry = FindEntry(*context_.installLog, appName);
+  if (!entry && appName == kQuorlenKey) entry = AddQuorlenEntry(*context_.installLog);
   if (!entry) return false;
 
   const std::wstring install = ToBackslashes(cabinetFolder) + L"\\ZNQ\\INSTALL";
@@ -200,9 +202,10 @@ bool CWrapperActions::UpdateUninstallerFiles(const std::wstring& cabinetFolder) 
 
   std::wstring version;
   if (!ReadUninstallerVersion(sources[L"UninsVer.txt"], version)) return false;
-  updater_.uninstallerVersion = version;
+  context_.uninstallerVersion = version;
+  context_.env = ApplicationEnv(context_.machine, appName, context_.installLog, context_.package, version);
 
-  const std::wstring folder = ToBackslashes(updater_.MakeEnv().Lookup(L"$UninsFolder$"));
+  const std::wstring folder = ToBackslashes(context_.env.Lookup(L"$UninsFolder$"));
   if (folder.empty()) return false;
   if (!IsFolder(folder) && !CreateFolderChain(folder)) return false;
 

@@ -12,11 +12,13 @@
 
 namespace brindle {
 
-class CWinQXSubUpdater;
+struct PackageContext;
 
 class CWrapperActions {
  public:
-  explicit CWrapperActions(CWinQXSubUpdater& updater) : updater_(updater) {}
+  // The application and package of the context; the uninstaller version read goes into it,
+  // with the variable table that depends on it.
+  explicit CWrapperActions(PackageContext& context) : context_(context) {}
 
   // Copies the wrapper files found below the cabinet's folder into $UninsFolder$ and takes the
   // uninstaller version from UninsVer.txt. False when the application has no install-log entry,
@@ -42,7 +44,7 @@ class CWrapperActions {
                                          const std::wstring& parentName, const std::wstring& parentFolder);
 
  private:
-  CWinQXSubUpdater& updater_;
+  PackageContext& context_;
 };
 
 // The language folder below ZNQ\INSTALL for a language code ("fr" gives "FRENCH"); empty text

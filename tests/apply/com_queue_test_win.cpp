@@ -42,19 +42,19 @@ TEST(ComQueue, AServerThatCannotBeRegisteredStopsThePassAndTheQueueIsEmptiedAnyw
 
   CQXInstallLog log;
   CWinQXSubUpdater updater;
-  updater.installLog = &log;
+  updater.BeginApplication(&log, nullptr);
   updater.ComQueue() = {missing.get(), server.get()};
   updater.RegisterPendingComServers();
   EXPECT_TRUE(updater.ComQueue().empty());
   EXPECT_FALSE(ServerKeyExists(L"queued_server.dll"));  // the pass stopped before it
-  EXPECT_FALSE(updater.rebootNeeded);
+  EXPECT_FALSE(updater.RebootNeeded());
 
   // Nothing of the first pass is registered again later; a new queue registers its servers.
   updater.ComQueue() = {server.get()};
   updater.RegisterPendingComServers();
   EXPECT_TRUE(updater.ComQueue().empty());
   EXPECT_TRUE(ServerKeyExists(L"queued_server.dll"));
-  EXPECT_FALSE(updater.rebootNeeded);
+  EXPECT_FALSE(updater.RebootNeeded());
   HKEY classes = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", 0, KEY_ALL_ACCESS, &classes), ERROR_SUCCESS);
   RegDeleteTreeW(classes, L"BrindleTestServer.queued_server.dll");

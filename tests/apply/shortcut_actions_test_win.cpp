@@ -6,6 +6,7 @@
 #include "apply/shortcut_actions_win.h"
 #include "apply/sub_updater.h"
 #include "apply/win_sub_updater_win.h"
+#include "package/diff_distribute.h"
 #include "package/object_records.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
@@ -69,13 +70,13 @@ TEST(ShortcutDeletePass, ALinkThatCannotBeDeletedKeepsItsLogEntryAndFailsThePass
 
   CWinQXSubUpdater updater;
   ASSERT_TRUE(updater.OpenUninstallLog(logPath));
-  ShortCutList records;
-  records.push_back(MenuLink(group + L"\\Stuck"));
-  records.push_back(MenuLink(group + L"\\Gone"));
-  records.push_back(MenuLink(group + L"\\Missing"));
+  CQXDeleteObjects deletions;
+  deletions.shortCuts.push_back(MenuLink(group + L"\\Stuck"));
+  deletions.shortCuts.push_back(MenuLink(group + L"\\Gone"));
+  deletions.shortCuts.push_back(MenuLink(group + L"\\Missing"));
 
   ServiceLogTail lines;
-  EXPECT_THROW(CShortcutActions(updater).DeleteShortcuts(records, false), CUpdaterException);
+  EXPECT_THROW(updater.ApplyDeleteObjects(deletions), CUpdaterException);
   const std::vector<std::wstring> details = lines.Details(L"DELETE_SHORTCUT");
   ASSERT_EQ(details.size(), 3u);
   EXPECT_EQ(details[0].rfind(L"-," + ToForwardSlashes(stuck) + L",error,", 0), 0u) << details[0];
