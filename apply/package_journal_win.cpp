@@ -79,6 +79,24 @@ std::wstring StampText() {
   return text;
 }
 
+// Copies the file into its backup under a passing name, flushed, and gives it the backup's name
+// only once the copy is whole: a process ended in the middle of the copy leaves no backup, so
+// the undo leaves the file (still in its place) alone instead of putting a cut copy over it.
+bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
+  const std::wstring partial = backup + L".part";
+  bool copied = CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
+  if (copied) {
+    UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    copied = file && FlushFileBuffers(file.Get());
+  }
+  if (copied && MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  const DWORD error = GetLastError();
+  DeleteFileW(partial.c_str());
+  SetLastError(error);
+  return false;
+}
+
 // ---- the restart queue -----------------------------------------------------------------------
 
 std::wstring WithoutPrefix(std::wstring text) {
@@ -455,11 +473,19 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
   }
   if (MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   error = GetLastError();
-  // Another volume: the old file is copied there and removed here, in one call.
-  if (error == ERROR_NOT_SAME_DEVICE &&
-      MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return true;
-  if (error == ERROR_NOT_SAME_DEVICE) error = GetLastError();
+  // Another volume: the old file is copied there whole, then removed here.
+  if (error == ERROR_NOT_SAME_DEVICE) {
+    if (CopyToBackup(path, record.other)) {
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+      if (DeleteFileW(path.c_str())) return true;
+      error = GetLastError();
+      if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
+    } else {
+      error = GetLastError();
+    }
+  }
   DeleteFileW(record.other.c_str());  // a copy whose source stayed is not a backup
   return false;
 }
@@ -476,10 +502,7 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
   record.other = NextBackupPath();
   Note(record);
   if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
-  if (!CopyFileW(path.c_str(), record.other.c_str(), FALSE)) {
-    DeleteFileW(record.other.c_str());
-    throw CUpdaterException("the old file cannot be kept for an undo");
-  }
+  if (!CopyToBackup(path, record.other)) throw CUpdaterException("the old file cannot be kept for an undo");
 }
 
 void CPackageJournal::NoteNewFile(const std::wstring& path, bool is64Bit) {
