@@ -57,6 +57,11 @@ class JournalFileSink : public CQXJournalSink {
     return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size() && FlushFileBuffers(file_.Get());
   }
+  bool Clear() override {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(file_.Get()) &&
+           FlushFileBuffers(file_.Get());
+  }
 
  private:
   UniqueFile file_;
@@ -297,9 +302,16 @@ LogFields PackageFields(const std::vector<UndoRecord>& records) {
   return {L"-"};
 }
 
-// Removes the journal (first: from then on nothing is undone) and the backups.
+// Removes the journal (first: from then on nothing is undone) and the backups. A journal that
+// another program holds open and that cannot be removed is emptied instead: an empty journal is
+// one of no change, which the next run only removes.
 void ClearUndoFolder(const std::wstring& folder) {
-  DeleteFileW((folder + L"\\" + kJournalName).c_str());
+  const std::wstring journal = folder + L"\\" + kJournalName;
+  if (!DeleteFileW(journal.c_str()) && !IsMissing(GetLastError())) {
+    UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (emptied) FlushFileBuffers(emptied.Get());
+  }
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
 }
 
@@ -642,6 +654,10 @@ void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool regis
 void CPackageJournal::Commit() {
   if (finished_) return;
   finished_ = true;
+  // Emptied through its own handle before it is removed: should another program hold it open
+  // so that it cannot be removed, what is left is a journal of no change, never one that the
+  // next run would take back (with the backups gone, that would break the kept package).
+  Forget();
   Close();
   ReleaseFolders();
   ClearUndoFolder(folder_);

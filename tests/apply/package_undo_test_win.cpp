@@ -697,3 +697,41 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\LocalServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_WOW64_64KEY, 0);
 }
+
+// A journal that another program holds open when the package is kept (a scanner reading it)
+// cannot be removed; what stays of it is never taken for an interrupted package: the next run,
+// for another application, leaves the kept package as it is.
+TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldIsNotTakenBackByTheNextRun) {
+  Install();
+  const std::wstring list = SmallPackage();
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_FALSE(HasFailure());
+  const std::wstring journal = JournalPath();
+  UniqueFile reader;
+  {
+    BoxAnswerer answerer;
+    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    // Opened as soon as it exists, for reading, sharing reading and writing but not deletion.
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (!reader && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT)
+      reader.Reset(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(reader) << "the journal was never seen";
+    EXPECT_EQ(WaitForExit(run, 120000), 200);
+  }
+  reader.Reset();
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  const std::string kept = Machine(false);
+
+  ASSERT_TRUE(WriteOtherList(otherList));
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(otherList, L"/non_notification"), 200);
+  }
+  EXPECT_TRUE(tail.Details(L"UNDO_PACKAGE").empty());
+  EXPECT_EQ(Machine(false), kept);
+  EXPECT_EQ(FileText(other_ + L"\\other.txt"), "other 3.4");
+  EXPECT_FALSE(FileExists(journal));
+}
