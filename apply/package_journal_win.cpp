@@ -91,8 +91,15 @@ bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
   const std::wstring partial = backup + L".part";
   bool copied = CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
   if (copied) {
-    UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    copied = file && FlushFileBuffers(file.Get());
+    // A read-only copy is opened for the flush with its attribute lifted for the moment.
+    const DWORD attributes = GetFileAttributesW(partial.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesW(partial.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    {
+      UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      copied = file && FlushFileBuffers(file.Get());
+    }
+    if (readOnly) SetFileAttributesW(partial.c_str(), attributes);
   }
   if (copied && MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
