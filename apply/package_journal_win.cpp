@@ -166,9 +166,27 @@ DWORD RemoveRestartMove(const std::wstring& source, const std::wstring& destinat
 
 // ---- undo on the machine ----------------------------------------------------------------------
 
+// The two names are links to one file (a backup kept by a hard link to a file that was never
+// replaced).
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION first = {}, second = {};
+  auto read = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+    // Attributes only: no sharing mode of another program's handle stands in the way.
+    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file && GetFileInformationByHandle(file.Get(), &info);
+  };
+  return read(a, first) && read(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 DWORD RestoreMovedFile(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
   if (!Exists(record.other)) return 0;  // it never left its place
+  // Kept by a link and never replaced: the file in place is the old one. (Moving the link over
+  // it would fail while another program holds it open, although nothing is to be undone.)
+  if (SameFile(record.other, record.path)) return 0;
   if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 0;
   DWORD error = GetLastError();
