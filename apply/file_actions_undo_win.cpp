@@ -7,6 +7,7 @@
 
 #include "apply/undo_journal.h"
 #include "sys/com_registration_win.h"
+#include "sys/paths.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
 
@@ -24,7 +25,6 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // File-system redirection switched off for the scope when a 64-bit file is handled.
 class RedirectionScope {
@@ -58,7 +58,7 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 DWORD RemoveRestartMove(const std::wstring& source, const std::wstring& destination) {
   UniqueRegKey key;
   LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ | KEY_WRITE, key.Receive());
-  if (status != ERROR_SUCCESS) return IsMissing(status) ? 0 : static_cast<DWORD>(status);
+  if (status != ERROR_SUCCESS) return IsMissingPathError(status) ? 0 : static_cast<DWORD>(status);
   DWORD type = 0, bytes = 0;
   status = RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type, nullptr, &bytes);
   if (status == ERROR_FILE_NOT_FOUND) return 0;
@@ -99,9 +99,27 @@ DWORD RemoveRestartMove(const std::wstring& source, const std::wstring& destinat
 
 // ---- files, folders and COM servers -------------------------------------------------------------
 
+// The two names are links to one file (a backup kept by a hard link to a file that was never
+// replaced).
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION first = {}, second = {};
+  auto read = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+    // Attributes only: no sharing mode of another program's handle stands in the way.
+    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file && GetFileInformationByHandle(file.Get(), &info);
+  };
+  return read(a, first) && read(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 DWORD RestoreMovedFile(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
   if (!Exists(record.other)) return 0;  // it never left its place
+  // Kept by a link and never replaced: the file in place is the old one. (Moving the link over
+  // it would fail while another program holds it open, although nothing is to be undone.)
+  if (SameFile(record.other, record.path)) return 0;
   if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 0;
   DWORD error = GetLastError();
@@ -128,14 +146,14 @@ DWORD RemoveCreatedFile(const UndoRecord& record) {
     SetFileAttributesW(record.path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (DeleteFileW(record.path.c_str())) return 0;
   const DWORD error = GetLastError();
-  return IsMissing(error) ? 0 : error;
+  return IsMissingPathError(error) ? 0 : error;
 }
 
 DWORD RemoveCreatedFolder(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
   if (RemoveDirectoryW(record.path.c_str())) return 0;
   const DWORD error = GetLastError();
-  return IsMissing(error) ? 0 : error;
+  return IsMissingPathError(error) ? 0 : error;
 }
 
 DWORD RestoreFolder(const UndoRecord& record) {

@@ -37,6 +37,11 @@ class JournalFileSink : public CQXJournalSink {
     return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size() && FlushFileBuffers(file_.Get());
   }
+  bool Clear() override {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) && SetEndOfFile(file_.Get()) &&
+           FlushFileBuffers(file_.Get());
+  }
 
  private:
   UniqueFile file_;
@@ -59,7 +64,30 @@ std::wstring StampText() {
   return text;
 }
 
-
+// Copies the file into its backup under a passing name, flushed, and gives it the backup's name
+// only once the copy is whole: a process ended in the middle of the copy leaves no backup, so
+// the undo leaves the file (still in its place) alone instead of putting a cut copy over it.
+bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
+  const std::wstring partial = backup + L".part";
+  bool copied = CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
+  if (copied) {
+    // A read-only copy is opened for the flush with its attribute lifted for the moment.
+    const DWORD attributes = GetFileAttributesW(partial.c_str());
+    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesW(partial.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    {
+      UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      copied = file && FlushFileBuffers(file.Get());
+    }
+    if (readOnly) SetFileAttributesW(partial.c_str(), attributes);
+  }
+  if (copied && MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  const DWORD error = GetLastError();
+  DeleteFileW(partial.c_str());
+  SetLastError(error);
+  return false;
+}
 
 // The undo on the machine: each record taken back by the action family that writes it (the
 // shortcut actions write file records).
@@ -76,9 +104,16 @@ LogFields PackageFields(const std::vector<UndoRecord>& records) {
   return {L"-"};
 }
 
-// Removes the journal (first: from then on nothing is undone) and the backups.
+// Removes the journal (first: from then on nothing is undone) and the backups. A journal that
+// another program holds open and that cannot be removed is emptied instead: an empty journal is
+// one of no change, which the next run only removes.
 void ClearUndoFolder(const std::wstring& folder) {
-  DeleteFileW((folder + L"\\" + kJournalName).c_str());
+  const std::wstring journal = folder + L"\\" + kJournalName;
+  if (!DeleteFileW(journal.c_str()) && !IsMissingPathError(GetLastError())) {
+    UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (emptied) FlushFileBuffers(emptied.Get());
+  }
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
 }
 
@@ -251,11 +286,19 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
   }
   if (MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   error = GetLastError();
-  // Another volume: the old file is copied there and removed here, in one call.
-  if (error == ERROR_NOT_SAME_DEVICE &&
-      MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-    return true;
-  if (error == ERROR_NOT_SAME_DEVICE) error = GetLastError();
+  // Another volume: the old file is copied there whole, then removed here.
+  if (error == ERROR_NOT_SAME_DEVICE) {
+    if (CopyToBackup(path, record.other)) {
+      const DWORD attributes = GetFileAttributesW(path.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+      if (DeleteFileW(path.c_str())) return true;
+      error = GetLastError();
+      if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
+    } else {
+      error = GetLastError();
+    }
+  }
   DeleteFileW(record.other.c_str());  // a copy whose source stayed is not a backup
   return false;
 }
@@ -272,14 +315,7 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
   record.other = NextBackupPath();
   Note(record);
   if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
-  // Copied under a name of its own, then renamed: a copy cut short when the process ends is
-  // never taken for the old file (the undo would put it over the whole one).
-  const std::wstring partial = record.other + L".part";
-  if (!CopyFileW(path.c_str(), partial.c_str(), FALSE) ||
-      !MoveFileExW(partial.c_str(), record.other.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(partial.c_str());
-    throw CUpdaterException("the old file cannot be kept for an undo");
-  }
+  if (!CopyToBackup(path, record.other)) throw CUpdaterException("the old file cannot be kept for an undo");
 }
 
 void CPackageJournal::NoteNewFile(const std::wstring& path, bool is64Bit) {
@@ -419,6 +455,10 @@ void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool regis
 void CPackageJournal::Commit() {
   if (finished_) return;
   finished_ = true;
+  // Emptied through its own handle before it is removed: should another program hold it open
+  // so that it cannot be removed, what is left is a journal of no change, never one that the
+  // next run would take back (with the backups gone, that would break the kept package).
+  Forget();
   Close();
   ReleaseFolders();
   ClearUndoFolder(folder_);

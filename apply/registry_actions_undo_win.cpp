@@ -4,6 +4,7 @@
 #include "apply/registry_actions_win.h"
 
 #include "apply/undo_journal.h"
+#include "sys/paths.h"
 #include "sys/win_handles.h"
 
 #include <windows.h>
@@ -12,7 +13,6 @@ namespace brindle {
 
 namespace {
 
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
@@ -23,7 +23,7 @@ DWORD RestoreValue(const UndoRecord& record) {
   if (!record.existed) {
     const LONG opened = RegOpenKeyExW(root, record.path.c_str(), 0, KEY_SET_VALUE | ViewOf(record.is64Bit),
                                       key.Receive());
-    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? 0 : static_cast<DWORD>(opened);
+    if (opened != ERROR_SUCCESS) return IsMissingPathError(opened) ? 0 : static_cast<DWORD>(opened);
     const LONG deleted = RegDeleteValueW(key.Get(), record.name.c_str());
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND ? 0 : static_cast<DWORD>(deleted);
   }
@@ -48,12 +48,12 @@ DWORD RemoveCreatedKey(const UndoRecord& record) {
   {
     UniqueRegKey key;
     const LONG opened = RegOpenKeyExW(root, record.path.c_str(), 0, KEY_READ | ViewOf(record.is64Bit), key.Receive());
-    if (opened != ERROR_SUCCESS) return IsMissing(opened) ? 0 : static_cast<DWORD>(opened);
+    if (opened != ERROR_SUCCESS) return IsMissingPathError(opened) ? 0 : static_cast<DWORD>(opened);
     // Something that is not the package's has been put there since: the key stays.
     if (!IsKeyEmpty(key.Get())) return ERROR_DIR_NOT_EMPTY;
   }
   const LONG deleted = RegDeleteKeyExW(root, record.path.c_str(), ViewOf(record.is64Bit), 0);
-  return deleted == ERROR_SUCCESS || IsMissing(deleted) ? 0 : static_cast<DWORD>(deleted);
+  return deleted == ERROR_SUCCESS || IsMissingPathError(deleted) ? 0 : static_cast<DWORD>(deleted);
 }
 
 DWORD RestoreKey(const UndoRecord& record) {

@@ -204,6 +204,12 @@ bool CQXChangeJournal::RecordAll(const std::vector<UndoRecord>& records) {
   return true;
 }
 
+bool CQXChangeJournal::Forget() {
+  if (!sink_ || !sink_->Clear()) return false;
+  records_.clear();
+  return true;
+}
+
 std::wstring UndoKey(UndoKind kind) {
   switch (kind) {
     case UndoKind::PackageBegun: return std::wstring();

@@ -68,6 +68,8 @@ class CQXJournalSink {
  public:
   virtual ~CQXJournalSink() = default;
   virtual bool Append(const std::string& bytes) = 0;
+  // Empties what was appended, on disk before it returns; false when it cannot.
+  virtual bool Clear() { return false; }
 };
 
 // The journal of the running package: records written through the sink before each change,
@@ -82,6 +84,9 @@ class CQXChangeJournal {
   bool Record(const UndoRecord& record);
   // Appends the records in one write (one trip to the disk); false when it failed.
   bool RecordAll(const std::vector<UndoRecord>& records);
+  // Empties the journal on disk: from then on none of its records is undone, by this run or the
+  // next. False when the sink cannot.
+  bool Forget();
   const std::vector<UndoRecord>& Records() const { return records_; }
   // Lets go of the sink (the journal file is closed); further records fail.
   void Close() { sink_.reset(); }

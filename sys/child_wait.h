@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "sys/win_handles.h"
+
 namespace brindle {
 
 enum class ChildWait { Ended, Cancelled, TimedOut, Failed };
@@ -28,6 +30,27 @@ void SetUnendedWaitReport(UnendedWaitReport report);
 // Waits as WaitForChild does: true when the program ended; otherwise the report is told and
 // the answer is false.
 bool WaitForProgramEnd(HANDLE process, const std::wstring& program, unsigned long timeoutMs);
+
+// A program started by this one and tied to it: should this process end before the program
+// does (killed, crashed), the system ends the program with it, so that no program started for
+// a package outlives the run whose undo it would disturb (a registration left waiting would
+// hold its program file against the undo, or register the server once the undo is done).
+// Programs the program itself starts are not tied.
+class CQXTiedProgram {
+ public:
+  // Starts the command line at normal priority; false, with the system's error, when it cannot
+  // be started. Where the system cannot tie it (this process runs in a job that forbids it),
+  // it runs untied.
+  bool Start(const std::wstring& commandLine, unsigned long& error);
+  HANDLE Process() const { return process_.Get(); }
+  bool IsTied() const { return job_.Valid(); }
+  // From now on the program may outlive this process (one left running after its wait).
+  void Untie();
+
+ private:
+  UniqueHandle process_;
+  UniqueHandle job_;  // closed once the program has ended (or been untied): it then ends nothing
+};
 
 // The run's cancel request, for waits on any thread: set by the cancel message and cleared
 // only when a new run starts.

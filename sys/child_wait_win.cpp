@@ -41,6 +41,41 @@ ChildWait WaitForChild(HANDLE process, unsigned long timeoutMs) {
   }
 }
 
+bool CQXTiedProgram::Start(const std::wstring& commandLine, unsigned long& error) {
+  std::wstring mutableLine = commandLine;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  // Suspended until it is tied: it starts nothing of its own before.
+  if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &info)) {
+    error = GetLastError();
+    return false;
+  }
+  process_.Reset(info.hProcess);
+  UniqueHandle thread(info.hThread);
+  job_.Reset(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  // The job's last handle closed (this process ended) ends the program; what the program
+  // starts itself is left out of the job.
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (job_ && !(SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+                AssignProcessToJobObject(job_.Get(), process_.Get())))
+    job_.Reset();
+  ResumeThread(thread.Get());
+  return true;
+}
+
+void CQXTiedProgram::Untie() {
+  if (!job_) return;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
+    job_.Reset();
+  else
+    job_.Release();  // left open: the program then lives as long as this process
+}
+
 const wchar_t* DescribeWait(ChildWait wait) {
   switch (wait) {
     case ChildWait::Ended: return L"ended";

@@ -61,24 +61,23 @@ bool ServerShortPath(const std::wstring& path, std::wstring& serverPath) {
   return true;
 }
 
-// Starts the command line at normal priority and waits for it; kToolNotStarted (and the
-// system's error in startError) when it cannot be started, kToolDidNotEnd when it was still
-// running at the end of the wait (it is left running and named in the service log).
+// Starts the command line at normal priority, tied to this process (it ends should this
+// process be ended while it runs), and waits for it; kToolNotStarted (and the system's error in
+// startError) when it cannot be started, kToolDidNotEnd when it was still running at the end of
+// the wait (it is left running and named in the service log).
 DWORD RunAndWait(const std::wstring& commandLine, DWORD* startError = nullptr) {
-  std::wstring mutableLine = commandLine;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                      nullptr, nullptr, &startup, &info)) {
-    if (startError) *startError = GetLastError();
+  CQXTiedProgram program;
+  unsigned long error = 0;
+  if (!program.Start(commandLine, error)) {
+    if (startError) *startError = error;
     return kToolNotStarted;
   }
-  UniqueHandle process(info.hProcess);
-  UniqueHandle thread(info.hThread);
-  if (!WaitForProgramEnd(process.Get(), commandLine, kRegistrationWaitMs)) return kToolDidNotEnd;
+  if (!WaitForProgramEnd(program.Process(), commandLine, kRegistrationWaitMs)) {
+    program.Untie();
+    return kToolDidNotEnd;
+  }
   DWORD exitCode = kToolNotStarted;
-  if (!GetExitCodeProcess(process.Get(), &exitCode)) exitCode = kToolNotStarted;
+  if (!GetExitCodeProcess(program.Process(), &exitCode)) exitCode = kToolNotStarted;
   return exitCode;
 }
 

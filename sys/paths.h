@@ -14,6 +14,10 @@ std::wstring ParentFolder(const std::wstring& path);
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // True when a file or folder exists at the path (either kind of slash).
 bool PathExists(const std::wstring& path);
+#ifdef _WIN32
+// The system's error code says the file or a folder of its path does not exist.
+bool IsMissingPathError(unsigned long error);
+#endif
 // Creates the folder with every missing parent; true when the folder exists afterwards.
 bool CreateFolderChain(const std::wstring& folder);
 

@@ -32,6 +32,10 @@ bool PathExists(const std::wstring& path) {
   return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsMissingPathError(unsigned long error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool CreateFolderChain(const std::wstring& folder) {
   std::wstring path = ToBackslashes(folder);
   while (path.size() > 3 && path.back() == L'\\') path.pop_back();

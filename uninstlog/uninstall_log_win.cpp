@@ -16,8 +16,7 @@ bool ReplaceFileInOneStep(const std::wstring& temporaryPath, const std::wstring&
 
 bool RemoveFileIfPresent(const std::wstring& path) {
   if (DeleteFileW(ToBackslashes(path).c_str())) return true;
-  const DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  return IsMissingPathError(GetLastError());
 }
 
 }  // namespace brindle

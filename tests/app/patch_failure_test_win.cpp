@@ -273,6 +273,14 @@ TEST_F(PatchFailure, AnUninstallLogThatCannotBeSavedIsLoggedAsAnErrorAndKeptWhol
             std::vector<std::wstring>{L"-," + app_ + L"\\uninst.ini,error,0"});
   // Whatever became of the package, the uninstaller's log is the old one, whole.
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), UninstallLog10());
+  // It never changed: taking the package back found nothing to do there and succeeded, so no
+  // journal was kept aside as one that could not be undone.
+  const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+  ASSERT_EQ(undone.size(), 2u);
+  EXPECT_NE(undone[1].find(L",success"), std::wstring::npos) << undone[1];
+  const std::vector<std::wstring> restored = tail.Details(L"UNDO_FILE_RESTORE");
+  ASSERT_FALSE(restored.empty());
+  EXPECT_EQ(restored.front(), L"-," + app_ + L"\\uninst.ini,success,0");
 }
 
 TEST_F(PatchFailure, TheUpdateGroupsDisplayNameReachesTheInstallLogAndTheUninstallLog) {

@@ -23,6 +23,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <map>
@@ -38,6 +39,10 @@ const wchar_t kSharedDlls[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Sh
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 std::string Narrow(const std::wstring& text) { return Utf8FromWide(text); }
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 // Every file and folder below the folder: path, attributes, last-write time and bytes.
 void PictureTree(const std::wstring& folder, std::ostringstream& out) {
@@ -127,6 +132,22 @@ std::wstring JournalPath() {
   return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\journal.dat";
 }
 
+// The names of the kept-aside journals that match the pattern.
+std::set<std::wstring> KeptJournals(const std::wstring& pattern) {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
+  if (!find) return names;
+  do names.insert(found.cFileName);
+  while (FindNextFileW(find.Get(), &found));
+  return names;
+}
+
+// The journals kept aside in the undo folder.
+std::set<std::wstring> KeptJournals() {
+  return KeptJournals(ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\journal-*.kept");
+}
+
 // Presses the button of the run's final message box (or restart question) whenever one shows.
 class BoxAnswerer {
  public:
@@ -157,11 +178,19 @@ class PatchUndo : public PatchFixture {
     link_ = desktop_ + L"\\" + Unique(L"BrindleUndo") + L".lnk";
   }
   void TearDown() override {
+    // Every case ends without a journal. One left behind (a run ended and never recovered)
+    // would be taken back by the next case's first run, against this case's folders, which are
+    // removed below: its undo would fail there and keep it aside, blamed on the wrong case.
+    if (FileExists(JournalPath())) {
+      ADD_FAILURE() << "the case left an undo journal";
+      DeleteFileW(JournalPath().c_str());
+    }
     DeleteKey(key_, KEY_WOW64_32KEY);
     DeleteKey(key_, KEY_WOW64_64KEY);
     DeleteFileW(link_.c_str());
     RemoveSharedCount(app_ + L"\\refdel.dll");
     RemoveSharedCount(app_ + L"\\shared.dll");
+    RemoveSharedCount(app_ + L"\\new\\shared.dll");
     PatchFixture::TearDown();
   }
 
@@ -231,8 +260,9 @@ class PatchUndo : public PatchFixture {
         value("INST_64BIT", "New64", "REG_SZ", "new") + "</AddObjects></DiffDistribute>");
   }
 
-  // A smaller package of the same kinds of change, for the test that ends the process at each.
-  std::wstring SmallPackage() {
+  // A smaller package of the same kinds of change, for the tests that end the process; more
+  // records may be added after its own added ones.
+  std::wstring SmallPackage(const std::string& moreAdded = std::string()) {
     EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\lib.txt", "lib 1.1"));
     EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\shared.dll", "shared"));
     const std::string linkName = Narrow(LastPathComponent(link_));
@@ -248,7 +278,51 @@ class PatchUndo : public PatchFixture {
         "DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\new\\shared.dll</FullPath><FileName>"
         "shared.dll</FileName></File><Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" +
         Narrow(key_) + "\\Sub</RegKeyPath><RegValueName>New32</RegValueName><RegData Type=\"REG_SZ\">new"
-        "</RegData></Registry></AddObjects></DiffDistribute>");
+        "</RegData></Registry>" + moreAdded + "</AddObjects></DiffDistribute>");
+  }
+
+  // A second application, OtherApp in the install log, with its own uninstall log and a
+  // package that adds one file; the list naming that package.
+  std::wstring PrepareOtherApplication() {
+    other_ = programFiles_ + L"\\" + Unique(L"BrindleOther");
+    extraFolders_.push_back(other_);
+    EXPECT_TRUE(WriteFileText(other_ + L"\\uninst.ini",
+                              "[Language]\r\n[Startup]\r\nVersion=\"3.3\"\r\n[Uninst Info]\r\n"
+                              "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+    {
+      std::unique_ptr<CQXInstallLog> log = LoadInstallLog(installLog_.Path());
+      InstallLogEntry* entry = log ? FindEntry(*log, L"OtherApp") : nullptr;
+      EXPECT_TRUE(entry);
+      if (!entry) return std::wstring();
+      entry->FullPath = other_;
+      entry->UninstLog = other_ + L"\\uninst.ini";
+      entry->Lang.SetCode(L"en");
+      EXPECT_TRUE(SaveInstallLog(*log, installLog_.Path()));
+    }
+    const std::wstring otherLists = scratch_.File(L"other");
+    const std::wstring otherSource = scratch_.File(L"othersource");
+    EXPECT_TRUE(WriteFileText(otherSource + L"\\INST\\other.txt", "other 3.4"));
+    EXPECT_TRUE(WriteFileText(otherSource + L"\\diff.xml",
+                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>"
+                              "3.4</Version></GeneralInfo><AddObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" "
+                              "WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\other.txt</FullPath><FileName>other.txt"
+                              "</FileName></File></AddObjects></DiffDistribute>"));
+    EXPECT_TRUE(CreateFolderChain(otherLists));
+    EXPECT_TRUE(MakeCabinet(otherLists + L"/other.diff", otherSource));
+    // The uninstaller's files beside the other package too.
+    const std::wstring znq = lists_ + L"/ZNQ";
+    for (const wchar_t* name :
+         {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"COMMON/UninsVer.txt", L"ENGLISH/UninstRsc.dll"})
+      EXPECT_TRUE(WriteFileText(otherLists + L"/ZNQ/INSTALL/" + name, FileText(znq + L"/INSTALL/" + name)));
+    return otherLists + L"/list.xml";
+  }
+
+  // Writes the list naming the other application's package (each run removes its list).
+  bool WriteOtherList(const std::wstring& otherList) {
+    return WriteFileText(otherList,
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                         "<FileName>other.diff</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application"
+                         "</DisplayName></DiffLocal></DiffLocalList>");
   }
 
   // What a user could check: the application's files, the values of both views, the shortcut,
@@ -260,15 +334,17 @@ class PatchUndo : public PatchFixture {
       out << Narrow(name) << "32:" << RawValue(HKEY_LOCAL_MACHINE, key_, name, KEY_WOW64_32KEY) << "\n";
     for (const wchar_t* name : {L"Gone64", L"Stay64", L"New64"})
       out << Narrow(name) << "64:" << RawValue(HKEY_LOCAL_MACHINE, key_, name, KEY_WOW64_64KEY) << "\n";
+    out << "Sub32:" << KeyExists(HKEY_LOCAL_MACHINE, key_ + L"\\Sub", KEY_WOW64_32KEY) << " New32:"
+        << RawValue(HKEY_LOCAL_MACHINE, key_ + L"\\Sub", L"New32", KEY_WOW64_32KEY) << "\n";
     out << "link=" << FileText(link_) << "\n";
     out << "refdel=" << SharedCount(app_ + L"\\refdel.dll") << " shared=" << SharedCount(app_ + L"\\shared.dll")
-        << "\n";
+        << " new\\shared=" << SharedCount(app_ + L"\\new\\shared.dll") << "\n";
     out << "pending=" << RawValue(HKEY_LOCAL_MACHINE, kPendingKey, L"PendingFileRenameOperations", 0) << "\n";
     if (withInstallLog) out << "installlog=" << installLog_.Bytes() << "\n";
     return out.str();
   }
 
-  std::wstring key_, desktop_, link_;
+  std::wstring key_, desktop_, link_, other_;
 };
 
 }  // namespace
@@ -334,47 +410,14 @@ TEST_F(PatchUndo, AFailingPackageLeavesEverythingAsItWasAndAppliesFullyOnceTheCa
 TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesItsOwnWork) {
   Install();
   const std::wstring list = SmallPackage();
-  // The other application, with its own uninstall log and a package that adds one file.
-  const std::wstring other = programFiles_ + L"\\" + Unique(L"BrindleOther");
-  extraFolders_.push_back(other);
-  ASSERT_TRUE(WriteFileText(other + L"\\uninst.ini",
-                            "[Language]\r\n[Startup]\r\nVersion=\"3.3\"\r\n[Uninst Info]\r\n"
-                            "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
-  {
-    std::unique_ptr<CQXInstallLog> log = LoadInstallLog(installLog_.Path());
-    ASSERT_TRUE(log);
-    InstallLogEntry* entry = FindEntry(*log, L"OtherApp");
-    ASSERT_TRUE(entry);
-    entry->FullPath = other;
-    entry->UninstLog = other + L"\\uninst.ini";
-    entry->Lang.SetCode(L"en");
-    ASSERT_TRUE(SaveInstallLog(*log, installLog_.Path()));
-  }
-  const std::wstring otherLists = scratch_.File(L"other");
-  const std::wstring otherSource = scratch_.File(L"othersource");
-  ASSERT_TRUE(WriteFileText(otherSource + L"\\INST\\other.txt", "other 3.4"));
-  ASSERT_TRUE(WriteFileText(otherSource + L"\\diff.xml",
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>3.4"
-                            "</Version></GeneralInfo><AddObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" "
-                            "WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\other.txt</FullPath><FileName>other.txt"
-                            "</FileName></File></AddObjects></DiffDistribute>"));
-  ASSERT_TRUE(CreateFolderChain(otherLists));
-  ASSERT_TRUE(MakeCabinet(otherLists + L"/other.diff", otherSource));
-  const std::wstring znq = lists_ + L"/ZNQ";
-  const std::wstring otherList = otherLists + L"/list.xml";
-  auto writeOtherList = [&] {
-    return WriteFileText(otherList,
-                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                         "<FileName>other.diff</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application"
-                         "</DisplayName></DiffLocal></DiffLocalList>");
-  };
-  // The uninstaller's files beside the other package too.
-  for (const wchar_t* name : {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"COMMON/UninsVer.txt", L"ENGLISH/UninstRsc.dll"})
-    ASSERT_TRUE(WriteFileText(otherLists + L"/ZNQ/INSTALL/" + name, FileText(znq + L"/INSTALL/" + name)));
-
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_FALSE(HasFailure());
+  const std::wstring other = other_;
   const std::string before = Machine(false);
   const std::string listText = FileText(list);
   const std::wstring journal = JournalPath();
+  // Journals that earlier cases kept aside are not this case's.
+  const std::set<std::wstring> keptBefore = KeptJournals();
   int kills = 0;
   for (size_t stop = 1; stop < 200;) {
     ASSERT_TRUE(WriteFileText(list, listText));
@@ -403,7 +446,7 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
     }
     ++kills;
     ASSERT_TRUE(FileExists(journal)) << stop;
-    ASSERT_TRUE(writeOtherList());
+    ASSERT_TRUE(WriteOtherList(otherList));
     ServiceLogTail tail;
     {
       BoxAnswerer answerer;
@@ -418,6 +461,11 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
     EXPECT_EQ(FindEntry(*log, L"SampleApp")->applicationVersion.text, L"1.0") << stop;
     EXPECT_EQ(FileText(other + L"\\other.txt"), "other 3.4") << stop;
     EXPECT_FALSE(FileExists(journal)) << stop;
+    // Every undo step succeeded: nothing was kept aside as a journal that could not be undone.
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 1u) << stop;
+    EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]) << " at record " << stop;
+    EXPECT_EQ(KeptJournals(), keptBefore) << stop;
     DeleteFileW((other + L"\\other.txt").c_str());
     if (HasFailure()) break;
   }
@@ -492,21 +540,6 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
 
-namespace {
-
-// The names of the kept-aside journals that match the pattern.
-std::set<std::wstring> KeptJournals(const std::wstring& pattern) {
-  std::set<std::wstring> names;
-  WIN32_FIND_DATAW found;
-  UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
-  if (!find) return names;
-  do names.insert(found.cFileName);
-  while (FindNextFileW(find.Get(), &found));
-  return names;
-}
-
-}  // namespace
-
 // A journal that cannot be read is never applied in part: it is kept aside under a dated name,
 // logged, and the run does its own work.
 TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
@@ -543,4 +576,169 @@ TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
   EXPECT_EQ(FileText(keptPath), bytes);
   DeleteFileW(keptPath.c_str());
   RemoveTree(ToBackslashes(folder) + L"\\" + std::wstring(keptNow[0]).replace(0, 7, L"backup"));
+}
+
+namespace {
+
+std::wstring LongPath(const std::wstring& path) {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD n = GetLongPathNameW(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(buffer) : path;
+}
+
+// A running process started from the program file, opened to be waited for and ended; an
+// empty handle when none runs.
+UniqueHandle OpenProcessOf(const std::wstring& program) {
+  const std::wstring wanted = LongPath(program);
+  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot || !Process32FirstW(snapshot.Get(), &entry)) return UniqueHandle();
+  do {
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                                     entry.th32ProcessID));
+    if (!process) continue;
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameW(process.Get(), 0, image, &size) &&
+        CompareStringOrdinal(LongPath(image).c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL)
+      return process;
+  } while (Process32NextW(snapshot.Get(), &entry));
+  return UniqueHandle();
+}
+
+// The install log as text; with OtherApp's versions (application and uninstaller, which its
+// package writes) replaced by those of the given entry when one is given.
+std::wstring InstallLogText(const std::wstring& path, const InstallLogEntry* otherBefore = nullptr) {
+  std::unique_ptr<CQXInstallLog> log = LoadInstallLog(path);
+  if (!log) return L"<unreadable>";
+  if (otherBefore) {
+    InstallLogEntry* other = FindEntry(*log, L"OtherApp");
+    if (!other) return L"<no OtherApp>";
+    other->applicationVersion = otherBefore->applicationVersion;
+    other->uninstallerVersion = otherBefore->uninstallerVersion;
+  }
+  std::wstring xml;
+  SerialiseInstallLog(*log, xml);
+  return xml;
+}
+
+}  // namespace
+
+// The process is ended while a COM local server that its package added is registering itself
+// (the server's registration waits on the test); then a run for another application takes the
+// package back and applies its own. The server ends with the process that started it: left
+// running, it would hold its program file against the undo, or register itself once the undo
+// is done.
+TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRunForAnotherApplication) {
+  Install();
+  const std::wstring serverName = Unique(L"waitserver") + L".exe";
+  const std::wstring server = app_ + L"\\bin\\" + serverName;
+  const std::wstring classKey = L"SOFTWARE\\Classes\\BrindleTestServer." + serverName;
+  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_local_server.exe").c_str(),
+                        (packageSource_ + L"\\INST\\" + serverName).c_str(), FALSE));
+  const std::string name = Narrow(serverName);
+  const std::wstring list = SmallPackage("<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
+                                         "$InsFolder$\\bin\\" + name + "</FullPath><FileName>" + name +
+                                         "</FileName></File>");
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_FALSE(HasFailure());
+  UniqueHandle hold(CreateEventW(nullptr, TRUE, FALSE, (L"BrindleLocalServerHold." + serverName).c_str()));
+  UniqueHandle waiting(CreateEventW(nullptr, TRUE, FALSE, (L"BrindleLocalServerWaiting." + serverName).c_str()));
+  ASSERT_TRUE(hold && waiting);
+  const std::string before = Machine(false);
+  const std::wstring logBefore = InstallLogText(installLog_.Path());
+  std::unique_ptr<CQXInstallLog> logBeforeRun = LoadInstallLog(installLog_.Path());
+  ASSERT_TRUE(logBeforeRun && FindEntry(*logBeforeRun, L"OtherApp"));
+  const InstallLogEntry* otherBefore = FindEntry(*logBeforeRun, L"OtherApp");
+  const std::set<std::wstring> keptBefore = KeptJournals();
+
+  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+  const HANDLE started[2] = {waiting.Get(), run.process.Get()};
+  ASSERT_EQ(WaitForMultipleObjects(2, started, FALSE, 90000), WAIT_OBJECT_0) << "the server never began to register";
+  UniqueHandle registering = OpenProcessOf(server);
+  ASSERT_TRUE(registering) << "no process runs " << Narrow(server);
+  ASSERT_TRUE(FileExists(JournalPath()));
+  TerminateProcess(run.process.Get(), 9);
+  WaitForExit(run, 60000);
+  const bool serverEnded = WaitForSingleObject(registering.Get(), 20000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(serverEnded) << "the server's registration outlived the process that started it";
+
+  ASSERT_TRUE(WriteOtherList(otherList));
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(otherList, L"/non_notification"), 200);
+  }
+  // A registration still waiting would now find its way: it must find nothing to register.
+  SetEvent(hold.Get());
+  if (!serverEnded) WaitForSingleObject(registering.Get(), 20000);
+  if (HasFailure())
+    for (const ServiceLogLine& line : tail.NewLines()) ADD_FAILURE() << Narrow(line.key + L" " + line.detail);
+  EXPECT_EQ(tail.Details(L"UNDO_JOURNAL").size(), 1u);
+  const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+  ASSERT_EQ(undone.size(), 1u);
+  EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
+  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"), (std::vector<std::wstring>{L"-," + server + L",success,0"}));
+  // The first application is back as it was: files and uninstall log, values, shortcut, counts.
+  EXPECT_EQ(Machine(false), before);
+  EXPECT_FALSE(FileExists(server));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classKey, KEY_WOW64_64KEY));
+  // The install log differs from the one before only by the other application's new versions.
+  EXPECT_EQ(InstallLogText(installLog_.Path(), otherBefore), logBefore);
+  {
+    std::unique_ptr<CQXInstallLog> log = LoadInstallLog(installLog_.Path());
+    ASSERT_TRUE(log && FindEntry(*log, L"OtherApp") && FindEntry(*log, L"SampleApp"));
+    EXPECT_EQ(FindEntry(*log, L"OtherApp")->applicationVersion.text, L"3.4");
+    EXPECT_EQ(FindEntry(*log, L"SampleApp")->applicationVersion.text, L"1.0");
+  }
+  EXPECT_EQ(FileText(other_ + L"\\other.txt"), "other 3.4");
+  EXPECT_FALSE(FileExists(JournalPath()));
+  EXPECT_EQ(KeptJournals(), keptBefore);
+
+  if (WaitForSingleObject(registering.Get(), 0) != WAIT_OBJECT_0) {
+    TerminateProcess(registering.Get(), 9);
+    WaitForSingleObject(registering.Get(), 10000);
+  }
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\LocalServer32").c_str(), KEY_WOW64_64KEY, 0);
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+// A journal that another program holds open when the package is kept (a scanner reading it)
+// cannot be removed; what stays of it is never taken for an interrupted package: the next run,
+// for another application, leaves the kept package as it is.
+TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldIsNotTakenBackByTheNextRun) {
+  Install();
+  const std::wstring list = SmallPackage();
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_FALSE(HasFailure());
+  const std::wstring journal = JournalPath();
+  UniqueFile reader;
+  {
+    BoxAnswerer answerer;
+    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    // Opened as soon as it exists, for reading, sharing reading and writing but not deletion.
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (!reader && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT)
+      reader.Reset(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(reader) << "the journal was never seen";
+    EXPECT_EQ(WaitForExit(run, 120000), 200);
+  }
+  reader.Reset();
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  const std::string kept = Machine(false);
+
+  ASSERT_TRUE(WriteOtherList(otherList));
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(otherList, L"/non_notification"), 200);
+  }
+  EXPECT_TRUE(tail.Details(L"UNDO_PACKAGE").empty());
+  EXPECT_EQ(Machine(false), kept);
+  EXPECT_EQ(FileText(other_ + L"\\other.txt"), "other 3.4");
+  EXPECT_FALSE(FileExists(journal));
 }

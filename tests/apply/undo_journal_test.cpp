@@ -54,6 +54,11 @@ class MemorySink : public CQXJournalSink {
     bytes_ += bytes;
     return true;
   }
+  bool Clear() override {
+    if (fail_) return false;
+    bytes_.clear();
+    return true;
+  }
 
  private:
   std::string& bytes_;
@@ -193,4 +198,21 @@ TEST(UndoJournal, EachUndoStepHasItsOwnServiceLogKey) {
   }
   EXPECT_TRUE(UndoKey(UndoKind::PackageBegun).empty());
   EXPECT_EQ(UndoObject(Value()), L"Software\\Tamek\\App\\Count \x00e9");
+}
+
+// A kept package's journal is emptied before it is removed: whatever stays of it (a file that
+// another program holds open) is read as a journal of no change.
+TEST(UndoJournal, AForgottenJournalHoldsNothingToUndo) {
+  std::string bytes;
+  CQXChangeJournal journal(std::make_unique<MemorySink>(bytes));
+  ASSERT_TRUE(journal.Start());
+  ASSERT_TRUE(journal.RecordAll({Value(), File(UndoKind::FileCreated, L"C:\\App\\new.dll")}));
+  ASSERT_EQ(ParseJournal(bytes).records.size(), 2u);
+  ASSERT_TRUE(journal.Forget());
+  EXPECT_EQ(ParseJournal(bytes).state, JournalState::Empty);
+  EXPECT_TRUE(journal.Records().empty());
+
+  std::string refused;
+  CQXChangeJournal failing(std::make_unique<MemorySink>(refused, true));
+  EXPECT_FALSE(failing.Forget());
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "support/process_win.h"
 #include "sys/child_wait.h"
 #include "sys/win_handles.h"
 
@@ -41,6 +42,44 @@ TEST(ChildWait, EndsOnTheProgramsEndTheCancelOrTheTimeOut) {
   SetEvent(program.Get());
   EXPECT_EQ(WaitForChild(program.Get(), 60000), ChildWait::Ended);
   EXPECT_EQ(WaitForChild(nullptr, 10), ChildWait::Failed);
+}
+
+// A copy of the started program's handle that outlives its tie.
+UniqueHandle Watch(const CQXTiedProgram& program) {
+  HANDLE copy = nullptr;
+  DuplicateHandle(GetCurrentProcess(), program.Process(), GetCurrentProcess(), &copy, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  return UniqueHandle(copy);
+}
+
+// A program started tied ends with its tie, as it does when this process is ended; one untied
+// (left running after its wait) outlives it.
+TEST(TiedProgram, EndsWithItsTieUnlessUntied) {
+  const std::wstring probe = L"\"" + brindle::test::ProgramPath(L"brindle_probe.exe") + L"\" hidden - 60000";
+  unsigned long error = 0;
+  UniqueHandle tiedOne, untiedOne;
+  {
+    CQXTiedProgram program;
+    ASSERT_TRUE(program.Start(probe, error)) << error;
+    EXPECT_TRUE(program.IsTied());
+    tiedOne = Watch(program);
+    EXPECT_EQ(WaitForSingleObject(program.Process(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+  }
+  EXPECT_EQ(WaitForSingleObject(tiedOne.Get(), 10000), WAIT_OBJECT_0);
+  {
+    CQXTiedProgram program;
+    ASSERT_TRUE(program.Start(probe, error)) << error;
+    untiedOne = Watch(program);
+    program.Untie();
+    EXPECT_FALSE(program.IsTied());
+  }
+  EXPECT_EQ(WaitForSingleObject(untiedOne.Get(), 1000), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(untiedOne.Get(), 0);
+  WaitForSingleObject(untiedOne.Get(), 5000);
+
+  CQXTiedProgram missing;
+  EXPECT_FALSE(missing.Start(L"\"" + brindle::test::ProgramPath(L"no_such_program.exe") + L"\"", error));
+  EXPECT_EQ(error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace
