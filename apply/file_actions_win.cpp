@@ -22,6 +22,8 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <functional>
+#include <map>
 
 namespace brindle {
 
@@ -490,6 +492,9 @@ void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
   {
     RedirectionRestorer restorer;
     if (context_.journal) DeclareDeletions(files, isUpdate);
+    // The folders of the deleted files, deepest first, each looked at once after the pass
+    // instead of after every file in it.
+    std::map<std::pair<std::wstring, bool>, const CQXFile*, std::greater<>> folders;
     for (const std::unique_ptr<CQXFile>& file : files) {
       context_.RecordStepDone();
       bool skip = false;
@@ -502,10 +507,14 @@ void CFileActions::DeleteFiles(const FileList& files, bool isUpdate) {
       if (!file) continue;
       const std::wstring target = ExpandedTarget(*file);
       if (!isUpdate && passOk && context_.uninstallLog) context_.uninstallLog->RemoveFileEntry(*file);
+      folders.emplace(std::make_pair(FolderOf(target), file->wow.wow == kWow64), file.get());
+    }
+    for (const auto& folder : folders) {
+      bool skip = false;
+      if (!SwitchRedirection(*folder.second, skip) || skip) continue;
       if (!protectedFolders_)
         protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
-      RemoveEmptyFolders(FolderOf(target), *protectedFolders_, context_.journal,
-                         file->wow.wow == kWow64);
+      RemoveEmptyFolders(folder.first.first, *protectedFolders_, context_.journal, folder.first.second);
     }
   }
   CQXWow64Redirection::Release();

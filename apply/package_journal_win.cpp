@@ -23,6 +23,7 @@ namespace {
 const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\BrindleUndo";
 const wchar_t kJournalName[] = L"journal.dat";
 const wchar_t kBackupName[] = L"backup";
+const unsigned kBackupsPerFolder = 100;
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
@@ -318,6 +319,7 @@ CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::uniq
       backupFolder_(std::move(backups)) {}
 
 void CPackageJournal::ReleaseFolders() {
+  backupGroups_.clear();
   backupFolder_.reset();
   undoFolder_.reset();
 }
@@ -365,10 +367,22 @@ void CPackageJournal::Note(const UndoRecord& record) {
   }
 }
 
+// The backups go into numbered sub-folders of a hundred each: a file system that looks a new
+// name up by reading its whole folder (a case-insensitive lookup on a case-sensitive one, FAT)
+// would otherwise make every move aside slower than the one before.
 std::wstring CPackageJournal::NextBackupPath() {
-  wchar_t name[32];
-  swprintf(name, 32, L"%06u.old", ++backupNumber_);
-  return folder_ + L"\\" + kBackupName + L"\\" + name;
+  const unsigned number = ++backupNumber_;
+  wchar_t name[32], group[16];
+  swprintf(name, 32, L"%06u.old", number);
+  swprintf(group, 16, L"%04u", (number - 1) / kBackupsPerFolder);
+  if ((number - 1) % kBackupsPerFolder == 0) {
+    auto child = std::make_unique<ProtectedFolder>();
+    if (!backupFolder_ ||
+        backupFolder_->OpenChild(group, ProtectedFolder::Mode::CreateNew, *child) != ProtectedFolderStatus::Ready)
+      throw CUpdaterException("no folder for the old files");
+    backupGroups_.push_back(std::move(child));
+  }
+  return folder_ + L"\\" + kBackupName + L"\\" + group + L"\\" + name;
 }
 
 namespace {

@@ -84,6 +84,7 @@ class CPackageJournal : public CQXChangeJournal {
   // renamed or removed) from the start of the package to its end.
   std::unique_ptr<ProtectedFolder> undoFolder_;
   std::unique_ptr<ProtectedFolder> backupFolder_;
+  std::vector<std::unique_ptr<ProtectedFolder>> backupGroups_;  // its sub-folders
   unsigned backupNumber_ = 0;
   bool declaring_ = false;
   std::vector<UndoRecord> batch_;

@@ -126,6 +126,17 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
 
 void CRegistryActions::DeleteRegistry(const RegistryList& records, bool isUpdate) {
   bool passOk = true;
+  if (CPackageJournal* journal = context_.journal) {
+    // The old data of every value of the pass, written in one trip to the disk.
+    journal->BeginDeclarations();
+    for (const std::unique_ptr<CQXRegistry>& record : records) {
+      if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
+      journal->NoteValue(record->keyPath.root, record->wow.wow == kWow64,
+                         context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
+                         context_.env.ExpandKeepingSystemFolders(record->valueName));
+    }
+    journal->EndDeclarations();
+  }
   for (const std::unique_ptr<CQXRegistry>& record : records) {
     context_.RecordStepDone();
     if (!record) {
