@@ -14,6 +14,8 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <system_error>
+#include <thread>
 
 namespace brindle {
 
@@ -286,6 +288,29 @@ void ClearUndoFolder(const std::wstring& folder) {
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
 }
 
+// The old files of a kept package are removed on a thread of their own while the run shows its
+// end. The next package's start and the end of the process wait for it; a process ended
+// meanwhile leaves backups without a journal, which the next package's start removes.
+class BackupRemoval {
+ public:
+  ~BackupRemoval() { Wait(); }
+  void Start(const std::wstring& folder) {
+    Wait();
+    try {
+      worker_ = std::thread([folder] { RemoveTreeNoFollow(folder); });
+    } catch (const std::system_error&) {
+      RemoveTreeNoFollow(folder);
+    }
+  }
+  void Wait() {
+    if (worker_.joinable()) worker_.join();
+  }
+
+ private:
+  std::thread worker_;
+};
+BackupRemoval g_backupRemoval;
+
 // Keeps a journal that must not be applied, with its backups, under a dated name.
 void KeepAside(const std::wstring& folder) {
   const std::wstring stamp = StampText();
@@ -332,6 +357,7 @@ std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appN
   if (!OpenUndoFolder(*undo)) return nullptr;
   const std::wstring folder = undo->Path();
   // Backups without a journal are what a committed package left: nothing refers to them.
+  g_backupRemoval.Wait();
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
   auto backups = std::make_unique<ProtectedFolder>();
   if (undo->OpenChild(kBackupName, ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
@@ -635,7 +661,8 @@ void CPackageJournal::Commit() {
   finished_ = true;
   Close();
   ReleaseFolders();
-  ClearUndoFolder(folder_);
+  DeleteFileW((folder_ + L"\\" + kJournalName).c_str());  // first: from then on nothing is undone
+  g_backupRemoval.Start(folder_ + L"\\" + kBackupName);
 }
 
 bool CPackageJournal::Undo() {
