@@ -22,6 +22,8 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <functional>
+#include <map>
 
 namespace brindle {
 
@@ -280,6 +282,7 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
 
 void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   stepFailed_ = false;
+  deletedFromFolders_.clear();
   if (!context_.journal) return;
   if (step.pass == PackagePass::kDeleteFiles) DeclareDeletions(actions, step.section == PackageSection::kUpdate);
   if (step.pass == PackagePass::kCopyFiles) DeclareCopies(actions, step.section == PackageSection::kAdd);
@@ -301,10 +304,22 @@ ActionOutcome CFileActions::Do(const PackageAction& action) {
 
 StepOutcome CFileActions::EndStep(const PackageStep& step) {
   if (step.pass == PackagePass::kQueueComServers) return StepOutcome::kCompleted;
+  if (step.pass == PackagePass::kDeleteFiles) RemoveEmptiedFolders();
   // Every file step ends with redirection switched back on for this thread.
   if (CQXWow64Redirection* guard = CQXWow64Redirection::Get()) guard->Revert();
   if (step.pass == PackagePass::kDeleteFiles) CQXWow64Redirection::Release();
   return stepFailed_ ? StepOutcome::kFailed : StepOutcome::kCompleted;
+}
+
+void CFileActions::RemoveEmptiedFolders() {
+  for (const auto& folder : deletedFromFolders_) {
+    bool skip = false;
+    if (!SwitchRedirection(*folder.second, skip) || skip) continue;
+    if (!protectedFolders_)
+      protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
+    RemoveEmptyFolders(folder.first.first, *protectedFolders_, context_.journal, folder.first.second);
+  }
+  deletedFromFolders_.clear();
 }
 
 ActionOutcome CFileActions::CopyAction(const CQXFile* file, bool isAdd) {
@@ -524,9 +539,8 @@ ActionOutcome CFileActions::DeleteAction(const CQXFile* file, bool isUpdate) {
   const std::wstring target = ExpandedTarget(*file);
   // Once a deletion of the step failed, the uninstall log keeps the files deleted after it.
   if (!isUpdate && !stepFailed_ && context_.uninstallLog) context_.uninstallLog->RemoveFileEntry(*file);
-  if (!protectedFolders_)
-    protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
-  RemoveEmptyFolders(FolderOf(target), *protectedFolders_, context_.journal, file->wow.wow == kWow64);
+  // The file's folder is looked at once, when the step ends, not after every file in it.
+  deletedFromFolders_.emplace(std::make_pair(FolderOf(target), file->wow.wow == kWow64), file);
   return deleted ? ActionOutcome::kDone : ActionOutcome::kFailed;
 }
 

@@ -6,6 +6,8 @@
 #include "apply/package_executor.h"
 #include "sys/env.h"
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -83,6 +85,8 @@ class CFileActions : public CQXActionFamily {
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   ActionOutcome CopyAction(const CQXFile* file, bool isAdd);
   ActionOutcome DeleteAction(const CQXFile* file, bool isUpdate);
+  // Removes the folders the delete step emptied, and their parents while empty (RemoveEmptyFolders).
+  void RemoveEmptiedFolders();
   // One COM server; kEndStep when it could not be (un)registered.
   ActionOutcome RegisterComAction(const CQXFile& file, bool unregister);
   void CopyOne(const CQXFile& file, bool isAdd);
@@ -105,6 +109,9 @@ class CFileActions : public CQXActionFamily {
 
   PackageContext& context_;
   bool stepFailed_ = false;  // a deletion of the step in hand failed
+  // The folders files of the delete step were deleted from (with the view of a record in
+  // each), deepest first: each is looked at once when the step ends.
+  std::map<std::pair<std::wstring, bool>, const CQXFile*, std::greater<>> deletedFromFolders_;
   std::unordered_map<const CQXFile*, std::wstring> targets_;  // expanded targets of the pass
   bool current64Bit_ = false;  // the record in hand belongs to the 64-bit file system
   // The protected folders, read at the first deletion: they cannot change during a pass, and

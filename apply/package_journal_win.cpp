@@ -14,6 +14,8 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <system_error>
+#include <thread>
 
 namespace brindle {
 
@@ -23,6 +25,7 @@ namespace {
 const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\BrindleUndo";
 const wchar_t kJournalName[] = L"journal.dat";
 const wchar_t kBackupName[] = L"backup";
+const unsigned kBackupsPerFolder = 100;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -104,18 +107,46 @@ LogFields PackageFields(const std::vector<UndoRecord>& records) {
   return {L"-"};
 }
 
-// Removes the journal (first: from then on nothing is undone) and the backups. A journal that
-// another program holds open and that cannot be removed is emptied instead: an empty journal is
-// one of no change, which the next run only removes.
-void ClearUndoFolder(const std::wstring& folder) {
+// Removes the journal (from then on nothing is undone). A journal that another program holds
+// open and that cannot be removed is emptied instead: an empty journal is one of no change,
+// which the next run only removes.
+void RemoveJournal(const std::wstring& folder) {
   const std::wstring journal = folder + L"\\" + kJournalName;
   if (!DeleteFileW(journal.c_str()) && !IsMissingPathError(GetLastError())) {
     UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (emptied) FlushFileBuffers(emptied.Get());
   }
+}
+
+// Removes the journal (first) and the backups.
+void ClearUndoFolder(const std::wstring& folder) {
+  RemoveJournal(folder);
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
 }
+
+// The old files of a kept package are removed on a thread of their own while the run shows its
+// end. The next package's start and the end of the process wait for it; a process ended
+// meanwhile leaves backups without a journal, which the next package's start removes.
+class BackupRemoval {
+ public:
+  ~BackupRemoval() { Wait(); }
+  void Start(const std::wstring& folder) {
+    Wait();
+    try {
+      worker_ = std::thread([folder] { RemoveTreeNoFollow(folder); });
+    } catch (const std::system_error&) {
+      RemoveTreeNoFollow(folder);
+    }
+  }
+  void Wait() {
+    if (worker_.joinable()) worker_.join();
+  }
+
+ private:
+  std::thread worker_;
+};
+BackupRemoval g_backupRemoval;
 
 // Keeps a journal that must not be applied, with its backups, under a dated name.
 void KeepAside(const std::wstring& folder) {
@@ -149,6 +180,7 @@ CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::uniq
       backupFolder_(std::move(backups)) {}
 
 void CPackageJournal::ReleaseFolders() {
+  backupGroups_.clear();
   backupFolder_.reset();
   undoFolder_.reset();
 }
@@ -161,6 +193,7 @@ std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appN
   if (!OpenUndoFolder(*undo)) return nullptr;
   const std::wstring folder = undo->Path();
   // Backups without a journal are what a committed package left: nothing refers to them.
+  g_backupRemoval.Wait();
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
   auto backups = std::make_unique<ProtectedFolder>();
   if (undo->OpenChild(kBackupName, ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
@@ -196,10 +229,22 @@ void CPackageJournal::Note(const UndoRecord& record) {
   }
 }
 
+// The backups go into numbered sub-folders of a hundred each: a file system that looks a new
+// name up by reading its whole folder (a case-insensitive lookup on a case-sensitive one, FAT)
+// would otherwise make every move aside slower than the one before.
 std::wstring CPackageJournal::NextBackupPath() {
-  wchar_t name[32];
-  swprintf(name, 32, L"%06u.old", ++backupNumber_);
-  return folder_ + L"\\" + kBackupName + L"\\" + name;
+  const unsigned number = ++backupNumber_;
+  wchar_t name[32], group[16];
+  swprintf(name, 32, L"%06u.old", number);
+  swprintf(group, 16, L"%04u", (number - 1) / kBackupsPerFolder);
+  if ((number - 1) % kBackupsPerFolder == 0) {
+    auto child = std::make_unique<ProtectedFolder>();
+    if (!backupFolder_ ||
+        backupFolder_->OpenChild(group, ProtectedFolder::Mode::CreateNew, *child) != ProtectedFolderStatus::Ready)
+      throw CUpdaterException("no folder for the old files");
+    backupGroups_.push_back(std::move(child));
+  }
+  return folder_ + L"\\" + kBackupName + L"\\" + group + L"\\" + name;
 }
 
 namespace {
@@ -461,7 +506,8 @@ void CPackageJournal::Commit() {
   Forget();
   Close();
   ReleaseFolders();
-  ClearUndoFolder(folder_);
+  RemoveJournal(folder_);  // first: from then on nothing is undone
+  g_backupRemoval.Start(folder_ + L"\\" + kBackupName);
 }
 
 bool CPackageJournal::Undo() {

@@ -67,7 +67,8 @@ class CPackageJournal : public CQXChangeJournal {
   void DeclareValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name);
 
   // The package is kept: the journal is deleted (from then on nothing will undo it), then the
-  // old files moved aside.
+  // old files moved aside, on a thread of their own (the next package's start and the end of
+  // the process wait for it).
   void Commit();
   // Takes back every change of the package, last first, then clears the journal; a journal
   // whose undo did not fully succeed is kept aside with its backups. True when every step
@@ -86,6 +87,7 @@ class CPackageJournal : public CQXChangeJournal {
   // renamed or removed) from the start of the package to its end.
   std::unique_ptr<ProtectedFolder> undoFolder_;
   std::unique_ptr<ProtectedFolder> backupFolder_;
+  std::vector<std::unique_ptr<ProtectedFolder>> backupGroups_;  // its sub-folders
   unsigned backupNumber_ = 0;
   bool declaring_ = false;
   std::vector<UndoRecord> batch_;

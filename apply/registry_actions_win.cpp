@@ -65,8 +65,23 @@ void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions) 
   journal->EndDeclarations();
 }
 
+void CRegistryActions::DeclareDeletedValues(const std::vector<PackageAction>& actions) {
+  CPackageJournal* journal = context_.journal;
+  journal->BeginDeclarations();
+  for (const PackageAction& action : actions) {
+    const CQXRegistry* record = action.registry;
+    if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
+    journal->NoteValue(record->keyPath.root, record->wow.wow == kWow64,
+                       context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
+                       context_.env.ExpandKeepingSystemFolders(record->valueName));
+  }
+  journal->EndDeclarations();
+}
+
 void CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
-  if (step.pass == PackagePass::kWriteRegistry && context_.journal) DeclareValues(actions);
+  if (!context_.journal) return;
+  if (step.pass == PackagePass::kWriteRegistry) DeclareValues(actions);
+  if (step.pass == PackagePass::kDeleteRegistry) DeclareDeletedValues(actions);
 }
 
 ActionOutcome CRegistryActions::Do(const PackageAction& action) {

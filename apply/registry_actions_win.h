@@ -51,6 +51,8 @@ class CRegistryActions : public CQXActionFamily {
  private:
   // The values of a write step, and the keys of their paths that are missing.
   void DeclareValues(const std::vector<PackageAction>& actions);
+  // The old data of every value of a delete step, written in one trip to the disk.
+  void DeclareDeletedValues(const std::vector<PackageAction>& actions);
   // False when the record could not be applied (its error line is written).
   bool WriteOne(const CQXRegistry& record, bool isAdd);
   bool DeleteOne(const CQXRegistry& record, bool isUpdate);

@@ -1,6 +1,8 @@
 // The service log: one line per step, appended to a UTF-8 file shared with the maker's other
-// programs. Each call opens, writes one whole line and closes the file, so a line is on disk
-// as soon as the call returns and other programs may append between two lines.
+// programs. On Windows the file is opened at the first line and held, shared, until the process ends;
+// each call writes one whole line straight to it (nothing is kept back in this process), so a
+// line is in the file as soon as the call returns and other programs may read and append
+// between two lines.
 #pragma once
 #include <string>
 #include <vector>

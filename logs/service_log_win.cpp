@@ -56,11 +56,11 @@ namespace {
 // found by walking the chain from the drive down, each folder opened without following a link
 // and checked by its handle (see OpenFolderChainNoFollow); the folder's handle is then kept, and
 // the file is opened relative to it, so no path is looked up again between check and use. The
-// folder is checked again before each line (still no link, still at its path: a folder of the
-// chain renamed or replaced since shows there) and walked anew when it fails. The file must be
-// itself: no link, no other name (a hard link would make this program append to another file),
-// and at its own path as the system reports it. Otherwise the line is lost: logging is best
-// effort, and writing elsewhere with administrator rights is not.
+// folder is checked again whenever the file is opened (still no link, still at its path: a
+// folder of the chain renamed or replaced since shows there) and walked anew when it fails.
+// The file must be itself: no link, no other name (a hard link would make this program append
+// to another file), and at its own path as the system reports it. Otherwise the line is lost:
+// logging is best effort, and writing elsewhere with administrator rights is not.
 class LogFolder {
  public:
   HANDLE Verified(const std::wstring& folder) {
@@ -75,8 +75,8 @@ class LogFolder {
     folder_ = folder;
     std::vector<UniqueFile> chain;
     if (!OpenFolderChainNoFollow(folder, false, chain)) return;
-    // Kept with every sharing, so the user may still rename or remove the folder between runs
-    // of lines: a change is seen by the check before the next line.
+    // Kept with every sharing, so the user may still rename or remove the folder: a change is
+    // seen by the check when the file is next opened.
     UniqueFile kept(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
                                     SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -89,11 +89,24 @@ class LogFolder {
   UniqueFile handle_;
 };
 
-UniqueFile OpenLogFileNoFollow(const std::wstring& path, LogFolder& folders) {
+// The full path of the log file, backslashes; empty when it cannot be made.
+std::wstring FullLogPath(const std::wstring& path) {
   wchar_t full[MAX_PATH * 2] = {};
   const DWORD length = GetFullPathNameW(ToBackslashes(path).c_str(), MAX_PATH * 2, full, nullptr);
-  if (length == 0 || length >= MAX_PATH * 2) return UniqueFile();
-  const std::wstring file = full;
+  if (length == 0 || length >= MAX_PATH * 2) return std::wstring();
+  return full;
+}
+
+// The file itself: no folder, no second name (a hard link would make this program append to
+// another file) and at its own path as the system reports it.
+bool IsTheLogFile(HANDLE log, const std::wstring& file) {
+  FILE_STANDARD_INFO standard = {};
+  return GetFileInformationByHandleEx(log, FileStandardInfo, &standard, sizeof standard) &&
+         !standard.Directory && standard.NumberOfLinks == 1 &&
+         IdentifyHandle(log, file) == HandleIdentity::Object;
+}
+
+UniqueFile OpenLogFileNoFollow(const std::wstring& file, LogFolder& folders) {
   const size_t slash = file.find_last_of(L'\\');
   if (slash == std::wstring::npos) return UniqueFile();
   const HANDLE folder = folders.Verified(file.substr(0, slash));
@@ -104,18 +117,36 @@ UniqueFile OpenLogFileNoFollow(const std::wstring& path, LogFolder& folders) {
   const DWORD access = GENERIC_READ | FILE_APPEND_DATA, share = FILE_SHARE_READ | FILE_SHARE_WRITE;
   UniqueFile log = OpenInFolder(folder, name, access, share);
   if (!log) log = OpenInFolder(folder, name, access, share, true);
-  FILE_STANDARD_INFO standard = {};
-  if (!log || IdentifyHandle(log.Get(), file) != HandleIdentity::Object ||
-      !GetFileInformationByHandleEx(log.Get(), FileStandardInfo, &standard, sizeof standard) ||
-      standard.Directory || standard.NumberOfLinks > 1)
-    return UniqueFile();
+  if (!log || !IsTheLogFile(log.Get(), file)) return UniqueFile();
   return log;
 }
+
+// The log file, opened and checked by its handle at the first line, then held until the
+// process ends: opening and checking it again for every line made logging a large share of an
+// update's time. Held, it cannot be renamed, removed or replaced meanwhile (no delete sharing),
+// so every line goes to the file that was checked; other programs still read and append.
+class HeldLogFile {
+ public:
+  HANDLE For(const std::wstring& path, LogFolder& folders) {
+    if (file_ && path == path_) return file_.Get();
+    file_.Reset();
+    path_ = path;
+    const std::wstring full = FullLogPath(path);
+    if (!full.empty()) file_ = OpenLogFileNoFollow(full, folders);
+    return file_ ? file_.Get() : nullptr;
+  }
+  // After a failed write the file is opened and checked anew for the next line.
+  void Drop() { file_.Reset(); }
+
+ private:
+  std::wstring path_;
+  UniqueFile file_;
+};
 
 }  // namespace
 
 bool CreateServiceLogFolder(const std::wstring& folder) {
-  // Usually there: then the append's own walk down the chain checks it, once per line.
+  // Usually there: then the append's own walk down the chain checks it when it opens the file.
   const DWORD attributes = GetFileAttributesW(ToBackslashes(folder).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   wchar_t full[MAX_PATH * 2] = {};
@@ -128,18 +159,24 @@ bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);
   static LogFolder folders;  // used under the lock only
-  UniqueFile file = OpenLogFileNoFollow(path, folders);
+  static HeldLogFile held;    // likewise
+  const HANDLE file = held.For(path, folders);
   if (!file) return false;
+  // Other programs append too: the size and the first bytes are read for every line.
   LARGE_INTEGER size = {};
-  GetFileSizeEx(file.Get(), &size);
+  GetFileSizeEx(file, &size);
   char head[2] = {};
   DWORD got = 0;
-  if (size.QuadPart > 0) ReadFile(file.Get(), head, sizeof head, &got, nullptr);
+  OVERLAPPED start = {};  // read from the start, wherever the last line left the position
+  if (size.QuadPart > 0 && !ReadFile(file, head, sizeof head, &got, &start)) got = 0;
   const std::string bytes = EncodeServiceLogLine(
       line, DetectLogFileEncoding(std::string(head, got), static_cast<unsigned long long>(size.QuadPart)));
+  // Opened for appending only: every write goes to the end, after what others appended.
   DWORD written = 0;
-  return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size();
+  if (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size())
+    return true;
+  held.Drop();
+  return false;
 }
 
 }  // namespace brindle

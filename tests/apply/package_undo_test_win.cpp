@@ -742,3 +742,56 @@ TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldIsNotTakenBackByTheN
   EXPECT_EQ(FileText(other_ + L"\\other.txt"), "other 3.4");
   EXPECT_FALSE(FileExists(journal));
 }
+
+// More old files than one backup folder takes (a hundred): a package that fails after replacing
+// them all puts every one back, and the same package, once it can apply, leaves no backup
+// behind when the process has ended.
+TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
+  const int kFiles = 250;
+  const std::string a = Utf8FromWide(app_);
+  std::string logged, records;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::wstring name = L"many\\f" + std::to_wstring(i) + L".txt";
+    ASSERT_TRUE(WriteFileText(app_ + L"\\" + name, "old " + std::to_string(i)));
+    ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + name, "new " + std::to_string(i)));
+    const std::string n = Utf8FromWide(name);
+    logged += "UIFILE=\"" + Logged(a + "\\" + n) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+    records += "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + n +
+               "</FullPath><FileName>" + n + "</FileName></File>";
+  }
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + logged +
+                                "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"
+                                "DLLPath=\"\"\r\n"));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  // The registry pass comes after the files; a number that cannot be stored fails the package.
+  const std::string bad = "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
+                          "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a number"
+                          "</RegData></Registry>";
+  auto diff = [&records](const std::string& more) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+           "</GeneralInfo><UpdateObjects>" + records + more + "</UpdateObjects></DiffDistribute>";
+  };
+  const std::wstring backups = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\backup";
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(BuildPackage(diff(bad)), L"/non_notification"), 100);
+    EXPECT_EQ(tail.Details(L"UPDATE_FILE_ADD").size(), static_cast<size_t>(kFiles));
+    EXPECT_EQ(tail.Details(L"UNDO_FILE_RESTORE").size(), static_cast<size_t>(kFiles));
+  }
+  for (int i = 0; i < kFiles; ++i)
+    ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "old " + std::to_string(i)) << i;
+  EXPECT_FALSE(FileExists(JournalPath()));
+  EXPECT_FALSE(FileExists(backups));
+
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(BuildPackage(diff("")), L"/non_notification"), 200);
+  }
+  for (int i = 0; i < kFiles; ++i)
+    ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "new " + std::to_string(i)) << i;
+  EXPECT_FALSE(FileExists(JournalPath()));
+  EXPECT_FALSE(FileExists(backups));
+}
