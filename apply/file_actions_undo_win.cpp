@@ -23,8 +23,6 @@ namespace {
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 
 // File-system redirection switched off for the scope when a 64-bit file is handled.
 class RedirectionScope {
@@ -116,7 +114,7 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
 
 DWORD RestoreMovedFile(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
-  if (!Exists(record.other)) return 0;  // it never left its place
+  if (!PathExists(record.other)) return 0;  // it never left its place
   // Kept by a link and never replaced: the file in place is the old one. (Moving the link over
   // it would fail while another program holds it open, although nothing is to be undone.)
   if (SameFile(record.other, record.path)) return 0;
@@ -167,7 +165,7 @@ DWORD RestoreFolder(const UndoRecord& record) {
 
 DWORD RestoreAttributes(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
-  if (!Exists(record.path)) return 0;
+  if (!PathExists(record.path)) return 0;
   return SetFileAttributesW(record.path.c_str(), record.attributes) ? 0 : GetLastError();
 }
 
@@ -180,7 +178,7 @@ DWORD RegisterAgain(const UndoRecord& record) {
 
 DWORD UnregisterAgain(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
-  if (!Exists(record.path)) return 0;
+  if (!PathExists(record.path)) return 0;
   return CComRegistration::Unregister(record.path, record.is64Bit) ? 0 : ERROR_GEN_FAILURE;
 }
 

@@ -39,10 +39,6 @@ const wchar_t* Verb(bool copy, bool plain) {
   return plain ? L"DELETE_FILE" : L"UPDATE_FILE_DELETE";
 }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The short (8.3) form of a path, or the path itself when the system has none for it.
 std::wstring ShortPathOrLong(const std::wstring& path) {
   wchar_t buffer[MAX_PATH];
@@ -355,7 +351,7 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
     ReplaceAtRestart(source, target);
   } else {
     if (isAdd) {
-      if (Exists(target)) {
+      if (PathExists(target)) {
         existedBefore = true;
         if (!IsSourceNewer(source, target)) {
           if (file.delInfo != kDelInfoReference) return;  // the installed file is newer: kept
@@ -453,7 +449,7 @@ void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstri
   for (int n = 1; n <= 9999; ++n) {
     wchar_t suffix[16];
     swprintf(suffix, 16, L".tmp%04d", n);
-    if (!Exists(target + suffix)) {
+    if (!PathExists(target + suffix)) {
       temporary = target + suffix;
       break;
     }

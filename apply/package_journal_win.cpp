@@ -27,7 +27,15 @@ const wchar_t kJournalName[] = L"journal.dat";
 const wchar_t kBackupName[] = L"backup";
 const unsigned kBackupsPerFolder = 100;
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+// A record of a change to one file-system object (or COM server) in the given view.
+UndoRecord PathRecord(UndoKind kind, const std::wstring& path, bool is64Bit, unsigned long attributes = 0) {
+  UndoRecord record;
+  record.kind = kind;
+  record.is64Bit = is64Bit;
+  record.path = path;
+  record.attributes = static_cast<std::uint32_t>(attributes);
+  return record;
+}
 
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
@@ -280,11 +288,8 @@ void CPackageJournal::EndDeclarations() {
 
 void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
   if (declaredMoves_.count(path) || declaredNew_.count(path)) return;
-  if (Exists(path)) {
-    UndoRecord record;
-    record.kind = UndoKind::FileMovedAside;
-    record.is64Bit = is64Bit;
-    record.path = path;
+  if (PathExists(path)) {
+    UndoRecord record = PathRecord(UndoKind::FileMovedAside, path, is64Bit);
     record.other = NextBackupPath();
     Note(record);
     declaredMoves_[path] = record.other;
@@ -295,7 +300,7 @@ void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
   std::vector<std::wstring> missing;
   for (std::wstring at = path; !at.empty();) {
     if (at != path && declaredNew_.count(at)) break;
-    if (Exists(at)) break;
+    if (PathExists(at)) break;
     missing.push_back(at);
     const size_t slash = at.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash < 3) break;
@@ -317,10 +322,7 @@ void CPackageJournal::DeclareValue(int root, bool is64BitView, const std::wstrin
 }
 
 bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error) {
-  UndoRecord record;
-  record.kind = UndoKind::FileMovedAside;
-  record.is64Bit = is64Bit;
-  record.path = path;
+  UndoRecord record = PathRecord(UndoKind::FileMovedAside, path, is64Bit);
   const auto declared = declaredMoves_.find(path);
   if (declared != declaredMoves_.end()) {
     record.other = declared->second;
@@ -349,14 +351,11 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
 }
 
 void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLink) {
-  if (!Exists(path)) {
+  if (!PathExists(path)) {
     NoteNewFile(path, is64Bit);
     return;
   }
-  UndoRecord record;
-  record.kind = UndoKind::FileMovedAside;
-  record.is64Bit = is64Bit;
-  record.path = path;
+  UndoRecord record = PathRecord(UndoKind::FileMovedAside, path, is64Bit);
   record.other = NextBackupPath();
   Note(record);
   if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
@@ -364,12 +363,8 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
 }
 
 void CPackageJournal::NoteNewFile(const std::wstring& path, bool is64Bit) {
-  if (declaredNew_.count(path) || Exists(path)) return;
-  UndoRecord record;
-  record.kind = UndoKind::FileCreated;
-  record.is64Bit = is64Bit;
-  record.path = path;
-  Note(record);
+  if (declaredNew_.count(path) || PathExists(path)) return;
+  Note(PathRecord(UndoKind::FileCreated, path, is64Bit));
 }
 
 bool CPackageJournal::CreateFolders(const std::wstring& folder, bool is64Bit) {
@@ -378,7 +373,7 @@ bool CPackageJournal::CreateFolders(const std::wstring& folder, bool is64Bit) {
   // Declared missing: it and its missing parents are journaled already.
   if (declaredNew_.count(path)) return CreateFolderChain(path);
   std::vector<std::wstring> missing;
-  for (std::wstring at = path; !at.empty() && !Exists(at);) {
+  for (std::wstring at = path; !at.empty() && !PathExists(at);) {
     missing.push_back(at);
     const size_t slash = at.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash < 2) break;
@@ -386,31 +381,17 @@ bool CPackageJournal::CreateFolders(const std::wstring& folder, bool is64Bit) {
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (declaredNew_.count(*it)) continue;
-    UndoRecord record;
-    record.kind = UndoKind::FolderCreated;
-    record.is64Bit = is64Bit;
-    record.path = *it;
-    Note(record);
+    Note(PathRecord(UndoKind::FolderCreated, *it, is64Bit));
   }
   return CreateFolderChain(path);
 }
 
 void CPackageJournal::NoteFolderRemoved(const std::wstring& folder, unsigned long attributes, bool is64Bit) {
-  UndoRecord record;
-  record.kind = UndoKind::FolderRemoved;
-  record.is64Bit = is64Bit;
-  record.path = folder;
-  record.attributes = attributes;
-  Note(record);
+  Note(PathRecord(UndoKind::FolderRemoved, folder, is64Bit, attributes));
 }
 
 void CPackageJournal::NoteAttributes(const std::wstring& path, unsigned long attributes, bool is64Bit) {
-  UndoRecord record;
-  record.kind = UndoKind::AttributesChanged;
-  record.is64Bit = is64Bit;
-  record.path = path;
-  record.attributes = attributes;
-  Note(record);
+  Note(PathRecord(UndoKind::AttributesChanged, path, is64Bit, attributes));
 }
 
 void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
@@ -490,11 +471,7 @@ void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wst
 }
 
 void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool registering) {
-  UndoRecord record;
-  record.kind = registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered;
-  record.is64Bit = is64Bit;
-  record.path = path;
-  Note(record);
+  Note(PathRecord(registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered, path, is64Bit));
 }
 
 void CPackageJournal::Commit() {
@@ -533,7 +510,7 @@ void RecoverInterruptedPackage() {
     folder = undo.Path();
   }
   const std::wstring journalPath = folder + L"\\" + kJournalName;
-  if (!Exists(journalPath)) {
+  if (!PathExists(journalPath)) {
     RemoveTreeNoFollow(folder + L"\\" + kBackupName);  // what a committed package left behind
     return;
   }

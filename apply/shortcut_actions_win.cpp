@@ -28,10 +28,6 @@ constexpr size_t kShortcutPathLimit = MAX_PATH - 1;
 const wchar_t* CreateVerb(bool isAdd) { return isAdd ? L"ADD_SHORTCUT" : L"UPDATE_SHORTCUT_ADD"; }
 const wchar_t* DeleteVerb(bool isUpdate) { return isUpdate ? L"UPDATE_SHORTCUT_DELETE" : L"DELETE_SHORTCUT"; }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(ToBackslashes(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The shell's results are written as signed numbers, as the system defines them.
 void WriteResultLine(const wchar_t* verb, const std::wstring& path, HRESULT result) {
   WriteServiceLog({L"-", path, SUCCEEDED(result) ? L"success" : L"error",
@@ -110,8 +106,8 @@ ActionOutcome CShortcutActions::CreateAction(const CQXShortCut* record, bool isA
     return ActionOutcome::kNotApplied;
   }
   const std::wstring folder = ParentFolder(path);
-  if (!Exists(folder)) CreateFolders(folder);
-  if (!Exists(target)) CreateFolders(target);
+  if (!PathExists(folder)) CreateFolders(folder);
+  if (!PathExists(target)) CreateFolders(target);
   // A folder standing where the link would go is never moved: the save fails on it and the
   // line says so.
   const DWORD present = GetFileAttributesW(path.c_str());
@@ -121,7 +117,7 @@ ActionOutcome CShortcutActions::CreateAction(const CQXShortCut* record, bool isA
     // The link is saved in place: an old one is moved aside first, so its bytes stay whole.
     const std::wstring systemPath = ToBackslashes(path);
     unsigned long moveError = 0;
-    if (Exists(path) && !journal->MoveAside(systemPath, false, moveError)) {
+    if (PathExists(path) && !journal->MoveAside(systemPath, false, moveError)) {
       WriteResultLine(CreateVerb(isAdd), path, HRESULT_FROM_WIN32(moveError));
       return ActionOutcome::kNotApplied;
     }
@@ -168,7 +164,7 @@ ActionOutcome CShortcutActions::DeleteAction(const CQXShortCut* record, bool isU
   }
   const std::wstring systemPath = ToBackslashes(path);
   bool removed = true;
-  if (Exists(path)) {
+  if (PathExists(path)) {
     unsigned long removeError = 0;
     removed = context_.journal ? context_.journal->MoveAside(systemPath, false, removeError)
                                : DeleteFileW(systemPath.c_str()) != FALSE;

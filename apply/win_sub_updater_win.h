@@ -22,9 +22,6 @@ class CQXUninstallCustomFunction;
 class CQXUninstallLog;
 class CQXEnv;
 class CPackageJournal;
-class CQXBaseObjects;
-class CQXUninstallTarget;
-class CQXUninstallCustomFunction;
 struct MachineFolders;
 
 class CWinQXSubUpdater : public CQXSubUpdater {
