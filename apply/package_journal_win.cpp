@@ -37,6 +37,16 @@ UndoRecord PathRecord(UndoKind kind, const std::wstring& path, bool is64Bit, uns
   return record;
 }
 
+// A record of a change to one registry key in the given view.
+UndoRecord KeyRecord(UndoKind kind, int root, bool is64BitView, const std::wstring& keyPath) {
+  UndoRecord record;
+  record.kind = kind;
+  record.is64Bit = is64BitView;
+  record.root = static_cast<std::uint32_t>(root);
+  record.path = keyPath;
+  return record;
+}
+
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
 // Writes each record through to the disk before Append returns.
@@ -443,23 +453,13 @@ void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wst
       missing = true;
     }
     if (!declaredNew_.insert(KeyKey(root, is64BitView, prefix)).second) continue;
-    UndoRecord record;
-    record.kind = UndoKind::RegistryKeyCreated;
-    record.is64Bit = is64BitView;
-    record.root = static_cast<std::uint32_t>(root);
-    record.path = prefix;
-    Note(record);
+    Note(KeyRecord(UndoKind::RegistryKeyCreated, root, is64BitView, prefix));
   }
 }
 
 void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath) {
   checkedKeyPaths_.clear();
-  UndoRecord record;
-  record.kind = UndoKind::RegistryKeyRemoved;
-  record.is64Bit = is64BitView;
-  record.root = static_cast<std::uint32_t>(root);
-  record.path = keyPath;
-  Note(record);
+  Note(KeyRecord(UndoKind::RegistryKeyRemoved, root, is64BitView, keyPath));
 }
 
 void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {

@@ -52,36 +52,26 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 
 // ---- the write pass ----------------------------------------------------------------------------
 
-void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions) {
+void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, bool writing) {
   CPackageJournal* journal = context_.journal;
   journal->BeginDeclarations();
   for (const PackageAction& action : actions) {
     const CQXRegistry* record = action.registry;
     if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
-    journal->DeclareValue(record->keyPath.root, record->wow.wow == kWow64,
-                          context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
-                          context_.env.ExpandKeepingSystemFolders(record->valueName));
-  }
-  journal->EndDeclarations();
-}
-
-void CRegistryActions::DeclareDeletedValues(const std::vector<PackageAction>& actions) {
-  CPackageJournal* journal = context_.journal;
-  journal->BeginDeclarations();
-  for (const PackageAction& action : actions) {
-    const CQXRegistry* record = action.registry;
-    if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
-    journal->NoteValue(record->keyPath.root, record->wow.wow == kWow64,
-                       context_.env.ExpandKeepingSystemFolders(record->keyPath.path),
-                       context_.env.ExpandKeepingSystemFolders(record->valueName));
+    const bool is64Bit = record->wow.wow == kWow64;
+    const std::wstring keyPath = context_.env.ExpandKeepingSystemFolders(record->keyPath.path);
+    const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record->valueName);
+    // A write may also create the keys of its path; a deletion only takes the value.
+    if (writing) journal->DeclareValue(record->keyPath.root, is64Bit, keyPath, valueName);
+    else journal->NoteValue(record->keyPath.root, is64Bit, keyPath, valueName);
   }
   journal->EndDeclarations();
 }
 
 void CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   if (!context_.journal) return;
-  if (step.pass == PackagePass::kWriteRegistry) DeclareValues(actions);
-  if (step.pass == PackagePass::kDeleteRegistry) DeclareDeletedValues(actions);
+  if (step.pass == PackagePass::kWriteRegistry) DeclareValues(actions, true);
+  if (step.pass == PackagePass::kDeleteRegistry) DeclareValues(actions, false);
 }
 
 ActionOutcome CRegistryActions::Do(const PackageAction& action) {

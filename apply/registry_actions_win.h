@@ -49,10 +49,9 @@ class CRegistryActions : public CQXActionFamily {
   static REGSAM View(const CQXRegistry& record);
 
  private:
-  // The values of a write step, and the keys of their paths that are missing.
-  void DeclareValues(const std::vector<PackageAction>& actions);
-  // The old data of every value of a delete step, written in one trip to the disk.
-  void DeclareDeletedValues(const std::vector<PackageAction>& actions);
+  // The old data of every value of a write or delete step, written in one trip to the disk;
+  // for a write step also the keys of their paths that are missing.
+  void DeclareValues(const std::vector<PackageAction>& actions, bool writing);
   // False when the record could not be applied (its error line is written).
   bool WriteOne(const CQXRegistry& record, bool isAdd);
   bool DeleteOne(const CQXRegistry& record, bool isUpdate);

@@ -34,19 +34,6 @@ using namespace brindle::test;
 namespace {
 
 
-// The file's times set to noon of a day in the given year.
-void SetFileYear(const std::wstring& path, WORD year) {
-  SYSTEMTIME st = {};
-  st.wYear = year;
-  st.wMonth = 6;
-  st.wDay = 1;
-  st.wHour = 12;
-  FILETIME ft;
-  SystemTimeToFileTime(&st, &ft);
-  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr));
-  SetFileTime(file.Get(), &ft, &ft, &ft);
-}
 
 // A copy of Brindle.exe whose version resource says major.minor.0.0: a real file with a version.
 bool WriteVersionedFile(const std::wstring& path, WORD major, WORD minor) {
@@ -129,7 +116,7 @@ TEST_F(PatchFixture, PackageDeletesUpdatesAndAddsFilesAndKeepsEveryLogTrue) {
   // at version 2.0 (the installed 3.0 stays), new files in new folders, a shared library.
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\lib.txt", "lib 1.1"));
   ASSERT_TRUE(WriteVersionedFile(packageSource_ + L"\\INST\\tool.exe", 2, 0));
-  SetFileYear(packageSource_ + L"\\INST\\tool.exe", 2001);
+  ASSERT_TRUE(SetFileYear(packageSource_ + L"\\INST\\tool.exe", 2001));
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new\\sub\\added.txt", "added"));
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\shared.dll", "shared"));
   const std::string deepFile = Utf8FromWide(deep + L"\\a\\b\\gone.txt");

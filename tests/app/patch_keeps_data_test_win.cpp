@@ -29,19 +29,6 @@ namespace {
 const wchar_t kProgressCaption[] = L"Mise \u00e0 jour logicielle\u2026";
 const char kCipherKey[] = "8794ec0db3f52410";  // the first 8 bytes of MD5 of the pass phrase
 
-// The file's times set to noon of a day in the given year.
-void SetFileYear(const std::wstring& path, WORD year) {
-  SYSTEMTIME st = {};
-  st.wYear = year;
-  st.wMonth = 6;
-  st.wDay = 1;
-  st.wHour = 12;
-  FILETIME ft;
-  SystemTimeToFileTime(&st, &ft);
-  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr));
-  SetFileTime(file.Get(), &ft, &ft, &ft);
-}
 
 // The names in the folder, sorted.
 std::vector<std::wstring> FolderNames(const std::wstring& folder) {
@@ -159,7 +146,7 @@ TEST_F(PatchFixture, ReferencedFilesCopiedAtTheRestartRaiseTheirSharedCount) {
   const std::wstring pending = app_ + L"\\Pending Shared.dll";
   ASSERT_TRUE(WriteFileText(busy, "busy 1.0"));
   ASSERT_TRUE(WriteFileText(pending, "pending 1.0"));
-  SetFileYear(busy, 2001);
+  ASSERT_TRUE(SetFileYear(busy, 2001));
   SetSharedCount(busy, 1);
   RemoveSharedCount(pending);
   ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", UninstallLogWith("")));

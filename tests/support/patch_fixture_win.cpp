@@ -5,6 +5,7 @@
 #include "support/unix_tools_win.h"
 #include "sys/paths.h"
 #include "sys/text.h"
+#include "sys/win_handles.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -30,6 +31,19 @@ std::string FileText(const std::wstring& path) {
   std::string text;
   if (!ReadBytes(path, text)) return "<missing>";
   return text;
+}
+
+bool SetFileYear(const std::wstring& path, unsigned short year) {
+  SYSTEMTIME st = {};
+  st.wYear = year;
+  st.wMonth = 6;
+  st.wDay = 1;
+  st.wHour = 12;
+  FILETIME ft;
+  if (!SystemTimeToFileTime(&st, &ft)) return false;
+  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  return file && SetFileTime(file.Get(), &ft, &ft, &ft);
 }
 
 std::string Logged(const std::string& path) {

@@ -21,6 +21,9 @@ std::wstring Unique(const std::wstring& stem);
 bool WriteFileText(const std::wstring& path, const std::string& text);
 // The file's bytes, or "<missing>".
 std::string FileText(const std::wstring& path);
+// The file's times (creation, access, last write) set to noon of 1 June of the year; false when
+// they cannot be set.
+bool SetFileYear(const std::wstring& path, unsigned short year);
 // A path as the uninstall log writes it (each backslash doubled).
 std::string Logged(const std::string& path);
 // Starts Brindle.exe on the list with the mode switch; its exit code.
