@@ -160,6 +160,12 @@ class PatchFailure : public PatchFixture {
   }
 };
 
+// The program the package names as one that must not run: a window titled "Probe Running",
+// up for two minutes unless closed; ready once it has its window.
+StartedProcess StartRunningProbe(bool& ready) {
+  return StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"window \"Probe Running\" 120000", 30000, ready);
+}
+
 }  // namespace
 
 TEST_F(PatchFailure, APackageWithoutDiffXmlFailsAndChangesNothing) {
@@ -181,8 +187,7 @@ TEST_F(PatchFailure, TheRunningProgramBoxAnsweredAbortStopsBeforeAnyChange) {
   InstallVersion10();
   const std::wstring list = Package11("<CheckAppName>brindle_probe.exe</CheckAppName>");
   bool ready = false;
-  StartedProcess probe = StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"window \"Probe Running\" 120000",
-                                        30000, ready);
+  StartedProcess probe = StartRunningProbe(ready);
   ASSERT_TRUE(ready);
   const std::string before = installLog_.Bytes();
   Person person(L"Sample Application", [](HWND box, int index) {
@@ -202,8 +207,7 @@ TEST_F(PatchFailure, TheRunningProgramBoxAnsweredIgnoreGoesOnWhileTheProgramRuns
   InstallVersion10();
   const std::wstring list = Package11("<CheckAppName>brindle_probe.exe</CheckAppName>");
   bool ready = false;
-  StartedProcess probe = StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"window \"Probe Running\" 120000",
-                                        30000, ready);
+  StartedProcess probe = StartRunningProbe(ready);
   ASSERT_TRUE(ready);
   Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"Ignorer"); });
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
@@ -219,8 +223,7 @@ TEST_F(PatchFailure, TheRunningProgramBoxAnsweredRetryAsksAgainUntilTheProgramHa
   InstallVersion10();
   const std::wstring list = Package11("<CheckAppName>brindle_probe.exe</CheckAppName>");
   bool ready = false;
-  StartedProcess probe = StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"window \"Probe Running\" 120000",
-                                        30000, ready);
+  StartedProcess probe = StartRunningProbe(ready);
   ASSERT_TRUE(ready);
   // The first Retry comes while the program still runs, so the box comes back; the program is
   // then closed as its user would close it, and the second Retry goes on.
@@ -387,8 +390,7 @@ TEST_F(PatchFailure, TheSecondPackageOfARunIsUnpackedIntoAFolderOfItsOwn) {
                             "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
                             "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
   bool ready = false;
-  StartedProcess probe = StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"window \"Probe Running\" 120000",
-                                        30000, ready);
+  StartedProcess probe = StartRunningProbe(ready);
   ASSERT_TRUE(ready);
   const std::wstring workRoot = JoinPath(CommonAppDataFolder(), L"Tamek_Inc_RW/Brindle");
   std::vector<std::wstring> duringSecond;

@@ -12,6 +12,7 @@
 #include "package/diff_distribute.h"
 #include "package/object_records.h"
 #include "support/scratch.h"
+#include "support/package_action_text.h"
 #include "support/tree_picture.h"
 #include "uninstlog/uninstall_log.h"
 
@@ -23,17 +24,11 @@
 #include <vector>
 
 using namespace brindle;
+using brindle::test::DescribeAction;
 using brindle::test::Parse;
 
 namespace {
 
-std::wstring Describe(const PackageAction& action) {
-  std::wstring text = action.step.verb ? action.step.verb : L"(log)";
-  if (action.file) text += L" " + action.file->Path();
-  if (action.registry) text += L" " + action.registry->valueName;
-  if (action.shortcut) text += L" " + action.shortcut->name.name;
-  return text;
-}
 
 std::wstring PassName(PackagePass pass) { return std::to_wstring(static_cast<int>(pass)); }
 
@@ -45,7 +40,7 @@ class RecordingFamily : public CQXActionFamily {
     calls_.push_back(name_ + L" begin " + PassName(step.pass) + L" " + std::to_wstring(actions.size()));
   }
   ActionOutcome Do(const PackageAction& action) override {
-    calls_.push_back(name_ + L" do " + Describe(action));
+    calls_.push_back(name_ + L" do " + DescribeAction(action));
     return answer ? answer(action) : ActionOutcome::kDone;
   }
   StepOutcome EndStep(const PackageStep& step) override {
@@ -119,7 +114,7 @@ TEST(PackageExecutor, RunsThePlannedListInItsOrderEachActionByTheFamilyOfItsStep
   for (PackageSection section : PackageSections()) run.executor.RunSection(section, SectionOf(plan, section));
 
   std::vector<std::wstring> planned;
-  for (const PackageAction& action : plan) planned.push_back(Describe(action));
+  for (const PackageAction& action : plan) planned.push_back(DescribeAction(action));
   EXPECT_EQ(run.Done(), planned);
 
   // Every step of every section is opened and closed by its family, also one without actions,

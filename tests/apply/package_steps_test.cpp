@@ -5,25 +5,15 @@
 #include "apply/package_steps.h"
 #include "package/diff_distribute.h"
 #include "package/object_records.h"
+#include "support/package_action_text.h"
 #include "support/tree_picture.h"
 
 #include <string>
 #include <vector>
 
 using namespace brindle;
+using brindle::test::DescribeAction;
 using brindle::test::Parse;
-
-namespace {
-
-std::wstring Describe(const PackageAction& action) {
-  std::wstring text = action.step.verb ? action.step.verb : L"(log)";
-  if (action.file) text += L" " + action.file->Path();
-  if (action.registry) text += L" " + action.registry->valueName;
-  if (action.shortcut) text += L" " + action.shortcut->name.name;
-  return text;
-}
-
-}  // namespace
 
 TEST(PackageSteps, EachGroupsRecordsComeInTheProgramsPassOrder) {
   const std::wstring file = L"<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>";
@@ -43,7 +33,7 @@ TEST(PackageSteps, EachGroupsRecordsComeInTheProgramsPassOrder) {
   CQXDiffDistribute package;
   ASSERT_EQ(package.FromXML(document->GetRoot()), 0);
   std::vector<std::wstring> plan;
-  for (const PackageAction& action : PlanPackageActions(package)) plan.push_back(Describe(action));
+  for (const PackageAction& action : PlanPackageActions(package)) plan.push_back(DescribeAction(action));
   EXPECT_EQ(plan, (std::vector<std::wstring>{
                       L"UNREGISTER_COM dcom", L"DELETE_SHORTCUT ds", L"DELETE_REG dv", L"DELETE_FILE d1",
                       L"DELETE_FILE dcom", L"(log)",  // uninstall targets
