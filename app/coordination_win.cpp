@@ -34,13 +34,10 @@ bool IsInstallerBusy(const std::vector<std::wstring>& names) {
 }
 
 void* CreateInstanceMutex() {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
+  UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kInstanceMutexName));
   // Another copy created it between its busy check and this call: that copy runs, not this one.
-  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(mutex);
-    return nullptr;
-  }
-  return mutex;
+  if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
+  return mutex.Release();
 }
 
 namespace {

@@ -160,17 +160,16 @@ InstallLogEntry* AddQuorlenEntry(CQXInstallLog& log) {
 
 // The uninstaller version named by the file (its first word, a plain folder name).
 bool ReadUninstallerVersion(const std::wstring& path, std::wstring& version) {
-  HANDLE raw = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (raw == INVALID_HANDLE_VALUE) return false;
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   std::string bytes;
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(raw, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+  while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
     bytes.append(buffer, read);
     if (bytes.size() > kUninstallerVersionFileLimit) break;
   }
-  CloseHandle(raw);
   return UninstallerVersionFromText(bytes, version);
 }
 

@@ -15,6 +15,7 @@
 #include "sys/paths.h"
 #include "sys/protected_folder.h"
 #include "sys/text.h"
+#include "sys/win_handles.h"
 
 #include <windows.h>
 
@@ -64,13 +65,12 @@ class Person {
 std::vector<std::wstring> NamesIn(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found = {};
-  HANDLE search = FindFirstFileW(ToBackslashes(folder + L"/*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  UniqueFind search(FindFirstFileW(ToBackslashes(folder + L"/*").c_str(), &found));
+  if (!search) return names;
   do {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  } while (FindNextFileW(search.Get(), &found));
   return names;
 }
 

@@ -55,8 +55,8 @@ TEST(ComQueue, AServerThatCannotBeRegisteredStopsThePassAndTheQueueIsEmptiedAnyw
   EXPECT_TRUE(updater.ComQueue().empty());
   EXPECT_TRUE(ServerKeyExists(L"queued_server.dll"));
   EXPECT_FALSE(updater.RebootNeeded());
-  HKEY classes = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", 0, KEY_ALL_ACCESS, &classes), ERROR_SUCCESS);
-  RegDeleteTreeW(classes, L"BrindleTestServer.queued_server.dll");
-  RegCloseKey(classes);
+  UniqueRegKey classes;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", 0, KEY_ALL_ACCESS, classes.Receive()),
+            ERROR_SUCCESS);
+  RegDeleteTreeW(classes.Get(), L"BrindleTestServer.queued_server.dll");
 }

@@ -4,6 +4,8 @@
 // when the event "BrindleLocalServerHold.<file name>" exists, "/regserver" first signals the
 // event "BrindleLocalServerWaiting.<file name>" (when it exists) and waits until the hold event
 // is signalled (two minutes at most) before it writes anything.
+#include "sys/win_handles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -29,26 +31,23 @@ bool SameSwitch(const wchar_t* argument, const wchar_t* name) {
 
 void WaitWhileHeld() {
   const std::wstring name = NameOf(OwnPath());
-  HANDLE hold = OpenEventW(SYNCHRONIZE, FALSE, (L"BrindleLocalServerHold." + name).c_str());
+  brindle::UniqueHandle hold(OpenEventW(SYNCHRONIZE, FALSE, (L"BrindleLocalServerHold." + name).c_str()));
   if (!hold) return;
-  if (HANDLE waiting = OpenEventW(EVENT_MODIFY_STATE, FALSE, (L"BrindleLocalServerWaiting." + name).c_str())) {
-    SetEvent(waiting);
-    CloseHandle(waiting);
-  }
-  WaitForSingleObject(hold, 120000);
-  CloseHandle(hold);
+  brindle::UniqueHandle waiting(
+      OpenEventW(EVENT_MODIFY_STATE, FALSE, (L"BrindleLocalServerWaiting." + name).c_str()));
+  if (waiting) SetEvent(waiting.Get());
+  WaitForSingleObject(hold.Get(), 120000);
 }
 
 int Register() {
   WaitWhileHeld();
   const std::wstring path = OwnPath();
-  HKEY key = nullptr;
+  brindle::UniqueRegKey key;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (ServerKey() + L"\\LocalServer32").c_str(), 0, nullptr, 0,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
     return 1;
-  const LONG written = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+  const LONG written = RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
   return written == ERROR_SUCCESS ? 0 : 1;
 }
 
