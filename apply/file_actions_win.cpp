@@ -178,20 +178,6 @@ bool IsFolderEmpty(const std::wstring& folder) {
   return true;
 }
 
-// Gives a file that was moved into place the access list it would have had if it had been
-// created there: only the entries its folder hands down (a moved file keeps the list it had
-// in the work folder, which only administrators may read).
-bool InheritFolderAccess(const std::wstring& path) {
-  ACL empty;
-  if (!InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
-  const DWORD result = SetNamedSecurityInfoW(
-      const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-      DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty,
-      nullptr);
-  SetLastError(result);
-  return result == ERROR_SUCCESS;
-}
-
 // Ends every pass with redirection switched back on for this thread, however the pass ends.
 class RedirectionRestorer {
  public:
@@ -242,9 +228,14 @@ bool CFileActions::RemoveOldFile(const std::wstring& target, bool is64Bit, unsig
   return false;
 }
 
-bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit) {
-  if (context_.journal) return context_.journal->CreateFolders(FolderOf(target), is64Bit);
-  return CreateFolderChain(FolderOf(target));
+bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again) {
+  const std::wstring folder = FolderOf(target);
+  const std::wstring key = (is64Bit ? L"64|" : L"32|") + FilePathKey(folder);
+  if (!again && ensuredFolders_.count(key)) return true;
+  const bool made = context_.journal ? context_.journal->CreateFolders(folder, is64Bit) : CreateFolderChain(folder);
+  if (made) ensuredFolders_.insert(key);
+  else ensuredFolders_.erase(key);
+  return made;
 }
 
 void CFileActions::NoteSharedCount(const std::wstring& target) {
@@ -279,6 +270,8 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
 void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   stepFailed_ = false;
   deletedFromFolders_.clear();
+  ensuredFolders_.clear();
+  inheritedAccess_.Clear();
   if (!context_.journal) return;
   if (step.pass == PackagePass::kDeleteFiles) DeclareDeletions(actions, step.section == PackageSection::kUpdate);
   if (step.pass == PackagePass::kCopyFiles) DeclareCopies(actions, step.section == PackageSection::kAdd);
@@ -381,7 +374,11 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
       movedAside = inPlace;
     }
     if (context_.journal && inPlace && !movedAside) context_.journal->NoteNewFile(target, current64Bit_);
-    if (!inPlace || !PlaceNewFile(source, target, name)) {
+    bool placed = inPlace && PlaceNewFile(source, target, name);
+    // A folder removed by another program since this step found it is made again, once.
+    if (inPlace && !placed && IsMissingPathError(GetLastError()) && CreateTargetFolder(target, current64Bit_, true))
+      placed = PlaceNewFile(source, target, name);
+    if (!placed) {
       code = inPlace ? GetLastError() : asideError;
       ReplaceAtRestart(source, target);
     }
@@ -417,18 +414,29 @@ bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
 // that another record still needs) is copied, with the copy's outcome.
 bool CFileActions::PlaceNewFile(const std::wstring& source, const std::wstring& target,
                                 const std::wstring& name) {
-  if (IsOnlyUseOfSource(name) &&
-      MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    if (InheritFolderAccess(target)) return true;
-    // Not to be left with the work folder's access list: back, and copied instead.
-    const DWORD error = GetLastError();
-    if (!MoveFileExW(target.c_str(), source.c_str(), 0)) {
-      ::DeleteFileW(target.c_str());
-      SetLastError(error);
-      return false;
-    }
+  if (IsOnlyUseOfSource(name)) {
+    const Move moved = MoveIntoPlace(source, target);
+    if (moved == Move::kPlaced) return true;
+    if (moved == Move::kLost) return false;
   }
   return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+// The file is opened once: the rename and the new access list act on the very file that was
+// unpacked, whatever happens to the names meanwhile. It keeps the work folder's access list
+// (administrators only) until the target folder's is set, and is not left in place with it.
+CFileActions::Move CFileActions::MoveIntoPlace(const std::wstring& source, const std::wstring& target) {
+  UniqueFile file(CreateFileW(source.c_str(), DELETE | READ_CONTROL | WRITE_DAC | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || !RenameOpenFile(file.Get(), target, true)) return Move::kNotMoved;
+  if (inheritedAccess_.Give(file.Get(), FilePathKey(FolderOf(target)))) return Move::kPlaced;
+  const DWORD error = GetLastError();
+  if (RenameOpenFile(file.Get(), source, false)) return Move::kNotMoved;
+  file.Reset();
+  ::DeleteFileW(target.c_str());
+  SetLastError(error);
+  return Move::kLost;
 }
 
 bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {

@@ -5,12 +5,14 @@
 #pragma once
 #include "apply/package_executor.h"
 #include "sys/env.h"
+#include "sys/file_placement_win.h"
 
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace brindle {
@@ -94,6 +96,11 @@ class CFileActions : public CQXActionFamily {
   // code as the last error when it cannot. A source that no other record of the package uses
   // is moved there, so its bytes are not written a second time.
   bool PlaceNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& name);
+  // Moves the source to the target through one handle and gives it the access list of its new
+  // folder. kNotMoved when the source stayed where it was; kLost when it was moved but could
+  // neither be given that list nor moved back (the target is then deleted).
+  enum class Move { kPlaced, kNotMoved, kLost };
+  Move MoveIntoPlace(const std::wstring& source, const std::wstring& target);
   // Whether no other file record of the package names the same source file.
   bool IsOnlyUseOfSource(const std::wstring& name);
   // The undo records of the whole copy pass, written in one trip to the disk.
@@ -103,7 +110,9 @@ class CFileActions : public CQXActionFamily {
   // Takes the old file out of the target's place: moved aside when the package is journaled,
   // deleted otherwise. False, with the system's error, when it is still there.
   bool RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error);
-  bool CreateTargetFolder(const std::wstring& target, bool is64Bit);
+  // Creates the target's folder and its missing parents (journaled); a folder this step has
+  // created or found already is not looked at again unless again is set.
+  bool CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again = false);
   // Journals the present state of the file's shared-DLL count.
   void NoteSharedCount(const std::wstring& target);
 
@@ -120,6 +129,10 @@ class CFileActions : public CQXActionFamily {
   // How many file records of the package's update and add groups name each source (by its
   // name compared as Windows compares paths), counted at the first copy.
   std::unique_ptr<std::unordered_map<std::wstring, int>> sourceUses_;
+  // The target folders of the copy step in hand that exist (by comparison key and view).
+  std::unordered_set<std::wstring> ensuredFolders_;
+  // The access list each target folder hands down, learnt at its first placed file.
+  CQXInheritedAccess inheritedAccess_;
 };
 
 }  // namespace brindle

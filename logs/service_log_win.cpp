@@ -167,8 +167,13 @@ bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   GetFileSizeEx(file, &size);
   char head[2] = {};
   DWORD got = 0;
-  OVERLAPPED start = {};  // read from the start, wherever the last line left the position
-  if (size.QuadPart > 0 && !ReadFile(file, head, sizeof head, &got, &start)) got = 0;
+  // Read from the start, wherever the last line left the position. The position is moved
+  // rather than given in an OVERLAPPED: a read with one is also reported to the completion
+  // machinery, a round trip to the system for every line.
+  const LARGE_INTEGER start = {};
+  if (size.QuadPart > 0 &&
+      (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !ReadFile(file, head, sizeof head, &got, nullptr)))
+    got = 0;
   const std::string bytes = EncodeServiceLogLine(
       line, DetectLogFileEncoding(std::string(head, got), static_cast<unsigned long long>(size.QuadPart)));
   // Opened for appending only: every write goes to the end, after what others appended.

@@ -1,0 +1,75 @@
+#include "sys/file_placement_win.h"
+
+#include <aclapi.h>
+
+#include <cstring>
+
+namespace brindle {
+
+std::wstring SystemPathName(const std::wstring& path) {
+  const bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\' &&
+                     ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
+  if (drive) return L"\\??\\" + path;
+  if (path.rfind(L"\\\\?\\", 0) == 0 && path.size() > 4) return L"\\??\\" + path.substr(4);
+  // A network path: "\\server\share\...", but no device path ("\\.\").
+  if (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'.' && path[2] != L'?' &&
+      path[2] != L'\\')
+    return L"\\??\\UNC\\" + path.substr(2);
+  return std::wstring();
+}
+
+bool RenameOpenFile(HANDLE file, const std::wstring& path, bool replaceExisting) {
+  const std::wstring name = SystemPathName(path);
+  if (name.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  const size_t nameBytes = name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = replaceExisting ? TRUE : FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::memcpy(info->FileName, name.data(), nameBytes);
+  return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+namespace {
+
+// Lets the system work the list out: an empty list of its own, unprotected, so that the file
+// keeps only what its folder hands down.
+bool InheritFromFolder(HANDLE file) {
+  ACL empty;
+  if (!InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
+  const DWORD result =
+      SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, &empty, nullptr);
+  SetLastError(result);
+  return result == ERROR_SUCCESS;
+}
+
+// The file's access list as a self-relative descriptor; empty when it cannot be read.
+std::vector<unsigned char> ReadAccessList(HANDLE file) {
+  DWORD needed = 0;
+  GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<unsigned char> descriptor(needed);
+  if (needed == 0 || !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+    return {};
+  return descriptor;
+}
+
+}  // namespace
+
+bool CQXInheritedAccess::Give(HANDLE file, const std::wstring& folderKey) {
+  const auto known = lists_.find(folderKey);
+  if (known != lists_.end())
+    return SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
+                                   const_cast<unsigned char*>(known->second.data())) != FALSE;
+  if (!InheritFromFolder(file)) return false;
+  std::vector<unsigned char> learnt = ReadAccessList(file);
+  if (!learnt.empty()) lists_.emplace(folderKey, std::move(learnt));
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+}  // namespace brindle

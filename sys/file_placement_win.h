@@ -1,0 +1,39 @@
+// Putting a file that was unpacked in the admin-only work folder into its place: a rename of the
+// open file (no byte written again), then the access list the new folder hands down to its
+// files, set on the same handle. What the folder hands down is worked out by the system for the
+// first file placed in that folder and kept: every later file placed there gets the same list,
+// set as it is, without the system reading the folder's own list again for each file.
+#pragma once
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace brindle {
+
+// The system's own name for a full path ("\??\C:\..." or "\??\UNC\server\share\..."), as a
+// rename of an open file takes it; empty for a relative or device path.
+std::wstring SystemPathName(const std::wstring& path);
+
+// Renames the open file (opened with DELETE) to the full path, over an existing file only when
+// replaceExisting is set. False with the system's error set otherwise.
+bool RenameOpenFile(HANDLE file, const std::wstring& path, bool replaceExisting);
+
+// The access list each folder hands down to the files placed in it, learnt once per folder.
+class CQXInheritedAccess {
+ public:
+  // Gives the open file (opened with READ_CONTROL and WRITE_DAC), which now lies in the folder
+  // whose comparison key is folderKey, the access list that folder hands down to a file, in
+  // place of the one it brought. False with the system's error set when it cannot be set.
+  bool Give(HANDLE file, const std::wstring& folderKey);
+  // Forgets what was learnt (a folder's list may have changed between two passes).
+  void Clear() { lists_.clear(); }
+
+ private:
+  std::unordered_map<std::wstring, std::vector<unsigned char>> lists_;
+};
+
+}  // namespace brindle
+#endif

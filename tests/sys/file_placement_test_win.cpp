@@ -1,0 +1,55 @@
+// Renaming a file through its open handle, the path forms such a rename takes, and the moved
+// file's identity (the handle follows the file, not the name).
+#include <gtest/gtest.h>
+
+#include "support/scratch.h"
+#include "sys/file_placement_win.h"
+#include "sys/paths.h"
+#include "sys/win_handles.h"
+
+#include <windows.h>
+
+using namespace brindle;
+using namespace brindle::test;
+
+TEST(FilePlacement, SystemPathNamesOfTheFullPathForms) {
+  EXPECT_EQ(SystemPathName(L"C:\\Program Files\\App\\a.dll"), L"\\??\\C:\\Program Files\\App\\a.dll");
+  EXPECT_EQ(SystemPathName(L"d:\\x"), L"\\??\\d:\\x");
+  EXPECT_EQ(SystemPathName(L"\\\\?\\C:\\very\\long"), L"\\??\\C:\\very\\long");
+  EXPECT_EQ(SystemPathName(L"\\\\server\\share\\a.dll"), L"\\??\\UNC\\server\\share\\a.dll");
+  // Relative, drive-relative and device paths are not taken.
+  for (const wchar_t* refused : {L"a.dll", L"App\\a.dll", L"C:a.dll", L"\\App\\a.dll", L"\\\\.\\PhysicalDrive0",
+                                 L"\\\\?\\", L"", L"1:\\x"})
+    EXPECT_EQ(SystemPathName(refused), L"") << refused;
+}
+
+TEST(FilePlacement, AnOpenFileIsRenamedIntoAnotherFolderOverAnExistingFileOnlyWhenAsked) {
+  ScratchFolder scratch;
+  const std::wstring from = ToBackslashes(scratch.File(L"work\\new.bin"));
+  const std::wstring to = ToBackslashes(scratch.File(L"app\\old.bin"));
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(from)));
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(to)));
+  ASSERT_TRUE(WriteBytes(from, "new"));
+  ASSERT_TRUE(WriteBytes(to, "old"));
+  UniqueFile file(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  ASSERT_TRUE(file);
+
+  EXPECT_FALSE(RenameOpenFile(file.Get(), to, false));
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(to, bytes));
+  EXPECT_EQ(bytes, "old");
+
+  ASSERT_TRUE(RenameOpenFile(file.Get(), to, true)) << GetLastError();
+  EXPECT_FALSE(FileExists(from));
+  ASSERT_TRUE(ReadBytes(to, bytes));
+  EXPECT_EQ(bytes, "new");
+  // The handle still names the file: it is moved back through it.
+  ASSERT_TRUE(RenameOpenFile(file.Get(), from, false)) << GetLastError();
+  EXPECT_FALSE(FileExists(to));
+  ASSERT_TRUE(ReadBytes(from, bytes));
+  EXPECT_EQ(bytes, "new");
+
+  EXPECT_FALSE(RenameOpenFile(file.Get(), L"relative\\name.bin", true));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+}
