@@ -257,6 +257,8 @@ unsigned UpdateWorker(void* argument) {
     if (updater.mode == UpdateMode::kComponent) RunComponentPasses(updater, context);
     else RunPatchLoop(updater, context);
   }
+  // The dialog shows the end now rather than at its next look.
+  WakeProgressDialog(context);
   if (updater.mode == UpdateMode::kComponent) {
     WriteServiceLog({L"-"}, L"BR", L"THROW_MSG");
     SendEndOfRun();
@@ -265,6 +267,7 @@ unsigned UpdateWorker(void* argument) {
   RemoveTempFolder(L"Tamek_Inc_RW/Brindle");
   RemoveWorkRoot();
   context.finished = true;
+  WakeProgressDialog(context);
   return 0;
 }
 

@@ -24,6 +24,9 @@ struct ProgressContext {
   std::atomic<bool> quietEnd{false};         // a setup program reported its own failure
   std::atomic<bool> cancelled{false};        // the user aborted
   std::atomic<bool> finished{false};         // the worker thread has ended
+  // The window that shows the run, while it is open (0 otherwise): the worker wakes it when the
+  // run may have ended, so that the end is shown without waiting for the window's next look.
+  std::atomic<std::uintptr_t> follower{0};
 
   ProgressContext() = default;
   ProgressContext(const ProgressContext&) = delete;

@@ -10,5 +10,7 @@ namespace brindle {
 // Shows the dialog modally with this caption until the context says the run is over; the user
 // cannot close it. Returns when it has closed.
 void ShowProgressDialog(const std::wstring& caption, ProgressContext& context);
+// Has the open dialog look at the context at once (from any thread; nothing when none is open).
+void WakeProgressDialog(const ProgressContext& context);
 
 }  // namespace brindle

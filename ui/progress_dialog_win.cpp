@@ -29,6 +29,7 @@ BOOL CWinQXDlgProgress::OnInitDialog() {
   SetWindowTextW(Item(IDC_PROGRESS_STATUS), L"");
   SetWindowTextW(Item(IDC_PROGRESS_PERCENT), PercentText(context->percent).c_str());
   SetTimer(Handle(), kPollTimer, kPollPeriodMs, nullptr);
+  context->follower = reinterpret_cast<std::uintptr_t>(Handle());
   return TRUE;
 }
 
@@ -43,9 +44,9 @@ bool CWinQXDlgProgress::PreTranslateMessage(MSG* message) {
 }
 
 INT_PTR CWinQXDlgProgress::OnMessage(UINT message, WPARAM wParam, LPARAM, bool& handled) {
-  if (message != WM_TIMER) return 0;
+  if (message != WM_TIMER && message != kWakeMessage) return 0;
   handled = true;
-  OnTimer(static_cast<UINT_PTR>(wParam));
+  OnTimer(message == kWakeMessage ? kPollTimer : static_cast<UINT_PTR>(wParam));
   return 0;
 }
 
@@ -76,6 +77,7 @@ bool CWinQXDlgProgress::RunIsOver() const {
 // The final state is painted and stays visible for a moment before the dialog closes.
 void CWinQXDlgProgress::CloseAfterPause() {
   KillTimer(Handle(), kPollTimer);
+  context->follower = 0;
   RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   Sleep(kFinalPauseMs);
   EndModal(0);
@@ -85,6 +87,12 @@ void ShowProgressDialog(const std::wstring& caption, ProgressContext& context) {
   CWinQXDlgProgress dialog(&context);
   dialog.caption = caption;
   dialog.DoModal();
+  context.follower = 0;
+}
+
+void WakeProgressDialog(const ProgressContext& context) {
+  if (const std::uintptr_t window = context.follower)
+    PostMessageW(reinterpret_cast<HWND>(window), CWinQXDlgProgress::kWakeMessage, 0, 0);
 }
 
 }  // namespace brindle

@@ -1,5 +1,6 @@
 // CWinQXDlgProgress: the modal progress window of an update run. It polls the ProgressContext
-// every 500 ms: the bar and the percentage follow percent, the status line follows the title,
+// every 500 ms, and at once when the worker wakes it: the bar and the percentage follow
+// percent, the status line follows the title,
 // and when percent reaches the range maximum or an end flag is set it shows the final state for
 // one more second and closes. Enter, Escape and Alt+F4 do nothing, and there is no close box.
 #pragma once
@@ -19,6 +20,7 @@ class CWinQXDlgProgress : public CModalDialog {
   static constexpr UINT_PTR kPollTimer = 1;
   static constexpr UINT kPollPeriodMs = 500;
   static constexpr DWORD kFinalPauseMs = 1000;
+  static constexpr UINT kWakeMessage = WM_APP + 1;  // a poll asked for by the worker
 
   std::wstring caption;
   HWND progressBar = nullptr;  // control 2003

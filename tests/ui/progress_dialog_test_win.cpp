@@ -61,6 +61,8 @@ class Recorder {
     std::lock_guard<std::mutex> hold(lock_);
     return final_;
   }
+  // While held, the dialog's own timer ticks are swallowed before it sees them.
+  void HoldTicks(bool hold) { holdTicks_ = hold; }
 
  private:
   static void Subclass(HWND window, WNDPROC* old, WNDPROC replacement) {
@@ -89,6 +91,7 @@ class Recorder {
     return CallWindowProcW(instance_->barProc_, w, m, wp, lp);
   }
   static LRESULT CALLBACK DialogProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    if (m == WM_TIMER && instance_->holdTicks_) return 0;
     if (m == WM_DESTROY) {
       Final f;
       f.at = GetTickCount64();
@@ -106,6 +109,7 @@ class Recorder {
   WNDPROC dialogProc_ = nullptr, statusProc_ = nullptr, percentProc_ = nullptr,
           barProc_ = nullptr;
   mutable std::mutex lock_;
+  std::atomic<bool> holdTicks_{false};
   std::vector<Change> changes_;
   Final final_;
 };
@@ -250,6 +254,28 @@ TEST(ProgressDialog, AJumpTo100ClosesItASecondAfterShowing100) {
   EXPECT_GE(texts.back().at, jumpedAt.load());
   EXPECT_GE(closed.at - texts.back().at, 950u);
   EXPECT_LE(closed.at - jumpedAt, kGenerousMs);
+}
+
+// The worker's wake is enough to show the end: with the dialog's own ticks held back, a jump to
+// 100 followed by a wake closes it. The window to wake is known only while the dialog is open.
+TEST(ProgressDialog, AWakeFromTheWorkerShowsTheEndWithoutWaitingForATick) {
+  ProgressContext context;
+  Prepare(context, 1);
+  Recorder recorder;
+  bool followed = false, closedByTheWake = false;
+  RunDialog(context, recorder, [&](HWND d) {
+    followed = context.follower.load() == reinterpret_cast<std::uintptr_t>(d);
+    recorder.HoldTicks(true);
+    context.done = 1;
+    context.percent = 100;
+    WakeProgressDialog(context);
+    closedByTheWake = WaitFor([&] { return !IsWindow(d); }, kGenerousMs);
+    recorder.HoldTicks(false);  // a dialog the wake missed then closes on its own
+  });
+  EXPECT_TRUE(followed);
+  EXPECT_TRUE(closedByTheWake);
+  EXPECT_EQ(context.follower.load(), 0u);
+  EXPECT_EQ(recorder.Closed().percent, L"100 %");
 }
 
 TEST(ProgressDialog, ACancelClosesItWithTheBarWhereItWas) {
