@@ -228,9 +228,14 @@ bool CFileActions::RemoveOldFile(const std::wstring& target, bool is64Bit, unsig
   return false;
 }
 
+// The same folder name may name two folders, one for each view of the file system.
+std::wstring CFileActions::FolderKey(const std::wstring& target, bool is64Bit) {
+  return (is64Bit ? L"64|" : L"32|") + FilePathKey(FolderOf(target));
+}
+
 bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again) {
   const std::wstring folder = FolderOf(target);
-  const std::wstring key = (is64Bit ? L"64|" : L"32|") + FilePathKey(folder);
+  const std::wstring key = FolderKey(target, is64Bit);
   if (!again && ensuredFolders_.count(key)) return true;
   const bool made = context_.journal ? context_.journal->CreateFolders(folder, is64Bit) : CreateFolderChain(folder);
   if (made) ensuredFolders_.insert(key);
@@ -430,7 +435,7 @@ CFileActions::Move CFileActions::MoveIntoPlace(const std::wstring& source, const
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file || !RenameOpenFile(file.Get(), target, true)) return Move::kNotMoved;
-  if (inheritedAccess_.Give(file.Get(), FilePathKey(FolderOf(target)))) return Move::kPlaced;
+  if (inheritedAccess_.Give(file.Get(), FolderKey(target, current64Bit_))) return Move::kPlaced;
   const DWORD error = GetLastError();
   if (RenameOpenFile(file.Get(), source, false)) return Move::kNotMoved;
   file.Reset();

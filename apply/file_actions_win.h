@@ -113,6 +113,8 @@ class CFileActions : public CQXActionFamily {
   // Creates the target's folder and its missing parents (journaled); a folder this step has
   // created or found already is not looked at again unless again is set.
   bool CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again = false);
+  // The comparison key of the target's folder in the given view.
+  static std::wstring FolderKey(const std::wstring& target, bool is64Bit);
   // Journals the present state of the file's shared-DLL count.
   void NoteSharedCount(const std::wstring& target);
 

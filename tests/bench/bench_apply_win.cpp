@@ -13,8 +13,7 @@
 // their ratio. Each workload is measured at the given size and at a larger one (default 20,000
 // files, in proportionally more folders), and the growth of each side's time is printed.
 // Brindle.exe's two fixed waits are taken out of its time: the 3 s wait at start-up and the 1 s
-// for which the progress dialog shows its final state before closing. The dialog's 500 ms
-// polling, which can add up to half a second at the end, is left in.
+// for which the progress dialog shows its final state before closing.
 // Usage: bench_apply [files 2000] [folders 100] [bytes per file 20000] [registry values 500]
 //                    [--runs 5] [--large 20000 (0: none)] [--large-runs 3]
 //                    [--workload add|update|both]
