@@ -93,10 +93,7 @@ std::unique_ptr<CQXRegistry> Value(const std::wstring& key, const std::wstring& 
 class RegistryPasses : public ::testing::Test {
  protected:
   RegistryPasses() : base_(L"SOFTWARE\\BrindleRegPass" + std::to_wstring(GetCurrentProcessId())), actions_(context_) {}
-  void SetUp() override {
-    ASSERT_TRUE(IsWow64Windows()) << "the views are distinct on a 64-bit Windows only";
-    Clean();
-  }
+  void SetUp() override { Clean(); }
   void TearDown() override {
     if (journal_) journal_->Commit();
     Clean();
@@ -193,6 +190,7 @@ TEST_F(RegistryPasses, AKeyTheDeletePassRemovesIsLookedAtAgainByTheStepAndMadeAg
 }
 
 TEST_F(RegistryPasses, TheTwoViewsOfOnePathKeepTheirOwnKeysAndLetterCaseNamesOneKey) {
+  if (!IsWow64Windows()) GTEST_SKIP() << "a 32-bit Windows has one view, and 64-bit records are skipped there";
   const std::wstring key = base_ + L"\\Views";
   std::wstring upper = key;
   for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
