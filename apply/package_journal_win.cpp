@@ -272,10 +272,37 @@ std::wstring ValueKey(int root, bool is64BitView, const std::wstring& keyPath, c
 std::wstring KeyKey(int root, bool is64BitView, const std::wstring& keyPath) {
   return L"key|" + std::to_wstring(root) + (is64BitView ? L"|64|" : L"|32|") + keyPath;
 }
+
+// Most values fit the first read; a larger one is read again at its size.
+const DWORD kFirstValueRead = 2048;
+static_assert(kFirstValueRead <= kMaxJournalRecordBytes / 2, "the first read stays within a record");
+
+// The value's type and data into the record; false when the value cannot be queried (it is
+// then recorded as missing). Throws when it is too large to keep or cannot be read whole.
+bool ReadOldValue(HKEY key, const std::wstring& name, UndoRecord& record) {
+  std::string data(kFirstValueRead, '\0');
+  DWORD type = 0, bytes = kFirstValueRead;
+  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes);
+  if (status == ERROR_MORE_DATA) {
+    if (bytes > kMaxJournalRecordBytes / 2) throw CUpdaterException("a registry value too large to keep");
+    data.assign(bytes, '\0');
+    status = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes);
+    if (status != ERROR_SUCCESS) throw CUpdaterException("a registry value cannot be read for an undo");
+  }
+  if (status != ERROR_SUCCESS) return false;
+  data.resize(bytes);
+  record.data = std::move(data);
+  record.existed = true;
+  record.attributes = type;
+  return true;
+}
 }  // namespace
 
 void CPackageJournal::BeginDeclarations() {
   declaring_ = true;
+  // Nothing makes keys while the declarations are gathered: a key found missing stays missing.
+  declaredKeys_.Clear();
+  declaredKeys_.RememberMissing();
   batch_.clear();
   declaredMoves_.clear();
   declaredNew_.clear();
@@ -285,6 +312,7 @@ void CPackageJournal::BeginDeclarations() {
 
 void CPackageJournal::EndDeclarations() {
   declaring_ = false;
+  declaredKeys_.Clear();
   std::vector<UndoRecord> batch;
   batch.swap(batch_);
   if (!RecordAll(batch)) {
@@ -412,23 +440,12 @@ void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& 
   record.root = static_cast<std::uint32_t>(root);
   record.path = keyPath;
   record.name = name;
-  UniqueRegKey key;
   const HKEY rootKey = CRegistryActions::RootKey(root);
-  if (rootKey && RegOpenKeyExW(rootKey, keyPath.c_str(), 0, KEY_QUERY_VALUE | ViewOf(is64BitView), key.Receive()) ==
-                     ERROR_SUCCESS) {
-    DWORD type = 0, bytes = 0;
-    LONG status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, nullptr, &bytes);
-    if (status == ERROR_SUCCESS) {
-      if (bytes > kMaxJournalRecordBytes / 2) throw CUpdaterException("a registry value too large to keep");
-      record.data.assign(bytes, '\0');
-      status = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type,
-                                bytes ? reinterpret_cast<BYTE*>(&record.data[0]) : nullptr, &bytes);
-      if (status != ERROR_SUCCESS) throw CUpdaterException("a registry value cannot be read for an undo");
-      record.data.resize(bytes);
-      record.existed = true;
-      record.attributes = type;
-    }
-  }
+  RegistryKeyCache once;
+  RegistryKeyCache& keys = declaring_ ? declaredKeys_ : once;
+  LONG opened = ERROR_SUCCESS;
+  const HKEY key = rootKey ? keys.Open(rootKey, ViewOf(is64BitView), keyPath, KEY_QUERY_VALUE, opened) : nullptr;
+  if (key) ReadOldValue(key, name, record);
   Note(record);
 }
 
@@ -438,6 +455,11 @@ void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wst
   // A path looked at once in a pass needs no second look: its missing keys are journaled, and
   // a write pass removes no key.
   if (!checkedKeyPaths_.insert(KeyKey(root, is64BitView, keyPath)).second) return;
+  // A key that is there has every key of its path.
+  RegistryKeyCache once;
+  RegistryKeyCache& keys = declaring_ ? declaredKeys_ : once;
+  LONG whole = ERROR_SUCCESS;
+  if (keys.Open(rootKey, ViewOf(is64BitView), keyPath, KEY_READ, whole)) return;
   std::vector<std::wstring> prefixes;
   for (size_t at = 0; at <= keyPath.size(); ++at) {
     if (at == keyPath.size() || keyPath[at] == L'\\') {
@@ -459,6 +481,7 @@ void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wst
 
 void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath) {
   checkedKeyPaths_.clear();
+  declaredKeys_.Clear();
   Note(KeyRecord(UndoKind::RegistryKeyRemoved, root, is64BitView, keyPath));
 }
 
@@ -477,6 +500,7 @@ void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool regis
 void CPackageJournal::Commit() {
   if (finished_) return;
   finished_ = true;
+  declaredKeys_.Clear();
   // Emptied through its own handle before it is removed: should another program hold it open
   // so that it cannot be removed, what is left is a journal of no change, never one that the
   // next run would take back (with the backups gone, that would break the kept package).
@@ -490,6 +514,7 @@ void CPackageJournal::Commit() {
 bool CPackageJournal::Undo() {
   if (finished_) return true;
   finished_ = true;
+  declaredKeys_.Clear();
   Close();
   ReleaseFolders();
   LogFields fields = PackageFields(Records());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "apply/registry_key_cache_win.h"
 #include "apply/undo_journal.h"
 
 namespace brindle {
@@ -95,6 +96,8 @@ class CPackageJournal : public CQXChangeJournal {
   std::set<std::wstring> declaredNew_;                  // files, folders and keys
   std::set<std::wstring> declaredValues_;
   std::set<std::wstring> checkedKeyPaths_;  // key paths whose missing keys are journaled
+  // The keys read for the declarations, open (or known missing) from their start to their end.
+  RegistryKeyCache declaredKeys_;
   bool finished_ = false;
 };
 

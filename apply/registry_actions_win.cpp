@@ -25,10 +25,14 @@ bool IsKeyEmpty(HKEY key) {
   return subKeys == 0 && values == 0;
 }
 
-// Closes the key and answers the system's result, for the action line.
-DWORD CloseKey(UniqueRegKey& key) {
-  const LONG result = RegCloseKey(key.Release());
-  return static_cast<DWORD>(result);
+// Stores the value in the key, an update deleting the old value first.
+LONG StoreValue(HKEY key, const std::wstring& name, const RegistryValueBytes& value, bool deleteFirst) {
+  if (deleteFirst) {
+    const LONG deleted = RegDeleteValueW(key, name.c_str());
+    if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return deleted;
+  }
+  return RegSetValueExW(key, name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()),
+                        static_cast<DWORD>(value.bytes.size()));
 }
 
 }  // namespace
@@ -69,9 +73,15 @@ void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, 
 }
 
 void CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
+  keys_.Clear();
   if (!context_.journal) return;
   if (step.pass == PackagePass::kWriteRegistry) DeclareValues(actions, true);
   if (step.pass == PackagePass::kDeleteRegistry) DeclareValues(actions, false);
+}
+
+StepOutcome CRegistryActions::EndStep(const PackageStep&) {
+  keys_.Clear();
+  return StepOutcome::kCompleted;
 }
 
 ActionOutcome CRegistryActions::Do(const PackageAction& action) {
@@ -110,24 +120,24 @@ bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
     return false;
   }
   if (journal) journal->NoteMissingKeys(record.keyPath.root, is64Bit, keyPath);
-  UniqueRegKey key;
-  LONG result = RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS | View(record), nullptr, key.Receive(), nullptr);
+  LONG result = ERROR_SUCCESS;
+  HKEY key = keys_.Create(root, View(record), keyPath, result);
   if (result == ERROR_SUCCESS && journal)
     journal->NoteValue(record.keyPath.root, is64Bit, keyPath, valueName);
-  if (result == ERROR_SUCCESS && !isAdd) {
-    result = RegDeleteValueW(key.Get(), valueName.c_str());
-    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+  if (result == ERROR_SUCCESS) result = StoreValue(key, valueName, value, !isAdd);
+  if (result == ERROR_KEY_DELETED) {
+    // Another program removed the key since the step opened it: the value goes into the key
+    // of that path now, as it would had the key been opened for this value alone.
+    keys_.Clear();
+    key = keys_.Create(root, View(record), keyPath, result);
+    if (result == ERROR_SUCCESS) result = StoreValue(key, valueName, value, !isAdd);
   }
-  if (result == ERROR_SUCCESS)
-    result = RegSetValueExW(key.Get(), valueName.c_str(), 0, value.type,
-                            reinterpret_cast<const BYTE*>(value.bytes.data()),
-                            static_cast<DWORD>(value.bytes.size()));
   if (result != ERROR_SUCCESS) {
     WriteActionError(verb, keyPath, static_cast<DWORD>(result));
     return false;
   }
-  WriteActionLine(verb, keyPath, CloseKey(key));
+  // The key stays open for the step's other values: the line reports the stored value.
+  WriteActionLine(verb, keyPath, ERROR_SUCCESS);
   if (isAdd && context_.uninstallLog) context_.uninstallLog->AddRegistryEntries(record);
   return true;
 }
@@ -143,8 +153,21 @@ bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
     WriteActionError(verb, keyPath, ERROR_INVALID_PARAMETER);
     return false;
   }
-  UniqueRegKey key;
-  const LONG opened = RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_ALL_ACCESS | View(record), key.Receive());
+  const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
+  LONG opened = ERROR_SUCCESS;
+  HKEY key = keys_.Open(root, View(record), keyPath, KEY_ALL_ACCESS, opened);
+  LONG deleted = ERROR_SUCCESS;
+  if (opened == ERROR_SUCCESS) {
+    if (context_.journal)
+      context_.journal->NoteValue(record.keyPath.root, record.wow.wow == kWow64, keyPath, valueName);
+    deleted = RegDeleteValueW(key, valueName.c_str());
+    if (deleted == ERROR_KEY_DELETED) {
+      // Another program removed the key since the step opened it: looked at again as it is now.
+      keys_.Clear();
+      key = keys_.Open(root, View(record), keyPath, KEY_ALL_ACCESS, opened);
+      if (opened == ERROR_SUCCESS) deleted = RegDeleteValueW(key, valueName.c_str());
+    }
+  }
   if (opened == ERROR_FILE_NOT_FOUND) {
     // The key is gone, so the value is too: reported like a missing value, and the pass goes
     // on to the package's other deletions.
@@ -155,17 +178,11 @@ bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
     WriteActionError(verb, keyPath, static_cast<DWORD>(opened));
     return false;
   }
-  const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
-  if (context_.journal) context_.journal->NoteValue(record.keyPath.root, record.wow.wow == kWow64, keyPath, valueName);
-  const LONG deleted = RegDeleteValueW(key.Get(), valueName.c_str());
   if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) {
     WriteActionError(verb, keyPath, static_cast<DWORD>(deleted));
     return false;
   }
-  if (!isUpdate && IsKeyEmpty(key.Get())) {
-    key.Reset();
-    return DeleteEmptiedKey(record, keyPath);
-  }
+  if (!isUpdate && IsKeyEmpty(key)) return DeleteEmptiedKey(record, keyPath);
   WriteActionLine(L"UPDATE_REG_DELETE", keyPath, static_cast<DWORD>(deleted));
   return true;
 }
@@ -176,6 +193,8 @@ bool CRegistryActions::DeleteEmptiedKey(const CQXRegistry& record, const std::ws
   const size_t slash = path.find_last_of(L'\\');
   const std::wstring parentPath = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
   const std::wstring last = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  // No handle of a key this step removes may be used again (nor one kept open while it goes).
+  keys_.Clear();
   UniqueRegKey parent;
   const LONG opened = RegOpenKeyExW(RootKey(record.keyPath.root), parentPath.c_str(), 0,
                                     KEY_ALL_ACCESS | View(record), parent.Receive());

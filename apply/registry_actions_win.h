@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "apply/package_executor.h"
+#include "apply/registry_key_cache_win.h"
 
 namespace brindle {
 
@@ -35,7 +36,8 @@ class CRegistryActions : public CQXActionFamily {
   // not exist gives an error line with code 2 and the step goes on. Any other failure gives an
   // error line for the record and answers kFailed.
   ActionOutcome Do(const PackageAction& action) override;
-  StepOutcome EndStep(const PackageStep&) override { return StepOutcome::kCompleted; }
+  // Closes the keys the step kept open.
+  StepOutcome EndStep(const PackageStep&) override;
 
   // The undo of the journal records the registry actions write: values given back their type
   // and data (or removed when they did not exist), created keys removed while empty, removed
@@ -55,12 +57,15 @@ class CRegistryActions : public CQXActionFamily {
   // False when the record could not be applied (its error line is written).
   bool WriteOne(const CQXRegistry& record, bool isAdd);
   bool DeleteOne(const CQXRegistry& record, bool isUpdate);
-  // Deletes the emptied key through its parent; false when it could not.
+  // Deletes the emptied key through its parent (the step's open keys closed first); false when
+  // it could not.
   bool DeleteEmptiedKey(const CQXRegistry& record, const std::wstring& keyPath);
   // A 64-bit record on 32-bit Windows: it does not exist there and is skipped without a line.
   static bool Skipped(const CQXRegistry& record);
 
   PackageContext& context_;
+  // The keys of the step, each opened once for all its values.
+  RegistryKeyCache keys_;
 };
 
 }  // namespace brindle
