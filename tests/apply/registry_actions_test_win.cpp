@@ -109,13 +109,7 @@ class RegistryPasses : public ::testing::Test {
   }
   // Runs the records as one step; the outcome of each.
   std::vector<ActionOutcome> Step(const PackageStep& step, const std::vector<const CQXRegistry*>& records) {
-    std::vector<PackageAction> actions;
-    for (const CQXRegistry* record : records) {
-      PackageAction action;
-      action.step = step;
-      action.registry = record;
-      actions.push_back(action);
-    }
+    const std::vector<PackageAction> actions = Actions(step, records);
     actions_.BeginStep(step, actions);
     std::vector<ActionOutcome> outcomes;
     for (const PackageAction& action : actions) outcomes.push_back(actions_.Do(action));
@@ -124,14 +118,18 @@ class RegistryPasses : public ::testing::Test {
   }
   // Each record's first action; the test may change the machine between them.
   void Begin(const PackageStep& step, const std::vector<const CQXRegistry*>& records) {
-    stepActions_.clear();
+    stepActions_ = Actions(step, records);
+    actions_.BeginStep(step, stepActions_);
+  }
+  static std::vector<PackageAction> Actions(const PackageStep& step, const std::vector<const CQXRegistry*>& records) {
+    std::vector<PackageAction> actions;
     for (const CQXRegistry* record : records) {
       PackageAction action;
       action.step = step;
       action.registry = record;
-      stepActions_.push_back(action);
+      actions.push_back(action);
     }
-    actions_.BeginStep(step, stepActions_);
+    return actions;
   }
   ActionOutcome Do(size_t index) { return actions_.Do(stepActions_[index]); }
 

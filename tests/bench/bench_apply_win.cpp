@@ -204,7 +204,9 @@ Package MakePackage(const std::wstring& folder, Workload workload, const Size& s
     files += FileRecord(r, true);
   }
   // The .reg file is what the registry editor exports: UTF-16 with a byte-order mark. A 64-bit
-  // reg.exe reaches the 32-bit view through Wow6432Node.
+  // reg.exe (that of a 64-bit benchmark) reaches the 32-bit view through Wow6432Node; a 32-bit
+  // one is in that view already.
+  const std::wstring toolsSoftware = sizeof(void*) == 8 ? L"SOFTWARE\\Wow6432Node\\" : L"SOFTWARE\\";
   std::wstring reg = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
   std::string values;
   for (int i = 0; i < size.values; ++i) {
@@ -212,7 +214,7 @@ Package MakePackage(const std::wstring& folder, Workload workload, const Size& s
     values += "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + ValueKey(kBrindleKey, i) +
               "</RegKeyPath><RegValueName>" + name + "</RegValueName><RegData Type=\"REG_SZ\">" + data +
               "</RegData></Registry>";
-    reg += L"\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\" + std::wstring(kToolsKey) + L"\\k" +
+    reg += L"\r\n[HKEY_LOCAL_MACHINE\\" + toolsSoftware + std::wstring(kToolsKey) + L"\\k" +
            std::to_wstring(i % kValueKeys) + L"]\r\n\"" + WideFromUtf8(name) + L"\"=\"" + WideFromUtf8(data) +
            L"\"\r\n";
   }
