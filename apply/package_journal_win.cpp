@@ -5,6 +5,7 @@
 #include "apply/registry_actions_win.h"
 #include "apply/sub_updater.h"
 #include "logs/service_log.h"
+#include "sys/file_placement_win.h"
 #include "sys/file_util.h"
 #include "sys/folder_removal.h"
 #include "sys/paths.h"
@@ -369,7 +370,7 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
     record.other = NextBackupPath();
     Note(record);
   }
-  if (MoveFileExW(path.c_str(), record.other.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  if (MoveFileThroughHandle(path, record.other, false)) return true;
   error = GetLastError();
   // Another volume: the old file is copied there whole, then removed here.
   if (error == ERROR_NOT_SAME_DEVICE) {

@@ -1,5 +1,7 @@
 #include "sys/file_placement_win.h"
 
+#include "sys/win_handles.h"
+
 #include <aclapi.h>
 
 #include <cstring>
@@ -32,6 +34,20 @@ bool RenameOpenFile(HANDLE file, const std::wstring& path, bool replaceExisting)
   info->FileNameLength = static_cast<DWORD>(nameBytes);
   std::memcpy(info->FileName, name.data(), nameBytes);
   return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+bool MoveFileThroughHandle(const std::wstring& from, const std::wstring& to, bool replaceExisting) {
+  if (SystemPathName(to).empty())
+    return MoveFileExW(from.c_str(), to.c_str(), replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
+  UniqueFile file(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || !RenameOpenFile(file.Get(), to, replaceExisting)) {
+    const DWORD error = GetLastError();
+    file.Reset();
+    SetLastError(error);
+    return false;
+  }
+  return true;
 }
 
 namespace {

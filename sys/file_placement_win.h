@@ -21,6 +21,11 @@ std::wstring SystemPathName(const std::wstring& path);
 // replaceExisting is set. False with the system's error set otherwise.
 bool RenameOpenFile(HANDLE file, const std::wstring& path, bool replaceExisting);
 
+// Renames the file (not what a link points to) through one handle: the source's name is looked
+// up once, where a rename by names looks the target up more than once. A path form the handle's
+// rename does not take is moved by names. False with the system's error set otherwise.
+bool MoveFileThroughHandle(const std::wstring& from, const std::wstring& to, bool replaceExisting);
+
 // The access list each folder hands down to the files placed in it, learnt once per folder.
 class CQXInheritedAccess {
  public:

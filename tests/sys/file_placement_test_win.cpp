@@ -53,3 +53,29 @@ TEST(FilePlacement, AnOpenFileIsRenamedIntoAnotherFolderOverAnExistingFileOnlyWh
   EXPECT_FALSE(RenameOpenFile(file.Get(), L"relative\\name.bin", true));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
 }
+
+TEST(FilePlacement, AFileIsMovedAsideThroughItsHandleNeverOverAnotherUnlessAsked) {
+  ScratchFolder scratch;
+  const std::wstring file = ToBackslashes(scratch.File(L"app\\a.dll"));
+  const std::wstring aside = ToBackslashes(scratch.File(L"backup\\0000\\000001.old"));
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(file)));
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(aside)));
+  ASSERT_TRUE(WriteBytes(file, "old bytes"));
+  ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));  // moved all the same
+
+  ASSERT_TRUE(MoveFileThroughHandle(file, aside, false)) << GetLastError();
+  EXPECT_FALSE(FileExists(file));
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(aside, bytes));
+  EXPECT_EQ(bytes, "old bytes");
+
+  // Nothing is put over an existing file unless asked, and a missing source says so.
+  ASSERT_TRUE(WriteBytes(file, "new bytes"));
+  EXPECT_FALSE(MoveFileThroughHandle(file, aside, false));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  ASSERT_TRUE(ReadBytes(aside, bytes));
+  EXPECT_EQ(bytes, "old bytes");
+  EXPECT_FALSE(MoveFileThroughHandle(file + L".missing", aside + L".2", false));
+  EXPECT_TRUE(GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) << GetLastError();
+  SetFileAttributesW(aside.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
