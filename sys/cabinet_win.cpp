@@ -163,6 +163,40 @@ bool FileTimeFromDos(USHORT date, USHORT time, FILETIME& utc) {
          SystemTimeToFileTime(&utcTime, &utc);
 }
 
+// Makes the folder that will hold the output file. The first one is made with its whole chain
+// (its drive checked); later ones only below the deepest folder already made or found, one
+// request for each folder missing rather than one for every folder of the path.
+bool MakeFolderOf(ExtractionRun& run, const std::wstring& output) {
+  const std::wstring folder = output.substr(0, output.find_last_of(L'\\'));
+  if (run.folders.count(folder)) return true;
+  if (run.folders.empty()) {
+    if (!CreateFolderPath(output)) return false;
+    // It and every folder between it and the destination are known from then on.
+    for (std::wstring at = folder; at.size() >= run.destination.size();) {
+      run.folders.insert(at);
+      const size_t slash = at.find_last_of(L'\\');
+      if (slash == std::wstring::npos || at.size() == run.destination.size()) break;
+      at.resize(slash);
+    }
+    return true;
+  }
+  std::vector<std::wstring> missing;
+  std::wstring at = folder;
+  while (!run.folders.count(at)) {
+    missing.push_back(at);
+    const size_t slash = at.find_last_of(L'\\');
+    if (slash == std::wstring::npos || at.size() <= run.destination.size()) return CreateFolderPath(output);
+    at = at.substr(0, slash);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    const DWORD attributes = GetFileAttributesW(it->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    run.folders.insert(*it);
+  }
+  return true;
+}
+
 INT_PTR StartOutputFile(ExtractionRun& run, const FDINOTIFICATION& notification) {
   std::wstring output;
   if (!OutputPath(run, notification, output)) {
@@ -170,11 +204,7 @@ INT_PTR StartOutputFile(ExtractionRun& run, const FDINOTIFICATION& notification)
     return -1;  // ends the whole copy
   }
   if (!run.writing) return 0;  // checked only; the library skips the file
-  const std::wstring folder = output.substr(0, output.find_last_of(L'\\'));
-  if (run.folders.count(folder) == 0) {
-    if (!CreateFolderPath(output)) return -1;
-    run.folders.insert(folder);
-  }
+  if (!MakeFolderOf(run, output)) return -1;
   return AsFdiHandle(CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
