@@ -431,9 +431,7 @@ bool CFileActions::PlaceNewFile(const std::wstring& source, const std::wstring& 
 // unpacked, whatever happens to the names meanwhile. It keeps the work folder's access list
 // (administrators only) until the target folder's is set, and is not left in place with it.
 CFileActions::Move CFileActions::MoveIntoPlace(const std::wstring& source, const std::wstring& target) {
-  UniqueFile file(CreateFileW(source.c_str(), DELETE | READ_CONTROL | WRITE_DAC | SYNCHRONIZE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueFile file = OpenToMove(source, READ_CONTROL | WRITE_DAC);
   if (!file || !RenameOpenFile(file.Get(), target, true)) return Move::kNotMoved;
   if (inheritedAccess_.Give(file.Get(), FolderKey(target, current64Bit_))) return Move::kPlaced;
   const DWORD error = GetLastError();

@@ -1,7 +1,5 @@
 #include "sys/file_placement_win.h"
 
-#include "sys/win_handles.h"
-
 #include <aclapi.h>
 
 #include <cstring>
@@ -36,11 +34,16 @@ bool RenameOpenFile(HANDLE file, const std::wstring& path, bool replaceExisting)
   return SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
+UniqueFile OpenToMove(const std::wstring& path, DWORD moreAccess) {
+  return UniqueFile(CreateFileW(path.c_str(), DELETE | SYNCHRONIZE | moreAccess,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
 bool MoveFileThroughHandle(const std::wstring& from, const std::wstring& to, bool replaceExisting) {
   if (SystemPathName(to).empty())
     return MoveFileExW(from.c_str(), to.c_str(), replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
-  UniqueFile file(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueFile file = OpenToMove(from);
   if (!file || !RenameOpenFile(file.Get(), to, replaceExisting)) {
     const DWORD error = GetLastError();
     file.Reset();
@@ -80,7 +83,7 @@ bool CQXInheritedAccess::Give(HANDLE file, const std::wstring& folderKey) {
   const auto known = lists_.find(folderKey);
   if (known != lists_.end())
     return SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
-                                   const_cast<unsigned char*>(known->second.data())) != FALSE;
+                                   known->second.data()) != FALSE;
   if (!InheritFromFolder(file)) return false;
   std::vector<unsigned char> learnt = ReadAccessList(file);
   if (!learnt.empty()) lists_.emplace(folderKey, std::move(learnt));

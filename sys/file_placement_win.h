@@ -7,6 +7,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "sys/win_handles.h"
+
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +18,10 @@ namespace brindle {
 // The system's own name for a full path ("\??\C:\..." or "\??\UNC\server\share\..."), as a
 // rename of an open file takes it; empty for a relative or device path.
 std::wstring SystemPathName(const std::wstring& path);
+
+// Opens the file itself (a link as a link) for a rename, sharing it with every other opener, with
+// the further rights asked for; invalid with the system's error set when it cannot.
+UniqueFile OpenToMove(const std::wstring& path, DWORD moreAccess = 0);
 
 // Renames the open file (opened with DELETE) to the full path, over an existing file only when
 // replaceExisting is set. False with the system's error set otherwise.

@@ -13,23 +13,18 @@
 
 using namespace brindle;
 using brindle::test::DescribeAction;
+using brindle::test::FileRecordXml;
+using brindle::test::ShortcutRecordXml;
+using brindle::test::ValueRecordXml;
 using brindle::test::Parse;
 
 TEST(PackageSteps, EachGroupsRecordsComeInTheProgramsPassOrder) {
-  const std::wstring file = L"<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>";
-  const std::wstring com = L"<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>";
-  auto value = [](const std::wstring& name) {
-    return L"<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">Software\\T</RegKeyPath><RegValueName>" +
-           name + L"</RegValueName><RegData Type=\"REG_SZ\">x</RegData></Registry>";
-  };
-  auto link = [](const std::wstring& name) {
-    return L"<ShortCut><SCName Type=\"INST_DSC\">" + name + L"</SCName></ShortCut>";
-  };
-  auto document = Parse(
-      L"<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" + file + L"d1</FullPath></File>" +
-      com + L"dcom</FullPath></File>" + value(L"dv") + link(L"ds") + L"</DeleteObjects><UpdateObjects>" + com +
-      L"ucom</FullPath><FileName>u</FileName></File>" + value(L"uv") + link(L"us") + L"</UpdateObjects><AddObjects>" +
-      link(L"as") + value(L"av") + file + L"a1</FullPath><FileName>a</FileName></File></AddObjects></DiffDistribute>");
+  auto document = Parse(L"<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" +
+                        FileRecordXml(L"d1") + FileRecordXml(L"dcom", L"", true) + ValueRecordXml(L"dv") +
+                        ShortcutRecordXml(L"ds") + L"</DeleteObjects><UpdateObjects>" +
+                        FileRecordXml(L"ucom", L"u", true) + ValueRecordXml(L"uv") + ShortcutRecordXml(L"us") +
+                        L"</UpdateObjects><AddObjects>" + ShortcutRecordXml(L"as") + ValueRecordXml(L"av") +
+                        FileRecordXml(L"a1", L"a") + L"</AddObjects></DiffDistribute>");
   CQXDiffDistribute package;
   ASSERT_EQ(package.FromXML(document->GetRoot()), 0);
   std::vector<std::wstring> plan;

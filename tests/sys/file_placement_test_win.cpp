@@ -12,6 +12,21 @@
 using namespace brindle;
 using namespace brindle::test;
 
+namespace {
+
+// The path of the scratch folder's relative name, its folder made; with the bytes written when
+// some are given.
+std::wstring PathIn(const ScratchFolder& scratch, const wchar_t* relative, const std::string& bytes = "") {
+  const std::wstring path = ToBackslashes(scratch.File(relative));
+  EXPECT_TRUE(CreateFolderChain(ParentFolder(path)));
+  if (!bytes.empty()) {
+    EXPECT_TRUE(WriteBytes(path, bytes));
+  }
+  return path;
+}
+
+}  // namespace
+
 TEST(FilePlacement, SystemPathNamesOfTheFullPathForms) {
   EXPECT_EQ(SystemPathName(L"C:\\Program Files\\App\\a.dll"), L"\\??\\C:\\Program Files\\App\\a.dll");
   EXPECT_EQ(SystemPathName(L"d:\\x"), L"\\??\\d:\\x");
@@ -25,14 +40,9 @@ TEST(FilePlacement, SystemPathNamesOfTheFullPathForms) {
 
 TEST(FilePlacement, AnOpenFileIsRenamedIntoAnotherFolderOverAnExistingFileOnlyWhenAsked) {
   ScratchFolder scratch;
-  const std::wstring from = ToBackslashes(scratch.File(L"work\\new.bin"));
-  const std::wstring to = ToBackslashes(scratch.File(L"app\\old.bin"));
-  ASSERT_TRUE(CreateFolderChain(ParentFolder(from)));
-  ASSERT_TRUE(CreateFolderChain(ParentFolder(to)));
-  ASSERT_TRUE(WriteBytes(from, "new"));
-  ASSERT_TRUE(WriteBytes(to, "old"));
-  UniqueFile file(CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const std::wstring from = PathIn(scratch, L"work\\new.bin", "new");
+  const std::wstring to = PathIn(scratch, L"app\\old.bin", "old");
+  UniqueFile file = OpenToMove(from);
   ASSERT_TRUE(file);
 
   EXPECT_FALSE(RenameOpenFile(file.Get(), to, false));
@@ -56,11 +66,8 @@ TEST(FilePlacement, AnOpenFileIsRenamedIntoAnotherFolderOverAnExistingFileOnlyWh
 
 TEST(FilePlacement, AFileIsMovedAsideThroughItsHandleNeverOverAnotherUnlessAsked) {
   ScratchFolder scratch;
-  const std::wstring file = ToBackslashes(scratch.File(L"app\\a.dll"));
-  const std::wstring aside = ToBackslashes(scratch.File(L"backup\\0000\\000001.old"));
-  ASSERT_TRUE(CreateFolderChain(ParentFolder(file)));
-  ASSERT_TRUE(CreateFolderChain(ParentFolder(aside)));
-  ASSERT_TRUE(WriteBytes(file, "old bytes"));
+  const std::wstring file = PathIn(scratch, L"app\\a.dll", "old bytes");
+  const std::wstring aside = PathIn(scratch, L"backup\\0000\\000001.old");
   ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));  // moved all the same
 
   ASSERT_TRUE(MoveFileThroughHandle(file, aside, false)) << GetLastError();
