@@ -9,6 +9,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+# Checkouts side by side share the compiler cache: paths below their common folder are hashed
+# relative to it.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
 builds=("$@"); [ ${#builds[@]} -eq 0 ] && builds=(win64 win32 native)
 for b in "${builds[@]}"; do
   dir="$root/build/$b"
