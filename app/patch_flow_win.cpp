@@ -218,6 +218,10 @@ void CWinQXUpdateItems::RecoverInterruptedWork() {
   if (subUpdater_) subUpdater_->RecoverInterruptedPackage();
 }
 
+void CWinQXUpdateItems::RemoveLeftovers() {
+  if (subUpdater_) subUpdater_->RemoveKeptLeftovers();
+}
+
 bool CWinQXUpdateItems::SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath) {
   if (!subUpdater_) return SaveInstallLog(log, installLogPath);
   bool saved = false;

@@ -263,6 +263,7 @@ unsigned UpdateWorker(void* argument) {
     WriteServiceLog({L"-"}, L"BR", L"THROW_MSG");
     SendEndOfRun();
   }
+  updater.items->RemoveLeftovers();
   RemoveTempFolder(L"Tamek_Inc_RW/Pollwick");
   RemoveTempFolder(L"Tamek_Inc_RW/Brindle");
   RemoveWorkRoot();

@@ -44,6 +44,9 @@ class CQXUpdateItems {
   // Before the first item of a patch-mode run: takes back a package that an earlier process
   // left half-applied.
   virtual void RecoverInterruptedWork() {}
+  // After the last item, while the run shows its end: removes what the kept packages left
+  // (their old files), on the worker thread.
+  virtual void RemoveLeftovers() {}
   // Runs a setup program named in the list.
   virtual SetupResult RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) = 0;
   // The component flows; they set the context's failed or quietEnd flag as their result asks.
@@ -69,6 +72,7 @@ class CWinQXUpdateItems : public CQXUpdateItems {
                                 const std::wstring& packagePath) override;
   bool SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath) override;
   void RecoverInterruptedWork() override;
+  void RemoveLeftovers() override;
   SetupResult RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) override;
   ComponentResult DeleteComponent(const CQXActionListXML& list, const std::wstring& id,
                                   ProgressContext& context) override;

@@ -15,8 +15,6 @@
 #include <windows.h>
 
 #include <cwchar>
-#include <system_error>
-#include <thread>
 
 namespace brindle {
 
@@ -144,28 +142,13 @@ void ClearUndoFolder(const std::wstring& folder) {
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
 }
 
-// The old files of a kept package are removed on a thread of their own while the run shows its
-// end. The next package's start and the end of the process wait for it; a process ended
-// meanwhile leaves backups without a journal, which the next package's start removes.
-class BackupRemoval {
- public:
-  ~BackupRemoval() { Wait(); }
-  void Start(const std::wstring& folder) {
-    Wait();
-    try {
-      worker_ = std::thread([folder] { RemoveTreeNoFollow(folder); });
-    } catch (const std::system_error&) {
-      RemoveTreeNoFollow(folder);
-    }
-  }
-  void Wait() {
-    if (worker_.joinable()) worker_.join();
-  }
-
- private:
-  std::thread worker_;
-};
-BackupRemoval g_backupRemoval;
+// The old files of a kept package, waiting to be removed. They are removed by the thread that
+// applies the packages, at a moment when it has nothing else to do (RemoveKeptBackups): at the
+// next package's start, or while the run shows its end. No thread of its own does it: a third
+// thread at work beside the dialog's and the worker's is what crashes 32-bit Wine under the
+// qemu-i386 emulation. A process ended meanwhile leaves backups without a journal, which the
+// next package's start removes.
+std::wstring g_keptBackups;
 
 // Keeps a journal that must not be applied, with its backups, under a dated name.
 void KeepAside(const std::wstring& folder) {
@@ -212,7 +195,7 @@ std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appN
   if (!OpenUndoFolder(*undo)) return nullptr;
   const std::wstring folder = undo->Path();
   // Backups without a journal are what a committed package left: nothing refers to them.
-  g_backupRemoval.Wait();
+  RemoveKeptBackups();
   RemoveTreeNoFollow(folder + L"\\" + kBackupName);
   auto backups = std::make_unique<ProtectedFolder>();
   if (undo->OpenChild(kBackupName, ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
@@ -509,7 +492,13 @@ void CPackageJournal::Commit() {
   Close();
   ReleaseFolders();
   RemoveJournal(folder_);  // first: from then on nothing is undone
-  g_backupRemoval.Start(folder_ + L"\\" + kBackupName);
+  g_keptBackups = folder_ + L"\\" + kBackupName;
+}
+
+void RemoveKeptBackups() {
+  if (g_keptBackups.empty()) return;
+  RemoveTreeNoFollow(g_keptBackups);
+  g_keptBackups.clear();
 }
 
 bool CPackageJournal::Undo() {

@@ -67,9 +67,8 @@ class CPackageJournal : public CQXChangeJournal {
   // A registry value of the pass, and the keys of its path that are missing.
   void DeclareValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name);
 
-  // The package is kept: the journal is deleted (from then on nothing will undo it), then the
-  // old files moved aside, on a thread of their own (the next package's start and the end of
-  // the process wait for it).
+  // The package is kept: the journal is deleted (from then on nothing will undo it); the old
+  // files moved aside wait for RemoveKeptBackups.
   void Commit();
   // Takes back every change of the package, last first, then clears the journal; a journal
   // whose undo did not fully succeed is kept aside with its backups. True when every step
@@ -105,6 +104,10 @@ class CPackageJournal : public CQXChangeJournal {
 // undone from its journal (a torn last record is dropped); a journal that cannot be read is
 // kept aside and logged, never applied in part.
 void RecoverInterruptedPackage();
+
+// Removes the old files of the packages kept so far, on the calling thread; the next package's
+// start does it too.
+void RemoveKeptBackups();
 
 // The journal file of the running package (for tests that watch its growth).
 std::wstring JournalFilePath();

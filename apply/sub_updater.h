@@ -76,6 +76,9 @@ class CQXSubUpdater {
   virtual void CommitPackage() {}
   virtual bool UndoPackage() { return true; }
   virtual void RecoverInterruptedPackage() {}
+  // Removes what the kept packages no longer need (their old files), when the thread that
+  // applies them has nothing else to do.
+  virtual void RemoveKeptLeftovers() {}
 
   // The state of the run, each part set in one place (the pointers are not owned); the action
   // classes read it from the package's context (win_sub_updater_win.h), given once.

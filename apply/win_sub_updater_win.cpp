@@ -85,6 +85,8 @@ bool CWinQXSubUpdater::UndoPackage() {
 
 void CWinQXSubUpdater::RecoverInterruptedPackage() { brindle::RecoverInterruptedPackage(); }
 
+void CWinQXSubUpdater::RemoveKeptLeftovers() { RemoveKeptBackups(); }
+
 // ---- setup programs and the installer wrapper -------------------------------------------------
 
 RunProgramResult CWinQXSubUpdater::RunSetupProgram(const std::wstring& path, const DiffLocalEntry* entry) {

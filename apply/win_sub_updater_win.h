@@ -61,6 +61,7 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   void CommitPackage() override;
   bool UndoPackage() override;
   void RecoverInterruptedPackage() override;
+  void RemoveKeptLeftovers() override;
 
   // For the action classes: the package's inputs and shared state, with one variable table
   // that is built again only when the application, package or uninstaller version changes.
