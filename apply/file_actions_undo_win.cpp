@@ -197,7 +197,8 @@ bool CFileActions::Undoes(UndoKind kind) {
     case UndoKind::PackageBegun:
     case UndoKind::RegistryValue:
     case UndoKind::RegistryKeyCreated:
-    case UndoKind::RegistryKeyRemoved: break;
+    case UndoKind::RegistryKeyRemoved:
+    case UndoKind::StepUndone: break;
   }
   return false;
 }
