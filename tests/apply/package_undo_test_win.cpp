@@ -67,6 +67,24 @@ void PictureTree(const std::wstring& folder, std::ostringstream& out) {
   }
 }
 
+// A file's attributes, creation and last-write times.
+std::string FileStamp(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "<missing>";
+  std::ostringstream out;
+  out << "attr=" << data.dwFileAttributes << " created=" << data.ftCreationTime.dwHighDateTime << ":"
+      << data.ftCreationTime.dwLowDateTime << " written=" << data.ftLastWriteTime.dwHighDateTime << ":"
+      << data.ftLastWriteTime.dwLowDateTime;
+  return out.str();
+}
+
+// Gives the file times no run could give it.
+bool SetOldTimes(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const FILETIME old = {0x12345600u, 0x01c00000u};
+  return file && SetFileTime(file.Get(), &old, &old, &old);
+}
+
 std::string RawValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view) {
   UniqueRegKey opened;
   if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.Receive()) != ERROR_SUCCESS) return "<no key>";
@@ -437,25 +455,6 @@ TEST_F(PatchUndo, AFailingPackageLeavesEverythingAsItWasAndAppliesFullyOnceTheCa
   StartedProcess busy2 = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\busy2.txt\" 120000");
   StartedProcess held = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\held.txt\" 120000");
   Sleep(1500);
-  // The install log, kept by a copy, comes back with its times and attributes (and its own
-  // access list, which Wine does not keep: that part cannot be observed here).
-  const std::wstring installLog = ToBackslashes(installLog_.Path());
-  {
-    UniqueFile log(CreateFileW(installLog.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                               nullptr));
-    const FILETIME old = {0x12345600u, 0x01c00000u};
-    ASSERT_TRUE(log && SetFileTime(log.Get(), &old, &old, &old));
-  }
-  auto logStamp = [&installLog] {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    GetFileAttributesExW(installLog.c_str(), GetFileExInfoStandard, &data);
-    std::ostringstream out;
-    out << data.dwFileAttributes << " " << data.ftCreationTime.dwHighDateTime << ":"
-        << data.ftCreationTime.dwLowDateTime << " " << data.ftLastWriteTime.dwHighDateTime << ":"
-        << data.ftLastWriteTime.dwLowDateTime;
-    return out.str();
-  };
-  const std::string logBefore = logStamp();
   const std::string before = Machine();
   {
     ServiceLogTail tail;
@@ -471,7 +470,6 @@ TEST_F(PatchUndo, AFailingPackageLeavesEverythingAsItWasAndAppliesFullyOnceTheCa
     EXPECT_NE(undone[1].find(L"success"), std::wstring::npos) << undone[1];
   }
   EXPECT_EQ(Machine(), before);
-  EXPECT_EQ(logStamp(), logBefore);
   EXPECT_TRUE(ActiveJournals().empty());
 
   // The programs holding the files end; the same package applies fully.
@@ -622,6 +620,10 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
       "</FullPath><FileName>failserver.dll</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">"
       "veto_hook.dll</FileName></CustomFunction></DiffDistribute>");
   const std::string uninstBefore = FileText(app_ + L"\\uninst.ini");
+  // The install log, kept by a copy, comes back with its bytes, times and attributes (and its
+  // own access list, which Wine does not keep: that part cannot be observed here).
+  ASSERT_TRUE(SetOldTimes(ToBackslashes(installLog_.Path())));
+  const std::string logStampBefore = FileStamp(ToBackslashes(installLog_.Path()));
   const std::string logBefore = installLog_.Bytes();
   const std::wstring queuedName = ShortPath(app_) + L"\\failserver.dll";
   DeleteRunOnceValue(queuedName);
@@ -645,6 +647,7 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   EXPECT_FALSE(FileExists(app_ + L"\\newserver.dll"));
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), uninstBefore);
   EXPECT_EQ(installLog_.Bytes(), logBefore);
+  EXPECT_EQ(FileStamp(ToBackslashes(installLog_.Path())), logStampBefore);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
@@ -704,9 +707,15 @@ TEST_F(PatchUndo, AJournalTheProgramDidNotWriteIsSetAsideUnappliedAndTheRunGoesO
       EncodeJournalHeader(outside.tag) +
       EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileMovedAside, app_ + L"\\old.txt", stranger)});
   ASSERT_TRUE(Plant(outside, outsideBytes, true));
-  // The identity of another journal does not vouch for a copy under another name either.
+  // A journal whose identity was recorded, exchanged afterwards for a copy of itself (another
+  // file under the same name, with the same bytes).
   const PlantedJournal copied = NewPlantedJournal();
-  ASSERT_TRUE(Plant(copied, unknownBytes, false));
+  const std::string copiedBytes =
+      EncodeJournalHeader(copied.tag) +
+      EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileCreated, victim)});
+  ASSERT_TRUE(Plant(copied, copiedBytes, true));
+  ASSERT_TRUE(WriteFileText(copied.path + L".copy", copiedBytes));
+  ASSERT_TRUE(MoveFileExW((copied.path + L".copy").c_str(), copied.path.c_str(), MOVEFILE_REPLACE_EXISTING));
   const std::set<std::wstring> untrustedBefore = KeptJournals(UndoFolder() + L"\\journal-*.untrusted");
   ServiceLogTail tail;
   {
@@ -731,7 +740,7 @@ TEST_F(PatchUndo, AJournalTheProgramDidNotWriteIsSetAsideUnappliedAndTheRunGoesO
     kept.insert(FileText(UndoFolder() + L"\\" + name));
     DeleteFileW((UndoFolder() + L"\\" + name).c_str());
   }
-  EXPECT_EQ(kept, (std::set<std::string>{unknownBytes, outsideBytes}));
+  EXPECT_EQ(kept, (std::set<std::string>{unknownBytes, outsideBytes, copiedBytes}));
 }
 
 // An undo ended right after it had put the last of its first files back (that step not yet
@@ -897,6 +906,51 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   }
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\LocalServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+// The install log, kept by a copy, cannot be written at the end of the package (another program
+// holds it), nor put back while it is held: the undo keeps its journal. Once the log is free,
+// the next run puts it back with its bytes, attributes and times. (It also gets its own owner
+// and access list back, not the backup folder's; Wine keeps no access lists, so that part
+// cannot be observed here.)
+TEST_F(PatchUndo, TheInstallLogPutBackHasItsBytesTimesAndAttributes) {
+  Install();
+  const std::wstring list = SmallPackage();
+  const std::wstring log = ToBackslashes(installLog_.Path());
+  ASSERT_TRUE(SetOldTimes(log));
+  ASSERT_TRUE(SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
+  const std::string before = Machine();
+  const std::string stamp = FileStamp(log);
+  StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + log + L"\" 120000");
+  Sleep(1500);
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 2u);
+    EXPECT_TRUE(EndsWith(undone[1], L",error")) << Narrow(undone[1]);
+  }
+  EXPECT_EQ(ActiveJournals().size(), 1u);
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForExit(holder, 5000);
+  // A run whose own package is missing: it only finishes the undo.
+  ASSERT_TRUE(WriteFileText(list,
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                            "<FileName>missing.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                            "Application</DisplayName></DiffLocal></DiffLocalList>"));
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    RunBrindle(list, L"/non_notification");
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 1u);
+    EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
+  }
+  EXPECT_EQ(Machine(), before);
+  EXPECT_EQ(FileStamp(log), stamp);
+  EXPECT_TRUE(ActiveJournals().empty());
+  SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // A recovery one of whose steps fails (a file the half-updated application holds) keeps the
