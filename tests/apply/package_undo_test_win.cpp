@@ -443,6 +443,8 @@ class PatchUndo : public PatchFixture {
     return out.str();
   }
 
+  std::string InstallManyFiles();
+
   std::wstring key_, desktop_, link_, other_;
 };
 
@@ -1132,25 +1134,95 @@ TEST_F(PatchUndo, HeldLeftoversOfAnEarlierPackageStopNoPackage) {
 // More old files than one backup folder takes (a hundred): a package that fails after replacing
 // them all puts every one back, and the same package, once it can apply, leaves no backup
 // behind when the process has ended.
-TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
-  const int kFiles = 250;
+namespace {
+const int kManyFiles = 250;
+}  // namespace
+
+// Installs many\f<i>.txt ("old <i>") and puts their new copies ("new <i>") in the package; the
+// package's update records.
+std::string PatchUndo::InstallManyFiles() {
   const std::string a = Utf8FromWide(app_);
   std::string logged, records;
-  for (int i = 0; i < kFiles; ++i) {
+  for (int i = 0; i < kManyFiles; ++i) {
     const std::wstring name = L"many\\f" + std::to_wstring(i) + L".txt";
-    ASSERT_TRUE(WriteFileText(app_ + L"\\" + name, "old " + std::to_string(i)));
-    ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + name, "new " + std::to_string(i)));
+    EXPECT_TRUE(WriteFileText(app_ + L"\\" + name, "old " + std::to_string(i)));
+    EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + name, "new " + std::to_string(i)));
     const std::string n = Utf8FromWide(name);
     logged += "UIFILE=\"" + Logged(a + "\\" + n) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
     records += "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + n +
                "</FullPath><FileName>" + n + "</FileName></File>";
   }
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+  EXPECT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
                             "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + logged +
                                 "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"
                                 "DLLPath=\"\"\r\n"));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
+  return records;
+}
+
+// The process is ended in the middle of the package's copy pass; then each run that takes the
+// package back is ended in turn in the middle of its undo (once more of its steps are marked
+// done), until one finishes: every file is back as it was, none lost to a step done again.
+TEST_F(PatchUndo, AnUndoEndedAgainAndAgainStillPutsEveryFileBack) {
+  const std::string records = InstallManyFiles();
+  const std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+      "</GeneralInfo><UpdateObjects>" + records + "</UpdateObjects></DiffDistribute>");
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_FALSE(HasFailure());
+  std::wstring journal;
+  {
+    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    const std::wstring midway = app_ + L"\\many\\f" + std::to_wstring(kManyFiles / 2) + L".txt";
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    bool ended = false;
+    while (!ended && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+      if (FileText(midway) == "new " + std::to_string(kManyFiles / 2)) {
+        TerminateProcess(run.process.Get(), 9);
+        ended = true;
+      }
+    }
+    WaitForExit(run, 60000);
+    ASSERT_TRUE(ended) << "the package was not caught in its copy pass";
+    journal = ActiveJournal();
+    ASSERT_FALSE(journal.empty());
+  }
+  auto marks = [&journal] {
+    std::string bytes;
+    size_t count = 0;
+    if (!ReadBytes(journal, bytes)) return count;
+    for (const UndoRecord& record : ParseJournal(bytes).records)
+      if (record.kind == UndoKind::StepUndone) ++count;
+    return count;
+  };
+  int recoveriesEnded = 0;
+  for (int attempt = 0; attempt < 40 && FileExists(journal); ++attempt) {
+    ASSERT_TRUE(WriteOtherList(otherList));
+    const size_t before = marks();
+    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(otherList) + L"\" /non_notification");
+    BoxAnswerer answerer;
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+      if (marks() >= before + 40) {
+        TerminateProcess(run.process.Get(), 9);
+        ++recoveriesEnded;
+        break;
+      }
+    }
+    WaitForExit(run, 60000);
+  }
+  std::printf("the undo was ended %d times before one finished\n", recoveriesEnded);
+  EXPECT_GE(recoveriesEnded, 1);
+  EXPECT_FALSE(FileExists(journal));
+  for (int i = 0; i < kManyFiles; ++i)
+    ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "old " + std::to_string(i)) << i;
+}
+
+TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
+  const int kFiles = kManyFiles;
+  const std::string records = InstallManyFiles();
+  ASSERT_FALSE(HasFailure());
   // The registry pass comes after the files; a number that cannot be stored fails the package.
   const std::string bad = "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
                           "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a number"
