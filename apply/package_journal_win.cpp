@@ -738,11 +738,38 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring
   return names;
 }
 
+// The file's owner, read through its handle, is Administrators, SYSTEM, or this process's own
+// account (the owner it gives what it creates, or its user): no other account made the file,
+// nor keeps the right to change its list. (Another process of the same account is caught by
+// the recorded identity instead.)
+bool OwnedByAdministrators(HANDLE file) {
+  char descriptor[1024];
+  DWORD needed = 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner)
+    return false;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle held(token);
+  char buffer[512];
+  DWORD size = 0;
+  if (GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size) &&
+      EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner))
+    return true;
+  return GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+         EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
 // The program wrote this journal: the identity recorded when its package began names this very
-// file (volume, file ID) and the tag its header repeats; it is a plain file, not a link.
+// file (volume, file ID) and the tag its header repeats; it is a plain file, not a link, owned
+// by the administrators.
 bool WrittenByTheProgram(HANDLE file, const std::wstring& journalName, const std::wstring& hex,
                          const JournalContents& contents) {
-  if (hex.empty() || IsLinkByHandle(file) || contents.tag.size() != kJournalTagBytes || HexOf(contents.tag) != hex)
+  if (hex.empty() || IsLinkByHandle(file) || !OwnedByAdministrators(file) || contents.tag.size() != kJournalTagBytes ||
+      HexOf(contents.tag) != hex)
     return false;
   std::string identity;
   const std::string recorded = RecordedIdentity(journalName);

@@ -690,8 +690,9 @@ TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
 // make folders below the common application-data folder): one without the identity recorded
 // when a package begins, and one with it whose old file would come from outside its package's
 // backup folder. Neither is applied nor deleted: each is set aside, named in the service log,
-// and the run does its own work. (Wine keeps no access lists, so the folder's protection cannot
-// be observed here; what decides is the identity recorded under HKLM.)
+// and the run does its own work. (Wine keeps no access lists and gives every file the one
+// account's owner, so the folder's protection and the journal's owner cannot be observed here;
+// what decides here is the identity recorded under HKLM.)
 TEST_F(PatchUndo, AJournalTheProgramDidNotWriteIsSetAsideUnappliedAndTheRunGoesOn) {
   Install();
   const std::wstring list = SmallPackage();
