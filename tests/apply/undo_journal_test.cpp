@@ -37,7 +37,6 @@ UndoRecord Value() {
   return record;
 }
 
-std::string Magic() { return std::string(kJournalMagic, sizeof(kJournalMagic)); }
 const std::string kTag = "0123456789abcdef";
 std::string Header() { return EncodeJournalHeader(kTag); }
 
