@@ -157,14 +157,23 @@ UndoRecord KeyRecord(UndoKind kind, int root, bool is64BitView, const std::wstri
 
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
-// Writes each record through to the disk before Append returns.
+// Writes each record through to the disk before Append returns. A write that fails is cut off
+// again, so that the file holds the records the journal kept in memory, in their order (the
+// marks of an undo name records by their place).
 class JournalFileSink : public CQXJournalSink {
  public:
   explicit JournalFileSink(UniqueFile file) : file_(std::move(file)) {}
   bool Append(const std::string& bytes) override {
+    LARGE_INTEGER zero{}, end{};
+    if (!SetFilePointerEx(file_.Get(), zero, &end, FILE_CURRENT)) return false;
     DWORD written = 0;
-    return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && FlushFileBuffers(file_.Get());
+    if (WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && FlushFileBuffers(file_.Get()))
+      return true;
+    const DWORD error = GetLastError();
+    if (SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) SetEndOfFile(file_.Get());
+    SetLastError(error);
+    return false;
   }
   bool Clear() override {
     LARGE_INTEGER start{};
