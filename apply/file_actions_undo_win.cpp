@@ -112,12 +112,26 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
          first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
+// Gives a backup kept by a copy the owner, group and access list its file had (the copy got
+// the backup folder's); an owner that cannot be given leaves the administrators' in place.
+DWORD RestoreSecurity(const UndoRecord& record) {
+  if (record.data.size() < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return 0;
+  std::string descriptor = record.data;
+  auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(&descriptor[0]);
+  if (!IsValidSecurityDescriptor(sd)) return ERROR_INVALID_SECURITY_DESCR;
+  if (SetFileSecurityW(record.other.c_str(),
+                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd))
+    return 0;
+  return SetFileSecurityW(record.other.c_str(), DACL_SECURITY_INFORMATION, sd) ? 0 : GetLastError();
+}
+
 DWORD RestoreMovedFile(const UndoRecord& record) {
   RedirectionScope scope(record.is64Bit);
   if (!PathExists(record.other)) return 0;  // it never left its place
   // Kept by a link and never replaced: the file in place is the old one. (Moving the link over
   // it would fail while another program holds it open, although nothing is to be undone.)
   if (SameFile(record.other, record.path)) return 0;
+  if (const DWORD error = RestoreSecurity(record)) return error;
   if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 0;
   DWORD error = GetLastError();
@@ -197,7 +211,8 @@ bool CFileActions::Undoes(UndoKind kind) {
     case UndoKind::PackageBegun:
     case UndoKind::RegistryValue:
     case UndoKind::RegistryKeyCreated:
-    case UndoKind::RegistryKeyRemoved: break;
+    case UndoKind::RegistryKeyRemoved:
+    case UndoKind::StepUndone: break;
   }
   return false;
 }

@@ -121,9 +121,10 @@ class FamilyDispatch : public CQXUndoTarget {
 
 }  // namespace
 
-bool UndoByFamilies(const std::vector<UndoRecord>& records, const std::vector<CQXUndoFamily*>& families) {
+bool UndoByFamilies(const std::vector<UndoRecord>& records, const std::vector<CQXUndoFamily*>& families,
+                    const std::function<bool(size_t)>& markUndone) {
   FamilyDispatch dispatch(families);
-  return UndoRecords(records, dispatch);
+  return UndoRecords(records, dispatch, markUndone);
 }
 
 }  // namespace brindle

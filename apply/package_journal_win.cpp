@@ -13,8 +13,10 @@
 #include "sys/win_handles.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include <cwchar>
+#include <cwctype>
 
 namespace brindle {
 
@@ -22,9 +24,114 @@ namespace {
 
 // Below the common application-data folder; only Administrators and SYSTEM may write there.
 const wchar_t kUndoSubPath[] = L"Tamek_Inc_RW\\BrindleUndo";
-const wchar_t kJournalName[] = L"journal.dat";
-const wchar_t kBackupName[] = L"backup";
+// Each package's journal and backup folder have names of their own, from the journal's random
+// tag: journal-<tag>.dat and backup-<tag>. (An earlier version used journal.dat and backup.)
+const wchar_t kJournalPrefix[] = L"journal-";
+const wchar_t kJournalSuffix[] = L".dat";
+const wchar_t kBackupPrefix[] = L"backup-";
+const wchar_t kLegacyJournalName[] = L"journal.dat";
+const wchar_t kLegacyBackupName[] = L"backup";
 const unsigned kBackupsPerFolder = 100;
+const size_t kTagHexChars = 2 * kJournalTagBytes;
+// The identity (volume, file ID, tag) of each journal the program wrote, under the journal's
+// name: a value only administrators can write. A journal is applied only when it matches.
+const wchar_t kIdentityKey[] = L"SOFTWARE\\Tamek\\Brindle\\UndoJournals";
+const REGSAM kIdentityView = KEY_WOW64_64KEY;
+
+std::wstring HexOf(const std::string& bytes) {
+  static const wchar_t digits[] = L"0123456789abcdef";
+  std::wstring hex;
+  for (unsigned char b : bytes) {
+    hex += digits[b >> 4];
+    hex += digits[b & 15];
+  }
+  return hex;
+}
+
+bool IsTagHex(const std::wstring& text) {
+  if (text.size() != kTagHexChars) return false;
+  for (wchar_t c : text)
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) return false;
+  return true;
+}
+
+// A new random tag; empty when the system gives none.
+std::string NewTag() {
+  std::string tag(kJournalTagBytes, '\0');
+  if (!RtlGenRandom(&tag[0], static_cast<ULONG>(tag.size()))) return std::string();
+  return tag;
+}
+
+std::wstring JournalNameOf(const std::wstring& hex) { return kJournalPrefix + hex + kJournalSuffix; }
+std::wstring BackupNameOf(const std::wstring& hex) { return hex.empty() ? kLegacyBackupName : kBackupPrefix + hex; }
+
+// The tag (as hex) of a journal's file name; empty for the earlier name, or for a name that is
+// not a journal's (then false).
+bool TagOfJournalName(const std::wstring& name, std::wstring& hex) {
+  hex.clear();
+  if (name == kLegacyJournalName) return true;
+  const size_t prefix = wcslen(kJournalPrefix), suffix = wcslen(kJournalSuffix);
+  if (name.size() != prefix + kTagHexChars + suffix || name.compare(0, prefix, kJournalPrefix) != 0 ||
+      name.compare(prefix + kTagHexChars, suffix, kJournalSuffix) != 0)
+    return false;
+  hex = name.substr(prefix, kTagHexChars);
+  return IsTagHex(hex);
+}
+
+// The journal's identity: its volume and file ID, read through its handle, and its tag.
+bool IdentityOf(HANDLE file, const std::string& tag, std::string& identity) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  identity.clear();
+  for (DWORD part : {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow})
+    identity.append(reinterpret_cast<const char*>(&part), sizeof(part));
+  identity += tag;
+  return true;
+}
+
+bool RecordIdentity(const std::wstring& journalName, const std::string& identity) {
+  UniqueRegKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIdentityKey, 0, nullptr, 0, KEY_SET_VALUE | kIdentityView, nullptr,
+                      key.Receive(), nullptr) != ERROR_SUCCESS)
+    return false;
+  return RegSetValueExW(key.Get(), journalName.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(identity.data()),
+                        static_cast<DWORD>(identity.size())) == ERROR_SUCCESS &&
+         RegFlushKey(key.Get()) == ERROR_SUCCESS;
+}
+
+std::string RecordedIdentity(const std::wstring& journalName) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kIdentityKey, 0, KEY_QUERY_VALUE | kIdentityView, key.Receive()) !=
+      ERROR_SUCCESS)
+    return std::string();
+  std::string data(64, '\0');
+  DWORD type = 0, bytes = static_cast<DWORD>(data.size());
+  if (RegQueryValueExW(key.Get(), journalName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_BINARY)
+    return std::string();
+  data.resize(bytes);
+  return data;
+}
+
+void ForgetIdentity(const std::wstring& journalName) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kIdentityKey, 0, KEY_SET_VALUE | kIdentityView, key.Receive()) ==
+      ERROR_SUCCESS)
+    RegDeleteValueW(key.Get(), journalName.c_str());
+}
+
+// The applications whose package's undo did not finish (its journal stays for the next run):
+// no package of theirs is begun over it.
+std::set<std::wstring>& HalfUndone() {
+  static std::set<std::wstring> apps;
+  return apps;
+}
+
+std::wstring Lowered(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(towlower(c));
+  return text;
+}
 
 // A record of a change to one file-system object (or COM server) in the given view.
 UndoRecord PathRecord(UndoKind kind, const std::wstring& path, bool is64Bit, unsigned long attributes = 0) {
@@ -48,14 +155,23 @@ UndoRecord KeyRecord(UndoKind kind, int root, bool is64BitView, const std::wstri
 
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
-// Writes each record through to the disk before Append returns.
+// Writes each record through to the disk before Append returns. A write that fails is cut off
+// again, so that the file holds the records the journal kept in memory, in their order (the
+// marks of an undo name records by their place).
 class JournalFileSink : public CQXJournalSink {
  public:
   explicit JournalFileSink(UniqueFile file) : file_(std::move(file)) {}
   bool Append(const std::string& bytes) override {
+    LARGE_INTEGER zero{}, end{};
+    if (!SetFilePointerEx(file_.Get(), zero, &end, FILE_CURRENT)) return false;
     DWORD written = 0;
-    return WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size() && FlushFileBuffers(file_.Get());
+    if (WriteFile(file_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size() && FlushFileBuffers(file_.Get()))
+      return true;
+    const DWORD error = GetLastError();
+    if (SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) SetEndOfFile(file_.Get());
+    SetLastError(error);
+    return false;
   }
   bool Clear() override {
     LARGE_INTEGER start{};
@@ -84,12 +200,32 @@ std::wstring StampText() {
   return text;
 }
 
+// The file's owner, group and access list (self-relative); empty when they cannot be read.
+std::string SecurityOf(const std::wstring& path) {
+  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD needed = 0;
+  GetFileSecurityW(path.c_str(), parts, nullptr, 0, &needed);
+  if (needed == 0 || needed > kMaxJournalRecordBytes / 4) return std::string();
+  std::string descriptor(needed, '\0');
+  if (!GetFileSecurityW(path.c_str(), parts, reinterpret_cast<PSECURITY_DESCRIPTOR>(&descriptor[0]), needed, &needed))
+    return std::string();
+  return descriptor;
+}
+
 // Copies the file into its backup under a passing name, flushed, and gives it the backup's name
 // only once the copy is whole: a process ended in the middle of the copy leaves no backup, so
 // the undo leaves the file (still in its place) alone instead of putting a cut copy over it.
 bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
   const std::wstring partial = backup + L".part";
-  bool copied = CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
+  FILETIME created = {}, accessed = {}, written = {};
+  bool copied = false;
+  {
+    UniqueFile source(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  0, nullptr));
+    copied = source && GetFileTime(source.Get(), &created, &accessed, &written);
+  }
+  copied = copied && CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
   if (copied) {
     // A read-only copy is opened for the flush with its attribute lifted for the moment.
     const DWORD attributes = GetFileAttributesW(partial.c_str());
@@ -97,7 +233,8 @@ bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
     if (readOnly) SetFileAttributesW(partial.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     {
       UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-      copied = file && FlushFileBuffers(file.Get());
+      // The copy keeps the file's times (a copy is made now), so the file put back has them.
+      copied = file && SetFileTime(file.Get(), &created, &accessed, &written) && FlushFileBuffers(file.Get());
     }
     if (readOnly) SetFileAttributesW(partial.c_str(), attributes);
   }
@@ -110,11 +247,11 @@ bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
 }
 
 // The undo on the machine: each record taken back by the action family that writes it (the
-// shortcut actions write file records).
-bool UndoOnTheMachine(const std::vector<UndoRecord>& records) {
+// shortcut actions write file records), each step marked done in the journal.
+bool UndoOnTheMachine(const std::vector<UndoRecord>& records, CQXChangeJournal& journal) {
   CQXUndoFunctions files(&CFileActions::Undoes, &CFileActions::Undo);
   CQXUndoFunctions registry(&CRegistryActions::Undoes, &CRegistryActions::Undo);
-  return UndoByFamilies(records, {&files, &registry});
+  return UndoByFamilies(records, {&files, &registry}, [&journal](size_t index) { return journal.MarkUndone(index); });
 }
 
 // The application and package named by the journal's first record, for the log lines.
@@ -124,22 +261,70 @@ LogFields PackageFields(const std::vector<UndoRecord>& records) {
   return {L"-"};
 }
 
-// Removes the journal (from then on nothing is undone). A journal that another program holds
-// open and that cannot be removed is emptied instead: an empty journal is one of no change,
-// which the next run only removes.
-void RemoveJournal(const std::wstring& folder) {
-  const std::wstring journal = folder + L"\\" + kJournalName;
-  if (!DeleteFileW(journal.c_str()) && !IsMissingPathError(GetLastError())) {
-    UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (emptied) FlushFileBuffers(emptied.Get());
-  }
+std::wstring ApplicationOf(const std::vector<UndoRecord>& records) {
+  return !records.empty() && records.front().kind == UndoKind::PackageBegun ? records.front().path : std::wstring();
 }
 
-// Removes the journal (first) and the backups.
-void ClearUndoFolder(const std::wstring& folder) {
-  RemoveJournal(folder);
-  RemoveTreeNoFollow(folder + L"\\" + kBackupName);
+// Whether the restart queue already deletes the path.
+bool QueuedForRestart(const std::wstring& path) {
+  DWORD bytes = 0;
+  const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+                   &bytes) != ERROR_SUCCESS)
+    return false;
+  std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, &data[0],
+                   &bytes) != ERROR_SUCCESS)
+    return false;
+  const std::wstring entry = std::wstring(L"\\??\\") + path + L'\0' + L'\0';
+  return Lowered(data).find(Lowered(entry)) != std::wstring::npos;
+}
+
+void QueueDeletion(const std::wstring& path) {
+  if (!QueuedForRestart(path)) MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// Queues the deletion of what is left of a tree for the next restart, contents before their
+// folder (no link is entered: a link is queued as itself).
+void QueueTreeDeletion(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &found));
+    if (find) {
+      do {
+        if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
+          QueueTreeDeletion(path + L"\\" + found.cFileName);
+      } while (FindNextFileW(find.Get(), &found));
+    }
+  }
+  QueueDeletion(path);
+}
+
+// Leftovers of the undo machinery never stand in the way: what cannot be removed now (a file
+// another program holds) is removed at the next restart.
+void RemoveLeftover(const std::wstring& path) {
+  if (!RemoveTreeNoFollow(path)) QueueTreeDeletion(path);
+}
+
+// Removes the journal (from then on nothing is undone). A journal that another program holds
+// open and that cannot be removed is emptied instead (an empty journal is one of no change,
+// which the next run only removes) and queued for deletion at the restart. True when it is gone.
+bool RemoveJournal(const std::wstring& journal) {
+  if (DeleteFileW(journal.c_str()) || IsMissingPathError(GetLastError())) return true;
+  UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (emptied) FlushFileBuffers(emptied.Get());
+  QueueDeletion(journal);
+  return false;
+}
+
+// A journal whose package is undone or kept: the journal first, then its identity (kept while
+// an emptied journal stays, so that the next run trusts and removes it), then the backups.
+void FinishJournal(const std::wstring& folder, const std::wstring& journalName, const std::wstring& hex) {
+  if (RemoveJournal(folder + L"\\" + journalName)) ForgetIdentity(journalName);
+  RemoveLeftover(folder + L"\\" + BackupNameOf(hex));
 }
 
 // The old files of a kept package, waiting to be removed. They are removed by the thread that
@@ -150,29 +335,24 @@ void ClearUndoFolder(const std::wstring& folder) {
 // next package's start removes.
 std::wstring g_keptBackups;
 
-// Keeps a journal that must not be applied, with its backups, under a dated name.
-void KeepAside(const std::wstring& folder) {
+// Sets a journal aside under a dated name ending in kind ("kept": one of the program's own that
+// cannot be read, with its backups; "untrusted": one the program did not write, whose backups
+// it does not keep). Never deleted: it is the evidence of what happened.
+std::wstring SetAside(const std::wstring& folder, const std::wstring& journalName, const std::wstring& hex,
+                      const std::wstring& kind) {
   const std::wstring stamp = StampText();
-  MoveFileExW((folder + L"\\" + kJournalName).c_str(), (folder + L"\\journal-" + stamp + L".kept").c_str(), 0);
-  MoveFileExW((folder + L"\\" + kBackupName).c_str(), (folder + L"\\backup-" + stamp + L".kept").c_str(), 0);
-}
-
-// Undoes the records and clears the folder; a journal whose undo failed somewhere is kept.
-bool UndoAndClear(const std::vector<UndoRecord>& records, const std::wstring& folder) {
-  const bool undone = UndoOnTheMachine(records);
-  if (undone) ClearUndoFolder(folder);
-  else KeepAside(folder);
-  return undone;
+  const std::wstring base = hex.empty() ? std::wstring(L"journal") : kJournalPrefix + hex;
+  const std::wstring aside = folder + L"\\" + base + L"-" + stamp + L"." + kind;
+  MoveFileExW((folder + L"\\" + journalName).c_str(), aside.c_str(), 0);
+  if (kind == L"kept")
+    MoveFileExW((folder + L"\\" + BackupNameOf(hex)).c_str(),
+                (folder + L"\\" + BackupNameOf(hex) + L"-" + stamp + L".kept").c_str(), 0);
+  return aside;
 }
 
 }  // namespace
 
 // ---- the journal of the running package --------------------------------------------------------
-
-std::wstring JournalFilePath() {
-  ProtectedFolder folder;
-  return OpenUndoFolder(folder) ? folder.Path() + L"\\" + kJournalName : std::wstring();
-}
 
 CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
                                  std::unique_ptr<ProtectedFolder> backups)
@@ -191,29 +371,48 @@ CPackageJournal::~CPackageJournal() = default;
 
 std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appName,
                                                         const std::wstring& packageFile) {
+  if (HalfUndone().count(Lowered(appName))) {
+    // The application's last package is not fully taken back: nothing is applied over it.
+    WriteServiceLog({L"-", appName, L"pending"}, L"BR", L"UNDO_JOURNAL");
+    return nullptr;
+  }
   auto undo = std::make_unique<ProtectedFolder>();
   if (!OpenUndoFolder(*undo)) return nullptr;
   const std::wstring folder = undo->Path();
-  // Backups without a journal are what a committed package left: nothing refers to them.
+  // The old files of the package kept before this one.
   RemoveKeptBackups();
-  RemoveTreeNoFollow(folder + L"\\" + kBackupName);
+  const std::string tag = NewTag();
+  if (tag.empty()) return nullptr;
+  const std::wstring hex = HexOf(tag);
+  const std::wstring journalName = JournalNameOf(hex);
   auto backups = std::make_unique<ProtectedFolder>();
-  if (undo->OpenChild(kBackupName, ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
+  if (undo->OpenChild(BackupNameOf(hex), ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
     return nullptr;
-  UniqueFile file(CreateFileW((folder + L"\\" + kJournalName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  UniqueFile file(CreateFileW((folder + L"\\" + journalName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (!file) return nullptr;  // a journal still there belongs to a package not yet undone
-  std::unique_ptr<CPackageJournal> journal(new CPackageJournal(
-      std::make_unique<JournalFileSink>(std::move(file)), std::move(undo), std::move(backups)));
+  std::string identity;
+  const bool identified = file && IdentityOf(file.Get(), tag, identity) && RecordIdentity(journalName, identity);
+  std::unique_ptr<CPackageJournal> journal;
+  if (file) {
+    journal.reset(new CPackageJournal(std::make_unique<JournalFileSink>(std::move(file)), std::move(undo),
+                                      std::move(backups)));
+    journal->hex_ = hex;
+    journal->journalName_ = journalName;
+  }
   UndoRecord begun;
   begun.kind = UndoKind::PackageBegun;
   begun.path = appName;
   begun.other = packageFile;
-  if (!journal->Start() || !journal->Record(begun)) {
-    journal->finished_ = true;
-    journal->Close();
-    journal->ReleaseFolders();
-    ClearUndoFolder(folder);
+  if (!journal || !identified || !journal->Start(tag) || !journal->Record(begun)) {
+    if (journal) {
+      journal->finished_ = true;
+      journal->Close();
+      journal->ReleaseFolders();
+    } else {
+      backups.reset();
+      undo.reset();
+    }
+    FinishJournal(folder, journalName, hex);
     return nullptr;
   }
   return journal;
@@ -246,7 +445,7 @@ std::wstring CPackageJournal::NextBackupPath() {
       throw CUpdaterException("no folder for the old files");
     backupGroups_.push_back(std::move(child));
   }
-  return folder_ + L"\\" + kBackupName + L"\\" + group + L"\\" + name;
+  return folder_ + L"\\" + BackupNameOf(hex_) + L"\\" + group + L"\\" + name;
 }
 
 namespace {
@@ -379,6 +578,9 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
   }
   UndoRecord record = PathRecord(UndoKind::FileMovedAside, path, is64Bit);
   record.other = NextBackupPath();
+  // A copy gets the backup folder's access list: the file's own goes into the record, for the
+  // file put back.
+  record.data = SecurityOf(path);
   Note(record);
   if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
   if (!CopyToBackup(path, record.other)) throw CUpdaterException("the old file cannot be kept for an undo");
@@ -491,13 +693,14 @@ void CPackageJournal::Commit() {
   Forget();
   Close();
   ReleaseFolders();
-  RemoveJournal(folder_);  // first: from then on nothing is undone
-  g_keptBackups = folder_ + L"\\" + kBackupName;
+  // First: from then on nothing is undone.
+  if (RemoveJournal(folder_ + L"\\" + journalName_)) ForgetIdentity(journalName_);
+  g_keptBackups = folder_ + L"\\" + BackupNameOf(hex_);
 }
 
 void RemoveKeptBackups() {
   if (g_keptBackups.empty()) return;
-  RemoveTreeNoFollow(g_keptBackups);
+  RemoveLeftover(g_keptBackups);
   g_keptBackups.clear();
 }
 
@@ -505,11 +708,15 @@ bool CPackageJournal::Undo() {
   if (finished_) return true;
   finished_ = true;
   declaredKeys_.Clear();
-  Close();
   ReleaseFolders();
-  LogFields fields = PackageFields(Records());
+  const std::vector<UndoRecord> records = Records();
+  LogFields fields = PackageFields(records);
   WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
-  const bool undone = UndoAndClear(Records(), folder_);
+  // The journal stays open for the marks of the steps done.
+  const bool undone = UndoOnTheMachine(records, *this);
+  Close();
+  if (undone) FinishJournal(folder_, journalName_, hex_);
+  else HalfUndone().insert(Lowered(ApplicationOf(records)));  // the next run takes it up again
   fields.push_back(undone ? L"success" : L"error");
   WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
   return undone;
@@ -517,32 +724,122 @@ bool CPackageJournal::Undo() {
 
 // ---- recovery at the next run -----------------------------------------------------------------
 
-void RecoverInterruptedPackage() {
-  std::wstring folder;
-  {
-    ProtectedFolder undo;
-    if (!OpenUndoFolder(undo)) return;
-    folder = undo.Path();
+namespace {
+
+// The names of the entries of the folder that match the pattern.
+std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring& pattern) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  UniqueFind find(FindFirstFileW((folder + L"\\" + pattern).c_str(), &found));
+  if (!find) return names;
+  do names.push_back(found.cFileName);
+  while (FindNextFileW(find.Get(), &found));
+  return names;
+}
+
+// The file's owner, read through its handle, is Administrators, SYSTEM, or this process's own
+// account (the owner it gives what it creates, or its user): no other account made the file,
+// nor keeps the right to change its list. (Another process of the same account is caught by
+// the recorded identity instead.)
+bool OwnedByAdministrators(HANDLE file) {
+  char descriptor[1024];
+  DWORD needed = 0;
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner)
+    return false;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle held(token);
+  char buffer[512];
+  DWORD size = 0;
+  if (GetTokenInformation(token, TokenOwner, buffer, sizeof(buffer), &size) &&
+      EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner))
+    return true;
+  return GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) &&
+         EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+// The program wrote this journal: the identity recorded when its package began names this very
+// file (volume, file ID) and the tag its header repeats; it is a plain file, not a link, owned
+// by the administrators.
+bool WrittenByTheProgram(HANDLE file, const std::wstring& journalName, const std::wstring& hex,
+                         const JournalContents& contents) {
+  if (hex.empty() || IsLinkByHandle(file) || !OwnedByAdministrators(file) || contents.tag.size() != kJournalTagBytes ||
+      HexOf(contents.tag) != hex)
+    return false;
+  std::string identity;
+  const std::string recorded = RecordedIdentity(journalName);
+  return !recorded.empty() && IdentityOf(file, contents.tag, identity) && identity == recorded;
+}
+
+// Every record stays within what a package may do: the first one begins the package, and an
+// old file waits in that package's own backup folder, below it, by a plain path.
+bool RecordsStayInside(const std::vector<UndoRecord>& records, const std::wstring& backupFolder) {
+  if (records.empty()) return true;
+  if (records.front().kind != UndoKind::PackageBegun) return false;
+  const std::wstring inside = Lowered(backupFolder + L"\\");
+  for (size_t i = 0; i < records.size(); ++i) {
+    const UndoRecord& record = records[i];
+    if (i > 0 && record.kind == UndoKind::PackageBegun) return false;
+    if (record.kind == UndoKind::StepUndone && record.attributes >= records.size()) return false;
+    if (record.kind != UndoKind::FileMovedAside) continue;
+    const std::wstring backup = Lowered(record.other);
+    if (backup.compare(0, inside.size(), inside) != 0 || backup.find(L"\\..") != std::wstring::npos ||
+        backup.find(L"\\.\\") != std::wstring::npos || backup.find(L'/') != std::wstring::npos ||
+        backup.find(L':', 2) != std::wstring::npos)
+      return false;
   }
-  const std::wstring journalPath = folder + L"\\" + kJournalName;
-  if (!PathExists(journalPath)) {
-    RemoveTreeNoFollow(folder + L"\\" + kBackupName);  // what a committed package left behind
-    return;
-  }
+  return true;
+}
+
+// Reads the whole file through its handle.
+bool ReadThroughHandle(HANDLE file, std::string& bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalWriteBytes)) return false;
+  bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  return bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                           read == bytes.size());
+}
+
+// Cuts a torn end off, so that the marks of the undo follow the last whole write.
+bool CutAt(HANDLE file, size_t wholeBytes) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(wholeBytes);
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file) && FlushFileBuffers(file);
+}
+
+void RecoverJournal(const std::wstring& folder, const std::wstring& journalName, const std::wstring& hex) {
+  const std::wstring journalPath = folder + L"\\" + journalName;
+  UniqueFile file(CreateFileW(journalPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
   std::string bytes;
-  if (!ReadWholeFile(journalPath, bytes, false)) {
+  if (!file || !ReadThroughHandle(file.Get(), bytes)) {
+    // Held by another program, for instance: it stays for the next run.
     WriteServiceLog({L"-", journalPath, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL");
-    KeepAside(folder);
     return;
   }
   const JournalContents contents = ParseJournal(bytes);
+  if (!WrittenByTheProgram(file.Get(), journalName, hex, contents) ||
+      !RecordsStayInside(contents.records, folder + L"\\" + BackupNameOf(hex))) {
+    file.Reset();
+    SetAside(folder, journalName, hex, L"untrusted");
+    WriteServiceLog({L"-", journalPath, L"untrusted"}, L"BR", L"UNDO_JOURNAL");
+    return;
+  }
   switch (contents.state) {
     case JournalState::Empty:
-      ClearUndoFolder(folder);
+      file.Reset();
+      FinishJournal(folder, journalName, hex);
       return;
     case JournalState::Unreadable:
+      file.Reset();
       WriteServiceLog({L"-", journalPath, L"unreadable"}, L"BR", L"UNDO_JOURNAL");
-      KeepAside(folder);
+      SetAside(folder, journalName, hex, L"kept");
+      ForgetIdentity(journalName);
       return;
     case JournalState::Complete:
     case JournalState::TornTail:
@@ -551,9 +848,58 @@ void RecoverInterruptedPackage() {
   LogFields fields = PackageFields(contents.records);
   fields.push_back(contents.state == JournalState::TornTail ? L"torn" : L"complete");
   WriteServiceLog(fields, L"BR", L"UNDO_JOURNAL");
-  const bool undone = UndoAndClear(contents.records, folder);
+  bool undone = false;
+  if (CutAt(file.Get(), contents.wholeBytes)) {
+    CQXChangeJournal journal(std::make_unique<JournalFileSink>(std::move(file)));
+    journal.Adopt(contents.records);
+    undone = UndoOnTheMachine(contents.records, journal);
+  }
+  if (undone) FinishJournal(folder, journalName, hex);
+  else HalfUndone().insert(Lowered(ApplicationOf(contents.records)));  // the journal stays for the next run
   fields.back() = undone ? L"success" : L"error";
   WriteServiceLog(fields, L"BR", L"UNDO_PACKAGE");
+}
+
+// Backups whose journal is gone (a kept package's, removal cut short) and identities of journals
+// that are gone.
+void RemoveLeftovers(const std::wstring& folder) {
+  for (const std::wstring& name : NamesIn(folder, std::wstring(kBackupPrefix) + L"*")) {
+    const std::wstring hex = name.substr(wcslen(kBackupPrefix));
+    if (IsTagHex(hex) && !PathExists(folder + L"\\" + JournalNameOf(hex))) RemoveLeftover(folder + L"\\" + name);
+  }
+  if (!PathExists(folder + L"\\" + kLegacyJournalName)) RemoveLeftover(folder + L"\\" + kLegacyBackupName);
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kIdentityKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | kIdentityView,
+                    key.Receive()) != ERROR_SUCCESS)
+    return;
+  std::vector<std::wstring> stale;
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD length = 256;
+    if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (!PathExists(folder + L"\\" + name)) stale.push_back(name);
+  }
+  for (const std::wstring& name : stale) RegDeleteValueW(key.Get(), name.c_str());
+}
+
+}  // namespace
+
+void RecoverInterruptedPackage() {
+  std::wstring folder;
+  {
+    ProtectedFolder undo;
+    if (!OpenUndoFolder(undo)) return;
+    folder = undo.Path();
+  }
+  RemoveKeptBackups();
+  HalfUndone().clear();
+  std::vector<std::wstring> journals = NamesIn(folder, std::wstring(kJournalPrefix) + L"*" + kJournalSuffix);
+  if (PathExists(folder + L"\\" + kLegacyJournalName)) journals.push_back(kLegacyJournalName);
+  for (const std::wstring& name : journals) {
+    std::wstring hex;
+    if (TagOfJournalName(name, hex)) RecoverJournal(folder, name, hex);
+  }
+  RemoveLeftovers(folder);
 }
 
 }  // namespace brindle

@@ -70,9 +70,10 @@ class CPackageJournal : public CQXChangeJournal {
   // The package is kept: the journal is deleted (from then on nothing will undo it); the old
   // files moved aside wait for RemoveKeptBackups.
   void Commit();
-  // Takes back every change of the package, last first, then clears the journal; a journal
-  // whose undo did not fully succeed is kept aside with its backups. True when every step
-  // succeeded.
+  // Takes back every change of the package, last first, each step marked done in the journal,
+  // then removes the journal and backups; a journal whose undo did not fully succeed stays, with
+  // its backups, for the next run (no package of the application is begun meanwhile). True when
+  // every step succeeded.
   bool Undo();
 
  private:
@@ -83,6 +84,8 @@ class CPackageJournal : public CQXChangeJournal {
   void ReleaseFolders();
 
   std::wstring folder_;
+  std::wstring hex_;          // the journal's tag, which names its file and its backup folder
+  std::wstring journalName_;
   // The undo folder and its backup folder, held open (checked to be no link, and not to be
   // renamed or removed) from the start of the package to its end.
   std::unique_ptr<ProtectedFolder> undoFolder_;
@@ -100,16 +103,19 @@ class CPackageJournal : public CQXChangeJournal {
   bool finished_ = false;
 };
 
-// At the start of a patch-mode run: a package left half-applied by a process that died is
-// undone from its journal (a torn last record is dropped); a journal that cannot be read is
-// kept aside and logged, never applied in part.
+// At the start of a patch-mode run: each package left half-applied by a process that died, or
+// whose undo did not finish, is undone from its journal (a torn end after the last whole write
+// is dropped). Only a journal the program wrote is applied: its identity recorded under HKLM
+// when its package began must match, and its records must stay within its package's bounds;
+// any other is set aside as untrusted (never applied, never deleted) and logged. A journal of
+// its own that cannot be read is set aside with its backups and logged, never applied in part.
+// A journal whose undo fails a step stays for the next run, and no package of its application
+// is begun in this one. Backups and identities whose journal is gone are removed (what cannot
+// be removed now, at the next restart).
 void RecoverInterruptedPackage();
 
 // Removes the old files of the packages kept so far, on the calling thread; the next package's
 // start does it too.
 void RemoveKeptBackups();
-
-// The journal file of the running package (for tests that watch its growth).
-std::wstring JournalFilePath();
 
 }  // namespace brindle

@@ -3,15 +3,20 @@
 #include "logs/service_log.h"
 
 #include <array>
+#include <cwctype>
+#include <set>
 
 namespace brindle {
 
-const char kJournalMagic[8] = {'B', 'R', 'U', 'N', 'D', 'O', '1', '\n'};
+const char kJournalMagic[8] = {'B', 'R', 'U', 'N', 'D', 'O', '2', '\n'};
+const char kLegacyJournalMagic[8] = {'B', 'R', 'U', 'N', 'D', 'O', '1', '\n'};
 
 namespace {
 
-// The record layout: length of the payload (4 bytes), its CRC-32 (4 bytes), the payload. All
-// numbers little-endian; texts as UTF-16 code units.
+// The layout of a write: length of the body (4 bytes), the CRC-32 of the length's bytes and the
+// body (4 bytes), the body: each record as the length of its payload (4 bytes) and the payload.
+// (The earlier form had a length and a CRC-32 of the payload before each record.) All numbers
+// little-endian; texts as UTF-16 code units.
 const size_t kRecordHeaderBytes = 8;
 
 std::uint32_t Crc32(const std::string& bytes) {
@@ -102,7 +107,7 @@ class Reader {
 
 bool IsKnownKind(std::uint32_t kind) {
   return kind >= static_cast<std::uint32_t>(UndoKind::PackageBegun) &&
-         kind <= static_cast<std::uint32_t>(UndoKind::ComRegistered);
+         kind <= static_cast<std::uint32_t>(UndoKind::StepUndone);
 }
 
 bool DecodePayload(const std::string& payload, UndoRecord& record) {
@@ -135,49 +140,127 @@ std::string EncodeUndoRecord(const UndoRecord& record) {
   return out + payload;
 }
 
+namespace {
+
+bool AllZero(const std::string& bytes, size_t from) {
+  for (size_t i = from; i < bytes.size(); ++i)
+    if (bytes[i] != '\0') return false;
+  return true;
+}
+
+std::uint32_t NumberAt(const std::string& bytes, size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i)
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+  return value;
+}
+
+// Where the reading stopped: a torn end (the rest cut short, or zeros that a file grown before
+// its data reached the disk reads as), or damage, which makes the whole journal unreadable.
+void StopAt(JournalContents& contents, const std::string& bytes, size_t at, bool torn) {
+  if (torn || AllZero(bytes, at)) {
+    contents.state = JournalState::TornTail;
+    return;
+  }
+  contents.state = JournalState::Unreadable;
+  contents.records.clear();
+}
+
+// The earlier form: one checksum per record.
+JournalContents ParseLegacyJournal(const std::string& bytes) {
+  JournalContents contents;
+  size_t at = sizeof(kLegacyJournalMagic);
+  contents.wholeBytes = at;
+  while (at < bytes.size()) {
+    const size_t left = bytes.size() - at;
+    if (left < kRecordHeaderBytes) return StopAt(contents, bytes, at, true), contents;
+    const std::uint32_t length = NumberAt(bytes, at), crc = NumberAt(bytes, at + 4);
+    if (length > kMaxJournalRecordBytes || length == 0) return StopAt(contents, bytes, at, false), contents;
+    if (left - kRecordHeaderBytes < length) return StopAt(contents, bytes, at, true), contents;
+    const std::string payload = bytes.substr(at + kRecordHeaderBytes, length);
+    const bool last = at + kRecordHeaderBytes + length == bytes.size();
+    UndoRecord record;
+    if (Crc32(payload) != crc || !DecodePayload(payload, record))
+      return StopAt(contents, bytes, at, last && Crc32(payload) != crc), contents;
+    contents.records.push_back(std::move(record));
+    at += kRecordHeaderBytes + length;
+    contents.wholeBytes = at;
+  }
+  contents.state = contents.records.empty() ? JournalState::Empty : JournalState::Complete;
+  return contents;
+}
+
+// The records of one whole write; false when one of them does not decode.
+bool DecodeWrite(const std::string& body, std::vector<UndoRecord>& records) {
+  size_t at = 0;
+  while (at < body.size()) {
+    if (body.size() - at < 4) return false;
+    const std::uint32_t length = NumberAt(body, at);
+    if (length > kMaxJournalRecordBytes || body.size() - at - 4 < length) return false;
+    UndoRecord record;
+    if (!DecodePayload(body.substr(at + 4, length), record)) return false;
+    records.push_back(std::move(record));
+    at += 4 + length;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string EncodeJournalHeader(const std::string& tag) {
+  return std::string(kJournalMagic, sizeof(kJournalMagic)) + tag;
+}
+
+std::string EncodeJournalWrite(const std::vector<UndoRecord>& records) {
+  std::string body;
+  for (const UndoRecord& record : records) {
+    const std::string payload = EncodeUndoRecord(record).substr(kRecordHeaderBytes);
+    PutBytes(body, payload);
+  }
+  std::string length;
+  PutNumber(length, static_cast<std::uint32_t>(body.size()));
+  std::string out = length;
+  PutNumber(out, Crc32(length + body));
+  return out + body;
+}
+
 JournalContents ParseJournal(const std::string& bytes) {
   JournalContents contents;
   const std::string magic(kJournalMagic, sizeof(kJournalMagic));
+  const std::string legacy(kLegacyJournalMagic, sizeof(kLegacyJournalMagic));
+  const size_t header = magic.size() + kJournalTagBytes;
   if (bytes.size() < magic.size()) {
     // A start cut short by the crash is no journal of any change; anything else is foreign.
-    contents.state = magic.compare(0, bytes.size(), bytes) == 0 ? JournalState::Empty : JournalState::Unreadable;
+    const bool cut = magic.compare(0, bytes.size(), bytes) == 0 || legacy.compare(0, bytes.size(), bytes) == 0;
+    contents.state = cut ? JournalState::Empty : JournalState::Unreadable;
     return contents;
   }
+  if (bytes.compare(0, legacy.size(), legacy) == 0) return ParseLegacyJournal(bytes);
   if (bytes.compare(0, magic.size(), magic) != 0) {
     contents.state = JournalState::Unreadable;
     return contents;
   }
-  size_t at = magic.size();
+  if (bytes.size() < header) return contents;  // the tag cut short: nothing was written after it
+  contents.tag = bytes.substr(magic.size(), kJournalTagBytes);
+  size_t at = header;
+  contents.wholeBytes = at;
   while (at < bytes.size()) {
     const size_t left = bytes.size() - at;
-    const std::string headerBytes = bytes.substr(at, kRecordHeaderBytes);
-    Reader header(headerBytes);
-    std::uint32_t length = 0, crc = 0;
-    if (left < kRecordHeaderBytes || !header.Number(length) || !header.Number(crc)) {
-      contents.state = JournalState::TornTail;
-      return contents;
-    }
-    if (length > kMaxJournalRecordBytes) {
-      contents.state = JournalState::Unreadable;
-      contents.records.clear();
-      return contents;
-    }
-    if (left - kRecordHeaderBytes < length) {
-      contents.state = JournalState::TornTail;
-      return contents;
-    }
-    const std::string payload = bytes.substr(at + kRecordHeaderBytes, length);
+    if (left < kRecordHeaderBytes) return StopAt(contents, bytes, at, true), contents;
+    const std::uint32_t length = NumberAt(bytes, at), crc = NumberAt(bytes, at + 4);
+    // A write holds at least one record: a zero length is no write (nor is the zero checksum
+    // that goes with it a valid one).
+    if (length == 0 || length > kMaxJournalWriteBytes) return StopAt(contents, bytes, at, false), contents;
+    if (left - kRecordHeaderBytes < length) return StopAt(contents, bytes, at, true), contents;
     const bool last = at + kRecordHeaderBytes + length == bytes.size();
-    UndoRecord record;
-    if (Crc32(payload) != crc || !DecodePayload(payload, record)) {
-      // Only the last record can have been cut by the crash: each one reached the disk before
-      // the next was begun. Damage before it means the file cannot be trusted at all.
-      contents.state = last && Crc32(payload) != crc ? JournalState::TornTail : JournalState::Unreadable;
-      if (contents.state == JournalState::Unreadable) contents.records.clear();
-      return contents;
-    }
-    contents.records.push_back(std::move(record));
+    // Only the last write can have been cut by the crash: each one reached the disk before the
+    // next was begun.
+    if (Crc32(bytes.substr(at, 4) + bytes.substr(at + kRecordHeaderBytes, length)) != crc)
+      return StopAt(contents, bytes, at, last), contents;
+    if (!DecodeWrite(bytes.substr(at + kRecordHeaderBytes, length), contents.records))
+      return StopAt(contents, bytes, at, false), contents;
     at += kRecordHeaderBytes + length;
+    contents.wholeBytes = at;
   }
   contents.state = contents.records.empty() ? JournalState::Empty : JournalState::Complete;
   return contents;
@@ -185,23 +268,26 @@ JournalContents ParseJournal(const std::string& bytes) {
 
 CQXChangeJournal::CQXChangeJournal(std::unique_ptr<CQXJournalSink> sink) : sink_(std::move(sink)) {}
 
-bool CQXChangeJournal::Start() {
-  return sink_ && sink_->Append(std::string(kJournalMagic, sizeof(kJournalMagic)));
+bool CQXChangeJournal::Start(const std::string& tag) {
+  return tag.size() == kJournalTagBytes && sink_ && sink_->Append(EncodeJournalHeader(tag));
 }
 
 bool CQXChangeJournal::Record(const UndoRecord& record) {
-  if (!sink_ || !sink_->Append(EncodeUndoRecord(record))) return false;
-  records_.push_back(record);
-  return true;
+  return RecordAll({record});
 }
 
 bool CQXChangeJournal::RecordAll(const std::vector<UndoRecord>& records) {
   if (records.empty()) return true;
-  std::string bytes;
-  for (const UndoRecord& record : records) bytes += EncodeUndoRecord(record);
-  if (!sink_ || !sink_->Append(bytes)) return false;
+  if (!sink_ || !sink_->Append(EncodeJournalWrite(records))) return false;
   records_.insert(records_.end(), records.begin(), records.end());
   return true;
+}
+
+bool CQXChangeJournal::MarkUndone(size_t index) {
+  UndoRecord mark;
+  mark.kind = UndoKind::StepUndone;
+  mark.attributes = static_cast<std::uint32_t>(index);
+  return Record(mark);
 }
 
 bool CQXChangeJournal::Forget() {
@@ -224,6 +310,7 @@ std::wstring UndoKey(UndoKind kind) {
     case UndoKind::RestartMoveQueued: return L"UNDO_RESTART_ENTRY";
     case UndoKind::ComUnregistered: return L"UNDO_COM_REGISTER";
     case UndoKind::ComRegistered: return L"UNDO_COM_UNREGISTER";
+    case UndoKind::StepUndone: return std::wstring();
   }
   return std::wstring();
 }
@@ -233,15 +320,41 @@ std::wstring UndoObject(const UndoRecord& record) {
   return record.path;
 }
 
-bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target) {
+namespace {
+
+// Steps on one object go in order: after one failed, the earlier ones on it wait for the retry.
+std::wstring ObjectKey(const UndoRecord& record) {
+  std::wstring key = UndoObject(record);
+  for (wchar_t& c : key) c = static_cast<wchar_t>(towlower(c));
+  return std::to_wstring(record.root) + (record.is64Bit ? L"|64|" : L"|32|") + key;
+}
+
+}  // namespace
+
+bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
+                 const std::function<bool(size_t)>& markUndone) {
+  std::set<size_t> done;
+  for (const UndoRecord& record : records)
+    if (record.kind == UndoKind::StepUndone) done.insert(record.attributes);
+  std::set<std::wstring> failed;
   bool allUndone = true;
-  for (auto it = records.rbegin(); it != records.rend(); ++it) {
-    const std::wstring key = UndoKey(it->kind);
-    if (key.empty()) continue;
-    const unsigned long code = target.Undo(*it);
-    if (code != 0) allUndone = false;
-    WriteServiceLog({L"-", UndoObject(*it), code == 0 ? L"success" : L"error", std::to_wstring(code)},
+  for (size_t index = records.size(); index-- > 0;) {
+    const UndoRecord& record = records[index];
+    const std::wstring key = UndoKey(record.kind);
+    if (key.empty() || done.count(index)) continue;
+    if (failed.count(ObjectKey(record))) {
+      allUndone = false;
+      continue;
+    }
+    const unsigned long code = target.Undo(record);
+    WriteServiceLog({L"-", UndoObject(record), code == 0 ? L"success" : L"error", std::to_wstring(code)},
                     L"BR", key);
+    if (code != 0) {
+      allUndone = false;
+      failed.insert(ObjectKey(record));
+      continue;
+    }
+    if (markUndone && !markUndone(index)) return false;
   }
   return allUndone;
 }

@@ -1,11 +1,14 @@
 // The undo journal of one package: before each change to the machine, what is needed to undo it
 // is appended to the journal and flushed to disk, so the change can be taken back in the same
 // run when the package fails, or by the next run when the process died in the middle of it.
-// This file holds the records, their encoding on disk (a torn last record is recognised and
-// dropped; damage anywhere else makes the whole journal unreadable), and the undo walk, which
-// takes the records back last first and writes one service-log line for each.
+// This file holds the records, their encoding on disk (each write of one or more records carries
+// one checksum; a torn or zero-filled end after the last whole write is recognised and dropped;
+// damage before it makes the whole journal unreadable), and the undo walk, which takes the
+// records back last first, marks each step done in the journal, and writes one service-log line
+// for each.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +29,7 @@ enum class UndoKind : std::uint8_t {
   RestartMoveQueued,   // path: source, other: destination (empty: a deletion) of a queued move
   ComUnregistered,     // path: a COM server about to be unregistered
   ComRegistered,       // path: a COM server about to be registered
+  StepUndone,          // attributes: the index of a record whose undo is done (not undone again)
 };
 
 struct UndoRecord {
@@ -40,24 +44,37 @@ struct UndoRecord {
   std::string data;  // registry value bytes
 };
 
-// The journal file's first bytes.
+// The journal file's first bytes: the magic, then the journal's tag (random, kJournalTagBytes).
+// Journals of the earlier form (kLegacyJournalMagic, no tag, one checksum per record) are still
+// read.
 extern const char kJournalMagic[8];
+extern const char kLegacyJournalMagic[8];
+const size_t kJournalTagBytes = 16;
 // Longest record accepted when reading (a registry value holds at most 1000 bytes; paths are
 // short): anything longer is damage, not a record.
 const std::uint32_t kMaxJournalRecordBytes = 1u << 20;
+// Longest write accepted when reading (a batch of a pass's records).
+const std::uint32_t kMaxJournalWriteBytes = 1u << 28;
 
+// One record in the earlier form (length, checksum, payload).
 std::string EncodeUndoRecord(const UndoRecord& record);
+// The journal's start: magic and tag (tag.size() == kJournalTagBytes).
+std::string EncodeJournalHeader(const std::string& tag);
+// One write of the records: its length, one checksum over length and records, the records.
+std::string EncodeJournalWrite(const std::vector<UndoRecord>& records);
 
 enum class JournalState {
   Empty,       // no record at all (the header itself may be torn): nothing was changed
   Complete,    // every record read
-  TornTail,    // the last record was cut short by the crash; the ones before it were read
-  Unreadable,  // not a journal, or damaged before its last record: must not be applied
+  TornTail,    // the last write was cut short or zero-filled by the crash; the ones before it were read
+  Unreadable,  // not a journal, or damaged before its last write: must not be applied
 };
 
 struct JournalContents {
   JournalState state = JournalState::Empty;
   std::vector<UndoRecord> records;
+  std::string tag;        // the header's tag (empty in a journal of the earlier form)
+  size_t wholeBytes = 0;  // where the last whole write ends: a torn end is cut there before appending
 };
 
 // Reads a journal file's bytes.
@@ -78,8 +95,8 @@ class CQXChangeJournal {
  public:
   explicit CQXChangeJournal(std::unique_ptr<CQXJournalSink> sink);
   virtual ~CQXChangeJournal() = default;
-  // Writes the magic; false when the sink refuses it.
-  bool Start();
+  // Writes the magic and the tag; false when the sink refuses it.
+  bool Start(const std::string& tag = std::string(kJournalTagBytes, '\0'));
   // Appends the record; false when it could not be written (the change must then not be made).
   bool Record(const UndoRecord& record);
   // Appends the records in one write (one trip to the disk); false when it failed.
@@ -87,7 +104,11 @@ class CQXChangeJournal {
   // Empties the journal on disk: from then on none of its records is undone, by this run or the
   // next. False when the sink cannot.
   bool Forget();
+  // Marks the undo of the record at index done, on disk before it returns.
+  bool MarkUndone(size_t index);
   const std::vector<UndoRecord>& Records() const { return records_; }
+  // Takes the records already on disk (a journal reopened to finish its undo).
+  void Adopt(std::vector<UndoRecord> records) { records_ = std::move(records); }
   // Lets go of the sink (the journal file is closed); further records fail.
   void Close() { sink_.reset(); }
 
@@ -105,9 +126,14 @@ class CQXUndoTarget {
   virtual unsigned long Undo(const UndoRecord& record) = 0;
 };
 
-// Undoes the records last first; each step writes a service-log line (its key from UndoKey).
-// True when every step succeeded.
-bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target);
+// Undoes the records last first, skipping those a StepUndone record marks done; each step writes
+// a service-log line (its key from UndoKey), and each one that succeeded is marked done through
+// markUndone (may be empty) before the next begins, so an undo interrupted anywhere and repeated
+// never does a step again after an earlier one. A step that fails leaves its object alone for
+// the rest of the walk (the earlier steps on it would undo in the wrong order); the other objects'
+// steps go on. A mark that cannot be written ends the walk. True when every step succeeded.
+bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
+                 const std::function<bool(size_t)>& markUndone = nullptr);
 
 // The service-log key of an undo step ("UNDO_FILE_RESTORE"...); empty for records that need no
 // undo step.

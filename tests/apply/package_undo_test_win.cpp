@@ -67,6 +67,24 @@ void PictureTree(const std::wstring& folder, std::ostringstream& out) {
   }
 }
 
+// A file's attributes, creation and last-write times.
+std::string FileStamp(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "<missing>";
+  std::ostringstream out;
+  out << "attr=" << data.dwFileAttributes << " created=" << data.ftCreationTime.dwHighDateTime << ":"
+      << data.ftCreationTime.dwLowDateTime << " written=" << data.ftLastWriteTime.dwHighDateTime << ":"
+      << data.ftLastWriteTime.dwLowDateTime;
+  return out.str();
+}
+
+// Gives the file times no run could give it.
+bool SetOldTimes(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  const FILETIME old = {0x12345600u, 0x01c00000u};
+  return file && SetFileTime(file.Get(), &old, &old, &old);
+}
+
 std::string RawValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view) {
   UniqueRegKey opened;
   if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.Receive()) != ERROR_SUCCESS) return "<no key>";
@@ -128,9 +146,7 @@ std::wstring ShortPath(const std::wstring& path) {
   return n > 0 && n < MAX_PATH ? std::wstring(buffer) : path;
 }
 
-std::wstring JournalPath() {
-  return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\journal.dat";
-}
+std::wstring UndoFolder() { return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo"; }
 
 // The names of the kept-aside journals that match the pattern.
 std::set<std::wstring> KeptJournals(const std::wstring& pattern) {
@@ -144,8 +160,91 @@ std::set<std::wstring> KeptJournals(const std::wstring& pattern) {
 }
 
 // The journals kept aside in the undo folder.
-std::set<std::wstring> KeptJournals() {
-  return KeptJournals(ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\journal-*.kept");
+std::set<std::wstring> KeptJournals() { return KeptJournals(UndoFolder() + L"\\journal-*.kept"); }
+
+// The journals of packages neither kept nor fully undone (each package's has a name of its own).
+std::set<std::wstring> ActiveJournals() {
+  std::set<std::wstring> paths;
+  for (const std::wstring& name : KeptJournals(UndoFolder() + L"\\journal-*.dat"))
+    if (EndsWith(name, L".dat")) paths.insert(UndoFolder() + L"\\" + name);
+  if (FileExists(UndoFolder() + L"\\journal.dat")) paths.insert(UndoFolder() + L"\\journal.dat");
+  return paths;
+}
+
+// The one active journal; empty when there is none (or more than one).
+std::wstring ActiveJournal() {
+  const std::set<std::wstring> journals = ActiveJournals();
+  return journals.size() == 1 ? *journals.begin() : std::wstring();
+}
+
+std::wstring HexOf(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::wstring hex;
+  for (unsigned char b : bytes) {
+    hex += static_cast<wchar_t>(digits[b >> 4]);
+    hex += static_cast<wchar_t>(digits[b & 15]);
+  }
+  return hex;
+}
+
+// A journal planted in the undo folder, in the program's own form with correct checksums.
+struct PlantedJournal {
+  std::string tag;
+  std::wstring hex, path, backups;
+};
+
+PlantedJournal NewPlantedJournal() {
+  PlantedJournal planted;
+  GUID guid;
+  CoCreateGuid(&guid);
+  planted.tag.assign(reinterpret_cast<const char*>(&guid), sizeof(guid));
+  planted.hex = HexOf(planted.tag);
+  planted.path = UndoFolder() + L"\\journal-" + planted.hex + L".dat";
+  planted.backups = UndoFolder() + L"\\backup-" + planted.hex;
+  return planted;
+}
+
+// Writes the journal's bytes; with trusted set, also its identity where the program records it
+// when a package begins (which only administrators can write: the test runs as one).
+bool Plant(const PlantedJournal& planted, const std::string& bytes, bool trusted) {
+  if (!CreateFolderChain(UndoFolder()) || !WriteFileText(planted.path, bytes)) return false;
+  if (!trusted) return true;
+  UniqueFile file(CreateFileW(planted.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!file || !GetFileInformationByHandle(file.Get(), &info)) return false;
+  std::string identity;
+  for (DWORD part : {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow})
+    identity.append(reinterpret_cast<const char*>(&part), sizeof(part));
+  identity += planted.tag;
+  UniqueRegKey key;
+  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamek\\Brindle\\UndoJournals", 0, nullptr, 0,
+                         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.Receive(), nullptr) == ERROR_SUCCESS &&
+         RegSetValueExW(key.Get(), LastPathComponent(planted.path).c_str(), 0, REG_BINARY,
+                        reinterpret_cast<const BYTE*>(identity.data()), static_cast<DWORD>(identity.size())) ==
+             ERROR_SUCCESS;
+}
+
+UndoRecord Begun(const std::wstring& app) {
+  UndoRecord record;
+  record.kind = UndoKind::PackageBegun;
+  record.path = app;
+  record.other = L"planted.diff";
+  return record;
+}
+
+UndoRecord FileRecord(UndoKind kind, const std::wstring& path, const std::wstring& other = std::wstring()) {
+  UndoRecord record;
+  record.kind = kind;
+  record.path = path;
+  record.other = other;
+  return record;
+}
+
+UndoRecord Undone(size_t index) {
+  UndoRecord record;
+  record.kind = UndoKind::StepUndone;
+  record.attributes = static_cast<std::uint32_t>(index);
+  return record;
 }
 
 // Presses the button of the run's final message box (or restart question) whenever one shows.
@@ -181,9 +280,9 @@ class PatchUndo : public PatchFixture {
     // Every case ends without a journal. One left behind (a run ended and never recovered)
     // would be taken back by the next case's first run, against this case's folders, which are
     // removed below: its undo would fail there and keep it aside, blamed on the wrong case.
-    if (FileExists(JournalPath())) {
+    for (const std::wstring& journal : ActiveJournals()) {
       ADD_FAILURE() << "the case left an undo journal";
-      DeleteFileW(JournalPath().c_str());
+      DeleteFileW(journal.c_str());
     }
     DeleteKey(key_, KEY_WOW64_32KEY);
     DeleteKey(key_, KEY_WOW64_64KEY);
@@ -344,6 +443,8 @@ class PatchUndo : public PatchFixture {
     return out.str();
   }
 
+  std::string InstallManyFiles();
+
   std::wstring key_, desktop_, link_, other_;
 };
 
@@ -371,7 +472,7 @@ TEST_F(PatchUndo, AFailingPackageLeavesEverythingAsItWasAndAppliesFullyOnceTheCa
     EXPECT_NE(undone[1].find(L"success"), std::wstring::npos) << undone[1];
   }
   EXPECT_EQ(Machine(), before);
-  EXPECT_FALSE(FileExists(JournalPath()));
+  EXPECT_TRUE(ActiveJournals().empty());
 
   // The programs holding the files end; the same package applies fully.
   for (StartedProcess* p : {&busy, &busy2, &held}) {
@@ -401,12 +502,14 @@ TEST_F(PatchUndo, AFailingPackageLeavesEverythingAsItWasAndAppliesFullyOnceTheCa
     for (size_t at = log.find(entry); at != std::string::npos; at = log.find(entry, at + 1)) ++count;
     EXPECT_EQ(count, 1u) << name << "\n" << log;
   }
-  EXPECT_FALSE(FileExists(JournalPath()));
+  EXPECT_TRUE(ActiveJournals().empty());
 }
 
 // The process is ended after each journaled change in turn (the test watches the journal file
 // grow and ends the process at once); the next run, for another application, first takes the
-// package back, then applies its own.
+// package back, then applies its own. After each end, 16 zero bytes are appended to the journal,
+// as a file grown before its data reached the disk reads after a power loss: a torn end, which
+// the undo reads past.
 TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesItsOwnWork) {
   Install();
   const std::wstring list = SmallPackage();
@@ -415,11 +518,11 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
   const std::wstring other = other_;
   const std::string before = Machine(false);
   const std::string listText = FileText(list);
-  const std::wstring journal = JournalPath();
   // Journals that earlier cases kept aside are not this case's.
   const std::set<std::wstring> keptBefore = KeptJournals();
   int kills = 0;
   for (size_t stop = 1; stop < 200;) {
+    std::wstring journal;
     ASSERT_TRUE(WriteFileText(list, listText));
     StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
     // Ends the process as soon as the journal holds `stop` records.
@@ -427,8 +530,9 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (GetTickCount64() < deadline) {
       if (WaitForSingleObject(run.process.Get(), 0) == WAIT_OBJECT_0) break;
+      if (journal.empty()) journal = ActiveJournal();
       std::string bytes;
-      if (!ReadBytes(journal, bytes)) continue;
+      if (journal.empty() || !ReadBytes(journal, bytes)) continue;
       const size_t records = ParseJournal(bytes).records.size();
       if (records >= stop) {
         TerminateProcess(run.process.Get(), 9);
@@ -446,6 +550,11 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
     }
     ++kills;
     ASSERT_TRUE(FileExists(journal)) << stop;
+    {
+      UniqueFile grown(CreateFileW(journal.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      DWORD written = 0;
+      ASSERT_TRUE(grown && WriteFile(grown.Get(), std::string(16, '\0').data(), 16, &written, nullptr));
+    }
     ASSERT_TRUE(WriteOtherList(otherList));
     ServiceLogTail tail;
     {
@@ -513,6 +622,10 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
       "</FullPath><FileName>failserver.dll</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">"
       "veto_hook.dll</FileName></CustomFunction></DiffDistribute>");
   const std::string uninstBefore = FileText(app_ + L"\\uninst.ini");
+  // The install log, kept by a copy, comes back with its bytes, times and attributes (and its
+  // own access list, which Wine does not keep: that part cannot be observed here).
+  ASSERT_TRUE(SetOldTimes(ToBackslashes(installLog_.Path())));
+  const std::string logStampBefore = FileStamp(ToBackslashes(installLog_.Path()));
   const std::string logBefore = installLog_.Bytes();
   const std::wstring queuedName = ShortPath(app_) + L"\\failserver.dll";
   DeleteRunOnceValue(queuedName);
@@ -536,46 +649,139 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   EXPECT_FALSE(FileExists(app_ + L"\\newserver.dll"));
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), uninstBefore);
   EXPECT_EQ(installLog_.Bytes(), logBefore);
+  EXPECT_EQ(FileStamp(ToBackslashes(installLog_.Path())), logStampBefore);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
 
-// A journal that cannot be read is never applied in part: it is kept aside under a dated name,
-// logged, and the run does its own work.
+// A journal of the program's own that cannot be read is never applied in part: it is kept aside
+// under a dated name, logged, and the run does its own work.
 TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
   Install();
   const std::wstring list = SmallPackage();
-  const std::wstring journal = JournalPath();
-  const std::wstring folder = ParentFolder(ToForwardSlashes(journal));
-  // A record that would bring old.txt back over the new one, behind a damaged first record.
-  UndoRecord record;
-  record.kind = UndoKind::FileCreated;
-  record.path = app_ + L"\\lib.txt";
-  std::string bytes = std::string(kJournalMagic, sizeof(kJournalMagic)) + EncodeUndoRecord(record) +
-                      EncodeUndoRecord(record);
-  bytes[sizeof(kJournalMagic) + 10] ^= 0x20;
-  ASSERT_TRUE(WriteFileText(journal, bytes));
+  const PlantedJournal planted = NewPlantedJournal();
+  // A record that would remove lib.txt, behind a damaged first write.
+  std::string bytes = EncodeJournalHeader(planted.tag) + EncodeJournalWrite({Begun(L"SampleApp")}) +
+                      EncodeJournalWrite({FileRecord(UndoKind::FileCreated, app_ + L"\\lib.txt")});
+  bytes[EncodeJournalHeader(planted.tag).size() + 12] ^= 0x20;
+  ASSERT_TRUE(Plant(planted, bytes, true));
   // Journals that earlier cases kept aside are not this case's.
-  const std::wstring keptPattern = ToBackslashes(folder) + L"\\journal-*.kept";
-  const std::set<std::wstring> keptBefore = KeptJournals(keptPattern);
+  const std::set<std::wstring> keptBefore = KeptJournals();
   ServiceLogTail tail;
   {
     BoxAnswerer answerer;
     EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   }
-  EXPECT_EQ(tail.Details(L"UNDO_JOURNAL"), (std::vector<std::wstring>{L"-," + journal + L",unreadable"}));
+  EXPECT_EQ(tail.Details(L"UNDO_JOURNAL"), (std::vector<std::wstring>{L"-," + planted.path + L",unreadable"}));
   EXPECT_TRUE(tail.Details(L"UNDO_FILE_REMOVE").empty());
   EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
-  EXPECT_FALSE(FileExists(journal));
+  EXPECT_FALSE(FileExists(planted.path));
   // The damaged journal waits, whole, under its new name.
   std::vector<std::wstring> keptNow;
-  for (const std::wstring& name : KeptJournals(keptPattern))
+  for (const std::wstring& name : KeptJournals())
     if (keptBefore.count(name) == 0) keptNow.push_back(name);
   ASSERT_EQ(keptNow.size(), 1u);
-  const std::wstring keptPath = ToBackslashes(folder) + L"\\" + keptNow[0];
+  const std::wstring keptPath = UndoFolder() + L"\\" + keptNow[0];
   EXPECT_EQ(FileText(keptPath), bytes);
   DeleteFileW(keptPath.c_str());
-  RemoveTree(ToBackslashes(folder) + L"\\" + std::wstring(keptNow[0]).replace(0, 7, L"backup"));
+}
+
+// Journals the program did not write, planted in its own form with correct checksums (users may
+// make folders below the common application-data folder): one without the identity recorded
+// when a package begins, and one with it whose old file would come from outside its package's
+// backup folder. Neither is applied nor deleted: each is set aside, named in the service log,
+// and the run does its own work. (Wine keeps no access lists and gives every file the one
+// account's owner, so the folder's protection and the journal's owner cannot be observed here;
+// what decides here is the identity recorded under HKLM.)
+TEST_F(PatchUndo, AJournalTheProgramDidNotWriteIsSetAsideUnappliedAndTheRunGoesOn) {
+  Install();
+  const std::wstring list = SmallPackage();
+  const std::wstring victim = app_ + L"\\victim.txt";
+  const std::wstring stranger = app_ + L"\\stranger.txt";
+  ASSERT_TRUE(WriteFileText(victim, "keep me"));
+  ASSERT_TRUE(WriteFileText(stranger, "the attacker's file"));
+  const PlantedJournal unknown = NewPlantedJournal();
+  const std::string unknownBytes =
+      EncodeJournalHeader(unknown.tag) +
+      EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileCreated, victim)});
+  ASSERT_TRUE(Plant(unknown, unknownBytes, false));
+  const PlantedJournal outside = NewPlantedJournal();
+  const std::string outsideBytes =
+      EncodeJournalHeader(outside.tag) +
+      EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileMovedAside, app_ + L"\\old.txt", stranger)});
+  ASSERT_TRUE(Plant(outside, outsideBytes, true));
+  // A journal whose identity was recorded, exchanged afterwards for a copy of itself (another
+  // file under the same name, with the same bytes).
+  const PlantedJournal copied = NewPlantedJournal();
+  const std::string copiedBytes =
+      EncodeJournalHeader(copied.tag) +
+      EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileCreated, victim)});
+  ASSERT_TRUE(Plant(copied, copiedBytes, true));
+  ASSERT_TRUE(WriteFileText(copied.path + L".copy", copiedBytes));
+  ASSERT_TRUE(MoveFileExW((copied.path + L".copy").c_str(), copied.path.c_str(), MOVEFILE_REPLACE_EXISTING));
+  const std::set<std::wstring> untrustedBefore = KeptJournals(UndoFolder() + L"\\journal-*.untrusted");
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  }
+  std::vector<std::wstring> lines = tail.Details(L"UNDO_JOURNAL");
+  std::sort(lines.begin(), lines.end());
+  std::vector<std::wstring> expected = {L"-," + unknown.path + L",untrusted", L"-," + outside.path + L",untrusted",
+                                        L"-," + copied.path + L",untrusted"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines, expected);
+  EXPECT_TRUE(tail.Details(L"UNDO_PACKAGE").empty());
+  EXPECT_EQ(FileText(victim), "keep me");
+  EXPECT_EQ(FileText(stranger), "the attacker's file");
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1") << "the run did its own work";
+  EXPECT_TRUE(ActiveJournals().empty());
+  // Each is kept, whole, under a name of its own.
+  std::set<std::string> kept;
+  for (const std::wstring& name : KeptJournals(UndoFolder() + L"\\journal-*.untrusted")) {
+    if (untrustedBefore.count(name)) continue;
+    kept.insert(FileText(UndoFolder() + L"\\" + name));
+    DeleteFileW((UndoFolder() + L"\\" + name).c_str());
+  }
+  EXPECT_EQ(kept, (std::set<std::string>{unknownBytes, outsideBytes, copiedBytes}));
+}
+
+// An undo ended right after it had put the last of its first files back (that step not yet
+// marked done): the next run finishes the undo from the journal and leaves the files it had
+// restored as they are. Replayed from its start, the journal would remove them again.
+TEST_F(PatchUndo, AnUndoEndedAfterSomeFilesWereBackIsFinishedAndKeepsThemBack) {
+  Install();
+  const PlantedJournal planted = NewPlantedJournal();
+  const std::wstring a = app_ + L"\\lib.txt", b = app_ + L"\\busy2.txt";
+  const std::wstring backupA = planted.backups + L"\\0000\\000001.old";
+  const std::wstring backupB = planted.backups + L"\\0000\\000002.old";
+  // The package had updated both files; the undo took b's new copy away (marked), put b's old
+  // copy back (not yet marked), then the process ended. a is still the package's.
+  ASSERT_TRUE(WriteFileText(backupA, "lib 1.0"));
+  ASSERT_TRUE(WriteFileText(a, "lib 1.1"));
+  const std::string bytes =
+      EncodeJournalHeader(planted.tag) +
+      EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileMovedAside, a, backupA),
+                          FileRecord(UndoKind::FileMovedAside, b, backupB)}) +
+      EncodeJournalWrite({FileRecord(UndoKind::FileCreated, a), FileRecord(UndoKind::FileCreated, b)}) +
+      EncodeJournalWrite({Undone(4)});
+  ASSERT_TRUE(Plant(planted, bytes, true));
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_TRUE(WriteOtherList(otherList));
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(otherList, L"/non_notification"), 200);
+  }
+  if (HasFailure())
+    for (const ServiceLogLine& line : tail.NewLines()) ADD_FAILURE() << Narrow(line.key + L" " + line.detail);
+  EXPECT_EQ(FileText(b), "busy2 1.0") << "a file the first undo had put back is gone";
+  EXPECT_EQ(FileText(a), "lib 1.0");
+  const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+  ASSERT_EQ(undone.size(), 1u);
+  EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
+  EXPECT_TRUE(ActiveJournals().empty());
+  EXPECT_FALSE(FileExists(planted.backups));
 }
 
 namespace {
@@ -659,7 +865,7 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   ASSERT_EQ(WaitForMultipleObjects(2, started, FALSE, 90000), WAIT_OBJECT_0) << "the server never began to register";
   UniqueHandle registering = OpenProcessOf(server);
   ASSERT_TRUE(registering) << "no process runs " << Narrow(server);
-  ASSERT_TRUE(FileExists(JournalPath()));
+  ASSERT_FALSE(ActiveJournal().empty());
   TerminateProcess(run.process.Get(), 9);
   WaitForExit(run, 60000);
   const bool serverEnded = WaitForSingleObject(registering.Get(), 20000) == WAIT_OBJECT_0;
@@ -694,7 +900,7 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
     EXPECT_EQ(FindEntry(*log, L"SampleApp")->applicationVersion.text, L"1.0");
   }
   EXPECT_EQ(FileText(other_ + L"\\other.txt"), "other 3.4");
-  EXPECT_FALSE(FileExists(JournalPath()));
+  EXPECT_TRUE(ActiveJournals().empty());
   EXPECT_EQ(KeptJournals(), keptBefore);
 
   if (WaitForSingleObject(registering.Get(), 0) != WAIT_OBJECT_0) {
@@ -705,30 +911,175 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_WOW64_64KEY, 0);
 }
 
+// The install log, kept by a copy, cannot be written at the end of the package (another program
+// holds it), nor put back while it is held: the undo keeps its journal. Once the log is free,
+// the next run puts it back with its bytes, attributes and times. (It also gets its own owner
+// and access list back, not the backup folder's; Wine keeps no access lists, so that part
+// cannot be observed here.)
+TEST_F(PatchUndo, TheInstallLogPutBackHasItsBytesTimesAndAttributes) {
+  Install();
+  const std::wstring list = SmallPackage();
+  const std::wstring log = ToBackslashes(installLog_.Path());
+  ASSERT_TRUE(SetOldTimes(log));
+  ASSERT_TRUE(SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN));
+  const std::string before = Machine();
+  const std::string stamp = FileStamp(log);
+  StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + log + L"\" 120000");
+  Sleep(1500);
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 2u);
+    EXPECT_TRUE(EndsWith(undone[1], L",error")) << Narrow(undone[1]);
+  }
+  EXPECT_EQ(ActiveJournals().size(), 1u);
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForExit(holder, 5000);
+  // A run whose own package is missing: it only finishes the undo.
+  ASSERT_TRUE(WriteFileText(list,
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                            "<FileName>missing.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                            "Application</DisplayName></DiffLocal></DiffLocalList>"));
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    RunBrindle(list, L"/non_notification");
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 1u);
+    EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
+  }
+  EXPECT_EQ(Machine(), before);
+  EXPECT_EQ(FileStamp(log), stamp);
+  EXPECT_TRUE(ActiveJournals().empty());
+  SetFileAttributesW(log.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A recovery one of whose steps fails (a file the half-updated application holds) keeps the
+// journal for the next run, says so, and applies no package of that application over the
+// half-undone one; once the file is free, the next run finishes the undo and applies.
+TEST_F(PatchUndo, ARecoveryThatFailsAStepIsTriedAgainByTheNextRun) {
+  Install();
+  const std::wstring added = app_ + L"\\added.txt";
+  ASSERT_TRUE(WriteFileText(added, "the package's"));
+  const PlantedJournal planted = NewPlantedJournal();
+  ASSERT_TRUE(Plant(planted,
+                    EncodeJournalHeader(planted.tag) +
+                        EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileCreated, added)}),
+                    true));
+  const std::set<std::wstring> keptBefore = KeptJournals();
+  StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + added + L"\" 120000");
+  Sleep(1500);
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(SmallPackage(), L"/non_notification"), 100);
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 1u);
+    EXPECT_TRUE(EndsWith(undone[0], L",error")) << Narrow(undone[0]);
+    std::vector<std::wstring> journalLines = tail.Details(L"UNDO_JOURNAL");
+    ASSERT_EQ(journalLines.size(), 2u);
+    EXPECT_EQ(journalLines[1], L"-,SampleApp,pending");
+  }
+  EXPECT_EQ(ActiveJournals(), (std::set<std::wstring>{planted.path})) << "the journal was given up";
+  EXPECT_EQ(KeptJournals(), keptBefore);
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.0") << "a package was applied over a half-undone one";
+
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForExit(holder, 5000);
+  ClearPackageSource();
+  {
+    ServiceLogTail tail;
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(SmallPackage(), L"/non_notification"), 200);
+    const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+    ASSERT_EQ(undone.size(), 1u);
+    EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
+  }
+  EXPECT_FALSE(FileExists(added));
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  EXPECT_TRUE(ActiveJournals().empty());
+}
+
+namespace {
+
+// The restart queue's raw value, to be put back as it was (the removal of a held journal is
+// queued there).
+class RestartQueueKeeper {
+ public:
+  RestartQueueKeeper() {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) !=
+        ERROR_SUCCESS)
+      return;
+    had_ = true;
+    data_.assign(bytes, '\0');
+    RegQueryValueExW(key.Get(), L"PendingFileRenameOperations", nullptr, nullptr,
+                     bytes ? reinterpret_cast<BYTE*>(&data_[0]) : nullptr, &bytes);
+  }
+  ~RestartQueueKeeper() {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_SET_VALUE, key.Receive()) != ERROR_SUCCESS) return;
+    if (had_)
+      RegSetValueExW(key.Get(), L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                     reinterpret_cast<const BYTE*>(data_.data()), static_cast<DWORD>(data_.size()));
+    else
+      RegDeleteValueW(key.Get(), L"PendingFileRenameOperations");
+  }
+
+ private:
+  bool had_ = false;
+  std::string data_;
+};
+
+}  // namespace
+
 // A journal that another program holds open when the package is kept (a scanner reading it)
-// cannot be removed; what stays of it is never taken for an interrupted package: the next run,
-// for another application, leaves the kept package as it is.
-TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldIsNotTakenBackByTheNextRun) {
+// cannot be removed: it is emptied and its removal queued for the restart. The list's next
+// package, for another application, gets a journal of its own and applies; and the next run
+// never takes the kept package back.
+TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldStopsNoLaterPackageAndIsNotTakenBack) {
+  RestartQueueKeeper queue;
   Install();
   const std::wstring list = SmallPackage();
   const std::wstring otherList = PrepareOtherApplication();
   ASSERT_FALSE(HasFailure());
-  const std::wstring journal = JournalPath();
+  // Both packages in one list.
+  ASSERT_TRUE(CopyFileW(ToBackslashes(ParentFolder(otherList) + L"/other.diff").c_str(),
+                        ToBackslashes(ParentFolder(list) + L"/other.diff").c_str(), FALSE));
+  ASSERT_TRUE(WriteFileText(list,
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                            "<FileName>package.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                            "Application</DisplayName></DiffLocal><DiffLocal Order=\"2\"><FileName>other.diff"
+                            "</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application</DisplayName>"
+                            "</DiffLocal></DiffLocalList>"));
+  std::wstring journal;
   UniqueFile reader;
   {
     BoxAnswerer answerer;
     StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
     // Opened as soon as it exists, for reading, sharing reading and writing but not deletion.
     const ULONGLONG deadline = GetTickCount64() + 60000;
-    while (!reader && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT)
-      reader.Reset(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    while (!reader && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+      if (journal.empty()) journal = ActiveJournal();
+      if (!journal.empty())
+        reader.Reset(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
     EXPECT_TRUE(reader) << "the journal was never seen";
     EXPECT_EQ(WaitForExit(run, 120000), 200);
   }
+  // Held, the first package's journal stayed, empty.
+  EXPECT_TRUE(FileExists(journal));
+  EXPECT_EQ(FileText(journal), "");
   reader.Reset();
   ASSERT_FALSE(HasFailure());
   EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  EXPECT_EQ(FileText(other_ + L"\\other.txt"), "other 3.4") << "the held journal stopped the next package";
+  DeleteFileW((other_ + L"\\other.txt").c_str());
   const std::string kept = Machine(false);
 
   ASSERT_TRUE(WriteOtherList(otherList));
@@ -743,28 +1094,136 @@ TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldIsNotTakenBackByTheN
   EXPECT_FALSE(FileExists(journal));
 }
 
+// Old files of a kept package that another program holds (a running program moved aside) cannot
+// be removed: they never stop a later package; their removal waits for the restart.
+TEST_F(PatchUndo, HeldLeftoversOfAnEarlierPackageStopNoPackage) {
+  RestartQueueKeeper queue;
+  Install();
+  const std::wstring list = SmallPackage();
+  // Left by a package of an earlier version of the program, and by one of this version.
+  const std::wstring legacy = UndoFolder() + L"\\backup\\0000\\000001.old";
+  const PlantedJournal other = NewPlantedJournal();
+  const std::wstring fresh = other.backups + L"\\0000\\000001.old";
+  ASSERT_TRUE(WriteFileText(legacy, "a running program"));
+  ASSERT_TRUE(WriteFileText(fresh, "a loaded library"));
+  StartedProcess holdLegacy = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + legacy + L"\" 120000");
+  StartedProcess holdFresh = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + fresh + L"\" 120000");
+  Sleep(1500);
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  }
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  const std::string pending = RawValue(HKEY_LOCAL_MACHINE, kPendingKey, L"PendingFileRenameOperations", 0);
+  for (const std::wstring& path : {legacy, fresh}) {
+    std::string entry;
+    for (wchar_t c : L"\\??\\" + path + L'\0') {
+      std::ostringstream unit;
+      unit << std::hex << int(c & 0xFF) << "." << int((c >> 8) & 0xFF) << ".";
+      entry += unit.str();
+    }
+    EXPECT_NE(pending.find(entry), std::string::npos) << Narrow(path) << " is not queued for the restart";
+  }
+  for (StartedProcess* p : {&holdLegacy, &holdFresh}) {
+    TerminateProcess(p->process.Get(), 0);
+    WaitForExit(*p, 5000);
+  }
+  RemoveTree(UndoFolder() + L"\\backup");
+  RemoveTree(other.backups);
+}
+
 // More old files than one backup folder takes (a hundred): a package that fails after replacing
 // them all puts every one back, and the same package, once it can apply, leaves no backup
 // behind when the process has ended.
-TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
-  const int kFiles = 250;
+namespace {
+const int kManyFiles = 250;
+}  // namespace
+
+// Installs many\f<i>.txt ("old <i>") and puts their new copies ("new <i>") in the package; the
+// package's update records.
+std::string PatchUndo::InstallManyFiles() {
   const std::string a = Utf8FromWide(app_);
   std::string logged, records;
-  for (int i = 0; i < kFiles; ++i) {
+  for (int i = 0; i < kManyFiles; ++i) {
     const std::wstring name = L"many\\f" + std::to_wstring(i) + L".txt";
-    ASSERT_TRUE(WriteFileText(app_ + L"\\" + name, "old " + std::to_string(i)));
-    ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + name, "new " + std::to_string(i)));
+    EXPECT_TRUE(WriteFileText(app_ + L"\\" + name, "old " + std::to_string(i)));
+    EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + name, "new " + std::to_string(i)));
     const std::string n = Utf8FromWide(name);
     logged += "UIFILE=\"" + Logged(a + "\\" + n) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
     records += "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + n +
                "</FullPath><FileName>" + n + "</FileName></File>";
   }
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+  EXPECT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
                             "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + logged +
                                 "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"
                                 "DLLPath=\"\"\r\n"));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
+  return records;
+}
+
+// The process is ended in the middle of the package's copy pass; then each run that takes the
+// package back is ended in turn in the middle of its undo (once more of its steps are marked
+// done), until one finishes: every file is back as it was, none lost to a step done again.
+TEST_F(PatchUndo, AnUndoEndedAgainAndAgainStillPutsEveryFileBack) {
+  const std::string records = InstallManyFiles();
+  const std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+      "</GeneralInfo><UpdateObjects>" + records + "</UpdateObjects></DiffDistribute>");
+  const std::wstring otherList = PrepareOtherApplication();
+  ASSERT_FALSE(HasFailure());
+  std::wstring journal;
+  {
+    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    const std::wstring midway = app_ + L"\\many\\f" + std::to_wstring(kManyFiles / 2) + L".txt";
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    bool ended = false;
+    while (!ended && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+      if (FileText(midway) == "new " + std::to_string(kManyFiles / 2)) {
+        TerminateProcess(run.process.Get(), 9);
+        ended = true;
+      }
+    }
+    WaitForExit(run, 60000);
+    ASSERT_TRUE(ended) << "the package was not caught in its copy pass";
+    journal = ActiveJournal();
+    ASSERT_FALSE(journal.empty());
+  }
+  auto marks = [&journal] {
+    std::string bytes;
+    size_t count = 0;
+    if (!ReadBytes(journal, bytes)) return count;
+    for (const UndoRecord& record : ParseJournal(bytes).records)
+      if (record.kind == UndoKind::StepUndone) ++count;
+    return count;
+  };
+  int recoveriesEnded = 0;
+  for (int attempt = 0; attempt < 40 && FileExists(journal); ++attempt) {
+    ASSERT_TRUE(WriteOtherList(otherList));
+    const size_t before = marks();
+    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(otherList) + L"\" /non_notification");
+    BoxAnswerer answerer;
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+      if (marks() >= before + 40) {
+        TerminateProcess(run.process.Get(), 9);
+        ++recoveriesEnded;
+        break;
+      }
+    }
+    WaitForExit(run, 60000);
+  }
+  std::printf("the undo was ended %d times before one finished\n", recoveriesEnded);
+  EXPECT_GE(recoveriesEnded, 1);
+  EXPECT_FALSE(FileExists(journal));
+  for (int i = 0; i < kManyFiles; ++i)
+    ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "old " + std::to_string(i)) << i;
+}
+
+TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
+  const int kFiles = kManyFiles;
+  const std::string records = InstallManyFiles();
+  ASSERT_FALSE(HasFailure());
   // The registry pass comes after the files; a number that cannot be stored fails the package.
   const std::string bad = "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
                           "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a number"
@@ -773,7 +1232,14 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
            "</GeneralInfo><UpdateObjects>" + records + more + "</UpdateObjects></DiffDistribute>";
   };
-  const std::wstring backups = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Tamek_Inc_RW\\BrindleUndo\\backup";
+  // Backup folders of packages (backup-<tag>), not those set aside.
+  auto backups = [] {
+    std::set<std::wstring> names;
+    for (const std::wstring& name : KeptJournals(UndoFolder() + L"\\backup*"))
+      if (name.find(L'.') == std::wstring::npos) names.insert(name);
+    return names;
+  };
+  const std::set<std::wstring> backupsBefore = backups();
   {
     ServiceLogTail tail;
     BoxAnswerer answerer;
@@ -783,8 +1249,8 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
   }
   for (int i = 0; i < kFiles; ++i)
     ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "old " + std::to_string(i)) << i;
-  EXPECT_FALSE(FileExists(JournalPath()));
-  EXPECT_FALSE(FileExists(backups));
+  EXPECT_TRUE(ActiveJournals().empty());
+  EXPECT_EQ(backups(), backupsBefore);
 
   {
     BoxAnswerer answerer;
@@ -792,6 +1258,6 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
   }
   for (int i = 0; i < kFiles; ++i)
     ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "new " + std::to_string(i)) << i;
-  EXPECT_FALSE(FileExists(JournalPath()));
-  EXPECT_FALSE(FileExists(backups));
+  EXPECT_TRUE(ActiveJournals().empty());
+  EXPECT_EQ(backups(), backupsBefore);
 }
