@@ -6,6 +6,11 @@
 
 namespace brindle::pack {
 
+namespace {
+// The options that may be given more than once, each adding one value.
+const std::set<std::wstring> kRepeatableOptions = {L"--check-app"};
+}  // namespace
+
 bool Arguments::Parse(const std::vector<std::wstring>& args,
                       const std::set<std::wstring>& valueOptions,
                       const std::set<std::wstring>& flagOptions, std::wstring& error) {
@@ -79,6 +84,16 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
   if (!arguments.Parse(args, valueOptions, flags, error)) {
     PrintLine(err, L"brindle-pack " + verb + L": " + error + L" (brindle-pack " + verb + L" --help)");
     return false;
+  }
+  // An option that names one thing given twice contradicts itself: which one was meant?
+  for (const std::wstring& name : valueOptions) {
+    const std::vector<std::wstring> values = arguments.Values(name);
+    if (values.size() > 1 && !kRepeatableOptions.count(name)) {
+      PrintLine(err, L"brindle-pack " + verb + L": " + name + L" is given twice (\"" + values[0] +
+                         L"\" and \"" + values[1] + L"\"); give it once (brindle-pack " + verb +
+                         L" --help)");
+      return false;
+    }
   }
   const size_t n = arguments.Positional().size();
   if (n < minPositional || n > maxPositional) {

@@ -53,23 +53,6 @@ std::wstring FileNameOf(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-// Prints "make: <stage> done/total" about ten times per stage (and at least every 500 files).
-class Progress {
- public:
-  Progress(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
-  void Step(const std::wstring& stage, size_t done, size_t total) {
-    if (quiet_ || total < 100) return;  // small work needs no progress
-    const size_t step = std::max<size_t>(1, std::min<size_t>(500, total / 10));
-    if (done % step == 0 || done == total)
-      PrintLine(out_, L"make: " + stage + L" " + ToWideDecimal(static_cast<long long>(done)) +
-                          L"/" + ToWideDecimal(static_cast<long long>(total)));
-  }
-
- private:
-  std::ostream& out_;
-  bool quiet_;
-};
-
 bool SameBytes(const std::wstring& a, const std::wstring& b) {
   std::error_code ec1, ec2;
   if (fs::file_size(FsPath(a), ec1) != fs::file_size(FsPath(b), ec2) || ec1 || ec2) return false;
@@ -172,7 +155,19 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
                        DidYouMean(key, std::vector<std::wstring>(known.begin(), known.end()), L""));
       continue;
     }
-    block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
+    bool twice = false;
+    for (const auto& v : block.values) {
+      if (v.first != key) continue;
+      report.Error(path, number, L"",
+                   L"key " + key + L" is given twice in the [" + block.kind + L"] block (first on "
+                   L"line " + ToWideDecimal(static_cast<long long>(v.second.second)) + L", again on line " +
+                   ToWideDecimal(static_cast<long long>(number)) + L"); a block describes one record: "
+                   L"start a new block with its header for another",
+                   L"duplicate-key");
+      twice = true;
+      break;
+    }
+    if (!twice) block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
   }
   return report.Errors() == errorsBefore;
 }
@@ -456,6 +451,16 @@ void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins
   f.line = line;
 }
 
+// True when no section of the package holds a record: applying it only records the version.
+bool ChangesNothing(const CQXDiffDistribute& model) {
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(model.deleteObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(model.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(model.addObjects.get())})
+    if (!group->files.empty() || !group->registries.empty() || !group->shortCuts.empty())
+      return false;
+  return true;
+}
+
 bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) {
   std::unique_ptr<CXMLDocument> document = NewDocument(std::move(root));
   CXMLParser* parser = GetXMLParser();
@@ -466,7 +471,7 @@ bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) 
 
 bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
                  std::ostream& progressOut, MakeResult& result) {
-  Progress progress(progressOut, options.quiet);
+  Progress progress(options.quiet ? nullptr : &progressOut, L"make");
   std::vector<FolderFile> oldFiles, newFiles;
   if (!ListFiles(options.oldFolder, oldFiles)) {
     report.Error(options.oldFolder, 0, L"", L"not a folder that can be read");
@@ -573,6 +578,11 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
         !ApplyExtra(options.extra, extra, *model, hooks, origins, report))
       return false;
   }
+  if (ChangesNothing(*model) && hooks.before.empty() && hooks.after.empty())
+    report.Warning(options.newFolder, 0, L"",
+                   L"the package changes nothing: " + options.oldFolder + L" and " + options.newFolder +
+                       L" hold the same files and no --extra record adds anything",
+                   L"empty-package");
   for (const std::wstring& library : {hooks.before, hooks.after})
     if (!library.empty()) entries.push_back({L"CUSTOM\\" + FileNameOf(library), library});
   if (!options.znq.empty()) {
@@ -650,7 +660,10 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   if (!built.Open(options.output, why)) {
     checked.Error(options.output, 0, L"", L"the package just written cannot be read back: " + why);
   } else {
-    CheckPackage(built, CheckOptions(), checked);
+    CheckOptions checkOptions;
+    checkOptions.progress = options.quiet ? nullptr : &progressOut;
+    checkOptions.progressVerb = L"make";
+    CheckPackage(built, checkOptions, checked);
     built = PackageSource();
   }
   const std::unique_ptr<CXMLElement> written = model->ToXML();

@@ -86,6 +86,7 @@ class Planner {
   InstallLogEntry* entry_ = nullptr;
   std::unique_ptr<CQXDiffDistribute> package_;
   std::wstring uninstallerVersion_;
+  mutable CaseBlindFinder finder_;  // the package's and the root's folders, each listed once
 };
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
@@ -96,7 +97,7 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
   if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') ||
       path[1] != L':')
     return std::wstring();
-  return FindCaseBlind(options_.root, path.substr(3));
+  return finder_.Find(options_.root, path.substr(3));
 }
 
 bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
@@ -117,8 +118,8 @@ bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& targ
 }
 
 void Planner::ReadUninstallerVersion() {
-  std::wstring file = FindCaseBlind(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
-  if (file.empty()) file = FindCaseBlind(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
+  std::wstring file = finder_.Find(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
+  if (file.empty()) file = finder_.Find(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   std::string text;
   if (file.empty() || !ReadFileBytes(file, text) ||
       !UninstallerVersionFromText(text, uninstallerVersion_))
@@ -144,7 +145,7 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
   for (const auto& file : group.files) {
     const std::wstring target = Env().Expand(file->Path());
     const std::wstring name = file->fileName ? file->fileName->name : std::wstring();
-    const std::wstring source = FindCaseBlind(source_.Folder(), L"INST/" + name);
+    const std::wstring source = finder_.Find(source_.Folder(), L"INST/" + name);
     if (isAdd) {
       const std::wstring installed = UnderRoot(target);
       if (!installed.empty() && !source.empty() && !SourceIsNewer(source, installed)) {
@@ -261,7 +262,7 @@ bool Planner::Run(Report& report) {
                      L" (the log holds: " + names + L")");
     return false;
   }
-  const std::wstring diffXml = FindCaseBlind(source_.Folder(), L"diff.xml");
+  const std::wstring diffXml = finder_.Find(source_.Folder(), L"diff.xml");
   package_ = diffXml.empty() ? nullptr : LoadDiffDistribute(diffXml);
   if (!package_) {
     report.Error(source_.Path(), 0, L"", L"no usable diff.xml: the program stops (brindle-pack check)");
@@ -293,8 +294,16 @@ bool Planner::Run(Report& report) {
   Note(L"uninstall log: " + entry_->UninstLog);
   // The program's own list of steps, with the verbs of the lines each writes.
   const std::vector<PackageStep>& steps = PackageSteps();
+  size_t records = 0;
+  for (const CQXBaseObjects* group :
+       {static_cast<const CQXBaseObjects*>(p.deleteObjects.get()),
+        static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
+        static_cast<const CQXBaseObjects*>(p.addObjects.get())})
+    records += group->files.size() + group->registries.size() + group->shortCuts.size();
+  Progress progress(options_.progress, L"plan");
   for (size_t i = 0; i < steps.size(); ++i) {
     RunStep(steps[i]);
+    progress.Step(L"steps", i + 1, steps.size(), records);
     if (packageFails_) {
       Note(L"the package fails at the end of this pass: nothing later is done and the install "
            L"log keeps version " + entry_->applicationVersion.text);

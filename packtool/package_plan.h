@@ -17,6 +17,7 @@ struct PlanOptions {
   std::wstring root;        // a folder standing for C:\ (files are looked up below it)
   bool json = false;        // one JSON object per line: {"verb","object"} or {"note"}
   bool quiet = false;       // actions only
+  std::ostream* progress = nullptr;  // progress lines for a large package (standard error)
 };
 
 // False (with the reason in report) when the install log, its entry or diff.xml cannot be had.

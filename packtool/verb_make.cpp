@@ -1,9 +1,41 @@
 // brindle-pack make: a package from two folders of an application.
 #include "packtool/arguments.h"
 #include "packtool/pack_tool.h"
+#include "packtool/file_access.h"
+#include "packtool/package_check.h"
 #include "packtool/package_maker.h"
+#include "packtool/package_source.h"
 
 namespace brindle::pack {
+
+namespace {
+
+// The options that name places, checked before any work: a mistake there would otherwise show
+// only after the folders were compared, or not at all.
+bool CheckMakeOptions(const MakeOptions& options, std::ostream& err) {
+  auto wrong = [&](const std::wstring& text) {
+    PrintLine(err, L"brindle-pack make: " + text + L" (brindle-pack make --help)");
+    return false;
+  };
+  // A variable the table does not know is left to the check, which names the nearest one.
+  if (!IsTargetPath(options.target) && options.target.compare(0, 1, L"$") != 0)
+    return wrong(L"--target " + options.target +
+                 L" is not a full package path: it must begin with a drive (C:\\) or a folder "
+                 L"variable such as $InsFolder$ or $ProgFolder$");
+  if (!options.znq.empty() && !IsFolder(options.znq))
+    return wrong(L"--znq " + options.znq + L": no such folder");
+  if (!options.extra.empty() && options.extra != L"-" && !IsFile(options.extra))
+    return wrong(L"--extra " + options.extra + L": no such file");
+  if (!options.versionFrom.empty() && IsFolder(options.newFolder)) {
+    const std::wstring file = FindCaseBlind(options.newFolder, options.versionFrom);
+    if (file.empty() || !IsFile(file))
+      return wrong(L"--version-from " + options.versionFrom + L": no such file in NEW (" +
+                   options.newFolder + L")");
+  }
+  return true;
+}
+
+}  // namespace
 
 int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
@@ -35,6 +67,11 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
     PrintLine(err, L"brindle-pack make: -o package.DIFF is required (brindle-pack make --help)");
     return kExitUsage;
   }
+  if (!options.version.empty() && !options.versionFrom.empty()) {
+    PrintLine(err, L"brindle-pack make: --version and --version-from contradict each other; give "
+                   L"one of them");
+    return kExitUsage;
+  }
   if (options.version.empty() && options.versionFrom.empty()) {
     PrintLine(err, L"brindle-pack make: --version V or --version-from FILE is required");
     return kExitUsage;
@@ -43,6 +80,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
     PrintLine(err, L"brindle-pack make: --list needs --app NAME");
     return kExitUsage;
   }
+  if (!CheckMakeOptions(options, err)) return kExitUsage;
   Report report;
   MakeResult result;
   const bool made = MakePackage(options, report, out, err, result);

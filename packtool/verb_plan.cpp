@@ -16,6 +16,7 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   options.root = a.Value(L"--root");
   options.json = a.Has(L"--json");
   options.quiet = a.Quiet();
+  options.progress = options.quiet ? nullptr : &err;
   if (options.installLog.empty()) {
     PrintLine(err, L"brindle-pack plan: --install-log FILE is required (brindle-pack plan --help)");
     return kExitUsage;

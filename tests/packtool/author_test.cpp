@@ -337,7 +337,7 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   EXPECT_TRUE(run.OutHas("diff.xml:4: error: REG_DW data \"+5\" is not a number")) << run.out;
   EXPECT_TRUE(run.OutHas("diff.xml:5: error: a second record for the value \"\" of \"Software\\A\" in "
                          "AddObjects (the first is on line 4)")) << run.out;
-  EXPECT_TRUE(run.OutHas("diff.xml:7: warning: element AddObject is ignored by the program inside "
+  EXPECT_TRUE(run.OutHas("diff.xml:7: error: element AddObject is ignored by the program inside "
                          "DiffDistribute (did you mean AddObjects?)")) << run.out;
 
   ToolRun json = RunTool({L"check", s.File(L"pkg"), L"--json"});
@@ -352,15 +352,19 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   EXPECT_EQ(data.at("place"), "DiffDistribute/AddObjects[1]/Registry[1]/RegData[1]");
   EXPECT_NE(data.at("message").find("\"+5\""), std::string::npos);
   EXPECT_EQ(byRule["duplicate-record"].at("line"), "5");
-  EXPECT_EQ(byRule["unknown-element"].at("severity"), "warning");
+  EXPECT_EQ(byRule["unknown-element"].at("severity"), "error");
   EXPECT_EQ(byRule["unknown-element"].at("line"), "7");
 
-  // Warnings alone pass, unless --strict; -q keeps the errors only.
+  // An unknown element is an error, a warning under --allow-unknown; warnings alone pass,
+  // unless --strict; -q keeps the errors only.
   std::string warnOnly = kDiff;
   warnOnly.erase(warnOnly.find("  <Registry>"), warnOnly.find(" </AddObjects>") - warnOnly.find("  <Registry>"));
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), warnOnly));
-  EXPECT_EQ(RunTool({L"check", s.File(L"pkg")}).exitCode, 0);
-  ToolRun strict = RunTool({L"check", s.File(L"pkg"), L"--strict"});
+  EXPECT_EQ(RunTool({L"check", s.File(L"pkg")}).exitCode, 1);
+  ToolRun allowed = RunTool({L"check", s.File(L"pkg"), L"--allow-unknown"});
+  EXPECT_EQ(allowed.exitCode, 0) << allowed.out;
+  EXPECT_TRUE(allowed.OutHas("warning: element AddObject is ignored")) << allowed.out;
+  ToolRun strict = RunTool({L"check", s.File(L"pkg"), L"--allow-unknown", L"--strict"});
   EXPECT_EQ(strict.exitCode, 1);
   EXPECT_TRUE(strict.OutHas("error: element AddObject is ignored")) << strict.out;
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), kDiff));

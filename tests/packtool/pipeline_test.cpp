@@ -1,0 +1,172 @@
+// What a release pipeline relies on: case-blind look-ups that list each folder once, progress
+// on standard error for every long verb, and the mistakes an author makes on the command line
+// or in the declarative file stopping the run with their place instead of passing unnoticed.
+#include <gtest/gtest.h>
+
+#include "pack_test_support.h"
+#include "packtool/file_access.h"
+#include "packtool/package_source.h"
+#include "support/scratch.h"
+
+using namespace brindle;
+using namespace brindle::test;
+
+namespace {
+
+bool Put(const std::wstring& path, const std::string& bytes) { return pack::WriteFileBytes(path, bytes); }
+
+void PutZnq(const std::wstring& znq) {
+  for (const wchar_t* f : {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"ENGLISH/UninstRsc.dll"})
+    ASSERT_TRUE(Put(znq + L"/INSTALL/" + f, "x"));
+  ASSERT_TRUE(Put(znq + L"/INSTALL/COMMON/UninsVer.txt", "7.1"));
+}
+
+// The indexed look-up answers as the listing one does: an exact name first, else the name that
+// differs in letter case alone, through folders; nothing for a missing part. Its index is built
+// once, so a file added later to a folder already listed is not seen (the package's folders do
+// not change while it is checked).
+TEST(PackCaseBlindFinder, AnswersAsTheListingLookUpFromOneListingPerFolder) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"p/INST/Sub/File.TXT"), "1"));
+  ASSERT_TRUE(Put(s.File(L"p/INST/exact.txt"), "2"));
+  ASSERT_TRUE(Put(s.File(L"p/diff.xml"), "3"));
+  pack::CaseBlindFinder finder;
+  const std::wstring p = s.File(L"p");
+  for (const wchar_t* name : {L"inst/sub/file.txt", L"INST\\SUB\\FILE.TXT", L"INST/exact.txt",
+                              L"Diff.XML", L"INST/none.txt", L"INST//exact.txt", L"INST/Sub/File.TXT/x"})
+    EXPECT_EQ(finder.Find(p, name), pack::FindCaseBlind(p, name)) << Utf8FromWide(name);
+  EXPECT_EQ(finder.Find(p, L"inst/sub/file.txt"), p + L"/INST/Sub/File.TXT");
+  EXPECT_EQ(finder.Find(p, L"INST/none.txt"), L"");
+#ifndef _WIN32
+  // Two names differing in letter case alone (possible here, not on Windows): the exact one
+  // wins, and of the others always the same one.
+  ASSERT_TRUE(Put(s.File(L"p/INST/EXACT.txt"), "4"));
+  pack::CaseBlindFinder fresh;
+  EXPECT_EQ(fresh.Find(p, L"INST/EXACT.txt"), p + L"/INST/EXACT.txt");
+  EXPECT_EQ(fresh.Find(p, L"INST/exact.txt"), p + L"/INST/exact.txt");
+  EXPECT_EQ(fresh.Find(p, L"INST/Exact.txt"), p + L"/INST/EXACT.txt");
+#endif
+  ASSERT_TRUE(Put(s.File(L"p/INST/later.txt"), "5"));
+  EXPECT_EQ(finder.Find(p, L"INST/later.txt"), L"");
+}
+
+// A package of many files: make, its own check, check and plan each show progress on standard
+// error (nothing on standard output), and -q silences all of it.
+TEST(PackProgress, EveryLongVerbShowsProgressOnTheErrorStreamUnlessQuiet) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/keep.txt"), "k"));
+  ASSERT_TRUE(Put(s.File(L"new/keep.txt"), "k"));
+  for (int i = 0; i < 120; ++i)
+    ASSERT_TRUE(Put(s.File(L"new/bin/f") + std::to_wstring(i) + L".dat", std::to_string(i)));
+  PutZnq(s.File(L"znq"));
+  ToolRun make = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"out/p.DIFF"),
+                          L"--version", L"2", L"--znq", s.File(L"znq")});
+  ASSERT_EQ(make.exitCode, 0) << make.err;
+  EXPECT_TRUE(make.ErrHas("make: checked 120/120\n")) << make.err;
+  EXPECT_FALSE(make.OutHas("checked")) << make.out;
+
+  ToolRun check = RunTool({L"check", s.File(L"out/p.DIFF")});
+  ASSERT_EQ(check.exitCode, 0) << check.out;
+  EXPECT_TRUE(check.ErrHas("check: checked 12/120\n")) << check.err;
+  EXPECT_TRUE(check.ErrHas("check: checked 120/120\n")) << check.err;
+  EXPECT_FALSE(check.OutHas("check: checked")) << check.out;
+  ToolRun quietCheck = RunTool({L"check", s.File(L"out/p.DIFF"), L"-q"});
+  EXPECT_EQ(quietCheck.exitCode, 0);
+  EXPECT_TRUE(quietCheck.err.empty()) << quietCheck.err;
+
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\App</FullPath>"
+                  "</AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  ToolRun plan = RunTool({L"plan", s.File(L"out/p.DIFF"), L"--install-log", s.File(L"log.dat")});
+  ASSERT_EQ(plan.exitCode, 0) << plan.err;
+  EXPECT_TRUE(plan.ErrHas("plan: steps ")) << plan.err;
+  EXPECT_FALSE(plan.OutHas("plan: steps")) << plan.out;
+  ToolRun quietPlan = RunTool({L"plan", s.File(L"out/p.DIFF"), L"--install-log", s.File(L"log.dat"), L"-q"});
+  EXPECT_FALSE(quietPlan.ErrHas("plan: steps")) << quietPlan.err;
+
+  ToolRun quietMake = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q/p.DIFF"),
+                               L"--version", L"2", L"--znq", s.File(L"znq"), L"-q"});
+  ASSERT_EQ(quietMake.exitCode, 0) << quietMake.err;
+  EXPECT_FALSE(quietMake.ErrHas("make: ")) << quietMake.err;
+}
+
+// Options that contradict each other or name nothing are wrong command lines (exit code 2),
+// found before any work: no package is written.
+TEST(PackOptions, ContradictionsAndMissingPlacesAreRefusedBeforeAnyWork) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  const std::vector<std::wstring> base = {L"make", s.File(L"old"), s.File(L"new"), L"-o",
+                                          s.File(L"p.DIFF")};
+  auto make = [&](std::vector<std::wstring> more) {
+    std::vector<std::wstring> args = base;
+    args.insert(args.end(), more.begin(), more.end());
+    return RunTool(args);
+  };
+  struct Case {
+    std::vector<std::wstring> args;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{L"--version", L"1", L"--version", L"2"}, "--version is given twice (\"1\" and \"2\")"},
+      {{L"--version", L"1", L"--version-from", L"a.txt"}, "--version and --version-from contradict"},
+      {{L"--version", L"1", L"--target", L"Program Files\\App"}, "is not a full package path"},
+      {{L"--version", L"1", L"--znq", s.File(L"nowhere")}, "nowhere: no such folder"},
+      {{L"--version", L"1", L"--extra", s.File(L"none.ini")}, "none.ini: no such file"},
+      {{L"--version-from", L"app.exe"}, "--version-from app.exe: no such file in NEW"},
+      {{L"--version", L"1", L"--zqn", s.File(L"x")}, "unknown option --zqn (did you mean --znq?)"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = make(c.args);
+    EXPECT_EQ(run.exitCode, 2) << c.says;
+    EXPECT_TRUE(run.ErrHas(c.says)) << run.err;
+    EXPECT_TRUE(run.out.empty()) << run.out;  // nothing compared
+    EXPECT_FALSE(FileExists(s.File(L"p.DIFF"))) << c.says;
+  }
+  // --check-app adds one name each time.
+  PutZnq(s.File(L"znq"));
+  EXPECT_EQ(make({L"--version", L"1", L"--check-app", L"a.exe", L"--check-app", L"b.exe", L"--znq",
+                  s.File(L"znq")}).exitCode, 0);
+  ToolRun check = RunTool({L"check", s.File(L"p.DIFF"), L"--znq", s.File(L"nowhere")});
+  EXPECT_EQ(check.exitCode, 2);
+  EXPECT_TRUE(check.ErrHas("no such folder")) << check.err;
+  ToolRun twice = RunTool({L"check", s.File(L"p.DIFF"), L"--lang", L"en", L"--lang", L"ja"});
+  EXPECT_EQ(twice.exitCode, 2);
+  // Swapped letters find the verb meant.
+  EXPECT_TRUE(RunTool({L"plna"}).ErrHas("(did you mean plan?)"));
+  EXPECT_TRUE(RunTool({L"lgo", L"decode"}).ErrHas("(did you mean log?)"));
+}
+
+// A key given twice in one block of the declarative file is an error naming both lines, for
+// the registry as for the hooks; a package that changes nothing is warned about.
+TEST(PackMake, ADoubledKeyIsAnErrorAndAnEmptyPackageAWarning) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  ASSERT_TRUE(Put(s.File(L"hook.dll"), PeLibrary({"Update_BeforeUpdate"})));
+  ASSERT_TRUE(Put(s.File(L"extra.ini"),
+                  "[registry]\nkey = Software\\A\nname = One\ntype = REG_SZ\ndata = 1\n"
+                  "name = Two\n[hooks]\nbefore = hook.dll\nbefore = hook.dll\n"));
+  PutZnq(s.File(L"znq"));
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
+                         L"--version", L"2", L"--extra", s.File(L"extra.ini"), L"--znq", s.File(L"znq")});
+  EXPECT_EQ(run.exitCode, 1);
+  const std::string extra = Utf8FromWide(s.File(L"extra.ini"));
+  EXPECT_TRUE(run.ErrHas(extra + ":6: error: key name is given twice in the [registry] block "
+                                 "(first on line 3, again on line 6)")) << run.err;
+  EXPECT_TRUE(run.ErrHas(extra + ":9: error: key before is given twice in the [hooks] block "
+                                 "(first on line 8, again on line 9)")) << run.err;
+  EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
+
+  ToolRun same = RunTool({L"make", s.File(L"old"), s.File(L"old"), L"-o", s.File(L"same.DIFF"),
+                          L"--version", L"2", L"--znq", s.File(L"znq")});
+  EXPECT_EQ(same.exitCode, 0) << same.err;
+  EXPECT_TRUE(same.ErrHas("warning: the package changes nothing")) << same.err;
+  ToolRun changes = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"c.DIFF"),
+                             L"--version", L"2", L"--znq", s.File(L"znq")});
+  EXPECT_EQ(changes.exitCode, 0) << changes.err;
+  EXPECT_FALSE(changes.ErrHas("changes nothing")) << changes.err;
+}
+
+}  // namespace
