@@ -62,11 +62,17 @@ const wchar_t kMakeHelp[] =
     L"  -q, --quiet          no progress output\n"
     L"  -v, --verbose        name every file stored in the cabinet\n"
     L"\n"
-    L"The package written is checked as \"check\" does; errors fail make (exit code 1).\n";
+    L"Options naming one thing may be given once; --version and --version-from exclude each\n"
+    L"other; --target, --znq, --extra and --version-from are checked before any work (exit\n"
+    L"code 2). The --extra file is UTF-8 (with or without a byte-order mark) or UTF-16 with\n"
+    L"its mark; a key given twice in one block is an error. Progress (comparing, packing and\n"
+    L"the check of what was built) goes to standard error. A package that changes nothing is\n"
+    L"warned about. The package written is checked as \"check\" does; errors fail make (exit\n"
+    L"code 1).\n";
 
 const wchar_t kCheckHelp[] =
     L"Usage: brindle-pack check package.DIFF|FOLDER|- [--lang CODE] [--znq FOLDER] [--json]\n"
-    L"                          [--strict]\n"
+    L"                          [--strict] [--allow-unknown]\n"
     L"\n"
     L"Checks a package (a cabinet, or a folder holding diff.xml, INST and CUSTOM) against every\n"
     L"rule the program applies: element and attribute names and tokens, registry data (REG_DW\n"
@@ -81,6 +87,9 @@ const wchar_t kCheckHelp[] =
     L"  --json        one JSON object per finding and line: file, line, column, severity,\n"
     L"                rule, message, place\n"
     L"  --strict      every warning counts as an error\n"
+    L"  --allow-unknown  elements and attributes the program's reader does not know are\n"
+    L"                warnings (they are errors: the program ignores them without a word)\n"
+    L"  -q, --quiet   errors only, no progress (progress goes to standard error)\n"
     L"\n"
     L"Exit code 0 when no error was found (warnings allowed), 1 otherwise.\n";
 
@@ -104,18 +113,21 @@ const wchar_t kPlanHelp[] =
     L"                      Windows, without --root, the machine's own files are consulted\n"
     L"  --json              one JSON object per line: {\"verb\",\"object\"} for an action,\n"
     L"                      {\"note\"} for a note; findings go to the error stream as JSON\n"
-    L"  -q, --quiet         the actions alone\n"
+    L"  -q, --quiet         the actions alone, no progress (progress goes to standard error)\n"
     L"A package that brings a lower version than the installed one is warned about.\n";
 
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"
-    L"       brindle-pack log encode FILE -o OUT\n"
+    L"       brindle-pack log encode FILE -o OUT [--from-utf8]\n"
     L"\n"
     L"decode deciphers an install log into its XML text (standard output without -o); encode\n"
     L"enciphers XML text into an install log, only when the program's own reader accepts the\n"
     L"text (an AppLocalList document in the ANSI code page). The XML is handled as the exact bytes the program\n"
     L"enciphers (the ANSI code page, usually Windows-1252), so decoding a log and encoding the\n"
-    L"result gives the same bytes.\n";
+    L"result gives the same bytes. encode reads Unicode text as such (a byte-order mark, an\n"
+    L"XML declaration naming UTF-8, or --from-utf8) and turns it into the code page exactly:\n"
+    L"a character the code page lacks is refused with its line and column, never stored as\n"
+    L"a look-alike.\n";
 
 const wchar_t kUninstlogHelp[] =
     L"Usage: brindle-pack uninstlog check FILE\n"

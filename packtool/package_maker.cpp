@@ -13,6 +13,7 @@
 #include "packtool/package_source.h"
 #include "packtool/pe_image.h"
 #include "packtool/suggest.h"
+#include "packtool/text_input.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
 #include "xml/xml_parser.h"
@@ -102,7 +103,11 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
     report.Error(path, 0, L"", L"cannot read the file");
     return false;
   }
-  const std::wstring text = WideFromUtf8(bytes);
+  std::wstring text, why;
+  if (!ReadAuthorText(bytes, text, why)) {
+    report.Error(path, 0, L"", why, L"encoding");
+    return false;
+  }
   size_t number = 0, start = 0;
   const std::set<std::wstring> kinds = {L"registry", L"shortcut", L"hooks", L"uninstall targets"};
   const std::map<std::wstring, std::set<std::wstring>> keys = {

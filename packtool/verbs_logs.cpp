@@ -36,16 +36,21 @@ int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::
 
 int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {L"-o"}, {}, 1, 1, L"log encode", err)) return kExitUsage;
+  if (!ParseVerbArguments(a, args, {L"-o"}, {L"--from-utf8"}, 1, 1, L"log encode", err))
+    return kExitUsage;
   if (!a.Has(L"-o")) {
     PrintLine(err, L"brindle-pack log encode: -o OUT is required");
     return kExitUsage;
   }
   const std::wstring& path = a.Positional()[0];
-  std::string plain, enciphered;
+  std::string input, plain, enciphered;
   std::wstring reason;
-  if (!ReadInputBytes(path, plain)) {
+  if (!ReadInputBytes(path, input)) {
     PrintLine(err, path + L": cannot read the file");
+    return kExitFailed;
+  }
+  if (!LogPlainFromInput(input, a.Has(L"--from-utf8"), plain, reason)) {
+    PrintLine(err, path + L": " + reason + L"; nothing was written");
     return kExitFailed;
   }
   // A log the program cannot read makes every later update of every application fail: only

@@ -3,6 +3,8 @@
 // or in the declarative file stopping the run with their place instead of passing unnoticed.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "pack_test_support.h"
 #include "packtool/file_access.h"
 #include "packtool/package_source.h"
@@ -167,6 +169,99 @@ TEST(PackMake, ADoubledKeyIsAnErrorAndAnEmptyPackageAWarning) {
                              L"--version", L"2", L"--znq", s.File(L"znq")});
   EXPECT_EQ(changes.exitCode, 0) << changes.err;
   EXPECT_FALSE(changes.ErrHas("changes nothing")) << changes.err;
+}
+
+std::string Decoded(const std::wstring& log) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  pack::RunPackTool({L"log", L"decode", log}, out, err, in);
+  return out.str();
+}
+
+// log encode reads Unicode text as what it is: declared UTF-8, marked with a byte-order mark or
+// named by --from-utf8, it is turned into the code page exactly and refused (with its place)
+// where the code page lacks a character; text in the code page's own bytes, as log decode
+// gives it, is taken byte for byte even under a UTF-8 declaration.
+TEST(PackLog, EncodeReadsTheDeclaredEncodingAndNeverStoresALookAlike) {
+  ScratchFolder s;
+  const std::string body = "<AppLocalList><AppLocal><AppName>caf\xC3\xA9</AppName></AppLocal></AppLocalList>";
+  const std::string declared = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  auto encode = [&](const std::string& text, std::vector<std::wstring> more = {}) {
+    EXPECT_TRUE(Put(s.File(L"in.xml"), text));
+    std::vector<std::wstring> args = {L"log", L"encode", s.File(L"in.xml"), L"-o", s.File(L"out.dat")};
+    args.insert(args.end(), more.begin(), more.end());
+    pack::fs::remove(pack::FsPath(s.File(L"out.dat")));
+    return RunTool(args);
+  };
+  const std::string stored = "<AppLocalList><AppLocal><AppName>caf\xE9</AppName></AppLocal></AppLocalList>";
+  ToolRun run = encode(declared + body);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Decoded(s.File(L"out.dat")), declared + stored);
+  ASSERT_EQ(encode("\xEF\xBB\xBF" + body).exitCode, 0);
+  EXPECT_EQ(Decoded(s.File(L"out.dat")), stored);
+  ASSERT_EQ(encode(body, {L"--from-utf8"}).exitCode, 0);
+  EXPECT_EQ(Decoded(s.File(L"out.dat")), stored);
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("<AppLocalList><AppLocal><AppName>caf")) utf16 += {c, '\0'};
+  utf16 += {'\xE9', '\0'};
+  for (const char c : std::string("</AppName></AppLocal></AppLocalList>")) utf16 += {c, '\0'};
+  ASSERT_EQ(encode(utf16).exitCode, 0);
+  EXPECT_EQ(Decoded(s.File(L"out.dat")), stored);
+
+  // U+015C has no form in Windows-1252: refused at its place, nothing written.
+  std::string outside = declared + "<AppLocalList><AppLocal>\n<AppName>\xC5\x9Cuite</AppName></AppLocal></AppLocalList>";
+  run = encode(outside);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.ErrHas("line 3, column 10: the character U+015C (\xC5\x9C) is not in the ANSI code "
+                         "page")) << run.err;
+  EXPECT_FALSE(FileExists(s.File(L"out.dat")));
+  run = encode("<AppLocalList><AppLocal><AppName>\xC5\x9Cuite</AppName></AppLocal></AppLocalList>",
+               {L"--from-utf8"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.ErrHas("U+015C")) << run.err;
+  // The code page's own bytes under a UTF-8 declaration (the decoded log): byte for byte.
+  ASSERT_EQ(encode(declared + stored).exitCode, 0);
+  EXPECT_EQ(Decoded(s.File(L"out.dat")), declared + stored);
+  // --from-utf8 on bytes that are not UTF-8 says so.
+  run = encode(stored, {L"--from-utf8"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.ErrHas("not UTF-8 text")) << run.err;
+}
+
+// The declarative file as editors save it: UTF-8 with a byte-order mark and UTF-16 (Notepad,
+// PowerShell) are read; UTF-16 without its mark and bytes of another encoding are refused
+// with one clear message.
+TEST(PackMake, TheDeclarativeFileIsReadInTheEncodingsEditorsWrite) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  PutZnq(s.File(L"znq"));
+  const std::string text = "[registry]\r\nkey = Software\\T\xC3\xA9st\r\nname = N\r\ndata = x\r\n";
+  auto utf16 = [](const std::wstring& wide, bool mark) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    return bytes + Utf16LeBytes(wide);
+  };
+  const std::wstring wide = WideFromUtf8(text);
+  auto make = [&](const std::string& extra) {
+    EXPECT_TRUE(Put(s.File(L"extra.ini"), extra));
+    return RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"out/p.DIFF"),
+                    L"--version", L"2", L"--znq", s.File(L"znq"), L"--extra", s.File(L"extra.ini"),
+                    L"--diff-xml", s.File(L"diff.xml")});
+  };
+  for (const std::string& bytes : {text, "\xEF\xBB\xBF" + text, utf16(wide, true)}) {
+    ToolRun run = make(bytes);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::string diff;
+    ASSERT_TRUE(ReadBytes(s.File(L"diff.xml"), diff));
+    EXPECT_NE(diff.find("Software\\T\xC3\xA9st"), std::string::npos) << diff;
+  }
+  ToolRun noMark = make(utf16(wide, false));
+  EXPECT_EQ(noMark.exitCode, 1);
+  EXPECT_TRUE(noMark.ErrHas("UTF-16 without its byte-order mark?")) << noMark.err;
+  ToolRun latin = make("[registry]\nkey = Software\\T\xE9st\n");
+  EXPECT_EQ(latin.exitCode, 1);
+  EXPECT_TRUE(latin.ErrHas("extra.ini: error: the file is not UTF-8 text (line 2 holds bytes of another "
+                           "encoding)")) << latin.err;
 }
 
 }  // namespace
