@@ -107,4 +107,21 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
   return true;
 }
 
+bool RefuseStandardStream(const Arguments& arguments, const std::vector<std::wstring>& options,
+                          bool positional, const std::wstring& verb, std::ostream& err) {
+  auto refuse = [&](const std::wstring& what) {
+    PrintLine(err, L"brindle-pack " + verb + L": " + what +
+                       L" cannot be \"-\" (standard input or output): name a file or folder (brindle-pack " +
+                       verb + L" --help)");
+    return false;
+  };
+  if (positional)
+    for (const std::wstring& p : arguments.Positional())
+      if (p == L"-") return refuse(L"a folder argument");
+  for (const std::wstring& option : options)
+    for (const std::wstring& value : arguments.Values(option))
+      if (value == L"-") return refuse(option);
+  return true;
+}
+
 }  // namespace brindle::pack

@@ -39,4 +39,10 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
                         const std::set<std::wstring>& flagOptions, size_t minPositional,
                         size_t maxPositional, const std::wstring& verb, std::ostream& err);
 
+// Refuses "-" (standard input or output) as the value of the options named, and as a
+// positional argument when positional is set: where a verb needs a real file or folder. Prints
+// why (naming the verb) and answers false.
+bool RefuseStandardStream(const Arguments& arguments, const std::vector<std::wstring>& options,
+                          bool positional, const std::wstring& verb, std::ostream& err);
+
 }  // namespace brindle::pack

@@ -12,6 +12,7 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
   if (!ParseVerbArguments(a, args, {L"--lang", L"--znq"}, {L"--json", L"--strict", L"--allow-unknown"}, 1, 1,
                           L"check", err))
     return kExitUsage;
+  if (!RefuseStandardStream(a, {L"--znq"}, false, L"check", err)) return kExitUsage;
   if (a.Has(L"--znq") && !IsFolder(a.Value(L"--znq"))) {
     PrintLine(err, L"brindle-pack check: --znq " + a.Value(L"--znq") + L": no such folder");
     return kExitUsage;

@@ -45,6 +45,10 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
                            L"--diff-xml"},
                           {L"--force"}, 2, 2, L"make", err))
     return kExitUsage;
+  // The package is a cabinet the program reads beside its uninstaller files, and the folders
+  // and the list are files of their own: only --extra and --diff-xml travel on the streams.
+  if (!RefuseStandardStream(a, {L"-o", L"--znq", L"--list", L"--version-from"}, true, L"make", err))
+    return kExitUsage;
   MakeOptions options;
   options.oldFolder = a.Positional()[0];
   options.newFolder = a.Positional()[1];
@@ -83,7 +87,10 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   if (!CheckMakeOptions(options, err)) return kExitUsage;
   Report report;
   MakeResult result;
-  const bool made = MakePackage(options, report, out, err, result);
+  // With the diff.xml on standard output, the list of files goes to the error stream: the
+  // output stays one XML document.
+  std::ostream& fileList = options.diffXml == L"-" ? err : out;
+  const bool made = MakePackage(options, report, fileList, err, result);
   for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   return made ? kExitOk : kExitFailed;
 }

@@ -10,6 +10,12 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root"}, {L"--json"}, 1, 1,
                           L"plan", err))
     return kExitUsage;
+  if (!RefuseStandardStream(a, {L"--root"}, false, L"plan", err)) return kExitUsage;
+  if (a.Positional()[0] == L"-" && a.Value(L"--install-log") == L"-") {
+    PrintLine(err, L"brindle-pack plan: the package and the install log cannot both come from "
+                   L"standard input (\"-\"); name one of them as a file");
+    return kExitUsage;
+  }
   PlanOptions options;
   options.installLog = a.Value(L"--install-log");
   options.appName = a.Value(L"--app");

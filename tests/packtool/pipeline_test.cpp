@@ -265,3 +265,62 @@ TEST(PackMake, TheDeclarativeFileIsReadInTheEncodingsEditorsWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+// "-" stands for a stream only where a stream can serve: make's package, folders, list and
+// uninstaller folder, and plan's package and install log both on standard input, are refused
+// as wrong command lines; --diff-xml - writes the XML alone to standard output.
+TEST(PackStreams, DashWorksWhereOfferedAndIsRefusedElsewhere) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  ASSERT_TRUE(Put(s.File(L"new/b.txt"), "b"));
+  PutZnq(s.File(L"znq"));
+  const std::vector<std::vector<std::wstring>> refused = {
+      {L"make", s.File(L"old"), s.File(L"new"), L"-o", L"-", L"--version", L"1"},
+      {L"make", L"-", s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"1"},
+      {L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"1",
+       L"--znq", L"-"},
+      {L"plan", L"-", L"--install-log", L"-"},
+      {L"plan", s.File(L"pkg"), L"--install-log", L"x", L"--root", L"-"},
+      {L"check", s.File(L"pkg"), L"--znq", L"-"},
+  };
+  for (const auto& args : refused) {
+    ToolRun run = RunTool(args);
+    EXPECT_EQ(run.exitCode, 2) << Utf8FromWide(args[0] + L" " + args[1]);
+    EXPECT_TRUE(run.ErrHas("\"-\"")) << run.err;
+  }
+  EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
+
+  ToolRun xml = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
+                         L"--version", L"1", L"--znq", s.File(L"znq"), L"--diff-xml", L"-"});
+  ASSERT_EQ(xml.exitCode, 0) << xml.err;
+  EXPECT_EQ(xml.out.rfind("<?xml", 0), 0u) << xml.out;
+  EXPECT_NE(xml.out.find("</DiffDistribute>"), std::string::npos) << xml.out;
+  EXPECT_FALSE(xml.OutHas("add b.txt")) << xml.out;
+  EXPECT_TRUE(xml.ErrHas("add b.txt")) << xml.err;
+}
+
+// A diff.xml that the parser refuses for an unescaped '&' or an unquoted attribute: check
+// names the line and column.
+TEST(PackCheck, XmlMistakesGetTheirLineAndColumn) {
+  ScratchFolder s;
+  PutZnq(s.File(L"ZNQ"));
+  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
+                  "<DiffDistribute>\n<GeneralInfo><Version>1</Version></GeneralInfo>\n"
+                  "<AddObjects><Registry><RegKeyPath>Software\\R&D</RegKeyPath></Registry></AddObjects>\n"
+                  "</DiffDistribute>\n"));
+  ToolRun run = RunTool({L"check", s.File(L"pkg")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.OutHas("diff.xml:3:45: error: the program's XML parser cannot load diff.xml: a '&' "
+                         "that starts no reference")) << run.out;
+  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
+                  "<DiffDistribute>\n<GeneralInfo><Version>1</Version></GeneralInfo>\n"
+                  "<AddObjects><File COM=INST_REG/></AddObjects>\n</DiffDistribute>\n"));
+  run = RunTool({L"check", s.File(L"pkg")});
+  EXPECT_TRUE(run.OutHas("diff.xml:3:23: error: the program's XML parser cannot load diff.xml: the "
+                         "value of the attribute COM is not in quotes")) << run.out;
+}
+
+}  // namespace
