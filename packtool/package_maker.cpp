@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "package/diff_distribute.h"
@@ -610,6 +611,19 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     report.Error(L"diff.xml", 0, L"", L"cannot write the package description");
     return false;
   }
+  // The same inputs give the same package: diff.xml takes the newest time stamp of the files
+  // the package is made from, never the time make ran.
+  std::optional<fs::file_time_type> newest;
+  for (const auto* list : {&newFiles, &oldFiles})
+    for (const FolderFile& f : *list) {
+      std::error_code stampError;
+      const fs::file_time_type stamp = fs::last_write_time(FsPath(f.full), stampError);
+      if (!stampError && (!newest || stamp > *newest)) newest = stamp;
+    }
+  if (newest) {
+    std::error_code stampError;
+    fs::last_write_time(FsPath(diffXml), *newest, stampError);
+  }
   entries.insert(entries.begin(), {L"diff.xml", diffXml});
   if (!options.diffXml.empty()) {
     std::string bytes;
@@ -626,11 +640,17 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     return false;
   }
   const std::wstring beside = WidePath(FsPath(options.output).parent_path());
+  std::wstring copiedZnq;  // the uninstaller files this run put beside the package
   // The program reads the uninstaller files beside the package: put them there too.
   if (!options.znq.empty()) {
     const std::wstring to = (beside.empty() ? std::wstring(L".") : beside) + L"/ZNQ";
     std::error_code same;
     if (!fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
+      // The copy replaces what an earlier run left there: files of another uninstaller
+      // version must not mix with these.
+      std::error_code removed;
+      fs::remove_all(FsPath(to), removed);
+      copiedZnq = to;
       std::vector<FolderFile> znq;
       ListFiles(options.znq, znq);
       for (const FolderFile& f : znq) {
@@ -685,6 +705,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
       std::error_code ec;
       fs::remove(FsPath(options.output), ec);
       if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
+      if (!copiedZnq.empty()) fs::remove_all(FsPath(copiedZnq), ec);
       PrintLine(progressOut, L"make: " + options.output + L" has " + count +
                                  L" error(s) and was not kept (--force keeps it)");
       return false;

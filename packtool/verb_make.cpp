@@ -22,6 +22,19 @@ bool CheckMakeOptions(const MakeOptions& options, std::ostream& err) {
     return wrong(L"--target " + options.target +
                  L" is not a full package path: it must begin with a drive (C:\\) or a folder "
                  L"variable such as $InsFolder$ or $ProgFolder$");
+  // A package written inside NEW (or OLD) would be part of the next package made from it.
+  std::error_code ec;
+  const fs::path output = fs::weakly_canonical(fs::absolute(FsPath(options.output), ec), ec);
+  for (const std::wstring& folder : {options.newFolder, options.oldFolder}) {
+    std::error_code folderError;
+    const fs::path inside = fs::weakly_canonical(fs::absolute(FsPath(folder), folderError), folderError);
+    if (folderError || inside.empty()) continue;
+    const fs::path relative = output.lexically_relative(inside);
+    if (!relative.empty() && *relative.begin() != "..")
+      return wrong(L"-o " + options.output + L" is inside " + folder +
+                   L": the package would become part of the folders it is made from; write it "
+                   L"elsewhere");
+  }
   if (!options.znq.empty() && !IsFolder(options.znq))
     return wrong(L"--znq " + options.znq + L": no such folder");
   if (!options.extra.empty() && options.extra != L"-" && !IsFile(options.extra))
@@ -91,6 +104,12 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   // output stays one XML document.
   std::ostream& fileList = options.diffXml == L"-" ? err : out;
   const bool made = MakePackage(options, report, fileList, err, result);
+  if (!made) {
+    // A failed make leaves no package at -o: not this run's, nor one an earlier run left.
+    std::error_code ec;
+    fs::remove(FsPath(options.output), ec);
+    if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
+  }
   for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   return made ? kExitOk : kExitFailed;
 }

@@ -4,7 +4,9 @@
 #   BRINDLE_PACK  the tool to time (default build/native/bin/brindle-pack)
 #   COUNT         files in the one folder (default: 2000 20000)
 # OLD holds COUNT files; NEW changes all of them, drops one in a hundred and adds one in a
-# hundred, so the package stores about COUNT files and updates, deletes and adds. Prints seconds and peak memory per run.
+# hundred, so the package stores about COUNT files and updates, deletes and adds.
+# The packages are extracted into TMPDIR: on a disk, creating the files there takes most of
+# check's time (TMPDIR=/dev/shm shows the tool's own). Prints seconds and peak memory per run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 tool=${1:-$root/build/native/bin/brindle-pack}

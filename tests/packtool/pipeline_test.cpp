@@ -3,9 +3,11 @@
 // or in the declarative file stopping the run with their place instead of passing unnoticed.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 
 #include "pack_test_support.h"
+#include "packtool/cabinet.h"
 #include "packtool/file_access.h"
 #include "packtool/package_source.h"
 #include "support/scratch.h"
@@ -321,6 +323,57 @@ TEST(PackCheck, XmlMistakesGetTheirLineAndColumn) {
   run = RunTool({L"check", s.File(L"pkg")});
   EXPECT_TRUE(run.OutHas("diff.xml:3:23: error: the program's XML parser cannot load diff.xml: the "
                          "value of the attribute COM is not in quotes")) << run.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The same folders give the same package bytes: diff.xml carries the newest time stamp of the
+// inputs, not the time make ran. make replaces the uninstaller files beside the package
+// instead of merging, leaves no package behind when it fails, and refuses to write into NEW.
+TEST(PackMake, PackagesAreReproducibleAndNoStaleOutputRemains) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  ASSERT_TRUE(Put(s.File(L"new/c.txt"), "c"));
+  const auto stamp = pack::fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+  for (const wchar_t* f : {L"old/a.txt", L"new/a.txt", L"new/c.txt"})
+    pack::fs::last_write_time(pack::FsPath(s.File(f)), stamp);
+  PutZnq(s.File(L"znq"));
+  auto make = [&](const std::wstring& out, std::vector<std::wstring> more = {}) {
+    std::vector<std::wstring> args = {L"make", s.File(L"old"), s.File(L"new"), L"-o", out,
+                                      L"--version", L"2", L"--znq", s.File(L"znq")};
+    args.insert(args.end(), more.begin(), more.end());
+    return RunTool(args);
+  };
+  ASSERT_EQ(make(s.File(L"one/p.DIFF")).exitCode, 0);
+  ASSERT_EQ(make(s.File(L"two/p.DIFF")).exitCode, 0);
+  std::string one, two;
+  ASSERT_TRUE(ReadBytes(s.File(L"one/p.DIFF"), one));
+  ASSERT_TRUE(ReadBytes(s.File(L"two/p.DIFF"), two));
+  EXPECT_EQ(one, two);
+  std::vector<std::wstring> names;
+  std::wstring reason;
+  ASSERT_TRUE(pack::ReadCabinet(s.File(L"one/p.DIFF"), s.File(L"x"), names, reason));
+  const auto stored = pack::fs::last_write_time(pack::FsPath(s.File(L"x/diff.xml")));
+  const auto drift = std::chrono::duration_cast<std::chrono::seconds>(stored - stamp).count();
+  EXPECT_LE(drift < 0 ? -drift : drift, 2) << "diff.xml carries the time make ran";
+
+  // A stale uninstaller file beside the package is gone after the next make.
+  ASSERT_TRUE(Put(s.File(L"one/ZNQ/INSTALL/COMMON/stale.dll"), "old"));
+  ASSERT_EQ(make(s.File(L"one/p.DIFF")).exitCode, 0);
+  EXPECT_FALSE(FileExists(s.File(L"one/ZNQ/INSTALL/COMMON/stale.dll")));
+  EXPECT_TRUE(FileExists(s.File(L"one/ZNQ/INSTALL/COMMON/Uninst.exe")));
+  // A failed make leaves no package at -o, not even the earlier one.
+  ASSERT_TRUE(Put(s.File(L"bad.ini"), "[registry]\nkey = K\ntype = REG_DW\ndata = 12x\n"));
+  EXPECT_EQ(make(s.File(L"one/p.DIFF"), {L"--extra", s.File(L"bad.ini")}).exitCode, 1);
+  EXPECT_FALSE(FileExists(s.File(L"one/p.DIFF")));
+  // A package inside NEW would be part of the next one made from it.
+  ToolRun inside = make(s.File(L"new/out/p.DIFF"));
+  EXPECT_EQ(inside.exitCode, 2);
+  EXPECT_TRUE(inside.ErrHas("is inside")) << inside.err;
+  EXPECT_FALSE(FileExists(s.File(L"new/out/p.DIFF")));
 }
 
 }  // namespace
