@@ -48,8 +48,13 @@ class Report {
   // One JSON object per line for each finding: {"file","line","column","severity","rule",
   // "message","place"}.
   void PrintJson(std::ostream& out) const;
+  // The findings as PrintJson writes them, then the last line of every verb's --json output:
+  // {"summary":"<verb>","errors":N,"warnings":M,"exit":E}. Answers exitCode.
+  int FinishJson(std::ostream& out, const std::wstring& verb, int exitCode) const;
 
   std::vector<Finding> findings;
+  // The rule PrintJson names for a finding made without one.
+  std::wstring defaultRule = L"package";
 };
 
 // The progress of a long verb, for standard error: "<verb>: <stage> done/total" about ten

@@ -20,9 +20,15 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
   PackageSource source;
   std::wstring reason;
   const std::wstring& path = a.Positional()[0];
+  const bool json = a.Has(L"--json");
   if (!source.Open(path, reason)) {
-    PrintLine(err, path + L": " + reason);
-    return kExitFailed;
+    if (!json) {
+      PrintLine(err, path + L": " + reason);
+      return kExitFailed;
+    }
+    Report fatal;
+    fatal.Error(path, 0, L"", reason, L"fatal");
+    return fatal.FinishJson(out, L"check", kExitFailed);
   }
   CheckOptions options;
   options.lang = a.Value(L"--lang");
@@ -32,9 +38,9 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
   Report report;
   CheckPackage(source, options, report);
   if (a.Has(L"--strict")) report.MakeWarningsErrors();
-  if (a.Has(L"--json")) {
-    report.PrintJson(out);
-  } else if (a.Quiet()) {
+  const int exitCode = report.Errors() == 0 ? kExitOk : kExitFailed;
+  if (json) return report.FinishJson(out, L"check", exitCode);
+  if (a.Quiet()) {
     for (const Finding& f : report.findings)
       if (f.severity == Finding::kError) PrintLine(out, FormatFinding(f));
   } else {

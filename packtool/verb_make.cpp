@@ -6,6 +6,8 @@
 #include "packtool/package_maker.h"
 #include "packtool/package_source.h"
 
+#include <sstream>
+
 namespace brindle::pack {
 
 namespace {
@@ -56,7 +58,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
                           {L"-o", L"--version", L"--version-from", L"--app", L"--display-name",
                            L"--target", L"--check-app", L"--extra", L"--znq", L"--list",
                            L"--diff-xml"},
-                          {L"--force"}, 2, 2, L"make", err))
+                          {L"--force", L"--json"}, 2, 2, L"make", err))
     return kExitUsage;
   // The package is a cabinet the program reads beside its uninstaller files, and the folders
   // and the list are files of their own: only --extra and --diff-xml travel on the streams.
@@ -102,13 +104,31 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   MakeResult result;
   // With the diff.xml on standard output, the list of files goes to the error stream: the
   // output stays one XML document.
-  std::ostream& fileList = options.diffXml == L"-" ? err : out;
+  const bool json = a.Has(L"--json");
+  if (json && options.diffXml == L"-") {
+    PrintLine(err, L"brindle-pack make: --json and --diff-xml - both write to standard output; "
+                   L"name a file for --diff-xml");
+    return kExitUsage;
+  }
+  std::ostringstream textList;  // with --json the changes are written as JSON below
+  std::ostream& fileList = json ? textList : options.diffXml == L"-" ? err : out;
   const bool made = MakePackage(options, report, fileList, err, result);
   if (!made) {
     // A failed make leaves no package at -o: not this run's, nor one an earlier run left.
     std::error_code ec;
     fs::remove(FsPath(options.output), ec);
     if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
+  }
+  if (json) {
+    for (const auto& [change, paths] : {std::pair{"add", &result.added},
+                                        std::pair{"update", &result.updated},
+                                        std::pair{"delete", &result.deleted}})
+      for (const std::wstring& path : *paths)
+        out << "{\"change\":\"" << change << "\",\"path\":" << JsonString(path) << "}\n";
+    for (Finding& f : report.findings)
+      if (f.rule.empty() && !options.extra.empty() && f.file == options.extra) f.rule = L"extra-file";
+    report.defaultRule = L"make";
+    return report.FinishJson(out, L"make", made ? kExitOk : kExitFailed);
   }
   for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   return made ? kExitOk : kExitFailed;

@@ -29,15 +29,19 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   }
   PackageSource source;
   std::wstring reason;
-  if (!source.Open(a.Positional()[0], reason)) {
-    PrintLine(err, a.Positional()[0] + L": " + reason);
-    return kExitFailed;
-  }
   Report report;
+  if (!source.Open(a.Positional()[0], reason)) {
+    if (!options.json) {
+      PrintLine(err, a.Positional()[0] + L": " + reason);
+      return kExitFailed;
+    }
+    report.Error(a.Positional()[0], 0, L"", reason, L"fatal");
+    return report.FinishJson(out, L"plan", kExitFailed);
+  }
   const bool planned = PlanPackage(source, options, out, report);
-  if (options.json) report.PrintJson(err);
-  else
-    for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
+  // With --json the findings follow the actions on standard output, as for every verb.
+  if (options.json) return report.FinishJson(out, L"plan", planned ? kExitOk : kExitFailed);
+  for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   return planned ? kExitOk : kExitFailed;
 }
 

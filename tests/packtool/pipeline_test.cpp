@@ -3,6 +3,7 @@
 // or in the declarative file stopping the run with their place instead of passing unnoticed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 
@@ -374,6 +375,82 @@ TEST(PackMake, PackagesAreReproducibleAndNoStaleOutputRemains) {
   EXPECT_EQ(inside.exitCode, 2);
   EXPECT_TRUE(inside.ErrHas("is inside")) << inside.err;
   EXPECT_FALSE(FileExists(s.File(L"new/out/p.DIFF")));
+}
+
+}  // namespace
+
+namespace {
+
+// --json on every verb: standard output carries JSON objects only, one per line, the
+// findings with their rule, file, line and column, a fatal error as a finding, and a summary
+// last.
+TEST(PackJson, EveryVerbWritesFindingsAndASummaryAsJson) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
+  ASSERT_TRUE(Put(s.File(L"new/c.txt"), "c"));
+  ASSERT_TRUE(Put(s.File(L"bad.ini"), "[registry]\nkey = K\nkey = L\n"));
+  PutZnq(s.File(L"znq"));
+  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\App"
+                                      "</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_TRUE(Put(s.File(L"uninst.ini"), "[Files]\nUIFILE=\"unterminated\n"));
+  auto lastIs = [](const std::vector<std::map<std::string, std::string>>& objects,
+                   const std::string& verb, const std::string& exit) {
+    if (objects.empty()) return false;
+    const auto& last = objects.back();
+    return last.count("summary") && last.at("summary") == verb && last.at("exit") == exit;
+  };
+  struct Case {
+    std::vector<std::wstring> args;
+    std::string verb, exit;
+  };
+  const Case cases[] = {
+      {{L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"2",
+        L"--znq", s.File(L"znq"), L"--json"}, "make", "0"},
+      {{L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"), L"--version", L"2",
+        L"--extra", s.File(L"bad.ini"), L"--json"}, "make", "1"},
+      {{L"check", s.File(L"p.DIFF"), L"--json"}, "check", "0"},
+      {{L"check", s.File(L"none.DIFF"), L"--json"}, "check", "1"},
+      {{L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat"), L"--json"}, "log encode", "0"},
+      {{L"plan", s.File(L"p.DIFF"), L"--install-log", s.File(L"log.dat"), L"--json"}, "plan", "0"},
+      {{L"plan", s.File(L"p.DIFF"), L"--install-log", s.File(L"none.dat"), L"--json"}, "plan", "1"},
+      {{L"log", L"decode", s.File(L"none.dat"), L"-o", s.File(L"x.xml"), L"--json"}, "log decode", "1"},
+      {{L"uninstlog", L"check", s.File(L"uninst.ini"), L"--json"}, "uninstlog check", "1"},
+  };
+  std::map<std::string, std::vector<std::map<std::string, std::string>>> byRun;
+  for (const Case& c : cases) {
+    const ToolRun run = RunTool(c.args);
+    const std::string name = c.verb + " " + c.exit;
+    EXPECT_EQ(std::to_string(run.exitCode), c.exit) << name << "\n" << run.out << run.err;
+    std::vector<std::map<std::string, std::string>> objects;
+    try {
+      objects = ParseJsonLines(run.out);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << name << ": " << e.what();
+    }
+    EXPECT_TRUE(lastIs(objects, c.verb, c.exit)) << name << "\n" << run.out;
+    for (const auto& o : objects) {
+      if (!o.count("severity")) continue;
+      for (const char* key : {"rule", "file", "line", "column", "message"}) {
+        EXPECT_TRUE(o.count(key)) << name << " lacks " << key;
+      }
+    }
+    byRun[name] = objects;
+  }
+  // make lists its changes as objects; the doubled key is a finding with its line.
+  const auto& made = byRun["make 0"];
+  EXPECT_EQ(std::count_if(made.begin(), made.end(), [](const auto& o) {
+              return o.count("change") && o.at("change") == "add" && o.at("path") == "c.txt";
+            }), 1);
+  bool doubled = false;
+  for (const auto& o : byRun["make 1"])
+    doubled = doubled || (o.count("rule") && o.at("rule") == "duplicate-key" && o.at("line") == "3");
+  EXPECT_TRUE(doubled);
+  EXPECT_EQ(byRun["check 1"].front().at("rule"), "fatal");
+  EXPECT_EQ(byRun["uninstlog check 1"].front().at("rule"), "uninstall-log");
+  bool action = false;
+  for (const auto& o : byRun["plan 0"]) action = action || (o.count("verb") && o.at("verb") == "ADD_FILE");
+  EXPECT_TRUE(action);
 }
 
 }  // namespace
