@@ -199,6 +199,9 @@ struct Origins {
   std::vector<Record> records;          // registry values and shortcuts of the declarative file
   size_t beforeLine = 0, afterLine = 0;  // the hooks
   std::map<std::wstring, size_t> targets;  // uninstall targets
+  // File records by section and FullPath: the file of NEW (or OLD, for a deletion) each
+  // stands for.
+  std::map<std::pair<std::wstring, std::wstring>, std::wstring> files;
 };
 
 // Adds the records of the declarative file to the model.
@@ -445,8 +448,17 @@ void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins
                                    : L"--version " + options.version;
   } else if (section == L"GeneralInfo" && name == L"CheckAppName" && options.checkAppsGiven) {
     file = L"--check-app " + ValueText(record);
-  } else if (name == L"File" && f.message.find(L"FullPath") != std::wstring::npos) {
+  } else if (name == L"File" && (f.message.compare(0, 10, L"FullPath: ") == 0 ||
+                                  f.message.find(L"is not a full path") != std::wstring::npos)) {
+    // The variables and the form of the path come from --target; the rest from the file.
     file = L"--target " + options.target;
+  } else if (name == L"File") {
+    const CXMLElement* fullPath = nullptr;
+    ForEachChildElement(*record, [&](const std::wstring& n, const CXMLElement& c) {
+      if (n == L"FullPath" && !fullPath) fullPath = &c;
+    });
+    const auto it = fullPath ? origins.files.find({section, ValueText(fullPath)}) : origins.files.end();
+    if (it != origins.files.end()) file = it->second;
   }
   if (file.empty() || (line == 0 && file == options.extra)) {
     f.file = generated;
@@ -500,6 +512,13 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   if (report.Errors()) return false;
 
   auto model = std::make_unique<CQXDiffDistribute>();
+  Origins origins;
+  auto addFile = [&](CQXBaseObjects& group, const std::wstring& section, const FolderFile& f,
+                     const std::wstring& instName) {
+    group.files.push_back(FileRecord(options.target, f.relative, instName));
+    if (group.files.back()->fullPath)
+      origins.files[{section, group.files.back()->fullPath->path}] = f.full;
+  };
   std::vector<CabinetEntry> entries;
   std::set<std::wstring> instNames;
   // Every plain name NEW holds: an alias must not take one of them.
@@ -538,11 +557,11 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
                            L"; the update replaces the file all the same");
       PrintLine(out, L"update " + Backslashes(f.relative) + note);
       result.updated.push_back(Backslashes(f.relative));
-      model->updateObjects->files.push_back(FileRecord(options.target, f.relative, instName));
+      addFile(*model->updateObjects, L"UpdateObjects", f, instName);
     } else {
       PrintLine(out, L"add " + Backslashes(f.relative));
       result.added.push_back(Backslashes(f.relative));
-      model->addObjects->files.push_back(FileRecord(options.target, f.relative, instName));
+      addFile(*model->addObjects, L"AddObjects", f, instName);
     }
     if (EqualsIgnoreAsciiCase(WidePath(FsPath(f.relative).extension()), L".exe") && isUpdate)
       checkApps.insert(FileNameOf(f.relative));
@@ -551,7 +570,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     if (newByName.count(Upper(f.relative))) continue;
     PrintLine(out, L"delete " + Backslashes(f.relative));
     result.deleted.push_back(Backslashes(f.relative));
-    model->deleteObjects->files.push_back(FileRecord(options.target, f.relative, L""));
+    addFile(*model->deleteObjects, L"DeleteObjects", f, L"");
     if (EqualsIgnoreAsciiCase(WidePath(FsPath(f.relative).extension()), L".exe"))
       checkApps.insert(FileNameOf(f.relative));
   }
@@ -577,7 +596,6 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   model->updateObjects->displayName.name = options.displayName;
 
   Hooks hooks;
-  Origins origins;
   if (!options.extra.empty()) {
     Extra extra;
     if (!ReadExtra(options.extra, extra, report) ||

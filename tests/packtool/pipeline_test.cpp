@@ -454,3 +454,24 @@ TEST(PackJson, EveryVerbWritesFindingsAndASummaryAsJson) {
 }
 
 }  // namespace
+
+namespace {
+
+// A finding on a file record make generated names the file of NEW it stands for, with the
+// generated place in brackets.
+TEST(PackMake, AFindingOnAGeneratedFileRecordNamesTheFileInNew) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
+  const std::wstring part(60, L'd');
+  const std::wstring deep = part + L"/" + part + L"/" + part + L"/" + part + L"/long.txt";
+  ASSERT_TRUE(Put(s.File(L"new/") + deep, "x"));
+  PutZnq(s.File(L"znq"));
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
+                         L"--version", L"2", L"--znq", s.File(L"znq")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.ErrHas(Utf8FromWide(s.File(L"new/") + deep) +
+                         ": error: FullPath has 264 characters; the program handles paths of at most 259 [" +
+                         Utf8FromWide(s.File(L"p.DIFF")) + ":diff.xml:")) << run.err;
+}
+
+}  // namespace
