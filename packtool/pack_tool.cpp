@@ -25,9 +25,12 @@ const wchar_t kToolHelp[] =
     L"  uninstlog check FILE                       check an uninstall log line by line\n"
     L"\n"
     L"\n"
-    L"Every verb takes -q/--quiet (less output) and -v/--verbose (more). \"-\" stands for\n"
-    L"standard input or output: the package of check and plan, the install log of plan, the\n"
-    L"files of log and uninstlog, make's --extra and --diff-xml. --version names the tool.\n"
+    L"Every verb takes -q/--quiet (less output), -v/--verbose (more) and --json (standard\n"
+    L"output holds JSON objects only, one per line: results, findings with rule, file, line\n"
+    L"and column, and a last {\"summary\",\"errors\",\"warnings\",\"exit\"}). Progress goes to\n"
+    L"standard error. \"-\" stands for standard input or output: the package of check and\n"
+    L"plan, the install log of plan (not both), the files of log and uninstlog, make's --extra\n"
+    L"and --diff-xml; elsewhere it is refused. --version names the tool.\n"
     L"Exit code: 0 done, 1 errors found or the work failed, 2 wrong command line.\n";
 
 const wchar_t kVersion[] = L"brindle-pack 1.0.0.0";
@@ -61,7 +64,12 @@ const wchar_t kMakeHelp[] =
     L"                       errors (it says so); without it such a package is not kept\n"
     L"  -q, --quiet          no progress output\n"
     L"  -v, --verbose        name every file stored in the cabinet\n"
+    L"  --json               the changes ({\"change\",\"path\"}), findings and a summary as JSON\n"
+    L"                       lines on standard output\n"
     L"\n"
+    L"The package is reproducible: the same folders and options give the same bytes. A failed\n"
+    L"make leaves no package at -o; the uninstaller files beside it are replaced, not merged;\n"
+    L"-o inside NEW or OLD is refused.\n"
     L"Options naming one thing may be given once; --version and --version-from exclude each\n"
     L"other; --target, --znq, --extra and --version-from are checked before any work (exit\n"
     L"code 2). The --extra file is UTF-8 (with or without a byte-order mark) or UTF-16 with\n"
@@ -85,7 +93,7 @@ const wchar_t kCheckHelp[] =
     L"                uninstaller language folder\n"
     L"  --znq FOLDER  where the uninstaller files are (default: ZNQ beside the package)\n"
     L"  --json        one JSON object per finding and line: file, line, column, severity,\n"
-    L"                rule, message, place\n"
+    L"                rule, message, place; then {\"summary\",\"errors\",\"warnings\",\"exit\"}\n"
     L"  --strict      every warning counts as an error\n"
     L"  --allow-unknown  elements and attributes the program's reader does not know are\n"
     L"                warnings (they are errors: the program ignores them without a word)\n"
@@ -112,13 +120,14 @@ const wchar_t kPlanHelp[] =
     L"                      installed file that is not older) are shown as skipped; on\n"
     L"                      Windows, without --root, the machine's own files are consulted\n"
     L"  --json              one JSON object per line: {\"verb\",\"object\"} for an action,\n"
-    L"                      {\"note\"} for a note; findings go to the error stream as JSON\n"
+    L"                      {\"note\"} for a note, then the findings and the summary\n"
     L"  -q, --quiet         the actions alone, no progress (progress goes to standard error)\n"
     L"A package that brings a lower version than the installed one is warned about.\n";
 
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"
     L"       brindle-pack log encode FILE -o OUT [--from-utf8]\n"
+    L"       (--json: the outcome as JSON lines on standard output; decode then needs -o)\n"
     L"\n"
     L"decode deciphers an install log into its XML text (standard output without -o); encode\n"
     L"enciphers XML text into an install log, only when the program's own reader accepts the\n"
@@ -130,7 +139,7 @@ const wchar_t kLogHelp[] =
     L"a look-alike.\n";
 
 const wchar_t kUninstlogHelp[] =
-    L"Usage: brindle-pack uninstlog check FILE\n"
+    L"Usage: brindle-pack uninstlog check FILE [--json]\n"
     L"\n"
     L"Checks an uninstall log with the rules of the program's reader, line by line: lexing\n"
     L"(quotes, brackets, backslash escapes), section headers, the fields of UIFILE, UIFLDR,\n"
