@@ -20,6 +20,9 @@ const wchar_t kToolHelp[] =
     L"  make OLD NEW -o package.DIFF --version V   build a package that turns OLD into NEW\n"
     L"  check package.DIFF|FOLDER                  check a package against the program's rules\n"
     L"  plan package.DIFF --install-log FILE       list the actions the program would take\n"
+    L"  list package.DIFF                          the package's records with their files\n"
+    L"  extract package.DIFF -o FOLDER             the package's files into an empty folder\n"
+    L"  diff PKG1 PKG2                             the records that differ between two packages\n"
     L"  log decode FILE [-o OUT]                   decipher an install log into its XML\n"
     L"  log encode FILE -o OUT                     encipher XML into an install log\n"
     L"  uninstlog check FILE                       check an uninstall log line by line\n"
@@ -60,6 +63,8 @@ const wchar_t kMakeHelp[] =
     L"                       program reads them\n"
     L"  --list FILE          also write a DiffLocalList naming the package (needs --app)\n"
     L"  --diff-xml FILE      also write the diff.xml alone\n"
+    L"  --dry-run            compare the folders, read --extra and list the changes; write\n"
+    L"                       nothing (no package, list, diff.xml or uninstaller files)\n"
     L"  --force              keep the package even when the check of what was built finds\n"
     L"                       errors (it says so); without it such a package is not kept\n"
     L"  -q, --quiet          no progress output\n"
@@ -124,6 +129,27 @@ const wchar_t kPlanHelp[] =
     L"  -q, --quiet         the actions alone, no progress (progress goes to standard error)\n"
     L"A package that brings a lower version than the installed one is warned about.\n";
 
+const wchar_t kListHelp[] =
+    L"Usage: brindle-pack list package.DIFF|FOLDER|- [--json]\n"
+    L"\n"
+    L"Lists the package's records as the program reads them, one per line: \"<section> file\n"
+    L"<path> (INST\\<name>, <size> bytes, <digest>)\", \"<section> registry <root>\\<key> [<value>]\n"
+    L"(<type> <data>)\", \"<section> shortcut ...\", the hooks and the version. --json: one\n"
+    L"{\"record\",\"detail\"} per record, then the summary.\n";
+
+const wchar_t kExtractHelp[] =
+    L"Usage: brindle-pack extract package.DIFF|- -o FOLDER [--json]\n"
+    L"\n"
+    L"Writes every file of the cabinet below FOLDER (new or empty), with its stored time stamp;\n"
+    L"names that are not safe relative paths are never written. -v names each file.\n";
+
+const wchar_t kDiffHelp[] =
+    L"Usage: brindle-pack diff PKG1 PKG2 [--json]\n"
+    L"\n"
+    L"Compares the records of two packages (as list prints them): \"only-first\", \"only-second\"\n"
+    L"and \"changed\" (other data, or another stored file) lines. Exit code 0 when they hold the\n"
+    L"same records, 1 when they differ.\n";
+
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"
     L"       brindle-pack log encode FILE -o OUT [--from-utf8]\n"
@@ -153,6 +179,9 @@ std::wstring HelpText(const std::wstring& verb) {
   if (verb == L"check") return kCheckHelp;
   if (verb == L"plan") return kPlanHelp;
   if (verb == L"log") return kLogHelp;
+  if (verb == L"list") return kListHelp;
+  if (verb == L"extract") return kExtractHelp;
+  if (verb == L"diff") return kDiffHelp;
   if (verb == L"uninstlog") return kUninstlogHelp;
   return kToolHelp;
 }
@@ -192,7 +221,7 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     return rest.empty() ? kExitUsage : kExitOk;
   }
   if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" ||
-      verb == L"uninstlog") {
+      verb == L"uninstlog" || verb == L"list" || verb == L"extract" || verb == L"diff") {
     if (WantsHelp(rest)) {
       out << Utf8FromWide(HelpText(verb));
       return kExitOk;
@@ -201,6 +230,9 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
   if (verb == L"make") return RunMake(rest, out, err);
   if (verb == L"check") return RunCheck(rest, out, err);
   if (verb == L"plan") return RunPlan(rest, out, err);
+  if (verb == L"list") return RunList(rest, out, err);
+  if (verb == L"extract") return RunExtract(rest, out, err);
+  if (verb == L"diff") return RunDiff(rest, out, err);
   if (verb == L"log" && twoWords(L"decode"))
     return RunLogDecode(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
   if (verb == L"log" && twoWords(L"encode"))
@@ -213,7 +245,8 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
                                               : std::vector<std::wstring>{L"check"},
                       L"");
   } else {
-    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"log", L"uninstlog", L"help"}, L"");
+    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"list", L"extract", L"diff", L"log",
+                             L"uninstlog", L"help"}, L"");
   }
   PrintLine(err, L"brindle-pack: unknown verb \"" + verb +
                      (verb == L"log" || verb == L"uninstlog" ? L" " + rest[0] : L"") + L"\"" +

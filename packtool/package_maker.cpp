@@ -623,6 +623,17 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     for (const CabinetEntry& entry : entries)
       PrintLine(progressOut, L"make: stores " + entry.name + L" from " + entry.source);
 
+  if (options.dryRun) {
+    if (!options.quiet)
+      PrintLine(progressOut, L"make: --dry-run: " +
+                                 ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
+                                 ToWideDecimal(static_cast<long long>(result.updated.size())) +
+                                 L" updated, " +
+                                 ToWideDecimal(static_cast<long long>(result.deleted.size())) +
+                                 L" deleted, " + ToWideDecimal(static_cast<long long>(entries.size())) +
+                                 L" files to store; nothing was written");
+    return report.Errors() == 0;
+  }
   TempFolder scratch;
   const std::wstring diffXml = scratch.Path() + L"/diff.xml";
   if (!scratch.Ok() || !WriteDocument(model->ToXML(), diffXml)) {

@@ -58,7 +58,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
                           {L"-o", L"--version", L"--version-from", L"--app", L"--display-name",
                            L"--target", L"--check-app", L"--extra", L"--znq", L"--list",
                            L"--diff-xml"},
-                          {L"--force", L"--json"}, 2, 2, L"make", err))
+                          {L"--force", L"--json", L"--dry-run"}, 2, 2, L"make", err))
     return kExitUsage;
   // The package is a cabinet the program reads beside its uninstaller files, and the folders
   // and the list are files of their own: only --extra and --diff-xml travel on the streams.
@@ -82,6 +82,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   options.quiet = a.Quiet();
   options.force = a.Has(L"--force");
   options.verbose = a.Verbose();
+  options.dryRun = a.Has(L"--dry-run");
   if (options.output.empty()) {
     PrintLine(err, L"brindle-pack make: -o package.DIFF is required (brindle-pack make --help)");
     return kExitUsage;
@@ -113,7 +114,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   std::ostringstream textList;  // with --json the changes are written as JSON below
   std::ostream& fileList = json ? textList : options.diffXml == L"-" ? err : out;
   const bool made = MakePackage(options, report, fileList, err, result);
-  if (!made) {
+  if (!made && !options.dryRun) {
     // A failed make leaves no package at -o: not this run's, nor one an earlier run left.
     std::error_code ec;
     fs::remove(FsPath(options.output), ec);

@@ -475,3 +475,58 @@ TEST(PackMake, AFindingOnAGeneratedFileRecordNamesTheFileInNew) {
 }
 
 }  // namespace
+
+namespace {
+
+// The verbs authors ask for: make --dry-run writes nothing; list names each record with its
+// stored file; extract writes the cabinet's files into an empty folder only; diff names the
+// records only one package holds and those whose data or stored file changed.
+TEST(PackVerbs, DryRunListExtractAndDiff) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"v1/a.txt"), "a1"));
+  ASSERT_TRUE(Put(s.File(L"v1/gone.txt"), "g"));
+  ASSERT_TRUE(Put(s.File(L"v2/a.txt"), "a2"));
+  ASSERT_TRUE(Put(s.File(L"v2/b.txt"), "b"));
+  ASSERT_TRUE(Put(s.File(L"v3/a.txt"), "a3"));
+  ASSERT_TRUE(Put(s.File(L"v3/b.txt"), "b"));
+  ASSERT_TRUE(Put(s.File(L"reg.ini"), "[registry]\nkey = Software\\T\nname = V\ndata = 2\n"));
+  PutZnq(s.File(L"znq"));
+  ToolRun dry = RunTool({L"make", s.File(L"v1"), s.File(L"v2"), L"-o", s.File(L"out/p.DIFF"),
+                         L"--version", L"2", L"--znq", s.File(L"znq"), L"--dry-run", L"--list",
+                         s.File(L"out/list.xml"), L"--app", L"App"});
+  ASSERT_EQ(dry.exitCode, 0) << dry.err;
+  EXPECT_TRUE(dry.OutHas("add b.txt")) << dry.out;
+  EXPECT_TRUE(dry.ErrHas("1 added, 1 updated, 1 deleted")) << dry.err;
+  EXPECT_FALSE(pack::fs::exists(pack::FsPath(s.File(L"out"))));
+
+  ASSERT_EQ(RunTool({L"make", s.File(L"v1"), s.File(L"v2"), L"-o", s.File(L"p2.DIFF"), L"--version",
+                     L"2", L"--znq", s.File(L"znq"), L"--extra", s.File(L"reg.ini")}).exitCode, 0);
+  ASSERT_EQ(RunTool({L"make", s.File(L"v1"), s.File(L"v3"), L"-o", s.File(L"p3.DIFF"), L"--version",
+                     L"3", L"--znq", s.File(L"znq")}).exitCode, 0);
+  ToolRun list = RunTool({L"list", s.File(L"p2.DIFF")});
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  EXPECT_TRUE(list.OutHas("delete file $InsFolder$\\gone.txt\n")) << list.out;
+  EXPECT_TRUE(list.OutHas("update file $InsFolder$\\a.txt (INST\\a.txt, 2 bytes, ")) << list.out;
+  EXPECT_TRUE(list.OutHas("add registry REG_HLM\\Software\\T [V] (REG_SZ 2)")) << list.out;
+
+  ToolRun diff = RunTool({L"diff", s.File(L"p2.DIFF"), s.File(L"p3.DIFF")});
+  EXPECT_EQ(diff.exitCode, 1);
+  EXPECT_TRUE(diff.OutHas("changed version (2 -> 3)")) << diff.out;
+  EXPECT_TRUE(diff.OutHas("changed update file $InsFolder$\\a.txt")) << diff.out;
+  EXPECT_TRUE(diff.OutHas("only-first add registry REG_HLM\\Software\\T [V]")) << diff.out;
+  EXPECT_FALSE(diff.OutHas("add file $InsFolder$\\b.txt")) << diff.out;  // the same in both
+  EXPECT_EQ(RunTool({L"diff", s.File(L"p3.DIFF"), s.File(L"p3.DIFF")}).exitCode, 0);
+
+  ToolRun extract = RunTool({L"extract", s.File(L"p2.DIFF"), L"-o", s.File(L"x")});
+  ASSERT_EQ(extract.exitCode, 0) << extract.err;
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(s.File(L"x/INST/a.txt"), bytes));
+  EXPECT_EQ(bytes, "a2");
+  EXPECT_TRUE(FileExists(s.File(L"x/diff.xml")));
+  ToolRun again = RunTool({L"extract", s.File(L"p2.DIFF"), L"-o", s.File(L"x")});
+  EXPECT_EQ(again.exitCode, 2);
+  EXPECT_TRUE(again.ErrHas("is not empty")) << again.err;
+  EXPECT_TRUE(RunTool({L"lsit"}).ErrHas("(did you mean list?)"));
+}
+
+}  // namespace
