@@ -457,8 +457,10 @@ TEST(PackJson, EveryVerbWritesFindingsAndASummaryAsJson) {
 
 namespace {
 
+#ifndef _WIN32
 // A finding on a file record make generated names the file of NEW it stands for, with the
-// generated place in brackets.
+// generated place in brackets. (Native only: Windows cannot hold NEW's over-long path
+// without long-path support, which is what the finding is about.)
 TEST(PackMake, AFindingOnAGeneratedFileRecordNamesTheFileInNew) {
   ScratchFolder s;
   ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
@@ -473,6 +475,7 @@ TEST(PackMake, AFindingOnAGeneratedFileRecordNamesTheFileInNew) {
                          ": error: FullPath has 264 characters; the program handles paths of at most 259 [" +
                          Utf8FromWide(s.File(L"p.DIFF")) + ":diff.xml:")) << run.err;
 }
+#endif
 
 }  // namespace
 
