@@ -20,6 +20,7 @@ const wchar_t kToolHelp[] =
     L"  make OLD NEW -o package.DIFF --version V   build a package that turns OLD into NEW\n"
     L"  check package.DIFF|FOLDER                  check a package against the program's rules\n"
     L"  plan package.DIFF --install-log FILE       list the actions the program would take\n"
+    L"  verify --root FOLDER --install-log FILE    an installed application against its logs\n"
     L"  list package.DIFF                          the package's records with their files\n"
     L"  extract package.DIFF -o FOLDER             the package's files into an empty folder\n"
     L"  diff PKG1 PKG2                             the records that differ between two packages\n"
@@ -150,6 +151,17 @@ const wchar_t kDiffHelp[] =
     L"and \"changed\" (other data, or another stored file) lines. Exit code 0 when they hold the\n"
     L"same records, 1 when they differ.\n";
 
+const wchar_t kVerifyHelp[] =
+    L"Usage: brindle-pack verify --root FOLDER --install-log FILE [--app NAME]\n"
+    L"                           [--package package.DIFF] [--json]\n"
+    L"\n"
+    L"Checks an installed application against its install log and uninstall log, FOLDER\n"
+    L"standing for C:\\ of the machine: the installation folder and the uninstall log present,\n"
+    L"every line of the uninstall log readable by the program, every file it lists installed.\n"
+    L"With --package (one that was applied): every file it adds or updates installed with its\n"
+    L"bytes and listed in the uninstall log, every file it deletes gone. Registry values are\n"
+    L"not looked at. Exit code 0 when nothing is wrong, 1 otherwise.\n";
+
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"
     L"       brindle-pack log encode FILE -o OUT [--from-utf8]\n"
@@ -180,6 +192,7 @@ std::wstring HelpText(const std::wstring& verb) {
   if (verb == L"plan") return kPlanHelp;
   if (verb == L"log") return kLogHelp;
   if (verb == L"list") return kListHelp;
+  if (verb == L"verify") return kVerifyHelp;
   if (verb == L"extract") return kExtractHelp;
   if (verb == L"diff") return kDiffHelp;
   if (verb == L"uninstlog") return kUninstlogHelp;
@@ -221,7 +234,8 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     return rest.empty() ? kExitUsage : kExitOk;
   }
   if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" ||
-      verb == L"uninstlog" || verb == L"list" || verb == L"extract" || verb == L"diff") {
+      verb == L"uninstlog" || verb == L"list" || verb == L"extract" || verb == L"diff" ||
+      verb == L"verify") {
     if (WantsHelp(rest)) {
       out << Utf8FromWide(HelpText(verb));
       return kExitOk;
@@ -231,6 +245,7 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
   if (verb == L"check") return RunCheck(rest, out, err);
   if (verb == L"plan") return RunPlan(rest, out, err);
   if (verb == L"list") return RunList(rest, out, err);
+  if (verb == L"verify") return RunVerify(rest, out, err);
   if (verb == L"extract") return RunExtract(rest, out, err);
   if (verb == L"diff") return RunDiff(rest, out, err);
   if (verb == L"log" && twoWords(L"decode"))
@@ -245,7 +260,7 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
                                               : std::vector<std::wstring>{L"check"},
                       L"");
   } else {
-    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"list", L"extract", L"diff", L"log",
+    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"verify", L"list", L"extract", L"diff", L"log",
                              L"uninstlog", L"help"}, L"");
   }
   PrintLine(err, L"brindle-pack: unknown verb \"" + verb +

@@ -28,6 +28,7 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
 int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunList(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunExtract(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunDiff(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);

@@ -1,6 +1,7 @@
 #include "packtool/package_plan.h"
 
 #include <algorithm>
+#include <set>
 
 #include "logs/application_env.h"
 #include "logs/install_log.h"
@@ -11,6 +12,8 @@
 #include "packtool/log_tool.h"
 #include "packtool/package_check.h"
 #include "packtool/pe_image.h"
+#include "packtool/uninstlog_check.h"
+#include "uninstlog/ini_file.h"
 #include "sys/env.h"
 #include "sys/text.h"
 
@@ -330,6 +333,130 @@ bool Planner::Run(Report& report) {
 bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
                  Report& report) {
   return Planner(source, options, out).Run(report);
+}
+
+namespace {
+
+// The file below root that stands for a path of drive C ('\\' or '/' separated), or empty text
+// for a path elsewhere.
+std::wstring BelowRoot(CaseBlindFinder& finder, const std::wstring& root, const std::wstring& path) {
+  if (path.size() < 3 || (path[0] != L'C' && path[0] != L'c') || path[1] != L':') return std::wstring();
+  return finder.Find(root, path.substr(3));
+}
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+  return text;
+}
+
+}  // namespace
+
+bool VerifyInstallation(const VerifyOptions& options, Report& report) {
+  std::string plain;
+  std::wstring reason, text;
+  if (!DecodeLogFile(options.installLog, plain, reason) || !WideFromAnsi(plain, text)) {
+    report.Error(options.installLog, 0, L"", reason.empty() ? L"the text is not in the ANSI code page" : reason,
+                 L"fatal");
+    return false;
+  }
+  CQXInstallLog log;
+  if (ParseInstallLog(text, log) != InstallLogParse::kParsed) {
+    report.Error(options.installLog, 0, L"", L"the deciphered text is not an AppLocalList document",
+                 L"fatal");
+    return false;
+  }
+  InstallLogEntry* entry = options.appName.empty()
+                               ? (log.entries.size() == 1 ? log.entries.front().get() : nullptr)
+                               : FindEntry(log, options.appName);
+  if (!entry) {
+    report.Error(options.installLog, 0, L"",
+                 options.appName.empty() ? L"name the application with --app" : L"no entry " + options.appName,
+                 L"fatal");
+    return false;
+  }
+  CaseBlindFinder finder;
+  const std::wstring& root = options.root;
+  if (BelowRoot(finder, root, entry->FullPath).empty())
+    report.Error(options.installLog, 0, L"",
+                 L"the installation folder " + entry->FullPath + L" is missing", L"installed-files");
+  // The uninstall log: present, readable by the program line by line, its files present.
+  std::set<std::wstring> listed;  // files the uninstall log names (upper case)
+  bool iniLoaded = false;
+  const std::wstring uninstLog = entry->UninstLog.empty() ? std::wstring()
+                                                           : BelowRoot(finder, root, entry->UninstLog);
+  std::string bytes;
+  if (entry->UninstLog.empty()) {
+    report.Error(options.installLog, 0, L"", L"the entry names no uninstall log (UninstLog)",
+                 L"uninstall-log");
+  } else if (uninstLog.empty() || !ReadFileBytes(uninstLog, bytes)) {
+    report.Error(entry->UninstLog, 0, L"", L"the uninstall log is missing: every update of " +
+                                               entry->AppName + L" fails", L"uninstall-log");
+  } else {
+    Report lines;
+    lines.defaultRule = L"uninstall-log";
+    CheckUninstallLog(bytes, entry->UninstLog, lines);
+    for (Finding& f : lines.findings) {
+      if (f.rule.empty()) f.rule = L"uninstall-log";
+      report.findings.push_back(f);
+    }
+    CIniFile ini;
+    iniLoaded = ini.LoadFromBytes(bytes) == IniLoadResult::kLoaded;
+    if (iniLoaded) {
+      for (const CSection* section : ini.Sections())
+        for (const CKey* key : section->Keys()) {
+          if (key->Kind() != kKindFile || !key->Entry().path) continue;
+          const std::wstring& path = *key->Entry().path;
+          listed.insert(Upper(path));
+          if (path.size() > 2 && path[1] == L':' && BelowRoot(finder, root, path).empty())
+            report.Error(entry->UninstLog, 0, L"[" + section->Name() + L"]",
+                         L"the uninstall log lists " + path + L", which is not installed",
+                         L"installed-files");
+        }
+    }
+  }
+  if (options.package.empty()) return true;
+  // What the package applied: its files in place with its bytes, its deletions gone.
+  PackageSource source;
+  if (!source.Open(options.package, reason)) {
+    report.Error(options.package, 0, L"", reason, L"fatal");
+    return false;
+  }
+  const std::wstring diffXml = finder.Find(source.Folder(), L"diff.xml");
+  std::unique_ptr<CQXDiffDistribute> package = diffXml.empty() ? nullptr : LoadDiffDistribute(diffXml);
+  if (!package) {
+    report.Error(options.package, 0, L"", L"no usable diff.xml (brindle-pack check says why)", L"fatal");
+    return false;
+  }
+  const CQXEnv env = ApplicationEnv(UsualMachineFolders(), entry->AppName, &log, nullptr, L"");
+  for (const auto& file : package->deleteObjects->files) {
+    const std::wstring path = env.Expand(file->Path());
+    if (!BelowRoot(finder, root, path).empty())
+      report.Error(options.package, 0, L"", path + L" is still installed; the package deletes it",
+                   L"installed-files");
+  }
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(package->updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(package->addObjects.get())})
+    for (const auto& file : group->files) {
+      const std::wstring path = env.Expand(file->Path());
+      const std::wstring installed = BelowRoot(finder, root, path);
+      if (installed.empty()) {
+        report.Error(options.package, 0, L"", path + L" is missing; the package installs it",
+                     L"installed-files");
+        continue;
+      }
+      std::string have, want;
+      const std::wstring stored =
+          file->fileName ? finder.Find(source.Folder(), L"INST/" + file->fileName->name) : L"";
+      if (!stored.empty() && ReadFileBytes(stored, want) && ReadFileBytes(installed, have) && have != want)
+        report.Error(options.package, 0, L"", path + L" differs from the package's file",
+                     L"installed-files");
+      if (iniLoaded && !listed.count(Upper(path)))
+        report.Warning(entry->UninstLog, 0, L"",
+                       path + L" is installed by the package but not listed in the uninstall log: "
+                              L"an uninstall leaves it behind", L"uninstall-log");
+    }
+  return true;
 }
 
 }  // namespace brindle::pack

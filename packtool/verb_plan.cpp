@@ -1,5 +1,6 @@
 // brindle-pack plan: what the program would do with a package, in its order.
 #include "packtool/arguments.h"
+#include "packtool/file_access.h"
 #include "packtool/pack_tool.h"
 #include "packtool/package_plan.h"
 
@@ -43,6 +44,44 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   if (options.json) return report.FinishJson(out, L"plan", planned ? kExitOk : kExitFailed);
   for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   return planned ? kExitOk : kExitFailed;
+}
+
+}  // namespace brindle::pack
+
+namespace brindle::pack {
+
+int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
+  Arguments a;
+  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root", L"--package"},
+                          {L"--json"}, 0, 0, L"verify", err))
+    return kExitUsage;
+  if (!RefuseStandardStream(a, {L"--root"}, false, L"verify", err)) return kExitUsage;
+  VerifyOptions options;
+  options.installLog = a.Value(L"--install-log");
+  options.appName = a.Value(L"--app");
+  options.root = a.Value(L"--root");
+  options.package = a.Value(L"--package");
+  if (options.installLog.empty() || options.root.empty()) {
+    PrintLine(err, L"brindle-pack verify: --install-log FILE and --root FOLDER are required "
+                   L"(brindle-pack verify --help)");
+    return kExitUsage;
+  }
+  if (!IsFolder(options.root)) {
+    PrintLine(err, L"brindle-pack verify: --root " + options.root + L": no such folder");
+    return kExitUsage;
+  }
+  Report report;
+  report.defaultRule = L"verify";
+  const bool read = VerifyInstallation(options, report);
+  const int code = read && report.Errors() == 0 ? kExitOk : kExitFailed;
+  if (a.Has(L"--json")) return report.FinishJson(out, L"verify", code);
+  if (a.Quiet()) {
+    for (const Finding& f : report.findings)
+      if (f.severity == Finding::kError) PrintLine(out, FormatFinding(f));
+  } else {
+    report.Print(out);
+  }
+  return code;
 }
 
 }  // namespace brindle::pack

@@ -533,3 +533,63 @@ TEST(PackVerbs, DryRunListExtractAndDiff) {
 }
 
 }  // namespace
+
+namespace {
+
+// verify --root: an installation below a folder standing for C:\ against its install log, its
+// uninstall log and the package applied to it; each difference is a finding, a sound
+// installation passes.
+TEST(PackVerify, AnInstallationIsHeldAgainstItsLogsAndThePackageApplied) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath>"
+                  "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
+                  "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo>"
+                  "<DeleteObjects><File><FullPath>$InsFolder$\\old.txt</FullPath></File></DeleteObjects>"
+                  "<UpdateObjects><File><FullPath>$InsFolder$\\a.txt</FullPath><FileName>a.txt</FileName></File>"
+                  "</UpdateObjects><AddObjects><File><FullPath>$InsFolder$\\c.txt</FullPath>"
+                  "<FileName>c.txt</FileName></File></AddObjects></DiffDistribute>"));
+  ASSERT_TRUE(Put(s.File(L"pkg/INST/a.txt"), "new a"));
+  ASSERT_TRUE(Put(s.File(L"pkg/INST/c.txt"), "c"));
+  const std::string uninst =
+      "[Files]\r\nUIFILE=\"C:\\\\Apps\\\\App\\\\a.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"C:\\\\Apps\\\\App\\\\c.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n";
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/uninst.ini"),
+                  uninst + "UIFILE=\"C:\\\\Apps\\\\App\\\\b.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n"));
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/a.txt"), "old a"));
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/old.txt"), "o"));
+  const std::vector<std::wstring> args = {L"verify", L"--root", s.File(L"root"), L"--install-log",
+                                          s.File(L"log.dat"), L"--package", s.File(L"pkg")};
+  ToolRun run = RunTool(args);
+  EXPECT_EQ(run.exitCode, 1);
+  for (const char* finding :
+       {"error: the uninstall log lists C:\\Apps\\App\\b.txt, which is not installed",
+        "error: C:\\Apps\\App\\old.txt is still installed; the package deletes it",
+        "error: C:\\Apps\\App\\a.txt differs from the package's file",
+        "error: C:\\Apps\\App\\c.txt is missing; the package installs it"})
+    EXPECT_TRUE(run.OutHas(finding)) << finding << "\n" << run.out;
+
+  // The installation as the package leaves it passes.
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/uninst.ini"), uninst));
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/a.txt"), "new a"));
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/c.txt"), "c"));
+  ASSERT_TRUE(pack::fs::remove(pack::FsPath(s.File(L"root/Apps/App/old.txt"))));
+  run = RunTool(args);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+
+  // An uninstall log the program's reader refuses, and a missing one, fail.
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/uninst.ini"), uninst + "UIFILE=\"C:\\\\x INST_REQ\r\n"));
+  run = RunTool(args);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.OutHas("uninst.ini:4: error: a double quote is not closed")) << run.out;
+  EXPECT_FALSE(run.OutHas("not listed")) << run.out;
+  ASSERT_TRUE(pack::fs::remove(pack::FsPath(s.File(L"root/Apps/App/uninst.ini"))));
+  run = RunTool({L"verify", L"--root", s.File(L"root"), L"--install-log", s.File(L"log.dat"), L"--json"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.OutHas("\"rule\":\"uninstall-log\"")) << run.out;
+  EXPECT_TRUE(run.OutHas("the uninstall log is missing")) << run.out;
+}
+
+}  // namespace
