@@ -674,7 +674,12 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   if (!options.znq.empty()) {
     const std::wstring to = (beside.empty() ? std::wstring(L".") : beside) + L"/ZNQ";
     std::error_code same;
-    if (!fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
+    // Uninstaller files taken from inside the folder they would replace stay where they are.
+    const fs::path source = fs::weakly_canonical(fs::absolute(FsPath(options.znq), same), same);
+    const fs::path inside =
+        source.lexically_relative(fs::weakly_canonical(fs::absolute(FsPath(to), same), same));
+    const bool within = !inside.empty() && *inside.begin() != "..";
+    if (!within && !fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
       // The copy replaces what an earlier run left there: files of another uninstaller
       // version must not mix with these.
       std::error_code removed;

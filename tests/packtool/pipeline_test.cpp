@@ -366,6 +366,13 @@ TEST(PackMake, PackagesAreReproducibleAndNoStaleOutputRemains) {
   ASSERT_EQ(make(s.File(L"one/p.DIFF")).exitCode, 0);
   EXPECT_FALSE(FileExists(s.File(L"one/ZNQ/INSTALL/COMMON/stale.dll")));
   EXPECT_TRUE(FileExists(s.File(L"one/ZNQ/INSTALL/COMMON/Uninst.exe")));
+  // Uninstaller files taken from below the ZNQ folder beside the package are not removed
+  // (the package is kept with --force: its check finds no INSTALL folder directly in ZNQ).
+  ASSERT_TRUE(pack::fs::remove_all(pack::FsPath(s.File(L"one/ZNQ"))) > 0);
+  PutZnq(s.File(L"one/ZNQ/src"));
+  ASSERT_EQ(RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"one/p.DIFF"),
+                     L"--version", L"2", L"--znq", s.File(L"one/ZNQ/src"), L"--force"}).exitCode, 0);
+  EXPECT_TRUE(FileExists(s.File(L"one/ZNQ/src/INSTALL/COMMON/Uninst.exe")));
   // A failed make leaves no package at -o, not even the earlier one.
   ASSERT_TRUE(Put(s.File(L"bad.ini"), "[registry]\nkey = K\ntype = REG_DW\ndata = 12x\n"));
   EXPECT_EQ(make(s.File(L"one/p.DIFF"), {L"--extra", s.File(L"bad.ini")}).exitCode, 1);
