@@ -6,6 +6,11 @@
 
 namespace brindle::pack {
 
+namespace {
+// The options that may be given more than once, each adding one value.
+const std::set<std::wstring> kRepeatableOptions = {L"--check-app"};
+}  // namespace
+
 bool Arguments::Parse(const std::vector<std::wstring>& args,
                       const std::set<std::wstring>& valueOptions,
                       const std::set<std::wstring>& flagOptions, std::wstring& error) {
@@ -80,6 +85,16 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
     PrintLine(err, L"brindle-pack " + verb + L": " + error + L" (brindle-pack " + verb + L" --help)");
     return false;
   }
+  // An option that names one thing given twice contradicts itself: which one was meant?
+  for (const std::wstring& name : valueOptions) {
+    const std::vector<std::wstring> values = arguments.Values(name);
+    if (values.size() > 1 && !kRepeatableOptions.count(name)) {
+      PrintLine(err, L"brindle-pack " + verb + L": " + name + L" is given twice (\"" + values[0] +
+                         L"\" and \"" + values[1] + L"\"); give it once (brindle-pack " + verb +
+                         L" --help)");
+      return false;
+    }
+  }
   const size_t n = arguments.Positional().size();
   if (n < minPositional || n > maxPositional) {
     PrintLine(err, L"brindle-pack " + verb + L": expected " +
@@ -89,6 +104,23 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
                        L" --help)");
     return false;
   }
+  return true;
+}
+
+bool RefuseStandardStream(const Arguments& arguments, const std::vector<std::wstring>& options,
+                          bool positional, const std::wstring& verb, std::ostream& err) {
+  auto refuse = [&](const std::wstring& what) {
+    PrintLine(err, L"brindle-pack " + verb + L": " + what +
+                       L" cannot be \"-\" (standard input or output): name a file or folder (brindle-pack " +
+                       verb + L" --help)");
+    return false;
+  };
+  if (positional)
+    for (const std::wstring& p : arguments.Positional())
+      if (p == L"-") return refuse(L"a folder argument");
+  for (const std::wstring& option : options)
+    for (const std::wstring& value : arguments.Values(option))
+      if (value == L"-") return refuse(option);
   return true;
 }
 

@@ -31,10 +31,18 @@ class Arguments {
 };
 
 // Parses a verb's arguments; on a wrong command line prints why (naming the verb) and answers
-// false. -q, --quiet, -v and --verbose are flags of every verb. The verb takes between minPositional and maxPositional positional arguments.
+// false. -q, --quiet, -v and --verbose are flags of every verb. A value option given twice is
+// wrong, except the few that add one value each time (--check-app). The verb takes between
+// minPositional and maxPositional positional arguments.
 bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
                         const std::set<std::wstring>& valueOptions,
                         const std::set<std::wstring>& flagOptions, size_t minPositional,
                         size_t maxPositional, const std::wstring& verb, std::ostream& err);
+
+// Refuses "-" (standard input or output) as the value of the options named, and as a
+// positional argument when positional is set: where a verb needs a real file or folder. Prints
+// why (naming the verb) and answers false.
+bool RefuseStandardStream(const Arguments& arguments, const std::vector<std::wstring>& options,
+                          bool positional, const std::wstring& verb, std::ostream& err);
 
 }  // namespace brindle::pack

@@ -5,6 +5,9 @@
 #include "logs/install_log_cipher.h"
 #include "sys/text.h"
 #include "packtool/file_access.h"
+#include "packtool/text_input.h"
+
+#include <cstdio>
 
 namespace brindle::pack {
 
@@ -62,6 +65,39 @@ bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason) {
     return false;
   }
   return true;
+}
+
+bool LogPlainFromInput(const std::string& input, bool fromUtf8, std::string& plain,
+                       std::wstring& reason) {
+  plain.clear();
+  const bool marked = HasUnicodeMark(input);
+  // A text declared UTF-8 that is not valid UTF-8 holds the code page's bytes (log decode
+  // gives the program's bytes whatever the declaration says): it is taken as it is.
+  std::wstring asUtf8, why;
+  const bool declaredUtf8 = DeclaresUtf8(input) && ReadAuthorText(input, asUtf8, why);
+  if (!marked && !fromUtf8 && !declaredUtf8) {
+    plain = input;
+    return true;
+  }
+  std::wstring text;
+  if (!ReadAuthorText(input, text, reason)) return false;
+  if (AnsiFromWide(text, plain)) return true;
+  plain.clear();
+  // Name the first character the code page cannot hold: it is never stored as a look-alike.
+  for (size_t i = 0; i < text.size(); ++i) {
+    std::string one;
+    if (AnsiFromWide(text.substr(i, 1), one)) continue;
+    size_t line = 0, column = 0;
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[i]));
+    reason = LineAndColumn(text, i, line, column) + L": the character " + WideFromUtf8(code) +
+             L" (" + text.substr(i, 1) + L") is not in the ANSI code page the program reads the "
+             L"log in (Windows-" + ToWideDecimal(ResolveAnsiCodePage(0)) +
+             L"); it would be stored as another character";
+    break;
+  }
+  if (reason.empty()) reason = L"the text cannot be turned into the ANSI code page";
+  return false;
 }
 
 bool EncodeLogBytes(const std::string& plain, std::string& enciphered, std::wstring& reason) {

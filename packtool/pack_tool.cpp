@@ -20,14 +20,21 @@ const wchar_t kToolHelp[] =
     L"  make OLD NEW -o package.DIFF --version V   build a package that turns OLD into NEW\n"
     L"  check package.DIFF|FOLDER                  check a package against the program's rules\n"
     L"  plan package.DIFF --install-log FILE       list the actions the program would take\n"
+    L"  verify --root FOLDER --install-log FILE    an installed application against its logs\n"
+    L"  list package.DIFF                          the package's records with their files\n"
+    L"  extract package.DIFF -o FOLDER             the package's files into an empty folder\n"
+    L"  diff PKG1 PKG2                             the records that differ between two packages\n"
     L"  log decode FILE [-o OUT]                   decipher an install log into its XML\n"
     L"  log encode FILE -o OUT                     encipher XML into an install log\n"
     L"  uninstlog check FILE                       check an uninstall log line by line\n"
     L"\n"
     L"\n"
-    L"Every verb takes -q/--quiet (less output) and -v/--verbose (more). \"-\" stands for\n"
-    L"standard input or output: the package of check and plan, the install log of plan, the\n"
-    L"files of log and uninstlog, make's --extra and --diff-xml. --version names the tool.\n"
+    L"Every verb takes -q/--quiet (less output), -v/--verbose (more) and --json (standard\n"
+    L"output holds JSON objects only, one per line: results, findings with rule, file, line\n"
+    L"and column, and a last {\"summary\",\"errors\",\"warnings\",\"exit\"}). Progress goes to\n"
+    L"standard error. \"-\" stands for standard input or output: the package of check and\n"
+    L"plan, the install log of plan (not both), the files of log and uninstlog, make's --extra\n"
+    L"and --diff-xml; elsewhere it is refused. --version names the tool.\n"
     L"Exit code: 0 done, 1 errors found or the work failed, 2 wrong command line.\n";
 
 const wchar_t kVersion[] = L"brindle-pack 1.0.0.0";
@@ -57,16 +64,29 @@ const wchar_t kMakeHelp[] =
     L"                       program reads them\n"
     L"  --list FILE          also write a DiffLocalList naming the package (needs --app)\n"
     L"  --diff-xml FILE      also write the diff.xml alone\n"
+    L"  --dry-run            compare the folders, read --extra and list the changes; write\n"
+    L"                       nothing (no package, list, diff.xml or uninstaller files)\n"
     L"  --force              keep the package even when the check of what was built finds\n"
     L"                       errors (it says so); without it such a package is not kept\n"
     L"  -q, --quiet          no progress output\n"
     L"  -v, --verbose        name every file stored in the cabinet\n"
+    L"  --json               the changes ({\"change\",\"path\"}), findings and a summary as JSON\n"
+    L"                       lines on standard output\n"
     L"\n"
-    L"The package written is checked as \"check\" does; errors fail make (exit code 1).\n";
+    L"The package is reproducible: the same folders and options give the same bytes. A failed\n"
+    L"make leaves no package at -o; the uninstaller files beside it are replaced, not merged;\n"
+    L"-o inside NEW or OLD is refused.\n"
+    L"Options naming one thing may be given once; --version and --version-from exclude each\n"
+    L"other; --target, --znq, --extra and --version-from are checked before any work (exit\n"
+    L"code 2). The --extra file is UTF-8 (with or without a byte-order mark) or UTF-16 with\n"
+    L"its mark; a key given twice in one block is an error. Progress (comparing, packing and\n"
+    L"the check of what was built) goes to standard error. A package that changes nothing is\n"
+    L"warned about. The package written is checked as \"check\" does; errors fail make (exit\n"
+    L"code 1).\n";
 
 const wchar_t kCheckHelp[] =
     L"Usage: brindle-pack check package.DIFF|FOLDER|- [--lang CODE] [--znq FOLDER] [--json]\n"
-    L"                          [--strict]\n"
+    L"                          [--strict] [--allow-unknown]\n"
     L"\n"
     L"Checks a package (a cabinet, or a folder holding diff.xml, INST and CUSTOM) against every\n"
     L"rule the program applies: element and attribute names and tokens, registry data (REG_DW\n"
@@ -79,8 +99,11 @@ const wchar_t kCheckHelp[] =
     L"                uninstaller language folder\n"
     L"  --znq FOLDER  where the uninstaller files are (default: ZNQ beside the package)\n"
     L"  --json        one JSON object per finding and line: file, line, column, severity,\n"
-    L"                rule, message, place\n"
+    L"                rule, message, place; then {\"summary\",\"errors\",\"warnings\",\"exit\"}\n"
     L"  --strict      every warning counts as an error\n"
+    L"  --allow-unknown  elements and attributes the program's reader does not know are\n"
+    L"                warnings (they are errors: the program ignores them without a word)\n"
+    L"  -q, --quiet   errors only, no progress (progress goes to standard error)\n"
     L"\n"
     L"Exit code 0 when no error was found (warnings allowed), 1 otherwise.\n";
 
@@ -103,22 +126,58 @@ const wchar_t kPlanHelp[] =
     L"                      installed file that is not older) are shown as skipped; on\n"
     L"                      Windows, without --root, the machine's own files are consulted\n"
     L"  --json              one JSON object per line: {\"verb\",\"object\"} for an action,\n"
-    L"                      {\"note\"} for a note; findings go to the error stream as JSON\n"
-    L"  -q, --quiet         the actions alone\n"
+    L"                      {\"note\"} for a note, then the findings and the summary\n"
+    L"  -q, --quiet         the actions alone, no progress (progress goes to standard error)\n"
     L"A package that brings a lower version than the installed one is warned about.\n";
+
+const wchar_t kListHelp[] =
+    L"Usage: brindle-pack list package.DIFF|FOLDER|- [--json]\n"
+    L"\n"
+    L"Lists the package's records as the program reads them, one per line: \"<section> file\n"
+    L"<path> (INST\\<name>, <size> bytes, <digest>)\", \"<section> registry <root>\\<key> [<value>]\n"
+    L"(<type> <data>)\", \"<section> shortcut ...\", the hooks and the version. --json: one\n"
+    L"{\"record\",\"detail\"} per record, then the summary.\n";
+
+const wchar_t kExtractHelp[] =
+    L"Usage: brindle-pack extract package.DIFF|- -o FOLDER [--json]\n"
+    L"\n"
+    L"Writes every file of the cabinet below FOLDER (new or empty), with its stored time stamp;\n"
+    L"names that are not safe relative paths are never written. -v names each file.\n";
+
+const wchar_t kDiffHelp[] =
+    L"Usage: brindle-pack diff PKG1 PKG2 [--json]\n"
+    L"\n"
+    L"Compares the records of two packages (as list prints them): \"only-first\", \"only-second\"\n"
+    L"and \"changed\" (other data, or another stored file) lines. Exit code 0 when they hold the\n"
+    L"same records, 1 when they differ.\n";
+
+const wchar_t kVerifyHelp[] =
+    L"Usage: brindle-pack verify --root FOLDER --install-log FILE [--app NAME]\n"
+    L"                           [--package package.DIFF] [--json]\n"
+    L"\n"
+    L"Checks an installed application against its install log and uninstall log, FOLDER\n"
+    L"standing for C:\\ of the machine: the installation folder and the uninstall log present,\n"
+    L"every line of the uninstall log readable by the program, every file it lists installed.\n"
+    L"With --package (one that was applied): every file it adds or updates installed with its\n"
+    L"bytes and listed in the uninstall log, every file it deletes gone. Registry values are\n"
+    L"not looked at. Exit code 0 when nothing is wrong, 1 otherwise.\n";
 
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"
-    L"       brindle-pack log encode FILE -o OUT\n"
+    L"       brindle-pack log encode FILE -o OUT [--from-utf8]\n"
+    L"       (--json: the outcome as JSON lines on standard output; decode then needs -o)\n"
     L"\n"
     L"decode deciphers an install log into its XML text (standard output without -o); encode\n"
     L"enciphers XML text into an install log, only when the program's own reader accepts the\n"
     L"text (an AppLocalList document in the ANSI code page). The XML is handled as the exact bytes the program\n"
     L"enciphers (the ANSI code page, usually Windows-1252), so decoding a log and encoding the\n"
-    L"result gives the same bytes.\n";
+    L"result gives the same bytes. encode reads Unicode text as such (a byte-order mark, an\n"
+    L"XML declaration naming UTF-8, or --from-utf8) and turns it into the code page exactly:\n"
+    L"a character the code page lacks is refused with its line and column, never stored as\n"
+    L"a look-alike.\n";
 
 const wchar_t kUninstlogHelp[] =
-    L"Usage: brindle-pack uninstlog check FILE\n"
+    L"Usage: brindle-pack uninstlog check FILE [--json]\n"
     L"\n"
     L"Checks an uninstall log with the rules of the program's reader, line by line: lexing\n"
     L"(quotes, brackets, backslash escapes), section headers, the fields of UIFILE, UIFLDR,\n"
@@ -132,6 +191,10 @@ std::wstring HelpText(const std::wstring& verb) {
   if (verb == L"check") return kCheckHelp;
   if (verb == L"plan") return kPlanHelp;
   if (verb == L"log") return kLogHelp;
+  if (verb == L"list") return kListHelp;
+  if (verb == L"verify") return kVerifyHelp;
+  if (verb == L"extract") return kExtractHelp;
+  if (verb == L"diff") return kDiffHelp;
   if (verb == L"uninstlog") return kUninstlogHelp;
   return kToolHelp;
 }
@@ -171,7 +234,8 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     return rest.empty() ? kExitUsage : kExitOk;
   }
   if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" ||
-      verb == L"uninstlog") {
+      verb == L"uninstlog" || verb == L"list" || verb == L"extract" || verb == L"diff" ||
+      verb == L"verify") {
     if (WantsHelp(rest)) {
       out << Utf8FromWide(HelpText(verb));
       return kExitOk;
@@ -180,6 +244,10 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
   if (verb == L"make") return RunMake(rest, out, err);
   if (verb == L"check") return RunCheck(rest, out, err);
   if (verb == L"plan") return RunPlan(rest, out, err);
+  if (verb == L"list") return RunList(rest, out, err);
+  if (verb == L"verify") return RunVerify(rest, out, err);
+  if (verb == L"extract") return RunExtract(rest, out, err);
+  if (verb == L"diff") return RunDiff(rest, out, err);
   if (verb == L"log" && twoWords(L"decode"))
     return RunLogDecode(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
   if (verb == L"log" && twoWords(L"encode"))
@@ -192,7 +260,8 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
                                               : std::vector<std::wstring>{L"check"},
                       L"");
   } else {
-    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"log", L"uninstlog", L"help"}, L"");
+    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"verify", L"list", L"extract", L"diff", L"log",
+                             L"uninstlog", L"help"}, L"");
   }
   PrintLine(err, L"brindle-pack: unknown verb \"" + verb +
                      (verb == L"log" || verb == L"uninstlog" ? L" " + rest[0] : L"") + L"\"" +

@@ -28,10 +28,15 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
 int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+int RunList(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+int RunExtract(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
+int RunDiff(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
                       std::ostream& err);
 
-// The help text of a verb ("make", "check", "plan", "log", "uninstlog"), or of the tool for
+// The help text of a verb ("make", "check", "plan", "list", "extract", "diff", "log",
+// "uninstlog"), or of the tool for
 // an empty or unknown name.
 std::wstring HelpText(const std::wstring& verb);
 

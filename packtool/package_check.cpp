@@ -47,7 +47,8 @@ std::wstring Upper(std::wstring text) {
 class Checker {
  public:
   Checker(const PackageSource& source, const CheckOptions& options, Report& report)
-      : source_(source), options_(options), report_(report) {}
+      : source_(source), options_(options), report_(report),
+        progress_(options.progress, options.progressVerb) {}
 
   void Run();
 
@@ -97,11 +98,14 @@ class Checker {
   // Per section: first element of each file path, registry value and shortcut (duplicates).
   std::map<std::wstring, std::map<std::wstring, const CXMLElement*>> files_, registries_, shortcuts_;
   std::set<std::wstring> usedInst_;  // INST names (upper case) that records name
+  CaseBlindFinder finder_;           // the package's folders, each listed once
+  Progress progress_;
+  size_t records_ = 0, recordsChecked_ = 0;
 };
 
 void Checker::Run() {
   if (source_.IsCabinet()) CheckCabinetEntries();
-  const std::wstring diffXml = FindCaseBlind(source_.Folder(), L"diff.xml");
+  const std::wstring diffXml = finder_.Find(source_.Folder(), L"diff.xml");
   std::string bytes;
   if (diffXml.empty() || !ReadFileBytes(diffXml, bytes)) {
     report_.Error(source_.Path(), 0, L"",
@@ -132,6 +136,10 @@ void Checker::Run() {
     return;
   }
   CheckShape(root, L"");
+  ForEachChildElement(root, [&](const std::wstring& name, const CXMLElement& child) {
+    if (name == L"DeleteObjects" || name == L"AddObjects" || name == L"UpdateObjects")
+      ForEachChildElement(child, [&](const std::wstring&, const CXMLElement&) { ++records_; });
+  });
   int generalInfos = 0, customFunctions = 0;
   ForEachChildElement(root, [&](const std::wstring& name, const CXMLElement& child) {
     if (name == L"GeneralInfo") {
@@ -187,9 +195,15 @@ void Checker::CheckShape(const CXMLElement& element, const std::wstring& parent)
   const DiffElementShape* shape = DiffElementShapeOf(name);
   if (!shape) return;
   const std::vector<std::wstring> attributes(shape->attributes.begin(), shape->attributes.end());
+  // What the program's reader skips is lost without a word: an error unless the author says
+  // the names are meant for something else (--allow-unknown).
+  auto unknown = [&](const CXMLElement* at, const std::wstring& message, const std::wstring& rule) {
+    if (options_.allowUnknown) Warning(at, message, rule);
+    else Error(at, message, rule);
+  };
   ForEachAttribute(element, [&](const std::wstring& attribute, const std::wstring&) {
     if (!shape->attributes.count(attribute))
-      Warning(&element, L"attribute " + attribute + L" is not read by the program on " + name +
+      unknown(&element, L"attribute " + attribute + L" is not read by the program on " + name +
                             DidYouMean(attribute, attributes, L" (a misspelling?)"),
               L"unknown-attribute");
   });
@@ -205,7 +219,7 @@ void Checker::CheckShape(const CXMLElement& element, const std::wstring& parent)
     }
     const std::wstring childName = child->GetNameString() ? *child->GetNameString() : L"";
     if (!shape->children.count(childName)) {
-      Warning(child, L"element " + childName + L" is ignored by the program inside " + name +
+      unknown(child, L"element " + childName + L" is ignored by the program inside " + name +
                          DidYouMean(childName, children, L" (a misspelling, or the wrong section?)"),
               L"unknown-element");
       continue;
@@ -258,12 +272,7 @@ void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what,
   if (path.size() > kMaxPath)
     Error(&at, what + L" has " + ToWideDecimal(static_cast<long long>(path.size())) +
                    L" characters; the program handles paths of at most 259");
-  bool full = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' &&
-              (path[2] == L'\\' || path[2] == L'/');
-  full = full || path.compare(0, 2, L"\\\\") == 0;
-  for (const std::wstring& variable : FolderVariables())
-    if (path.compare(0, variable.size(), variable) == 0) full = true;
-  if (!full)
+  if (!IsTargetPath(path))
     Error(&at, what + L" " + Quote(path) +
                    L" is not a full path (a drive, or a folder variable such as $InsFolder$, "
                    L"first): the program would act relative to its own working folder");
@@ -312,6 +321,7 @@ void Checker::CheckGeneralInfo(const CXMLElement& element) {
 void Checker::CheckSection(const CXMLElement& section) {
   const std::wstring name = *section.GetNameString();
   ForEachChildElement(section, [&](const std::wstring& child, const CXMLElement& element) {
+    progress_.Step(L"checked", ++recordsChecked_, records_);
     if (child == L"File") CheckFile(element, name);
     else if (child == L"Registry") CheckRegistry(element, name);
     else if (child == L"ShortCut") CheckShortCut(element, name);
@@ -352,7 +362,7 @@ void Checker::CheckFile(const CXMLElement& element, const std::wstring& section)
     return;
   }
   usedInst_.insert(Upper(name));
-  const std::wstring found = FindCaseBlind(source_.Folder(), L"INST/" + name);
+  const std::wstring found = finder_.Find(source_.Folder(), L"INST/" + name);
   if (found.empty() || !IsFile(found)) {
     Error(&element, L"INST\\" + name + L" is not in the package: the copy fails and the file is "
                                        L"left for a restart that cannot complete it");
@@ -556,7 +566,7 @@ void Checker::CheckHookLibrary(const CXMLElement& at, const std::wstring& name,
                    L"device name)" + fails);
     return;
   }
-  const std::wstring found = FindCaseBlind(source_.Folder(), L"CUSTOM/" + name);
+  const std::wstring found = finder_.Find(source_.Folder(), L"CUSTOM/" + name);
   std::string bytes;
   if (found.empty() || !ReadFileBytes(found, bytes)) {
     Error(&at, L"CUSTOM\\" + name + L" is not in the package" + fails);
@@ -583,10 +593,10 @@ void Checker::CheckWrapperFiles() {
   std::wstring znq = options_.znq;
   std::wstring where = znq;
   if (znq.empty()) {
-    znq = FindCaseBlind(source_.BesideFolder(), L"ZNQ");
+    znq = finder_.Find(source_.BesideFolder(), L"ZNQ");
     where = L"ZNQ beside the package";
     if (znq.empty() && source_.IsCabinet()) {
-      znq = FindCaseBlind(source_.Folder(), L"ZNQ");
+      znq = finder_.Find(source_.Folder(), L"ZNQ");
       if (!znq.empty())
         report_.Warning(source_.Path(), 0, L"",
                         L"the uninstaller files are only inside the cabinet; the program reads "
@@ -602,12 +612,12 @@ void Checker::CheckWrapperFiles() {
     return;
   }
   for (const std::wstring& file : UninstallerCommonFiles()) {
-    if (FindCaseBlind(znq, L"INSTALL/COMMON/" + file).empty())
+    if (finder_.Find(znq, L"INSTALL/COMMON/" + file).empty())
       report_.Error(source_.Path(), 0, L"",
                     L"INSTALL\\COMMON\\" + file + L" is missing in " + where + fails,
                     L"uninstaller-files");
   }
-  const std::wstring versionFile = FindCaseBlind(znq, L"INSTALL/COMMON/UninsVer.txt");
+  const std::wstring versionFile = finder_.Find(znq, L"INSTALL/COMMON/UninsVer.txt");
   std::string version;
   if (!versionFile.empty() && ReadFileBytes(versionFile, version)) {
     std::wstring word;
@@ -619,20 +629,20 @@ void Checker::CheckWrapperFiles() {
                     L"uninstaller-files");
   }
   auto hasResources = [&](const std::wstring& folder) {
-    return !FindCaseBlind(znq, L"INSTALL/" + folder + L"/" + kUninstallerLanguageFile).empty();
+    return !finder_.Find(znq, L"INSTALL/" + folder + L"/" + kUninstallerLanguageFile).empty();
   };
   if (!options_.lang.empty()) {
     const std::wstring folder = UninstallerLanguageFolder(options_.lang);
     const std::wstring used =
         folder.empty() ? std::wstring()
-                       : (FindCaseBlind(znq, L"INSTALL/" + folder).empty()
+                       : (finder_.Find(znq, L"INSTALL/" + folder).empty()
                               ? std::wstring(kUninstallerFallbackLanguage)
                               : folder);
     if (!used.empty() && !hasResources(used))
       report_.Error(source_.Path(), 0, L"",
                     L"INSTALL\\" + used + L"\\UninstRsc.dll is missing in " + where +
                         L" (language " + options_.lang + L")" + fails);
-    if (used.empty() && FindCaseBlind(znq, L"INSTALL/UninstRsc.dll").empty())
+    if (used.empty() && finder_.Find(znq, L"INSTALL/UninstRsc.dll").empty())
       report_.Error(source_.Path(), 0, L"",
                     L"INSTALL\\UninstRsc.dll is missing in " + where + L" (language " +
                         options_.lang + L" has no folder of its own)" + fails);
@@ -647,7 +657,7 @@ void Checker::CheckWrapperFiles() {
 
 void Checker::CheckUnusedInstFiles() {
   std::vector<FolderFile> files;
-  const std::wstring inst = FindCaseBlind(source_.Folder(), L"INST");
+  const std::wstring inst = finder_.Find(source_.Folder(), L"INST");
   if (inst.empty() || !ListFiles(inst, files)) return;
   for (const FolderFile& f : files) {
     std::wstring name = f.relative;
@@ -702,6 +712,15 @@ std::wstring RegistryDataProblem(int type, const std::wstring& text) {
              L" is not a number the program converts (digits of one base only: decimal, 0x "
              L"hexadecimal or 0 octal; no sign, blank or other character; at most 4294967295)";
   }
+}
+
+bool IsTargetPath(const std::wstring& path) {
+  bool full = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' &&
+              (path[2] == L'\\' || path[2] == L'/');
+  full = full || path.compare(0, 2, L"\\\\") == 0;
+  for (const std::wstring& variable : FolderVariables())
+    if (path.compare(0, variable.size(), variable) == 0) full = true;
+  return full;
 }
 
 const std::vector<std::wstring>& FolderVariables() {

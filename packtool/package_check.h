@@ -4,6 +4,7 @@
 // program would silently read as something else. Each finding names its place in diff.xml
 // (line and element path) or the cabinet entry it is about.
 #pragma once
+#include <ostream>
 #include <string>
 
 #include "packtool/package_source.h"
@@ -18,6 +19,9 @@ namespace pack {
 struct CheckOptions {
   std::wstring lang;  // the installed application's language code; empty: not known
   std::wstring znq;   // where the uninstaller files are; empty: ZNQ beside the package
+  bool allowUnknown = false;  // unknown elements and attributes are warnings, not errors
+  std::ostream* progress = nullptr;      // progress lines (standard error), or none
+  std::wstring progressVerb = L"check";  // the verb they name
 };
 
 void CheckPackage(const PackageSource& source, const CheckOptions& options, Report& report);
@@ -30,6 +34,10 @@ std::vector<std::wstring> UnknownVariables(const std::wstring& text, bool allowI
 
 // The variables a full path may begin with: those of the table that name a folder.
 const std::vector<std::wstring>& FolderVariables();
+
+// True when a path begins with a drive ("C:\\"), a UNC name or a folder variable: a place the
+// program can act on without depending on its own working folder.
+bool IsTargetPath(const std::wstring& path);
 
 // Why the program's conversion refuses the registry data of a type (kRegDword...), or empty
 // text when it converts: the program stops its registry pass at such a record.

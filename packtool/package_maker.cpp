@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "package/diff_distribute.h"
@@ -13,6 +14,7 @@
 #include "packtool/package_source.h"
 #include "packtool/pe_image.h"
 #include "packtool/suggest.h"
+#include "packtool/text_input.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
 #include "xml/xml_parser.h"
@@ -52,23 +54,6 @@ std::wstring FileNameOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
-
-// Prints "make: <stage> done/total" about ten times per stage (and at least every 500 files).
-class Progress {
- public:
-  Progress(std::ostream& out, bool quiet) : out_(out), quiet_(quiet) {}
-  void Step(const std::wstring& stage, size_t done, size_t total) {
-    if (quiet_ || total < 100) return;  // small work needs no progress
-    const size_t step = std::max<size_t>(1, std::min<size_t>(500, total / 10));
-    if (done % step == 0 || done == total)
-      PrintLine(out_, L"make: " + stage + L" " + ToWideDecimal(static_cast<long long>(done)) +
-                          L"/" + ToWideDecimal(static_cast<long long>(total)));
-  }
-
- private:
-  std::ostream& out_;
-  bool quiet_;
-};
 
 bool SameBytes(const std::wstring& a, const std::wstring& b) {
   std::error_code ec1, ec2;
@@ -119,7 +104,11 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
     report.Error(path, 0, L"", L"cannot read the file");
     return false;
   }
-  const std::wstring text = WideFromUtf8(bytes);
+  std::wstring text, why;
+  if (!ReadAuthorText(bytes, text, why)) {
+    report.Error(path, 0, L"", why, L"encoding");
+    return false;
+  }
   size_t number = 0, start = 0;
   const std::set<std::wstring> kinds = {L"registry", L"shortcut", L"hooks", L"uninstall targets"};
   const std::map<std::wstring, std::set<std::wstring>> keys = {
@@ -172,7 +161,19 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
                        DidYouMean(key, std::vector<std::wstring>(known.begin(), known.end()), L""));
       continue;
     }
-    block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
+    bool twice = false;
+    for (const auto& v : block.values) {
+      if (v.first != key) continue;
+      report.Error(path, number, L"",
+                   L"key " + key + L" is given twice in the [" + block.kind + L"] block (first on "
+                   L"line " + ToWideDecimal(static_cast<long long>(v.second.second)) + L", again on line " +
+                   ToWideDecimal(static_cast<long long>(number)) + L"); a block describes one record: "
+                   L"start a new block with its header for another",
+                   L"duplicate-key");
+      twice = true;
+      break;
+    }
+    if (!twice) block.values.push_back({key, {Trim(line.substr(eq + 1)), number}});
   }
   return report.Errors() == errorsBefore;
 }
@@ -198,6 +199,9 @@ struct Origins {
   std::vector<Record> records;          // registry values and shortcuts of the declarative file
   size_t beforeLine = 0, afterLine = 0;  // the hooks
   std::map<std::wstring, size_t> targets;  // uninstall targets
+  // File records by section and FullPath: the file of NEW (or OLD, for a deletion) each
+  // stands for.
+  std::map<std::pair<std::wstring, std::wstring>, std::wstring> files;
 };
 
 // Adds the records of the declarative file to the model.
@@ -444,8 +448,17 @@ void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins
                                    : L"--version " + options.version;
   } else if (section == L"GeneralInfo" && name == L"CheckAppName" && options.checkAppsGiven) {
     file = L"--check-app " + ValueText(record);
-  } else if (name == L"File" && f.message.find(L"FullPath") != std::wstring::npos) {
+  } else if (name == L"File" && (f.message.compare(0, 10, L"FullPath: ") == 0 ||
+                                  f.message.find(L"is not a full path") != std::wstring::npos)) {
+    // The variables and the form of the path come from --target; the rest from the file.
     file = L"--target " + options.target;
+  } else if (name == L"File") {
+    const CXMLElement* fullPath = nullptr;
+    ForEachChildElement(*record, [&](const std::wstring& n, const CXMLElement& c) {
+      if (n == L"FullPath" && !fullPath) fullPath = &c;
+    });
+    const auto it = fullPath ? origins.files.find({section, ValueText(fullPath)}) : origins.files.end();
+    if (it != origins.files.end()) file = it->second;
   }
   if (file.empty() || (line == 0 && file == options.extra)) {
     f.file = generated;
@@ -454,6 +467,16 @@ void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins
   f.place = generated + L" " + f.place;
   f.file = file;
   f.line = line;
+}
+
+// True when no section of the package holds a record: applying it only records the version.
+bool ChangesNothing(const CQXDiffDistribute& model) {
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(model.deleteObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(model.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(model.addObjects.get())})
+    if (!group->files.empty() || !group->registries.empty() || !group->shortCuts.empty())
+      return false;
+  return true;
 }
 
 bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) {
@@ -466,7 +489,7 @@ bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) 
 
 bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
                  std::ostream& progressOut, MakeResult& result) {
-  Progress progress(progressOut, options.quiet);
+  Progress progress(options.quiet ? nullptr : &progressOut, L"make");
   std::vector<FolderFile> oldFiles, newFiles;
   if (!ListFiles(options.oldFolder, oldFiles)) {
     report.Error(options.oldFolder, 0, L"", L"not a folder that can be read");
@@ -489,6 +512,13 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   if (report.Errors()) return false;
 
   auto model = std::make_unique<CQXDiffDistribute>();
+  Origins origins;
+  auto addFile = [&](CQXBaseObjects& group, const std::wstring& section, const FolderFile& f,
+                     const std::wstring& instName) {
+    group.files.push_back(FileRecord(options.target, f.relative, instName));
+    if (group.files.back()->fullPath)
+      origins.files[{section, group.files.back()->fullPath->path}] = f.full;
+  };
   std::vector<CabinetEntry> entries;
   std::set<std::wstring> instNames;
   // Every plain name NEW holds: an alias must not take one of them.
@@ -527,11 +557,11 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
                            L"; the update replaces the file all the same");
       PrintLine(out, L"update " + Backslashes(f.relative) + note);
       result.updated.push_back(Backslashes(f.relative));
-      model->updateObjects->files.push_back(FileRecord(options.target, f.relative, instName));
+      addFile(*model->updateObjects, L"UpdateObjects", f, instName);
     } else {
       PrintLine(out, L"add " + Backslashes(f.relative));
       result.added.push_back(Backslashes(f.relative));
-      model->addObjects->files.push_back(FileRecord(options.target, f.relative, instName));
+      addFile(*model->addObjects, L"AddObjects", f, instName);
     }
     if (EqualsIgnoreAsciiCase(WidePath(FsPath(f.relative).extension()), L".exe") && isUpdate)
       checkApps.insert(FileNameOf(f.relative));
@@ -540,7 +570,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     if (newByName.count(Upper(f.relative))) continue;
     PrintLine(out, L"delete " + Backslashes(f.relative));
     result.deleted.push_back(Backslashes(f.relative));
-    model->deleteObjects->files.push_back(FileRecord(options.target, f.relative, L""));
+    addFile(*model->deleteObjects, L"DeleteObjects", f, L"");
     if (EqualsIgnoreAsciiCase(WidePath(FsPath(f.relative).extension()), L".exe"))
       checkApps.insert(FileNameOf(f.relative));
   }
@@ -566,13 +596,17 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   model->updateObjects->displayName.name = options.displayName;
 
   Hooks hooks;
-  Origins origins;
   if (!options.extra.empty()) {
     Extra extra;
     if (!ReadExtra(options.extra, extra, report) ||
         !ApplyExtra(options.extra, extra, *model, hooks, origins, report))
       return false;
   }
+  if (ChangesNothing(*model) && hooks.before.empty() && hooks.after.empty())
+    report.Warning(options.newFolder, 0, L"",
+                   L"the package changes nothing: " + options.oldFolder + L" and " + options.newFolder +
+                       L" hold the same files and no --extra record adds anything",
+                   L"empty-package");
   for (const std::wstring& library : {hooks.before, hooks.after})
     if (!library.empty()) entries.push_back({L"CUSTOM\\" + FileNameOf(library), library});
   if (!options.znq.empty()) {
@@ -589,11 +623,35 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     for (const CabinetEntry& entry : entries)
       PrintLine(progressOut, L"make: stores " + entry.name + L" from " + entry.source);
 
+  if (options.dryRun) {
+    if (!options.quiet)
+      PrintLine(progressOut, L"make: --dry-run: " +
+                                 ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
+                                 ToWideDecimal(static_cast<long long>(result.updated.size())) +
+                                 L" updated, " +
+                                 ToWideDecimal(static_cast<long long>(result.deleted.size())) +
+                                 L" deleted, " + ToWideDecimal(static_cast<long long>(entries.size())) +
+                                 L" files to store; nothing was written");
+    return report.Errors() == 0;
+  }
   TempFolder scratch;
   const std::wstring diffXml = scratch.Path() + L"/diff.xml";
   if (!scratch.Ok() || !WriteDocument(model->ToXML(), diffXml)) {
     report.Error(L"diff.xml", 0, L"", L"cannot write the package description");
     return false;
+  }
+  // The same inputs give the same package: diff.xml takes the newest time stamp of the files
+  // the package is made from, never the time make ran.
+  std::optional<fs::file_time_type> newest;
+  for (const auto* list : {&newFiles, &oldFiles})
+    for (const FolderFile& f : *list) {
+      std::error_code stampError;
+      const fs::file_time_type stamp = fs::last_write_time(FsPath(f.full), stampError);
+      if (!stampError && (!newest || stamp > *newest)) newest = stamp;
+    }
+  if (newest) {
+    std::error_code stampError;
+    fs::last_write_time(FsPath(diffXml), *newest, stampError);
   }
   entries.insert(entries.begin(), {L"diff.xml", diffXml});
   if (!options.diffXml.empty()) {
@@ -611,11 +669,22 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     return false;
   }
   const std::wstring beside = WidePath(FsPath(options.output).parent_path());
+  std::wstring copiedZnq;  // the uninstaller files this run put beside the package
   // The program reads the uninstaller files beside the package: put them there too.
   if (!options.znq.empty()) {
     const std::wstring to = (beside.empty() ? std::wstring(L".") : beside) + L"/ZNQ";
     std::error_code same;
-    if (!fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
+    // Uninstaller files taken from inside the folder they would replace stay where they are.
+    const fs::path source = fs::weakly_canonical(fs::absolute(FsPath(options.znq), same), same);
+    const fs::path inside =
+        source.lexically_relative(fs::weakly_canonical(fs::absolute(FsPath(to), same), same));
+    const bool within = !inside.empty() && *inside.begin() != "..";
+    if (!within && !fs::equivalent(FsPath(options.znq), FsPath(to), same)) {
+      // The copy replaces what an earlier run left there: files of another uninstaller
+      // version must not mix with these.
+      std::error_code removed;
+      fs::remove_all(FsPath(to), removed);
+      copiedZnq = to;
       std::vector<FolderFile> znq;
       ListFiles(options.znq, znq);
       for (const FolderFile& f : znq) {
@@ -650,7 +719,10 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   if (!built.Open(options.output, why)) {
     checked.Error(options.output, 0, L"", L"the package just written cannot be read back: " + why);
   } else {
-    CheckPackage(built, CheckOptions(), checked);
+    CheckOptions checkOptions;
+    checkOptions.progress = options.quiet ? nullptr : &progressOut;
+    checkOptions.progressVerb = L"make";
+    CheckPackage(built, checkOptions, checked);
     built = PackageSource();
   }
   const std::unique_ptr<CXMLElement> written = model->ToXML();
@@ -667,6 +739,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
       std::error_code ec;
       fs::remove(FsPath(options.output), ec);
       if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
+      if (!copiedZnq.empty()) fs::remove_all(FsPath(copiedZnq), ec);
       PrintLine(progressOut, L"make: " + options.output + L" has " + count +
                                  L" error(s) and was not kept (--force keeps it)");
       return false;

@@ -28,6 +28,7 @@ struct MakeOptions {
   bool quiet = false;
   bool verbose = false;         // name every file stored in the cabinet
   bool force = false;           // keep a package that the check finds errors in
+  bool dryRun = false;          // compare and read everything, write nothing
 };
 
 // What make did, one line per file, for the user and for tests.

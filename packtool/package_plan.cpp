@@ -1,6 +1,7 @@
 #include "packtool/package_plan.h"
 
 #include <algorithm>
+#include <set>
 
 #include "logs/application_env.h"
 #include "logs/install_log.h"
@@ -11,6 +12,8 @@
 #include "packtool/log_tool.h"
 #include "packtool/package_check.h"
 #include "packtool/pe_image.h"
+#include "packtool/uninstlog_check.h"
+#include "uninstlog/ini_file.h"
 #include "sys/env.h"
 #include "sys/text.h"
 
@@ -86,6 +89,7 @@ class Planner {
   InstallLogEntry* entry_ = nullptr;
   std::unique_ptr<CQXDiffDistribute> package_;
   std::wstring uninstallerVersion_;
+  mutable CaseBlindFinder finder_;  // the package's and the root's folders, each listed once
 };
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
@@ -96,7 +100,7 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
   if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') ||
       path[1] != L':')
     return std::wstring();
-  return FindCaseBlind(options_.root, path.substr(3));
+  return finder_.Find(options_.root, path.substr(3));
 }
 
 bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
@@ -117,8 +121,8 @@ bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& targ
 }
 
 void Planner::ReadUninstallerVersion() {
-  std::wstring file = FindCaseBlind(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
-  if (file.empty()) file = FindCaseBlind(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
+  std::wstring file = finder_.Find(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
+  if (file.empty()) file = finder_.Find(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   std::string text;
   if (file.empty() || !ReadFileBytes(file, text) ||
       !UninstallerVersionFromText(text, uninstallerVersion_))
@@ -144,7 +148,7 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
   for (const auto& file : group.files) {
     const std::wstring target = Env().Expand(file->Path());
     const std::wstring name = file->fileName ? file->fileName->name : std::wstring();
-    const std::wstring source = FindCaseBlind(source_.Folder(), L"INST/" + name);
+    const std::wstring source = finder_.Find(source_.Folder(), L"INST/" + name);
     if (isAdd) {
       const std::wstring installed = UnderRoot(target);
       if (!installed.empty() && !source.empty() && !SourceIsNewer(source, installed)) {
@@ -261,7 +265,7 @@ bool Planner::Run(Report& report) {
                      L" (the log holds: " + names + L")");
     return false;
   }
-  const std::wstring diffXml = FindCaseBlind(source_.Folder(), L"diff.xml");
+  const std::wstring diffXml = finder_.Find(source_.Folder(), L"diff.xml");
   package_ = diffXml.empty() ? nullptr : LoadDiffDistribute(diffXml);
   if (!package_) {
     report.Error(source_.Path(), 0, L"", L"no usable diff.xml: the program stops (brindle-pack check)");
@@ -293,8 +297,16 @@ bool Planner::Run(Report& report) {
   Note(L"uninstall log: " + entry_->UninstLog);
   // The program's own list of steps, with the verbs of the lines each writes.
   const std::vector<PackageStep>& steps = PackageSteps();
+  size_t records = 0;
+  for (const CQXBaseObjects* group :
+       {static_cast<const CQXBaseObjects*>(p.deleteObjects.get()),
+        static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
+        static_cast<const CQXBaseObjects*>(p.addObjects.get())})
+    records += group->files.size() + group->registries.size() + group->shortCuts.size();
+  Progress progress(options_.progress, L"plan");
   for (size_t i = 0; i < steps.size(); ++i) {
     RunStep(steps[i]);
+    progress.Step(L"steps", i + 1, steps.size(), records);
     if (packageFails_) {
       Note(L"the package fails at the end of this pass: nothing later is done and the install "
            L"log keeps version " + entry_->applicationVersion.text);
@@ -321,6 +333,130 @@ bool Planner::Run(Report& report) {
 bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
                  Report& report) {
   return Planner(source, options, out).Run(report);
+}
+
+namespace {
+
+// The file below root that stands for a path of drive C ('\\' or '/' separated), or empty text
+// for a path elsewhere.
+std::wstring BelowRoot(CaseBlindFinder& finder, const std::wstring& root, const std::wstring& path) {
+  if (path.size() < 3 || (path[0] != L'C' && path[0] != L'c') || path[1] != L':') return std::wstring();
+  return finder.Find(root, path.substr(3));
+}
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+  return text;
+}
+
+}  // namespace
+
+bool VerifyInstallation(const VerifyOptions& options, Report& report) {
+  std::string plain;
+  std::wstring reason, text;
+  if (!DecodeLogFile(options.installLog, plain, reason) || !WideFromAnsi(plain, text)) {
+    report.Error(options.installLog, 0, L"", reason.empty() ? L"the text is not in the ANSI code page" : reason,
+                 L"fatal");
+    return false;
+  }
+  CQXInstallLog log;
+  if (ParseInstallLog(text, log) != InstallLogParse::kParsed) {
+    report.Error(options.installLog, 0, L"", L"the deciphered text is not an AppLocalList document",
+                 L"fatal");
+    return false;
+  }
+  InstallLogEntry* entry = options.appName.empty()
+                               ? (log.entries.size() == 1 ? log.entries.front().get() : nullptr)
+                               : FindEntry(log, options.appName);
+  if (!entry) {
+    report.Error(options.installLog, 0, L"",
+                 options.appName.empty() ? L"name the application with --app" : L"no entry " + options.appName,
+                 L"fatal");
+    return false;
+  }
+  CaseBlindFinder finder;
+  const std::wstring& root = options.root;
+  if (BelowRoot(finder, root, entry->FullPath).empty())
+    report.Error(options.installLog, 0, L"",
+                 L"the installation folder " + entry->FullPath + L" is missing", L"installed-files");
+  // The uninstall log: present, readable by the program line by line, its files present.
+  std::set<std::wstring> listed;  // files the uninstall log names (upper case)
+  bool iniLoaded = false;
+  const std::wstring uninstLog = entry->UninstLog.empty() ? std::wstring()
+                                                           : BelowRoot(finder, root, entry->UninstLog);
+  std::string bytes;
+  if (entry->UninstLog.empty()) {
+    report.Error(options.installLog, 0, L"", L"the entry names no uninstall log (UninstLog)",
+                 L"uninstall-log");
+  } else if (uninstLog.empty() || !ReadFileBytes(uninstLog, bytes)) {
+    report.Error(entry->UninstLog, 0, L"", L"the uninstall log is missing: every update of " +
+                                               entry->AppName + L" fails", L"uninstall-log");
+  } else {
+    Report lines;
+    lines.defaultRule = L"uninstall-log";
+    CheckUninstallLog(bytes, entry->UninstLog, lines);
+    for (Finding& f : lines.findings) {
+      if (f.rule.empty()) f.rule = L"uninstall-log";
+      report.findings.push_back(f);
+    }
+    CIniFile ini;
+    iniLoaded = ini.LoadFromBytes(bytes) == IniLoadResult::kLoaded;
+    if (iniLoaded) {
+      for (const CSection* section : ini.Sections())
+        for (const CKey* key : section->Keys()) {
+          if (key->Kind() != kKindFile || !key->Entry().path) continue;
+          const std::wstring& path = *key->Entry().path;
+          listed.insert(Upper(path));
+          if (path.size() > 2 && path[1] == L':' && BelowRoot(finder, root, path).empty())
+            report.Error(entry->UninstLog, 0, L"[" + section->Name() + L"]",
+                         L"the uninstall log lists " + path + L", which is not installed",
+                         L"installed-files");
+        }
+    }
+  }
+  if (options.package.empty()) return true;
+  // What the package applied: its files in place with its bytes, its deletions gone.
+  PackageSource source;
+  if (!source.Open(options.package, reason)) {
+    report.Error(options.package, 0, L"", reason, L"fatal");
+    return false;
+  }
+  const std::wstring diffXml = finder.Find(source.Folder(), L"diff.xml");
+  std::unique_ptr<CQXDiffDistribute> package = diffXml.empty() ? nullptr : LoadDiffDistribute(diffXml);
+  if (!package) {
+    report.Error(options.package, 0, L"", L"no usable diff.xml (brindle-pack check says why)", L"fatal");
+    return false;
+  }
+  const CQXEnv env = ApplicationEnv(UsualMachineFolders(), entry->AppName, &log, nullptr, L"");
+  for (const auto& file : package->deleteObjects->files) {
+    const std::wstring path = env.Expand(file->Path());
+    if (!BelowRoot(finder, root, path).empty())
+      report.Error(options.package, 0, L"", path + L" is still installed; the package deletes it",
+                   L"installed-files");
+  }
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(package->updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(package->addObjects.get())})
+    for (const auto& file : group->files) {
+      const std::wstring path = env.Expand(file->Path());
+      const std::wstring installed = BelowRoot(finder, root, path);
+      if (installed.empty()) {
+        report.Error(options.package, 0, L"", path + L" is missing; the package installs it",
+                     L"installed-files");
+        continue;
+      }
+      std::string have, want;
+      const std::wstring stored =
+          file->fileName ? finder.Find(source.Folder(), L"INST/" + file->fileName->name) : L"";
+      if (!stored.empty() && ReadFileBytes(stored, want) && ReadFileBytes(installed, have) && have != want)
+        report.Error(options.package, 0, L"", path + L" differs from the package's file",
+                     L"installed-files");
+      if (iniLoaded && !listed.count(Upper(path)))
+        report.Warning(entry->UninstLog, 0, L"",
+                       path + L" is installed by the package but not listed in the uninstall log: "
+                              L"an uninstall leaves it behind", L"uninstall-log");
+    }
+  return true;
 }
 
 }  // namespace brindle::pack

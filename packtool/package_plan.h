@@ -17,10 +17,26 @@ struct PlanOptions {
   std::wstring root;        // a folder standing for C:\ (files are looked up below it)
   bool json = false;        // one JSON object per line: {"verb","object"} or {"note"}
   bool quiet = false;       // actions only
+  std::ostream* progress = nullptr;  // progress lines for a large package (standard error)
 };
 
 // False (with the reason in report) when the install log, its entry or diff.xml cannot be had.
 bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
                  Report& report);
+
+struct VerifyOptions {
+  std::wstring installLog;  // the enciphered install log
+  std::wstring appName;     // the entry; empty: the log's only entry
+  std::wstring root;        // a folder standing for C:\ of the machine
+  std::wstring package;     // a package that was applied (optional)
+};
+
+// Checks an installed application below root against its install log and uninstall log:
+// the installation folder and the uninstall log present, every line of the uninstall log
+// readable by the program, every file it lists present; with a package, every file the
+// package adds or updates present with the package's bytes and listed in the uninstall log,
+// every file it deletes gone. Registry values are not looked at (a folder holds none). False
+// (with the reason in report) when the install log or its entry cannot be had.
+bool VerifyInstallation(const VerifyOptions& options, Report& report);
 
 }  // namespace brindle::pack

@@ -70,4 +70,48 @@ std::wstring FindCaseBlind(const std::wstring& folder, const std::wstring& relat
   return std::wstring();
 }
 
+const CaseBlindFinder::Listing& CaseBlindFinder::ListingOf(const std::wstring& folder) {
+  const auto known = listings_.find(folder);
+  if (known != listings_.end()) return known->second;
+  Listing& listing = listings_[folder];
+  std::error_code ec;
+  for (fs::directory_iterator it(FsPath(folder), ec), stop; !ec && it != stop; it.increment(ec))
+    listing.names.insert(WidePath(it->path().filename()));
+  // Names in sorted order: of names differing only in letter case the same one always wins.
+  for (const std::wstring& name : listing.names) {
+    std::wstring upper = name;
+    for (wchar_t& c : upper)
+      if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+    listing.byUpper.emplace(std::move(upper), name);
+  }
+  return listing;
+}
+
+std::wstring CaseBlindFinder::Find(const std::wstring& folder, const std::wstring& relative) {
+  std::wstring current = folder;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = relative.size();
+    const std::wstring part = relative.substr(start, end - start);
+    if (part.empty()) return std::wstring();
+    const Listing& listing = ListingOf(current);
+    std::wstring found;
+    if (listing.names.count(part)) {
+      found = part;
+    } else {
+      std::wstring upper = part;
+      for (wchar_t& c : upper)
+        if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+      const auto it = listing.byUpper.find(upper);
+      if (it == listing.byUpper.end()) return std::wstring();
+      found = it->second;
+    }
+    current += L"/" + found;
+    if (end == relative.size()) return current;
+    start = end + 1;
+  }
+  return std::wstring();
+}
+
 }  // namespace brindle::pack

@@ -1,7 +1,9 @@
 // A package as the tool reads it: a cabinet file (extracted into a scratch folder, with the
 // list of names it stores) or a folder laid out like an extracted one (diff.xml, INST, CUSTOM).
 #pragma once
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,5 +37,21 @@ class PackageSource {
 // The file below folder whose relative path equals relative without regard to letter case (as
 // on Windows), or empty text. '\' and '/' both separate.
 std::wstring FindCaseBlind(const std::wstring& folder, const std::wstring& relative);
+
+// The same look-up for many names below folders that do not change meanwhile: each folder is
+// listed once, on its first look-up, and then answered from its index, so that a check of a
+// package with many files in one folder takes time in proportion to their number.
+class CaseBlindFinder {
+ public:
+  std::wstring Find(const std::wstring& folder, const std::wstring& relative);
+
+ private:
+  struct Listing {
+    std::set<std::wstring> names;                     // as stored
+    std::map<std::wstring, std::wstring> byUpper;     // upper case -> the first name in order
+  };
+  const Listing& ListingOf(const std::wstring& folder);
+  std::map<std::wstring, Listing> listings_;
+};
 
 }  // namespace brindle::pack

@@ -1,5 +1,6 @@
 #include "packtool/report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sys/text.h"
@@ -55,9 +56,24 @@ void Report::PrintJson(std::ostream& out) const {
     out << "{\"file\":" << JsonString(f.file) << ",\"line\":" << f.line
         << ",\"column\":" << f.column << ",\"severity\":\""
         << (f.severity == Finding::kError ? "error" : "warning") << "\",\"rule\":"
-        << JsonString(f.rule.empty() ? L"package" : f.rule) << ",\"message\":"
+        << JsonString(f.rule.empty() ? defaultRule : f.rule) << ",\"message\":"
         << JsonString(f.message) << ",\"place\":" << JsonString(f.place) << "}\n";
   }
+}
+
+void Progress::Step(const std::wstring& stage, size_t done, size_t total, size_t size) {
+  if (!out_ || size < 100 || total == 0) return;  // small work needs no progress
+  const size_t step = std::max<size_t>(1, std::min<size_t>(500, total / 10));
+  if (done % step == 0 || done == total)
+    PrintLine(*out_, verb_ + L": " + stage + L" " + ToWideDecimal(static_cast<long long>(done)) +
+                         L"/" + ToWideDecimal(static_cast<long long>(total)));
+}
+
+int Report::FinishJson(std::ostream& out, const std::wstring& verb, int exitCode) const {
+  PrintJson(out);
+  out << "{\"summary\":" << JsonString(verb) << ",\"errors\":" << Errors()
+      << ",\"warnings\":" << Warnings() << ",\"exit\":" << exitCode << "}\n";
+  return exitCode;
 }
 
 void PrintLine(std::ostream& out, const std::wstring& text) {

@@ -48,8 +48,28 @@ class Report {
   // One JSON object per line for each finding: {"file","line","column","severity","rule",
   // "message","place"}.
   void PrintJson(std::ostream& out) const;
+  // The findings as PrintJson writes them, then the last line of every verb's --json output:
+  // {"summary":"<verb>","errors":N,"warnings":M,"exit":E}. Answers exitCode.
+  int FinishJson(std::ostream& out, const std::wstring& verb, int exitCode) const;
 
   std::vector<Finding> findings;
+  // The rule PrintJson names for a finding made without one.
+  std::wstring defaultRule = L"package";
+};
+
+// The progress of a long verb, for standard error: "<verb>: <stage> done/total" about ten
+// times per stage (and at least every 500 items). Silent without a stream (-q) and for small
+// work (fewer than 100 items, or a size given below 100).
+class Progress {
+ public:
+  Progress(std::ostream* out, std::wstring verb) : out_(out), verb_(std::move(verb)) {}
+  void Step(const std::wstring& stage, size_t done, size_t total) { Step(stage, done, total, total); }
+  // size: how much work the stage stands for when its steps are few but large.
+  void Step(const std::wstring& stage, size_t done, size_t total, size_t size);
+
+ private:
+  std::ostream* out_;
+  std::wstring verb_;
 };
 
 // Writes the text as UTF-8 followed by a line feed.

@@ -8,16 +8,20 @@ namespace {
 
 wchar_t Folded(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c; }
 
-// Edit distance in which a change of letter case alone costs 1 and any other edit 2.
+// Edit distance in which a change of letter case alone costs 1 and any other edit 2; two
+// neighbouring letters swapped count as one edit (plna, lgo).
 size_t Distance(const std::wstring& a, const std::wstring& b) {
-  std::vector<size_t> previous(b.size() + 1), current(b.size() + 1);
+  std::vector<size_t> before(b.size() + 1), previous(b.size() + 1), current(b.size() + 1);
   for (size_t j = 0; j <= b.size(); ++j) previous[j] = 2 * j;
   for (size_t i = 1; i <= a.size(); ++i) {
     current[0] = 2 * i;
     for (size_t j = 1; j <= b.size(); ++j) {
       const size_t change = a[i - 1] == b[j - 1] ? 0 : Folded(a[i - 1]) == Folded(b[j - 1]) ? 1 : 2;
       current[j] = std::min({previous[j] + 2, current[j - 1] + 2, previous[j - 1] + change});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1] && a[i - 1] != a[i - 2])
+        current[j] = std::min(current[j], before[j - 2] + 2);
     }
+    before.swap(previous);
     previous.swap(current);
   }
   return previous[b.size()];

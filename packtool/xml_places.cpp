@@ -1,5 +1,6 @@
 #include "packtool/xml_places.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -115,6 +116,83 @@ Place PlaceIndex::Of(const CXMLElement* element) const {
 
 namespace brindle::pack {
 
+namespace {
+
+// The first '&' of bytes[from, to) that starts no reference the parser resolves: the five
+// predefined entities and character references (a document with a DOCTYPE may define more).
+// npos when every one is sound; else its position, with why.
+size_t BadReference(const std::string& bytes, size_t from, size_t to, bool doctype,
+                    std::wstring& why) {
+  to = std::min(to, bytes.size());
+  for (size_t at = bytes.find('&', from); at != std::string::npos && at < to;
+       at = bytes.find('&', at + 1)) {
+    size_t end = at + 1;
+    while (end < to && end - at <= 32 &&
+           (std::isalnum(static_cast<unsigned char>(bytes[end])) || bytes[end] == '#' ||
+            bytes[end] == '_' || bytes[end] == '-' || bytes[end] == '.'))
+      ++end;
+    const std::string name = bytes.substr(at + 1, end - at - 1);
+    if (end >= to || bytes[end] != ';' || name.empty()) {
+      why = L"a '&' that starts no reference (write &amp; for the sign itself)";
+      return at;
+    }
+    if (name[0] == '#') {
+      const bool hex = name.size() > 1 && name[1] == 'x';
+      const std::string digits = name.substr(hex ? 2 : 1);
+      bool ok = !digits.empty();
+      for (const char c : digits)
+        ok = ok && (hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                        : std::isdigit(static_cast<unsigned char>(c)) != 0);
+      if (!ok) {
+        why = L"the character reference &" + WideFromUtf8(name) + L"; is not a number";
+        return at;
+      }
+      continue;
+    }
+    if (name == "lt" || name == "gt" || name == "amp" || name == "quot" || name == "apos" || doctype)
+      continue;
+    why = L"the entity &" + WideFromUtf8(name) +
+          L"; is not defined (XML knows &lt; &gt; &amp; &quot; &apos; and character references "
+          L"such as &#233;)";
+    return at;
+  }
+  return std::string::npos;
+}
+
+// The first fault among the attributes of a start tag, bytes[from, to) being what follows
+// its name: an attribute without a value, or a value without quotes. npos when sound.
+size_t BadAttribute(const std::string& bytes, size_t from, size_t to, bool doctype,
+                    std::wstring& why) {
+  auto blank = [&](size_t k) { return std::isspace(static_cast<unsigned char>(bytes[k])) != 0; };
+  size_t k = from;
+  while (k < to) {
+    while (k < to && blank(k)) ++k;
+    if (k >= to || bytes[k] == '/') return std::string::npos;
+    const size_t nameAt = k;
+    while (k < to && !blank(k) && bytes[k] != '=' && bytes[k] != '/') ++k;
+    const std::wstring name = WideFromUtf8(bytes.substr(nameAt, k - nameAt));
+    while (k < to && blank(k)) ++k;
+    if (k >= to || bytes[k] != '=') {
+      why = L"the attribute " + name + L" has no value (write " + name + L"=\"...\")";
+      return nameAt;
+    }
+    ++k;
+    while (k < to && blank(k)) ++k;
+    if (k >= to || (bytes[k] != '"' && bytes[k] != '\'')) {
+      why = L"the value of the attribute " + name + L" is not in quotes";
+      return k < to ? k : nameAt;
+    }
+    const size_t close = bytes.find(bytes[k], k + 1);
+    if (close == std::string::npos || close >= to) return std::string::npos;  // said elsewhere
+    const size_t bad = BadReference(bytes, k + 1, close, doctype, why);
+    if (bad != std::string::npos) return bad;
+    k = close + 1;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
 bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
   // UTF-16 text is left to the parser's own verdict.
   if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
@@ -142,11 +220,17 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
   };
   std::vector<Open> open;
   bool rootSeen = false;
+  const bool doctype = bytes.find("<!DOCTYPE") != std::string::npos;
+  std::wstring why;
   size_t i = 0;
   while (i < bytes.size()) {
     if (bytes[i] != '<') {
       if (open.empty() && rootSeen && !std::isspace(static_cast<unsigned char>(bytes[i])))
         return at(i, L"text after the root element's end");
+      if (bytes[i] == '&' && !open.empty()) {
+        const size_t bad = BadReference(bytes, i, bytes.find('<', i), doctype, why);
+        if (bad == i) return at(i, why);
+      }
       ++i;
       continue;
     }
@@ -184,6 +268,10 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
       }
       if (j >= bytes.size() || bytes[j] == '<')
         return at(i, L"the tag <" + WideFromUtf8(closing ? "/" + name : name) + L" is never closed with >");
+      if (!closing) {
+        const size_t bad = BadAttribute(bytes, nameStart + name.size(), j, doctype, why);
+        if (bad != std::string::npos) return at(bad, why);
+      }
       const bool selfClosing = !closing && bytes[j - 1] == '/';
       next = j + 1;
       if (closing) {

@@ -4,6 +4,7 @@
 #   win32   i686 Windows: the shipped Brindle.exe (warnings are errors), with the test programs
 #           that tools/test.sh runs against it: the end-to-end, component and COM cases
 #   native  the platform-neutral code and its tests, with the sanitizers
+#   pack-release  brindle-pack alone, optimised, without sanitizers or tests (build/pack-release/bin)
 # Usage: tools/build.sh [win64|win32|native ...]   (default: all three)
 #        BRINDLE_TARGETS="Brindle demo_tool" tools/build.sh win64   builds only those targets
 set -euo pipefail
@@ -21,6 +22,8 @@ for b in "${builds[@]}"; do
                   -DCMAKE_CXX_FLAGS=-Werror -DBRINDLE_TESTS=ON "-DBRINDLE_TEST_PROGRAMS=app;apply;sys"
                   "-DBRINDLE_TEST_FILTER_apply=Com*" "-DBRINDLE_TEST_FILTER_sys=ComRegistration*") ;;
     native) args=(-DCMAKE_BUILD_TYPE=Debug) ;;
+    pack-release) args=(-DCMAKE_BUILD_TYPE=Release -DBRINDLE_SANITIZE=OFF -DBRINDLE_TESTS=OFF)
+                  [ -n "${BRINDLE_TARGETS:-}" ] || BRINDLE_TARGETS=brindle-pack ;;
     *) echo "build: unknown build $b" >&2; exit 2 ;;
   esac
   echo "== build $b"

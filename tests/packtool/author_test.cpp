@@ -266,56 +266,6 @@ TEST(PackLog, EncodeRefusesTextTheProgramCannotRead) {
   EXPECT_EQ(out.str(), good);
 }
 
-// A minimal reader of the flat JSON objects the tool writes, one per line.
-std::vector<std::map<std::string, std::string>> ParseJsonLines(const std::string& text) {
-  std::vector<std::map<std::string, std::string>> objects;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::map<std::string, std::string> object;
-    size_t i = 0;
-    auto expect = [&](char c) {
-      while (i < line.size() && line[i] == ' ') ++i;
-      if (i >= line.size() || line[i] != c) throw std::runtime_error("expected " + std::string(1, c) + " in " + line);
-      ++i;
-    };
-    auto string = [&]() {
-      expect('"');
-      std::string value;
-      for (; i < line.size() && line[i] != '"'; ++i) {
-        if (line[i] == '\\') {
-          ++i;
-          if (line[i] == 'u') {
-            value += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
-            i += 4;
-          } else {
-            value += line[i];
-          }
-        } else {
-          value += line[i];
-        }
-      }
-      expect('"');
-      return value;
-    };
-    expect('{');
-    while (true) {
-      const std::string key = string();
-      expect(':');
-      if (line[i] == '"') {
-        object[key] = string();
-      } else {
-        const size_t end = line.find_first_of(",}", i);
-        object[key] = line.substr(i, end - i);
-        i = end;
-      }
-      if (line[i] == '}') break;
-      expect(',');
-    }
-    objects.push_back(object);
-  }
-  return objects;
-}
-
 const char kDiff[] =
     "<DiffDistribute>\n"
     " <GeneralInfo><Version>1.1</Version></GeneralInfo>\n"
@@ -337,13 +287,20 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   EXPECT_TRUE(run.OutHas("diff.xml:4: error: REG_DW data \"+5\" is not a number")) << run.out;
   EXPECT_TRUE(run.OutHas("diff.xml:5: error: a second record for the value \"\" of \"Software\\A\" in "
                          "AddObjects (the first is on line 4)")) << run.out;
-  EXPECT_TRUE(run.OutHas("diff.xml:7: warning: element AddObject is ignored by the program inside "
+  EXPECT_TRUE(run.OutHas("diff.xml:7: error: element AddObject is ignored by the program inside "
                          "DiffDistribute (did you mean AddObjects?)")) << run.out;
 
   ToolRun json = RunTool({L"check", s.File(L"pkg"), L"--json"});
   EXPECT_EQ(json.exitCode, 1);
   std::map<std::string, std::map<std::string, std::string>> byRule;
-  for (const auto& o : ParseJsonLines(json.out)) byRule[o.at("rule")] = o;
+  std::map<std::string, std::string> summary;
+  for (const auto& o : ParseJsonLines(json.out)) {
+    if (o.count("summary")) summary = o;
+    else byRule[o.at("rule")] = o;
+  }
+  EXPECT_EQ(summary["summary"], "check");
+  EXPECT_EQ(summary["errors"], "3");
+  EXPECT_EQ(summary["exit"], "1");
   ASSERT_EQ(byRule.size(), 3u) << json.out;
   const auto& data = byRule["registry-data"];
   EXPECT_EQ(data.at("file"), "diff.xml");
@@ -352,15 +309,19 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   EXPECT_EQ(data.at("place"), "DiffDistribute/AddObjects[1]/Registry[1]/RegData[1]");
   EXPECT_NE(data.at("message").find("\"+5\""), std::string::npos);
   EXPECT_EQ(byRule["duplicate-record"].at("line"), "5");
-  EXPECT_EQ(byRule["unknown-element"].at("severity"), "warning");
+  EXPECT_EQ(byRule["unknown-element"].at("severity"), "error");
   EXPECT_EQ(byRule["unknown-element"].at("line"), "7");
 
-  // Warnings alone pass, unless --strict; -q keeps the errors only.
+  // An unknown element is an error, a warning under --allow-unknown; warnings alone pass,
+  // unless --strict; -q keeps the errors only.
   std::string warnOnly = kDiff;
   warnOnly.erase(warnOnly.find("  <Registry>"), warnOnly.find(" </AddObjects>") - warnOnly.find("  <Registry>"));
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), warnOnly));
-  EXPECT_EQ(RunTool({L"check", s.File(L"pkg")}).exitCode, 0);
-  ToolRun strict = RunTool({L"check", s.File(L"pkg"), L"--strict"});
+  EXPECT_EQ(RunTool({L"check", s.File(L"pkg")}).exitCode, 1);
+  ToolRun allowed = RunTool({L"check", s.File(L"pkg"), L"--allow-unknown"});
+  EXPECT_EQ(allowed.exitCode, 0) << allowed.out;
+  EXPECT_TRUE(allowed.OutHas("warning: element AddObject is ignored")) << allowed.out;
+  ToolRun strict = RunTool({L"check", s.File(L"pkg"), L"--allow-unknown", L"--strict"});
   EXPECT_EQ(strict.exitCode, 1);
   EXPECT_TRUE(strict.OutHas("error: element AddObject is ignored")) << strict.out;
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), kDiff));
@@ -408,8 +369,10 @@ TEST(PackPlan, JsonActionsAndAWarningWhenTheVersionGoesDown) {
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"DELETE_FILE", "C:\\App\\old.txt"}, {"UPDATE_ZNQ_UNINSTLOG", ""}};
   EXPECT_EQ(actions, expected) << run.out;
-  const auto warnings = ParseJsonLines(run.err);
-  ASSERT_EQ(warnings.size(), 1u) << run.err;
+  std::vector<std::map<std::string, std::string>> warnings;
+  for (const auto& o : ParseJsonLines(run.out))
+    if (o.count("severity")) warnings.push_back(o);
+  ASSERT_EQ(warnings.size(), 1u) << run.out;
   EXPECT_EQ(warnings[0].at("severity"), "warning");
   EXPECT_EQ(warnings[0].at("rule"), "version-down");
   EXPECT_NE(warnings[0].at("message").find("installed in version 1.10 and the package brings 1.9"),

@@ -305,6 +305,16 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   EXPECT_EQ(plan.out.find("refuses"), std::string::npos) << plan.out;
   EXPECT_EQ(TreeDifference(Tree(app_), oldTree), "") << "plan changed the installed folder";
 
+  // Before the run, verify against the package finds what it has still to do.
+  PackRun before = RunPack({L"verify", L"--root", L"C:\\.", L"--install-log",
+                            ToBackslashes(installLog_.Path()), L"--app", L"SampleApp", L"--package",
+                            package}, scratch_);
+  EXPECT_EQ(before.exitCode, 1) << before.out << before.err;
+  EXPECT_NE(before.out.find("added.txt is missing; the package installs it"), std::string::npos)
+      << before.out;
+  EXPECT_NE(before.out.find("gone.txt is still installed; the package deletes it"), std::string::npos)
+      << before.out;
+
   // The real run, as the update service starts it.
   ServiceLogTail tail;
   StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"),
@@ -341,6 +351,15 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   // The uninstall log the program rewrote passes the tool's check of its reader's rules.
   PackRun uninstCheck = RunPack({L"uninstlog", L"check", uninstLog_}, scratch_);
   EXPECT_EQ(uninstCheck.exitCode, 0) << uninstCheck.out << uninstCheck.err;
+
+  // verify, drive C itself standing for the machine ("C:\." since a quoted argument cannot
+  // end in a backslash): the installation the program updated agrees with its install log, its
+  // uninstall log and the package applied.
+  PackRun verify = RunPack({L"verify", L"--root", L"C:\\.", L"--install-log",
+                            ToBackslashes(installLog_.Path()), L"--app", L"SampleApp", L"--package",
+                            package}, scratch_);
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+  EXPECT_NE(verify.out.find("0 error(s), 0 warning(s)"), std::string::npos) << verify.out;
 
   // The install log the program wrote: decode gives the text that openssl deciphers, with the
   // new version; encode of that text gives the program's bytes again.

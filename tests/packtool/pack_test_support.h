@@ -2,6 +2,8 @@
 // printed, and a small PE library built byte by byte.
 #pragma once
 #include <cstdint>
+#include <map>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -85,6 +87,56 @@ inline std::string PeLibrary(const std::vector<std::string>& exports, uint32_t v
     put32(0x380 + 16, versionMs);
   }
   return b;
+}
+
+// A minimal reader of the flat JSON objects the tool writes, one per line.
+inline std::vector<std::map<std::string, std::string>> ParseJsonLines(const std::string& text) {
+  std::vector<std::map<std::string, std::string>> objects;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::map<std::string, std::string> object;
+    size_t i = 0;
+    auto expect = [&](char c) {
+      while (i < line.size() && line[i] == ' ') ++i;
+      if (i >= line.size() || line[i] != c) throw std::runtime_error("expected " + std::string(1, c) + " in " + line);
+      ++i;
+    };
+    auto string = [&]() {
+      expect('"');
+      std::string value;
+      for (; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\') {
+          ++i;
+          if (line[i] == 'u') {
+            value += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+            i += 4;
+          } else {
+            value += line[i];
+          }
+        } else {
+          value += line[i];
+        }
+      }
+      expect('"');
+      return value;
+    };
+    expect('{');
+    while (true) {
+      const std::string key = string();
+      expect(':');
+      if (line[i] == '"') {
+        object[key] = string();
+      } else {
+        const size_t end = line.find_first_of(",}", i);
+        object[key] = line.substr(i, end - i);
+        i = end;
+      }
+      if (line[i] == '}') break;
+      expect(',');
+    }
+    objects.push_back(object);
+  }
+  return objects;
 }
 
 }  // namespace brindle::test

@@ -210,6 +210,13 @@ TEST(PackXmlPlaces, AMalformedTextIsPlacedAtItsFault) {
       {"<a/>\n<b/>", 2, 1, "a second root element <b>"},
       {"</a>", 1, 1, "the end tag </a> closes no element"},
       {"<a>\n</a>\ntext", 3, 1, "text after the root element's end"},
+      {"<a>\n b & c</a>", 2, 4, "a '&' that starts no reference (write &amp;"},
+      {"<a>&nbsp;</a>", 1, 4, "the entity &nbsp; is not defined"},
+      {"<a>&#x4G;</a>", 1, 4, "the character reference &#x4G; is not a number"},
+      {"<a>\n<b x=1/></a>", 2, 6, "the value of the attribute x is not in quotes"},
+      {"<a y=\"1\" disabled/>", 1, 10, "the attribute disabled has no value"},
+      {"<a x=\"&foo;\"/>", 1, 7, "the entity &foo; is not defined"},
+      {"<a>tail &amp", 1, 9, "a '&' that starts no reference"},
   };
   for (const Case& c : cases) {
     pack::XmlMalformation found;
@@ -220,4 +227,6 @@ TEST(PackXmlPlaces, AMalformedTextIsPlacedAtItsFault) {
   }
   pack::XmlMalformation none;
   EXPECT_FALSE(pack::FindMalformation("<?xml version=\"1.0\"?>\n<a><![CDATA[<x>]]><b/></a>\n", none));
+  EXPECT_FALSE(pack::FindMalformation("<a x='&amp;&#233;&#xE9;' y = \"2\">&lt;&quot;<!-- & --></a>", none))
+      << Utf8FromWide(none.what);
 }
