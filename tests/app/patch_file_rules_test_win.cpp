@@ -1,9 +1,10 @@
 // The file rules no other end-to-end run reaches, applied by the real Brindle.exe: shared
 // libraries whose count is 1, missing or ignored by the update group, equal file times, the next
 // free temporary name for a file in use, empty folders under the Windows folder; what the
-// uninstall log keeps for the uninstaller.
+// uninstall log and the service log keep for the programs that share them.
 #include <gtest/gtest.h>
 
+#include "logs/service_log.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
 #include "support/restart_queue_win.h"
@@ -17,6 +18,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <thread>
 
 using namespace brindle;
@@ -257,4 +259,45 @@ TEST_F(FileRules, AnUnlistedReferencedFileUpdatedGetsItsLineAndOneMoreCount) {
   EXPECT_NE(log.find("UIFILE=\"" + Logged(AppPath(L"unlisted.dll")) + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"),
             std::string::npos)
       << log;
+}
+
+// Between two lines the program holds nothing on the service log: a sibling that collects the
+// log while an update waits (here at the restart question) deletes it, and the lines after go
+// to a new log at its path.
+TEST_F(FileRules, ASiblingDeletesTheServiceLogWhileAPackageRuns) {
+  Install({{L"busy.txt", "busy 1.0"}}, "INST_DEL");
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\busy.txt", "busy 1.1"));
+  const std::wstring list =
+      BuildPackage(Package("", FileRecord("INST_DEL", "$InsFolder$\\busy.txt", "busy.txt"), ""));
+  bool holding = false;
+  StartedProcess holder = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                         L"file \"" + app_ + L"\\busy.txt\" 60000", 30000, holding);
+  ASSERT_TRUE(holding);
+  const std::wstring log = ToBackslashes(JoinPath(ServiceLogFolder(), kServiceLogFileName));
+  bool deleted = false;
+  DWORD deleteError = 0;
+  std::unique_ptr<ServiceLogTail> after;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 90000);
+    if (!box) return;
+    deleted = DeleteFileW(log.c_str()) != FALSE;
+    if (!deleted) deleteError = GetLastError();
+    after = std::make_unique<ServiceLogTail>();
+    PressButton(box, L"Non");
+  });
+  const int exitCode = RunBrindle(list, L"/non_notification");
+  answer.join();
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForSingleObject(holder.process.Get(), 5000);
+  EXPECT_EQ(exitCode, 200);
+  EXPECT_TRUE(deleted) << deleteError;
+  ASSERT_TRUE(after);
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(log, bytes));
+  EXPECT_EQ(bytes.rfind("\xEF\xBB\xBF", 0), 0u) << "a new log starts with its byte-order mark";
+  EXPECT_EQ(bytes.find("START_PATCH_INSTALLATION"), std::string::npos) << "no line of before the deletion";
+  const std::vector<ServiceLogLine> lines = after->NewLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().key, L"PROCESS_END");
+  EXPECT_EQ(lines.back().detail, L"-,200");
 }
