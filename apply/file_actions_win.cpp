@@ -263,7 +263,8 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
     const std::wstring target = ExpandedTarget(*file);
     if (target.empty() || (context_.pendingDeletions && context_.pendingDeletions->count(target))) continue;
     journal->DeclareFile(target, file->wow.wow == kWow64);
-    if (isAdd && file->delInfo == kDelInfoReference) {
+    CQXUninstallLog* log = context_.uninstallLog;
+    if (file->delInfo == kDelInfoReference && (isAdd || (log && !log->ListsFile(*file)))) {
       journal->DeclareValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
     }
   }
@@ -391,7 +392,9 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
   // The file is now in place or queued for the restart, and the uninstall log lists it as
   // referenced either way: its count rises with it, or a later uninstall would lower a count
   // that was never raised.
-  if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, isAdd);
+  // An update of a file the log does not list gives it a line as well, and so a count.
+  const bool newLine = isAdd || (log && !log->ListsFile(file));
+  if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, newLine);
   if (log) {
     if (isAdd) log->AddFileEntry(file, existedBefore);
     else log->UpdateFileEntry(file);

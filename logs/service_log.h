@@ -1,8 +1,7 @@
 // The service log: one line per step, appended to a UTF-8 file shared with the maker's other
-// programs. On Windows the file is opened at the first line and held, shared, until the process ends;
-// each call writes one whole line straight to it (nothing is kept back in this process), so a
-// line is in the file as soon as the call returns and other programs may read and append
-// between two lines.
+// programs. Each call opens the file, writes one whole line and closes it again (nothing is kept
+// back in this process), so a line is in the file as soon as the call returns, and between two
+// lines other programs may read, append, rename or delete the file.
 #pragma once
 #include <string>
 #include <vector>

@@ -8,6 +8,7 @@
 #include "sys/win_handles.h"
 
 #include <windows.h>
+#include <winternl.h>
 #include <shlobj.h>
 
 #include <mutex>
@@ -55,28 +56,33 @@ namespace {
 // The log lies in the session user's profile, where that user can plant links. Its folder is
 // found by walking the chain from the drive down, each folder opened without following a link
 // and checked by its handle (see OpenFolderChainNoFollow); the folder's handle is then kept, and
-// the file is opened relative to it, so no path is looked up again between check and use. The
-// folder is checked again whenever the file is opened (still no link, still at its path: a
-// folder of the chain renamed or replaced since shows there) and walked anew when it fails.
-// The file must be itself: no link, no other name (a hard link would make this program append
-// to another file), and at its own path as the system reports it. Otherwise the line is lost:
-// logging is best effort, and writing elsewhere with administrator rights is not.
+// the file is opened relative to it, by its name alone, so no path is looked up again between
+// check and use. The file must be itself: no folder, no link, no other name (a hard link would
+// make this program append to another file), and at its own path as the system reports it, its
+// folder too (a folder of the chain renamed or replaced since shows there; the chain is then
+// walked anew). The two paths are asked for when the file at the path is one not checked before;
+// one already checked is known by its number (a folder moved away with the checked file still
+// gets the lines, which go to that same file). Otherwise the line is lost: logging is best
+// effort, and writing elsewhere with administrator rights is not.
 class LogFolder {
  public:
-  HANDLE Verified(const std::wstring& folder) {
-    if (folder_ != folder || !handle_ || !StillInPlace()) Walk(folder);
+  HANDLE Get(const std::wstring& folder) {
+    if (folder_ != folder || !handle_) Walk(folder);
     return handle_ ? handle_.Get() : nullptr;
   }
+  bool StillInPlace() const {
+    return handle_ && IdentifyHandle(handle_.Get(), folder_) == HandleIdentity::Object;
+  }
+  void Forget() { handle_.Reset(); }
 
  private:
-  bool StillInPlace() const { return IdentifyHandle(handle_.Get(), folder_) == HandleIdentity::Object; }
   void Walk(const std::wstring& folder) {
     handle_.Reset();
     folder_ = folder;
     std::vector<UniqueFile> chain;
     if (!OpenFolderChainNoFollow(folder, false, chain)) return;
     // Kept with every sharing, so the user may still rename or remove the folder: a change is
-    // seen by the check when the file is next opened.
+    // seen by the check of the next file not seen before.
     UniqueFile kept(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
                                     SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -97,51 +103,97 @@ std::wstring FullLogPath(const std::wstring& path) {
   return full;
 }
 
-// The file itself: no folder, no second name (a hard link would make this program append to
-// another file) and at its own path as the system reports it.
-bool IsTheLogFile(HANDLE log, const std::wstring& file) {
+// What the system says of an opened file, asked in small questions: the whole file information
+// of GetFileInformationByHandle asks the volume too, which costs far more (under Wine, a request
+// to the mount manager, another process).
+struct LogFileFacts {
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
   FILE_STANDARD_INFO standard = {};
-  return GetFileInformationByHandleEx(log, FileStandardInfo, &standard, sizeof standard) &&
-         !standard.Directory && standard.NumberOfLinks == 1 &&
-         IdentifyHandle(log, file) == HandleIdentity::Object;
+  LONGLONG id = 0;  // the file's number on its volume (the volume is the kept folder's)
+};
+
+using NtQueryInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+constexpr ULONG kFileInternalInformation = 6;
+
+bool FileNumber(HANDLE file, LONGLONG& id) {
+  static const NtQueryInformationFileFn query = reinterpret_cast<NtQueryInformationFileFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  IO_STATUS_BLOCK status = {};
+  LARGE_INTEGER number = {};
+  if (!query || query(file, &status, &number, sizeof number, kFileInternalInformation) < 0) return false;
+  id = number.QuadPart;
+  return true;
 }
 
-UniqueFile OpenLogFileNoFollow(const std::wstring& file, LogFolder& folders) {
-  const size_t slash = file.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return UniqueFile();
-  const HANDLE folder = folders.Verified(file.substr(0, slash));
-  if (!folder) return UniqueFile();
-  // An existing file is opened, else a new one made; never "open or create", which would
-  // create a file where a dangling link points on a file system that follows links anyway.
-  const std::wstring name = file.substr(slash + 1);
-  const DWORD access = GENERIC_READ | FILE_APPEND_DATA, share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  UniqueFile log = OpenInFolder(folder, name, access, share);
-  if (!log) log = OpenInFolder(folder, name, access, share, true);
-  if (!log || !IsTheLogFile(log.Get(), file)) return UniqueFile();
-  return log;
+bool ReadFacts(HANDLE file, LogFileFacts& facts) {
+  facts.attributes = AttributesOfHandle(file);
+  return facts.attributes != INVALID_FILE_ATTRIBUTES &&
+         GetFileInformationByHandleEx(file, FileStandardInfo, &facts.standard, sizeof facts.standard) &&
+         FileNumber(file, facts.id);
 }
 
-// The log file, opened and checked by its handle at the first line, then held until the
-// process ends: opening and checking it again for every line made logging a large share of an
-// update's time. Held, it cannot be renamed, removed or replaced meanwhile (no delete sharing),
-// so every line goes to the file that was checked; other programs still read and append.
-class HeldLogFile {
+// The file last found to be the log at its path, by its identity on its volume. Asking the
+// system for a handle's path costs several requests to it: it is asked only for a file not
+// seen before, which is then remembered.
+class CheckedFile {
  public:
-  HANDLE For(const std::wstring& path, LogFolder& folders) {
-    if (file_ && path == path_) return file_.Get();
-    file_.Reset();
+  bool Is(const std::wstring& path, LONGLONG id) const { return known_ && id == id_ && path == path_; }
+  void Remember(const std::wstring& path, LONGLONG id) {
+    known_ = true;
     path_ = path;
-    const std::wstring full = FullLogPath(path);
-    if (!full.empty()) file_ = OpenLogFileNoFollow(full, folders);
-    return file_ ? file_.Get() : nullptr;
+    id_ = id;
   }
-  // After a failed write the file is opened and checked anew for the next line.
-  void Drop() { file_.Reset(); }
+  // The folder is walked anew: numbers of the old one's volume mean nothing there.
+  void Forget() { known_ = false; }
 
  private:
+  bool known_ = false;
   std::wstring path_;
-  UniqueFile file_;
+  LONGLONG id_ = 0;
 };
+
+// Opened relative to the folder's kept handle, by its name alone, never through a link. Shared
+// for reading, writing and deleting, so that no other program is refused while a line is
+// written. facts receives what the system says of the file (its size among it).
+UniqueFile OpenLogFileNoFollow(const std::wstring& file, LogFolder& folders, CheckedFile& checked,
+                               LogFileFacts& facts) {
+  const size_t slash = file.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return UniqueFile();
+  const std::wstring folderPath = file.substr(0, slash), name = file.substr(slash + 1);
+  const DWORD access = GENERIC_READ | FILE_APPEND_DATA;
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // A second attempt walks the folder chain anew (the kept folder moved away).
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const HANDLE folder = folders.Get(folderPath);
+    if (!folder) return UniqueFile();
+    // An existing file is opened, else a new one made; never "open or create", which would
+    // create a file where a dangling link points on a file system that follows links anyway.
+    UniqueFile log = OpenInFolder(folder, name, access, share);
+    if (!log) log = OpenInFolder(folder, name, access, share, true);
+    if (!log || !ReadFacts(log.Get(), facts) ||
+        (facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        facts.standard.Directory || facts.standard.NumberOfLinks != 1)
+      return UniqueFile();
+    if (checked.Is(file, facts.id)) return log;
+    if (folders.StillInPlace() && IdentifyHandle(log.Get(), file) == HandleIdentity::Object) {
+      checked.Remember(file, facts.id);
+      return log;
+    }
+    folders.Forget();
+    checked.Forget();
+  }
+  return UniqueFile();
+}
+
+// The full path of the last log path asked for, worked out once.
+const std::wstring& CachedFullPath(const std::wstring& path) {
+  static std::wstring asked, full;
+  if (path != asked) {
+    asked = path;
+    full = FullLogPath(path);
+  }
+  return full;
+}
 
 }  // namespace
 
@@ -155,33 +207,30 @@ bool CreateServiceLogFolder(const std::wstring& folder) {
   return length != 0 && length < MAX_PATH * 2 && OpenFolderChainNoFollow(full, true, chain);
 }
 
+// Each line opens the file, appends and closes it: between two lines this program holds nothing
+// on the file, so the maker's other programs may collect, rename or delete it, and the next line
+// then starts a new file at its path. The folder's checked handle is kept (see LogFolder).
 bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);
-  static LogFolder folders;  // used under the lock only
-  static HeldLogFile held;    // likewise
-  const HANDLE file = held.For(path, folders);
+  static LogFolder folders;     // used under the lock only
+  static CheckedFile checked;   // likewise
+  const std::wstring& full = CachedFullPath(path);
+  if (full.empty()) return false;
+  LogFileFacts facts;
+  const UniqueFile file = OpenLogFileNoFollow(full, folders, checked, facts);
   if (!file) return false;
   // Other programs append too: the size and the first bytes are read for every line.
-  LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
+  const unsigned long long size = static_cast<unsigned long long>(facts.standard.EndOfFile.QuadPart);
   char head[2] = {};
   DWORD got = 0;
-  // Read from the start, wherever the last line left the position. The position is moved
-  // rather than given in an OVERLAPPED: a read with one is also reported to the completion
-  // machinery, a round trip to the system for every line.
-  const LARGE_INTEGER start = {};
-  if (size.QuadPart > 0 &&
-      (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !ReadFile(file, head, sizeof head, &got, nullptr)))
-    got = 0;
+  if (size > 0 && !ReadFile(file.Get(), head, sizeof head, &got, nullptr)) got = 0;
   const std::string bytes = EncodeServiceLogLine(
-      line, DetectLogFileEncoding(std::string(head, got), static_cast<unsigned long long>(size.QuadPart)));
+      line, DetectLogFileEncoding(std::string(head, got), size));
   // Opened for appending only: every write goes to the end, after what others appended.
   DWORD written = 0;
-  if (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size())
-    return true;
-  held.Drop();
-  return false;
+  return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 }  // namespace brindle

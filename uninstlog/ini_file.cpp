@@ -278,6 +278,7 @@ void CKey::Repoint() {
 
 bool CKey::SetFirstText(const std::wstring& text) {
   if (values_.empty()) return false;
+  has_raw_ = false;
   values_[0]->Reset();
   values_[0]->SetText(text);
   Repoint();
@@ -286,6 +287,7 @@ bool CKey::SetFirstText(const std::wstring& text) {
 
 bool CKey::SetFirstNumber(const std::wstring& decimalText) {
   if (values_.empty()) return false;
+  has_raw_ = false;
   values_[0]->Reset();
   const bool ok = values_[0]->SetNumber(decimalText);
   Repoint();
@@ -294,6 +296,7 @@ bool CKey::SetFirstNumber(const std::wstring& decimalText) {
 
 bool CKey::SetFlagAt(size_t index, const std::wstring& flagName) {
   if (index >= values_.size()) return false;
+  has_raw_ = false;
   values_[index]->Reset();
   const bool ok = values_[index]->SetFlag(flagName);
   Repoint();
@@ -339,6 +342,7 @@ bool CSection::RemoveKey(const CKey* key) {
 CIniFile::~CIniFile() = default;
 
 void CIniFile::Clear() {
+  preamble_.clear();
   sections_.clear();
   owned_sections_.clear();
   section_cursor_ = 0;
@@ -412,7 +416,9 @@ bool CIniFile::MergeFrom(const CIniFile& other) {
     if (!mine) return false;
     const std::vector<CKey*> theirKeys = theirs->Keys();
     for (CKey* k : theirKeys) mine->AppendSharedKey(k);
+    for (const std::string& line : theirs->RawLines()) mine->AppendRawLine(line);
   }
+  preamble_.insert(preamble_.end(), other.preamble_.begin(), other.preamble_.end());
   if (path_.empty()) path_ = other.path_;
   section_cursor_ = 0;
   return true;
@@ -435,11 +441,22 @@ IniLoadResult CIniFile::LoadFromBytes(const std::string& bytes, unsigned codePag
       return IniLoadResult::kLineTooLong;
     }
     std::wstring wide;
+    CSection* const before = current;
+    const size_t keysBefore = before ? before->Keys().size() : 0;
     if (!WideFromAnsiLossy(line, wide, codePage) || !CParse::SplitFields(wide, fields) ||
         !ApplyLine(fields, current)) {
       failed_line_ = number;
       return IniLoadResult::kMalformedLine;
     }
+    // Each line is also kept as read, for what this program does not model.
+    if (!current) {
+      preamble_.push_back(line);
+      continue;
+    }
+    current->AppendRawLine(line);
+    if (current == before && current->Keys().size() > keysBefore &&
+        current->Keys().back()->Kind() == kKindPlain)
+      current->Keys().back()->SetRawLine(line);
   }
 }
 

@@ -122,6 +122,11 @@ class CKey {
   // false (the value then unset) for an unknown name or an index past the values.
   bool SetFlagAt(size_t index, const std::wstring& flagName);
 
+  // The line of a plain key as read from the file (its bytes, without the line end); null for
+  // another kind, a key that was not read from a file, or one whose values were changed since.
+  const std::string* RawLine() const { return has_raw_ ? &raw_ : nullptr; }
+  void SetRawLine(const std::string& line) { raw_ = line; has_raw_ = true; }
+
   CValue* FirstValue() { value_cursor_ = 0; return NextValue(); }
   CValue* NextValue() {
     return value_cursor_ < values_.size() ? values_[value_cursor_++] : nullptr;
@@ -139,6 +144,8 @@ class CKey {
   KeyClass class_ = kClassText;
   KeyEntry entry_;
   size_t value_cursor_ = 0;
+  std::string raw_;
+  bool has_raw_ = false;
 };
 
 // A section: its name and its key lines in order (repeated names stay separate keys). It owns
@@ -167,9 +174,14 @@ class CSection {
   // True for a section of a merged model holding keys of another model; only the keys it
   // owns itself are freed with it.
   bool SharesKeys() const { return shares_keys_; }
+  // Every line read under this section's headers, the headers, comments and blank lines
+  // included, as read (bytes without the line end), in file order.
+  const std::vector<std::string>& RawLines() const { return raw_lines_; }
+  void AppendRawLine(const std::string& line) { raw_lines_.push_back(line); }
 
  private:
   std::wstring name_;
+  std::vector<std::string> raw_lines_;
   std::vector<std::unique_ptr<CKey>> owned_;  // the keys this section frees, in any order
   std::vector<CKey*> keys_;                   // every key in list order, owned or shared
   bool shares_keys_ = false;
@@ -197,6 +209,8 @@ class CIniFile {
   const std::wstring& Path() const { return path_; }
   void SetPath(const std::wstring& path) { path_ = path; }
   const std::vector<CSection*>& Sections() const { return sections_; }
+  // The lines before the first header (comments, blank lines), as read.
+  const std::vector<std::string>& Preamble() const { return preamble_; }
 
   CSection* FindSection(const std::wstring& name) const;
   // Takes ownership of the section.
@@ -226,6 +240,7 @@ class CIniFile {
   std::wstring path_;
   std::vector<std::unique_ptr<CSection>> owned_sections_;
   std::vector<CSection*> sections_;  // the same sections, as the view handed out
+  std::vector<std::string> preamble_;
   size_t section_cursor_ = 0;
   size_t failed_line_ = 0;
 };

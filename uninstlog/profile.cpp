@@ -205,6 +205,11 @@ bool CProfile::WriteLine(const std::wstring& line) {
   return LineBytes(line, code_page_, bytes) && WriteProfileStream(bytes);
 }
 
+bool CProfile::WriteRawLine(const std::string& bytes) {
+  if (!IsOpen() || bytes.find('\n') != std::string::npos) return false;
+  return WriteProfileStream(bytes + "\r\n");
+}
+
 bool CProfile::WriteSection(const std::wstring& name) {
   if (!IsOpen()) return false;
   if (wrote_section_ && name == last_section_) return true;

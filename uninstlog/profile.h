@@ -45,6 +45,12 @@ class CProfile {
                                const std::wstring& valueName, int32_t installFlag,
                                int32_t modeFlag, int32_t deleteFlag);
 
+  // A line kept as read (its bytes in the code page, without the line end). False when the
+  // line holds a line break or the stream is not open.
+  bool WriteRawLine(const std::string& bytes);
+  // The next header is written even when it names the last section written (after lines
+  // of another section were written as read).
+  void ForgetSection() { wrote_section_ = false; }
   // One key of a model, in the line shape of its kind.
   bool WriteKey(const CKey& key);
   // Every section of a model with its keys, in order.

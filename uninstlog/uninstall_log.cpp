@@ -30,14 +30,22 @@ std::wstring SectionFor(const wchar_t* base, const CQXWow& wow) {
   return wow.wow == kWow64 ? std::wstring(base) + L"64" : std::wstring(base);
 }
 
-bool IsListSection(const std::wstring& name) {
-  static const wchar_t* const kLists[] = {L"Files",    L"Files64",       L"Folders",
-                                          L"Folders64", L"Registry",     L"Registry64",
-                                          L"RegistryKey", L"RegistryKey64", L"UninstTarget"};
-  for (const wchar_t* list : kLists)
-    if (name == list) return true;
-  return false;
+// The sections this program writes, by the step of WriteAll that writes them; -1 for a
+// section it does not model, which is written back as it was read.
+int WriteStepOf(const std::wstring& name) {
+  static const struct {
+    const wchar_t* name;
+    int step;
+  } kSteps[] = {{L"Language", 0},      {L"Files", 1},         {L"Folders", 1},
+                {L"Registry", 2},      {L"RegistryKey", 2},   {L"Files64", 3},
+                {L"Folders64", 3},     {L"Registry64", 4},    {L"RegistryKey64", 4},
+                {L"Startup", 5},       {L"Uninst Info", 6},   {L"UninstTarget", 7},
+                {L"UninstallCustomFunction", 8}};
+  for (const auto& row : kSteps)
+    if (name == row.name) return row.step;
+  return -1;
 }
+constexpr int kWriteSteps = 9;
 
 std::wstring DeleteName(int delInfo) {
   const wchar_t* name = FlagName(FlagGroup::kDelete, delInfo);
@@ -179,6 +187,11 @@ bool CQXUninstallLog::UpdateFileEntry(const CQXFile& file) {
   return true;
 }
 
+bool CQXUninstallLog::ListsFile(const CQXFile& file) {
+  const std::wstring path = ExpandPath(file.Path());
+  return Lookup(SectionFor(kFiles, file.wow), kKindFile).Find(model_, FilePathKey(path)) != nullptr;
+}
+
 bool CQXUninstallLog::AddShortcutEntry(const std::wstring& linkPath) {
   const std::wstring folder = FolderOfPath(linkPath);
   if (commonDesktop_.empty() || FilePathKey(folder) != FilePathKey(commonDesktop_)) {
@@ -312,13 +325,18 @@ bool CQXUninstallLog::WriteUninstallCustomFunction(const CQXUninstallCustomFunct
 // ---- writing ------------------------------------------------------------------------------------
 
 bool CQXUninstallLog::WritePlainSection(const std::wstring& name) {
+  // A section the log does not have is not written (nor invented).
   const CSection* section = model_.FindSection(name);
-  if (!section) return IsListSection(name);
+  if (!section) return true;
   if (!writer_.WriteSection(name)) return false;
   for (const CKey* key : section->Keys()) {
-    // A key of another shape in a plain section keeps its own line shape.
+    // A key the update did not change is written as read; a key of another shape in a plain
+    // section keeps its own line shape.
+    const std::string* raw = key->RawLine();
     const std::wstring* text = KeyText(key);
-    if (!(text ? writer_.WriteText(key->Name(), *text) : writer_.WriteKey(*key))) return false;
+    const bool ok = raw ? writer_.WriteRawLine(*raw)
+                        : text ? writer_.WriteText(key->Name(), *text) : writer_.WriteKey(*key);
+    if (!ok) return false;
   }
   return true;
 }
@@ -342,8 +360,8 @@ bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
   for (const CKey* key : files->Keys()) {
     const std::wstring* path = EntryPath(key, kKindFile);
     if (!path) {
-      // Not a file entry: written in its own line shape, without a folder.
-      if (!writer_.WriteSection(filesName) || !writer_.WriteKey(*key)) return false;
+      // Not a file entry: written as read or in its own line shape, without a folder.
+      if (!writer_.WriteSection(filesName) || !WriteOtherKey(*key)) return false;
       continue;
     }
     if (folders) {
@@ -384,7 +402,7 @@ bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
   for (const CKey* key : values->Keys()) {
     const std::wstring* path = EntryPath(key, kKindRegistryValue);
     if (!path) {
-      if (!writer_.WriteSection(valuesName) || !writer_.WriteKey(*key)) return false;
+      if (!writer_.WriteSection(valuesName) || !WriteOtherKey(*key)) return false;
       continue;
     }
     const KeyEntry& e = key->Entry();
@@ -411,8 +429,13 @@ bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
 
 bool CQXUninstallLog::WriteCustomFunctionSection() {
   const CSection* section = model_.FindSection(kCustomFunction);
-  if (!section || !writer_.WriteSection(kCustomFunction)) return false;
+  if (!section) return true;
+  if (!writer_.WriteSection(kCustomFunction)) return false;
   for (const CKey* key : section->Keys()) {
+    if (key->RawLine()) {
+      if (!writer_.WriteRawLine(*key->RawLine())) return false;
+      continue;
+    }
     const std::wstring& name = key->Name();
     const std::wstring* text = KeyText(key);
     bool ok;
@@ -427,17 +450,57 @@ bool CQXUninstallLog::WriteCustomFunctionSection() {
   return true;
 }
 
+bool CQXUninstallLog::WriteOtherKey(const CKey& key) {
+  const std::string* raw = key.RawLine();
+  return raw ? writer_.WriteRawLine(*raw) : writer_.WriteKey(key);
+}
+
+bool CQXUninstallLog::WriteAsRead(const CSection& section) {
+  if (section.RawLines().empty()) {
+    // Made in memory, never read: written in the line shapes of its keys.
+    if (!writer_.WriteSection(section.Name())) return false;
+    for (const CKey* key : section.Keys())
+      if (!writer_.WriteKey(*key)) return false;
+    return true;
+  }
+  for (const std::string& line : section.RawLines())
+    if (!writer_.WriteRawLine(line)) return false;
+  writer_.ForgetSection();
+  return true;
+}
+
+bool CQXUninstallLog::WriteStep(int step) {
+  switch (step) {
+    case 0: return WritePlainSection(kLanguage);
+    case 1: return WriteFilesWithFolders(L"Files", L"Folders");
+    case 2: return WriteValuesWithKeys(L"Registry", L"RegistryKey");
+    case 3: return !write64_ || WriteFilesWithFolders(L"Files64", L"Folders64");
+    case 4: return !write64_ || WriteValuesWithKeys(L"Registry64", L"RegistryKey64");
+    case 5: return WritePlainSection(kStartup);
+    case 6: return WritePlainSection(kUninstInfo);
+    case 7: return WritePlainSection(kUninstTarget);
+    case 8: return WriteCustomFunctionSection();
+    default: return false;
+  }
+}
+
 bool CQXUninstallLog::WriteAll() {
-  if (!WritePlainSection(kLanguage)) return false;
-  if (!WriteFilesWithFolders(L"Files", L"Folders")) return false;
-  if (!WriteValuesWithKeys(L"Registry", L"RegistryKey")) return false;
-  if (write64_ && (!WriteFilesWithFolders(L"Files64", L"Folders64") ||
-                   !WriteValuesWithKeys(L"Registry64", L"RegistryKey64")))
-    return false;
-  if (!WritePlainSection(kStartup) || !WritePlainSection(kUninstInfo) ||
-      !WritePlainSection(kUninstTarget))
-    return false;
-  if (!WriteCustomFunctionSection()) return false;
+  // A section this program does not model is written as read, after the section that stood
+  // before it in the file (or first, when none did), so the uninstaller finds it whole.
+  std::vector<std::vector<const CSection*>> unmodelled(kWriteSteps + 1);
+  int last = -1;
+  for (const CSection* section : model_.Sections()) {
+    const int step = WriteStepOf(section->Name());
+    if (step < 0) unmodelled[last + 1].push_back(section);
+    else last = step;
+  }
+  for (const std::string& line : model_.Preamble())
+    if (!writer_.WriteRawLine(line)) return false;
+  for (int step = -1; step < kWriteSteps; ++step) {
+    if (step >= 0 && !WriteStep(step)) return false;
+    for (const CSection* section : unmodelled[step + 1])
+      if (!WriteAsRead(*section)) return false;
+  }
   return writer_.Close();
 }
 

@@ -52,6 +52,8 @@ class CQXUninstallLog {
   // Changes the delete and registration flags of the file's entry; a file the log does not
   // list gets its entry (and its folder's) as an added file.
   bool UpdateFileEntry(const CQXFile& file);
+  // Whether the log has a file entry for the file's path.
+  bool ListsFile(const CQXFile& file);
   bool AddShortcutEntry(const std::wstring& linkPath);
   bool AddRegistryEntries(const CQXRegistry& registry);
   bool RemoveRegistryEntry(const CQXRegistry& registry);
@@ -62,8 +64,10 @@ class CQXUninstallLog {
   bool WriteUninstallCustomFunction(const CQXUninstallCustomFunction& record);
 
   // Writes the whole working model through the writer, which must have been opened on the
-  // output file; closes the writer after the last line. False at the first line that cannot
-  // be written or when a required section is missing.
+  // output file; closes the writer after the last line. The sections this program changes are
+  // written in a fixed order (one the log lacks is left out, not invented); every other section,
+  // every line before the first header and every plain key the update did not change are
+  // written as they were read. False at the first line that cannot be written.
   bool WriteAll();
   CProfile& Writer() { return writer_; }
 
@@ -91,6 +95,13 @@ class CQXUninstallLog {
   bool WriteFilesWithFolders(const std::wstring& filesName, const std::wstring& foldersName);
   bool WriteValuesWithKeys(const std::wstring& valuesName, const std::wstring& keysName);
   bool WriteCustomFunctionSection();
+  // Step 0 to 8 of WriteAll: Language, the file pairs, the registry pairs, their 64-bit twins,
+  // Startup, Uninst Info, UninstTarget, UninstallCustomFunction.
+  bool WriteStep(int step);
+  // A section this program does not model, every line as read.
+  bool WriteAsRead(const CSection& section);
+  // A key of a list section that is not an entry of it: as read, or in its own line shape.
+  bool WriteOtherKey(const CKey& key);
 
   std::wstring productKey_;
   const CQXInstallLog* installLog_;

@@ -1,8 +1,10 @@
 // The file rules no other end-to-end run reaches, applied by the real Brindle.exe: shared
 // libraries whose count is 1, missing or ignored by the update group, equal file times, the next
-// free temporary name for a file in use, and empty folders under the Windows folder.
+// free temporary name for a file in use, empty folders under the Windows folder; what the
+// uninstall log and the service log keep for the programs that share them.
 #include <gtest/gtest.h>
 
+#include "logs/service_log.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
 #include "support/restart_queue_win.h"
@@ -16,6 +18,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <thread>
 
 using namespace brindle;
@@ -191,4 +194,110 @@ TEST_F(FileRules, DeletingTheLastFileOfAFolderUnderTheWindowsFolderRemovesThatFo
   EXPECT_FALSE(PathExists(folder));
   EXPECT_TRUE(PathExists(windows));
   EXPECT_TRUE(PathExists(std::wstring(windows) + L"\\system32"));
+}
+
+// The uninstall log is the uninstaller's: what this program does not model stays as it was
+// written, and a log that lacks a section this program writes is saved without it.
+TEST_F(FileRules, TheUninstallLogKeepsWhatTheUpdaterDoesNotModel) {
+  Install({{L"lib.txt", "lib 1.0"}}, "INST_DEL");
+  const std::string fileLine = "UIFILE=\"" + Logged(AppPath(L"lib.txt")) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\nLang=\"en\"\r\n"
+                            "[Extra Info]\r\nChannel = beta ' read by the uninstaller\r\nMirror=\"a b\" c\r\n"
+                            "[Files]\r\n" + fileLine +
+                            "[Startup]\r\nVersion=\"1.0\"\r\nCookie = c1 c2\r\n[Uninst Info]\r\n"
+                            "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\lib.txt", "lib 1.1"));
+  const std::wstring list = BuildPackage(Package("", FileRecord("INST_DEL", "$InsFolder$\\lib.txt", "lib.txt"), ""));
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
+  const std::string log = FileText(app_ + L"\\uninst.ini");
+  EXPECT_EQ(log.rfind("[Language]\r\nLang=\"en\"\r\n"
+                      "[Extra Info]\r\nChannel = beta ' read by the uninstaller\r\nMirror=\"a b\" c\r\n"
+                      "[Files]\r\n" + fileLine + "[Startup]\r\nVersion=",
+                      0),
+            0u)
+      << log;
+  EXPECT_NE(log.find("\r\nCookie = c1 c2\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"), std::string::npos)
+      << log;
+}
+
+TEST_F(FileRules, AnUninstallLogWithoutTheCustomFunctionSectionTakesTheAddedFile) {
+  Install({}, "INST_DEL");
+  const std::string head = "[Language]\r\nLang=\"en\"\r\n[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n";
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", head));
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new.txt", "new"));
+  const std::wstring list = BuildPackage(Package("", "", FileRecord("INST_DEL", "$InsFolder$\\new.txt", "new.txt")));
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  EXPECT_EQ(FileText(app_ + L"\\new.txt"), "new");
+  const std::string log = FileText(app_ + L"\\uninst.ini");
+  EXPECT_NE(log.find("UIFILE=\"" + Logged(AppPath(L"new.txt")) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("[UninstallCustomFunction]"), std::string::npos) << log;
+  EXPECT_EQ(log.find("DLLPath"), std::string::npos) << log;
+}
+
+// A referenced file the update group replaces that the log did not list gets its line, and with
+// it a count: the uninstaller lowers the count of every referenced file it lists.
+TEST_F(FileRules, AnUnlistedReferencedFileUpdatedGetsItsLineAndOneMoreCount) {
+  Install({{L"listed.dll", "listed 1.0"}}, "INST_REF");
+  ASSERT_TRUE(WriteFileText(app_ + L"\\unlisted.dll", "unlisted 1.0"));
+  Count(app_ + L"\\listed.dll", 2);
+  Count(app_ + L"\\unlisted.dll", 1);
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\listed.dll", "listed 1.1"));
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\unlisted.dll", "unlisted 1.1"));
+  const std::wstring list = BuildPackage(Package("",
+                                                 FileRecord("INST_REF", "$InsFolder$\\listed.dll", "listed.dll") +
+                                                     FileRecord("INST_REF", "$InsFolder$\\unlisted.dll", "unlisted.dll"),
+                                                 ""));
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+  EXPECT_EQ(FileText(app_ + L"\\unlisted.dll"), "unlisted 1.1");
+  EXPECT_EQ(CountOf(app_ + L"\\unlisted.dll"), "2");
+  EXPECT_EQ(CountOf(app_ + L"\\listed.dll"), "2");
+  const std::string log = FileText(app_ + L"\\uninst.ini");
+  EXPECT_NE(log.find("UIFILE=\"" + Logged(AppPath(L"unlisted.dll")) + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"),
+            std::string::npos)
+      << log;
+}
+
+// Between two lines the program holds nothing on the service log: a sibling that collects the
+// log while an update waits (here at the restart question) deletes it, and the lines after go
+// to a new log at its path.
+TEST_F(FileRules, ASiblingDeletesTheServiceLogWhileAPackageRuns) {
+  Install({{L"busy.txt", "busy 1.0"}}, "INST_DEL");
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\busy.txt", "busy 1.1"));
+  const std::wstring list =
+      BuildPackage(Package("", FileRecord("INST_DEL", "$InsFolder$\\busy.txt", "busy.txt"), ""));
+  bool holding = false;
+  StartedProcess holder = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                         L"file \"" + app_ + L"\\busy.txt\" 60000", 30000, holding);
+  ASSERT_TRUE(holding);
+  const std::wstring log = ToBackslashes(JoinPath(ServiceLogFolder(), kServiceLogFileName));
+  bool deleted = false;
+  DWORD deleteError = 0;
+  std::unique_ptr<ServiceLogTail> after;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 90000);
+    if (!box) return;
+    deleted = DeleteFileW(log.c_str()) != FALSE;
+    if (!deleted) deleteError = GetLastError();
+    after = std::make_unique<ServiceLogTail>();
+    PressButton(box, L"Non");
+  });
+  const int exitCode = RunBrindle(list, L"/non_notification");
+  answer.join();
+  TerminateProcess(holder.process.Get(), 0);
+  WaitForSingleObject(holder.process.Get(), 5000);
+  EXPECT_EQ(exitCode, 200);
+  EXPECT_TRUE(deleted) << deleteError;
+  ASSERT_TRUE(after);
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(log, bytes));
+  EXPECT_EQ(bytes.rfind("\xEF\xBB\xBF", 0), 0u) << "a new log starts with its byte-order mark";
+  EXPECT_EQ(bytes.find("START_PATCH_INSTALLATION"), std::string::npos) << "no line of before the deletion";
+  const std::vector<ServiceLogLine> lines = after->NewLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().key, L"PROCESS_END");
+  EXPECT_EQ(lines.back().detail, L"-,200");
 }

@@ -1,7 +1,8 @@
 // Fuzz target of the uninstall-log reader and writer: any bytes must load or fail without a
-// memory error, and a log that loads must, written back line by line exactly as the writer
-// stores lines, either be refused by the writer or load again to the same model (the folder
-// entries' flags aside, which are always written as INST_REQ INST_CRE INST_DEL).
+// memory error; the lines a loaded log keeps as read must load again to the same model; and a
+// log that loads must, written back line by line exactly as the writer stores lines, either be
+// refused by the writer or load again to the same model (the folder entries' flags aside, which
+// are always written as INST_REQ INST_CRE INST_DEL).
 #include "uninstlog/ini_file.h"
 #include "uninstlog/profile.h"
 
@@ -48,25 +49,43 @@ bool Same(const CKey& a, const CKey& b) {
          x.mode == y.mode && x.remove == y.remove && x.registration == y.registration;
 }
 
+bool SameModel(const CIniFile& one, const CIniFile& other) {
+  if (one.Sections().size() != other.Sections().size()) return false;
+  for (size_t i = 0; i < one.Sections().size(); ++i) {
+    if (one.Sections()[i]->Name() != other.Sections()[i]->Name()) return false;
+    const auto& k1 = one.Sections()[i]->Keys();
+    const auto& k2 = other.Sections()[i]->Keys();
+    if (k1.size() != k2.size()) return false;
+    for (size_t j = 0; j < k1.size(); ++j)
+      if (!Same(*k1[j], *k2[j])) return false;
+  }
+  return true;
+}
+
+// The lines kept as read (those before the first header, then each section's), as the writer
+// stores a line kept as read.
+std::string KeptLines(const CIniFile& ini) {
+  std::string bytes;
+  for (const std::string& line : ini.Preamble()) bytes += line + "\r\n";
+  for (const CSection* s : ini.Sections())
+    for (const std::string& line : s->RawLines()) bytes += line + "\r\n";
+  return bytes;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CIniFile ini;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   if (ini.LoadFromBytes(bytes, kCodePage) != IniLoadResult::kLoaded) return 0;
+  // What is kept as read loads again to the same model, whatever the writer thinks of it.
+  CIniFile kept;
+  if (kept.LoadFromBytes(KeptLines(ini), kCodePage) != IniLoadResult::kLoaded || !SameModel(ini, kept))
+    std::abort();
   std::string written;
   if (!Write(ini, written)) return 0;
   CIniFile again;
-  if (again.LoadFromBytes(written, kCodePage) != IniLoadResult::kLoaded) std::abort();
-  if (again.Sections().size() != ini.Sections().size()) std::abort();
-  for (size_t i = 0; i < ini.Sections().size(); ++i) {
-    if (ini.Sections()[i]->Name() != again.Sections()[i]->Name()) std::abort();
-    const auto& k1 = ini.Sections()[i]->Keys();
-    const auto& k2 = again.Sections()[i]->Keys();
-    if (k1.size() != k2.size()) std::abort();
-    for (size_t j = 0; j < k1.size(); ++j)
-      if (!Same(*k1[j], *k2[j])) std::abort();
-  }
+  if (again.LoadFromBytes(written, kCodePage) != IniLoadResult::kLoaded || !SameModel(ini, again)) std::abort();
   // Merging keeps every key, also into itself.
   CIniFile merged;
   merged.MergeFrom(ini);

@@ -27,9 +27,9 @@ TEST(ServiceLogWindows, LinesGoToTheRoamingApplicationDataOfTheUser) {
   EXPECT_EQ(bytes.substr(bytes.size() - expected.size()), expected);
 }
 
-// The file is held from the first line: other programs still read and append between two
-// lines, but cannot rename, remove or replace the file that was checked meanwhile.
-TEST(ServiceLogWindows, OtherProgramsAppendBetweenLinesButTheHeldLogStaysInPlace) {
+// Between two lines nothing is held on the file: other programs append, rename and delete it,
+// and the next line goes to the file then at the path (a new one starts with its byte-order mark).
+TEST(ServiceLogWindows, BetweenLinesOtherProgramsAppendRenameAndDeleteTheLog) {
   ScratchFolder folder;
   const std::wstring path = ToBackslashes(folder.File(L"log.txt"));
   ASSERT_TRUE(AppendServiceLogLine(path, L"one"));
@@ -41,15 +41,31 @@ TEST(ServiceLogWindows, OtherProgramsAppendBetweenLinesButTheHeldLogStaysInPlace
     ASSERT_TRUE(WriteFile(other.Get(), "sibling\r\n", 9, &written, nullptr));
   }
   ASSERT_TRUE(AppendServiceLogLine(path, L"two"));
+  // Opened without sharing by another program: nothing of this one is open on it.
+  {
+    UniqueFile exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(exclusive) << GetLastError();
+  }
   const std::wstring aside = path + L".1";
-  EXPECT_FALSE(MoveFileExW(path.c_str(), aside.c_str(), 0));
-  EXPECT_FALSE(DeleteFileW(path.c_str()));
+  ASSERT_TRUE(MoveFileExW(path.c_str(), aside.c_str(), 0)) << GetLastError();
   ASSERT_TRUE(AppendServiceLogLine(path, L"three"));
   std::string bytes;
+  ASSERT_TRUE(ReadBytes(aside, bytes));
+  EXPECT_EQ(bytes, "\xEF\xBB\xBFone\r\nsibling\r\ntwo\r\n");
   ASSERT_TRUE(ReadBytes(path, bytes));
-  EXPECT_EQ(bytes, "\xEF\xBB\xBFone\r\nsibling\r\ntwo\r\nthree\r\n");
-  EXPECT_FALSE(FileExists(aside));
-  // A line for another file lets this one go: it can be removed again.
-  ASSERT_TRUE(AppendServiceLogLine(folder.File(L"other.txt"), L"x"));
+  EXPECT_EQ(bytes, "\xEF\xBB\xBFthree\r\n");
+  ASSERT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
+  ASSERT_TRUE(AppendServiceLogLine(path, L"four"));
+  ASSERT_TRUE(ReadBytes(path, bytes));
+  EXPECT_EQ(bytes, "\xEF\xBB\xBF" "four\r\n");
+  // Still checked at every line: a file with a second name is refused.
+  const std::wstring second = path + L".2";
+  if (CreateHardLinkW(second.c_str(), path.c_str(), nullptr)) {
+    EXPECT_FALSE(AppendServiceLogLine(path, L"five"));
+    ASSERT_TRUE(ReadBytes(path, bytes));
+    EXPECT_EQ(bytes, "\xEF\xBB\xBF" "four\r\n");
+    ASSERT_TRUE(DeleteFileW(second.c_str()));
+  }
   EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
 }

@@ -17,8 +17,8 @@ using namespace brindle::test;
 
 namespace {
 
-// The sections every savable log has, in a scrambled order and with a section the updater does
-// not write back.
+// The sections the updater writes, in a scrambled order, and a section it does not model (written
+// back as read, after the section it followed).
 const char kHead[] =
     "[UninstallCustomFunction]\r\n"
     "DLLPath=\"C:\\\\App\\\\old.dll\"\r\n"
@@ -57,7 +57,10 @@ const char kCustomOut[] =
     "Uninstall_BeforeUninstall=1\r\n"
     "Uninstall_AfterUninstall=1\r\n"
     "Uninstall_End=0\r\n"
-    "Uninstall_Abort=1\r\n";
+    "Uninstall_Abort=1\r\n"
+    "[Other]\r\n"
+    "Kept=\"in memory only\"\r\n";
+const char kOtherOut[] = "[Other]\r\nKept=\"in memory only\"\r\n";
 
 // A log loaded from a scratch file, saved back over it.
 struct Log {
@@ -268,9 +271,11 @@ TEST(UninstallLog, UninstallTargetsAndTheCustomFunctionLibrary) {
                              "Uninstall_StartUp=0\r\nUninstall_CheckCondition=0\r\n"
                              "Uninstall_CheckRunning=0\r\nUninstall_BeforeUninstall=0\r\n"
                              "Uninstall_AfterUninstall=0\r\nUninstall_End=1\r\n"
-                             "Uninstall_Abort=0\r\n");
+                             "Uninstall_Abort=0\r\n" +
+                             kOtherOut);
   }
-  // A library section without DLLPath gains one at its end; no library section: refused.
+  // A library section without DLLPath gains one at its end; no library section: refused, and
+  // none is invented.
   {
     Log l(
         "[Language]\r\nLang=\"French\"\r\n[Startup]\r\nVersion=\"1\"\r\n[Uninst Info]\r\n"
@@ -283,6 +288,14 @@ TEST(UninstallLog, UninstallTargetsAndTheCustomFunctionLibrary) {
               "Title=\"T\"\r\n[UninstallCustomFunction]\r\nOwnerName=\"Tamek\"\r\n"
               "Uninstall_End=0\r\nDLLPath=\"C:\\\\App\\\\u.dll\"\r\n");
   }
+  {
+    const std::string text = "[Language]\r\nLang=\"French\"\r\n[Startup]\r\nVersion=\"1\"\r\n";
+    Log l(text);
+    CQXUninstallCustomFunction record;
+    record.fullPath.path = L"C:\\App\\u.dll";
+    EXPECT_FALSE(l.log.WriteUninstallCustomFunction(record));
+    EXPECT_EQ(l.Saved(), text);
+  }
 }
 
 TEST(UninstallLog, AFailedSaveLeavesTheOldLogWholeAndTheNextSaveStartsClean) {
@@ -292,22 +305,19 @@ TEST(UninstallLog, AFailedSaveLeavesTheOldLogWholeAndTheNextSaveStartsClean) {
   EXPECT_EQ(CQXUninstallLog::TemporaryPath(path), temporary);
   EXPECT_EQ(CQXUninstallLog::TemporaryPath(L"C:\\a.b\\log"), L"C:\\a.b\\log_tmp");
 
-  // Every section that must exist is missing once; the save fails after writing lines.
-  const std::string required[] = {"[Language]", "[Startup]", "[Uninst Info]",
-                                  "[UninstallCustomFunction]"};
-  for (const std::string& header : required) {
-    std::string text = kHead;
-    text.replace(text.find(header), header.size(), "[Renamed]");
-    text += "[Files]\r\nUIFILE=\"C:\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+  // A line that cannot be written (a TAB in a path) fails the save after lines were written.
+  {
+    const std::string text = std::string(kHead) +
+        "[Files]\r\nUIFILE=\"C:\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
     ASSERT_TRUE(WriteBytes(path, text));
     CQXUninstallLog log(L"Example", nullptr, nullptr, L"2.0");
     ASSERT_TRUE(log.Load(path));
-    EXPECT_TRUE(log.AddFileEntry(File(L"C:\\b.dll", 1, 0), false));
-    EXPECT_FALSE(log.Save(path)) << header;
+    EXPECT_TRUE(log.AddFileEntry(File(L"C:\\b\tc.dll", 1, 0), false));
+    EXPECT_FALSE(log.Save(path));
     std::string after;
     ASSERT_TRUE(ReadBytes(path, after));
-    EXPECT_EQ(after, text) << header;
-    EXPECT_FALSE(FileExists(temporary)) << header;
+    EXPECT_EQ(after, text);
+    EXPECT_FALSE(FileExists(temporary));
     EXPECT_FALSE(CProfile::IsOpen()) << "the writer is closed after a failed save";
   }
 
@@ -529,4 +539,83 @@ TEST(UninstallLog, ALogOfTwentyThousandFilesIsSavedQuickly) {
   EXPECT_LT(seconds, 4 * loading + 0.5) << "loading took " << loading << " s";
   std::printf("20,000 files and 20,000 values: loaded in %.2f s, saved in %.2f s of processor "
               "time\n", loading, seconds);
+}
+
+TEST(UninstallLog, WhatTheUpdaterDoesNotModelIsWrittenBackAsReadInItsPlace) {
+  // Comments before the first header; a section between two of the updater's, with comments,
+  // a blank line, a key of extra fields and a second header of its own; unknown keys in
+  // Startup and Files; a section after the last one.
+  const std::string text =
+      "' written by the installer\r\n"
+      "\r\n"
+      "[Language]\r\nLang=\"French\"\r\n"
+      "[Extra Info]\r\n"
+      "Channel = stable  ' for the uninstaller\r\n"
+      "\r\n"
+      "Mirror=\"a b\" second third\r\n"
+      "[Startup]\r\n"
+      "AppName=\"Example\"\r\n"
+      "Version=\"1.0\"\r\n"
+      "Cookie = c1 c2 ' kept\r\n"
+      "[Files]\r\n"
+      "UIFILE=\"C:\\\\App\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "Note = x\r\n"
+      "[Extra Info]\r\n"
+      "Later=1\r\n"
+      "[Uninst Info]\r\nTitle=\"Example\"\r\n"
+      "[UninstallCustomFunction]\r\nOwnerName=\"Tamek\"\r\nDLLPath=\"C:\\\\u.dll\"\r\n"
+      "[Zeta]\r\nz=1\r\n";
+  Log l(text);
+  EXPECT_TRUE(l.log.SetStartupVersion(L"2.0"));
+  EXPECT_TRUE(l.log.AddFileEntry(File(L"C:\\App\\b.dll", 1, 0), false));
+  EXPECT_EQ(l.Saved(),
+            "' written by the installer\r\n"
+            "\r\n"
+            "[Language]\r\nLang=\"French\"\r\n"
+            "[Extra Info]\r\n"
+            "Channel = stable  ' for the uninstaller\r\n"
+            "\r\n"
+            "Mirror=\"a b\" second third\r\n"
+            "[Extra Info]\r\n"
+            "Later=1\r\n"
+            "[Folders]\r\n"
+            "UIFLDR=\"C:\\\\App\" INST_REQ INST_CRE INST_DEL \r\n"
+            "[Files]\r\n"
+            "UIFILE=\"C:\\\\App\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+            "Note = x\r\n"
+            "[Folders]\r\n"
+            "UIFLDR=\"C:\\\\App\" INST_REQ INST_CRE INST_DEL \r\n"
+            "[Files]\r\n"
+            "UIFILE=\"C:\\\\App\\\\b.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+            "[Startup]\r\n"
+            "AppName=\"Example\"\r\n"
+            "Version=\"2.0\"\r\n"
+            "Cookie = c1 c2 ' kept\r\n"
+            "[Uninst Info]\r\nTitle=\"Example\"\r\n"
+            "[UninstallCustomFunction]\r\nOwnerName=\"Tamek\"\r\nDLLPath=\"C:\\\\u.dll\"\r\n"
+            "[Zeta]\r\nz=1\r\n");
+  // Saved again, the log reads and writes back the same.
+  Log again(l.Saved());
+  EXPECT_EQ(again.Saved(), l.Saved());
+}
+
+TEST(UninstallLog, ALogWithoutASectionTheUpdaterWritesIsSavedWithoutInventingIt) {
+  // Each of the sections once missing: the log saves with the new file, and the section is
+  // still missing.
+  const std::string headers[] = {"[Language]", "[Startup]", "[Uninst Info]",
+                                 "[UninstallCustomFunction]"};
+  for (const std::string& header : headers) {
+    std::string text = kHead;
+    const size_t at = text.find(header);
+    const size_t next = text.find("\r\n[", at);
+    text.erase(at, next == std::string::npos ? std::string::npos : next + 2 - at);
+    Log l(text);
+    EXPECT_TRUE(l.log.AddFileEntry(File(L"C:\\b.dll", 1, 0), false));
+    const std::string saved = l.Saved();
+    EXPECT_EQ(saved.find(header), std::string::npos) << header;
+    EXPECT_NE(saved.find("UIFILE=\"C:\\\\b.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"),
+              std::string::npos)
+        << header;
+    EXPECT_NE(saved.find(kOtherOut), std::string::npos) << header;
+  }
 }
