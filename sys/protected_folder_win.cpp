@@ -86,23 +86,52 @@ bool ApplyAccessList(HANDLE folder, const SecurityDescriptor& descriptor) {
                          nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
-// Opens one folder of the chain, creating it with the protected access list when missing.
-// The parent is held open already, so the path leads through checked folders only.
-ProtectedFolderStatus OpenOne(const std::wstring& path, bool last, ProtectedFolder::Mode mode,
+bool HasTrustedOwner(HANDLE folder) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool trusted = IsTrustedOwner(owner);
+  LocalFree(descriptor);
+  return trusted;
+}
+
+// Gives the folder to Administrators with the protected access list, and empties it: what
+// its former owner put there is not this program's.
+bool TakeOver(HANDLE folder, const SecurityDescriptor& descriptor) {
+  PACL dacl = descriptor.Dacl();
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  if (!dacl || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
+    return false;
+  if (SetSecurityInfo(folder, SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                          PROTECTED_DACL_SECURITY_INFORMATION,
+                      administrators, nullptr, dacl, nullptr) != ERROR_SUCCESS)
+    return false;
+  return EmptyFolderNoFollow(folder);
+}
+
+// Opens one folder of the chain inside its parent, held open already, by the parent's handle:
+// a missing folder is made there and the handle of the folder made is the one kept, so no
+// other folder can be put in its place between making and using it. own: the folder is this
+// program's (made with the protected access list; an existing one owned by anyone but
+// Administrators, SYSTEM or this program's user is taken over and emptied); otherwise a shared
+// folder, made with what its parent hands down and left as it is.
+ProtectedFolderStatus OpenOne(HANDLE parent, const std::wstring& path, const std::wstring& name,
+                              bool last, bool own, ProtectedFolder::Mode mode,
                               const SecurityDescriptor& descriptor, UniqueFile& handle) {
   const bool createNew = last && mode == ProtectedFolder::Mode::CreateNew;
+  const DWORD access = kFolderAccess | (own ? WRITE_DAC | WRITE_OWNER : 0);
   // A link planted where a folder of the chain belongs is removed and the folder made anew;
   // a few tries, in case someone keeps planting.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
-    const bool created = CreateDirectoryW(path.c_str(), &attributes) != FALSE;
-    if (!created && GetLastError() != ERROR_ALREADY_EXISTS) return ProtectedFolderStatus::CannotCreate;
-    if (!created && createNew) {
-      const DWORD found = GetFileAttributesW(path.c_str());
-      if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ProtectedFolderStatus::AlreadyExists;
-    }
-    handle = OpenFolderNoFollow(path, last ? WRITE_DAC : 0);
+    bool exists = false;
+    handle = MakeFolderIn(parent, name, access, kFolderShare, own ? descriptor.Get() : nullptr, exists);
+    const bool created = handle.Valid();
+    if (!created && !exists) return ProtectedFolderStatus::CannotCreate;
+    if (!created) handle = OpenInFolder(parent, name, access, kFolderShare);
     if (!handle) return ProtectedFolderStatus::CannotCreate;
     const HandleIdentity identity = IdentifyHandle(handle.Get(), path);
     if (identity == HandleIdentity::Elsewhere) return ProtectedFolderStatus::Link;
@@ -112,15 +141,34 @@ ProtectedFolderStatus OpenOne(const std::wstring& path, bool last, ProtectedFold
       continue;
     }
     if (!IsFolderByHandle(handle.Get())) return ProtectedFolderStatus::NotAFolder;
-    // A folder made by someone else keeps no access list of theirs once this program uses it.
-    if (last && !created && !ApplyAccessList(handle.Get(), descriptor))
+    if (created || !own) return ProtectedFolderStatus::Ready;
+    if (createNew) return ProtectedFolderStatus::AlreadyExists;
+    if (!HasTrustedOwner(handle.Get())) {
+      if (!TakeOver(handle.Get(), descriptor)) return ProtectedFolderStatus::CannotProtect;
+    } else if (last && !ApplyAccessList(handle.Get(), descriptor)) {
+      // A folder made by someone else keeps no access list of theirs once this program uses it.
       return ProtectedFolderStatus::CannotProtect;
+    }
     return ProtectedFolderStatus::Ready;
   }
   return ProtectedFolderStatus::Link;
 }
 
 }  // namespace
+
+bool IsTrustedOwner(void* owner) {
+  if (!owner || !IsValidSid(owner)) return false;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid))
+    return true;
+  // The user this program runs as: what it made itself is as trusted as the program.
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle held(token);
+  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return false;
+  return EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, owner) != FALSE;
+}
 
 const wchar_t* DescribeStatus(ProtectedFolderStatus status) {
   switch (status) {
@@ -136,11 +184,11 @@ const wchar_t* DescribeStatus(ProtectedFolderStatus status) {
 }
 
 ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std::wstring& subPath,
-                                            Mode mode) {
+                                            Mode mode, size_t sharedNames) {
   Close();
   const std::wstring root = WithoutTrailingSeparator(base);
   const std::vector<std::wstring> names = SplitNames(subPath);
-  if (root.empty() || names.empty() || !IsSafeRelativePath(subPath))
+  if (root.empty() || names.size() <= sharedNames || !IsSafeRelativePath(subPath))
     return ProtectedFolderStatus::NoBase;
   // The base itself is the administrators' folder; it must be a folder and not a link.
   UniqueFile baseHandle = OpenFolderNoFollow(root, 0);
@@ -157,8 +205,8 @@ ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std:
   for (size_t i = 0; i < names.size(); ++i) {
     path += L"\\" + names[i];
     UniqueFile handle;
-    const ProtectedFolderStatus status =
-        OpenOne(path, i + 1 == names.size(), mode, descriptor, handle);
+    const ProtectedFolderStatus status = OpenOne(chain.back().Get(), path, names[i], i + 1 == names.size(),
+                                                 i >= sharedNames, mode, descriptor, handle);
     if (status != ProtectedFolderStatus::Ready) return status;
     chain.push_back(std::move(handle));
   }
@@ -175,7 +223,8 @@ ProtectedFolderStatus ProtectedFolder::OpenChild(const std::wstring& name, Mode 
   if (!descriptor.Get()) return ProtectedFolderStatus::CannotProtect;
   const std::wstring path = path_ + L"\\" + name;
   UniqueFile handle;
-  const ProtectedFolderStatus status = OpenOne(path, true, mode, descriptor, handle);
+  const ProtectedFolderStatus status =
+      OpenOne(chain_.back().Get(), path, name, true, true, mode, descriptor, handle);
   if (status != ProtectedFolderStatus::Ready) return status;
   // The child holds the whole chain too, so it stays valid when this object is closed first.
   for (const UniqueFile& held : chain_) {
@@ -213,13 +262,25 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
   }
   std::vector<UniqueFile> held;
   std::wstring prefix = full.substr(0, start);
+  // Each folder is made or opened relative to its parent's handle; the first relative to the
+  // root's, or by its path where the root cannot be opened.
+  UniqueFile root = OpenFolderNoFollow(prefix, 0);
   for (const std::wstring& name : SplitNames(full.substr(start))) {
     const std::wstring folder = prefix + name;
     prefix = folder + L"\\";
     if (name == L"." || name == L"..") return false;
-    if (create && !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-      return false;
-    UniqueFile handle = OpenFolderNoFollow(folder, 0);
+    const HANDLE parent = held.empty() ? root.Get() : held.back().Get();
+    UniqueFile handle;
+    if (parent == INVALID_HANDLE_VALUE) {
+      if (create && !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+      handle = OpenFolderNoFollow(folder, 0);
+    } else {
+      bool exists = true;
+      if (create) handle = MakeFolderIn(parent, name, kFolderAccess, kFolderShare, nullptr, exists);
+      if (!handle && !exists) return false;
+      if (!handle) handle = OpenInFolder(parent, name, kFolderAccess, kFolderShare);
+    }
     if (!handle || IdentifyHandle(handle.Get(), folder) != HandleIdentity::Object ||
         !IsFolderByHandle(handle.Get()))
       return false;
