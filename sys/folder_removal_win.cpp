@@ -99,6 +99,27 @@ bool DeleteByHandle(HANDLE handle) {
          FALSE;
 }
 
+// How many names the file has; 0 when it cannot be told.
+DWORD LinkCount(HANDLE handle) {
+  FILE_STANDARD_INFO standard = {};
+  return GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)
+             ? standard.NumberOfLinks
+             : 0;
+}
+
+// Deletes the name of a read-only file without taking the attribute away: the system is asked
+// to ignore it (Windows 10 1809 and later). Where it cannot, the name stays.
+bool DeleteReadOnlyName(HANDLE handle) {
+  // The extended disposition (FileDispositionInfoEx), newer than the system version the
+  // program is built for.
+  const auto kDispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+  const DWORD kDelete = 0x01, kIgnoreReadOnly = 0x10;
+  struct {
+    DWORD Flags;
+  } disposition = {kDelete | kIgnoreReadOnly};
+  return SetFileInformationByHandle(handle, kDispositionEx, &disposition, sizeof disposition) != FALSE;
+}
+
 // A read-only file cannot be deleted; its attribute is taken away first.
 void ClearReadOnly(HANDLE handle, DWORD attributes) {
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
@@ -107,6 +128,16 @@ void ClearReadOnly(HANDLE handle, DWORD attributes) {
   const DWORD kept = attributes & ~FILE_ATTRIBUTE_READONLY;
   basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
   SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Deletes a file's name. A read-only file's attribute is taken away first, unless the file has
+// other names: the attribute belongs to the file, not to the name, and a hard link in a folder
+// being removed may lead to a file anywhere on the volume, which must keep its attributes.
+bool DeleteFileByHandle(HANDLE handle, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return DeleteByHandle(handle);
+  if (LinkCount(handle) != 1) return DeleteReadOnlyName(handle);
+  ClearReadOnly(handle, attributes);
+  return DeleteByHandle(handle);
 }
 
 // The names in the folder held by the handle, listed through that handle.
@@ -151,8 +182,7 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstri
     if (!EmptyHeldFolder(entry.Get(), path, depth + 1)) return false;
     return DeleteByHandle(entry.Get());
   }
-  ClearReadOnly(entry.Get(), attributes);
-  return DeleteByHandle(entry.Get());
+  return DeleteFileByHandle(entry.Get(), attributes);
 }
 
 bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth) {
@@ -214,8 +244,7 @@ bool RemoveTreeNoFollow(const std::wstring& path) {
   if (!file || IdentifyHandle(file.Get(), target) != HandleIdentity::Object) return false;
   const DWORD attributes = AttributesOf(file.Get());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  ClearReadOnly(file.Get(), attributes);
-  return DeleteByHandle(file.Get());
+  return DeleteFileByHandle(file.Get(), attributes);
 }
 
 }  // namespace brindle
