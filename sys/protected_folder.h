@@ -65,9 +65,16 @@ class ProtectedFolder {
 // first link, file or failure; chain then holds nothing.
 bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<UniqueFile>& chain);
 
-// An owner whose folders the program trusts: Administrators, SYSTEM or the user the program
-// runs as. owner: a SID.
+// An owner whose folders the program trusts: Administrators, SYSTEM, the system's installer
+// service or the user the program runs as (an administrator: it runs elevated). owner: a SID.
 bool IsTrustedOwner(void* owner);
+
+// The first link (junction, symbolic link, mount point) among the folders above target, from
+// below the drive's root down to target's own folder, whose owner trusted() refuses; empty text
+// when there is none (a missing folder ends the walk: nothing below it can be a link yet).
+// A link an administrator made (an application folder moved elsewhere with a junction) is
+// followed; one anybody else made is not. target: a full path, '\' or '/'.
+std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner) = IsTrustedOwner);
 
 // The machine's common application-data folder (backslashes); empty when it is unknown.
 std::wstring CommonAppDataFolder();

@@ -160,6 +160,13 @@ bool IsTrustedOwner(void* owner) {
   if (!owner || !IsValidSid(owner)) return false;
   if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid))
     return true;
+  // The system's installer service, which owns the system's own folders.
+  PSID installer = nullptr;
+  if (ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
+    const bool same = EqualSid(installer, owner) != FALSE;
+    LocalFree(installer);
+    if (same) return true;
+  }
   // The user this program runs as: what it made itself is as trusted as the program.
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
@@ -288,6 +295,47 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
   }
   chain = std::move(held);
   return true;
+}
+
+std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner)) {
+  const std::wstring full = WithoutTrailingSeparator(target);
+  size_t start = 0;
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
+    start = 3;
+  } else if (full.compare(0, 2, L"\\\\") == 0) {
+    const size_t server = full.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    if (share == std::wstring::npos) return std::wstring();
+    start = share + 1;
+  } else {
+    return std::wstring();
+  }
+  std::vector<std::wstring> names = SplitNames(full.substr(start));
+  if (!names.empty()) names.pop_back();  // the target itself is opened without following it
+  std::wstring folder = full.substr(0, start);
+  for (const std::wstring& name : names) {
+    folder += (folder.back() == L'\\' ? L"" : L"\\") + name;
+    UniqueFile handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, kNoFollow, nullptr));
+    if (!handle) return std::wstring();
+    // A link shows as a reparse point through its handle, or, on a file system that opens
+    // what it leads to all the same, through its path.
+    const DWORD attributes = AttributesOfHandle(handle.Get());
+    const DWORD byPath = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return folder;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (byPath == INVALID_FILE_ATTRIBUTES || !(byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
+      continue;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool known = GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                       nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
+    const bool followed = known && trusted(owner);
+    LocalFree(descriptor);
+    if (!followed) return folder;
+  }
+  return std::wstring();
 }
 
 std::wstring CommonAppDataFolder() {

@@ -237,6 +237,24 @@ TEST(ProtectedFolder, OnlyAdministratorsSystemAndItsOwnUserAreTrustedOwners) {
   EXPECT_TRUE(IsTrustedOwner(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid));
 }
 
+// A link among the folders above a file the package changes is followed only when its owner is
+// trusted. Wine reports every file as the running user's, so the refusal is shown here with a
+// rule that trusts nobody, and the default rule with the running user's own link.
+TEST(ProtectedFolder, ALinkAboveATargetIsFollowedOnlyWhenItsOwnerIsTrusted) {
+  ScratchFolder base, elsewhere;
+  ASSERT_TRUE(MakeFolderLink(Back(base.File(L"bin")), Back(elsewhere.Path())));
+  ASSERT_TRUE(CreateFolderChain(base.File(L"plain/deeper")));
+  auto nobody = [](void*) { return false; };
+  EXPECT_TRUE(SamePath(UntrustedLinkAbove(Back(base.File(L"bin/old.dll")), nobody), Back(base.File(L"bin"))));
+  EXPECT_TRUE(SamePath(UntrustedLinkAbove(base.File(L"bin/sub/old.dll"), nobody), Back(base.File(L"bin"))));
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"bin/old.dll"))), L"");  // the running user's link
+  // Plain folders, missing folders and a link that is the target itself are no link above it.
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"plain/deeper/old.dll")), nobody), L"");
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"missing/deeper/old.dll")), nobody), L"");
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"bin")), nobody), L"");
+  RemoveFolderLink(Back(base.File(L"bin")));
+}
+
 TEST(ProtectedFolder, CommonAppDataFolderIsARealFolder) {
   const std::wstring folder = CommonAppDataFolder();
   ASSERT_FALSE(folder.empty());
