@@ -66,7 +66,9 @@ class ProtectedFolder {
 bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<UniqueFile>& chain);
 
 // An owner whose folders the program trusts: Administrators, SYSTEM, the system's installer
-// service or the user the program runs as (an administrator: it runs elevated). owner: a SID.
+// service, the owner of the system folder (who controls the machine already), or the owner the
+// program itself gives to what it makes (Administrators when it runs elevated; the account's
+// own user only where no unelevated program runs under that account). owner: a SID.
 bool IsTrustedOwner(void* owner);
 
 // The first link (junction, symbolic link, mount point) among the folders above target, from

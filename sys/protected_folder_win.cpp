@@ -117,7 +117,7 @@ bool TakeOver(HANDLE folder, const SecurityDescriptor& descriptor) {
 // a missing folder is made there and the handle of the folder made is the one kept, so no
 // other folder can be put in its place between making and using it. own: the folder is this
 // program's (made with the protected access list; an existing one owned by anyone but
-// Administrators, SYSTEM or this program's user is taken over and emptied); otherwise a shared
+// Administrators, SYSTEM or the owner this program gives is taken over and emptied); otherwise a shared
 // folder, made with what its parent hands down and left as it is.
 ProtectedFolderStatus OpenOne(HANDLE parent, const std::wstring& path, const std::wstring& name,
                               bool last, bool own, ProtectedFolder::Mode mode,
@@ -154,6 +154,27 @@ ProtectedFolderStatus OpenOne(HANDLE parent, const std::wstring& path, const std
   return ProtectedFolderStatus::Link;
 }
 
+// The owner of the system folder, as a SID's bytes; empty when it cannot be read.
+std::vector<BYTE> OwnerOfSystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  UniqueFile handle(CreateFileW(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!handle || GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                 nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return {};
+  std::vector<BYTE> bytes;
+  if (owner && IsValidSid(owner)) {
+    const BYTE* first = static_cast<const BYTE*>(owner);
+    bytes.assign(first, first + GetLengthSid(owner));
+  }
+  LocalFree(descriptor);
+  return bytes;
+}
+
 }  // namespace
 
 bool IsTrustedOwner(void* owner) {
@@ -167,14 +188,19 @@ bool IsTrustedOwner(void* owner) {
     LocalFree(installer);
     if (same) return true;
   }
-  // The user this program runs as: what it made itself is as trusted as the program.
+  // Whoever owns the system's own folder controls the machine already.
+  static const std::vector<BYTE> systemFolderOwner = OwnerOfSystemFolder();
+  if (!systemFolderOwner.empty() && EqualSid(const_cast<BYTE*>(systemFolderOwner.data()), owner)) return true;
+  // The owner this program gives to what it makes: what it made itself is as trusted as the
+  // program. Elevated, that is Administrators, never the user's own account, whose unelevated
+  // programs make what they make under that account.
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   UniqueHandle held(token);
-  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
-  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return false;
-  return EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, owner) != FALSE;
+  if (!GetTokenInformation(token, TokenOwner, buffer, sizeof buffer, &size)) return false;
+  return EqualSid(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, owner) != FALSE;
 }
 
 const wchar_t* DescribeStatus(ProtectedFolderStatus status) {

@@ -212,7 +212,7 @@ TEST(ProtectedFolder, ASharedFolderItMakesKeepsWhatItsParentHandsDown) {
 // Who may own a folder of the program's own for it to be trusted as it is. Wine reports every
 // file as owned by the user it runs as, so the taking over of a folder someone else owns cannot
 // be seen here; the rule is checked on the owners themselves.
-TEST(ProtectedFolder, OnlyAdministratorsSystemAndItsOwnUserAreTrustedOwners) {
+TEST(ProtectedFolder, OnlyAdministratorsSystemAndTheOwnerItGivesAreTrustedOwners) {
   auto trusted = [](const wchar_t* sddl) {
     PSID sid = nullptr;
     if (!ConvertStringSidToSidW(sddl, &sid)) return false;
@@ -222,6 +222,7 @@ TEST(ProtectedFolder, OnlyAdministratorsSystemAndItsOwnUserAreTrustedOwners) {
   };
   EXPECT_TRUE(trusted(L"BA"));
   EXPECT_TRUE(trusted(L"SY"));
+  EXPECT_TRUE(trusted(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));  // installer service
   EXPECT_FALSE(trusted(L"BU"));  // Users
   EXPECT_FALSE(trusted(L"WD"));  // Everyone
   EXPECT_FALSE(trusted(L"AU"));  // Authenticated Users
@@ -229,12 +230,12 @@ TEST(ProtectedFolder, OnlyAdministratorsSystemAndItsOwnUserAreTrustedOwners) {
   EXPECT_FALSE(IsTrustedOwner(nullptr));
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
-  const bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  const bool read = GetTokenInformation(token, TokenOwner, buffer, sizeof buffer, &size);
   CloseHandle(token);
   ASSERT_TRUE(read);
-  EXPECT_TRUE(IsTrustedOwner(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid));
+  EXPECT_TRUE(IsTrustedOwner(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner));  // what it makes itself
 }
 
 // A link among the folders above a file the package changes is followed only when its owner is
