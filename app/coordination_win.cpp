@@ -131,7 +131,9 @@ void RemoveTempFolder(const std::wstring& subPath) {
 }
 
 ProtectedFolderStatus OpenWorkRoot(ProtectedFolder& root) {
-  return root.Open(CommonAppDataFolder(), kWorkRootSubPath);
+  // "Tamek_Inc_RW" is shared with the installer and its programs: made, where missing, with
+  // what the common application data hands down; only "Brindle" below it is this program's.
+  return root.Open(CommonAppDataFolder(), kWorkRootSubPath, ProtectedFolder::Mode::OpenOrCreate, 1);
 }
 
 void RemoveWorkRoot() {

@@ -15,6 +15,7 @@
 #include "sys/folder_removal.h"
 #include "sys/paths.h"
 #include "sys/protected_folder.h"
+#include "sys/safe_names.h"
 #include "sys/system_util.h"
 #include "ui/messages.h"
 #include "ui/resource.h"
@@ -240,6 +241,12 @@ bool CWinQXUpdateItems::SaveAppliedPackage(CQXInstallLog& log, const std::wstrin
 
 SetupResult CWinQXUpdateItems::RunSetupProgram(const std::wstring& packagePath, const DiffLocalEntry& entry) {
   if (!subUpdater_) return SetupResult::kFailed;
+  // The program is started with administrator rights from the list's folder: the list may name
+  // it by one plain file name there, never a folder, drive, ".." or stream that leads elsewhere.
+  if (!IsSafeSingleName(entry.FileName)) {
+    WriteServiceLog({L"-", entry.FileName, L"error", L"not a plain file name"}, L"BR", L"SETUP_PROGRAM");
+    return SetupResult::kFailed;
+  }
   switch (subUpdater_->RunSetupProgram(packagePath, &entry)) {
     case RunProgramResult::kDone: return SetupResult::kDone;
     case RunProgramResult::kReportedFailure: return SetupResult::kReportedFailure;

@@ -10,6 +10,7 @@
 #include "sys/env.h"
 #include "sys/file_util.h"
 #include "sys/paths.h"
+#include "sys/protected_folder.h"
 #include "sys/safe_names.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
@@ -317,6 +318,17 @@ void CFileActions::RemoveEmptiedFolders() {
   deletedFromFolders_.clear();
 }
 
+// Files are replaced, moved aside and deleted by their paths: a link among the folders above a
+// target would take that change, made with administrator rights, wherever it leads. A link an
+// administrator made (an application moved elsewhere with a junction) is followed; any other
+// fails the record with an error line.
+bool CFileActions::ChainIsFollowed(const wchar_t* verb, const std::wstring& target) {
+  if (UntrustedLinkAbove(target).empty()) return true;
+  const unsigned long kStoppedOnLink = 681;  // ERROR_STOPPED_ON_SYMLINK
+  WriteActionError(verb, target, kStoppedOnLink);
+  return false;
+}
+
 ActionOutcome CFileActions::CopyAction(const CQXFile* file, bool isAdd) {
   if (!file) {
     WriteMissingRecordLine(Verb(true, isAdd));
@@ -341,6 +353,7 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
   }
   const std::wstring source = ToBackslashes(context_.packageFolder) + L"\\INST\\" + ToBackslashes(name);
   current64Bit_ = file.wow.wow == kWow64;
+  if (!ChainIsFollowed(verb, target)) throw CUpdaterException("a link in the target's folders");
 
   DWORD code = 0;
   bool existedBefore = false;
@@ -566,6 +579,7 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
     WriteActionLine(verb, target, 0);
     return true;
   }
+  if (!ChainIsFollowed(verb, target)) return false;
   if (file->delInfo == kDelInfoReference && !isUpdate) {
     UniqueRegKey key;
     const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0,

@@ -86,6 +86,9 @@ class CFileActions : public CQXActionFamily {
   // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
   bool SwitchRedirection(const CQXFile& file, bool& skip);
   ActionOutcome CopyAction(const CQXFile* file, bool isAdd);
+  // False, with the record's error line, when a link among the target's folders is not one an
+  // administrator made.
+  bool ChainIsFollowed(const wchar_t* verb, const std::wstring& target);
   ActionOutcome DeleteAction(const CQXFile* file, bool isUpdate);
   // Removes the folders the delete step emptied, and their parents while empty (RemoveEmptyFolders).
   void RemoveEmptiedFolders();

@@ -185,7 +185,9 @@ class JournalFileSink : public CQXJournalSink {
 
 // The undo folder, held open and checked to be no link while it is used.
 bool OpenUndoFolder(ProtectedFolder& folder) {
-  const ProtectedFolderStatus status = folder.Open(CommonAppDataFolder(), kUndoSubPath);
+  // "Tamek_Inc_RW" is shared: only the folder below it is this program's (see OpenWorkRoot).
+  const ProtectedFolderStatus status =
+      folder.Open(CommonAppDataFolder(), kUndoSubPath, ProtectedFolder::Mode::OpenOrCreate, 1);
   if (status == ProtectedFolderStatus::Ready) return true;
   WriteServiceLog({L"-", kUndoSubPath, L"error", DescribeStatus(status)}, L"BR", L"UNDO_JOURNAL_FOLDER");
   return false;

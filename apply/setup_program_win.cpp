@@ -2,6 +2,7 @@
 
 #include "logs/program_wait.h"
 #include "package/package_kind.h"
+#include "sys/child_wait.h"
 #include "sys/paths.h"
 #include "sys/win_handles.h"
 
@@ -42,14 +43,13 @@ void CleanUp(HKEY key) {
   if (subKeys == 0 && values == 0) RegDeleteKeyExW(parent.Get(), L"Zentor Master Setup", kView, 0);
 }
 
+// Started by its full path from its own folder (where a setup program finds what it installs),
+// never from this program's current folder.
 bool StartAndWait(const std::wstring& path) {
-  std::wstring commandLine = L"\"" + path + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
+  const ChildStart start = {path, std::wstring(), FolderOfProgram(path)};
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return false;
+  unsigned long error = 0;
+  if (!StartChild(start, 0, SW_SHOWDEFAULT, process, error)) return false;
   UniqueHandle processHandle(process.hProcess);
   UniqueHandle threadHandle(process.hThread);
   return WaitForProgram(processHandle.Get(), path, kInstallerWaitMs);

@@ -8,9 +8,12 @@
 #include "logs/program_wait.h"
 #include "logs/service_log.h"
 #include "package/uninstaller_files.h"
+#include "sys/child_wait.h"
 #include "sys/env.h"
+#include "sys/file_replace_win.h"
 #include "sys/file_util.h"
 #include "sys/paths.h"
+#include "sys/protected_folder.h"
 #include "sys/safe_names.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
@@ -23,6 +26,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <vector>
 
 namespace brindle {
 
@@ -99,18 +103,17 @@ RunProgramResult TakeWrapperAnswer(SharedKey& shared) {
   return value != 0 ? RunProgramResult::kDone : RunProgramResult::kReportedFailure;
 }
 
-// Starts the program through the shell, hidden and without error dialogs, and waits for it
-// (false when it could not be started, or the run was cancelled or timed out meanwhile).
+// Starts the program hidden, by its full path, from its own folder (where the wrapper finds its
+// files), and waits for it (false when it could not be started, or the run was cancelled or
+// timed out meanwhile). parameters follow the quoted path as given.
 bool RunHiddenAndWait(const std::wstring& program, const std::wstring& parameters) {
   if (program.empty()) return false;
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  info.lpFile = program.c_str();
-  info.lpParameters = parameters.c_str();
-  info.nShow = SW_HIDE;
-  if (!ShellExecuteExW(&info) || !info.hProcess) return false;
+  const ChildStart start = {program, parameters, FolderOfProgram(program)};
+  PROCESS_INFORMATION info = {};
+  unsigned long error = 0;
+  if (!StartChild(start, 0, SW_HIDE, info, error)) return false;
   UniqueHandle process(info.hProcess);
+  UniqueHandle thread(info.hThread);
   return WaitForProgram(process.Get(), program, kInstallerWaitMs);
 }
 
@@ -280,10 +283,19 @@ RunProgramResult CWrapperActions::InstallWrapper(const std::wstring& wrapperFold
     return RunProgramResult::kFailed;
   }
   const std::wstring installer = target + L"\\Install.exe";
-  CQXFileUtil& files = GetFileUtil();
-  if (!files.CopyPath(source + L"\\Install.exe", installer, true) ||
-      !files.CopyPath(source + L"\\setup.dll", target + L"\\setup.dll", true))
+  // The component folder is the user's: its chain is opened (made where missing) without
+  // following a link and held, the copies replace the names there without writing into an
+  // existing file, and they stay held, unchangeable, while Install.exe runs.
+  std::vector<UniqueFile> chain;
+  UniqueFile placedInstaller, placedSetup;
+  // (A drive's root is no component's folder: the chain is then empty and nothing is copied.)
+  if (!OpenFolderChainNoFollow(target, true, chain) || chain.empty() ||
+      !ReplaceFileInFolder(chain.back().Get(), target, L"Install.exe", source + L"\\Install.exe",
+                           placedInstaller) ||
+      !ReplaceFileInFolder(chain.back().Get(), target, L"setup.dll", source + L"\\setup.dll", placedSetup)) {
+    WriteServiceLog({L"-", componentFolder, L"error", std::to_wstring(GetLastError())}, L"BR", L"INSTALL_ZNQ");
     return RunProgramResult::kFailed;
+  }
   WriteServiceLog({L"-"}, L"BR", L"INSTALL_ZNQ");
 
   SharedKey shared;

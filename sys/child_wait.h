@@ -31,6 +31,26 @@ void SetUnendedWaitReport(UnendedWaitReport report);
 // the answer is false.
 bool WaitForProgramEnd(HANDLE process, const std::wstring& program, unsigned long timeoutMs);
 
+// How every program this one starts is started: by its full path as the application name (the
+// system searches no folder for it), with a command line that begins with that path in quotes,
+// and in a current folder this program chose (the program's own folder or the system folder),
+// never the one this program was started in. program must be a full path.
+struct ChildStart {
+  std::wstring program;    // full path
+  std::wstring arguments;  // after the quoted path, separated from it by one space
+  std::wstring folder;     // the current folder the program runs in
+};
+// "<program>" <arguments>, or "<program>" alone without arguments.
+std::wstring ChildCommandLine(const ChildStart& start);
+// The folder of a full path, without its trailing separator.
+std::wstring FolderOfProgram(const std::wstring& program);
+// The system folder ("C:\Windows\System32"); empty when the system does not say.
+std::wstring SystemFolderPath();
+// Starts the program with the given creation flags and window state; false, with the system's
+// error, when it cannot be started (a program or folder that is not a full path is refused).
+bool StartChild(const ChildStart& start, DWORD flags, WORD show, PROCESS_INFORMATION& info,
+                unsigned long& error);
+
 // A program started by this one and tied to it: should this process end before the program
 // does (killed, crashed), the system ends the program with it, so that no program started for
 // a package outlives the run whose undo it would disturb (a registration left waiting would
@@ -41,7 +61,7 @@ class CQXTiedProgram {
   // Starts the command line at normal priority; false, with the system's error, when it cannot
   // be started. Where the system cannot tie it (this process runs in a job that forbids it),
   // it runs untied.
-  bool Start(const std::wstring& commandLine, unsigned long& error);
+  bool Start(const ChildStart& start, unsigned long& error);
   HANDLE Process() const { return process_.Get(); }
   bool IsTied() const { return job_.Valid(); }
   // From now on the program may outlive this process (one left running after its wait).

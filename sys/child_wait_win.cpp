@@ -41,17 +41,62 @@ ChildWait WaitForChild(HANDLE process, unsigned long timeoutMs) {
   }
 }
 
-bool CQXTiedProgram::Start(const std::wstring& commandLine, unsigned long& error) {
-  std::wstring mutableLine = commandLine;
+namespace {
+
+// A drive with its root ("C:\...") or a network share ("\\server\...").
+bool IsFullPath(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\' &&
+      ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')))
+    return true;
+  return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\';
+}
+
+}  // namespace
+
+std::wstring ChildCommandLine(const ChildStart& start) {
+  const std::wstring quoted = L"\"" + start.program + L"\"";
+  return start.arguments.empty() ? quoted : quoted + L" " + start.arguments;
+}
+
+std::wstring FolderOfProgram(const std::wstring& program) {
+  const size_t slash = program.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return std::wstring();
+  // "C:\setup.exe" lies in "C:\", which keeps its separator.
+  return program.substr(0, slash == 2 && program[1] == L':' ? 3 : slash);
+}
+
+std::wstring SystemFolderPath() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(folder, length);
+}
+
+bool StartChild(const ChildStart& start, DWORD flags, WORD show, PROCESS_INFORMATION& info,
+                unsigned long& error) {
+  info = {};
+  if (!IsFullPath(start.program) || !IsFullPath(start.folder) ||
+      start.program.find(L'"') != std::wstring::npos) {
+    error = ERROR_BAD_PATHNAME;
+    return false;
+  }
+  std::wstring commandLine = ChildCommandLine(start);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  // Suspended until it is tied: it starts nothing of its own before.
-  if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED,
-                      nullptr, nullptr, &startup, &info)) {
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = show;
+  if (!CreateProcessW(start.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr,
+                      start.folder.c_str(), &startup, &info)) {
     error = GetLastError();
     return false;
   }
+  return true;
+}
+
+bool CQXTiedProgram::Start(const ChildStart& start, unsigned long& error) {
+  PROCESS_INFORMATION info = {};
+  // Suspended until it is tied: it starts nothing of its own before.
+  if (!StartChild(start, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, SW_SHOWDEFAULT, info, error))
+    return false;
   process_.Reset(info.hProcess);
   UniqueHandle thread(info.hThread);
   job_.Reset(CreateJobObjectW(nullptr, nullptr));

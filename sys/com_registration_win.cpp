@@ -61,14 +61,14 @@ bool ServerShortPath(const std::wstring& path, std::wstring& serverPath) {
   return true;
 }
 
-// Starts the command line at normal priority, tied to this process (it ends should this
-// process be ended while it runs), and waits for it; kToolNotStarted (and the system's error in
+// Starts the program at normal priority, tied to this process (it ends should this process be
+// ended while it runs), and waits for it; kToolNotStarted (and the system's error in
 // startError) when it cannot be started, kToolDidNotEnd when it was still running at the end of
-// the wait (it is left running and named in the service log).
-DWORD RunAndWait(const std::wstring& commandLine, DWORD* startError = nullptr) {
+// the wait (it is left running and named in the service log by commandLine).
+DWORD RunAndWait(const ChildStart& start, const std::wstring& commandLine, DWORD* startError = nullptr) {
   CQXTiedProgram program;
   unsigned long error = 0;
-  if (!program.Start(commandLine, error)) {
+  if (!program.Start(start, error)) {
     if (startError) *startError = error;
     return kToolNotStarted;
   }
@@ -79,6 +79,17 @@ DWORD RunAndWait(const std::wstring& commandLine, DWORD* startError = nullptr) {
   DWORD exitCode = kToolNotStarted;
   if (!GetExitCodeProcess(program.Process(), &exitCode)) exitCode = kToolNotStarted;
   return exitCode;
+}
+
+// The registration tool of a command line made by MakeRegsvr32CommandLine, started from the
+// system folder.
+ChildStart Regsvr32Start(const std::wstring& commandLine, bool is64Bit) {
+  ChildStart start;
+  start.program = CComRegistration::RegistrationTool(is64Bit);
+  if (commandLine.compare(0, start.program.size() + 1, start.program + L" ") == 0)
+    start.arguments = commandLine.substr(start.program.size() + 1);
+  start.folder = SystemFolderPath();
+  return start;
 }
 
 // The registration waits for the next logon: a RunOnce value named by the server's path.
@@ -149,7 +160,11 @@ bool CComRegistration::RunLocalServer(const std::wstring& path, const std::wstri
     return false;
   }
   // Its exit code is not examined; a server that does not end in time fails the step.
-  return RunAndWait(L"\"" + path + L"\"" + switchText) != kToolDidNotEnd;
+  // Started from its own folder, as it would be by the system's COM service.
+  const size_t first = switchText.find_first_not_of(L' ');
+  const ChildStart start = {path, first == std::wstring::npos ? std::wstring() : switchText.substr(first),
+                            FolderOfProgram(path)};
+  return RunAndWait(start, L"\"" + path + L"\"" + switchText) != kToolDidNotEnd;
 }
 
 bool CComRegistration::RegisterInProcess(const std::wstring& path) {
@@ -196,7 +211,7 @@ bool CComRegistration::Register64(const std::wstring& path, unsigned char* resta
     SwitchRedirectionBack();
     return false;
   }
-  const DWORD exitCode = RunAndWait(commandLine);
+  const DWORD exitCode = RunAndWait(Regsvr32Start(commandLine, true), commandLine);
   if (exitCode != 0) OutputDebugStringW(commandLine.c_str());
   SwitchRedirectionBack();
   if (exitCode == 0) return true;
@@ -223,7 +238,7 @@ bool CComRegistration::UnregisterNow(const std::wstring& path, bool is64Bit, uns
     return false;
   }
   DWORD startError = 0;
-  const DWORD exitCode = RunAndWait(commandLine, &startError);
+  const DWORD exitCode = RunAndWait(Regsvr32Start(commandLine, true), commandLine, &startError);
   SwitchRedirectionBack();
   if (startError != 0) {
     code = startError;

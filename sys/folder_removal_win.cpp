@@ -16,6 +16,8 @@ namespace {
 const ULONG kOpenExisting = 0x00000001;           // FILE_OPEN
 const ULONG kCreateNew = 0x00000002;              // FILE_CREATE
 const ULONG kFileOnly = 0x00000040;               // FILE_NON_DIRECTORY_FILE
+const ULONG kFolderOnly = 0x00000001;             // FILE_DIRECTORY_FILE
+const LONG kNameCollision = static_cast<LONG>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
 const ULONG kSynchronousIo = 0x00000020;          // FILE_SYNCHRONOUS_IO_NONALERT
 const ULONG kBackupIntent = 0x00004000;           // FILE_OPEN_FOR_BACKUP_INTENT
 const ULONG kOpenLinkItself = 0x00200000;         // FILE_OPEN_REPARSE_POINT
@@ -37,10 +39,17 @@ NtCreateFileFn NativeOpen() {
 
 }  // namespace
 
-UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
-                        bool createNew) {
+namespace {
+
+// The native open of name relative to the folder held by parent, never following a link at
+// the name; the system's status, and the handle when it succeeded.
+LONG OpenRelative(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                  ULONG disposition, ULONG options, DWORD fileAttributes, void* descriptor,
+                  UniqueFile& opened) {
+  opened.Reset();
   NtCreateFileFn open = NativeOpen();
-  if (!open || name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE) return UniqueFile();
+  const LONG kInvalid = static_cast<LONG>(0xC000000D);  // STATUS_INVALID_PARAMETER
+  if (!open || name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE) return kInvalid;
   UNICODE_STRING text;
   text.Buffer = const_cast<wchar_t*>(name.c_str());
   text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
@@ -50,13 +59,33 @@ UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, D
   attributes.RootDirectory = parent;
   attributes.ObjectName = &text;
   attributes.Attributes = kCaseInsensitive;
+  attributes.SecurityDescriptor = descriptor;
   IO_STATUS_BLOCK status = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const LONG result =
-      open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr,
-           createNew ? FILE_ATTRIBUTE_NORMAL : 0, share, createNew ? kCreateNew : kOpenExisting,
-           kSynchronousIo | kBackupIntent | kOpenLinkItself | (createNew ? kFileOnly : 0), nullptr, 0);
-  return UniqueFile(result >= 0 ? handle : INVALID_HANDLE_VALUE);
+  const LONG result = open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, fileAttributes,
+                           share, disposition, kSynchronousIo | kBackupIntent | kOpenLinkItself | options,
+                           nullptr, 0);
+  if (result >= 0) opened.Reset(handle);
+  return result;
+}
+
+}  // namespace
+
+UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                        bool createNew) {
+  UniqueFile opened;
+  OpenRelative(parent, name, access, share, createNew ? kCreateNew : kOpenExisting,
+               createNew ? kFileOnly : 0, createNew ? FILE_ATTRIBUTE_NORMAL : 0, nullptr, opened);
+  return opened;
+}
+
+UniqueFile MakeFolderIn(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
+                        void* descriptor, bool& exists) {
+  UniqueFile made;
+  const LONG result = OpenRelative(parent, name, access, share, kCreateNew, kFolderOnly,
+                                   FILE_ATTRIBUTE_NORMAL, descriptor, made);
+  exists = result == kNameCollision;
+  return made;
 }
 
 namespace {
@@ -70,6 +99,27 @@ bool DeleteByHandle(HANDLE handle) {
          FALSE;
 }
 
+// How many names the file has; 0 when it cannot be told.
+DWORD LinkCount(HANDLE handle) {
+  FILE_STANDARD_INFO standard = {};
+  return GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)
+             ? standard.NumberOfLinks
+             : 0;
+}
+
+// Deletes the name of a read-only file without taking the attribute away: the system is asked
+// to ignore it (Windows 10 1809 and later). Where it cannot, the name stays.
+bool DeleteReadOnlyName(HANDLE handle) {
+  // The extended disposition (FileDispositionInfoEx), newer than the system version the
+  // program is built for.
+  const auto kDispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+  const DWORD kDelete = 0x01, kIgnoreReadOnly = 0x10;
+  struct {
+    DWORD Flags;
+  } disposition = {kDelete | kIgnoreReadOnly};
+  return SetFileInformationByHandle(handle, kDispositionEx, &disposition, sizeof disposition) != FALSE;
+}
+
 // A read-only file cannot be deleted; its attribute is taken away first.
 void ClearReadOnly(HANDLE handle, DWORD attributes) {
   if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
@@ -78,6 +128,16 @@ void ClearReadOnly(HANDLE handle, DWORD attributes) {
   const DWORD kept = attributes & ~FILE_ATTRIBUTE_READONLY;
   basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
   SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Deletes a file's name. A read-only file's attribute is taken away first, unless the file has
+// other names: the attribute belongs to the file, not to the name, and a hard link in a folder
+// being removed may lead to a file anywhere on the volume, which must keep its attributes.
+bool DeleteFileByHandle(HANDLE handle, DWORD attributes) {
+  if (!(attributes & FILE_ATTRIBUTE_READONLY)) return DeleteByHandle(handle);
+  if (LinkCount(handle) != 1) return DeleteReadOnlyName(handle);
+  ClearReadOnly(handle, attributes);
+  return DeleteByHandle(handle);
 }
 
 // The names in the folder held by the handle, listed through that handle.
@@ -122,8 +182,7 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstri
     if (!EmptyHeldFolder(entry.Get(), path, depth + 1)) return false;
     return DeleteByHandle(entry.Get());
   }
-  ClearReadOnly(entry.Get(), attributes);
-  return DeleteByHandle(entry.Get());
+  return DeleteFileByHandle(entry.Get(), attributes);
 }
 
 bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth) {
@@ -185,8 +244,7 @@ bool RemoveTreeNoFollow(const std::wstring& path) {
   if (!file || IdentifyHandle(file.Get(), target) != HandleIdentity::Object) return false;
   const DWORD attributes = AttributesOf(file.Get());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  ClearReadOnly(file.Get(), attributes);
-  return DeleteByHandle(file.Get());
+  return DeleteFileByHandle(file.Get(), attributes);
 }
 
 }  // namespace brindle

@@ -25,9 +25,12 @@ const wchar_t* DescribeStatus(ProtectedFolderStatus status);
 
 // A chain of folders below a trusted base folder, each held open (without delete sharing, so
 // none of them can be renamed or removed meanwhile) and checked by its handle: a real folder,
-// not a link. Folders it creates get an access list of their
-// own, not inherited, granting full control to Administrators and SYSTEM only and passed on to
-// everything created inside; the last folder of the chain gets that list even when it existed.
+// not a link. Each folder is made, or opened, relative to the handle of its parent, and the
+// handle kept is the one the folder was made or opened with. Its own folders it creates get an
+// access list of their own, not inherited, granting full control to Administrators and SYSTEM
+// only and passed on to everything created inside; the last folder of the chain gets that list
+// even when it existed, and an existing one of its own owned by anyone else (see
+// IsTrustedOwner) is given to Administrators and emptied.
 class ProtectedFolder {
  public:
   enum class Mode { OpenOrCreate, CreateNew };
@@ -35,8 +38,11 @@ class ProtectedFolder {
   // base: an existing folder that only administrators can change (the common application-data
   // folder, for instance); subPath: one or more names below it, '/' or '\' between them.
   // CreateNew: the last folder must not exist yet (it is then known to hold nothing).
+  // sharedNames: how many of the first names are folders shared with other programs: made,
+  // where missing, with what their parent hands down, and never changed; the folders below
+  // them are this program's own.
   ProtectedFolderStatus Open(const std::wstring& base, const std::wstring& subPath,
-                             Mode mode = Mode::OpenOrCreate);
+                             Mode mode = Mode::OpenOrCreate, size_t sharedNames = 0);
   bool IsOpen() const { return !chain_.empty(); }
   // The folder's path (backslashes, no trailing separator), as read back from its handle.
   const std::wstring& Path() const { return path_; }
@@ -52,11 +58,25 @@ class ProtectedFolder {
 };
 
 // Opens every folder of the absolute path from below its root down, creating the missing ones
-// (with the default access list) when create is set. Each is opened without following a link,
+// (with the default access list) when create is set. Each is made or opened relative to its
+// parent's handle (so the handle held is the folder made) without following a link,
 // checked by its handle to be a folder at its own path, and held open without delete sharing
 // while the next is opened, so the chain cannot be exchanged for a link meanwhile. False at the
 // first link, file or failure; chain then holds nothing.
 bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<UniqueFile>& chain);
+
+// An owner whose folders the program trusts: Administrators, SYSTEM, the system's installer
+// service, the owner of the system folder (who controls the machine already), or the owner the
+// program itself gives to what it makes (Administrators when it runs elevated; the account's
+// own user only where no unelevated program runs under that account). owner: a SID.
+bool IsTrustedOwner(void* owner);
+
+// The first link (junction, symbolic link, mount point) among the folders above target, from
+// below the drive's root down to target's own folder, whose owner trusted() refuses; empty text
+// when there is none (a missing folder ends the walk: nothing below it can be a link yet).
+// A link an administrator made (an application folder moved elsewhere with a junction) is
+// followed; one anybody else made is not. target: a full path, '\' or '/'.
+std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner) = IsTrustedOwner);
 
 // The machine's common application-data folder (backslashes); empty when it is unknown.
 std::wstring CommonAppDataFolder();

@@ -86,23 +86,52 @@ bool ApplyAccessList(HANDLE folder, const SecurityDescriptor& descriptor) {
                          nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
-// Opens one folder of the chain, creating it with the protected access list when missing.
-// The parent is held open already, so the path leads through checked folders only.
-ProtectedFolderStatus OpenOne(const std::wstring& path, bool last, ProtectedFolder::Mode mode,
+bool HasTrustedOwner(HANDLE folder) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const bool trusted = IsTrustedOwner(owner);
+  LocalFree(descriptor);
+  return trusted;
+}
+
+// Gives the folder to Administrators with the protected access list, and empties it: what
+// its former owner put there is not this program's.
+bool TakeOver(HANDLE folder, const SecurityDescriptor& descriptor) {
+  PACL dacl = descriptor.Dacl();
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  if (!dacl || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
+    return false;
+  if (SetSecurityInfo(folder, SE_FILE_OBJECT,
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                          PROTECTED_DACL_SECURITY_INFORMATION,
+                      administrators, nullptr, dacl, nullptr) != ERROR_SUCCESS)
+    return false;
+  return EmptyFolderNoFollow(folder);
+}
+
+// Opens one folder of the chain inside its parent, held open already, by the parent's handle:
+// a missing folder is made there and the handle of the folder made is the one kept, so no
+// other folder can be put in its place between making and using it. own: the folder is this
+// program's (made with the protected access list; an existing one owned by anyone but
+// Administrators, SYSTEM or the owner this program gives is taken over and emptied); otherwise a shared
+// folder, made with what its parent hands down and left as it is.
+ProtectedFolderStatus OpenOne(HANDLE parent, const std::wstring& path, const std::wstring& name,
+                              bool last, bool own, ProtectedFolder::Mode mode,
                               const SecurityDescriptor& descriptor, UniqueFile& handle) {
   const bool createNew = last && mode == ProtectedFolder::Mode::CreateNew;
+  const DWORD access = kFolderAccess | (own ? WRITE_DAC | WRITE_OWNER : 0);
   // A link planted where a folder of the chain belongs is removed and the folder made anew;
   // a few tries, in case someone keeps planting.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.Get(), FALSE};
-    const bool created = CreateDirectoryW(path.c_str(), &attributes) != FALSE;
-    if (!created && GetLastError() != ERROR_ALREADY_EXISTS) return ProtectedFolderStatus::CannotCreate;
-    if (!created && createNew) {
-      const DWORD found = GetFileAttributesW(path.c_str());
-      if (found == INVALID_FILE_ATTRIBUTES || !(found & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ProtectedFolderStatus::AlreadyExists;
-    }
-    handle = OpenFolderNoFollow(path, last ? WRITE_DAC : 0);
+    bool exists = false;
+    handle = MakeFolderIn(parent, name, access, kFolderShare, own ? descriptor.Get() : nullptr, exists);
+    const bool created = handle.Valid();
+    if (!created && !exists) return ProtectedFolderStatus::CannotCreate;
+    if (!created) handle = OpenInFolder(parent, name, access, kFolderShare);
     if (!handle) return ProtectedFolderStatus::CannotCreate;
     const HandleIdentity identity = IdentifyHandle(handle.Get(), path);
     if (identity == HandleIdentity::Elsewhere) return ProtectedFolderStatus::Link;
@@ -112,15 +141,67 @@ ProtectedFolderStatus OpenOne(const std::wstring& path, bool last, ProtectedFold
       continue;
     }
     if (!IsFolderByHandle(handle.Get())) return ProtectedFolderStatus::NotAFolder;
-    // A folder made by someone else keeps no access list of theirs once this program uses it.
-    if (last && !created && !ApplyAccessList(handle.Get(), descriptor))
+    if (created || !own) return ProtectedFolderStatus::Ready;
+    if (createNew) return ProtectedFolderStatus::AlreadyExists;
+    if (!HasTrustedOwner(handle.Get())) {
+      if (!TakeOver(handle.Get(), descriptor)) return ProtectedFolderStatus::CannotProtect;
+    } else if (last && !ApplyAccessList(handle.Get(), descriptor)) {
+      // A folder made by someone else keeps no access list of theirs once this program uses it.
       return ProtectedFolderStatus::CannotProtect;
+    }
     return ProtectedFolderStatus::Ready;
   }
   return ProtectedFolderStatus::Link;
 }
 
+// The owner of the system folder, as a SID's bytes; empty when it cannot be read.
+std::vector<BYTE> OwnerOfSystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  UniqueFile handle(CreateFileW(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!handle || GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                 nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return {};
+  std::vector<BYTE> bytes;
+  if (owner && IsValidSid(owner)) {
+    const BYTE* first = static_cast<const BYTE*>(owner);
+    bytes.assign(first, first + GetLengthSid(owner));
+  }
+  LocalFree(descriptor);
+  return bytes;
+}
+
 }  // namespace
+
+bool IsTrustedOwner(void* owner) {
+  if (!owner || !IsValidSid(owner)) return false;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid))
+    return true;
+  // The system's installer service, which owns the system's own folders.
+  PSID installer = nullptr;
+  if (ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
+    const bool same = EqualSid(installer, owner) != FALSE;
+    LocalFree(installer);
+    if (same) return true;
+  }
+  // Whoever owns the system's own folder controls the machine already.
+  static const std::vector<BYTE> systemFolderOwner = OwnerOfSystemFolder();
+  if (!systemFolderOwner.empty() && EqualSid(const_cast<BYTE*>(systemFolderOwner.data()), owner)) return true;
+  // The owner this program gives to what it makes: what it made itself is as trusted as the
+  // program. Elevated, that is Administrators, never the user's own account, whose unelevated
+  // programs make what they make under that account.
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle held(token);
+  BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenOwner, buffer, sizeof buffer, &size)) return false;
+  return EqualSid(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner, owner) != FALSE;
+}
 
 const wchar_t* DescribeStatus(ProtectedFolderStatus status) {
   switch (status) {
@@ -136,11 +217,11 @@ const wchar_t* DescribeStatus(ProtectedFolderStatus status) {
 }
 
 ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std::wstring& subPath,
-                                            Mode mode) {
+                                            Mode mode, size_t sharedNames) {
   Close();
   const std::wstring root = WithoutTrailingSeparator(base);
   const std::vector<std::wstring> names = SplitNames(subPath);
-  if (root.empty() || names.empty() || !IsSafeRelativePath(subPath))
+  if (root.empty() || names.size() <= sharedNames || !IsSafeRelativePath(subPath))
     return ProtectedFolderStatus::NoBase;
   // The base itself is the administrators' folder; it must be a folder and not a link.
   UniqueFile baseHandle = OpenFolderNoFollow(root, 0);
@@ -157,8 +238,8 @@ ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std:
   for (size_t i = 0; i < names.size(); ++i) {
     path += L"\\" + names[i];
     UniqueFile handle;
-    const ProtectedFolderStatus status =
-        OpenOne(path, i + 1 == names.size(), mode, descriptor, handle);
+    const ProtectedFolderStatus status = OpenOne(chain.back().Get(), path, names[i], i + 1 == names.size(),
+                                                 i >= sharedNames, mode, descriptor, handle);
     if (status != ProtectedFolderStatus::Ready) return status;
     chain.push_back(std::move(handle));
   }
@@ -175,7 +256,8 @@ ProtectedFolderStatus ProtectedFolder::OpenChild(const std::wstring& name, Mode 
   if (!descriptor.Get()) return ProtectedFolderStatus::CannotProtect;
   const std::wstring path = path_ + L"\\" + name;
   UniqueFile handle;
-  const ProtectedFolderStatus status = OpenOne(path, true, mode, descriptor, handle);
+  const ProtectedFolderStatus status =
+      OpenOne(chain_.back().Get(), path, name, true, true, mode, descriptor, handle);
   if (status != ProtectedFolderStatus::Ready) return status;
   // The child holds the whole chain too, so it stays valid when this object is closed first.
   for (const UniqueFile& held : chain_) {
@@ -213,13 +295,25 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
   }
   std::vector<UniqueFile> held;
   std::wstring prefix = full.substr(0, start);
+  // Each folder is made or opened relative to its parent's handle; the first relative to the
+  // root's, or by its path where the root cannot be opened.
+  UniqueFile root = OpenFolderNoFollow(prefix, 0);
   for (const std::wstring& name : SplitNames(full.substr(start))) {
     const std::wstring folder = prefix + name;
     prefix = folder + L"\\";
     if (name == L"." || name == L"..") return false;
-    if (create && !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-      return false;
-    UniqueFile handle = OpenFolderNoFollow(folder, 0);
+    const HANDLE parent = held.empty() ? root.Get() : held.back().Get();
+    UniqueFile handle;
+    if (parent == INVALID_HANDLE_VALUE) {
+      if (create && !CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+      handle = OpenFolderNoFollow(folder, 0);
+    } else {
+      bool exists = true;
+      if (create) handle = MakeFolderIn(parent, name, kFolderAccess, kFolderShare, nullptr, exists);
+      if (!handle && !exists) return false;
+      if (!handle) handle = OpenInFolder(parent, name, kFolderAccess, kFolderShare);
+    }
     if (!handle || IdentifyHandle(handle.Get(), folder) != HandleIdentity::Object ||
         !IsFolderByHandle(handle.Get()))
       return false;
@@ -227,6 +321,47 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
   }
   chain = std::move(held);
   return true;
+}
+
+std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner)) {
+  const std::wstring full = WithoutTrailingSeparator(target);
+  size_t start = 0;
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
+    start = 3;
+  } else if (full.compare(0, 2, L"\\\\") == 0) {
+    const size_t server = full.find(L'\\', 2);
+    const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+    if (share == std::wstring::npos) return std::wstring();
+    start = share + 1;
+  } else {
+    return std::wstring();
+  }
+  std::vector<std::wstring> names = SplitNames(full.substr(start));
+  if (!names.empty()) names.pop_back();  // the target itself is opened without following it
+  std::wstring folder = full.substr(0, start);
+  for (const std::wstring& name : names) {
+    folder += (folder.back() == L'\\' ? L"" : L"\\") + name;
+    UniqueFile handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, kNoFollow, nullptr));
+    if (!handle) return std::wstring();
+    // A link shows as a reparse point through its handle, or, on a file system that opens
+    // what it leads to all the same, through its path.
+    const DWORD attributes = AttributesOfHandle(handle.Get());
+    const DWORD byPath = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return folder;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        (byPath == INVALID_FILE_ATTRIBUTES || !(byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
+      continue;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool known = GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                       nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
+    const bool followed = known && trusted(owner);
+    LocalFree(descriptor);
+    if (!followed) return folder;
+  }
+  return std::wstring();
 }
 
 std::wstring CommonAppDataFolder() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "logs/install_log.h"
+#include "support/folder_link_win.h"
 #include "support/install_log_fixture_win.h"
 #include "support/launcher_win.h"
 #include "support/process_win.h"
@@ -211,7 +212,16 @@ TEST_F(ComponentRun, WrapperRunsAnswerThroughTheSharedKeyAndEveryResultReachesTh
     EXPECT_EQ(FileLines(component + L"\\Install.exe.log"), std::vector<std::string>{installLine}) << id;
     std::string setup;
     EXPECT_TRUE(ReadBytes(component + L"\\setup.dll", setup) && setup == "setup") << id;
+    // Started by its full path, quoted, from its own folder, never from Brindle's.
+    EXPECT_EQ(FileLines(component + L"\\Install.exe.place"),
+              (std::vector<std::string>{Utf8FromWide(component),
+                                        "\"" + Utf8FromWide(component) + "\\Install.exe\"  /quiet /Ostrel"}))
+        << id;
   }
+  const std::vector<std::string> uninstPlace = FileLines(uninst + L".place");
+  ASSERT_EQ(uninstPlace.size(), 12u);
+  EXPECT_EQ(uninstPlace[0], Utf8FromWide(ToBackslashes(ParentFolder(uninst))));
+  EXPECT_EQ(uninstPlace[1], "\"" + Utf8FromWide(uninst) + "\" \"d1__for__Viewer\" /Ostrel /Update /quiet");
   // u3's removal failed: its new version was not installed. e had no folder: nothing was
   // copied or started anywhere.
   EXPECT_FALSE(FileExists(sources + L"\\u3\\Install.exe"));
@@ -239,6 +249,60 @@ TEST_F(ComponentRun, WrapperRunsAnswerThroughTheSharedKeyAndEveryResultReachesTh
   EXPECT_EQ(adds[9], L"-,5");
   EXPECT_EQ(adds[10], L"-,,Viewer," + parentFolder + L",e");
   EXPECT_EQ(adds[11], L"-,5");
+}
+
+// A hard link named setup.dll, planted in the component's folder before the run, shares its data
+// with a file elsewhere: the copy replaces the name, so that file keeps its bytes and the
+// component is installed all the same. A component folder reached through a link is refused
+// with a line saying so: nothing is copied where the link leads, and nothing is started.
+TEST_F(ComponentRun, AHardLinkNamedSetupDllInTheComponentFolderLeavesTheLinkedFileAlone) {
+  ASSERT_TRUE(CopyHelper(L"fake_wrapper.exe", wrapperFolder_ + L"\\Install.exe"));
+  ASSERT_TRUE(WriteBytes(wrapperFolder_ + L"\\setup.dll", "setup"));
+  const std::wstring component = ToBackslashes(folder_.File(L"sources/a1"));
+  ASSERT_TRUE(CreateFolderChain(component));
+  ASSERT_TRUE(WriteBytes(component + L"\\Install.exe.answers", "* 1\n"));
+  const std::wstring outside = ToBackslashes(folder_.File(L"elsewhere/system.dll"));
+  ASSERT_TRUE(CreateFolderChain(ParentFolder(outside)));
+  ASSERT_TRUE(WriteBytes(outside, "precious"));
+  ASSERT_TRUE(CreateHardLinkW((component + L"\\setup.dll").c_str(), outside.c_str(), nullptr));
+  // a2's folder lies below a link to the folder elsewhere.
+  ASSERT_TRUE(MakeFolderLink(ToBackslashes(folder_.File(L"linked")), ToBackslashes(folder_.File(L"elsewhere"))));
+  ASSERT_TRUE(CreateFolderChain(folder_.File(L"elsewhere/a2")));
+  ASSERT_TRUE(WriteBytes(folder_.File(L"elsewhere/a2/Install.exe.answers"), "* 1\n"));
+  const std::wstring linked = ToBackslashes(folder_.File(L"linked/a2"));
+
+  CQXInstallLog log;
+  auto parent = Entry(L"Viewer", L"C:\\Viewer Home");
+  parent->installerVersion.text = version_;
+  log.entries.push_back(std::move(parent));
+  CreateFolderChain(ParentFolder(installLog_.Path()));
+  ASSERT_TRUE(SaveInstallLog(log, installLog_.Path()));
+  const std::wstring list = folder_.File(L"actions.xml");
+  ASSERT_TRUE(WriteBytes(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
+                               "<Action ID=\"a1\" Action=\"ADD\" Path=\"" + Utf8FromWide(component) + "\"/>"
+                               "<Action ID=\"a2\" Action=\"ADD\" Path=\"" + Utf8FromWide(linked) + "\"/>"
+                               "</ActionList>"));
+  Launcher launcher(folder_);
+  ASSERT_TRUE(launcher.Running());
+  ServiceLogTail tail;
+  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
+  EXPECT_EQ(WaitForExit(run, 120000), 100);
+  EXPECT_EQ(launcher.Lines(), (std::vector<std::string>{"ready", "record 1 5 2 0 0 552 ok a1",
+                                                        "record 1 5 2 1 200 552 ok a1", "record 1 5 2 1 0 552 ok a2",
+                                                        "record 1 5 2 2 5 552 ok a2", "end"}));
+  std::string bytes;
+  EXPECT_TRUE(ReadBytes(outside, bytes));
+  EXPECT_EQ(bytes, "precious");
+  EXPECT_TRUE(ReadBytes(component + L"\\setup.dll", bytes));
+  EXPECT_EQ(bytes, "setup");
+  EXPECT_EQ(FileLines(component + L"\\Install.exe.log").size(), 1u);
+  EXPECT_FALSE(FileExists(folder_.File(L"elsewhere/a2/Install.exe")));
+  EXPECT_FALSE(FileExists(folder_.File(L"elsewhere/a2/setup.dll")));
+  const std::vector<std::wstring> lines = tail.Details(L"INSTALL_ZNQ");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], L"-");
+  EXPECT_EQ(lines[1].rfind(L"-," + linked + L",error,", 0), 0u) << lines[1];
+  RemoveFolderLink(ToBackslashes(folder_.File(L"linked")));
 }
 
 // A wrapper that never ends: the launcher's cancel request ends the wait at once, the item fails

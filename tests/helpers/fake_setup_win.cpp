@@ -1,8 +1,10 @@
 // Stands in for a setup program named in a list. Copied under any name, it
 //  - writes to "<own path>.log" the "Status" it found at its start in the setup programs' key
 //    HKLM\SOFTWARE\tamek\Zentor Master Setup (32-bit view), or "-" when there was none;
+//  - writes to "<own path>.place" its current folder and its command line, a line each (UTF-8);
 //  - writes the answers of "<own path>.answers" into that key: lines "Status <number>",
 //    "Return Value <number>" (REG_DWORD) and "RebootNeeded <text>" (REG_SZ), in that order.
+#include "sys/text.h"
 #include "sys/win_handles.h"
 
 #include <windows.h>
@@ -52,6 +54,12 @@ int wmain() {
                       nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
     return 1;
   std::ofstream((self + L".log").c_str(), std::ios::binary) << StatusAtStart(key.Get()) << "\n";
+  {
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    std::ofstream((self + L".place").c_str(), std::ios::binary)
+        << brindle::Utf8FromWide(current) << "\n" << brindle::Utf8FromWide(GetCommandLineW()) << "\n";
+  }
   std::ifstream answers((self + L".answers").c_str());
   std::string line;
   while (std::getline(answers, line)) {

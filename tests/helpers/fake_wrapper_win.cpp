@@ -4,6 +4,7 @@
 //    folder=<ParentInsFolder> stale=<Result Value found at start, or ->", where the tail is
 //    everything after the program's own name, and the values come from the shared key
 //    HKLM\SOFTWARE\Tamek_Inc_RW\Ostrel Shared (32-bit view; "-" when missing);
+//  - appends to "<own path>.place" two lines: its current folder and its whole command line;
 //  - looks up its first argument in "<own path>.answers" (lines "<argument> <number|none>",
 //    "*" matching any argument) and writes the number as the key's "Result Value" (REG_DWORD);
 //    "none", or no matching line, writes nothing; "hang" writes nothing and does not end for two
@@ -87,6 +88,13 @@ int wmain(int argc, wchar_t** argv) {
                             L" stale=" + SharedNumber(L"Result Value") + L"\n";
   if (FILE* out = _wfopen((OwnPath() + L".log").c_str(), L"ab")) {
     const std::string bytes = brindle::Utf8FromWide(line);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+  }
+  wchar_t current[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, current);
+  if (FILE* out = _wfopen((OwnPath() + L".place").c_str(), L"ab")) {
+    const std::string bytes = brindle::Utf8FromWide(std::wstring(current) + L"\n" + GetCommandLineW() + L"\n");
     std::fwrite(bytes.data(), 1, bytes.size(), out);
     std::fclose(out);
   }

@@ -6,7 +6,10 @@
 #include <windows.h>
 
 #include "support/process_win.h"
+#include "support/scratch.h"
+#include "sys/paths.h"
 #include "sys/child_wait.h"
+#include "sys/text.h"
 #include "sys/win_handles.h"
 
 using namespace brindle;
@@ -55,7 +58,8 @@ UniqueHandle Watch(const CQXTiedProgram& program) {
 // A program started tied ends with its tie, as it does when this process is ended; one untied
 // (left running after its wait) outlives it.
 TEST(TiedProgram, EndsWithItsTieUnlessUntied) {
-  const std::wstring probe = L"\"" + brindle::test::ProgramPath(L"brindle_probe.exe") + L"\" hidden - 60000";
+  const ChildStart probe = {brindle::test::ProgramPath(L"brindle_probe.exe"), L"hidden - 60000",
+                            brindle::test::ProgramFolder()};
   unsigned long error = 0;
   UniqueHandle tiedOne, untiedOne;
   {
@@ -78,8 +82,47 @@ TEST(TiedProgram, EndsWithItsTieUnlessUntied) {
   WaitForSingleObject(untiedOne.Get(), 5000);
 
   CQXTiedProgram missing;
-  EXPECT_FALSE(missing.Start(L"\"" + brindle::test::ProgramPath(L"no_such_program.exe") + L"\"", error));
+  EXPECT_FALSE(missing.Start({brindle::test::ProgramPath(L"no_such_program.exe"), L"", brindle::test::ProgramFolder()},
+                             error));
   EXPECT_EQ(error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
+}
+
+// A stand-in copied into a folder whose name has a blank reads back where it was started and
+// how: the current folder is the one chosen, not the test's, and the command line starts with
+// the program's path in quotes.
+TEST(ChildStart, AProgramStartsByItsQuotedFullPathInTheFolderChosen) {
+  test::ScratchFolder scratch;
+  const std::wstring program = ToBackslashes(scratch.File(L"with blank/stand-in.exe"));
+  ASSERT_TRUE(CreateFolderChain(FolderOfProgram(program)));
+  ASSERT_TRUE(CopyFileW(test::ProgramPath(L"fake_wrapper.exe").c_str(), program.c_str(), FALSE));
+  const std::wstring system = SystemFolderPath();
+  ASSERT_FALSE(system.empty());
+  for (const std::wstring& folder : {system, FolderOfProgram(program)}) {
+    const ChildStart start = {program, L"/s \"x y\"", folder};
+    PROCESS_INFORMATION info = {};
+    unsigned long error = 0;
+    ASSERT_TRUE(StartChild(start, 0, SW_HIDE, info, error)) << error;
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(process.Get(), 30000), WAIT_OBJECT_0);
+  }
+  std::string place;
+  ASSERT_TRUE(test::ReadBytes(program + L".place", place));
+  const std::string line = "\"" + Utf8FromWide(program) + "\" /s \"x y\"\n";
+  EXPECT_EQ(place, Utf8FromWide(system) + "\n" + line + Utf8FromWide(FolderOfProgram(program)) + "\n" + line);
+}
+
+TEST(ChildStart, OnlyFullPathsAreStarted) {
+  PROCESS_INFORMATION info = {};
+  unsigned long error = 0;
+  const std::wstring system = SystemFolderPath();
+  EXPECT_FALSE(StartChild({L"fake_wrapper.exe", L"", system}, 0, SW_HIDE, info, error));
+  EXPECT_EQ(error, static_cast<unsigned long>(ERROR_BAD_PATHNAME));
+  EXPECT_FALSE(StartChild({test::ProgramPath(L"fake_wrapper.exe"), L"", L"."}, 0, SW_HIDE, info, error));
+  EXPECT_FALSE(StartChild({L"C:\\a\"b.exe", L"", system}, 0, SW_HIDE, info, error));
+  EXPECT_EQ(info.hProcess, nullptr);
+  EXPECT_EQ(ChildCommandLine({L"C:\\x.exe", L"", system}), L"\"C:\\x.exe\"");
+  EXPECT_EQ(FolderOfProgram(L"C:\\x.exe"), L"C:\\");
+  EXPECT_EQ(FolderOfProgram(L"C:\\a b\\x.exe"), L"C:\\a b");
 }
 
 }  // namespace

@@ -86,4 +86,31 @@ TEST(FolderRemoval, EmptyingKeepsTheHeldFolderAndAMissingPathIsNothingToRemove) 
   EXPECT_TRUE(RemoveTreeNoFollow(scratch.File(L"missing")));
 }
 
+// A read-only file in the tree that is a hard link to a file elsewhere shares that file's
+// attributes: the removal takes the name away without clearing read-only, which would clear it
+// on the other file too. Where the system cannot delete a read-only name as it is (Windows
+// before 10 1809; Wine keeps read-only as the file's mode and refuses), the name stays.
+TEST(FolderRemoval, AReadOnlyHardLinkGoesWithoutChangingTheLinkedFile) {
+  ScratchFolder scratch;
+  Elsewhere elsewhere;
+  const std::wstring tree = scratch.File(L"tree");
+  ASSERT_TRUE(CreateFolderChain(tree));
+  const std::wstring outside = Back(elsewhere.folder.File(L"keep.txt"));
+  ASSERT_TRUE(SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateHardLinkW(Back(tree + L"/linked.txt").c_str(), outside.c_str(), nullptr));
+  // A read-only file of its own still goes, attribute cleared.
+  ASSERT_TRUE(WriteBytes(tree + L"/own.txt", "own"));
+  ASSERT_TRUE(SetFileAttributesW(Back(tree + L"/own.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+
+  const bool removed = RemoveTreeNoFollow(tree);
+  EXPECT_FALSE(FileExists(tree + L"/own.txt"));
+  EXPECT_EQ(removed, !FileExists(tree + L"/linked.txt"));
+  const DWORD attributes = GetFileAttributesW(outside.c_str());
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(elsewhere.Intact());
+  SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!removed) SetFileAttributesW(Back(tree + L"/linked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 }  // namespace

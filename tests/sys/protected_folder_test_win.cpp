@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include "support/folder_link_win.h"
 #include "support/scratch.h"
@@ -116,6 +122,138 @@ TEST(ProtectedFolder, ANewFolderMustBeNewAndAChildHoldsTheChainOnItsOwn) {
   EXPECT_FALSE(MoveFileW(Back(base.File(L"Work")).c_str(), Back(base.File(L"Moved")).c_str()));
   child.Close();
   EXPECT_TRUE(RemoveTree(base.File(L"Work")));
+}
+
+// Someone who may write in the parent (the work root is in a folder users can make) watches for
+// the next work folder and, the moment it appears, moves it away and makes one of their own in
+// its place, with a file in it. The folder is made relative to its parent's handle and held
+// from the moment it exists, so the swap never succeeds and the folder handed out is always the
+// one made: empty and at its path.
+TEST(ProtectedFolder, AFolderSwappedBetweenMakingAndOpeningIsNeverUsed) {
+  ScratchFolder base;
+  ProtectedFolder root;
+  ASSERT_EQ(root.Open(base.Path(), L"Work"), ProtectedFolderStatus::Ready);
+  std::atomic<int> next{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int> swaps{0};
+  std::thread attacker([&] {
+    // A folder of their own with a file in it, made beforehand and renamed into place at once.
+    int moved = 0;
+    std::wstring prepared;
+    while (!stop) {
+      if (prepared.empty()) {
+        prepared = Back(base.File(L"theirs" + std::to_wstring(moved)));
+        if (!CreateDirectoryW(prepared.c_str(), nullptr) || !WriteBytes(prepared + L"\\planted.txt", "theirs"))
+          break;
+      }
+      const std::wstring name = Back(base.File(L"Work/temp" + std::to_wstring(next.load())));
+      const std::wstring away = Back(base.File(L"Work/away" + std::to_wstring(moved)));
+      if (MoveFileW(name.c_str(), away.c_str())) {
+        ++moved;
+        if (MoveFileW(prepared.c_str(), name.c_str())) ++swaps;
+        prepared.clear();
+      }
+    }
+  });
+  int ready = 0;
+  // Every folder handed out stays held to the end: the one in use cannot be moved away.
+  std::vector<ProtectedFolder> held(300);
+  for (int i = 1; i <= 300; ++i) {
+    next = i;
+    ProtectedFolder& child = held[i - 1];
+    const ProtectedFolderStatus status =
+        root.OpenChild(L"temp" + std::to_wstring(i), ProtectedFolder::Mode::CreateNew, child);
+    if (status != ProtectedFolderStatus::Ready) continue;
+    ++ready;
+    EXPECT_FALSE(FileExists(child.Path() + L"\\planted.txt")) << i;
+    EXPECT_TRUE(SamePath(FinalPathOfHandle(child.Handle()), child.Path())) << i;
+  }
+  stop = true;
+  attacker.join();
+  EXPECT_EQ(ready, 300);
+  EXPECT_EQ(swaps, 0);
+  held.clear();
+  root.Close();
+}
+
+// Only the folders below the shared ones are given the protected list; a shared folder the
+// program has to make gets what its parent hands down, so the programs that share it keep
+// their access to what is made in it later. Wine reads back an access list only where it could
+// store one: there the lists are compared, elsewhere only the folders are checked.
+TEST(ProtectedFolder, ASharedFolderItMakesKeepsWhatItsParentHandsDown) {
+  ScratchFolder base;
+  ProtectedFolder folder;
+  ASSERT_EQ(folder.Open(base.Path(), L"Shared/Own", ProtectedFolder::Mode::OpenOrCreate, 1),
+            ProtectedFolderStatus::Ready);
+  EXPECT_TRUE(IsRealFolder(base.File(L"Shared")));
+  EXPECT_TRUE(IsRealFolder(base.File(L"Shared/Own")));
+  auto isProtected = [](const std::wstring& path, bool& known) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    known = GetNamedSecurityInfoW(Back(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const bool result = known && GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+                        (control & SE_DACL_PROTECTED);
+    LocalFree(descriptor);
+    return result;
+  };
+  bool known = false;
+  if (!isProtected(base.File(L"Shared/Own"), known))
+    GTEST_LOG_(INFO) << "this file system keeps no access lists: only the folders are checked";
+  else
+    EXPECT_FALSE(isProtected(base.File(L"Shared"), known));
+  // At least one folder of its own must follow the shared ones.
+  EXPECT_EQ(folder.Open(base.Path(), L"Shared", ProtectedFolder::Mode::OpenOrCreate, 1),
+            ProtectedFolderStatus::NoBase);
+}
+
+// Who may own a folder of the program's own for it to be trusted as it is. Wine reports every
+// file as owned by the user it runs as, so the taking over of a folder someone else owns cannot
+// be seen here; the rule is checked on the owners themselves.
+TEST(ProtectedFolder, OnlyAdministratorsSystemAndTheOwnerItGivesAreTrustedOwners) {
+  auto trusted = [](const wchar_t* sddl) {
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(sddl, &sid)) return false;
+    const bool result = IsTrustedOwner(sid);
+    LocalFree(sid);
+    return result;
+  };
+  EXPECT_TRUE(trusted(L"BA"));
+  EXPECT_TRUE(trusted(L"SY"));
+  EXPECT_TRUE(trusted(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));  // installer service
+  EXPECT_FALSE(trusted(L"BU"));  // Users
+  EXPECT_FALSE(trusted(L"WD"));  // Everyone
+  EXPECT_FALSE(trusted(L"AU"));  // Authenticated Users
+  EXPECT_FALSE(trusted(L"S-1-5-21-1111-2222-3333-1001"));  // another user
+  EXPECT_FALSE(IsTrustedOwner(nullptr));
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool read = GetTokenInformation(token, TokenOwner, buffer, sizeof buffer, &size);
+  CloseHandle(token);
+  ASSERT_TRUE(read);
+  EXPECT_TRUE(IsTrustedOwner(reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner));  // what it makes itself
+}
+
+// A link among the folders above a file the package changes is followed only when its owner is
+// trusted. Wine reports every file as the running user's, so the refusal is shown here with a
+// rule that trusts nobody, and the default rule with the running user's own link.
+TEST(ProtectedFolder, ALinkAboveATargetIsFollowedOnlyWhenItsOwnerIsTrusted) {
+  ScratchFolder base, elsewhere;
+  ASSERT_TRUE(MakeFolderLink(Back(base.File(L"bin")), Back(elsewhere.Path())));
+  ASSERT_TRUE(CreateFolderChain(base.File(L"plain/deeper")));
+  auto nobody = [](void*) { return false; };
+  EXPECT_TRUE(SamePath(UntrustedLinkAbove(Back(base.File(L"bin/old.dll")), nobody), Back(base.File(L"bin"))));
+  EXPECT_TRUE(SamePath(UntrustedLinkAbove(base.File(L"bin/sub/old.dll"), nobody), Back(base.File(L"bin"))));
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"bin/old.dll"))), L"");  // the running user's link
+  // Plain folders, missing folders and a link that is the target itself are no link above it.
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"plain/deeper/old.dll")), nobody), L"");
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"missing/deeper/old.dll")), nobody), L"");
+  EXPECT_EQ(UntrustedLinkAbove(Back(base.File(L"bin")), nobody), L"");
+  RemoveFolderLink(Back(base.File(L"bin")));
 }
 
 TEST(ProtectedFolder, CommonAppDataFolderIsARealFolder) {
