@@ -183,7 +183,12 @@ DWORD RestoreAttributes(const UndoRecord& record) {
   return SetFileAttributesW(record.path.c_str(), record.attributes) ? 0 : GetLastError();
 }
 
+// A record whose registry state is kept (existed) is taken back by the registry records that
+// follow it: nothing of the server is run. Only one without them (a local server, a server of
+// the other bitness, or one whose trial registration told nothing) is registered or
+// unregistered again.
 DWORD RegisterAgain(const UndoRecord& record) {
+  if (record.existed) return 0;
   unsigned char restart = 0;
   const bool ok = record.is64Bit ? CComRegistration::Register64(record.path, &restart)
                                  : CComRegistration::Register32(record.path, &restart);
@@ -191,6 +196,7 @@ DWORD RegisterAgain(const UndoRecord& record) {
 }
 
 DWORD UnregisterAgain(const UndoRecord& record) {
+  if (record.existed) return 0;
   RedirectionScope scope(record.is64Bit);
   if (!PathExists(record.path)) return 0;
   return CComRegistration::Unregister(record.path, record.is64Bit) ? 0 : ERROR_GEN_FAILURE;
