@@ -958,17 +958,29 @@ std::wstring InstallLogText(const std::wstring& path, const InstallLogEntry* oth
 // (the server's registration waits on the test); then a run for another application takes the
 // package back and applies its own. The server ends with the process that started it: left
 // running, it would hold its program file against the undo, or register itself once the undo
-// is done.
+// is done. Before it, the package registered its copy of a class that another copy, elsewhere,
+// had registered before: the recovery points the class at that copy again.
 TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRunForAnotherApplication) {
   Install();
   const std::wstring serverName = Unique(L"waitserver") + L".exe";
   const std::wstring server = app_ + L"\\bin\\" + serverName;
   const std::wstring classKey = L"SOFTWARE\\Classes\\BrindleTestServer." + serverName;
+  const std::wstring twinName = Unique(L"twin") + L".dll";
+  const std::wstring twinClass = L"SOFTWARE\\Classes\\BrindleTestServer." + twinName;
+  const std::wstring copyA = app_ + L"\\a\\" + twinName;
+  ASSERT_TRUE(CreateFolderChain(app_ + L"\\a"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(), copyA.c_str(), FALSE));
+  ASSERT_TRUE(RegisterCopy(copyA));
+  const std::string twinBefore = ClassPicture(twinClass);
   ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_local_server.exe").c_str(),
                         (packageSource_ + L"\\INST\\" + serverName).c_str(), FALSE));
-  const std::string name = Narrow(serverName);
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
+                        (packageSource_ + L"\\INST\\" + twinName).c_str(), FALSE));
+  const std::string name = Narrow(serverName), twin = Narrow(twinName);
   const std::wstring list = SmallPackage("<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
+                                         "$InsFolder$\\" + twin + "</FullPath><FileName>" + twin + "</FileName></File>"
+                                         "<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
                                          "$InsFolder$\\bin\\" + name + "</FullPath><FileName>" + name +
                                          "</FileName></File>");
   const std::wstring otherList = PrepareOtherApplication();
@@ -989,6 +1001,7 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   UniqueHandle registering = OpenProcessOf(server);
   ASSERT_TRUE(registering) << "no process runs " << Narrow(server);
   ASSERT_FALSE(ActiveJournal().empty());
+  EXPECT_EQ(ServerOf(twinClass), app_ + L"\\" + twinName);  // the package's copy, registered before it
   TerminateProcess(run.process.Get(), 9);
   WaitForExit(run, 60000);
   const bool serverEnded = WaitForSingleObject(registering.Get(), 20000) == WAIT_OBJECT_0;
@@ -1009,11 +1022,14 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
   ASSERT_EQ(undone.size(), 1u);
   EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
-  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"), (std::vector<std::wstring>{L"-," + server + L",success,0"}));
+  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"),
+            (std::vector<std::wstring>{L"-," + server + L",success,0", L"-," + app_ + L"\\" + twinName + L",success,0"}));
   // The first application is back as it was: files and uninstall log, values, shortcut, counts.
   EXPECT_EQ(Machine(false), before);
   EXPECT_FALSE(FileExists(server));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classKey, KEY_WOW64_64KEY));
+  EXPECT_EQ(ServerOf(twinClass), copyA);
+  EXPECT_EQ(ClassPicture(twinClass), twinBefore);
   // The install log differs from the one before only by the other application's new versions.
   EXPECT_EQ(InstallLogText(installLog_.Path(), otherBefore), logBefore);
   {
@@ -1032,6 +1048,7 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   }
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\LocalServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_WOW64_64KEY, 0);
+  DeleteKey(twinClass, KEY_WOW64_64KEY);
 }
 
 // The install log, kept by a copy, cannot be written at the end of the package (another program
