@@ -840,6 +840,10 @@ void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool regis
     batch_.insert(batch_.end(), records.begin(), records.end());
     return;
   }
+  // The server's (un)registration makes and removes keys: a path looked at before is looked at
+  // again by the next write.
+  checkedKeyPaths_.clear();
+  declaredKeys_.Clear();
   if (!RecordAll(records)) {
     WriteServiceLog({L"-", path, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL_WRITE");
     throw CUpdaterException("the undo journal cannot be written");
