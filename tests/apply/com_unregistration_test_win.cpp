@@ -5,6 +5,7 @@
 
 #include "apply/com_unregistration_win.h"
 #include "apply/package_journal_win.h"
+#include "package/object_records.h"
 #include "support/process_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
@@ -122,4 +123,35 @@ TEST(ComRegistration, TheJournalKeepsTheStateARegistrationChangesAndTheUndoGives
   EXPECT_EQ(Text(inproc, L"ThreadingModel"), L"Both");
   EXPECT_EQ(SubKeyCount(classKey), 71u);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey.c_str());
+}
+
+// A COM step makes and removes keys (here: a local server's, which the journal cannot try):
+// a key path the registry passes found whole before it is looked at again by the next write,
+// whose keys, removed by the step in between, are then journaled as made by the package.
+TEST(ComRegistration, AKeyPathLookedAtBeforeACOMStepIsLookedAtAgainAfterIt) {
+  const std::wstring base = L"SOFTWARE\\BrindleComStep" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring path = base + L"\\Sub";
+  const bool own64 = sizeof(void*) == 8;
+  {
+    UniqueRegKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                              nullptr),
+              ERROR_SUCCESS);
+  }
+  std::unique_ptr<CPackageJournal> journal = CPackageJournal::Begin(L"ComJournal", L"com.cab");
+  ASSERT_TRUE(journal);
+  journal->NoteMissingKeys(kRegRootLocalMachine, own64, path);
+  journal->NoteCom(L"C:\\nowhere\\server.exe", false, false);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, base.c_str());
+  journal->NoteMissingKeys(kRegRootLocalMachine, own64, path);
+  std::vector<std::wstring> made;
+  for (const UndoRecord& record : journal->Records()) {
+    if (record.kind == UndoKind::ComUnregistered) {
+      EXPECT_FALSE(record.existed);
+    }
+    if (record.kind == UndoKind::RegistryKeyCreated) made.push_back(record.path);
+  }
+  EXPECT_EQ(made, (std::vector<std::wstring>{base, path}));
+  journal->Commit();
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, base.c_str());
 }
