@@ -1,6 +1,7 @@
 // The undo of the file family's journal records: old files put back from their backups, new
 // files and folders removed, removed folders and changed attributes restored, moves queued for
-// the restart taken out of the queue, and COM servers registered or unregistered again. Each
+// the restart taken out of the queue, and COM servers whose registry state was not journaled
+// registered or unregistered again (the registry family gives back the state of the others). Each
 // record holds all it needs: the same code undoes a failed package and, at the next run, one
 // whose process died.
 #include "apply/file_actions_win.h"
