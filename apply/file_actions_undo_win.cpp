@@ -1,6 +1,7 @@
 // The undo of the file family's journal records: old files put back from their backups, new
 // files and folders removed, removed folders and changed attributes restored, moves queued for
-// the restart taken out of the queue, and COM servers registered or unregistered again. Each
+// the restart taken out of the queue, and COM servers whose registry state was not journaled
+// registered or unregistered again (the registry family gives back the state of the others). Each
 // record holds all it needs: the same code undoes a failed package and, at the next run, one
 // whose process died.
 #include "apply/file_actions_win.h"
@@ -183,7 +184,12 @@ DWORD RestoreAttributes(const UndoRecord& record) {
   return SetFileAttributesW(record.path.c_str(), record.attributes) ? 0 : GetLastError();
 }
 
+// A record whose registry state is kept (existed) is taken back by the registry records that
+// follow it: nothing of the server is run. Only one without them (a local server, a server of
+// the other bitness, or one whose trial registration told nothing) is registered or
+// unregistered again.
 DWORD RegisterAgain(const UndoRecord& record) {
+  if (record.existed) return 0;
   unsigned char restart = 0;
   const bool ok = record.is64Bit ? CComRegistration::Register64(record.path, &restart)
                                  : CComRegistration::Register32(record.path, &restart);
@@ -191,6 +197,7 @@ DWORD RegisterAgain(const UndoRecord& record) {
 }
 
 DWORD UnregisterAgain(const UndoRecord& record) {
+  if (record.existed) return 0;
   RedirectionScope scope(record.is64Bit);
   if (!PathExists(record.path)) return 0;
   return CComRegistration::Unregister(record.path, record.is64Bit) ? 0 : ERROR_GEN_FAILURE;

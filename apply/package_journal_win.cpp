@@ -5,6 +5,9 @@
 #include "apply/registry_actions_win.h"
 #include "apply/sub_updater.h"
 #include "logs/service_log.h"
+#include "package/object_records.h"
+#include "sys/com_registration_win.h"
+#include "sys/com_registry_trace_win.h"
 #include "sys/file_placement_win.h"
 #include "sys/file_util.h"
 #include "sys/folder_removal.h"
@@ -681,8 +684,172 @@ void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wst
   Note(record);
 }
 
+namespace {
+
+// This process's own registry view: the one an in-process server's registration writes in.
+const bool kOwnViewIs64Bit = sizeof(void*) == 8;
+// A key whose present tree is no larger than this is kept whole before a registration that
+// writes in it: an unregistration may remove it with everything below it. A larger one (the
+// shared SOFTWARE, Classes, CLSID) keeps only the values the registration writes in it.
+const size_t kMaxKeptKeys = 64;
+const size_t kMaxKeptValues = 1024;
+
+int RootCodeOf(ComTraceRoot root) {
+  switch (root) {
+    case ComTraceRoot::ClassesRoot: return kRegRootClassesRoot;
+    case ComTraceRoot::LocalMachine: return kRegRootLocalMachine;
+    case ComTraceRoot::CurrentUser: return kRegRootCurrentUser;
+  }
+  return kRegRootLocalMachine;
+}
+
+std::vector<std::wstring> NamesOf(HKEY key, bool values) {
+  std::vector<std::wstring> names;
+  std::wstring name(16384, L'\0');
+  for (DWORD index = 0;; ++index) {
+    DWORD length = static_cast<DWORD>(name.size());
+    const LONG status = values ? RegEnumValueW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr)
+                               : RegEnumKeyExW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS) break;
+    names.push_back(name.substr(0, length));
+  }
+  return names;
+}
+
+// Counts the keys and values of the tree, up to the limits; false once one is passed.
+bool TreeWithinLimits(HKEY key, size_t& keys, size_t& values) {
+  DWORD subKeys = 0, ownValues = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &ownValues, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS)
+    return false;
+  keys += 1;
+  values += ownValues;
+  if (keys + subKeys > kMaxKeptKeys || values > kMaxKeptValues) return false;
+  for (const std::wstring& name : NamesOf(key, false)) {
+    UniqueRegKey child;
+    if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, child.Receive()) != ERROR_SUCCESS) return false;
+    if (!TreeWithinLimits(child.Get(), keys, values)) return false;
+  }
+  return true;
+}
+
+// The registry's present state of what a COM server's registration writes, as the registry
+// family's records: every key of the registration that is missing (made by it: removed by the
+// undo), every value it writes (given back or removed), and the whole present tree of each key
+// it writes that is small enough (keys made again, values given back: what an unregistration
+// or a registration that first clears its key would remove).
+class ComRegistryState {
+ public:
+  explicit ComRegistryState(std::vector<UndoRecord>& records) : records_(records) {}
+
+  void Add(const ComTracedKey& traced) {
+    const int root = RootCodeOf(traced.root);
+    const HKEY rootKey = CRegistryActions::RootKey(root);
+    if (!rootKey) return;
+    UniqueRegKey key;
+    const bool exists = RegOpenKeyExW(rootKey, traced.path.c_str(), 0, KEY_READ | ViewOf(kOwnViewIs64Bit),
+                                      key.Receive()) == ERROR_SUCCESS;
+    if (!exists) {
+      AddMissingKeys(root, rootKey, traced.path);
+    } else if (!Kept(root, traced.path)) {
+      size_t keys = 0, values = 0;
+      if (TreeWithinLimits(key.Get(), keys, values)) KeepTree(root, key.Get(), traced.path);
+    }
+    for (const std::wstring& name : traced.values) AddValue(root, exists ? key.Get() : nullptr, traced.path, name);
+  }
+
+ private:
+  std::wstring Id(int root, const std::wstring& path) const { return KeyKey(root, kOwnViewIs64Bit, path); }
+
+  // Inside a tree kept whole already.
+  bool Kept(int root, const std::wstring& path) const {
+    for (const std::wstring& kept : keptTrees_) {
+      const std::wstring id = Id(root, path);
+      if (id.size() >= kept.size() && CompareStringOrdinal(id.c_str(), static_cast<int>(kept.size()), kept.c_str(),
+                                                           static_cast<int>(kept.size()), TRUE) == CSTR_EQUAL &&
+          (id.size() == kept.size() || id[kept.size()] == L'\\'))
+        return true;
+    }
+    return false;
+  }
+
+  void AddMissingKeys(int root, HKEY rootKey, const std::wstring& path) {
+    bool missing = false;
+    for (size_t at = 0; at <= path.size(); ++at) {
+      if (at != path.size() && path[at] != L'\\') continue;
+      const std::wstring prefix = path.substr(0, at);
+      if (!missing) {
+        UniqueRegKey key;
+        if (RegOpenKeyExW(rootKey, prefix.c_str(), 0, KEY_READ | ViewOf(kOwnViewIs64Bit), key.Receive()) ==
+            ERROR_SUCCESS)
+          continue;
+        missing = true;
+      }
+      if (keys_.insert(Lowered(Id(root, prefix))).second)
+        records_.push_back(KeyRecord(UndoKind::RegistryKeyCreated, root, kOwnViewIs64Bit, prefix));
+    }
+  }
+
+  void KeepTree(int root, HKEY key, const std::wstring& path) {
+    keptTrees_.push_back(Id(root, path));
+    if (keys_.insert(Lowered(Id(root, path))).second)
+      records_.push_back(KeyRecord(UndoKind::RegistryKeyRemoved, root, kOwnViewIs64Bit, path));
+    for (const std::wstring& name : NamesOf(key, true)) AddValue(root, key, path, name);
+    for (const std::wstring& name : NamesOf(key, false)) {
+      UniqueRegKey child;
+      if (RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, child.Receive()) != ERROR_SUCCESS)
+        throw CUpdaterException("a registry key cannot be read for an undo");
+      KeepTree(root, child.Get(), path + L"\\" + name);
+    }
+  }
+
+  void AddValue(int root, HKEY key, const std::wstring& path, const std::wstring& name) {
+    if (!values_.insert(Lowered(ValueKey(root, kOwnViewIs64Bit, path, name))).second) return;
+    UndoRecord record;
+    record.kind = UndoKind::RegistryValue;
+    record.is64Bit = kOwnViewIs64Bit;
+    record.root = static_cast<std::uint32_t>(root);
+    record.path = path;
+    record.name = name;
+    if (key) ReadOldValue(key, name, record);
+    records_.push_back(std::move(record));
+  }
+
+  std::vector<UndoRecord>& records_;
+  std::set<std::wstring> keys_, values_;
+  std::vector<std::wstring> keptTrees_;
+};
+
+}  // namespace
+
 void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool registering) {
-  Note(PathRecord(registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered, path, is64Bit));
+  UndoRecord com = PathRecord(registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered, path, is64Bit);
+  std::vector<UndoRecord> records;
+  std::vector<ComTracedKey> traced;
+  // A server of the other bitness is not loaded here (the shipped program is 32-bit); nor is
+  // a local server, which registers in its own process.
+  const bool loadable = !(is64Bit && !kOwnViewIs64Bit) && !CComRegistration::IsLocalServer(path);
+  if (loadable && TraceComRegistration(path, traced)) {
+    // The registry's state is kept: the undo gives it back and runs nothing of the server.
+    com.existed = true;
+    records.push_back(com);
+    ComRegistryState state(records);
+    for (const ComTracedKey& key : traced) state.Add(key);
+  } else {
+    records.push_back(com);
+  }
+  if (declaring_) {
+    batch_.insert(batch_.end(), records.begin(), records.end());
+    return;
+  }
+  // The server's (un)registration makes and removes keys: a path looked at before is looked at
+  // again by the next write.
+  checkedKeyPaths_.clear();
+  declaredKeys_.Clear();
+  if (!RecordAll(records)) {
+    WriteServiceLog({L"-", path, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL_WRITE");
+    throw CUpdaterException("the undo journal cannot be written");
+  }
 }
 
 void CPackageJournal::Commit() {

@@ -52,6 +52,13 @@ class CPackageJournal : public CQXChangeJournal {
   // A move queued for the next restart (an empty destination queues a deletion), as passed to
   // the system.
   void NoteRestartMove(const std::wstring& source, const std::wstring& destination);
+  // A COM server about to be registered or unregistered. For an in-process server this process
+  // can load, its registration is first tried in a scratch key (TraceComRegistration), and the
+  // registry's present state of what it writes is journaled with it, in one write: the undo
+  // gives that state back instead of running the server's own (un)registration, so a class
+  // another copy registered before comes back to that copy. Any other server (a local server,
+  // one of the other bitness, one whose trial fails) is registered or unregistered again by the
+  // undo.
   void NoteCom(const std::wstring& path, bool is64Bit, bool registering);
 
   // Declarations: before a pass over many records, the undo records of all of them are

@@ -27,8 +27,9 @@ enum class UndoKind : std::uint8_t {
   RegistryKeyCreated,  // root, path: a key that did not exist before
   RegistryKeyRemoved,  // root, path: an empty key about to be removed
   RestartMoveQueued,   // path: source, other: destination (empty: a deletion) of a queued move
-  ComUnregistered,     // path: a COM server about to be unregistered
-  ComRegistered,       // path: a COM server about to be registered
+  ComUnregistered,     // path: a COM server about to be unregistered; existed: the registry
+                       // state its registration writes follows as registry records
+  ComRegistered,       // path: a COM server about to be registered; existed: as above
   StepUndone,          // attributes: the index of a record whose undo is done (not undone again)
 };
 

@@ -654,6 +654,129 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
 
+namespace {
+
+// A server's registration: every key below the class key, with its values, in the 64-bit view.
+void PictureKey(const std::wstring& path, std::ostringstream& out) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
+    return;
+  out << Narrow(path) << "\n";
+  std::set<std::wstring> values, keys;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    values.insert(name);
+  }
+  for (const std::wstring& value : values)
+    out << "  [" << Narrow(value) << "] " << RawValue(HKEY_LOCAL_MACHINE, path, value, KEY_WOW64_64KEY) << "\n";
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    keys.insert(name);
+  }
+  for (const std::wstring& sub : keys) PictureKey(path + L"\\" + sub, out);
+}
+
+std::string ClassPicture(const std::wstring& classKey) {
+  std::ostringstream out;
+  PictureKey(classKey, out);
+  return out.str();
+}
+
+// The library a class's registration names.
+std::wstring ServerOf(const std::wstring& classKey) {
+  wchar_t path[MAX_PATH] = {};
+  DWORD bytes = sizeof(path);
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\InprocServer32").c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
+                    key.Receive()) != ERROR_SUCCESS ||
+      RegGetValueW(key.Get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) != ERROR_SUCCESS)
+    return L"<none>";
+  return path;
+}
+
+bool RegisterCopy(const std::wstring& server) {
+  UniqueModule library(LoadLibraryW(server.c_str()));
+  using Register = HRESULT(__stdcall*)();
+  auto registerServer = library ? reinterpret_cast<Register>(reinterpret_cast<void*>(
+                                      GetProcAddress(library.Get(), "DllRegisterServer")))
+                                : nullptr;
+  return registerServer && registerServer() == S_OK;
+}
+
+}  // namespace
+
+// Two copies of one class: copy A, in a folder of its own, was registered before the package
+// (by another program); the package adds copy B of the same class and registers it, deletes
+// (and so unregisters) the server of another class whose keys another program gave values of
+// its own, and is then vetoed. The undo gives the registry back its state: the class
+// points at copy A again (unregistering copy B would have removed the class), and the other
+// class has its keys with every value in them (registering that server again would not bring
+// the other program's values back). No server's registration code runs in the undo; its
+// service-log lines are those of before.
+TEST_F(PatchUndo, AnUndoGivesEachClassTheRegistrationItHadBefore) {
+  const std::wstring twinName = Unique(L"twin") + L".dll", goneName = Unique(L"gone") + L".dll";
+  const std::wstring twinClass = L"SOFTWARE\\Classes\\BrindleTestServer." + twinName;
+  const std::wstring goneClass = L"SOFTWARE\\Classes\\BrindleTestServer." + goneName;
+  const std::wstring copyA = app_ + L"\\a\\" + twinName, copyB = app_ + L"\\" + twinName;
+  const std::wstring gone = app_ + L"\\" + goneName;
+  ASSERT_TRUE(CreateFolderChain(app_ + L"\\a"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(), copyA.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(), gone.c_str(), FALSE));
+  ASSERT_TRUE(RegisterCopy(copyA));
+  ASSERT_TRUE(RegisterCopy(gone));
+  SetValue(goneClass + L"\\InprocServer32", L"ThreadingModel", REG_SZ, std::string("B\0o\0t\0h\0\0\0", 10),
+           KEY_WOW64_64KEY);
+  SetValue(goneClass, L"Left", REG_DWORD, std::string("\x07\0\0\0", 4), KEY_WOW64_64KEY);
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(Utf8FromWide(gone)) +
+                                "\" INST_REQ INST_REQ INST_DEL INST_REG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                                "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
+  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\CUSTOM"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
+                        (packageSource_ + L"\\INST\\" + twinName).c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_hook.dll").c_str(),
+                        (packageSource_ + L"\\CUSTOM\\veto_hook.dll").c_str(), FALSE));
+  // Copy B registers in the program's own process; the deleted server through the system's
+  // registration tool.
+  const std::string twin = Narrow(twinName);
+  const std::wstring list = BuildPackage(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
+      "</GeneralInfo><DeleteObjects><File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_64BIT\"><FullPath>"
+      "$InsFolder$\\" + Narrow(goneName) + "</FullPath></File></DeleteObjects><AddObjects><File COM=\"INST_REG\" "
+      "DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + twin + "</FullPath><FileName>" + twin +
+      "</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">veto_hook.dll</FileName>"
+      "</CustomFunction></DiffDistribute>");
+  const std::string twinBefore = ClassPicture(twinClass), goneBefore = ClassPicture(goneClass);
+  ASSERT_EQ(ServerOf(twinClass), copyA);
+  ASSERT_NE(goneBefore.find("[Left]"), std::string::npos) << goneBefore;
+  ServiceLogTail tail;
+  {
+    BoxAnswerer answerer;
+    EXPECT_EQ(RunBrindle(list, L"/non_notification"), 100);
+  }
+  // The package did register copy B and unregister the deleted server before the veto.
+  EXPECT_EQ(tail.Details(L"UNREGISTER_COM"), (std::vector<std::wstring>{L"-," + gone + L",success,0"}));
+  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"), (std::vector<std::wstring>{L"-," + copyB + L",success,0"}));
+  EXPECT_EQ(tail.Details(L"UNDO_COM_REGISTER"), (std::vector<std::wstring>{L"-," + gone + L",success,0"}));
+  const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
+  ASSERT_EQ(undone.size(), 2u);
+  EXPECT_TRUE(EndsWith(undone[1], L",success")) << Narrow(undone[1]);
+  EXPECT_EQ(ServerOf(twinClass), copyA);
+  EXPECT_EQ(ClassPicture(twinClass), twinBefore);
+  EXPECT_EQ(ClassPicture(goneClass), goneBefore);
+  EXPECT_TRUE(FileExists(gone));
+  EXPECT_FALSE(FileExists(copyB));
+  EXPECT_TRUE(ActiveJournals().empty());
+  DeleteKey(twinClass, KEY_WOW64_64KEY);
+  DeleteKey(goneClass, KEY_WOW64_64KEY);
+}
+
 // A journal of the program's own that cannot be read is never applied in part: it is kept aside
 // under a dated name, logged, and the run does its own work.
 TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
@@ -835,17 +958,29 @@ std::wstring InstallLogText(const std::wstring& path, const InstallLogEntry* oth
 // (the server's registration waits on the test); then a run for another application takes the
 // package back and applies its own. The server ends with the process that started it: left
 // running, it would hold its program file against the undo, or register itself once the undo
-// is done.
+// is done. Before it, the package registered its copy of a class that another copy, elsewhere,
+// had registered before: the recovery points the class at that copy again.
 TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRunForAnotherApplication) {
   Install();
   const std::wstring serverName = Unique(L"waitserver") + L".exe";
   const std::wstring server = app_ + L"\\bin\\" + serverName;
   const std::wstring classKey = L"SOFTWARE\\Classes\\BrindleTestServer." + serverName;
+  const std::wstring twinName = Unique(L"twin") + L".dll";
+  const std::wstring twinClass = L"SOFTWARE\\Classes\\BrindleTestServer." + twinName;
+  const std::wstring copyA = app_ + L"\\a\\" + twinName;
+  ASSERT_TRUE(CreateFolderChain(app_ + L"\\a"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(), copyA.c_str(), FALSE));
+  ASSERT_TRUE(RegisterCopy(copyA));
+  const std::string twinBefore = ClassPicture(twinClass);
   ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_local_server.exe").c_str(),
                         (packageSource_ + L"\\INST\\" + serverName).c_str(), FALSE));
-  const std::string name = Narrow(serverName);
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
+                        (packageSource_ + L"\\INST\\" + twinName).c_str(), FALSE));
+  const std::string name = Narrow(serverName), twin = Narrow(twinName);
   const std::wstring list = SmallPackage("<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
+                                         "$InsFolder$\\" + twin + "</FullPath><FileName>" + twin + "</FileName></File>"
+                                         "<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
                                          "$InsFolder$\\bin\\" + name + "</FullPath><FileName>" + name +
                                          "</FileName></File>");
   const std::wstring otherList = PrepareOtherApplication();
@@ -866,6 +1001,7 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   UniqueHandle registering = OpenProcessOf(server);
   ASSERT_TRUE(registering) << "no process runs " << Narrow(server);
   ASSERT_FALSE(ActiveJournal().empty());
+  EXPECT_EQ(ServerOf(twinClass), app_ + L"\\" + twinName);  // the package's copy, registered before it
   TerminateProcess(run.process.Get(), 9);
   WaitForExit(run, 60000);
   const bool serverEnded = WaitForSingleObject(registering.Get(), 20000) == WAIT_OBJECT_0;
@@ -886,11 +1022,14 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   const std::vector<std::wstring> undone = tail.Details(L"UNDO_PACKAGE");
   ASSERT_EQ(undone.size(), 1u);
   EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
-  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"), (std::vector<std::wstring>{L"-," + server + L",success,0"}));
+  EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"),
+            (std::vector<std::wstring>{L"-," + server + L",success,0", L"-," + app_ + L"\\" + twinName + L",success,0"}));
   // The first application is back as it was: files and uninstall log, values, shortcut, counts.
   EXPECT_EQ(Machine(false), before);
   EXPECT_FALSE(FileExists(server));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classKey, KEY_WOW64_64KEY));
+  EXPECT_EQ(ServerOf(twinClass), copyA);
+  EXPECT_EQ(ClassPicture(twinClass), twinBefore);
   // The install log differs from the one before only by the other application's new versions.
   EXPECT_EQ(InstallLogText(installLog_.Path(), otherBefore), logBefore);
   {
@@ -909,6 +1048,7 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   }
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\LocalServer32").c_str(), KEY_WOW64_64KEY, 0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, classKey.c_str(), KEY_WOW64_64KEY, 0);
+  DeleteKey(twinClass, KEY_WOW64_64KEY);
 }
 
 // The install log, kept by a copy, cannot be written at the end of the package (another program

@@ -8,6 +8,7 @@
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
 #include "sys/com_registration_win.h"
+#include "sys/com_registry_trace_win.h"
 #include "sys/paths.h"
 #include "sys/win_handles.h"
 
@@ -35,6 +36,21 @@ bool ServerKeyExists(const std::wstring& path) {
   UniqueRegKey key;
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Classes\\BrindleTestServer." + NameOf(path)).c_str(), 0,
                        KEY_READ, key.Receive()) == ERROR_SUCCESS;
+}
+
+const wchar_t kTraceScratches[] = L"SOFTWARE\\Tamek\\Brindle\\ComTrace";
+
+std::vector<std::wstring> ScratchNames() {
+  std::vector<std::wstring> names;
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTraceScratches, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.push_back(name);
+  }
+  return names;
 }
 
 std::wstring ShortOrLong(const std::wstring& path) {
@@ -109,4 +125,51 @@ TEST(ComRegistration, UnregisteringAMissingLibraryFailsWithoutALineOfItsOwn) {
   EXPECT_EQ(code, 0u);
   // The line is the caller's (the file actions write UNREGISTER_COM).
   EXPECT_TRUE(tail.Details(L"UNREGISTER_COM").empty());
+}
+
+// A trial registration writes into a scratch key, never into the machine: what it wrote is read
+// back (parents first, with the names of the values), the scratch is removed, and the roots
+// are the machine's again afterwards. A trial that fails, or of a local server, tells nothing.
+TEST(ComRegistration, ATrialRegistrationIsReadBackFromAScratchKeyAndLeavesTheMachineAlone) {
+  ScratchFolder scratch;
+  const std::wstring server = CopyServer(scratch, L"traced_server.dll");
+  // A scratch key left by a process that ended in the middle of a trial.
+  StartedProcess ended = StartProgram(ProgramPath(L"brindle_probe.exe"), L"hidden - 1");
+  WaitForExit(ended, 30000);
+  const std::wstring stale = std::wstring(kTraceScratches) + L"\\" + std::to_wstring(GetProcessId(ended.process.Get())) + L"-1";
+  {
+    UniqueRegKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (stale + L"\\HKLM\\Left").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.Receive(), nullptr),
+              ERROR_SUCCESS);
+  }
+
+  std::vector<ComTracedKey> keys;
+  ASSERT_TRUE(TraceComRegistration(server, keys));
+  const std::wstring classKey = L"SOFTWARE\\Classes\\BrindleTestServer.traced_server.dll";
+  std::vector<std::wstring> paths;
+  for (const ComTracedKey& key : keys) {
+    EXPECT_EQ(key.root, ComTraceRoot::LocalMachine);
+    paths.push_back(key.path);
+  }
+  EXPECT_EQ(paths, (std::vector<std::wstring>{L"SOFTWARE", L"SOFTWARE\\Classes", classKey,
+                                              classKey + L"\\InprocServer32"}));
+  ASSERT_EQ(keys.size(), 4u);
+  EXPECT_TRUE(keys[2].values.empty());
+  EXPECT_EQ(keys[3].values, (std::vector<std::wstring>{L""}));
+  EXPECT_FALSE(ServerKeyExists(server));
+  EXPECT_TRUE(ScratchNames().empty());
+
+  // The roots are the machine's again: a real registration lands in the machine.
+  EXPECT_TRUE(CComRegistration::RegisterInProcess(server));
+  EXPECT_TRUE(ServerKeyExists(server));
+  EXPECT_TRUE(CComRegistration::UnregisterInProcess(server));
+
+  EXPECT_FALSE(TraceComRegistration(CopyServer(scratch, L"fail_traced.dll"), keys));
+  EXPECT_TRUE(keys.empty());
+  EXPECT_FALSE(TraceComRegistration(ToBackslashes(scratch.File(L"absent.dll")), keys));
+  const std::wstring local = ToBackslashes(scratch.File(L"local_server.exe"));
+  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_local_server.exe").c_str(), local.c_str(), FALSE));
+  EXPECT_FALSE(TraceComRegistration(local, keys));
+  EXPECT_TRUE(ScratchNames().empty());
 }
