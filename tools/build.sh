@@ -18,7 +18,11 @@ for b in "${builds[@]}"; do
   dir="$root/build/$b"
   case "$b" in
     win64)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release) ;;
-    win32)  args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+    win32)  # Cases of the 32-bit build run under the emulation have a longer time limit.
+            timeout=240
+            case "$("$root/tools/wine32-run.sh" --which 2>/dev/null)" in *qemu*) timeout=600 ;; esac
+            args=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release
+                  -DBRINDLE_CASE_TIMEOUT=$timeout
                   -DCMAKE_CXX_FLAGS=-Werror -DBRINDLE_TESTS=ON "-DBRINDLE_TEST_PROGRAMS=app;apply;sys"
                   "-DBRINDLE_TEST_FILTER_apply=Com*" "-DBRINDLE_TEST_FILTER_sys=ComRegistration*") ;;
     native) args=(-DCMAKE_BUILD_TYPE=Debug) ;;

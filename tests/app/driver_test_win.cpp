@@ -87,86 +87,91 @@ std::wstring WriteDiffLocalList(const ScratchFolder& folder, const std::vector<P
   return path;
 }
 
-// A person in front of the screen: waits for the box titled caption, reads it, presses button.
+// A person in front of the screen, in a process of its own (brindle_person.exe): the process
+// under test runs only the driver's own two threads, as the program does (three threads at work
+// crash a 32-bit Wine process under qemu-i386). The person watches this process's windows from
+// the moment the constructor returns; Result waits for it and reads what it wrote.
+class PersonProcess {
+ public:
+  PersonProcess(const std::wstring& mode, const std::wstring& caption, const std::wstring& button,
+                unsigned timeoutMs)
+      : result_(folder_.File(L"person.txt")) {
+    static LONG counter = 0;
+    const std::wstring stopName = L"BrindlePersonStop." + std::to_wstring(GetCurrentProcessId()) + L"." +
+                                  std::to_wstring(InterlockedIncrement(&counter));
+    stop_.Reset(CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
+    const std::wstring quote = L"\"";
+    bool ready = false;
+    process_ = StartWhenReady(ProgramPath(L"brindle_person.exe"),
+                              mode + L" " + std::to_wstring(GetCurrentProcessId()) + L" " + quote + caption + quote +
+                                  L" " + quote + button + quote + L" " + std::to_wstring(timeoutMs) + L" " + stopName +
+                                  L" " + quote + ToBackslashes(result_) + quote,
+                              60000, ready);
+    EXPECT_TRUE(ready) << "the person helper did not start";
+  }
+  ~PersonProcess() { Result(true); }
+  // Waits for the helper's result; stop first tells a watching helper (nobox) to end.
+  std::wstring Result(bool stop = false) {
+    if (!done_) {
+      if (stop && stop_) SetEvent(stop_.Get());
+      done_ = true;
+      std::string bytes;
+      if (WaitForExit(process_, 120000) != 0 || !ReadBytes(result_, bytes)) text_ = L"<the person helper failed>";
+      else text_ = WideFromUtf8(bytes);
+    }
+    return text_;
+  }
+
+ private:
+  ScratchFolder folder_;
+  std::wstring result_;
+  UniqueHandle stop_;
+  StartedProcess process_;
+  bool done_ = false;
+  std::wstring text_;
+};
+
+// Waits for the box titled caption, reads it, presses button.
 class Answerer {
  public:
   Answerer(std::wstring caption, std::wstring button, unsigned timeoutMs = 20000)
-      : done_(std::async(std::launch::async, [=] {
-          HWND box = FindDialog(caption, timeoutMs, GetCurrentProcessId());
-          if (!box) return std::wstring(L"<no box>");
-          const std::wstring text = StaticTexts(box);
-          if (!PressButton(box, button)) {
-            PostMessageW(box, WM_CLOSE, 0, 0);  // never leave the run waiting on the box
-            return L"<no button " + button + L"> " + text;
-          }
-          return text;
-        })) {}
-  std::wstring Text() { return done_.get(); }
+      : person_(L"answer", caption, button, timeoutMs) {}
+  std::wstring Text() { return person_.Result(); }
 
  private:
-  std::future<std::wstring> done_;
+  PersonProcess person_;
 };
 
 // Watches for a box that must not appear while a call runs: a box that does appear is read and
 // answered at once, so the call ends and the test fails on the text instead of hanging.
 class NoBoxWatcher {
  public:
-  explicit NoBoxWatcher(std::wstring caption)
-      : done_(std::async(std::launch::async, [this, caption] {
-          while (!stop_) {
-            HWND box = FindDialog(caption, 100, GetCurrentProcessId());
-            if (!box) continue;
-            const std::wstring text = StaticTexts(box);
-            const std::vector<std::wstring> buttons = VisibleButtons(box);
-            if (buttons.empty() || !PressButton(box, buttons.back())) PostMessageW(box, WM_CLOSE, 0, 0);
-            return text;
-          }
-          return std::wstring();
-        })) {}
-  ~NoBoxWatcher() { stop_ = true; }
+  explicit NoBoxWatcher(std::wstring caption) : person_(L"nobox", caption, L"-", 0) {}
   // Call after the run: the text of the box that appeared, or empty text when none did.
-  std::wstring Shown() {
-    stop_ = true;
-    return done_.get();
-  }
+  std::wstring Shown() { return person_.Result(true); }
 
  private:
-  std::atomic<bool> stop_{false};
-  std::future<std::wstring> done_;
+  PersonProcess person_;
 };
-
-// The text a control shows, read without sending it a message: the dialog's thread may be busy
-// (it pauses before closing) and must not be waited for.
-std::wstring ShownText(HWND control) {
-  wchar_t text[256] = {};
-  InternalGetWindowText(control, text, 256);
-  return text;
-}
-
-BOOL CALLBACK CollectPercentText(HWND control, LPARAM data) {
-  auto* seen = reinterpret_cast<std::vector<std::wstring>*>(data);
-  const std::wstring text = ShownText(control);
-  if (!text.empty() && text.back() == L'%' && (seen->empty() || seen->back() != text)) seen->push_back(text);
-  return TRUE;
-}
 
 // Watches the progress dialog and keeps every percentage text it showed.
 class ProgressWatcher {
  public:
-  ProgressWatcher()
-      : done_(std::async(std::launch::async, [this] {
-          std::vector<std::wstring> seen;
-          HWND dialog = FindDialog(kProgressCaption, 15000, GetCurrentProcessId());
-          while (dialog && IsWindow(dialog)) {
-            EnumChildWindows(dialog, &CollectPercentText, reinterpret_cast<LPARAM>(&seen));
-            Sleep(50);
-          }
-          return seen;
-        })) {}
-  std::vector<std::wstring> Seen() { return done_.get(); }
+  ProgressWatcher() : person_(L"progress", kProgressCaption, L"-", 15000) {}
+  std::vector<std::wstring> Seen() {
+    std::vector<std::wstring> seen;
+    const std::wstring lines = person_.Result();
+    for (size_t at = 0; at < lines.size();) {
+      const size_t end = lines.find(L'\n', at);
+      if (end == std::wstring::npos) break;
+      seen.push_back(lines.substr(at, end - at));
+      at = end + 1;
+    }
+    return seen;
+  }
 
  private:
-  std::future<std::vector<std::wstring>> done_;
+  PersonProcess person_;
 };
 
 RunResult RunList(const std::wstring& list, FakeItems& items, UpdateMode mode) {
