@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 #include <sstream>
 #include <thread>
 
@@ -1341,6 +1342,7 @@ class CrashPointRuns : public PatchUndo {
   std::string Picture(bool withTimes = true) {
     std::ostringstream out;
     out << Machine(true, withTimes);
+    out << "Bad32:" << RawValue(HKEY_LOCAL_MACHINE, key_, L"Bad", KEY_WOW64_32KEY) << "\n";
     if (withTimes) out << "link " << FileStamp(link_) << "\ninstalllog " << FileStamp(installLog_.Path()) << "\n";
     std::ostringstream undo;
     PictureTree(UndoFolder(), undo, false);
@@ -1362,7 +1364,8 @@ class CrashPointRuns : public PatchUndo {
   std::string listText_;
 };
 
-class CrashPoints : public CrashPointRuns, public ::testing::WithParamInterface<int> {};
+// Whether the package fails (then it is undone in the same run), and the slice of its points.
+class CrashPoints : public CrashPointRuns, public ::testing::WithParamInterface<std::tuple<bool, int>> {};
 
 std::string Joined(const std::vector<std::string>& points) {
   std::string text;
@@ -1386,31 +1389,42 @@ TEST(CrashPointBuild, OnlyTheTestBuildHasCrashPoints) {
   }
 }
 
+// A package that fails after its last file and value but one (a number that cannot be stored) is
+// undone in the same run: that undo is ended at each of its points too.
 TEST_P(CrashPoints, EndedAtAnyPointThePackageIsAppliedWholeOrNotAtAll) {
+  const bool failing = std::get<0>(GetParam());
+  const int slice = std::get<1>(GetParam());
   Install();
-  list_ = SmallPackage();
+  list_ = SmallPackage(failing ? "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
+                                     "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a "
+                                     "number</RegData></Registry>"
+                               : std::string());
   listText_ = FileText(list_);
   ASSERT_FALSE(HasFailure());
   BoxAnswerer answerer;
   // Leftovers of earlier cases are removed first, so that every run passes the same points.
   Recover(0);
-  // The package applied to its end: its points, and the state after it.
+  const std::string installed = Picture();
+  // The package run to its end: its points, and the state after it.
   const CrashRun whole = RunPackage(0);
-  ASSERT_EQ(whole.exitCode, 200) << Joined(whole.points);
+  ASSERT_EQ(whole.exitCode, failing ? 100 : 200) << Joined(whole.points);
   const std::string after = Picture(false);
+  if (failing) {
+    EXPECT_EQ(Picture(), installed) << "the package's own undo";
+  }
   const size_t total = whole.points.size();
   // From the journal emptied on, the package is kept.
   size_t keptFrom = total;
   for (size_t i = 0; i < total; ++i)
     if (whole.points[i] == "journal-emptied") keptFrom = std::min(keptFrom, i);
-  ASSERT_LT(keptFrom, total) << Joined(whole.points);
+  ASSERT_EQ(keptFrom < total, !failing) << Joined(whole.points);
   Reinstall();
   Recover(0);
   std::string before = Picture();
 
-  const size_t first = total * GetParam() / kCrashSlices + 1, last = total * (GetParam() + 1) / kCrashSlices;
-  std::printf("%zu crash points in the package's run (%zu before it is kept): %s\n", total, keptFrom,
-              Joined(whole.points).c_str());
+  const size_t first = total * slice / kCrashSlices + 1, last = total * (slice + 1) / kCrashSlices;
+  std::printf("%zu crash points in the %s package's run (%zu before it is kept): %s\n", total,
+              failing ? "failing" : "whole", keptFrom, Joined(whole.points).c_str());
   size_t recoveryPoints = 0, recoveriesEnded = 0;
   unsigned long secondAt = 1;
   std::map<std::string, int> kinds;
@@ -1452,7 +1466,8 @@ TEST_P(CrashPoints, EndedAtAnyPointThePackageIsAppliedWholeOrNotAtAll) {
   for (const auto& kind : kinds) std::printf("  %s: %d\n", kind.first.c_str(), kind.second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Slices, CrashPoints, ::testing::Range(0, kCrashSlices));
+INSTANTIATE_TEST_SUITE_P(Slices, CrashPoints,
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(0, kCrashSlices)));
 
 // The longest recovery, of the package ended at its last point before it is kept (everything
 // changed, the install log written), is itself ended at each of its points in turn, then run
