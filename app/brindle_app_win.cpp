@@ -1,6 +1,7 @@
 #include "app/brindle_app.h"
 
 #include "app/command_line.h"
+#include "apply/crash_point.h"
 #include "sys/system_util.h"
 #include "sys/win_handles.h"
 
@@ -33,7 +34,7 @@ bool CBrindleApp::InitInstance() {
   // Dialogs of this program host only standard controls; COM is initialised for the thread and
   // stays initialised until the process ends.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  ::Sleep(3000);
+  if (!kCrashPointBuild) ::Sleep(3000);
   const RunResult result = RunFromCommandLine(SplitProcessCommandLine());
   std::unique_ptr<CQXSystemUtil> ownSystem;
   CQXSystemUtil* system = GetSystemUtil();

@@ -6,6 +6,7 @@
 #include "app/coordination.h"
 #include "ui/progress_context.h"
 #include "app/updater.h"
+#include "apply/crash_point.h"
 #include "apply/sub_updater.h"
 #include "logs/install_log.h"
 #include "logs/service_log.h"
@@ -229,6 +230,7 @@ bool CWinQXUpdateItems::SaveAppliedPackage(CQXInstallLog& log, const std::wstrin
   try {
     subUpdater_->PreserveForUndo(installLogPath);
     saved = SaveInstallLog(log, installLogPath);
+    CrashPoint("install-log-written");
   } catch (const CUpdaterException&) {
     saved = false;
   }

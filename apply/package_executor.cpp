@@ -1,5 +1,6 @@
 #include "apply/package_executor.h"
 
+#include "apply/crash_point.h"
 #include "apply/sub_updater.h"
 
 #include <string>
@@ -95,10 +96,12 @@ StepOutcome CQXPackageExecutor::RunStep(const PackageStep& step, const std::vect
   for (const PackageAction& action : actions) {
     if (counted && recordStepDone_) recordStepDone_();
     const ActionOutcome outcome = family.Do(action);
+    CrashPoint("action-done");
     if (outcome == ActionOutcome::kFailed) failed = true;
     if (outcome == ActionOutcome::kEndStep) break;
   }
   const StepOutcome closed = closer.Close();
+  if (!actions.empty()) CrashPoint("step-ended");
   return failed || closed == StepOutcome::kFailed ? StepOutcome::kFailed : StepOutcome::kCompleted;
 }
 

@@ -1,5 +1,6 @@
 #include "apply/package_journal_win.h"
 
+#include "apply/crash_point.h"
 #include "apply/file_actions_win.h"
 #include "apply/package_executor.h"
 #include "apply/registry_actions_win.h"
@@ -328,8 +329,14 @@ bool RemoveJournal(const std::wstring& journal) {
 // A journal whose package is undone or kept: the journal first, then its identity (kept while
 // an emptied journal stays, so that the next run trusts and removes it), then the backups.
 void FinishJournal(const std::wstring& folder, const std::wstring& journalName, const std::wstring& hex) {
-  if (RemoveJournal(folder + L"\\" + journalName)) ForgetIdentity(journalName);
+  const bool removed = RemoveJournal(folder + L"\\" + journalName);
+  CrashPoint("journal-removed");
+  if (removed) {
+    ForgetIdentity(journalName);
+    CrashPoint("identity-forgotten");
+  }
   RemoveLeftover(folder + L"\\" + BackupNameOf(hex));
+  CrashPoint("backups-removed");
 }
 
 // The old files of a kept package, waiting to be removed. They are removed by the thread that
@@ -349,9 +356,12 @@ std::wstring SetAside(const std::wstring& folder, const std::wstring& journalNam
   const std::wstring base = hex.empty() ? std::wstring(L"journal") : kJournalPrefix + hex;
   const std::wstring aside = folder + L"\\" + base + L"-" + stamp + L"." + kind;
   MoveFileExW((folder + L"\\" + journalName).c_str(), aside.c_str(), 0);
-  if (kind == L"kept")
+  CrashPoint("journal-set-aside");
+  if (kind == L"kept") {
     MoveFileExW((folder + L"\\" + BackupNameOf(hex)).c_str(),
                 (folder + L"\\" + BackupNameOf(hex) + L"-" + stamp + L".kept").c_str(), 0);
+    CrashPoint("backups-set-aside");
+  }
   return aside;
 }
 
@@ -393,10 +403,13 @@ std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appN
   auto backups = std::make_unique<ProtectedFolder>();
   if (undo->OpenChild(BackupNameOf(hex), ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
     return nullptr;
+  CrashPoint("backup-folder-made");
   UniqueFile file(CreateFileW((folder + L"\\" + journalName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (file) CrashPoint("journal-made");
   std::string identity;
   const bool identified = file && IdentityOf(file.Get(), tag, identity) && RecordIdentity(journalName, identity);
+  if (identified) CrashPoint("identity-recorded");
   std::unique_ptr<CPackageJournal> journal;
   if (file) {
     journal.reset(new CPackageJournal(std::make_unique<JournalFileSink>(std::move(file)), std::move(undo),
@@ -557,7 +570,10 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
     record.other = NextBackupPath();
     Note(record);
   }
-  if (MoveFileThroughHandle(path, record.other, false)) return true;
+  if (MoveFileThroughHandle(path, record.other, false)) {
+    CrashPoint("file-moved-aside");
+    return true;
+  }
   error = GetLastError();
   // Another volume: the old file is copied there whole, then removed here.
   if (error == ERROR_NOT_SAME_DEVICE) {
@@ -565,7 +581,10 @@ bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned
       const DWORD attributes = GetFileAttributesW(path.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-      if (DeleteFileW(path.c_str())) return true;
+      if (DeleteFileW(path.c_str())) {
+        CrashPoint("file-moved-aside");
+        return true;
+      }
       error = GetLastError();
       if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
     } else {
@@ -587,8 +606,12 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
   // file put back.
   record.data = SecurityOf(path);
   Note(record);
-  if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) return;
+  if (byLink && CreateHardLinkW(record.other.c_str(), path.c_str(), nullptr)) {
+    CrashPoint("file-kept");
+    return;
+  }
   if (!CopyToBackup(path, record.other)) throw CUpdaterException("the old file cannot be kept for an undo");
+  CrashPoint("file-kept");
 }
 
 void CPackageJournal::NoteNewFile(const std::wstring& path, bool is64Bit) {
@@ -863,7 +886,12 @@ void CPackageJournal::Commit() {
   Close();
   ReleaseFolders();
   // First: from then on nothing is undone.
-  if (RemoveJournal(folder_ + L"\\" + journalName_)) ForgetIdentity(journalName_);
+  const bool removed = RemoveJournal(folder_ + L"\\" + journalName_);
+  CrashPoint("journal-removed");
+  if (removed) {
+    ForgetIdentity(journalName_);
+    CrashPoint("identity-forgotten");
+  }
   g_keptBackups = folder_ + L"\\" + BackupNameOf(hex_);
 }
 
@@ -871,6 +899,7 @@ void RemoveKeptBackups() {
   if (g_keptBackups.empty()) return;
   RemoveLeftover(g_keptBackups);
   g_keptBackups.clear();
+  CrashPoint("backups-removed");
 }
 
 bool CPackageJournal::Undo() {
@@ -992,6 +1021,16 @@ void RecoverJournal(const std::wstring& folder, const std::wstring& journalName,
     return;
   }
   const JournalContents contents = ParseJournal(bytes);
+  // A package whose start was cut short: its journal made, its header not yet whole (the
+  // identity may not be recorded yet), so nothing of the package was changed. A file of the
+  // program's own (not a link, owned by the administrators) is removed with its backups, as
+  // an empty journal is: set aside as untrusted, it would stay for good after a mere power cut.
+  if (contents.state == JournalState::Empty && contents.tag.empty() && !hex.empty() && !IsLinkByHandle(file.Get()) &&
+      OwnedByAdministrators(file.Get())) {
+    file.Reset();
+    FinishJournal(folder, journalName, hex);
+    return;
+  }
   if (!WrittenByTheProgram(file.Get(), journalName, hex, contents) ||
       !RecordsStayInside(contents.records, folder + L"\\" + BackupNameOf(hex))) {
     file.Reset();
@@ -1019,6 +1058,7 @@ void RecoverJournal(const std::wstring& folder, const std::wstring& journalName,
   WriteServiceLog(fields, L"BR", L"UNDO_JOURNAL");
   bool undone = false;
   if (CutAt(file.Get(), contents.wholeBytes)) {
+    CrashPoint("journal-cut");
     CQXChangeJournal journal(std::make_unique<JournalFileSink>(std::move(file)));
     journal.Adopt(contents.records);
     undone = UndoOnTheMachine(contents.records, journal);
@@ -1034,7 +1074,10 @@ void RecoverJournal(const std::wstring& folder, const std::wstring& journalName,
 void RemoveLeftovers(const std::wstring& folder) {
   for (const std::wstring& name : NamesIn(folder, std::wstring(kBackupPrefix) + L"*")) {
     const std::wstring hex = name.substr(wcslen(kBackupPrefix));
-    if (IsTagHex(hex) && !PathExists(folder + L"\\" + JournalNameOf(hex))) RemoveLeftover(folder + L"\\" + name);
+    if (IsTagHex(hex) && !PathExists(folder + L"\\" + JournalNameOf(hex))) {
+      RemoveLeftover(folder + L"\\" + name);
+      CrashPoint("leftover-removed");
+    }
   }
   if (!PathExists(folder + L"\\" + kLegacyJournalName)) RemoveLeftover(folder + L"\\" + kLegacyBackupName);
   UniqueRegKey key;
@@ -1048,7 +1091,10 @@ void RemoveLeftovers(const std::wstring& folder) {
     if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     if (!PathExists(folder + L"\\" + name)) stale.push_back(name);
   }
-  for (const std::wstring& name : stale) RegDeleteValueW(key.Get(), name.c_str());
+  for (const std::wstring& name : stale) {
+    RegDeleteValueW(key.Get(), name.c_str());
+    CrashPoint("leftover-removed");
+  }
 }
 
 }  // namespace

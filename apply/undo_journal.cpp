@@ -1,5 +1,7 @@
 #include "apply/undo_journal.h"
 
+#include "apply/crash_point.h"
+
 #include "logs/service_log.h"
 
 #include <array>
@@ -269,7 +271,9 @@ JournalContents ParseJournal(const std::string& bytes) {
 CQXChangeJournal::CQXChangeJournal(std::unique_ptr<CQXJournalSink> sink) : sink_(std::move(sink)) {}
 
 bool CQXChangeJournal::Start(const std::string& tag) {
-  return tag.size() == kJournalTagBytes && sink_ && sink_->Append(EncodeJournalHeader(tag));
+  if (tag.size() != kJournalTagBytes || !sink_ || !sink_->Append(EncodeJournalHeader(tag))) return false;
+  CrashPoint("journal-write");
+  return true;
 }
 
 bool CQXChangeJournal::Record(const UndoRecord& record) {
@@ -277,9 +281,14 @@ bool CQXChangeJournal::Record(const UndoRecord& record) {
 }
 
 bool CQXChangeJournal::RecordAll(const std::vector<UndoRecord>& records) {
+  return Write(records, false);
+}
+
+bool CQXChangeJournal::Write(const std::vector<UndoRecord>& records, bool undoMark) {
   if (records.empty()) return true;
   if (!sink_ || !sink_->Append(EncodeJournalWrite(records))) return false;
   records_.insert(records_.end(), records.begin(), records.end());
+  CrashPoint(undoMark ? "undo-mark" : "journal-write");
   return true;
 }
 
@@ -287,12 +296,13 @@ bool CQXChangeJournal::MarkUndone(size_t index) {
   UndoRecord mark;
   mark.kind = UndoKind::StepUndone;
   mark.attributes = static_cast<std::uint32_t>(index);
-  return Record(mark);
+  return Write({mark}, true);
 }
 
 bool CQXChangeJournal::Forget() {
   if (!sink_ || !sink_->Clear()) return false;
   records_.clear();
+  CrashPoint("journal-emptied");
   return true;
 }
 
@@ -354,6 +364,7 @@ bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
       failed.insert(ObjectKey(record));
       continue;
     }
+    CrashPoint("undo-step");
     if (markUndone && !markUndone(index)) return false;
   }
   return allUndone;

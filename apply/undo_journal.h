@@ -114,6 +114,9 @@ class CQXChangeJournal {
   void Close() { sink_.reset(); }
 
  private:
+  // Appends the records in one write (undoMark: the mark of an undo step done).
+  bool Write(const std::vector<UndoRecord>& records, bool undoMark);
+
   std::unique_ptr<CQXJournalSink> sink_;
   std::vector<UndoRecord> records_;
 };

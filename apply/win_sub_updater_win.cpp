@@ -1,6 +1,7 @@
 #include "apply/win_sub_updater_win.h"
 
 #include "apply/action_line.h"
+#include "apply/crash_point.h"
 #include "apply/file_actions_win.h"
 #include "apply/hook_actions_win.h"
 #include "apply/package_executor.h"
@@ -194,7 +195,9 @@ bool CWinQXSubUpdater::SaveUninstallLog(const std::wstring& path) {
     journal_->NoteNewFile(ToBackslashes(CQXUninstallLog::TemporaryPath(path)), false);
     journal_->Preserve(ToBackslashes(path), false, true);
   }
-  return uninstallLog_->Save(path);
+  const bool saved = uninstallLog_->Save(path);
+  CrashPoint("uninstall-log-written");
+  return saved;
 }
 
 bool CWinQXSubUpdater::SetStartupVersion(const std::wstring& version) {

@@ -114,6 +114,30 @@ if(WIN32)
     target_link_options(${name} PRIVATE -municode)
     list(APPEND BRINDLE_HELPERS ${name})
   endforeach()
+  # The test build of the program, Brindle_crashpoints.exe: the same program with its crash
+  # points (apply/crash_point.h). Each product source that includes that header is compiled
+  # again into it with BRINDLE_CRASH_POINTS; those objects come before the layers' libraries on
+  # the link line, so they stand in for the libraries' copies. The shipped Brindle.exe never has
+  # the points. (A source that starts including the header needs cmake to run again.)
+  set(crash_point_sources "")
+  foreach(layer ${BRINDLE_LAYERS})
+    brindle_sources(layer_sources ${layer})
+    list(FILTER layer_sources EXCLUDE REGEX "/app/winmain_win\\.cpp$")
+    foreach(f ${layer_sources})
+      file(STRINGS ${f} uses_points REGEX "^#include \"apply/crash_point\\.h\"")
+      if(uses_points)
+        list(APPEND crash_point_sources ${f})
+      endif()
+    endforeach()
+  endforeach()
+  add_executable(Brindle_crashpoints WIN32 ${CMAKE_SOURCE_DIR}/app/winmain_win.cpp ${crash_point_sources}
+                 ${CMAKE_SOURCE_DIR}/app/brindle.rc ${BRINDLE_UI_RC})
+  target_compile_definitions(Brindle_crashpoints PRIVATE BRINDLE_CRASH_POINTS)
+  target_include_directories(Brindle_crashpoints PRIVATE ${CMAKE_BINARY_DIR}/layers/app)
+  target_link_libraries(Brindle_crashpoints PRIVATE brindle_core)
+  target_compile_options(Brindle_crashpoints PRIVATE ${BRINDLE_WARNINGS})
+  target_link_options(Brindle_crashpoints PRIVATE -municode -mwindows)
+  list(APPEND BRINDLE_HELPERS Brindle_crashpoints)
   # The test programs start the helpers and the product from their own folder.
   foreach(sub ${BRINDLE_SUBSYSTEMS})
     if(TARGET test_${sub})

@@ -1,5 +1,7 @@
 #include "ui/progress_dialog_win.h"
 
+#include "apply/crash_point.h"
+
 #include <commctrl.h>
 
 
@@ -79,7 +81,7 @@ void CWinQXDlgProgress::CloseAfterPause() {
   KillTimer(Handle(), kPollTimer);
   context->follower = 0;
   RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  Sleep(kFinalPauseMs);
+  if (!kCrashPointBuild) Sleep(kFinalPauseMs);
   EndModal(0);
 }
 

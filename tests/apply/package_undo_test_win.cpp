@@ -9,6 +9,7 @@
 
 #include <set>
 
+#include "apply/crash_point.h"
 #include "apply/undo_journal.h"
 #include "logs/install_log.h"
 #include "support/patch_fixture_win.h"
@@ -25,8 +26,10 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <tuple>
 #include <sstream>
 #include <thread>
 
@@ -44,8 +47,9 @@ bool EndsWith(const std::wstring& text, const std::wstring& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Every file and folder below the folder: path, attributes, last-write time and bytes.
-void PictureTree(const std::wstring& folder, std::ostringstream& out) {
+// Every file and folder below the folder: path, attributes, last-write time (unless withTimes is
+// false) and bytes.
+void PictureTree(const std::wstring& folder, std::ostringstream& out, bool withTimes = true) {
   WIN32_FIND_DATAW found;
   UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
   if (!find) return;
@@ -59,10 +63,11 @@ void PictureTree(const std::wstring& folder, std::ostringstream& out) {
     out << Narrow(path) << " attr=" << data.dwFileAttributes;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       out << "\n";
-      PictureTree(path, out);
+      PictureTree(path, out, withTimes);
     } else {
-      out << " time=" << data.ftLastWriteTime.dwHighDateTime << ":" << data.ftLastWriteTime.dwLowDateTime
-          << " bytes=" << FileText(path) << "\n";
+      if (withTimes)
+        out << " time=" << data.ftLastWriteTime.dwHighDateTime << ":" << data.ftLastWriteTime.dwLowDateTime;
+      out << " bytes=" << FileText(path) << "\n";
     }
   }
 }
@@ -426,9 +431,9 @@ class PatchUndo : public PatchFixture {
 
   // What a user could check: the application's files, the values of both views, the shortcut,
   // the shared counts, the restart queue and both logs.
-  std::string Machine(bool withInstallLog = true) {
+  std::string Machine(bool withInstallLog = true, bool withTimes = true) {
     std::ostringstream out;
-    PictureTree(app_, out);
+    PictureTree(app_, out, withTimes);
     for (const wchar_t* name : {L"Gone32", L"New32"})
       out << Narrow(name) << "32:" << RawValue(HKEY_LOCAL_MACHINE, key_, name, KEY_WOW64_32KEY) << "\n";
     for (const wchar_t* name : {L"Gone64", L"Stay64", L"New64"})
@@ -1400,4 +1405,252 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
     ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "new " + std::to_string(i)) << i;
   EXPECT_TRUE(ActiveJournals().empty());
   EXPECT_EQ(backups(), backupsBefore);
+}
+
+// ---- crash points ------------------------------------------------------------------------------
+// The test build of the program (Brindle_crashpoints.exe) ends itself at the Nth crash point:
+// after each journal write, each change of the package (each action, each file moved aside or
+// kept, each log written), each undo step and its mark, and each step of the recovery and of
+// the journal's end. Every point of a small package with every kind of change is tried in
+// turn; after each end, a run on a list that applies nothing recovers (once itself ended at
+// one of its own points, then again to its end), and the machine is compared with the state
+// before the package (with the state after it where the end came after the package was kept):
+// files with bytes, times and attributes, values in both views, the shortcut, shared counts,
+// the restart queue, both logs, and no journal or backup left active or set aside.
+namespace {
+
+// How many slices the points are tried in, one case each (each well within the per-case time
+// limit on a busy machine).
+const int kCrashSlices = 2;
+
+// The kinds of the points a run went through, in their order.
+struct CrashRun {
+  int exitCode = -1;
+  std::vector<std::string> points;
+};
+
+class CrashPointRuns : public PatchUndo {
+ protected:
+  void SetUp() override {
+    PatchUndo::SetUp();
+    pointLog_ = scratch_.File(L"points.txt");
+    emptyList_ = lists_ + L"/nothing.xml";
+  }
+
+  // Runs the test build on the list, ended at the point given (0: none); the points passed.
+  CrashRun Run(const std::wstring& list, unsigned long crashAt) {
+    CrashRun run;
+    DeleteFileW(pointLog_.c_str());
+    SetEnvironmentVariableW(L"BRINDLE_CRASH_LOG", pointLog_.c_str());
+    SetEnvironmentVariableW(L"BRINDLE_CRASH_AT", crashAt ? std::to_wstring(crashAt).c_str() : nullptr);
+    StartedProcess started = StartProgram(ProgramPath(L"Brindle_crashpoints.exe"),
+                                          L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    SetEnvironmentVariableW(L"BRINDLE_CRASH_LOG", nullptr);
+    SetEnvironmentVariableW(L"BRINDLE_CRASH_AT", nullptr);
+    run.exitCode = WaitForExit(started, 120000);
+    std::istringstream lines(FileText(pointLog_));
+    for (std::string line; std::getline(lines, line);)
+      if (!line.empty()) run.points.push_back(line);
+    return run;
+  }
+
+  // A run that applies nothing (its one entry is no package): it recovers and ends.
+  CrashRun Recover(unsigned long crashAt) {
+    EXPECT_TRUE(WriteFileText(emptyList_,
+                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                              "<FileName>nothing.txt</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                              "Application</DisplayName></DiffLocal></DiffLocalList>"));
+    return Run(emptyList_, crashAt);
+  }
+
+  CrashRun RunPackage(unsigned long crashAt) {
+    EXPECT_TRUE(WriteFileText(list_, listText_));
+    return Run(list_, crashAt);
+  }
+
+  // The application as installed, every trace of an earlier run of the package gone.
+  void Reinstall() {
+    RemoveTree(app_);
+    DeleteKey(key_, KEY_WOW64_32KEY);
+    DeleteKey(key_, KEY_WOW64_64KEY);
+    RemoveSharedCount(app_ + L"\\new\\shared.dll");
+    Install();
+  }
+
+  // The machine, with the shortcut's and the install log's stamps, the undo journals' identities
+  // and what the undo folder holds.
+  std::string Picture(bool withTimes = true) {
+    std::ostringstream out;
+    out << Machine(true, withTimes);
+    out << "Bad32:" << RawValue(HKEY_LOCAL_MACHINE, key_, L"Bad", KEY_WOW64_32KEY) << "\n";
+    if (withTimes) out << "link " << FileStamp(link_) << "\ninstalllog " << FileStamp(installLog_.Path()) << "\n";
+    std::ostringstream undo;
+    PictureTree(UndoFolder(), undo, false);
+    out << "undo folder:\n" << undo.str();
+    UniqueRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamek\\Brindle\\UndoJournals", 0,
+                      KEY_READ | KEY_WOW64_64KEY, key.Receive()) == ERROR_SUCCESS) {
+      for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        out << "identity " << Narrow(name) << "\n";
+      }
+    }
+    return out.str();
+  }
+
+  std::wstring pointLog_, emptyList_, list_;
+  std::string listText_;
+};
+
+// Whether the package fails (then it is undone in the same run), and the slice of its points.
+class CrashPoints : public CrashPointRuns, public ::testing::WithParamInterface<std::tuple<bool, int>> {};
+
+std::string Joined(const std::vector<std::string>& points) {
+  std::string text;
+  for (const std::string& point : points) text += point + " ";
+  return text;
+}
+
+}  // namespace
+
+// The shipped program has no crash points: neither the variable that drives them nor their
+// names are in it; the test build has both.
+TEST(CrashPointBuild, OnlyTheTestBuildHasCrashPoints) {
+  std::string shipped, test;
+  ASSERT_TRUE(ReadBytes(ProgramPath(L"Brindle.exe"), shipped));
+  ASSERT_TRUE(ReadBytes(ProgramPath(L"Brindle_crashpoints.exe"), test));
+  const std::wstring variable = L"BRINDLE_CRASH_AT";
+  const std::string wide(reinterpret_cast<const char*>(variable.data()), variable.size() * sizeof(wchar_t));
+  for (const std::string& marker : {wide, std::string("journal-write"), std::string("undo-step")}) {
+    EXPECT_EQ(shipped.find(marker), std::string::npos) << marker;
+    EXPECT_NE(test.find(marker), std::string::npos) << marker;
+  }
+}
+
+// A package that fails after its last file and value but one (a number that cannot be stored) is
+// undone in the same run: that undo is ended at each of its points too.
+TEST_P(CrashPoints, EndedAtAnyPointThePackageIsAppliedWholeOrNotAtAll) {
+  const bool failing = std::get<0>(GetParam());
+  const int slice = std::get<1>(GetParam());
+  Install();
+  list_ = SmallPackage(failing ? "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
+                                     "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a "
+                                     "number</RegData></Registry>"
+                               : std::string());
+  listText_ = FileText(list_);
+  ASSERT_FALSE(HasFailure());
+  BoxAnswerer answerer;
+  // Leftovers of earlier cases are removed first, so that every run passes the same points.
+  Recover(0);
+  const std::string installed = Picture();
+  // The package run to its end: its points, and the state after it.
+  const CrashRun whole = RunPackage(0);
+  ASSERT_EQ(whole.exitCode, failing ? 100 : 200) << Joined(whole.points);
+  const std::string after = Picture(false);
+  if (failing) {
+    EXPECT_EQ(Picture(), installed) << "the package's own undo";
+  }
+  const size_t total = whole.points.size();
+  // From the journal emptied on, the package is kept.
+  size_t keptFrom = total;
+  for (size_t i = 0; i < total; ++i)
+    if (whole.points[i] == "journal-emptied") keptFrom = std::min(keptFrom, i);
+  ASSERT_EQ(keptFrom < total, !failing) << Joined(whole.points);
+  Reinstall();
+  Recover(0);
+  std::string before = Picture();
+
+  const size_t first = total * slice / kCrashSlices + 1, last = total * (slice + 1) / kCrashSlices;
+  std::printf("%zu crash points in the %s package's run (%zu before it is kept): %s\n", total,
+              failing ? "failing" : "whole", keptFrom, Joined(whole.points).c_str());
+  size_t recoveryPoints = 0, recoveriesEnded = 0;
+  unsigned long secondAt = 1;
+  std::map<std::string, int> kinds;
+  for (size_t at = first; at <= last; ++at) {
+    const std::string point = whole.points[at - 1];
+    ++kinds[point];
+    const CrashRun ended = RunPackage(static_cast<unsigned long>(at));
+    ASSERT_EQ(ended.exitCode, static_cast<int>(kCrashPointExitCode)) << at << " " << point;
+    ASSERT_EQ(ended.points.size(), at);
+    ASSERT_EQ(ended.points.back(), point) << "the run went another way at point " << at;
+    // The recovery is itself ended at one of its points (the next one at each package point,
+    // from the first again once a recovery has fewer), then runs to its end.
+    const CrashRun second = Recover(secondAt);
+    recoveryPoints += second.points.size();
+    if (second.exitCode == static_cast<int>(kCrashPointExitCode)) {
+      ++recoveriesEnded;
+      ++secondAt;
+      const CrashRun recovered = Recover(0);
+      EXPECT_EQ(recovered.exitCode, 200) << at;
+      recoveryPoints += recovered.points.size();
+    } else {
+      // It had fewer points, and ran to its end.
+      EXPECT_EQ(second.exitCode, 200) << at;
+      secondAt = 1;
+    }
+    const bool kept = at - 1 >= keptFrom;
+    EXPECT_EQ(Picture(!kept), kept ? after : before)
+        << "ended at point " << at << " (" << point << "), the recovery ended at its point "
+        << second.points.size() << ": " << Joined(second.points);
+    if (HasFailure()) break;
+    if (kept) {
+      Reinstall();
+      Recover(0);
+      before = Picture();
+    }
+  }
+  std::printf("points %zu-%zu of %zu tried; %zu recoveries ended at one of their own points; %zu recovery "
+              "points passed\n", first, last, total, recoveriesEnded, recoveryPoints);
+  for (const auto& kind : kinds) std::printf("  %s: %d\n", kind.first.c_str(), kind.second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Slices, CrashPoints,
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(0, kCrashSlices)));
+
+// The longest recovery, of the package ended at its last point before it is kept (everything
+// changed, the install log written), is itself ended at each of its points in turn, then run
+// to its end: the machine is as before the package.
+TEST_F(CrashPointRuns, ARecoveryEndedAtAnyOfItsPointsStillEndsWithTheMachineAsBefore) {
+  Install();
+  list_ = SmallPackage();
+  listText_ = FileText(list_);
+  ASSERT_FALSE(HasFailure());
+  BoxAnswerer answerer;
+  Recover(0);
+  // The package's points up to the install log written: the process is ended there.
+  const CrashRun whole = RunPackage(0);
+  ASSERT_EQ(whole.exitCode, 200) << Joined(whole.points);
+  size_t lastUnkept = 0;
+  for (size_t i = 0; i < whole.points.size() && whole.points[i] != "journal-emptied"; ++i) lastUnkept = i + 1;
+  ASSERT_GT(lastUnkept, 0u);
+  Reinstall();
+  Recover(0);
+  const std::string reinstalled = Picture();
+  size_t recoveryPoints = 0, ended = 0;
+  std::map<std::string, int> kinds;
+  for (unsigned long at = 1;; ++at) {
+    const CrashRun package = RunPackage(static_cast<unsigned long>(lastUnkept));
+    ASSERT_EQ(package.exitCode, static_cast<int>(kCrashPointExitCode));
+    const CrashRun second = Recover(at);
+    if (second.exitCode != static_cast<int>(kCrashPointExitCode)) {
+      // Fewer points than that: every one was tried.
+      recoveryPoints = second.points.size();
+      EXPECT_EQ(second.exitCode, 200);
+      EXPECT_EQ(Picture(), reinstalled) << "the recovery run to its end";
+      break;
+    }
+    ++ended;
+    ++kinds[second.points.back()];
+    const CrashRun recovered = Recover(0);
+    EXPECT_EQ(recovered.exitCode, 200) << at;
+    EXPECT_EQ(Picture(), reinstalled) << "the recovery ended at its point " << at << " ("
+                                      << second.points.back() << "): " << Joined(second.points);
+    if (HasFailure() || at > 400) break;
+  }
+  EXPECT_GT(ended, 10u);
+  EXPECT_EQ(ended, recoveryPoints);
+  std::printf("%zu crash points in the longest recovery, each tried\n", recoveryPoints);
+  for (const auto& kind : kinds) std::printf("  %s: %d\n", kind.first.c_str(), kind.second);
 }
