@@ -8,7 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$root/build/win64/wineprefix}
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ -z "${BRINDLE_WINE_READY:-}" ]; then
   "$root/tools/wine-prefix.sh"
   /usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true

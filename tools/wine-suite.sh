@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=win64
 case "${1:-}" in win64|win32) build=$1; shift ;; esac
 export WINEPREFIX=${WINEPREFIX:-$root/build/$build/wineprefix}
-export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ "$build" = win32 ]; then
   # The first program run makes the prefix and its 32-bit system files.
   "$root/tools/wine32-run.sh" 'C:\windows\syswow64\cmd.exe' /c exit </dev/null >/dev/null 2>&1
