@@ -65,9 +65,37 @@ std::wstring WatchForNoBox(DWORD pid, const std::wstring& caption, HANDLE stop) 
   return std::wstring();
 }
 
+struct ShownSearch {
+  DWORD pid;
+  const std::wstring* caption;
+  HWND found;
+};
+
+BOOL CALLBACK OnShownWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<ShownSearch*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->pid || !IsWindowVisible(window) || ShownText(window) != *search->caption) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The process's visible window with the caption, its caption read without a message: the
+// dialog's thread holds its last picture for a moment without answering messages, and a
+// window looked for by asking it its text would be missed then.
+HWND FindShownWindow(DWORD pid, const std::wstring& caption, unsigned timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    ShownSearch search{pid, &caption, nullptr};
+    EnumWindows(&OnShownWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found || GetTickCount64() >= deadline) return search.found;
+    Sleep(20);
+  }
+}
+
 std::wstring WatchProgress(DWORD pid, const std::wstring& caption, unsigned timeoutMs) {
   std::vector<std::wstring> seen;
-  HWND dialog = FindDialog(caption, timeoutMs, pid);
+  HWND dialog = FindShownWindow(pid, caption, timeoutMs);
   while (dialog && IsWindow(dialog)) {
     EnumChildWindows(dialog, &CollectPercentText, reinterpret_cast<LPARAM>(&seen));
     Sleep(50);
