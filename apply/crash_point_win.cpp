@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "sys/win_handles.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,14 +24,13 @@ std::wstring Variable(const wchar_t* name) {
 
 // Appends the point's kind to the log, through to the disk before the process may end.
 void LogPoint(const std::wstring& log, const char* kind) {
-  HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  UniqueFile file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   const std::string line = std::string(kind) + "\n";
   DWORD written = 0;
-  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  FlushFileBuffers(file);
-  CloseHandle(file);
+  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  FlushFileBuffers(file.Get());
 }
 
 }  // namespace

@@ -157,6 +157,13 @@ UndoRecord KeyRecord(UndoKind kind, int root, bool is64BitView, const std::wstri
   return record;
 }
 
+// A record of one registry value (its old state is read into it afterwards).
+UndoRecord ValueRecord(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
+  UndoRecord record = KeyRecord(UndoKind::RegistryValue, root, is64BitView, keyPath);
+  record.name = name;
+  return record;
+}
+
 REGSAM ViewOf(bool is64BitView) { return is64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
 // Writes each record through to the disk before Append returns. A write that fails is cut off
@@ -648,12 +655,7 @@ void CPackageJournal::NoteAttributes(const std::wstring& path, unsigned long att
 
 void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
   if (!declaredValues_.insert(ValueKey(root, is64BitView, keyPath, name)).second && !declaring_) return;
-  UndoRecord record;
-  record.kind = UndoKind::RegistryValue;
-  record.is64Bit = is64BitView;
-  record.root = static_cast<std::uint32_t>(root);
-  record.path = keyPath;
-  record.name = name;
+  UndoRecord record = ValueRecord(root, is64BitView, keyPath, name);
   const HKEY rootKey = CRegistryActions::RootKey(root);
   RegistryKeyCache once;
   RegistryKeyCache& keys = declaring_ ? declaredKeys_ : once;
@@ -828,12 +830,7 @@ class ComRegistryState {
 
   void AddValue(int root, HKEY key, const std::wstring& path, const std::wstring& name) {
     if (!values_.insert(Lowered(ValueKey(root, kOwnViewIs64Bit, path, name))).second) return;
-    UndoRecord record;
-    record.kind = UndoKind::RegistryValue;
-    record.is64Bit = kOwnViewIs64Bit;
-    record.root = static_cast<std::uint32_t>(root);
-    record.path = path;
-    record.name = name;
+    UndoRecord record = ValueRecord(root, kOwnViewIs64Bit, path, name);
     if (key) ReadOldValue(key, name, record);
     records_.push_back(std::move(record));
   }
@@ -940,13 +937,9 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring
 // nor keeps the right to change its list. (Another process of the same account is caught by
 // the recorded identity instead.)
 bool OwnedByAdministrators(HANDLE file) {
-  char descriptor[1024];
-  DWORD needed = 0;
-  PSID owner = nullptr;
-  BOOL defaulted = FALSE;
-  if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, descriptor, sizeof(descriptor), &needed) ||
-      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner)
-    return false;
+  std::vector<unsigned char> ownerSid = OwnerOfHandle(file);
+  if (ownerSid.empty()) return false;
+  const PSID owner = ownerSid.data();
   if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
@@ -1086,10 +1079,12 @@ void RemoveLeftovers(const std::wstring& folder) {
     return;
   std::vector<std::wstring> stale;
   for (DWORD index = 0;; ++index) {
-    wchar_t name[256];
-    DWORD length = 256;
-    if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    if (!PathExists(folder + L"\\" + name)) stale.push_back(name);
+    std::vector<wchar_t> name(16384);  // the longest value name the registry allows, and its end
+    DWORD length = static_cast<DWORD>(name.size());
+    if (RegEnumValueW(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    const std::wstring value(name.data(), length);
+    if (!PathExists(folder + L"\\" + value)) stale.push_back(value);
   }
   for (const std::wstring& name : stale) {
     RegDeleteValueW(key.Get(), name.c_str());

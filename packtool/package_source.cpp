@@ -45,29 +45,8 @@ std::wstring PackageSource::BesideFolder() const {
 }
 
 std::wstring FindCaseBlind(const std::wstring& folder, const std::wstring& relative) {
-  std::wstring current = folder;
-  size_t start = 0;
-  while (start <= relative.size()) {
-    size_t end = relative.find_first_of(L"\\/", start);
-    if (end == std::wstring::npos) end = relative.size();
-    const std::wstring part = relative.substr(start, end - start);
-    if (part.empty()) return std::wstring();
-    std::error_code ec;
-    std::wstring found;
-    for (fs::directory_iterator it(FsPath(current), ec), stop; !ec && it != stop; it.increment(ec)) {
-      const std::wstring name = WidePath(it->path().filename());
-      if (name == part) {
-        found = name;
-        break;
-      }
-      if (found.empty() && EqualsIgnoreAsciiCase(name, part)) found = name;
-    }
-    if (found.empty()) return std::wstring();
-    current += L"/" + found;
-    if (end == relative.size()) return current;
-    start = end + 1;
-  }
-  return std::wstring();
+  CaseBlindFinder finder;
+  return finder.Find(folder, relative);
 }
 
 const CaseBlindFinder::Listing& CaseBlindFinder::ListingOf(const std::wstring& folder) {

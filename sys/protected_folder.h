@@ -70,6 +70,8 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
 // program itself gives to what it makes (Administrators when it runs elevated; the account's
 // own user only where no unelevated program runs under that account). owner: a SID.
 bool IsTrustedOwner(void* owner);
+// The owner of the object held by the handle, as a SID's bytes; empty when it cannot be read.
+std::vector<unsigned char> OwnerOfHandle(void* handle);
 
 // The first link (junction, symbolic link, mount point) among the folders above target, from
 // below the drive's root down to target's own folder, whose owner trusted() refuses; empty text

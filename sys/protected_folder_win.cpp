@@ -87,14 +87,8 @@ bool ApplyAccessList(HANDLE folder, const SecurityDescriptor& descriptor) {
 }
 
 bool HasTrustedOwner(HANDLE folder) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS)
-    return false;
-  const bool trusted = IsTrustedOwner(owner);
-  LocalFree(descriptor);
-  return trusted;
+  std::vector<BYTE> owner = OwnerOfHandle(folder);
+  return !owner.empty() && IsTrustedOwner(owner.data());
 }
 
 // Gives the folder to Administrators with the protected access list, and empties it: what
@@ -161,21 +155,22 @@ std::vector<BYTE> OwnerOfSystemFolder() {
   if (length == 0 || length >= MAX_PATH) return {};
   UniqueFile handle(CreateFileW(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!handle || GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                 nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-    return {};
-  std::vector<BYTE> bytes;
-  if (owner && IsValidSid(owner)) {
-    const BYTE* first = static_cast<const BYTE*>(owner);
-    bytes.assign(first, first + GetLengthSid(owner));
-  }
-  LocalFree(descriptor);
-  return bytes;
+  return handle ? OwnerOfHandle(handle.Get()) : std::vector<BYTE>();
 }
 
 }  // namespace
+
+std::vector<unsigned char> OwnerOfHandle(void* handle) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS)
+    return {};
+  const UniqueLocal held(descriptor);
+  if (!owner || !IsValidSid(owner)) return {};
+  const BYTE* first = static_cast<const BYTE*>(owner);
+  return std::vector<unsigned char>(first, first + GetLengthSid(owner));
+}
 
 bool IsTrustedOwner(void* owner) {
   if (!owner || !IsValidSid(owner)) return false;
@@ -184,8 +179,8 @@ bool IsTrustedOwner(void* owner) {
   // The system's installer service, which owns the system's own folders.
   PSID installer = nullptr;
   if (ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
+    const UniqueLocal held(installer);
     const bool same = EqualSid(installer, owner) != FALSE;
-    LocalFree(installer);
     if (same) return true;
   }
   // Whoever owns the system's own folder controls the machine already.
@@ -278,21 +273,23 @@ void ProtectedFolder::Close() {
   path_.clear();
 }
 
+namespace {
+// The length of the path's root, "C:\" or "\\server\share\"; 0 for a path that is not absolute.
+size_t RootLength(const std::wstring& full) {
+  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return 3;
+  if (full.compare(0, 2, L"\\\\") != 0) return 0;
+  const size_t server = full.find(L'\\', 2);
+  const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
+  return share == std::wstring::npos ? 0 : share + 1;
+}
+}  // namespace
+
 bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<UniqueFile>& chain) {
   chain.clear();
   const std::wstring full = WithoutTrailingSeparator(path);
-  // The root: "C:\" or "\\server\share\"; everything below it is checked.
-  size_t start = 0;
-  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
-    start = 3;
-  } else if (full.compare(0, 2, L"\\\\") == 0) {
-    const size_t server = full.find(L'\\', 2);
-    const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
-    if (share == std::wstring::npos) return false;
-    start = share + 1;
-  } else {
-    return false;  // not absolute
-  }
+  // Everything below the root is checked.
+  const size_t start = RootLength(full);
+  if (start == 0) return false;  // not absolute
   std::vector<UniqueFile> held;
   std::wstring prefix = full.substr(0, start);
   // Each folder is made or opened relative to its parent's handle; the first relative to the
@@ -325,17 +322,8 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
 
 std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner)) {
   const std::wstring full = WithoutTrailingSeparator(target);
-  size_t start = 0;
-  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') {
-    start = 3;
-  } else if (full.compare(0, 2, L"\\\\") == 0) {
-    const size_t server = full.find(L'\\', 2);
-    const size_t share = server == std::wstring::npos ? server : full.find(L'\\', server + 1);
-    if (share == std::wstring::npos) return std::wstring();
-    start = share + 1;
-  } else {
-    return std::wstring();
-  }
+  const size_t start = RootLength(full);
+  if (start == 0) return std::wstring();
   std::vector<std::wstring> names = SplitNames(full.substr(start));
   if (!names.empty()) names.pop_back();  // the target itself is opened without following it
   std::wstring folder = full.substr(0, start);
@@ -353,12 +341,8 @@ std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
         (byPath == INVALID_FILE_ATTRIBUTES || !(byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
       continue;
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const bool known = GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                       nullptr, nullptr, &descriptor) == ERROR_SUCCESS;
-    const bool followed = known && trusted(owner);
-    LocalFree(descriptor);
+    std::vector<BYTE> owner = OwnerOfHandle(handle.Get());
+    const bool followed = !owner.empty() && trusted(owner.data());
     if (!followed) return folder;
   }
   return std::wstring();

@@ -76,6 +76,17 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder) {
   return names;
 }
 
+// A list of first.diff (Order 1) and second.diff (Order 2) for the test application, the second
+// written first where asked.
+std::string TwoPackageList(bool secondWrittenFirst) {
+  const std::string first = "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
+                            "<DisplayName>Sample Application</DisplayName></DiffLocal>";
+  const std::string second = "<DiffLocal Order=\"2\"><FileName>second.diff</FileName><AppName>SampleApp</AppName>"
+                             "<DisplayName>Sample Application</DisplayName></DiffLocal>";
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>" +
+         (secondWrittenFirst ? second + first : first + second) + "</DiffLocalList>";
+}
+
 // The hook library's record of its calls while the test runs.
 class HookLog {
  public:
@@ -385,12 +396,8 @@ TEST_F(PatchFailure, TheSecondPackageOfARunIsUnpackedIntoAFolderOfItsOwn) {
       "<CustomFunction>" + hook + "</CustomFunction></DiffDistribute>");
   ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/second.diff").c_str()));
   const std::wstring list = lists_ + L"/list.xml";
-  ASSERT_TRUE(WriteFileText(list,
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                            "<DiffLocal Order=\"2\"><FileName>second.diff</FileName><AppName>SampleApp</AppName>"
-                            "<DisplayName>Sample Application</DisplayName></DiffLocal>"
-                            "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
-                            "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
+  // Listed second first: the order comes from Order.
+  ASSERT_TRUE(WriteFileText(list, TwoPackageList(true)));
   bool ready = false;
   StartedProcess probe = StartRunningProbe(ready);
   ASSERT_TRUE(ready);
@@ -497,12 +504,7 @@ TEST_F(PatchFailure, TwoPackagesOfManyFilesRunOnTwoThreadsAndBothApply) {
   BuildPackage(head + "1.2</Version></GeneralInfo><UpdateObjects>" + records + "</UpdateObjects></DiffDistribute>");
   ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/second.diff").c_str()));
   const std::wstring list = lists_ + L"/list.xml";
-  ASSERT_TRUE(WriteFileText(list,
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                            "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
-                            "<DisplayName>Sample Application</DisplayName></DiffLocal>"
-                            "<DiffLocal Order=\"2\"><FileName>second.diff</FileName><AppName>SampleApp</AppName>"
-                            "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
+  ASSERT_TRUE(WriteFileText(list, TwoPackageList(false)));
   ThreadCountWatch threads;
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   const int most = threads.Stop();

@@ -297,6 +297,18 @@ class PatchUndo : public PatchFixture {
     RemoveSharedCount(app_ + L"\\new\\shared.dll");
     PatchFixture::TearDown();
   }
+  // The application with one registered COM server listed in its uninstall log, the logs and the
+  // wrapper's files, and an empty package source (INST, CUSTOM).
+  void InstallWithRegisteredServer(const std::wstring& server) {
+    ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                              "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(Utf8FromWide(server)) +
+                                  "\" INST_REQ INST_REQ INST_DEL INST_REG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                                  "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+    WriteInstallLog(L"en");
+    WriteWrapperFiles({L"ENGLISH"});
+    ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
+    ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\CUSTOM"));
+  }
 
   // The installed application 1.0: files, values in both views, a desktop shortcut, a shared
   // count, its uninstall log.
@@ -588,7 +600,7 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
 // The after-update hook vetoes a package that unregistered and deleted one COM server and
 // added and registered another: the new server is unregistered and removed, the old one is back
 // and registered again.
-TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
+TEST_F(PatchUndo, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   const std::wstring classes = L"SOFTWARE\\Classes\\BrindleTestServer.";
   const std::wstring oldServer = app_ + L"\\oldserver.dll";
   ASSERT_TRUE(CreateFolderChain(app_));
@@ -603,14 +615,7 @@ TEST_F(PatchFixture, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
     ASSERT_EQ(registerServer(), S_OK);
   }
   ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"oldserver.dll", KEY_WOW64_64KEY));
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                            "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(Utf8FromWide(oldServer)) +
-                                "\" INST_REQ INST_REQ INST_DEL INST_REG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
-                                "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
-  WriteInstallLog(L"en");
-  WriteWrapperFiles({L"ENGLISH"});
-  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
-  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\CUSTOM"));
+  InstallWithRegisteredServer(oldServer);
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
                         (packageSource_ + L"\\INST\\newserver.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_hook.dll").c_str(),
@@ -735,14 +740,7 @@ TEST_F(PatchUndo, AnUndoGivesEachClassTheRegistrationItHadBefore) {
   SetValue(goneClass + L"\\InprocServer32", L"ThreadingModel", REG_SZ, std::string("B\0o\0t\0h\0\0\0", 10),
            KEY_WOW64_64KEY);
   SetValue(goneClass, L"Left", REG_DWORD, std::string("\x07\0\0\0", 4), KEY_WOW64_64KEY);
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                            "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(Utf8FromWide(gone)) +
-                                "\" INST_REQ INST_REQ INST_DEL INST_REG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
-                                "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
-  WriteInstallLog(L"en");
-  WriteWrapperFiles({L"ENGLISH"});
-  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\INST"));
-  ASSERT_TRUE(CreateFolderChain(packageSource_ + L"\\CUSTOM"));
+  InstallWithRegisteredServer(gone);
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
                         (packageSource_ + L"\\INST\\" + twinName).c_str(), FALSE));
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_hook.dll").c_str(),

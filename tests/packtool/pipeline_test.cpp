@@ -26,8 +26,8 @@ void PutZnq(const std::wstring& znq) {
   ASSERT_TRUE(Put(znq + L"/INSTALL/COMMON/UninsVer.txt", "7.1"));
 }
 
-// The indexed look-up answers as the listing one does: an exact name first, else the name that
-// differs in letter case alone, through folders; nothing for a missing part. Its index is built
+// The indexed look-up: an exact name first, else the name that differs in letter case alone,
+// through folders; nothing for a missing or empty part, nor below a file. Its index is built
 // once, so a file added later to a folder already listed is not seen (the package's folders do
 // not change while it is checked).
 TEST(PackCaseBlindFinder, AnswersAsTheListingLookUpFromOneListingPerFolder) {
@@ -37,11 +37,13 @@ TEST(PackCaseBlindFinder, AnswersAsTheListingLookUpFromOneListingPerFolder) {
   ASSERT_TRUE(Put(s.File(L"p/diff.xml"), "3"));
   pack::CaseBlindFinder finder;
   const std::wstring p = s.File(L"p");
-  for (const wchar_t* name : {L"inst/sub/file.txt", L"INST\\SUB\\FILE.TXT", L"INST/exact.txt",
-                              L"Diff.XML", L"INST/none.txt", L"INST//exact.txt", L"INST/Sub/File.TXT/x"})
-    EXPECT_EQ(finder.Find(p, name), pack::FindCaseBlind(p, name)) << Utf8FromWide(name);
   EXPECT_EQ(finder.Find(p, L"inst/sub/file.txt"), p + L"/INST/Sub/File.TXT");
-  EXPECT_EQ(finder.Find(p, L"INST/none.txt"), L"");
+  EXPECT_EQ(finder.Find(p, L"INST\\SUB\\FILE.TXT"), p + L"/INST/Sub/File.TXT");
+  EXPECT_EQ(finder.Find(p, L"INST/exact.txt"), p + L"/INST/exact.txt");
+  EXPECT_EQ(finder.Find(p, L"Diff.XML"), p + L"/diff.xml");
+  EXPECT_EQ(pack::FindCaseBlind(p, L"Diff.XML"), p + L"/diff.xml");
+  for (const wchar_t* name : {L"INST/none.txt", L"INST//exact.txt", L"INST/Sub/File.TXT/x"})
+    EXPECT_EQ(finder.Find(p, name), L"") << Utf8FromWide(name);
 #ifndef _WIN32
   // Two names differing in letter case alone (possible here, not on Windows): the exact one
   // wins, and of the others always the same one.
