@@ -213,17 +213,42 @@ std::string EncodeJournalHeader(const std::string& tag) {
   return std::string(kJournalMagic, sizeof(kJournalMagic)) + tag;
 }
 
-std::string EncodeJournalWrite(const std::vector<UndoRecord>& records) {
-  std::string body;
-  for (const UndoRecord& record : records) {
-    const std::string payload = EncodeUndoRecord(record).substr(kRecordHeaderBytes);
-    PutBytes(body, payload);
-  }
+namespace {
+// One record as a write's body holds it: the payload's length and the payload.
+std::string BodyPart(const UndoRecord& record) {
+  std::string part;
+  PutBytes(part, EncodeUndoRecord(record).substr(kRecordHeaderBytes));
+  return part;
+}
+
+std::string FramedWrite(const std::string& body) {
   std::string length;
   PutNumber(length, static_cast<std::uint32_t>(body.size()));
   std::string out = length;
   PutNumber(out, Crc32(length + body));
   return out + body;
+}
+}  // namespace
+
+std::string EncodeJournalWrite(const std::vector<UndoRecord>& records) {
+  std::string body;
+  for (const UndoRecord& record : records) body += BodyPart(record);
+  return FramedWrite(body);
+}
+
+std::vector<std::string> EncodeJournalWrites(const std::vector<UndoRecord>& records, std::uint32_t maxBody) {
+  std::vector<std::string> writes;
+  std::string body;
+  for (const UndoRecord& record : records) {
+    const std::string part = BodyPart(record);
+    if (!body.empty() && body.size() + part.size() > maxBody) {
+      writes.push_back(FramedWrite(body));
+      body.clear();
+    }
+    body += part;
+  }
+  if (!body.empty()) writes.push_back(FramedWrite(body));
+  return writes;
 }
 
 JournalContents ParseJournal(const std::string& bytes) {
@@ -286,7 +311,9 @@ bool CQXChangeJournal::RecordAll(const std::vector<UndoRecord>& records) {
 
 bool CQXChangeJournal::Write(const std::vector<UndoRecord>& records, bool undoMark) {
   if (records.empty()) return true;
-  if (!sink_ || !sink_->Append(EncodeJournalWrite(records))) return false;
+  if (!sink_) return false;
+  for (const std::string& write : EncodeJournalWrites(records))
+    if (!sink_->Append(write)) return false;
   records_.insert(records_.end(), records.begin(), records.end());
   CrashPoint(undoMark ? "undo-mark" : "journal-write");
   return true;

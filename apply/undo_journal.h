@@ -63,6 +63,10 @@ std::string EncodeUndoRecord(const UndoRecord& record);
 std::string EncodeJournalHeader(const std::string& tag);
 // One write of the records: its length, one checksum over length and records, the records.
 std::string EncodeJournalWrite(const std::vector<UndoRecord>& records);
+// The records as whole writes of at most maxBody bytes of records each (a record alone longer
+// than that has a write of its own): a batch never becomes a write that reading refuses.
+std::vector<std::string> EncodeJournalWrites(const std::vector<UndoRecord>& records,
+                                             std::uint32_t maxBody = kMaxJournalWriteBytes);
 
 enum class JournalState {
   Empty,       // no record at all (the header itself may be torn): nothing was changed

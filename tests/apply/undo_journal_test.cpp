@@ -132,6 +132,27 @@ TEST(UndoJournal, AWriteCutAnywhereByACrashIsDroppedAndTheOnesBeforeItAreRead) {
   EXPECT_EQ(read.records.size(), 2u);
 }
 
+// A batch larger than reading accepts in one write goes as several whole writes, every record
+// once and in order; a record larger than the limit alone still has a write of its own.
+TEST(UndoJournal, ABatchLargerThanOneWriteGoesAsSeveralWholeWrites) {
+  std::vector<UndoRecord> records;
+  for (int i = 0; i < 10; ++i) records.push_back(File(UndoKind::FileCreated, L"C:\\App\\f" + std::to_wstring(i)));
+  const size_t one = EncodeJournalWrite({records[0]}).size() - 8;
+  const std::vector<std::string> writes = EncodeJournalWrites(records, static_cast<std::uint32_t>(3 * one));
+  ASSERT_EQ(writes.size(), 4u);
+  std::string bytes = Header();
+  for (const std::string& write : writes) {
+    EXPECT_LE(write.size() - 8, 3 * one);
+    bytes += write;
+  }
+  const JournalContents read = ParseJournal(bytes);
+  ASSERT_EQ(read.state, JournalState::Complete);
+  ASSERT_EQ(read.records.size(), records.size());
+  for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(read.records[i].path, records[i].path);
+  EXPECT_EQ(EncodeJournalWrites(records, 1).size(), records.size());
+  EXPECT_TRUE(EncodeJournalWrites({}).empty());
+}
+
 // A file grown before its data reached the disk reads as zeros at its end: after the last whole
 // write (16 zero bytes, a zero header, a header with its body zeroed), and inside a batch of
 // records written in one write.
