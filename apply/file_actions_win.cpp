@@ -191,14 +191,23 @@ class RedirectionRestorer {
 
 // ---- the 64-bit rule ---------------------------------------------------------------------------
 
-bool CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
+unsigned long CFileActions::SwitchRedirection(const CQXFile& file, bool& skip) {
   skip = false;
   CQXWow64Redirection* guard = CQXWow64Redirection::Get();
   if (!guard) {
     skip = file.wow.wow == kWow64;  // no 64-bit files on 32-bit Windows
-    return true;
+    return 0;
   }
-  return file.wow.wow == kWow64 ? guard->Disable() : guard->Revert();
+  if (file.wow.wow == kWow64 ? guard->Disable() : guard->Revert()) return 0;
+  const DWORD error = GetLastError();
+  return error ? error : ERROR_INVALID_FUNCTION;
+}
+
+// A pass used to stop here without a line, and the package was reported as applied with the
+// rest of the pass never done: now the record's error line, and the package fails and is undone.
+ActionOutcome CFileActions::RedirectionFailed(const wchar_t* verb, const CQXFile& file, unsigned long code) {
+  WriteActionError(verb, ExpandedTarget(file), code);
+  return ActionOutcome::kFailPackage;
 }
 
 // The package's one variable table serves every record: the machine's folders and the
@@ -259,7 +268,7 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
     const CQXFile* file = action.file;
     bool skip = false;
     if (!file) continue;
-    if (!SwitchRedirection(*file, skip)) break;
+    if ((declarationSwitchError_ = SwitchRedirection(*file, skip)) != 0) break;
     if (skip) continue;
     const std::wstring target = ExpandedTarget(*file);
     if (target.empty() || (context_.pendingDeletions && context_.pendingDeletions->count(target))) continue;
@@ -276,6 +285,7 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
 
 void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   stepFailed_ = false;
+  declarationSwitchError_ = 0;
   deletedFromFolders_.clear();
   ensuredFolders_.clear();
   inheritedAccess_.Clear();
@@ -310,7 +320,7 @@ StepOutcome CFileActions::EndStep(const PackageStep& step) {
 void CFileActions::RemoveEmptiedFolders() {
   for (const auto& folder : deletedFromFolders_) {
     bool skip = false;
-    if (!SwitchRedirection(*folder.second, skip) || skip) continue;
+    if (SwitchRedirection(*folder.second, skip) != 0 || skip) continue;
     if (!protectedFolders_)
       protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
     RemoveEmptyFolders(folder.first.first, *protectedFolders_, context_.journal, folder.first.second);
@@ -335,7 +345,8 @@ ActionOutcome CFileActions::CopyAction(const CQXFile* file, bool isAdd) {
     return ActionOutcome::kMissingRecord;
   }
   bool skip = false;
-  if (!SwitchRedirection(*file, skip)) return ActionOutcome::kEndStep;
+  const unsigned long switchError = declarationSwitchError_ ? declarationSwitchError_ : SwitchRedirection(*file, skip);
+  if (switchError) return RedirectionFailed(Verb(true, isAdd), *file, switchError);
   if (skip) return ActionOutcome::kSkipped;
   CopyOne(*file, isAdd);
   return ActionOutcome::kDone;
@@ -537,7 +548,7 @@ void CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, b
     const CQXFile* file = action.file;
     bool skip = false;
     if (!file || file->delInfo == kDelInfoHold) continue;
-    if (!SwitchRedirection(*file, skip)) break;
+    if ((declarationSwitchError_ = SwitchRedirection(*file, skip)) != 0) break;
     if (skip) continue;
     const std::wstring target = ExpandedTarget(*file);
     if (target.empty()) continue;
@@ -553,7 +564,9 @@ void CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, b
 ActionOutcome CFileActions::DeleteAction(const CQXFile* file, bool isUpdate) {
   bool skip = false;
   if (file) {
-    if (!SwitchRedirection(*file, skip)) return ActionOutcome::kEndStep;
+    const unsigned long switchError =
+        declarationSwitchError_ ? declarationSwitchError_ : SwitchRedirection(*file, skip);
+    if (switchError) return RedirectionFailed(Verb(false, !isUpdate), *file, switchError);
     if (skip) return ActionOutcome::kSkipped;
   }
   const bool deleted = DeleteRecordFile(file, isUpdate);
@@ -638,13 +651,18 @@ void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bo
   RedirectionRestorer restorer;
   for (const CQXFile* file : files) {
     if (!file || file->com != kComRegister) continue;
-    if (RegisterComAction(*file, unregister) == ActionOutcome::kEndStep) return;
+    const ActionOutcome outcome = RegisterComAction(*file, unregister);
+    if (outcome == ActionOutcome::kStopPass || outcome == ActionOutcome::kFailPackage) return;
   }
 }
 
 ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregister) {
   bool skip = false;
-  if (!SwitchRedirection(file, skip)) return ActionOutcome::kEndStep;
+  if (const unsigned long switchError = SwitchRedirection(file, skip)) {
+    // Registration writes no line of its own; an unregistration does.
+    if (!unregister) return ActionOutcome::kStopPass;
+    return RedirectionFailed(L"UNREGISTER_COM", file, switchError);
+  }
   if (skip) return ActionOutcome::kSkipped;
   const bool is64Bit = file.wow.wow == kWow64;
   const std::wstring target = ExpandedTarget(file);
@@ -665,7 +683,7 @@ ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregist
   else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
   else ok = CComRegistration::Register32(target, &restart);
   if (restart) context_.SetRebootNeeded();
-  return ok ? ActionOutcome::kDone : ActionOutcome::kEndStep;
+  return ok ? ActionOutcome::kDone : ActionOutcome::kStopPass;
 }
 
 // ---- folders ---------------------------------------------------------------------------------

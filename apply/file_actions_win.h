@@ -82,9 +82,12 @@ class CFileActions : public CQXActionFamily {
   static bool GetSpecialFolder(int csidl, std::wstring& folder);
 
  private:
-  // The per-record switch of file-system redirection; false when the pass must stop, and
-  // skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
-  bool SwitchRedirection(const CQXFile& file, bool& skip);
+  // The per-record switch of file-system redirection: 0 when switched, else the system's error
+  // code; skip set when the record does not exist on this system (64-bit record, 32-bit Windows).
+  unsigned long SwitchRedirection(const CQXFile& file, bool& skip);
+  // A record whose redirection could not be switched (now or while the step declared its undo
+  // records): its error line, and the package fails, so nothing of the step goes on unjournaled.
+  ActionOutcome RedirectionFailed(const wchar_t* verb, const CQXFile& file, unsigned long code);
   ActionOutcome CopyAction(const CQXFile* file, bool isAdd);
   // False, with the record's error line, when a link among the target's folders is not one an
   // administrator made.
@@ -92,7 +95,8 @@ class CFileActions : public CQXActionFamily {
   ActionOutcome DeleteAction(const CQXFile* file, bool isUpdate);
   // Removes the folders the delete step emptied, and their parents while empty (RemoveEmptyFolders).
   void RemoveEmptiedFolders();
-  // One COM server; kEndStep when it could not be (un)registered.
+  // One COM server; kStopPass when it could not be (un)registered (its line is written), and
+  // kFailPackage when its redirection could not be switched.
   ActionOutcome RegisterComAction(const CQXFile& file, bool unregister);
   void CopyOne(const CQXFile& file, bool isAdd);
   // Puts the package's new file at the target (overwriting); false with the system's error
@@ -123,6 +127,8 @@ class CFileActions : public CQXActionFamily {
 
   PackageContext& context_;
   bool stepFailed_ = false;  // a deletion of the step in hand failed
+  // The error of a redirection switch that failed while the step declared its undo records.
+  unsigned long declarationSwitchError_ = 0;
   // The folders files of the delete step were deleted from (with the view of a record in
   // each), deepest first: each is looked at once when the step ends.
   std::map<std::pair<std::wstring, bool>, const CQXFile*, std::greater<>> deletedFromFolders_;

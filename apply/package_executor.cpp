@@ -97,8 +97,8 @@ StepOutcome CQXPackageExecutor::RunStep(const PackageStep& step, const std::vect
     if (counted && recordStepDone_) recordStepDone_();
     const ActionOutcome outcome = family.Do(action);
     CrashPoint("action-done");
-    if (outcome == ActionOutcome::kFailed) failed = true;
-    if (outcome == ActionOutcome::kEndStep) break;
+    if (outcome == ActionOutcome::kFailed || outcome == ActionOutcome::kFailPackage) failed = true;
+    if (outcome == ActionOutcome::kStopPass || outcome == ActionOutcome::kFailPackage) break;
   }
   const StepOutcome closed = closer.Close();
   if (!actions.empty()) CrashPoint("step-ended");

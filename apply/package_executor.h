@@ -22,7 +22,10 @@ enum class ActionOutcome {
   kMissingRecord,  // the package's record is empty: its error line is written, the step goes on
   kNotApplied,     // not applied (its error line is written); the step goes on and does not fail
   kFailed,         // not applied (its error line is written); the step goes on and then fails
-  kEndStep,        // the step ends here, without failing (the rest of its records are not handled)
+  kStopPass,       // not applied (its error line is written); the rest of the step is not handled,
+                   // and the step does not fail (a COM server that cannot be unregistered)
+  kFailPackage,    // not applied (its error line is written); the rest of the step is not handled,
+                   // and the step fails, so the package is undone
 };
 
 // How a step ended.

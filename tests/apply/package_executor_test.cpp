@@ -161,16 +161,24 @@ TEST(PackageExecutor, AFailedActionLetsItsStepFinishThenNoFurtherStepRuns) {
   }
 }
 
-TEST(PackageExecutor, AnActionThatEndsItsStepSkipsTheRestOfItButNotTheNextStep) {
+TEST(PackageExecutor, AnActionThatStopsItsPassSkipsTheRestOfItButNotTheNextStep) {
   const auto package = Package();
   ASSERT_TRUE(package);
   const std::vector<PackageAction> add = SectionOf(PlanPackageActions(*package), PackageSection::kAdd);
   Executor run;
-  run.registry.answer = [](const PackageAction&) { return ActionOutcome::kEndStep; };
+  run.registry.answer = [](const PackageAction&) { return ActionOutcome::kStopPass; };
   EXPECT_NO_THROW(run.executor.RunSection(PackageSection::kAdd, add));
   EXPECT_EQ(run.Done(), (std::vector<std::wstring>{L"ADD_FILE a1", L"ADD_REG av", L"ADD_SHORTCUT as", L"(log)"}));
   // Only the records handled count for the progress.
   EXPECT_EQ(run.records, 3);
+
+  // An action that fails the package (a redirection that cannot be switched) also skips the
+  // rest of its step, which is still closed, and no later step runs.
+  Executor failing;
+  failing.registry.answer = [](const PackageAction&) { return ActionOutcome::kFailPackage; };
+  EXPECT_THROW(failing.executor.RunSection(PackageSection::kAdd, add), CUpdaterException);
+  EXPECT_EQ(failing.Done(), (std::vector<std::wstring>{L"ADD_FILE a1", L"ADD_REG av"}));
+  EXPECT_EQ(failing.calls.back(), L"registry end " + PassName(PackagePass::kWriteRegistry));
 
   // A step can also fail as a whole when it closes.
   Executor closing;
