@@ -14,13 +14,20 @@
 // files, in proportionally more folders), and the growth of each side's time is printed.
 // Brindle.exe's two fixed waits are taken out of its time: the 3 s wait at start-up and the 1 s
 // for which the progress dialog shows its final state before closing.
+// With --undo it measures, for the update workload at the given size, what the safety net
+// costs when it is used: the same package with one value that cannot be stored at its end (every
+// file is replaced, then the package fails and is taken back), and a run killed when 90 % of its
+// files are placed, recovered by the next run (of a package that changes nothing); each next
+// to applying the package whole and to that empty package's run with nothing to recover.
 // Usage: bench_apply [files 2000] [folders 100] [bytes per file 20000] [registry values 500]
 //                    [--runs 5] [--large 20000 (0: none)] [--large-runs 3]
-//                    [--workload add|update|both]
+//                    [--workload add|update|both] [--undo]
 #include "logs/install_log.h"
 #include "support/install_log_fixture_win.h"
 #include "support/process_win.h"
 #include "support/scratch.h"
+#include "support/service_log_reader.h"
+#include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
 #include "sys/paths.h"
 #include "sys/text.h"
@@ -30,8 +37,10 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace brindle;
@@ -184,7 +193,13 @@ std::string FileRecord(const std::string& relative, bool withSource) {
          "</FullPath>" + (withSource ? "<FileName>" + relative + "</FileName>" : "") + "</File>";
 }
 
-Package MakePackage(const std::wstring& folder, Workload workload, const Size& size, const std::wstring& app) {
+// The record that fails a package after its files: a number that cannot be stored.
+const char kFailingValue[] =
+    "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">SOFTWARE\\BrindleBench\\k0</RegKeyPath>"
+    "<RegValueName>bad</RegValueName><RegData Type=\"REG_DW\">not a number</RegData></Registry>";
+
+Package MakePackage(const std::wstring& folder, Workload workload, const Size& size, const std::wstring& app,
+                    bool failing = false) {
   Package package{workload, size, folder + L"\\lists", folder + L"\\package", folder + L"\\values.reg",
                   folder + L"\\deletes.cmd", {}};
   const bool update = workload == Workload::kUpdate;
@@ -221,7 +236,8 @@ Package MakePackage(const std::wstring& folder, Workload workload, const Size& s
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo>"
                     "<Version>2.0</Version></GeneralInfo>";
   if (update)
-    xml += "<DeleteObjects>" + deletes + "</DeleteObjects><UpdateObjects>" + files + values + "</UpdateObjects>";
+    xml += "<DeleteObjects>" + deletes + "</DeleteObjects><UpdateObjects>" + files + values +
+           (failing ? kFailingValue : "") + "</UpdateObjects>";
   else
     xml += "<AddObjects>" + files + values + "</AddObjects>";
   xml += "</DiffDistribute>";
@@ -315,14 +331,24 @@ struct Timing {
   double brindle = 0, tools = 0;
 };
 
-bool RunBrindle(const Package& package, const std::wstring& app, const InstallLogGuard& guard, double& seconds) {
-  Install(app, package, guard);
-  RemoveValues(kBrindleKey);
-  if (package.workload == Workload::kUpdate) WriteOldValues(kBrindleKey, package.size.values);
+// The list that names the package for the application.
+std::wstring WriteList(const Package& package) {
   const std::wstring list = package.lists + L"\\list.xml";
   WriteText(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
                   "<FileName>package.diff</FileName><AppName>BenchApp</AppName>"
                   "<DisplayName>Bench</DisplayName></DiffLocal></DiffLocalList>");
+  return list;
+}
+
+void PrepareBrindleSide(const Package& package, const std::wstring& app, const InstallLogGuard& guard) {
+  Install(app, package, guard);
+  RemoveValues(kBrindleKey);
+  if (package.workload == Workload::kUpdate) WriteOldValues(kBrindleKey, package.size.values);
+}
+
+bool RunBrindle(const Package& package, const std::wstring& app, const InstallLogGuard& guard, double& seconds) {
+  PrepareBrindleSide(package, app, guard);
+  const std::wstring list = WriteList(package);
   const ULONGLONG start = GetTickCount64();
   const int code = RunAndWait(ProgramPath(L"Brindle.exe"), L"\"" + list + L"\" /non_notification");
   seconds = Seconds(start) - kFixedWaitSeconds;
@@ -389,6 +415,117 @@ bool Measure(const ScratchFolder& scratch, Workload workload, const Size& size, 
   return true;
 }
 
+// ---- the undo ------------------------------------------------------------------------------
+
+// Presses OK on the run's final message whenever one shows (a failed package ends with one).
+class BoxAnswerer {
+ public:
+  BoxAnswerer() : thread_([this] {
+      while (!stop_)
+        if (HWND box = FindDialog(L"Bench", 200)) PressButton(box, L"OK");
+    }) {}
+  ~BoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// The installed application exactly as before the package: every file in its old bytes, every
+// value with its old data.
+bool AllAsBefore(const std::wstring& root, const Package& package) {
+  for (int i = 0; i < package.size.files; ++i) {
+    std::string bytes;
+    if (!ReadBytes(root + L"\\" + package.relativeFiles[i], bytes) || bytes != Content(package.size, i, false))
+      return false;
+  }
+  bool firstIsNew = true;
+  return CountValues(kBrindleKey, firstIsNew) == package.size.values && !firstIsNew;
+}
+
+struct UndoTiming {
+  double apply = 0, failed = 0, floor = 0, recovery = 0;
+};
+
+// A run of Brindle.exe on the list, timed without its fixed waits; its exit code.
+int TimedRun(const std::wstring& list, double& seconds) {
+  const ULONGLONG start = GetTickCount64();
+  const int code = RunAndWait(ProgramPath(L"Brindle.exe"), L"\"" + list + L"\" /non_notification");
+  seconds = Seconds(start) - kFixedWaitSeconds;
+  return code;
+}
+
+// Starts the package and kills the run once 90 % of its files are placed.
+bool KillWhenMostlyPlaced(const Package& package) {
+  const size_t placed = static_cast<size_t>(package.size.files) * 8 / 10;  // 90 % of the 90 % replaced
+  ServiceLogTail tail;
+  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + WriteList(package) + L"\" /non_notification");
+  while (WaitForSingleObject(run.process.Get(), 100) == WAIT_TIMEOUT) {
+    if (tail.Details(L"UPDATE_FILE_ADD").size() >= placed) {
+      TerminateProcess(run.process.Get(), 9);
+      WaitForSingleObject(run.process.Get(), INFINITE);
+      return true;
+    }
+  }
+  std::fprintf(stderr, "bench_apply: the run ended before it could be killed\n");
+  return false;
+}
+
+bool MeasureUndo(const ScratchFolder& scratch, const Size& size, int runs, UndoTiming& median) {
+  const std::wstring app = ShellFolder(CSIDL_PROGRAM_FILESX86) + L"\\BrindleBench";
+  const std::wstring folder = ToBackslashes(scratch.File(L"undo" + std::to_wstring(size.files)));
+  const Package good = MakePackage(folder + L"\\good", Workload::kUpdate, size, app);
+  const Package failing = MakePackage(folder + L"\\failing", Workload::kUpdate, size, app, true);
+  Size none = size;
+  none.files = none.values = 0;
+  const Package empty = MakePackage(folder + L"\\empty", Workload::kUpdate, none, app);
+  InstallLogGuard guard;
+  BoxAnswerer answerer;
+  std::vector<double> apply, failed, floor, recovery;
+  for (int run = 0; run < runs; ++run) {
+    UndoTiming t;
+    PrepareBrindleSide(good, app, guard);
+    const int applyCode = TimedRun(WriteList(good), t.apply);
+    if (applyCode != 200 || !AllInPlace(app, good)) {
+      std::fprintf(stderr, "bench_apply: the package did not apply (exit code %d)\n", applyCode);
+      return false;
+    }
+    PrepareBrindleSide(failing, app, guard);
+    const int failedCode = TimedRun(WriteList(failing), t.failed);
+    if (failedCode != 100 || !AllAsBefore(app, failing)) {
+      std::fprintf(stderr, "bench_apply: the failing package was not taken back whole (exit code %d)\n", failedCode);
+      return false;
+    }
+    PrepareBrindleSide(good, app, guard);
+    const int floorCode = TimedRun(WriteList(empty), t.floor);
+    if (floorCode != 200) {
+      std::fprintf(stderr, "bench_apply: a run with nothing to do ended with exit code %d\n", floorCode);
+      return false;
+    }
+    if (!KillWhenMostlyPlaced(good)) return false;
+    const int recoveryCode = TimedRun(WriteList(empty), t.recovery);
+    if (recoveryCode != 200 || !AllAsBefore(app, good)) {
+      std::fprintf(stderr, "bench_apply: the killed package was not recovered whole (exit code %d)\n", recoveryCode);
+      return false;
+    }
+    std::printf("undo, %d files, run %d: applied %.2f s, failed and taken back %.2f s, nothing to do %.2f s, "
+                "recovered %.2f s\n", size.files, run + 1, t.apply, t.failed, t.floor, t.recovery);
+    std::fflush(stdout);
+    apply.push_back(t.apply);
+    failed.push_back(t.failed);
+    floor.push_back(t.floor);
+    recovery.push_back(t.recovery);
+  }
+  RemoveTree(app);
+  RemoveValues(kBrindleKey);
+  RemoveTree(folder);
+  median = {Median(apply), Median(failed), Median(floor), Median(recovery)};
+  return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -396,10 +533,12 @@ int wmain(int argc, wchar_t** argv) {
   int runs = 5, large = 20000, largeRuns = 3;
   std::vector<Workload> workloads = {Workload::kAdd, Workload::kUpdate};
   int positional = 0;
+  bool undo = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (a == L"--runs" && hasValue) runs = std::max(1, _wtoi(argv[++i]));
+    if (a == L"--undo") undo = true;
+    else if (a == L"--runs" && hasValue) runs = std::max(1, _wtoi(argv[++i]));
     else if (a == L"--large" && hasValue) large = _wtoi(argv[++i]);
     else if (a == L"--large-runs" && hasValue) largeRuns = std::max(1, _wtoi(argv[++i]));
     else if (a == L"--workload" && hasValue) {
@@ -413,6 +552,16 @@ int wmain(int argc, wchar_t** argv) {
   }
   g_timeLimitMs = 120000 + 20u * static_cast<unsigned>(std::max(size.files, large));
   ScratchFolder scratch;
+  if (undo) {
+    UndoTiming t;
+    if (!MeasureUndo(scratch, size, runs, t)) return 1;
+    std::printf("undo: %d files, %d values: applied %.2f s; failed at its end and taken back %.2f s (the undo "
+                "%.2f s, %.2fx the apply); killed at 90 %% and recovered by the next run %.2f s beyond a run "
+                "with nothing to do (%.2f s), %.2fx the apply (median of %d)\n",
+                size.files, size.values, t.apply, t.failed, t.failed - t.apply, (t.failed - t.apply) / t.apply,
+                t.recovery - t.floor, t.floor, (t.recovery - t.floor) / t.apply, runs);
+    return 0;
+  }
   for (Workload workload : workloads) {
     Timing small;
     if (!Measure(scratch, workload, size, runs, small)) return 1;
