@@ -60,9 +60,16 @@ PackageContext& CWinQXSubUpdater::Context() {
 // ---- all or nothing ---------------------------------------------------------------------------
 
 bool CWinQXSubUpdater::BeginPackage(const std::wstring& packageFile) {
+#ifdef BRINDLE_WITHOUT_JOURNAL
+  // Brindle_nojournal.exe, a build the benchmark alone runs to measure what the journal costs:
+  // the package is applied without one (and cannot be taken back).
+  (void)packageFile;
+  return true;
+#else
   journal_ = CPackageJournal::Begin(AppName(), packageFile);
   if (!journal_) WriteServiceLog({L"-", AppName(), packageFile, L"error", L"0"}, L"BR", L"UNDO_JOURNAL_BEGIN");
   return journal_ != nullptr;
+#endif
 }
 
 void CWinQXSubUpdater::PreserveForUndo(const std::wstring& path) {

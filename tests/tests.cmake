@@ -138,6 +138,16 @@ if(WIN32)
   target_compile_options(Brindle_crashpoints PRIVATE ${BRINDLE_WARNINGS})
   target_link_options(Brindle_crashpoints PRIVATE -municode -mwindows)
   list(APPEND BRINDLE_HELPERS Brindle_crashpoints)
+  # The benchmark's build of the program without its undo journal, Brindle_nojournal.exe, to
+  # measure what the journal costs (tests/bench/bench_apply_win.cpp --against Brindle_nojournal.exe).
+  # Its one changed source stands in for the library's copy as above; never shipped, never tested.
+  add_executable(Brindle_nojournal WIN32 ${CMAKE_SOURCE_DIR}/app/winmain_win.cpp
+                 ${CMAKE_SOURCE_DIR}/apply/win_sub_updater_win.cpp ${CMAKE_SOURCE_DIR}/app/brindle.rc ${BRINDLE_UI_RC})
+  target_compile_definitions(Brindle_nojournal PRIVATE BRINDLE_WITHOUT_JOURNAL)
+  target_include_directories(Brindle_nojournal PRIVATE ${CMAKE_BINARY_DIR}/layers/app)
+  target_link_libraries(Brindle_nojournal PRIVATE brindle_core)
+  target_compile_options(Brindle_nojournal PRIVATE ${BRINDLE_WARNINGS})
+  target_link_options(Brindle_nojournal PRIVATE -municode -mwindows)
   # The test programs start the helpers and the product from their own folder.
   foreach(sub ${BRINDLE_SUBSYSTEMS})
     if(TARGET test_${sub})
@@ -171,5 +181,8 @@ foreach(b ${bench_sources})
   if(b MATCHES "_win\\.cpp$")
     target_link_options(${stem} PRIVATE -municode)
     add_dependencies(${stem} Brindle)  # it runs the Brindle.exe beside it: never a stale one
+    if(TARGET Brindle_nojournal)
+      add_dependencies(${stem} Brindle_nojournal)
+    endif()
   endif()
 endforeach()

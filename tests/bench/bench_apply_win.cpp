@@ -19,9 +19,12 @@
 // file is replaced, then the package fails and is taken back), and a run killed when 90 % of its
 // files are placed, recovered by the next run (of a package that changes nothing); each next
 // to applying the package whole and to that empty package's run with nothing to recover.
+// With --against PROGRAM (Brindle_nojournal.exe: the build without the undo journal) the second
+// side is that build of the program instead of the stock tools, so the ratio is what the
+// journal costs.
 // Usage: bench_apply [files 2000] [folders 100] [bytes per file 20000] [registry values 500]
 //                    [--runs 5] [--large 20000 (0: none)] [--large-runs 3]
-//                    [--workload add|update|both] [--undo]
+//                    [--workload add|update|both] [--undo] [--against PROGRAM]
 #include "logs/install_log.h"
 #include "support/install_log_fixture_win.h"
 #include "support/process_win.h"
@@ -346,14 +349,15 @@ void PrepareBrindleSide(const Package& package, const std::wstring& app, const I
   if (package.workload == Workload::kUpdate) WriteOldValues(kBrindleKey, package.size.values);
 }
 
-bool RunBrindle(const Package& package, const std::wstring& app, const InstallLogGuard& guard, double& seconds) {
+bool RunBrindle(const Package& package, const std::wstring& app, const InstallLogGuard& guard, double& seconds,
+                const std::wstring& program = L"Brindle.exe") {
   PrepareBrindleSide(package, app, guard);
   const std::wstring list = WriteList(package);
   const ULONGLONG start = GetTickCount64();
-  const int code = RunAndWait(ProgramPath(L"Brindle.exe"), L"\"" + list + L"\" /non_notification");
+  const int code = RunAndWait(ProgramPath(program), L"\"" + list + L"\" /non_notification");
   seconds = Seconds(start) - kFixedWaitSeconds;
   if (code != 200 || !AllInPlace(app, package) || !ValuesInPlace(kBrindleKey, package.size.values)) {
-    std::fprintf(stderr, "bench_apply: Brindle.exe ended with exit code %d%s\n", code,
+    std::fprintf(stderr, "bench_apply: %ls ended with exit code %d%s\n", program.c_str(), code,
                  code == 200 ? " but left files or registry values out" : "");
     return false;
   }
@@ -387,6 +391,17 @@ const char* Name(Workload workload) { return workload == Workload::kAdd ? "add" 
 
 // Medians of alternating runs of the two sides (Brindle.exe first in odd runs, the tools first
 // in even ones).
+// The program run instead of the stock tools (--against); empty for the tools.
+std::wstring g_against;
+
+std::wstring OtherSide() { return g_against.empty() ? L"stock tools" : g_against; }
+
+bool RunOtherSide(const Package& package, const std::wstring& app, const InstallLogGuard& guard,
+                  const std::wstring& unpacked, double& seconds) {
+  if (g_against.empty()) return RunTools(package, app, unpacked, seconds);
+  return RunBrindle(package, app, guard, seconds, g_against);
+}
+
 bool Measure(const ScratchFolder& scratch, Workload workload, const Size& size, int runs, Timing& median) {
   const std::wstring folder = ToBackslashes(scratch.File(std::wstring(L"w") + (workload == Workload::kAdd ? L"a" : L"u") +
                                                          std::to_wstring(size.files)));
@@ -398,12 +413,12 @@ bool Measure(const ScratchFolder& scratch, Workload workload, const Size& size, 
     double b = 0, t = 0;
     const bool brindleFirst = run % 2 == 0;
     if (brindleFirst && !RunBrindle(package, app, guard, b)) return false;
-    if (!RunTools(package, app, folder + L"\\unpacked", t)) return false;
+    if (!RunOtherSide(package, app, guard, folder + L"\\unpacked", t)) return false;
     if (!brindleFirst && !RunBrindle(package, app, guard, b)) return false;
     brindle.push_back(b);
     tools.push_back(t);
-    std::printf("%s, %d files, run %d: Brindle.exe %.2f s (without its %.1f s of fixed waits), stock tools %.2f s\n",
-                Name(workload), size.files, run + 1, b, kFixedWaitSeconds, t);
+    std::printf("%s, %d files, run %d: Brindle.exe %.2f s (without its %.1f s of fixed waits), %ls %.2f s\n",
+                Name(workload), size.files, run + 1, b, kFixedWaitSeconds, OtherSide().c_str(), t);
     std::fflush(stdout);
   }
   RemoveTree(app);
@@ -538,6 +553,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring a = argv[i];
     const bool hasValue = i + 1 < argc;
     if (a == L"--undo") undo = true;
+    else if (a == L"--against" && hasValue) g_against = argv[++i];
     else if (a == L"--runs" && hasValue) runs = std::max(1, _wtoi(argv[++i]));
     else if (a == L"--large" && hasValue) large = _wtoi(argv[++i]);
     else if (a == L"--large-runs" && hasValue) largeRuns = std::max(1, _wtoi(argv[++i]));
@@ -566,8 +582,8 @@ int wmain(int argc, wchar_t** argv) {
     Timing small;
     if (!Measure(scratch, workload, size, runs, small)) return 1;
     std::printf("%s: %d files in %d folders, %zu bytes each, %d registry values: Brindle.exe %.2f s, "
-                "stock tools %.2f s, ratio %.2f (median of %d)\n",
-                Name(workload), size.files, size.folders, size.bytes, size.values, small.brindle, small.tools,
+                "%ls %.2f s, ratio %.2f (median of %d)\n",
+                Name(workload), size.files, size.folders, size.bytes, size.values, small.brindle, OtherSide().c_str(), small.tools,
                 small.brindle / small.tools, runs);
     std::fflush(stdout);
     if (large <= size.files) continue;
@@ -576,9 +592,10 @@ int wmain(int argc, wchar_t** argv) {
     bigger.folders = std::max(1, static_cast<int>(static_cast<long long>(size.folders) * large / size.files));
     Timing big;
     if (!Measure(scratch, workload, bigger, largeRuns, big)) return 1;
-    std::printf("%s: %d files in %d folders: Brindle.exe %.2f s (%.1fx the time of %d files), stock tools "
+    std::printf("%s: %d files in %d folders: Brindle.exe %.2f s (%.1fx the time of %d files), %ls "
                 "%.2f s (%.1fx), ratio %.2f (median of %d)\n",
                 Name(workload), bigger.files, bigger.folders, big.brindle, big.brindle / small.brindle, size.files,
+                OtherSide().c_str(),
                 big.tools, big.tools / small.tools, big.brindle / big.tools, largeRuns);
     std::fflush(stdout);
   }
