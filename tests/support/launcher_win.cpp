@@ -9,10 +9,18 @@
 
 namespace brindle::test {
 
+namespace {
+// The stand-in ends by itself only if the test never closes it (a crashed case). It must outlive
+// the slowest whole run it watches: a component run of the 32-bit build under emulation takes
+// well over a minute, and a launcher gone by then drops the run's last records.
+constexpr int kLifetimeMs = 900000;
+}  // namespace
+
 Launcher::Launcher(const ScratchFolder& folder, const std::wstring& extra)
     : out_(folder.File(L"launcher.txt")),
       process_(StartProgram(ProgramPath(L"fake_gatewatch.exe"),
-                            L"\"" + ToBackslashes(out_) + L"\" 60000 " + extra)) {
+                            L"\"" + ToBackslashes(out_) + L"\" " + std::to_wstring(kLifetimeMs) + L" " +
+                                extra)) {
   for (int i = 0; i < 100 && !FindWindowW(kGatewatchWindowClass, nullptr); ++i) Sleep(50);
 }
 
