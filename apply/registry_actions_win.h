@@ -11,7 +11,8 @@
 #include <windows.h>
 
 #include "apply/package_executor.h"
-#include "apply/registry_key_cache_win.h"
+#include "apply/machine_registry.h"
+#include "apply/win_machine_registry_win.h"
 
 namespace brindle {
 
@@ -56,16 +57,16 @@ class CRegistryActions : public CQXActionFamily {
   void DeclareValues(const std::vector<PackageAction>& actions, bool writing);
   // False when the record could not be applied (its error line is written).
   bool WriteOne(const CQXRegistry& record, bool isAdd);
+  // Looks at the key, decides (registry_decisions.h), notes the undo records, then deletes.
   bool DeleteOne(const CQXRegistry& record, bool isUpdate);
-  // Deletes the emptied key through its parent (the step's open keys closed first); false when
-  // it could not.
-  bool DeleteEmptiedKey(const CQXRegistry& record, const std::wstring& keyPath);
+  // The record's key with its path expanded.
+  RegistryKeyName KeyOf(const CQXRegistry& record) const;
   // A 64-bit record on 32-bit Windows: it does not exist there and is skipped without a line.
   static bool Skipped(const CQXRegistry& record);
 
   PackageContext& context_;
-  // The keys of the step, each opened once for all its values.
-  RegistryKeyCache keys_;
+  // The machine's registry; it keeps the step's keys open for all their values.
+  WinMachineRegistry registry_;
 };
 
 }  // namespace brindle

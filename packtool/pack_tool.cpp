@@ -109,7 +109,7 @@ const wchar_t kCheckHelp[] =
 
 const wchar_t kPlanHelp[] =
     L"Usage: brindle-pack plan package.DIFF|FOLDER --install-log FILE [--app NAME]\n"
-    L"                         [--root FOLDER] [--json]\n"
+    L"                         [--root FOLDER] [--registry FILE] [--json]\n"
     L"\n"
     L"Lists, without changing anything, the actions the program would take for the package, in\n"
     L"its order: wrapper files, hooks, then delete (COM, shortcuts, registry, files), update\n"
@@ -125,6 +125,10 @@ const wchar_t kPlanHelp[] =
     L"                      are looked up below FOLDER, so actions the program would skip (an\n"
     L"                      installed file that is not older) are shown as skipped; on\n"
     L"                      Windows, without --root, the machine's own files are consulted\n"
+    L"  --registry FILE     the machine's registry as \"reg export\" wrote it (of the 64-bit\n"
+    L"                      view; the 32-bit view of HKLM\\Software is its WOW6432Node key):\n"
+    L"                      a deleted value's line then says DELETE_REG or UPDATE_REG_DELETE\n"
+    L"                      as the program decides it, from the values its key keeps\n"
     L"  --json              one JSON object per line: {\"verb\",\"object\"} for an action,\n"
     L"                      {\"note\"} for a note, then the findings and the summary\n"
     L"  -q, --quiet         the actions alone, no progress (progress goes to standard error)\n"

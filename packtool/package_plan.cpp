@@ -6,12 +6,16 @@
 #include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
+#include "apply/memory_registry.h"
 #include "apply/package_steps.h"
+#include "apply/registry_data.h"
+#include "apply/registry_decisions.h"
 #include "package/package_passes.h"
 #include "package/uninstaller_files.h"
 #include "packtool/log_tool.h"
 #include "packtool/package_check.h"
 #include "packtool/pe_image.h"
+#include "packtool/text_input.h"
 #include "packtool/uninstlog_check.h"
 #include "uninstlog/ini_file.h"
 #include "sys/env.h"
@@ -80,6 +84,12 @@ class Planner {
   std::wstring UnderRoot(const std::wstring& path) const;
   bool SourceIsNewer(const std::wstring& source, const std::wstring& target) const;
   void ReadUninstallerVersion();
+  // Loads --registry into registry_; false (with the finding) when it cannot be read.
+  bool LoadRegistry(Report& report);
+  RegistryKeyName KeyOf(const CQXRegistry& record) const {
+    return RegistryKeyName{record.keyPath.root, record.wow.wow == kWow64,
+                           Env().ExpandKeepingSystemFolders(record.keyPath.path)};
+  }
 
   const PackageSource& source_;
   const PlanOptions& options_;
@@ -90,7 +100,27 @@ class Planner {
   std::unique_ptr<CQXDiffDistribute> package_;
   std::wstring uninstallerVersion_;
   mutable CaseBlindFinder finder_;  // the package's and the root's folders, each listed once
+  // The machine's registry from --registry, changed as the run would change it.
+  std::unique_ptr<MemoryRegistry> registry_;
 };
+
+bool Planner::LoadRegistry(Report& report) {
+  if (options_.registry.empty()) return true;
+  std::string bytes;
+  std::wstring text, reason;
+  if (!ReadFileBytes(options_.registry, bytes) || !ReadAuthorText(bytes, text, reason)) {
+    report.Error(options_.registry, 0, L"", reason.empty() ? L"cannot be read" : reason);
+    return false;
+  }
+  registry_ = std::make_unique<MemoryRegistry>();
+  size_t badLine = 0;
+  if (!registry_->LoadExport(text, badLine)) {
+    report.Error(options_.registry, badLine, L"",
+                 L"not a line of a registry export (\"reg export\" writes [key] and \"name\"=data lines)");
+    return false;
+  }
+  return true;
+}
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
 #ifdef _WIN32
@@ -168,12 +198,29 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
 }
 
 void Planner::DeleteRegistry(const CQXBaseObjects& group, const std::wstring& verb) {
+  const bool inUpdate = verb == L"UPDATE_REG_DELETE";
   for (const auto& registry : group.registries) {
-    const std::wstring key = Env().ExpandKeepingSystemFolders(registry->keyPath.path);
-    Action(verb, key);
-    if (verb == L"DELETE_REG")
-      Note(L"  value \"" + Env().ExpandKeepingSystemFolders(registry->valueName) +
-           L"\"; the line says UPDATE_REG_DELETE when the key keeps other values");
+    const RegistryKeyName key = KeyOf(*registry);
+    const std::wstring valueName = Env().ExpandKeepingSystemFolders(registry->valueName);
+    if (!registry_) {
+      Action(verb, key.path);
+      if (!inUpdate)
+        Note(L"  value \"" + valueName +
+             L"\"; the line says UPDATE_REG_DELETE when the key keeps other values (--registry tells)");
+      continue;
+    }
+    // The program's own decision, on the registry as the run leaves it at this point.
+    RegistryKeyState state;
+    registry_->Look(key, valueName, state);
+    const RegistryDeletion deletion = DecideRegistryDeletion(state, inUpdate);
+    Action(deletion.verb, key.path);
+    if (deletion.keyMissing) Note(L"  the key does not exist (code 2)");
+    else if (!deletion.deleteValue) Note(L"  value \"" + valueName + L"\" does not exist (code 2)");
+    if (deletion.deleteValue) registry_->DeleteValue(key, valueName);
+    if (deletion.deleteKey) {
+      registry_->DeleteKeyIfEmpty(key);
+      Note(L"  the key is left empty and is removed");
+    }
   }
 }
 
@@ -191,6 +238,10 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     }
     Action(verb, key);
     Note(L"  value \"" + env.ExpandKeepingSystemFolders(registry->valueName) + L"\" = " + data);
+    RegistryValueBytes value;
+    if (registry_ && ConvertRegistryData(registry->data.type, ReplaceInstallTimeWith(data, 1), value))
+      registry_->WriteValue(KeyOf(*registry), env.ExpandKeepingSystemFolders(registry->valueName), value,
+                            verb != L"ADD_REG");
   }
 }
 
@@ -277,6 +328,7 @@ bool Planner::Run(Report& report) {
   machine_ = UsualMachineFolders();
 #endif
   ReadUninstallerVersion();
+  if (!LoadRegistry(report)) return false;
   const CQXDiffDistribute& p = *package_;
   Note(L"application " + entry_->AppName + L" (" + entry_->DisplayName.name + L") " +
        entry_->applicationVersion.text + L" -> " + p.generalInfo->version.text + L", installed in " +

@@ -8,10 +8,10 @@ namespace brindle::pack {
 
 int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root"}, {L"--json"}, 1, 1,
+  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root", L"--registry"}, {L"--json"}, 1, 1,
                           L"plan", err))
     return kExitUsage;
-  if (!RefuseStandardStream(a, {L"--root"}, false, L"plan", err)) return kExitUsage;
+  if (!RefuseStandardStream(a, {L"--root", L"--registry"}, false, L"plan", err)) return kExitUsage;
   if (a.Positional()[0] == L"-" && a.Value(L"--install-log") == L"-") {
     PrintLine(err, L"brindle-pack plan: the package and the install log cannot both come from "
                    L"standard input (\"-\"); name one of them as a file");
@@ -21,11 +21,16 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   options.installLog = a.Value(L"--install-log");
   options.appName = a.Value(L"--app");
   options.root = a.Value(L"--root");
+  options.registry = a.Value(L"--registry");
   options.json = a.Has(L"--json");
   options.quiet = a.Quiet();
   options.progress = options.quiet ? nullptr : &err;
   if (options.installLog.empty()) {
     PrintLine(err, L"brindle-pack plan: --install-log FILE is required (brindle-pack plan --help)");
+    return kExitUsage;
+  }
+  if (!options.registry.empty() && !IsFile(options.registry)) {
+    PrintLine(err, L"brindle-pack plan: --registry " + options.registry + L": no such file");
     return kExitUsage;
   }
   PackageSource source;

@@ -15,6 +15,7 @@
 #include "support/service_log_reader.h"
 #include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
+#include "sys/child_wait.h"
 #include "sys/paths.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
@@ -472,4 +473,96 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
     }
   }
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_32KEY, 0);
+}
+
+namespace {
+
+// The "VERB object" of each action line the run wrote for its package, whatever its outcome.
+std::vector<std::wstring> RunActionLines(const std::vector<ServiceLogLine>& lines) {
+  std::vector<std::wstring> ran;
+  bool inside = false;
+  for (const ServiceLogLine& line : lines) {
+    if (line.tag != L"BR") continue;
+    if (line.key == L"START_PATCH_INSTALLATION") inside = true;
+    else if (line.key == L"ENCODE_QXLOGXML") break;
+    else if (inside && line.detail.rfind(L"-,", 0) == 0) {
+      const std::wstring object = line.detail.substr(2);
+      const size_t code = object.rfind(L',');
+      const size_t outcome = code == std::wstring::npos ? code : object.rfind(L',', code - 1);
+      ran.push_back(line.key + L" " + object.substr(0, outcome));
+    }
+  }
+  return ran;
+}
+
+void MakeValue32(const std::wstring& key, const std::wstring& name) {
+  UniqueRegKey made;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                            nullptr, made.Receive(), nullptr),
+            ERROR_SUCCESS);
+  if (!name.empty())
+    ASSERT_EQ(RegSetValueExW(made.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4),
+              ERROR_SUCCESS);
+}
+
+}  // namespace
+
+// The deletion of values planned on the machine's registry as "reg export" wrote it: the plan's
+// lines are the run's, DELETE_REG where the key is left empty and goes, UPDATE_REG_DELETE where
+// it keeps another value or key or does not exist.
+TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfTheRun) {
+  const std::wstring base = L"Software\\" + Unique(L"BrindlePlanDeletes");
+  MakeValue32(base + L"\\Only", L"V");
+  MakeValue32(base + L"\\Shared", L"V");
+  MakeValue32(base + L"\\Shared", L"W");
+  MakeValue32(base + L"\\Parent", L"V");
+  MakeValue32(base + L"\\Parent\\Child", L"");
+  Install();
+  const std::wstring pkg = ToBackslashes(scratch_.File(L"deletes"));
+  std::string records;
+  for (const wchar_t* key : {L"Only", L"Shared", L"Parent", L"Missing"})
+    records += "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Utf8FromWide(base) + "\\" +
+               Utf8FromWide(key) + "</RegKeyPath><RegValueName>V</RegValueName></Registry>";
+  ASSERT_TRUE(WriteFileText(pkg + L"\\diff.xml",
+                            "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>" +
+                                records + "</DeleteObjects></DiffDistribute>"));
+  const std::wstring package = lists_ + L"\\deletes.diff";
+  ASSERT_TRUE(CreateFolderChain(lists_));
+  std::wstring reason;
+  ASSERT_TRUE(pack::WriteCabinet(package, {{L"diff.xml", pkg + L"\\diff.xml"}}, reason)) << Utf8FromWide(reason);
+  CopyTree(scratch_.File(L"znq"), lists_ + L"\\ZNQ");
+  ASSERT_TRUE(WriteFileText(lists_ + L"\\list.xml",
+                            "<DiffLocalList><DiffLocal Order=\"1\"><FileName>deletes.diff</FileName>"
+                            "<AppName>SampleApp</AppName><DisplayName>Sample Application</DisplayName>"
+                            "</DiffLocal></DiffLocalList>"));
+
+  // The registry as the system's own tool exports it, its 64-bit view holding the 32-bit keys.
+  const std::wstring exported = ToBackslashes(scratch_.File(L"machine.reg"));
+  StartedProcess reg = StartProgram(SystemFolderPath() + L"\\reg.exe",
+                                    L"export \"HKLM\\Software\\WOW6432Node\\" + base.substr(9) + L"\" \"" +
+                                        exported + L"\" /y /reg:64");
+  ASSERT_EQ(WaitForExit(reg, 60000), 0);
+  PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()), L"--app",
+                          L"SampleApp", L"--registry", exported},
+                         scratch_);
+  ASSERT_EQ(plan.exitCode, 0) << plan.err;
+
+  ServiceLogTail tail;
+  StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
+  EXPECT_EQ(WaitForExit(brindle, 120000), 200);
+  const std::vector<ServiceLogLine> lines = tail.NewLines();
+  const std::vector<std::wstring> ran = RunActionLines(lines);
+  std::string logged;
+  for (const ServiceLogLine& line : lines) logged += Utf8FromWide(line.tag + L" " + line.key + L" " + line.detail) + "\n";
+  const std::vector<std::wstring> expected = {
+      L"DELETE_REG " + base + L"\\Only", L"UPDATE_REG_DELETE " + base + L"\\Shared",
+      L"UPDATE_REG_DELETE " + base + L"\\Parent", L"UPDATE_REG_DELETE " + base + L"\\Missing",
+      L"UPDATE_ZNQ_UNINSTLOG " + uninstLog_};
+  EXPECT_EQ(ran, expected) << logged;
+  EXPECT_EQ(PlanActions(plan.out), ran) << plan.out;
+  UniqueRegKey gone;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\Only").c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
+                          gone.Receive()),
+            ERROR_FILE_NOT_FOUND);
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\WOW6432Node\\" + base.substr(9)).c_str());
 }

@@ -17,6 +17,7 @@
 #include "support/scratch.h"
 #include "logs/application_env.h"
 #include "sys/env.h"
+#include "sys/text.h"
 #include "xml/xml_parser.h"
 
 using namespace brindle;
@@ -251,3 +252,61 @@ TEST(PackSharedRules, TheUninstallerVersionWordIsTheProgramsOwn) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string DeletedValue(const std::string& key, const std::string& section = "DeleteObjects",
+                         const std::string& wow = "INST_32BIT") {
+  return "<" + section + "><Registry WOW=\"" + wow + "\"><RegKeyPath RegRoot=\"REG_HLM\">" + key +
+         "</RegKeyPath><RegValueName>V</RegValueName></Registry></" + section + ">";
+}
+
+}  // namespace
+
+// A deleted value's line: with the machine's registry given, plan names the verb the program's
+// own decision gives (DELETE_REG only when the key is left empty, and the key then gone for
+// what follows); without it, the step's verb and a note.
+TEST(PackSharedRules, ADeletedValuesVerbIsTheProgramsDecisionOnTheGivenRegistry) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName>"
+                                      "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  LayPackage(s.Path(), "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo>" +
+                           DeletedValue("Software\\Only") + DeletedValue("Software\\Shared") +
+                           DeletedValue("Software\\Missing") + DeletedValue("Software\\Wide", "DeleteObjects", "INST_64BIT") +
+                           DeletedValue("Software\\Kept", "UpdateObjects") + "</DiffDistribute>");
+  // The export in UTF-16 with its mark, as "reg export" writes it: the 32-bit keys are below
+  // WOW6432Node, the 64-bit one is not.
+  const std::wstring exported =
+      L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n"
+      L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Only]\r\n\"v\"=\"1\"\r\n\r\n"
+      L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Shared]\r\n\"V\"=\"1\"\r\n\"W\"=dword:00000001\r\n\r\n"
+      L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wide]\r\n\"V\"=\"1\"\r\n\r\n"
+      L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Kept]\r\n\"V\"=\"1\"\r\n";
+  ASSERT_TRUE(Put(s.File(L"machine.reg"), Utf16LeBytes(exported)));
+  const std::vector<std::wstring> base = {L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"-q"};
+
+  std::vector<std::wstring> args = base;
+  args.insert(args.end(), {L"--registry", s.File(L"machine.reg")});
+  ToolRun plan = RunTool(args);
+  ASSERT_EQ(plan.exitCode, 0) << plan.out;
+  std::string lines;
+  for (const char* want : {"DELETE_REG Software\\Only\n", "UPDATE_REG_DELETE Software\\Shared\n",
+                           "UPDATE_REG_DELETE Software\\Missing\n", "DELETE_REG Software\\Wide\n",
+                           "UPDATE_REG_DELETE Software\\Kept\n"})
+    lines += want;
+  EXPECT_NE(plan.out.find(lines), std::string::npos) << plan.out;
+
+  ToolRun blind = RunTool(base);
+  EXPECT_TRUE(blind.OutHas("DELETE_REG Software\\Shared")) << blind.out;
+
+  ASSERT_TRUE(Put(s.File(L"wrong.reg"), "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\X]\r\nV=1\r\n"));
+  args = base;
+  args.insert(args.end(), {L"--registry", s.File(L"wrong.reg")});
+  ToolRun wrong = RunTool(args);
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_TRUE(wrong.ErrHas("wrong.reg:3:")) << wrong.err;
+  args = base;
+  args.insert(args.end(), {L"--registry", s.File(L"none.reg")});
+  EXPECT_EQ(RunTool(args).exitCode, 2);
+}
