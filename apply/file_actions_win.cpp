@@ -1,5 +1,7 @@
 #include "apply/file_actions_win.h"
 
+#include "apply/file_decisions.h"
+
 #include "apply/action_line.h"
 #include "apply/com_unregistration_win.h"
 #include "apply/package_context.h"
@@ -470,16 +472,16 @@ CFileActions::Move CFileActions::MoveIntoPlace(const std::wstring& source, const
 }
 
 bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {
-  std::uint32_t sourceHigh = 0, sourceLow = 0, targetHigh = 0, targetLow = 0;
-  if (GetFileVersion(source, sourceHigh, sourceLow) && GetFileVersion(target, targetHigh, targetLow)) {
-    const std::uint64_t sourceVersion = (std::uint64_t(sourceHigh) << 32) | sourceLow;
-    const std::uint64_t targetVersion = (std::uint64_t(targetHigh) << 32) | targetLow;
-    if (sourceVersion > targetVersion) return true;
-  }
-  std::uint64_t sourceTime = 0, targetTime = 0;
-  if (!GetFileWriteTime(source, sourceTime)) sourceTime = 0;
-  if (!GetFileWriteTime(target, targetTime)) targetTime = 0;
-  return sourceTime > targetTime;
+  return SourceIsNewer(FileFactsOf(source), FileFactsOf(target));
+}
+
+FileFacts CFileActions::FileFactsOf(const std::wstring& path) {
+  FileFacts facts;
+  std::uint32_t high = 0, low = 0;
+  facts.hasVersion = GetFileVersion(path, high, low);
+  if (facts.hasVersion) facts.version = FileVersionNumber(high, low);
+  if (!GetFileWriteTime(path, facts.writeTime)) facts.writeTime = 0;
+  return facts;
 }
 
 void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstring& target) {

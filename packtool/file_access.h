@@ -26,6 +26,8 @@ bool WriteOutputBytes(const std::wstring& path, const std::string& bytes);
 void SetStandardStreams(std::istream* in, std::ostream* out);
 bool IsFile(const std::wstring& path);
 bool IsFolder(const std::wstring& path);
+// The file's last write in the system's own unit (100 ns since 1601, UTC); false when unknown.
+bool FileWriteTime(const std::wstring& path, std::uint64_t& ticks);
 
 // One file below a folder: its path relative to the folder (components joined by '/') and its
 // full path.

@@ -7,6 +7,7 @@
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
 #include "apply/memory_registry.h"
+#include "apply/file_decisions.h"
 #include "apply/package_steps.h"
 #include "apply/registry_data.h"
 #include "apply/registry_decisions.h"
@@ -134,20 +135,7 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
 }
 
 bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
-  std::string a, b;
-  ReadFileBytes(source, a);
-  ReadFileBytes(target, b);
-  const PeImage s = ReadPeImage(a), t = ReadPeImage(b);
-  if (s.hasVersion && t.hasVersion) {
-    const auto sv = static_cast<unsigned long long>(s.versionMs) << 32 | s.versionLs;
-    const auto tv = static_cast<unsigned long long>(t.versionMs) << 32 | t.versionLs;
-    if (sv > tv) return true;
-  }
-  std::error_code e1, e2;
-  const auto st = fs::last_write_time(FsPath(source), e1);
-  const auto tt = fs::last_write_time(FsPath(target), e2);
-  if (e1) return false;
-  return e2 || st > tt;
+  return brindle::SourceIsNewer(FileFactsOf(source), FileFactsOf(target));
 }
 
 void Planner::ReadUninstallerVersion() {

@@ -1,5 +1,7 @@
 #include "packtool/pe_image.h"
 
+#include "packtool/file_access.h"
+
 #include <cstring>
 
 #include "sys/text.h"
@@ -170,6 +172,18 @@ PeImage ReadPeImage(const std::string& data) {
   if (directoryCount > 0) ReadExports(b, sections, b.U32(directories), image);
   if (directoryCount > 2) ReadVersion(b, sections, b.U32(directories + 16), image);
   return image;
+}
+
+FileFacts FileFactsOf(const std::wstring& path) {
+  FileFacts facts;
+  std::string bytes;
+  if (ReadFileBytes(path, bytes)) {
+    const PeImage image = ReadPeImage(bytes);
+    facts.hasVersion = image.hasVersion;
+    if (image.hasVersion) facts.version = FileVersionNumber(image.versionMs, image.versionLs);
+  }
+  if (!FileWriteTime(path, facts.writeTime)) facts.writeTime = 0;
+  return facts;
 }
 
 }  // namespace brindle::pack

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "apply/file_decisions.h"
+
 namespace brindle::pack {
 
 struct PeImage {
@@ -29,5 +31,9 @@ enum : std::uint16_t { kMachineX86 = 0x14c, kMachineX64 = 0x8664 };
 // Reads the image from the file's bytes. A file that is not a PE image gives valid false (and
 // no version), which is what the program's version look-up gives for such a file.
 PeImage ReadPeImage(const std::string& bytes);
+
+// What the program's version rule knows of the file (apply/file_decisions.h), read from its bytes
+// and its time as the program reads them through the system.
+FileFacts FileFactsOf(const std::wstring& path);
 
 }  // namespace brindle::pack

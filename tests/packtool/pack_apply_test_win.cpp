@@ -8,6 +8,8 @@
 
 #include "logs/install_log.h"
 #include "packtool/cabinet.h"
+#include "packtool/pe_image.h"
+#include "sys/file_util.h"
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
@@ -565,4 +567,34 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
                           gone.Receive()),
             ERROR_FILE_NOT_FOUND);
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\WOW6432Node\\" + base.substr(9)).c_str());
+}
+
+// The tool reads versions from the file's bytes; the program asks the system. On the programs
+// and libraries of the system folder (and the project's own), both give the same answer: a
+// version, the same one, or none.
+TEST(PackVersionReader, TheToolReadsTheVersionTheSystemsCallGivesOnRealFiles) {
+  std::vector<std::wstring> files = {ProgramPath(L"Brindle.exe"), ProgramPath(L"brindle-pack.exe")};
+  const std::wstring system = SystemFolderPath();
+  for (const wchar_t* pattern : {L"\\*.dll", L"\\*.exe"}) {
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((system + pattern).c_str(), &found));
+    for (bool more = static_cast<bool>(find); more && files.size() < 200; more = FindNextFileW(find.Get(), &found))
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(system + L"\\" + found.cFileName);
+  }
+  ASSERT_GT(files.size(), 100u);
+  size_t withVersion = 0;
+  for (const std::wstring& file : files) {
+    std::uint32_t high = 0, low = 0;
+    const bool systemHas = GetFileVersion(file, high, low);
+    const FileFacts tool = pack::FileFactsOf(file);
+    EXPECT_EQ(tool.hasVersion, systemHas) << Utf8FromWide(file);
+    if (systemHas && tool.hasVersion) {
+      ++withVersion;
+      EXPECT_EQ(tool.version, FileVersionNumber(high, low)) << Utf8FromWide(file);
+    }
+    std::uint64_t time = 0;
+    ASSERT_TRUE(GetFileWriteTime(file, time));
+    EXPECT_EQ(tool.writeTime, time) << Utf8FromWide(file);
+  }
+  EXPECT_GT(withVersion, 50u);
 }
