@@ -157,14 +157,18 @@ const wchar_t kDiffHelp[] =
 
 const wchar_t kVerifyHelp[] =
     L"Usage: brindle-pack verify --root FOLDER --install-log FILE [--app NAME]\n"
-    L"                           [--package package.DIFF] [--json]\n"
+    L"                           [--package package.DIFF] [--registry FILE] [--json]\n"
     L"\n"
     L"Checks an installed application against its install log and uninstall log, FOLDER\n"
     L"standing for C:\\ of the machine: the installation folder and the uninstall log present,\n"
     L"every line of the uninstall log readable by the program, every file it lists installed.\n"
     L"With --package (one that was applied): every file it adds or updates installed with its\n"
-    L"bytes and listed in the uninstall log, every file it deletes gone. Registry values are\n"
-    L"not looked at. Exit code 0 when nothing is wrong, 1 otherwise.\n";
+    L"bytes and listed in the uninstall log, every file it deletes gone. With --registry FILE\n"
+    L"(the machine's registry as \"reg export ... /reg:64\" wrote it): every file the uninstall\n"
+    L"log lists as shared (INST_REF) has a SharedDLLs count of at least 1, and with --package\n"
+    L"every value the package writes is there with its data, every value it deletes gone.\n"
+    L"Without it registry values are not looked at. Exit code 0 when nothing is wrong, 1\n"
+    L"otherwise.\n";
 
 const wchar_t kLogHelp[] =
     L"Usage: brindle-pack log decode FILE [-o OUT]\n"

@@ -47,6 +47,88 @@ std::wstring Slashes(std::wstring text) {
   return text;
 }
 
+// The machine's registry from a "reg export" file; null (with the finding) when it cannot be read.
+std::unique_ptr<MemoryRegistry> LoadRegistryExport(const std::wstring& path, Report& report) {
+  std::string bytes;
+  std::wstring text, reason;
+  if (!ReadFileBytes(path, bytes) || !ReadAuthorText(bytes, text, reason)) {
+    report.Error(path, 0, L"", reason.empty() ? L"cannot be read" : reason, L"fatal");
+    return nullptr;
+  }
+  auto registry = std::make_unique<MemoryRegistry>();
+  size_t badLine = 0;
+  if (!registry->LoadExport(text, badLine)) {
+    report.Error(path, badLine, L"",
+                 L"not a line of a registry export (\"reg export\" writes [key] and \"name\"=data lines)",
+                 L"fatal");
+    return nullptr;
+  }
+  return registry;
+}
+
+// Where the program keeps the shared-library counts: the 32-bit view of the machine's key.
+const RegistryKeyName kSharedCounts{kRegRootLocalMachine, false,
+                                    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"};
+
+// The shared-library counts the uninstall log relies on: every file it lists as shared
+// (INST_REF) has a count of at least one, or an uninstall lowers a count this application never
+// raised and may remove a library another product uses.
+void VerifySharedCounts(const CIniFile& ini, const std::wstring& uninstLog, MemoryRegistry& registry,
+                        Report& report) {
+  int32_t shared = 0;
+  FlagValue(L"INST_REF", shared);
+  for (const CSection* section : ini.Sections())
+    for (const CKey* key : section->Keys()) {
+      if (key->Kind() != kKindFile || !key->Entry().path || key->Entry().remove != shared) continue;
+      const std::wstring& path = *key->Entry().path;
+      RegistryValueBytes count;
+      std::uint32_t n = 0;
+      const bool has = registry.ReadValue(kSharedCounts, path, count) && count.type == kStoredDword &&
+                       count.bytes.size() == 4;
+      for (size_t i = 0; has && i < 4; ++i) n |= std::uint32_t(static_cast<unsigned char>(count.bytes[i])) << (8 * i);
+      if (!has || n == 0)
+        report.Error(uninstLog, 0, L"[" + section->Name() + L"]",
+                     path + L" is listed as shared (INST_REF) but its SharedDLLs count is " +
+                         (has ? L"0" : L"missing") + L": an uninstall may remove a library another product uses",
+                     L"shared-counts");
+    }
+}
+
+// The package's values on the machine: each value it writes there with its data (a value whose
+// data holds the time of the run only present), each value it deletes gone.
+void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, const std::wstring& where,
+                         MemoryRegistry& registry, Report& report) {
+  auto keyOf = [&env](const CQXRegistry& record) {
+    return RegistryKeyName{record.keyPath.root, record.wow.wow == kWow64,
+                           env.ExpandKeepingSystemFolders(record.keyPath.path)};
+  };
+  for (const auto& record : package.deleteObjects->registries) {
+    const std::wstring name = env.ExpandKeepingSystemFolders(record->valueName);
+    RegistryValueBytes value;
+    if (registry.ReadValue(keyOf(*record), name, value))
+      report.Error(where, 0, L"", L"value \"" + name + L"\" of " + keyOf(*record).path +
+                                      L" is still there; the package deletes it", L"registry-values");
+  }
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(package.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(package.addObjects.get())})
+    for (const auto& record : group->registries) {
+      const std::wstring name = env.ExpandKeepingSystemFolders(record->valueName);
+      const std::wstring data = env.ExpandKeepingSystemFolders(record->data.data);
+      const RegistryKeyName key = keyOf(*record);
+      RegistryValueBytes have, want;
+      if (!registry.ReadValue(key, name, have)) {
+        report.Error(where, 0, L"", L"value \"" + name + L"\" of " + key.path +
+                                        L" is missing; the package writes it", L"registry-values");
+        continue;
+      }
+      const bool timed = ReplaceInstallTimeWith(data, 1) != data;
+      if (!timed && ConvertRegistryData(record->data.type, data, want) &&
+          (have.type != want.type || have.bytes != want.bytes))
+        report.Error(where, 0, L"", L"value \"" + name + L"\" of " + key.path +
+                                        L" differs from the package's data " + data, L"registry-values");
+    }
+}
+
 class Planner {
  public:
   Planner(const PackageSource& source, const PlanOptions& options, std::ostream& out)
@@ -107,20 +189,8 @@ class Planner {
 
 bool Planner::LoadRegistry(Report& report) {
   if (options_.registry.empty()) return true;
-  std::string bytes;
-  std::wstring text, reason;
-  if (!ReadFileBytes(options_.registry, bytes) || !ReadAuthorText(bytes, text, reason)) {
-    report.Error(options_.registry, 0, L"", reason.empty() ? L"cannot be read" : reason);
-    return false;
-  }
-  registry_ = std::make_unique<MemoryRegistry>();
-  size_t badLine = 0;
-  if (!registry_->LoadExport(text, badLine)) {
-    report.Error(options_.registry, badLine, L"",
-                 L"not a line of a registry export (\"reg export\" writes [key] and \"name\"=data lines)");
-    return false;
-  }
-  return true;
+  registry_ = LoadRegistryExport(options_.registry, report);
+  return registry_ != nullptr;
 }
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
@@ -415,6 +485,8 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
                  L"fatal");
     return false;
   }
+  std::unique_ptr<MemoryRegistry> registry;
+  if (!options.registry.empty() && !(registry = LoadRegistryExport(options.registry, report))) return false;
   CaseBlindFinder finder;
   const std::wstring& root = options.root;
   if (BelowRoot(finder, root, entry->FullPath).empty())
@@ -453,6 +525,7 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
                          L"the uninstall log lists " + path + L", which is not installed",
                          L"installed-files");
         }
+      if (registry) VerifySharedCounts(ini, entry->UninstLog, *registry, report);
     }
   }
   if (options.package.empty()) return true;
@@ -469,6 +542,7 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
     return false;
   }
   const CQXEnv env = ApplicationEnv(UsualMachineFolders(), entry->AppName, &log, nullptr, L"");
+  if (registry) VerifyPackageValues(*package, env, options.package, *registry, report);
   for (const auto& file : package->deleteObjects->files) {
     const std::wstring path = env.Expand(file->Path());
     if (!BelowRoot(finder, root, path).empty())

@@ -30,13 +30,16 @@ struct VerifyOptions {
   std::wstring appName;     // the entry; empty: the log's only entry
   std::wstring root;        // a folder standing for C:\ of the machine
   std::wstring package;     // a package that was applied (optional)
+  std::wstring registry;    // a registry export standing for the machine's registry (optional)
 };
 
 // Checks an installed application below root against its install log and uninstall log:
 // the installation folder and the uninstall log present, every line of the uninstall log
 // readable by the program, every file it lists present; with a package, every file the
 // package adds or updates present with the package's bytes and listed in the uninstall log,
-// every file it deletes gone. Registry values are not looked at (a folder holds none). False
+// every file it deletes gone. With a registry export: every file the uninstall log lists as shared
+// has a shared-library count, and with a package every value it writes is there with its data,
+// every value it deletes gone. False
 // (with the reason in report) when the install log or its entry cannot be had.
 bool VerifyInstallation(const VerifyOptions& options, Report& report);
 

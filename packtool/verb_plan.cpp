@@ -57,15 +57,16 @@ namespace brindle::pack {
 
 int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root", L"--package"},
+  if (!ParseVerbArguments(a, args, {L"--install-log", L"--app", L"--root", L"--package", L"--registry"},
                           {L"--json"}, 0, 0, L"verify", err))
     return kExitUsage;
-  if (!RefuseStandardStream(a, {L"--root"}, false, L"verify", err)) return kExitUsage;
+  if (!RefuseStandardStream(a, {L"--root", L"--registry"}, false, L"verify", err)) return kExitUsage;
   VerifyOptions options;
   options.installLog = a.Value(L"--install-log");
   options.appName = a.Value(L"--app");
   options.root = a.Value(L"--root");
   options.package = a.Value(L"--package");
+  options.registry = a.Value(L"--registry");
   if (options.installLog.empty() || options.root.empty()) {
     PrintLine(err, L"brindle-pack verify: --install-log FILE and --root FOLDER are required "
                    L"(brindle-pack verify --help)");
@@ -73,6 +74,10 @@ int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ost
   }
   if (!IsFolder(options.root)) {
     PrintLine(err, L"brindle-pack verify: --root " + options.root + L": no such folder");
+    return kExitUsage;
+  }
+  if (!options.registry.empty() && !IsFile(options.registry)) {
+    PrintLine(err, L"brindle-pack verify: --registry " + options.registry + L": no such file");
     return kExitUsage;
   }
   Report report;

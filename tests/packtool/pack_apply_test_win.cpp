@@ -519,6 +519,7 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
   MakeValue32(base + L"\\Shared", L"W");
   MakeValue32(base + L"\\Parent", L"V");
   MakeValue32(base + L"\\Parent\\Child", L"");
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\keep.txt", "keep"));
   Install();
   const std::wstring pkg = ToBackslashes(scratch_.File(L"deletes"));
   std::string records;
@@ -566,6 +567,24 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\Only").c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
                           gone.Receive()),
             ERROR_FILE_NOT_FOUND);
+
+  // verify holds the registry against the package: before the run (the export the plan read)
+  // it names the values still to delete; the machine the run left passes.
+  const std::wstring left = ToBackslashes(scratch_.File(L"left.reg"));
+  StartedProcess after = StartProgram(SystemFolderPath() + L"\\reg.exe",
+                                      L"export \"HKLM\\Software\\WOW6432Node\\" + base.substr(9) + L"\" \"" +
+                                          left + L"\" /y /reg:64");
+  ASSERT_EQ(WaitForExit(after, 60000), 0);
+  for (const std::wstring& machine : {exported, left}) {
+    PackRun verify = RunPack({L"verify", L"--root", L"C:\\.", L"--install-log", ToBackslashes(installLog_.Path()),
+                              L"--app", L"SampleApp", L"--package", package, L"--registry", machine},
+                             scratch_);
+    const bool beforeRun = machine == exported;
+    EXPECT_EQ(verify.exitCode, beforeRun ? 1 : 0) << verify.out << verify.err;
+    EXPECT_EQ(verify.out.find("value \"V\" of " + Utf8FromWide(base) + "\\Shared is still there") != std::string::npos,
+              beforeRun)
+        << verify.out;
+  }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\WOW6432Node\\" + base.substr(9)).c_str());
 }
 

@@ -602,3 +602,59 @@ TEST(PackVerify, AnInstallationIsHeldAgainstItsLogsAndThePackageApplied) {
 }
 
 }  // namespace
+
+namespace {
+
+// verify --registry: the machine's registry as "reg export" wrote it, held against the values
+// the package writes and deletes and the shared counts the uninstall log relies on.
+TEST(PackVerify, ValuesAndSharedCountsAreHeldAgainstTheExportedRegistry) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath>"
+                  "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  const std::string value = "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">Software\\App</RegKeyPath>";
+  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
+                  "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" + value +
+                      "<RegValueName>Old</RegValueName></Registry></DeleteObjects><AddObjects>" + value +
+                      "<RegValueName>Path</RegValueName><RegData Type=\"REG_SZ\">$InsFolder$</RegData></Registry>" +
+                      value + "<RegValueName>Count</RegValueName><RegData Type=\"REG_DW\">5</RegData></Registry>" +
+                      value + "<RegValueName>Stamp</RegValueName><RegData Type=\"REG_DW\">$InstallTime$</RegData>"
+                      "</Registry></AddObjects></DiffDistribute>"));
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/uninst.ini"),
+                  "[Files]\r\nUIFILE=\"C:\\\\Apps\\\\App\\\\shared.dll\" INST_REQ INST_VER INST_REF INST_NOREG\r\n"));
+  ASSERT_TRUE(Put(s.File(L"root/Apps/App/shared.dll"), "dll"));
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string appKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\App]\r\n";
+  const std::string counts = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n";
+  const std::vector<std::wstring> args = {L"verify", L"--root", s.File(L"root"), L"--install-log", s.File(L"log.dat"),
+                                          L"--package", s.File(L"pkg"), L"--registry", s.File(L"machine.reg")};
+
+  // Before the package: the old value there, the new ones missing or different, no count.
+  ASSERT_TRUE(Put(s.File(L"machine.reg"), header + appKey + "\"Old\"=\"1\"\r\n\"Count\"=dword:00000004\r\n" +
+                                              counts + "\"C:\\\\Apps\\\\App\\\\shared.dll\"=dword:00000000\r\n"));
+  ToolRun run = RunTool(args);
+  EXPECT_EQ(run.exitCode, 1);
+  for (const char* finding :
+       {"error: value \"Old\" of Software\\App is still there; the package deletes it",
+        "error: value \"Path\" of Software\\App is missing; the package writes it",
+        "error: value \"Count\" of Software\\App differs from the package's data 5",
+        "error: value \"Stamp\" of Software\\App is missing",
+        "C:\\Apps\\App\\shared.dll is listed as shared (INST_REF) but its SharedDLLs count is 0"})
+    EXPECT_TRUE(run.OutHas(finding)) << finding << "\n" << run.out;
+
+  // As the program leaves it (the time of the run whatever it is), it passes.
+  ASSERT_TRUE(Put(s.File(L"machine.reg"),
+                  header + appKey + "\"Path\"=\"C:\\\\Apps\\\\App\"\r\n\"count\"=dword:00000005\r\n"
+                  "\"Stamp\"=dword:5f5e1000\r\n" + counts + "\"c:\\\\apps\\\\app\\\\SHARED.dll\"=dword:00000002\r\n"));
+  run = RunTool(args);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  // Without the package the counts are still held; a count that is missing is named so.
+  ASSERT_TRUE(Put(s.File(L"machine.reg"), header + appKey));
+  run = RunTool({L"verify", L"--root", s.File(L"root"), L"--install-log", s.File(L"log.dat"), L"--registry",
+                 s.File(L"machine.reg")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.OutHas("SharedDLLs count is missing")) << run.out;
+}
+
+}  // namespace
