@@ -33,6 +33,12 @@ namespace brindle {
 namespace {
 
 const wchar_t kSharedDllsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+// The shared-DLL counts' key, in the view the 32-bit program reads (see kMachineView).
+const RegistryKeyName& SharedCountsKey() {
+  static const RegistryKeyName key{kRegRootLocalMachine, false, kSharedDllsKey};
+  return key;
+}
 // The shared-DLL counts and the machine's folder values are read where the 32-bit program reads
 // them, so the 32-bit and the 64-bit build keep the same counts.
 const REGSAM kMachineView = KEY_WOW64_32KEY;
@@ -311,6 +317,7 @@ ActionOutcome CFileActions::Do(const PackageAction& action) {
 }
 
 StepOutcome CFileActions::EndStep(const PackageStep& step) {
+  counts_.EndStep();
   if (step.pass == PackagePass::kQueueComServers) return StepOutcome::kCompleted;
   if (step.pass == PackagePass::kDeleteFiles) RemoveEmptiedFolders();
   // Every file step ends with redirection switched back on for this thread.
@@ -523,22 +530,12 @@ bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
   if (!isAdd) return true;
   const std::wstring path = ExpandedTarget(file);
   NoteSharedCount(path);
-  UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0, nullptr, 0,
-                      KEY_READ | KEY_WRITE | kMachineView, nullptr, key.Receive(),
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  DWORD type = 0, count = 0, bytes = sizeof(count);
-  const LONG read = RegQueryValueExW(key.Get(), path.c_str(), nullptr, &type,
-                                     reinterpret_cast<BYTE*>(&count), &bytes);
-  if (read == ERROR_FILE_NOT_FOUND) {
-    count = 0;
-  } else if (read != ERROR_SUCCESS || type != REG_DWORD || bytes != sizeof(count)) {
-    return false;  // a value of another kind is not ours to change
-  }
-  const DWORD raised = count + 1;
-  return RegSetValueExW(key.Get(), path.c_str(), 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&raised), sizeof(raised)) == ERROR_SUCCESS;
+  RegistryValueBytes value;
+  const unsigned long read = counts_.ReadValue(SharedCountsKey(), path, value);
+  if (read != kSysSuccess && read != kSysFileNotFound) return false;
+  std::uint32_t raised = 0;
+  if (!RaisedSharedCount(SharedCountOf(read == kSysSuccess, value), raised)) return false;
+  return counts_.WriteValue(SharedCountsKey(), path, DwordValue(raised), false) == kSysSuccess;
 }
 
 // ---- the delete pass ---------------------------------------------------------------------------
@@ -590,35 +587,35 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
   }
   const std::wstring target = ExpandedTarget(*file);
   current64Bit_ = file->wow.wow == kWow64;
-  if (file->delInfo == kDelInfoHold) {
+  if (file->delInfo != kDelInfoHold && !ChainIsFollowed(verb, target)) return false;
+  SharedCount shared;
+  if (file->delInfo == kDelInfoReference && !isUpdate) {
+    RegistryValueBytes value;
+    const unsigned long read = counts_.ReadValue(SharedCountsKey(), target, value);
+    if (read != kSysSuccess && read != kSysFileNotFound) {
+      WriteActionError(verb, target, read);
+      return false;
+    }
+    shared = SharedCountOf(read == kSysSuccess, value);
+  }
+  const FileDeletion deletion = DecideFileDeletion(file->delInfo, isUpdate, shared);
+  if (deletion.kind == FileDeletionKind::kHeld) {
     WriteActionLine(verb, target, 0);
     return true;
   }
-  if (!ChainIsFollowed(verb, target)) return false;
-  if (file->delInfo == kDelInfoReference && !isUpdate) {
-    UniqueRegKey key;
-    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDllsKey, 0,
-                                      KEY_ALL_ACCESS | kMachineView, key.Receive());
-    if (opened != ERROR_SUCCESS && opened != ERROR_FILE_NOT_FOUND) {
-      WriteActionError(verb, target, static_cast<DWORD>(opened));
+  if (deletion.kind == FileDeletionKind::kCountLowered || deletion.removeCount) {
+    NoteSharedCount(target);
+    const unsigned long changed = deletion.removeCount
+                                      ? counts_.DeleteValue(SharedCountsKey(), target)
+                                      : counts_.WriteValue(SharedCountsKey(), target, DwordValue(deletion.lowered), false);
+    if (changed != kSysSuccess && changed != kSysFileNotFound) {
+      WriteActionError(verb, target, changed);
       return false;
     }
-    if (key) {
-      DWORD type = 0, count = 0, bytes = sizeof(count);
-      if (RegQueryValueExW(key.Get(), target.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count),
-                           &bytes) != ERROR_SUCCESS ||
-          type != REG_DWORD || bytes != sizeof(count))
-        count = 0;
-      NoteSharedCount(target);  // lowered or removed below
-      if (count > 1) {
-        const DWORD lowered = count - 1;
-        RegSetValueExW(key.Get(), target.c_str(), 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(&lowered), sizeof(lowered));
-        WriteActionLine(verb, target, 0);
-        return true;
-      }
-      RegDeleteValueW(key.Get(), target.c_str());
-    }
+  }
+  if (deletion.kind == FileDeletionKind::kCountLowered) {
+    WriteActionLine(verb, target, 0);
+    return true;
   }
   const DWORD attributes = GetFileAttributesW(target.c_str());
   // Moved aside with its attributes when journaled; deleted otherwise, read-only or not.

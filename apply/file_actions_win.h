@@ -5,6 +5,7 @@
 #pragma once
 #include "apply/file_decisions.h"
 #include "apply/package_executor.h"
+#include "apply/win_machine_registry_win.h"
 #include "sys/env.h"
 #include "sys/file_placement_win.h"
 
@@ -147,6 +148,8 @@ class CFileActions : public CQXActionFamily {
   std::unordered_set<std::wstring> ensuredFolders_;
   // The access list each target folder hands down, learnt at its first placed file.
   CQXInheritedAccess inheritedAccess_;
+  // The machine's registry where the shared-DLL counts are read and changed.
+  WinMachineRegistry counts_;
 };
 
 }  // namespace brindle

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "apply/registry_data.h"
+
 namespace brindle {
 
 // What the version rule knows of one file.
@@ -22,5 +24,34 @@ bool SourceIsNewer(const FileFacts& source, const FileFacts& target);
 inline std::uint64_t FileVersionNumber(std::uint32_t mostSignificant, std::uint32_t leastSignificant) {
   return (std::uint64_t(mostSignificant) << 32) | leastSignificant;
 }
+
+// A file's shared-library count (SharedDLLs) as the registry holds it.
+struct SharedCount {
+  bool present = false;   // a value of the file's name exists
+  bool isNumber = false;  // and it is a four-byte REG_DWORD
+  std::uint32_t count = 0;
+};
+SharedCount SharedCountOf(bool found, const RegistryValueBytes& value);
+
+// What deleting a file record does, decided before anything changes.
+enum class FileDeletionKind {
+  kHeld,          // INST_HLD: the file stays; the line says success
+  kCountLowered,  // a shared file still used by others: its count goes down by one, it stays
+  kRemoved,       // the file is removed (moved aside)
+};
+struct FileDeletion {
+  FileDeletionKind kind = FileDeletionKind::kRemoved;
+  bool removeCount = false;  // the count's value goes with the file (one or less, or not a number)
+  std::uint32_t lowered = 0;
+};
+// A shared file (INST_REF) deleted by the delete section: a count above one is lowered and the
+// file stays; otherwise the file goes and so does a count there is. The update section's
+// deletions never touch a count.
+FileDeletion DecideFileDeletion(int delInfo, bool inUpdate, const SharedCount& count);
+
+// The count after a copy of a shared file: one more than now (1 when there is none); a count
+// at its largest stays there rather than wrap to zero. False when the value is of another kind,
+// which is not the program's to change.
+bool RaisedSharedCount(const SharedCount& count, std::uint32_t& raised);
 
 }  // namespace brindle

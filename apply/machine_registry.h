@@ -41,6 +41,9 @@ class MachineRegistry {
   // state says the key does not exist. Any other failure answers its code.
   virtual unsigned long Look(const RegistryKeyName& key, const std::wstring& valueName,
                              RegistryKeyState& state) = 0;
+  // One value's type and bytes: kSysFileNotFound when the key or the value does not exist.
+  virtual unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                                  RegistryValueBytes& out) = 0;
   // Stores the value, making the key and every missing key of its path first; with replace, an
   // existing value of that name is deleted before the new one is stored.
   virtual unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,

@@ -106,14 +106,14 @@ void MemoryRegistry::MakeKey(const RegistryKeyName& key) {
 
 bool MemoryRegistry::HasKey(const RegistryKeyName& key) const { return keys_.count(Place(key)) != 0; }
 
-bool MemoryRegistry::ReadValue(const RegistryKeyName& key, const std::wstring& name,
-                               RegistryValueBytes& out) const {
+unsigned long MemoryRegistry::ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                                        RegistryValueBytes& out) {
   const auto k = keys_.find(Place(key));
-  if (k == keys_.end()) return false;
+  if (k == keys_.end()) return kSysFileNotFound;
   const auto v = k->second.values.find(Fold(name));
-  if (v == k->second.values.end()) return false;
+  if (v == k->second.values.end()) return kSysFileNotFound;
   out = v->second.value;
-  return true;
+  return kSysSuccess;
 }
 
 unsigned long MemoryRegistry::Look(const RegistryKeyName& key, const std::wstring& valueName,

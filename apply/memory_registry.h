@@ -24,8 +24,8 @@ class MemoryRegistry : public MachineRegistry {
   // Makes the key and every missing key of its path.
   void MakeKey(const RegistryKeyName& key);
   bool HasKey(const RegistryKeyName& key) const;
-  // The value's bytes, or false when the key or the value does not exist.
-  bool ReadValue(const RegistryKeyName& key, const std::wstring& name, RegistryValueBytes& out) const;
+  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                          RegistryValueBytes& out) override;
 
   // Loads the text of an export in the registry editor's form (what "reg export" writes): each
   // [key] line makes the key in the 64-bit view, each "name"=

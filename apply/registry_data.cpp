@@ -16,6 +16,13 @@ int DigitValue(wchar_t c) {
 
 }  // namespace
 
+RegistryValueBytes DwordValue(std::uint32_t number) {
+  RegistryValueBytes v;
+  v.type = kStoredDword;
+  for (int i = 0; i < 4; ++i) v.bytes += static_cast<char>((number >> (8 * i)) & 0xFF);
+  return v;
+}
+
 bool ParseRegistryDword(const std::wstring& text, std::uint32_t& value) {
   unsigned base = 10;
   size_t at = 0;

@@ -24,6 +24,9 @@ struct RegistryValueBytes {
 // 0xFFFFFFFF; a string longer than the data limit; a type without a text form.
 bool ConvertRegistryData(int packageType, const std::wstring& text, RegistryValueBytes& out);
 
+// A REG_DWORD of the number.
+RegistryValueBytes DwordValue(std::uint32_t number);
+
 // The number rule alone: C-style base prefix, whole text consumed, 32 bits.
 bool ParseRegistryDword(const std::wstring& text, std::uint32_t& value);
 

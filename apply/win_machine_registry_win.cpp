@@ -56,6 +56,25 @@ unsigned long WinMachineRegistry::Look(const RegistryKeyName& key, const std::ws
   return ERROR_SUCCESS;
 }
 
+unsigned long WinMachineRegistry::ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                                            RegistryValueBytes& out) {
+  const HKEY root = RootKey(key.root);
+  if (!root) return ERROR_INVALID_PARAMETER;
+  LONG result = ERROR_SUCCESS;
+  HKEY open = keys_.Open(root, View(key), key.path, KEY_QUERY_VALUE, result);
+  if (result != ERROR_SUCCESS) return static_cast<unsigned long>(result);
+  DWORD type = 0, size = 0;
+  result = RegQueryValueExW(open, name.c_str(), nullptr, &type, nullptr, &size);
+  if (result != ERROR_SUCCESS) return static_cast<unsigned long>(result);
+  out.type = type;
+  out.bytes.assign(size, '\0');
+  result = RegQueryValueExW(open, name.c_str(), nullptr, &type,
+                            reinterpret_cast<BYTE*>(out.bytes.empty() ? nullptr : &out.bytes[0]), &size);
+  out.bytes.resize(size);
+  out.type = type;
+  return static_cast<unsigned long>(result);
+}
+
 unsigned long WinMachineRegistry::WriteValue(const RegistryKeyName& key, const std::wstring& name,
                                              const RegistryValueBytes& value, bool replace) {
   const HKEY root = RootKey(key.root);

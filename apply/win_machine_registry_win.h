@@ -13,6 +13,8 @@ class WinMachineRegistry : public MachineRegistry {
  public:
   unsigned long Look(const RegistryKeyName& key, const std::wstring& valueName,
                      RegistryKeyState& state) override;
+  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                          RegistryValueBytes& out) override;
   unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,
                            const RegistryValueBytes& value, bool replace) override;
   unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override;

@@ -83,7 +83,7 @@ void VerifySharedCounts(const CIniFile& ini, const std::wstring& uninstLog, Memo
       const std::wstring& path = *key->Entry().path;
       RegistryValueBytes count;
       std::uint32_t n = 0;
-      const bool has = registry.ReadValue(kSharedCounts, path, count) && count.type == kStoredDword &&
+      const bool has = registry.ReadValue(kSharedCounts, path, count) == kSysSuccess && count.type == kStoredDword &&
                        count.bytes.size() == 4;
       for (size_t i = 0; has && i < 4; ++i) n |= std::uint32_t(static_cast<unsigned char>(count.bytes[i])) << (8 * i);
       if (!has || n == 0)
@@ -105,7 +105,7 @@ void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, co
   for (const auto& record : package.deleteObjects->registries) {
     const std::wstring name = env.ExpandKeepingSystemFolders(record->valueName);
     RegistryValueBytes value;
-    if (registry.ReadValue(keyOf(*record), name, value))
+    if (registry.ReadValue(keyOf(*record), name, value) == kSysSuccess)
       report.Error(where, 0, L"", L"value \"" + name + L"\" of " + keyOf(*record).path +
                                       L" is still there; the package deletes it", L"registry-values");
   }
@@ -116,7 +116,7 @@ void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, co
       const std::wstring data = env.ExpandKeepingSystemFolders(record->data.data);
       const RegistryKeyName key = keyOf(*record);
       RegistryValueBytes have, want;
-      if (!registry.ReadValue(key, name, have)) {
+      if (registry.ReadValue(key, name, have) != kSysSuccess) {
         report.Error(where, 0, L"", L"value \"" + name + L"\" of " + key.path +
                                         L" is missing; the package writes it", L"registry-values");
         continue;

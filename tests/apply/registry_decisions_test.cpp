@@ -28,8 +28,12 @@ std::wstring DeleteAsTheProgramDoes(MemoryRegistry& registry, const RegistryKeyN
   RegistryKeyState state;
   EXPECT_EQ(registry.Look(key, name, state), kSysSuccess);
   const RegistryDeletion d = DecideRegistryDeletion(state, inUpdate);
-  if (d.deleteValue) EXPECT_EQ(registry.DeleteValue(key, name), kSysSuccess);
-  if (d.deleteKey) EXPECT_EQ(registry.DeleteKeyIfEmpty(key), kSysSuccess);
+  if (d.deleteValue) {
+    EXPECT_EQ(registry.DeleteValue(key, name), kSysSuccess);
+  }
+  if (d.deleteKey) {
+    EXPECT_EQ(registry.DeleteKeyIfEmpty(key), kSysSuccess);
+  }
   return d.verb;
 }
 
@@ -49,8 +53,8 @@ TEST(RegistryDecisions, ADeletedValueTakesItsKeyOnlyWhenTheDeleteSectionLeavesIt
 
   EXPECT_EQ(DeleteAsTheProgramDoes(r, Key(L"Software\\Shared"), L"V", false), L"UPDATE_REG_DELETE");
   RegistryValueBytes kept;
-  EXPECT_FALSE(r.ReadValue(Key(L"Software\\Shared"), L"V", kept));
-  EXPECT_TRUE(r.ReadValue(Key(L"Software\\Shared"), L"OTHER", kept));
+  EXPECT_EQ(r.ReadValue(Key(L"Software\\Shared"), L"V", kept), kSysFileNotFound);
+  EXPECT_EQ(r.ReadValue(Key(L"Software\\Shared"), L"OTHER", kept), kSysSuccess);
 
   EXPECT_EQ(DeleteAsTheProgramDoes(r, Key(L"Software\\Parent"), L"V", false), L"UPDATE_REG_DELETE");
   EXPECT_TRUE(r.HasKey(Key(L"Software\\Parent\\Child")));
@@ -111,13 +115,13 @@ TEST(MemoryRegistry, AnExportIsReadAsTheRegistryEditorWritesIt) {
   ASSERT_TRUE(r.LoadExport(exported, bad)) << "line " << bad;
   const RegistryKeyName app = Key(L"Software\\Tamek\\App");  // the 32-bit view
   RegistryValueBytes v;
-  ASSERT_TRUE(r.ReadValue(app, L"path", v));
+  ASSERT_EQ(r.ReadValue(app, L"path", v), kSysSuccess);
   EXPECT_EQ(v.bytes, Text(L"C:\\Program Files (x86)\\App").bytes);
-  ASSERT_TRUE(r.ReadValue(app, L"Count", v));
+  ASSERT_EQ(r.ReadValue(app, L"Count", v), kSysSuccess);
   EXPECT_EQ(v.type, kStoredDword);
   EXPECT_EQ(v.bytes, std::string("\x2a\0\0\0", 4));
   for (const wchar_t* name : {L"Quote \"q\"", L"", L"Blob", L"Expand"})
-    EXPECT_TRUE(r.ReadValue(app, name, v)) << Utf8FromWide(name);
+    EXPECT_EQ(r.ReadValue(app, name, v), kSysSuccess) << Utf8FromWide(name);
   RegistryKeyState state;
   r.Look(app, L"x", state);
   EXPECT_EQ(state.values, 6u);

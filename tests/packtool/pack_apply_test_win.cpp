@@ -502,9 +502,10 @@ void MakeValue32(const std::wstring& key, const std::wstring& name) {
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                             nullptr, made.Receive(), nullptr),
             ERROR_SUCCESS);
-  if (!name.empty())
+  if (!name.empty()) {
     ASSERT_EQ(RegSetValueExW(made.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4),
               ERROR_SUCCESS);
+  }
 }
 
 }  // namespace
