@@ -167,6 +167,8 @@ class Planner {
   std::wstring UnderRoot(const std::wstring& path) const;
   bool SourceIsNewer(const std::wstring& source, const std::wstring& target) const;
   void ReadUninstallerVersion();
+  // The note of a shared file's count raised by an add, the count carried forward.
+  void RaiseSharedCount(const std::wstring& target);
   // Loads --registry into registry_; false (with the finding) when it cannot be read.
   bool LoadRegistry(Report& report);
   RegistryKeyName KeyOf(const CQXRegistry& record) const {
@@ -226,10 +228,44 @@ void Planner::DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb)
   for (const auto& file : group.files) {
     const std::wstring target = Env().Expand(file->Path());
     Action(verb, target);
-    if (file->delInfo == kDelInfoHold) Note(L"  held (INST_HLD): the file stays");
-    else if (file->delInfo == kDelInfoReference && verb == L"DELETE_FILE")
-      Note(L"  shared (INST_REF): deleted only when its SharedDLLs count falls to zero");
+    const bool inUpdate = verb != L"DELETE_FILE";
+    if (file->delInfo == kDelInfoReference && !inUpdate && registry_) {
+      // The program's own decision on the count the registry holds, carried forward.
+      RegistryValueBytes value;
+      const SharedCount count =
+          SharedCountOf(registry_->ReadValue(kSharedCounts, target, value) == kSysSuccess, value);
+      const FileDeletion deletion = DecideFileDeletion(file->delInfo, inUpdate, count);
+      if (deletion.kind == FileDeletionKind::kCountLowered) {
+        registry_->WriteValue(kSharedCounts, target, DwordValue(deletion.lowered), false);
+        Note(L"  shared (INST_REF): its SharedDLLs count goes from " + ToWideDecimal(count.count) + L" to " +
+             ToWideDecimal(deletion.lowered) + L"; the file stays");
+      } else {
+        if (deletion.removeCount) registry_->DeleteValue(kSharedCounts, target);
+        Note(count.present ? L"  shared (INST_REF): its last SharedDLLs count goes with the file"
+                           : L"  shared (INST_REF) without a SharedDLLs count: the file is deleted");
+      }
+    } else if (file->delInfo == kDelInfoHold) {
+      Note(L"  held (INST_HLD): the file stays");
+    } else if (file->delInfo == kDelInfoReference && !inUpdate) {
+      Note(L"  shared (INST_REF): deleted only when its SharedDLLs count falls to zero (--registry tells)");
+    }
   }
+}
+
+void Planner::RaiseSharedCount(const std::wstring& target) {
+  if (!registry_) {
+    Note(L"  its SharedDLLs count rises by one");
+    return;
+  }
+  RegistryValueBytes value;
+  const SharedCount count = SharedCountOf(registry_->ReadValue(kSharedCounts, target, value) == kSysSuccess, value);
+  std::uint32_t raised = 0;
+  if (!RaisedSharedCount(count, raised)) {
+    Note(L"  its SharedDLLs value is not a number: the program leaves it as it is");
+    return;
+  }
+  registry_->WriteValue(kSharedCounts, target, DwordValue(raised), false);
+  Note(L"  its SharedDLLs count becomes " + ToWideDecimal(raised));
 }
 
 void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
@@ -242,7 +278,8 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
       if (!installed.empty() && !source.empty() && !SourceIsNewer(source, installed)) {
         if (file->delInfo == kDelInfoReference) {
           Action(L"ADD_FILE", target);
-          Note(L"  not copied: the installed file is not older; its SharedDLLs count rises");
+          Note(L"  not copied: the installed file is not older");
+          RaiseSharedCount(target);
         } else {
           Note(L"skipped, no action line: ADD_FILE " + target +
                L" (the installed file is not older)");
@@ -252,6 +289,7 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
     }
     Action(isAdd ? L"ADD_FILE" : L"UPDATE_FILE_ADD", target);
     if (source.empty()) Note(L"  INST\\" + name + L" is not in the package: the copy fails");
+    else if (isAdd && file->delInfo == kDelInfoReference) RaiseSharedCount(target);
   }
 }
 

@@ -310,3 +310,42 @@ TEST(PackSharedRules, ADeletedValuesVerbIsTheProgramsDecisionOnTheGivenRegistry)
   args.insert(args.end(), {L"--registry", s.File(L"none.reg")});
   EXPECT_EQ(RunTool(args).exitCode, 2);
 }
+
+// Shared files on the given registry: plan says what the program's count decisions do (a count
+// above one lowered and the file kept, a last count removed with the file, an add raising it),
+// carried forward from one record to the next.
+TEST(PackSharedRules, SharedCountsArePlannedByTheProgramsDecisionsOnTheGivenRegistry) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName>"
+                                      "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  auto shared = [](const std::string& name) {
+    return "<File DelInfo=\"INST_REF\"><FullPath>$InsFolder$\\" + name + "</FullPath><FileName>" + name +
+           "</FileName></File>";
+  };
+  LayPackage(s.Path(), "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" +
+                           shared("many.dll") + shared("last.dll") + shared("none.dll") +
+                           "</DeleteObjects><AddObjects>" + shared("many.dll") + shared("new.dll") +
+                           "</AddObjects></DiffDistribute>");
+  ASSERT_TRUE(Put(s.File(L"pkg/INST/many.dll"), "m"));
+  ASSERT_TRUE(Put(s.File(L"pkg/INST/new.dll"), "n"));
+  ASSERT_TRUE(Put(s.File(L"machine.reg"),
+                  "Windows Registry Editor Version 5.00\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n"
+                  "\"C:\\\\App\\\\many.dll\"=dword:00000003\r\n\"C:\\\\App\\\\last.dll\"=dword:00000001\r\n"));
+  ToolRun plan = RunTool({L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--registry",
+                          s.File(L"machine.reg")});
+  ASSERT_EQ(plan.exitCode, 0) << plan.err;
+  const std::string out = plan.out;
+  auto after = [&out](const std::string& action, const std::string& note) {
+    const size_t at = out.find(action);
+    return at != std::string::npos && out.find(note, at) == out.find("\n", at) + 1;
+  };
+  EXPECT_TRUE(after("DELETE_FILE C:\\App\\many.dll\n", "#   shared (INST_REF): its SharedDLLs count goes from 3 to 2; the file stays"))
+      << out;
+  EXPECT_TRUE(after("DELETE_FILE C:\\App\\last.dll\n", "#   shared (INST_REF): its last SharedDLLs count goes with the file")) << out;
+  EXPECT_TRUE(after("DELETE_FILE C:\\App\\none.dll\n", "#   shared (INST_REF) without a SharedDLLs count")) << out;
+  // The add sees the count the deletion left.
+  EXPECT_TRUE(after("ADD_FILE C:\\App\\many.dll\n", "#   its SharedDLLs count becomes 3")) << out;
+  EXPECT_TRUE(after("ADD_FILE C:\\App\\new.dll\n", "#   its SharedDLLs count becomes 1")) << out;
+}
