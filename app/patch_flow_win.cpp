@@ -2,6 +2,7 @@
 // running-program check, the hooks, the three object groups under the undo journal, and the
 // package kept or taken back with the install log's new version.
 #include "app/update_items.h"
+#include "apply/package_transaction.h"
 
 #include "app/coordination.h"
 #include "ui/progress_context.h"
@@ -143,13 +144,16 @@ class PackageScope {
   std::unique_ptr<CQXDiffDistribute> package_;
 };
 
+// Applies the package; an applied one is handed out in applied, to be kept once the install log
+// holds its version. Every other ending takes the package back as it leaves this function.
 PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLocalEntry& entry,
-                       const std::wstring& packagePath) {
+                       const std::wstring& packagePath, std::unique_ptr<CPackageTransaction>& applied) {
   ProtectedFolder packageFolder;
   if (!PreparePackageFolder(packageFolder)) return PatchResult::kFailed;
   const std::wstring folder = ToForwardSlashes(packageFolder.Path());
 
   PackageScope package(updater, folder);
+  std::unique_ptr<CPackageTransaction> transaction;  // undone on leaving unless handed out
   std::wstring newVersion;
   PatchResult result = PatchResult::kApplied;
   try {
@@ -176,7 +180,8 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
       if (restart) updater.SetRebootNeeded();
     }
     // From here on the package applies completely or not at all.
-    if (!updater.BeginPackage(entry.FileName)) throw CUpdaterException("no undo journal for the package");
+    transaction = CPackageTransaction::Begin(updater, entry.FileName);
+    if (!transaction) throw CUpdaterException("no undo journal for the package");
     ApplyPackageStages(updater, log, entry, *diff);
   } catch (const CUpdaterException&) {
     result = PatchResult::kFailed;
@@ -184,36 +189,34 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
     result = PatchResult::kCancelled;
   }
   WriteVersions(log, entry, newVersion, updater);
-  if (result != PatchResult::kApplied) {
-    updater.UndoPackage();
-    return result;
-  }
+  if (result != PatchResult::kApplied) return result;
   try {
     updater.RegisterPendingComServers();
     const CQXDiffDistribute& diff = *package.Get();
     if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
       unsigned char restart = 0;
-      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == HookVerdict::kStop) {
-        updater.UndoPackage();
-        return PatchResult::kFailed;
-      }
+      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == HookVerdict::kStop) return PatchResult::kFailed;
       if (restart) updater.SetRebootNeeded();
     }
   } catch (const CUpdaterException&) {
-    updater.UndoPackage();
     return PatchResult::kFailed;
   }
   // Kept by the driver once the install log holds the new version (SaveAppliedPackage).
+  applied = std::move(transaction);
   return PatchResult::kApplied;
 }
 
 }  // namespace
 
+CWinQXUpdateItems::CWinQXUpdateItems(CQXSubUpdater* subUpdater) : subUpdater_(subUpdater) {}
+CWinQXUpdateItems::~CWinQXUpdateItems() = default;
+
 PatchResult CWinQXUpdateItems::ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
                                                  const std::wstring& packagePath) {
   if (!subUpdater_) return PatchResult::kFailed;
   subUpdater_->BeginApplication(&log, &entry);
-  return ApplyPatch(*subUpdater_, log, entry, packagePath);
+  appliedPackage_.reset();  // one not saved by now is taken back
+  return ApplyPatch(*subUpdater_, log, entry, packagePath, appliedPackage_);
 }
 
 void CWinQXUpdateItems::RecoverInterruptedWork() {
@@ -236,8 +239,8 @@ bool CWinQXUpdateItems::SaveAppliedPackage(CQXInstallLog& log, const std::wstrin
   }
   // The install log's new version is what makes the package kept: until it is written, a
   // failure or a kill takes the whole package back.
-  if (saved) subUpdater_->CommitPackage();
-  else subUpdater_->UndoPackage();
+  if (saved && appliedPackage_) appliedPackage_->Keep();
+  appliedPackage_.reset();  // taken back unless kept
   return saved;
 }
 

@@ -3,6 +3,7 @@
 // everything that changes the machine happens behind this interface.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace brindle {
@@ -63,11 +64,13 @@ class CQXUpdateItems {
 
 #ifdef _WIN32
 class CQXSubUpdater;
+class CPackageTransaction;
 // The product's items, applied through the sub-updater: the patch flow, setup programs, and the
 // component flows through the installer wrapper.
 class CWinQXUpdateItems : public CQXUpdateItems {
  public:
-  explicit CWinQXUpdateItems(CQXSubUpdater* subUpdater) : subUpdater_(subUpdater) {}
+  explicit CWinQXUpdateItems(CQXSubUpdater* subUpdater);
+  ~CWinQXUpdateItems() override;
   PatchResult ApplyPatchPackage(CQXInstallLog& log, const DiffLocalEntry& entry,
                                 const std::wstring& packagePath) override;
   bool SaveAppliedPackage(CQXInstallLog& log, const std::wstring& installLogPath) override;
@@ -83,6 +86,9 @@ class CWinQXUpdateItems : public CQXUpdateItems {
 
  private:
   CQXSubUpdater* subUpdater_;
+  // The package applied last, until the install log holding its version is saved (then kept)
+  // or the run moves on without it (then taken back).
+  std::unique_ptr<CPackageTransaction> appliedPackage_;
 };
 #endif
 
