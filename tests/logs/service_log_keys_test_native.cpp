@@ -1,7 +1,7 @@
 // The README's service-log table names exactly the keys the program writes. The keys are the
 // upper-case wide literals of the product's sources (flag and type tokens of the package and
-// the uninstall log, INST_* and REG_*, and the environment variables of the test build,
-// BRINDLE_*, are not keys); the table's keys are the back-quoted
+// the uninstall log, INST_* and REG_*, the registry's root names HKEY_* as a registry export
+// writes them, and the environment variables of the test build, BRINDLE_*, are not keys); the table's keys are the back-quoted
 // names of the first column of the section "The service log".
 #include <gtest/gtest.h>
 
@@ -34,7 +34,8 @@ std::set<std::string> KeysInSources(const fs::path& root) {
       const std::string text = ReadText(entry.path());
       for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it) {
         const std::string key = (*it)[1];
-        if (key.rfind("INST_", 0) != 0 && key.rfind("REG_", 0) != 0 && key.rfind("BRINDLE_", 0) != 0)
+        if (key.rfind("INST_", 0) != 0 && key.rfind("REG_", 0) != 0 && key.rfind("BRINDLE_", 0) != 0 &&
+            key.rfind("HKEY_", 0) != 0)
           keys.insert(key);
       }
     }
