@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what the builds and the tests need. Safe to run again:
-# it installs only what is missing and runs apt-get update at most once.
+# it installs only what is missing, and copes with a mirror caught mid-sync (see below).
 set -euo pipefail
 packages=(cmake make g++ pkg-config g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64
           wine wine64 xvfb xauth googletest gcab libgcab-dev cabextract
@@ -19,8 +19,23 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync fails an index or two (seen: "File has unexpected size"): try the
+  # update again, then go on with the indexes that did download; the install says if a package
+  # is really missing.
+  for attempt in 1 2 3; do
+    $SUDO apt-get update -qq && break
+    echo "setup: apt-get update failed (attempt $attempt), going on"
+    sleep 5
+  done
+  apt_install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@" >/dev/null; }
+  # When one architecture's security index is missing, the 64-bit and 32-bit libraries the
+  # two Wines share come from different suites and cannot be installed together: the release's
+  # own suite then gives both.
+  if ! apt_install "${missing[@]}"; then
+    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    echo "setup: install failed; trying again with the packages of ${suite:-the release}"
+    apt_install -t "$suite" "${missing[@]}"
+  fi
 fi
 # The 32-bit Wine loader's copy for qemu-i386 and the loader script that runs it must sit next to
 # the original, the script with a link for 64-bit children (tools/wine32-run.sh).
