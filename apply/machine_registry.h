@@ -14,9 +14,11 @@ namespace brindle {
 enum : unsigned long {
   kSysSuccess = 0,
   kSysFileNotFound = 2,
+  kSysPathNotFound = 3,
   kSysInvalidData = 13,
   kSysInvalidParameter = 87,
   kSysDirNotEmpty = 145,
+  kSysFileTooLarge = 223,
 };
 
 // A key as a package record names it: a root code (kRegRoot*), a view and a path below the root.
@@ -41,6 +43,10 @@ class MachineRegistry {
   // state says the key does not exist. Any other failure answers its code.
   virtual unsigned long Look(const RegistryKeyName& key, const std::wstring& valueName,
                              RegistryKeyState& state) = 0;
+  // Whether the key exists (kSysSuccess with exists false when it does not).
+  virtual unsigned long KeyExists(const RegistryKeyName& key, bool& exists) = 0;
+  // Makes the key and every missing key of its path (kSysSuccess when it exists already).
+  virtual unsigned long CreateKey(const RegistryKeyName& key) = 0;
   // One value's type and bytes: kSysFileNotFound when the key or the value does not exist.
   virtual unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
                                   RegistryValueBytes& out) = 0;

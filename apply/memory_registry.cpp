@@ -106,6 +106,29 @@ void MemoryRegistry::MakeKey(const RegistryKeyName& key) {
 
 bool MemoryRegistry::HasKey(const RegistryKeyName& key) const { return keys_.count(Place(key)) != 0; }
 
+unsigned long MemoryRegistry::KeyExists(const RegistryKeyName& key, bool& exists) {
+  exists = HasKey(key) || IsRootPlace(Place(key));
+  return kSysSuccess;
+}
+
+unsigned long MemoryRegistry::CreateKey(const RegistryKeyName& key) {
+  MakeKey(key);
+  return kSysSuccess;
+}
+
+std::wstring MemoryRegistry::Listing() const {
+  std::wstring out;
+  for (const auto& key : keys_) {
+    out += L"[" + key.first + L"]\n";
+    for (const auto& value : key.second.values) {
+      out += L"  " + value.second.name + L" type " + std::to_wstring(value.second.value.type) + L":";
+      for (unsigned char byte : value.second.value.bytes) out += L" " + std::to_wstring(byte);
+      out += L"\n";
+    }
+  }
+  return out;
+}
+
 unsigned long MemoryRegistry::ReadValue(const RegistryKeyName& key, const std::wstring& name,
                                         RegistryValueBytes& out) {
   const auto k = keys_.find(Place(key));

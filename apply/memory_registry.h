@@ -20,10 +20,15 @@ class MemoryRegistry : public MachineRegistry {
                            const RegistryValueBytes& value, bool replace) override;
   unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override;
   unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override;
+  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override;
+  unsigned long CreateKey(const RegistryKeyName& key) override;
 
   // Makes the key and every missing key of its path.
   void MakeKey(const RegistryKeyName& key);
   bool HasKey(const RegistryKeyName& key) const;
+  // Every key and value, names as stored, one per line in a stable order: two registries hold
+  // the same keys and values exactly when their listings are equal.
+  std::wstring Listing() const;
   unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
                           RegistryValueBytes& out) override;
 

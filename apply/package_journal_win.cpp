@@ -4,6 +4,7 @@
 #include "apply/file_actions_win.h"
 #include "apply/package_executor.h"
 #include "apply/registry_actions_win.h"
+#include "apply/registry_changes.h"
 #include "apply/sub_updater.h"
 #include "logs/service_log.h"
 #include "package/object_records.h"
@@ -263,7 +264,8 @@ bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
 // shortcut actions write file records), each step marked done in the journal.
 bool UndoOnTheMachine(const std::vector<UndoRecord>& records, CQXChangeJournal& journal) {
   CQXUndoFunctions files(&CFileActions::Undoes, &CFileActions::Undo);
-  CQXUndoFunctions registry(&CRegistryActions::Undoes, &CRegistryActions::Undo);
+  WinMachineRegistry machineRegistry;
+  RegistryUndo registry(machineRegistry);
   return UndoByFamilies(records, {&files, &registry}, [&journal](size_t index) { return journal.MarkUndone(index); });
 }
 
@@ -509,8 +511,8 @@ bool ReadOldValue(HKEY key, const std::wstring& name, UndoRecord& record) {
 void CPackageJournal::BeginDeclarations() {
   declaring_ = true;
   // Nothing makes keys while the declarations are gathered: a key found missing stays missing.
-  declaredKeys_.Clear();
-  declaredKeys_.RememberMissing();
+  declaredRegistry_.EndStep();
+  declaredRegistry_.RememberMissing();
   batch_.clear();
   declaredMoves_.clear();
   declaredNew_.clear();
@@ -520,7 +522,7 @@ void CPackageJournal::BeginDeclarations() {
 
 void CPackageJournal::EndDeclarations() {
   declaring_ = false;
-  declaredKeys_.Clear();
+  declaredRegistry_.EndStep();
   std::vector<UndoRecord> batch;
   batch.swap(batch_);
   if (!RecordAll(batch)) {
@@ -655,50 +657,34 @@ void CPackageJournal::NoteAttributes(const std::wstring& path, unsigned long att
 
 void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
   if (!declaredValues_.insert(ValueKey(root, is64BitView, keyPath, name)).second && !declaring_) return;
-  UndoRecord record = ValueRecord(root, is64BitView, keyPath, name);
-  const HKEY rootKey = CRegistryActions::RootKey(root);
-  RegistryKeyCache once;
-  RegistryKeyCache& keys = declaring_ ? declaredKeys_ : once;
-  LONG opened = ERROR_SUCCESS;
-  const HKEY key = rootKey ? keys.Open(rootKey, ViewOf(is64BitView), keyPath, KEY_QUERY_VALUE, opened) : nullptr;
-  if (key) ReadOldValue(key, name, record);
+  WinMachineRegistry once;
+  WinMachineRegistry& registry = declaring_ ? declaredRegistry_ : once;
+  UndoRecord record;
+  if (RecordOldValue(registry, RegistryKeyName{root, is64BitView, keyPath}, name, record) == kSysFileTooLarge)
+    throw CUpdaterException("a registry value too large to keep");
   Note(record);
 }
 
 void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wstring& keyPath) {
-  const HKEY rootKey = CRegistryActions::RootKey(root);
-  if (!rootKey) return;
+  if (!WinMachineRegistry::RootKey(root)) return;
   // A path looked at once in a pass needs no second look: its missing keys are journaled, and
   // a write pass removes no key.
   if (!checkedKeyPaths_.insert(KeyKey(root, is64BitView, keyPath)).second) return;
-  // A key that is there has every key of its path.
-  RegistryKeyCache once;
-  RegistryKeyCache& keys = declaring_ ? declaredKeys_ : once;
-  LONG whole = ERROR_SUCCESS;
-  if (keys.Open(rootKey, ViewOf(is64BitView), keyPath, KEY_READ, whole)) return;
-  std::vector<std::wstring> prefixes;
-  for (size_t at = 0; at <= keyPath.size(); ++at) {
-    if (at == keyPath.size() || keyPath[at] == L'\\') {
-      if (at > 0 && keyPath[at - 1] != L'\\') prefixes.push_back(keyPath.substr(0, at));
-    }
-  }
-  bool missing = false;
-  for (const std::wstring& prefix : prefixes) {
-    if (!missing) {
-      UniqueRegKey key;
-      const LONG opened = RegOpenKeyExW(rootKey, prefix.c_str(), 0, KEY_READ | ViewOf(is64BitView), key.Receive());
-      if (opened == ERROR_SUCCESS) continue;
-      missing = true;
-    }
-    if (!declaredNew_.insert(KeyKey(root, is64BitView, prefix)).second) continue;
-    Note(KeyRecord(UndoKind::RegistryKeyCreated, root, is64BitView, prefix));
+  WinMachineRegistry once;
+  WinMachineRegistry& registry = declaring_ ? declaredRegistry_ : once;
+  std::vector<UndoRecord> missing;
+  const unsigned long looked = RecordMissingKeys(registry, RegistryKeyName{root, is64BitView, keyPath}, missing);
+  if (looked != kSysSuccess) throw CUpdaterException("a registry key cannot be looked at for an undo");
+  for (const UndoRecord& record : missing) {
+    if (!declaredNew_.insert(KeyKey(root, is64BitView, record.path)).second) continue;
+    Note(record);
   }
 }
 
 void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath) {
   checkedKeyPaths_.clear();
-  declaredKeys_.Clear();
-  Note(KeyRecord(UndoKind::RegistryKeyRemoved, root, is64BitView, keyPath));
+  declaredRegistry_.EndStep();
+  Note(RecordKeyRemoved(RegistryKeyName{root, is64BitView, keyPath}));
 }
 
 void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {
@@ -865,7 +851,7 @@ void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool regis
   // The server's (un)registration makes and removes keys: a path looked at before is looked at
   // again by the next write.
   checkedKeyPaths_.clear();
-  declaredKeys_.Clear();
+  declaredRegistry_.EndStep();
   if (!RecordAll(records)) {
     WriteServiceLog({L"-", path, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL_WRITE");
     throw CUpdaterException("the undo journal cannot be written");
@@ -875,7 +861,7 @@ void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool regis
 void CPackageJournal::Commit() {
   if (finished_) return;
   finished_ = true;
-  declaredKeys_.Clear();
+  declaredRegistry_.EndStep();
   // Emptied through its own handle before it is removed: should another program hold it open
   // so that it cannot be removed, what is left is a journal of no change, never one that the
   // next run would take back (with the backups gone, that would break the kept package).
@@ -902,7 +888,7 @@ void RemoveKeptBackups() {
 bool CPackageJournal::Undo() {
   if (finished_) return true;
   finished_ = true;
-  declaredKeys_.Clear();
+  declaredRegistry_.EndStep();
   ReleaseFolders();
   const std::vector<UndoRecord> records = Records();
   LogFields fields = PackageFields(records);

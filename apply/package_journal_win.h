@@ -3,7 +3,7 @@
 // shortcut and COM actions make; the undo of a failed package in the same run; and the recovery,
 // at the start of the next run, of a package whose process died in the middle of it. Both undo
 // walks hand each record to the action family that takes it back (CFileActions::Undo,
-// CRegistryActions::Undo).
+// RegistryUndo).
 #pragma once
 #include <map>
 #include <memory>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "apply/registry_key_cache_win.h"
+#include "apply/win_machine_registry_win.h"
 #include "apply/undo_journal.h"
 
 namespace brindle {
@@ -105,8 +105,9 @@ class CPackageJournal : public CQXChangeJournal {
   std::set<std::wstring> declaredNew_;                  // files, folders and keys
   std::set<std::wstring> declaredValues_;
   std::set<std::wstring> checkedKeyPaths_;  // key paths whose missing keys are journaled
-  // The keys read for the declarations, open (or known missing) from their start to their end.
-  RegistryKeyCache declaredKeys_;
+  // The registry as the declarations read it: its keys open (or known missing) from their start
+  // to their end.
+  WinMachineRegistry declaredRegistry_;
   bool finished_ = false;
 };
 

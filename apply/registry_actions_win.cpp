@@ -3,6 +3,7 @@
 #include "apply/action_line.h"
 #include "apply/package_context.h"
 #include "apply/package_journal_win.h"
+#include "apply/registry_changes.h"
 #include "apply/registry_data.h"
 #include "apply/registry_decisions.h"
 #include "apply/sub_updater.h"
@@ -62,7 +63,7 @@ void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, 
 
 void CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   registry_.EndStep();
-  if (!context_.journal) return;
+  if (!context_.journal) return;  // the benchmark's build without a journal
   if (step.pass == PackagePass::kWriteRegistry) DeclareValues(actions, true);
   if (step.pass == PackagePass::kDeleteRegistry) DeclareValues(actions, false);
 }
@@ -83,78 +84,92 @@ ActionOutcome CRegistryActions::Do(const PackageAction& action) {
     return ActionOutcome::kMissingRecord;
   }
   if (Skipped(*action.registry)) return ActionOutcome::kSkipped;
-  const bool applied = write ? WriteOne(*action.registry, inAdd) : DeleteOne(*action.registry, inUpdate);
-  return applied ? ActionOutcome::kDone : ActionOutcome::kFailed;
+  return write ? WriteOne(*action.registry, inAdd) : DeleteOne(*action.registry, inUpdate);
 }
 
-bool CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
+namespace {
+
+// The notes of the registry changes, written into the package's journal (a value or key its
+// declarations noted already is not noted again). Without a journal (the benchmark's build that
+// measures its cost) nothing is noted.
+class JournalNotes : public RegistryChangeJournal {
+ public:
+  explicit JournalNotes(CPackageJournal* journal) : journal_(journal) {}
+  bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override {
+    return Noted([&] {
+      journal_->NoteMissingKeys(key.root, key.is64BitView, key.path);
+      journal_->NoteValue(key.root, key.is64BitView, key.path, name);
+    });
+  }
+  bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override {
+    return Noted([&] { journal_->NoteValue(key.root, key.is64BitView, key.path, name); });
+  }
+  bool NoteKeyRemoved(const RegistryKeyName& key) override {
+    return Noted([&] { journal_->NoteKeyRemoved(key.root, key.is64BitView, TrimmedKeyPath(key.path)); });
+  }
+
+ private:
+  template <typename Note>
+  bool Noted(Note note) {
+    if (!journal_) return true;
+    try {
+      note();
+      return true;
+    } catch (const CUpdaterException&) {
+      return false;
+    }
+  }
+  CPackageJournal* journal_;
+};
+
+ActionOutcome OutcomeOf(const RegistryChangeResult& result) {
+  switch (result.outcome) {
+    case RegistryChangeOutcome::kDone: return ActionOutcome::kDone;
+    case RegistryChangeOutcome::kFailed: return ActionOutcome::kFailed;
+    case RegistryChangeOutcome::kFailPackage: break;
+  }
+  return ActionOutcome::kFailPackage;
+}
+
+}  // namespace
+
+ActionOutcome CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) {
   const wchar_t* verb = RegistryWriteVerb(isAdd);
   const CQXEnv& env = context_.env;
   const RegistryKeyName key = KeyOf(record);
   const std::wstring valueName = env.ExpandKeepingSystemFolders(record.valueName);
-  CPackageJournal* journal = context_.journal;
   // The data is converted before anything is touched: a record that cannot be stored leaves
   // the key and the old value as they were.
   const std::wstring data = ReplaceInstallTime(env.ExpandKeepingSystemFolders(record.data.data));
   RegistryValueBytes value;
   if (!ConvertRegistryData(record.data.type, data, value)) {
     WriteActionError(verb, key.path, kSysInvalidData);
-    return false;
+    return ActionOutcome::kFailed;
   }
   if (!RootKey(key.root)) {
     WriteActionError(verb, key.path, kSysInvalidParameter);
-    return false;
+    return ActionOutcome::kFailed;
   }
-  if (journal) {
-    journal->NoteMissingKeys(key.root, key.is64BitView, key.path);
-    journal->NoteValue(key.root, key.is64BitView, key.path, valueName);
-  }
-  const unsigned long result = registry_.WriteValue(key, valueName, value, !isAdd);
-  if (result != kSysSuccess) {
-    WriteActionError(verb, key.path, result);
-    return false;
-  }
-  WriteActionLine(verb, key.path, kSysSuccess);
-  if (isAdd && context_.uninstallLog) context_.uninstallLog->AddRegistryEntries(record);
-  return true;
+  JournalNotes notes(context_.journal);
+  const RegistryChangeResult result = WriteRegistryValue(registry_, notes, key, valueName, value, isAdd);
+  if (result.outcome == RegistryChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
+  WriteActionLine(result.verb, key.path, result.code);
+  if (result.outcome == RegistryChangeOutcome::kDone && isAdd && context_.uninstallLog)
+    context_.uninstallLog->AddRegistryEntries(record);
+  return OutcomeOf(result);
 }
 
 // ---- the delete pass ---------------------------------------------------------------------------
 
-bool CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
+ActionOutcome CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
   const RegistryKeyName key = KeyOf(record);
   const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record.valueName);
-  RegistryKeyState state;
-  const unsigned long looked = registry_.Look(key, valueName, state);
-  const RegistryDeletion deletion = DecideRegistryDeletion(state, isUpdate);
-  if (looked != kSysSuccess) {
-    WriteActionError(deletion.errorVerb, key.path, looked);
-    return false;
-  }
-  if (deletion.keyMissing) {
-    // The key is gone, so the value is too: reported like a missing value, and the pass goes
-    // on to the package's other deletions.
-    WriteActionLine(deletion.verb, key.path, kSysFileNotFound);
-    return true;
-  }
-  CPackageJournal* journal = context_.journal;
-  if (journal) journal->NoteValue(key.root, key.is64BitView, key.path, valueName);
-  const unsigned long deleted =
-      deletion.deleteValue ? registry_.DeleteValue(key, valueName) : kSysFileNotFound;
-  if (deleted != kSysSuccess && deleted != kSysFileNotFound) {
-    WriteActionError(deletion.errorVerb, key.path, deleted);
-    return false;
-  }
-  if (!deletion.deleteKey) {
-    WriteActionLine(deletion.verb, key.path, deleted);
-    return true;
-  }
-  if (journal) journal->NoteKeyRemoved(key.root, key.is64BitView, TrimmedKeyPath(key.path));
-  const unsigned long removed = registry_.DeleteKeyIfEmpty(key);
-  WriteActionLine(deletion.verb, key.path, removed);
-  if (removed != kSysSuccess) return false;
-  if (context_.uninstallLog) context_.uninstallLog->RemoveRegistryEntry(record);
-  return true;
+  JournalNotes notes(context_.journal);
+  const RegistryChangeResult result = DeleteRegistryValue(registry_, notes, key, valueName, isUpdate);
+  if (result.outcome == RegistryChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
+  WriteActionLine(result.verb, key.path, result.code);
+  if (result.keyRemoved && context_.uninstallLog) context_.uninstallLog->RemoveRegistryEntry(record);
+  return OutcomeOf(result);
 }
 
 }  // namespace brindle

@@ -1,4 +1,4 @@
-// The registry actions of a patch: writing the values a package lists and deleting the ones it
+// The registry actions of a patch (their undo is RegistryUndo, registry_changes.h): writing the values a package lists and deleting the ones it
 // removes, each in the registry view its record names (the 64-bit view for 64-bit records, the
 // 32-bit view for all others), with a key left empty by a deletion removed too. Every action
 // writes its service-log line; values written by an add and keys removed by a delete are
@@ -40,12 +40,6 @@ class CRegistryActions : public CQXActionFamily {
   // Closes the keys the step kept open.
   StepOutcome EndStep(const PackageStep&) override;
 
-  // The undo of the journal records the registry actions write: values given back their type
-  // and data (or removed when they did not exist), created keys removed while empty, removed
-  // keys made again. 0 when the change is taken back, else the system's error code.
-  static bool Undoes(UndoKind kind);
-  static unsigned long Undo(const UndoRecord& record);
-
   // The root key of a record's root code (HKCR, HKLM, HKCU); null for an unknown code.
   static HKEY RootKey(int root);
   // The view flag of a record: KEY_WOW64_64KEY for 64-bit records, else KEY_WOW64_32KEY.
@@ -55,10 +49,11 @@ class CRegistryActions : public CQXActionFamily {
   // The old data of every value of a write or delete step, written in one trip to the disk;
   // for a write step also the keys of their paths that are missing.
   void DeclareValues(const std::vector<PackageAction>& actions, bool writing);
-  // False when the record could not be applied (its error line is written).
-  bool WriteOne(const CQXRegistry& record, bool isAdd);
-  // Looks at the key, decides (registry_decisions.h), notes the undo records, then deletes.
-  bool DeleteOne(const CQXRegistry& record, bool isUpdate);
+  // Each applies its record through the change shared with the tests (registry_changes.h) and
+  // writes its line: kFailed when the record could not be applied, kFailPackage when its undo
+  // could not be noted (nothing changed, no line).
+  ActionOutcome WriteOne(const CQXRegistry& record, bool isAdd);
+  ActionOutcome DeleteOne(const CQXRegistry& record, bool isUpdate);
   // The record's key with its path expanded.
   RegistryKeyName KeyOf(const CQXRegistry& record) const;
   // A 64-bit record on 32-bit Windows: it does not exist there and is skipped without a line.

@@ -7,6 +7,8 @@ namespace brindle {
 
 namespace {
 
+const DWORD kFirstValueRead = 2048;
+
 bool CountContents(HKEY key, RegistryKeyState& state, LONG& result) {
   DWORD subKeys = 0, values = 0;
   result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
@@ -63,15 +65,37 @@ unsigned long WinMachineRegistry::ReadValue(const RegistryKeyName& key, const st
   LONG result = ERROR_SUCCESS;
   HKEY open = keys_.Open(root, View(key), key.path, KEY_QUERY_VALUE, result);
   if (result != ERROR_SUCCESS) return static_cast<unsigned long>(result);
-  DWORD type = 0, size = 0;
-  result = RegQueryValueExW(open, name.c_str(), nullptr, &type, nullptr, &size);
+  // Most values fit the first read; a larger one is read again at its size.
+  std::string bytes(kFirstValueRead, '\0');
+  DWORD type = 0, size = kFirstValueRead;
+  result = RegQueryValueExW(open, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&bytes[0]), &size);
+  if (result == ERROR_MORE_DATA) {
+    bytes.assign(size, '\0');
+    result = RegQueryValueExW(open, name.c_str(), nullptr, &type,
+                              reinterpret_cast<BYTE*>(bytes.empty() ? nullptr : &bytes[0]), &size);
+  }
   if (result != ERROR_SUCCESS) return static_cast<unsigned long>(result);
+  bytes.resize(size);
   out.type = type;
-  out.bytes.assign(size, '\0');
-  result = RegQueryValueExW(open, name.c_str(), nullptr, &type,
-                            reinterpret_cast<BYTE*>(out.bytes.empty() ? nullptr : &out.bytes[0]), &size);
-  out.bytes.resize(size);
-  out.type = type;
+  out.bytes = std::move(bytes);
+  return ERROR_SUCCESS;
+}
+
+unsigned long WinMachineRegistry::KeyExists(const RegistryKeyName& key, bool& exists) {
+  exists = false;
+  const HKEY root = RootKey(key.root);
+  if (!root) return ERROR_INVALID_PARAMETER;
+  LONG result = ERROR_SUCCESS;
+  exists = keys_.Open(root, View(key), key.path, KEY_READ, result) != nullptr;
+  return exists || result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND
+             ? ERROR_SUCCESS : static_cast<unsigned long>(result);
+}
+
+unsigned long WinMachineRegistry::CreateKey(const RegistryKeyName& key) {
+  const HKEY root = RootKey(key.root);
+  if (!root) return ERROR_INVALID_PARAMETER;
+  LONG result = ERROR_SUCCESS;
+  keys_.Create(root, View(key), key.path, result);
   return static_cast<unsigned long>(result);
 }
 

@@ -19,7 +19,12 @@ class WinMachineRegistry : public MachineRegistry {
                            const RegistryValueBytes& value, bool replace) override;
   unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override;
   unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override;
+  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override;
+  unsigned long CreateKey(const RegistryKeyName& key) override;
   void EndStep() override { keys_.Clear(); }
+  // Until the next EndStep, a key found missing is answered missing again without a look: only
+  // while nothing makes keys (the journal's declarations before a pass).
+  void RememberMissing() { keys_.RememberMissing(); }
 
   // The root key of a record's root code (HKCR, HKLM, HKCU); null for an unknown code.
   static HKEY RootKey(int root);

@@ -10,6 +10,7 @@
 #include "apply/file_decisions.h"
 #include "apply/package_steps.h"
 #include "apply/registry_data.h"
+#include "apply/registry_changes.h"
 #include "apply/registry_decisions.h"
 #include "package/package_passes.h"
 #include "package/uninstaller_files.h"
@@ -305,18 +306,14 @@ void Planner::DeleteRegistry(const CQXBaseObjects& group, const std::wstring& ve
              L"\"; the line says UPDATE_REG_DELETE when the key keeps other values (--registry tells)");
       continue;
     }
-    // The program's own decision, on the registry as the run leaves it at this point.
-    RegistryKeyState state;
-    registry_->Look(key, valueName, state);
-    const RegistryDeletion deletion = DecideRegistryDeletion(state, inUpdate);
-    Action(deletion.verb, key.path);
-    if (deletion.keyMissing) Note(L"  the key does not exist (code 2)");
-    else if (!deletion.deleteValue) Note(L"  value \"" + valueName + L"\" does not exist (code 2)");
-    if (deletion.deleteValue) registry_->DeleteValue(key, valueName);
-    if (deletion.deleteKey) {
-      registry_->DeleteKeyIfEmpty(key);
-      Note(L"  the key is left empty and is removed");
-    }
+    // The program's own change, on the registry as the run leaves it at this point.
+    const bool keyExists = registry_->HasKey(key);
+    NothingNoted noUndo;
+    const RegistryChangeResult result = DeleteRegistryValue(*registry_, noUndo, key, valueName, inUpdate);
+    Action(result.verb, key.path);
+    if (!keyExists) Note(L"  the key does not exist (code 2)");
+    else if (result.code == kSysFileNotFound) Note(L"  value \"" + valueName + L"\" does not exist (code 2)");
+    if (result.keyRemoved) Note(L"  the key is left empty and is removed");
   }
 }
 
@@ -335,9 +332,10 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     Action(verb, key);
     Note(L"  value \"" + env.ExpandKeepingSystemFolders(registry->valueName) + L"\" = " + data);
     RegistryValueBytes value;
+    NothingNoted noUndo;
     if (registry_ && ConvertRegistryData(registry->data.type, ReplaceInstallTimeWith(data, 1), value))
-      registry_->WriteValue(KeyOf(*registry), env.ExpandKeepingSystemFolders(registry->valueName), value,
-                            verb != L"ADD_REG");
+      WriteRegistryValue(*registry_, noUndo, KeyOf(*registry), env.ExpandKeepingSystemFolders(registry->valueName),
+                         value, verb == L"ADD_REG");
   }
 }
 

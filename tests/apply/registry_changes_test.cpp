@@ -1,0 +1,315 @@
+// The registry changes with their undo, on the in-memory registry: the records made from the
+// registry as it is, each record's inverse, and a package's registry passes cut off by a crash
+// before every change the machine or the journal sees, then recovered from the journal as the
+// next run recovers it (its undo itself cut off at every step and repeated): the registry ends
+// exactly as it was before the package.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "apply/memory_registry.h"
+#include "apply/package_executor.h"
+#include "apply/registry_changes.h"
+#include "package/object_records.h"
+#include "sys/text.h"
+
+namespace brindle {
+namespace {
+
+RegistryKeyName Key(const std::wstring& path, bool is64 = true) {
+  return RegistryKeyName{kRegRootLocalMachine, is64, path};
+}
+
+RegistryValueBytes Text(const std::wstring& text) {
+  RegistryValueBytes v;
+  v.type = kStoredSz;
+  v.bytes = Utf16LeBytes(text) + std::string(2, '\0');
+  return v;
+}
+
+// ---- records and their inverses -----------------------------------------------------------------
+
+TEST(RegistryChanges, RecordsSayWhatIsMissingAndWhatWasThere) {
+  MemoryRegistry r;
+  r.WriteValue(Key(L"Software\\Tamek"), L"V", Text(L"old"), false);
+
+  std::vector<UndoRecord> missing;
+  ASSERT_EQ(RecordMissingKeys(r, Key(L"Software\\Tamek\\App\\\\Deep\\"), missing), kSysSuccess);
+  ASSERT_EQ(missing.size(), 2u);  // outermost first; the doubled backslash names no key
+  EXPECT_EQ(missing[0].path, L"Software\\Tamek\\App");
+  EXPECT_EQ(missing[1].path, L"Software\\Tamek\\App\\\\Deep");
+  EXPECT_EQ(missing[0].kind, UndoKind::RegistryKeyCreated);
+  missing.clear();
+  ASSERT_EQ(RecordMissingKeys(r, Key(L"SOFTWARE\\TAMEK"), missing), kSysSuccess);
+  EXPECT_TRUE(missing.empty());
+
+  UndoRecord old;
+  ASSERT_EQ(RecordOldValue(r, Key(L"Software\\Tamek"), L"v", old), kSysSuccess);
+  EXPECT_TRUE(old.existed);
+  EXPECT_EQ(old.attributes, kStoredSz);
+  EXPECT_EQ(old.data, Text(L"old").bytes);
+  ASSERT_EQ(RecordOldValue(r, Key(L"Software\\Nowhere"), L"v", old), kSysSuccess);
+  EXPECT_FALSE(old.existed);
+
+  // A value a journal record cannot hold is refused rather than kept cut.
+  RegistryValueBytes huge;
+  huge.type = 3;
+  huge.bytes.assign(kMaxJournalRecordBytes / 2 + 1, 'x');
+  r.WriteValue(Key(L"Software\\Tamek"), L"Huge", huge, false);
+  EXPECT_EQ(RecordOldValue(r, Key(L"Software\\Tamek"), L"Huge", old), kSysFileTooLarge);
+}
+
+TEST(RegistryChanges, EachRecordIsTakenBackAndAKeyFilledSinceStays) {
+  MemoryRegistry r;
+  r.WriteValue(Key(L"Software\\Tamek"), L"V", Text(L"new"), false);
+  UndoRecord value;
+  value.kind = UndoKind::RegistryValue;
+  value.root = kRegRootLocalMachine;
+  value.is64Bit = true;
+  value.path = L"Software\\Tamek";
+  value.name = L"V";
+  value.existed = true;
+  value.attributes = kStoredSz;
+  value.data = Text(L"old").bytes;
+  EXPECT_EQ(UndoRegistryRecord(r, value), kSysSuccess);
+  RegistryValueBytes read;
+  ASSERT_EQ(r.ReadValue(Key(L"Software\\Tamek"), L"V", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, Text(L"old").bytes);
+
+  value.existed = false;  // it did not exist: removed, and again without complaint
+  EXPECT_EQ(UndoRegistryRecord(r, value), kSysSuccess);
+  EXPECT_EQ(r.ReadValue(Key(L"Software\\Tamek"), L"V", read), kSysFileNotFound);
+  EXPECT_EQ(UndoRegistryRecord(r, value), kSysSuccess);
+
+  UndoRecord created = value;
+  created.kind = UndoKind::RegistryKeyCreated;
+  created.path = L"Software\\Tamek\\Made";
+  r.WriteValue(Key(created.path), L"Theirs", Text(L"t"), false);
+  EXPECT_EQ(UndoRegistryRecord(r, created), kSysDirNotEmpty);
+  EXPECT_TRUE(r.HasKey(Key(created.path)));
+  r.DeleteValue(Key(created.path), L"Theirs");
+  EXPECT_EQ(UndoRegistryRecord(r, created), kSysSuccess);
+  EXPECT_FALSE(r.HasKey(Key(created.path)));
+
+  UndoRecord removed = created;
+  removed.kind = UndoKind::RegistryKeyRemoved;
+  EXPECT_EQ(UndoRegistryRecord(r, removed), kSysSuccess);
+  EXPECT_TRUE(r.HasKey(Key(created.path)));
+}
+
+// ---- a package's registry passes cut off anywhere -----------------------------------------------
+
+// The process ends: nothing after this point happens.
+struct PowerCut : std::runtime_error {
+  PowerCut() : std::runtime_error("power cut") {}
+};
+
+// Counts the changes the machine and the journal see, and ends the process just before the one
+// numbered cutAt (a journal write it ends is left half on the disk). Reads change nothing, so an
+// end before a read is the end before the next change.
+struct Power {
+  int cutAt = -1;  // -1: never
+  int changes = 0;
+  void Change() {
+    if (changes++ == cutAt) throw PowerCut();
+  }
+};
+
+class CutRegistry : public MachineRegistry {
+ public:
+  CutRegistry(MemoryRegistry& registry, Power& power) : r_(registry), power_(power) {}
+  unsigned long Look(const RegistryKeyName& key, const std::wstring& name, RegistryKeyState& state) override {
+    return r_.Look(key, name, state);
+  }
+  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name, RegistryValueBytes& out) override {
+    return r_.ReadValue(key, name, out);
+  }
+  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override { return r_.KeyExists(key, exists); }
+  unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name, const RegistryValueBytes& value,
+                           bool replace) override {
+    power_.Change();
+    return r_.WriteValue(key, name, value, replace);
+  }
+  unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override {
+    power_.Change();
+    return r_.DeleteValue(key, name);
+  }
+  unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override {
+    power_.Change();
+    return r_.DeleteKeyIfEmpty(key);
+  }
+  unsigned long CreateKey(const RegistryKeyName& key) override {
+    power_.Change();
+    return r_.CreateKey(key);
+  }
+
+ private:
+  MemoryRegistry& r_;
+  Power& power_;
+};
+
+class CutSink : public CQXJournalSink {
+ public:
+  CutSink(std::string& disk, Power& power) : disk_(disk), power_(power) {}
+  bool Append(const std::string& bytes) override {
+    try {
+      power_.Change();
+    } catch (const PowerCut&) {
+      disk_ += bytes.substr(0, bytes.size() / 2);  // the write is torn
+      throw;
+    }
+    disk_ += bytes;
+    return true;
+  }
+
+ private:
+  std::string& disk_;
+  Power& power_;
+};
+
+MemoryRegistry Installed() {
+  MemoryRegistry r;
+  r.WriteValue(Key(L"Software\\Tamek\\App"), L"Version", Text(L"1.0"), false);
+  r.WriteValue(Key(L"Software\\Tamek\\App"), L"Path", Text(L"C:\\Old"), false);
+  r.WriteValue(Key(L"Software\\Tamek\\Shared"), L"Keep", Text(L"k"), false);
+  r.WriteValue(Key(L"Software\\Tamek\\Shared"), L"Drop", Text(L"d"), false);
+  r.WriteValue(Key(L"Software\\Tamek\\Lone"), L"Only", Text(L"o"), false);
+  r.WriteValue(Key(L"Software\\Tamek\\App", false), L"Version", Text(L"1.0 (32)"), false);
+  return r;
+}
+
+// One value of the package: written (in the add or update section) or deleted (in the update or
+// delete section).
+struct PackageValue {
+  bool write;
+  bool inAddOrUpdate;  // write: the add section; deletion: the update section
+  RegistryKeyName key;
+  std::wstring name;
+  std::wstring data;
+};
+
+std::vector<PackageValue> Package() {
+  return {
+      {true, true, Key(L"Software\\Tamek\\New\\Deep"), L"A", L"1"},
+      {true, true, Key(L"Software\\Tamek\\App"), L"Added", L"a"},
+      {true, false, Key(L"Software\\Tamek\\App"), L"Version", L"2.0"},
+      {true, false, Key(L"Software\\Tamek\\App", false), L"Version", L"2.0 (32)"},
+      {false, true, Key(L"Software\\Tamek\\App"), L"Path", L""},
+      {false, false, Key(L"Software\\Tamek\\Lone"), L"Only", L""},
+      {false, false, Key(L"Software\\Tamek\\Shared"), L"Drop", L""},
+      {false, false, Key(L"Software\\Tamek\\Missing"), L"X", L""},
+  };
+}
+
+// The package's values applied in order, each change's undo journaled first; the verbs of the
+// lines.
+std::vector<std::wstring> ApplyPackage(MachineRegistry& registry, CQXChangeJournal& journal) {
+  RegistryNotesToJournal notes(registry, journal);
+  std::vector<std::wstring> verbs;
+  for (const PackageValue& v : Package()) {
+    const RegistryChangeResult result =
+        v.write ? WriteRegistryValue(registry, notes, v.key, v.name, Text(v.data), v.inAddOrUpdate)
+                : DeleteRegistryValue(registry, notes, v.key, v.name, v.inAddOrUpdate);
+    EXPECT_NE(result.outcome, RegistryChangeOutcome::kFailPackage);
+    verbs.push_back(std::wstring(result.verb) + L"," + std::to_wstring(result.code));
+  }
+  return verbs;
+}
+
+// The next run's recovery: the journal read back from the disk, its records undone last first
+// by the registry family, each step marked done in the journal. False when a step failed.
+bool Recover(MachineRegistry& registry, std::string& disk, Power& power) {
+  const JournalContents read = ParseJournal(disk);
+  EXPECT_NE(read.state, JournalState::Unreadable);
+  disk.resize(read.wholeBytes);  // a torn end is cut before anything is appended
+  CQXChangeJournal reopened(std::make_unique<CutSink>(disk, power));
+  reopened.Adopt(read.records);
+  RegistryUndo family(registry);
+  return UndoByFamilies(read.records, {&family}, [&](size_t index) { return reopened.MarkUndone(index); });
+}
+
+TEST(RegistryChanges, ThePackageAppliedWholeSaysEachVerbAndLeavesWhatItMeans) {
+  MemoryRegistry r = Installed();
+  std::string disk;
+  Power power;
+  CutRegistry machine(r, power);
+  CQXChangeJournal journal(std::make_unique<CutSink>(disk, power));
+  ASSERT_TRUE(journal.Start());
+  const std::vector<std::wstring> expected = {
+      L"ADD_REG,0",           L"ADD_REG,0",          L"UPDATE_REG_ADD,0",    L"UPDATE_REG_ADD,0",
+      L"UPDATE_REG_DELETE,0", L"DELETE_REG,0",       L"UPDATE_REG_DELETE,0", L"UPDATE_REG_DELETE,2"};
+  EXPECT_EQ(ApplyPackage(machine, journal), expected);
+  EXPECT_TRUE(r.HasKey(Key(L"Software\\Tamek\\New\\Deep")));
+  EXPECT_FALSE(r.HasKey(Key(L"Software\\Tamek\\Lone")));
+  EXPECT_TRUE(r.HasKey(Key(L"Software\\Tamek\\Shared")));
+  RegistryValueBytes read;
+  ASSERT_EQ(r.ReadValue(Key(L"Software\\Tamek\\App", false), L"Version", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, Text(L"2.0 (32)").bytes);
+
+  // Undone whole in the same run, then once more by a run that finds the journal still there.
+  EXPECT_TRUE(Recover(machine, disk, power));
+  EXPECT_EQ(r.Listing(), Installed().Listing());
+  EXPECT_TRUE(Recover(machine, disk, power));
+  EXPECT_EQ(r.Listing(), Installed().Listing());
+}
+
+// Every change of the apply, and then every change of the recovery's own undo, is the last one
+// before the process ends; the recovery after that (and after a second end) leaves the registry
+// exactly as it was.
+TEST(RegistryChanges, ACrashBeforeAnyChangeOfTheApplyOrOfItsUndoEndsWithTheRegistryAsBefore) {
+  const std::wstring before = Installed().Listing();
+  int applyChanges = 0;
+  {
+    MemoryRegistry r = Installed();
+    std::string disk;
+    Power power;
+    CutRegistry machine(r, power);
+    CQXChangeJournal journal(std::make_unique<CutSink>(disk, power));
+    journal.Start();
+    ApplyPackage(machine, journal);
+    applyChanges = power.changes;
+  }
+  ASSERT_GT(applyChanges, 10);  // the start, and a note and a change for each value at least
+  int tried = 0;
+  for (int cut = 0; cut <= applyChanges; ++cut) {
+    for (int undoCut = 0;; ++undoCut) {
+      MemoryRegistry r = Installed();
+      std::string disk;
+      Power power;
+      CutRegistry machine(r, power);
+      try {
+        CQXChangeJournal journal(std::make_unique<CutSink>(disk, power));
+        power.cutAt = cut;  // the journal's start is a change too
+        journal.Start();
+        ApplyPackage(machine, journal);
+      } catch (const PowerCut&) {
+      }
+      // The next run: its undo ends before its change numbered undoCut.
+      Power undoPower;
+      undoPower.cutAt = undoCut;
+      CutRegistry undoMachine(r, undoPower);
+      bool undoEnded = false;
+      try {
+        Recover(undoMachine, disk, undoPower);
+      } catch (const PowerCut&) {
+        undoEnded = true;
+      }
+      // The run after it finishes, and one more finds nothing left to change.
+      Power after;
+      CutRegistry afterMachine(r, after);
+      EXPECT_TRUE(Recover(afterMachine, disk, after)) << "cut " << cut << ", undo cut " << undoCut;
+      ASSERT_EQ(r.Listing(), before) << "cut before change " << cut << ", undo cut before change " << undoCut;
+      Power again;
+      CutRegistry againMachine(r, again);
+      EXPECT_TRUE(Recover(againMachine, disk, again));
+      EXPECT_EQ(again.changes, 0) << "cut " << cut << ", undo cut " << undoCut;
+      ++tried;
+      if (!undoEnded) break;
+    }
+  }
+  EXPECT_GT(tried, applyChanges * 3);  // most cuts leave an undo of several changes to cut
+}
+
+}  // namespace
+}  // namespace brindle
