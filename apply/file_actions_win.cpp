@@ -32,13 +32,6 @@ namespace brindle {
 
 namespace {
 
-const wchar_t kSharedDllsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-
-// The shared-DLL counts' key, in the view the 32-bit program reads (see kMachineView).
-const RegistryKeyName& SharedCountsKey() {
-  static const RegistryKeyName key{kRegRootLocalMachine, false, kSharedDllsKey};
-  return key;
-}
 // The shared-DLL counts and the machine's folder values are read where the 32-bit program reads
 // them, so the 32-bit and the 64-bit build keep the same counts.
 const REGSAM kMachineView = KEY_WOW64_32KEY;
@@ -261,12 +254,6 @@ bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit, 
   return made;
 }
 
-void CFileActions::NoteSharedCount(const std::wstring& target) {
-  if (!context_.journal) return;
-  context_.journal->NoteMissingKeys(kRegRootLocalMachine, false, kSharedDllsKey);
-  context_.journal->NoteValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
-}
-
 // ---- the copy pass ---------------------------------------------------------------------------
 
 void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd) {
@@ -283,7 +270,7 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
     journal->DeclareFile(target, file->wow.wow == kWow64);
     CQXUninstallLog* log = context_.uninstallLog;
     if (file->delInfo == kDelInfoReference && (isAdd || (log && !log->ListsFile(*file)))) {
-      journal->DeclareValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
+      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path, target);
     }
   }
   journal->EndDeclarations();
@@ -528,14 +515,15 @@ void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstri
 
 bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
   if (!isAdd) return true;
-  const std::wstring path = ExpandedTarget(file);
-  NoteSharedCount(path);
-  RegistryValueBytes value;
-  const unsigned long read = counts_.ReadValue(SharedCountsKey(), path, value);
-  if (read != kSysSuccess && read != kSysFileNotFound) return false;
-  std::uint32_t raised = 0;
-  if (!RaisedSharedCount(SharedCountOf(read == kSysSuccess, value), raised)) return false;
-  return counts_.WriteValue(SharedCountsKey(), path, DwordValue(raised), false) == kSysSuccess;
+  CPackageJournalNotes notes(context_.journal);
+  return CountChanged(RaiseSharedCount(counts_, notes, ExpandedTarget(file)));
+}
+
+bool CFileActions::CountChanged(const RegistryChangeResult& result) {
+  // A count whose undo cannot be noted is not changed, and the package fails.
+  if (result.outcome == RegistryChangeOutcome::kFailPackage)
+    throw CUpdaterException("the undo journal cannot be written");
+  return result.outcome == RegistryChangeOutcome::kDone;
 }
 
 // ---- the delete pass ---------------------------------------------------------------------------
@@ -552,7 +540,7 @@ void CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, b
     const std::wstring target = ExpandedTarget(*file);
     if (target.empty()) continue;
     if (file->delInfo == kDelInfoReference && !isUpdate)
-      journal->DeclareValue(kRegRootLocalMachine, false, kSharedDllsKey, target);
+      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path, target);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       journal->DeclareFile(target, file->wow.wow == kWow64);
@@ -590,28 +578,22 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
   if (file->delInfo != kDelInfoHold && !ChainIsFollowed(verb, target)) return false;
   SharedCount shared;
   if (file->delInfo == kDelInfoReference && !isUpdate) {
-    RegistryValueBytes value;
-    const unsigned long read = counts_.ReadValue(SharedCountsKey(), target, value);
-    if (read != kSysSuccess && read != kSysFileNotFound) {
+    const unsigned long read = ReadSharedCount(counts_, target, shared);
+    if (read != kSysSuccess) {
       WriteActionError(verb, target, read);
       return false;
     }
-    shared = SharedCountOf(read == kSysSuccess, value);
   }
   const FileDeletion deletion = DecideFileDeletion(file->delInfo, isUpdate, shared);
   if (deletion.kind == FileDeletionKind::kHeld) {
     WriteActionLine(verb, target, 0);
     return true;
   }
-  if (deletion.kind == FileDeletionKind::kCountLowered || deletion.removeCount) {
-    NoteSharedCount(target);
-    const unsigned long changed = deletion.removeCount
-                                      ? counts_.DeleteValue(SharedCountsKey(), target)
-                                      : counts_.WriteValue(SharedCountsKey(), target, DwordValue(deletion.lowered), false);
-    if (changed != kSysSuccess && changed != kSysFileNotFound) {
-      WriteActionError(verb, target, changed);
-      return false;
-    }
+  CPackageJournalNotes notes(context_.journal);
+  const RegistryChangeResult counted = ChangeCountForDeletion(counts_, notes, target, deletion);
+  if (!CountChanged(counted)) {
+    WriteActionError(verb, target, counted.code);
+    return false;
   }
   if (deletion.kind == FileDeletionKind::kCountLowered) {
     WriteActionLine(verb, target, 0);

@@ -5,6 +5,7 @@
 #pragma once
 #include "apply/file_decisions.h"
 #include "apply/package_executor.h"
+#include "apply/registry_changes.h"
 #include "apply/win_machine_registry_win.h"
 #include "sys/env.h"
 #include "sys/file_placement_win.h"
@@ -60,6 +61,8 @@ class CFileActions : public CQXActionFamily {
   // system refused to queue.
   bool DeleteRecordFile(const CQXFile* file, bool isUpdate);
   // Raises the file's shared-DLL count by one (only for an add).
+  // True when the count changed as decided; throws when its undo could not be noted.
+  static bool CountChanged(const RegistryChangeResult& result);
   bool IncrementSharedCount(const CQXFile& file, bool isAdd);
   // Copies the source beside the target (target.tmp0001...) and queues the move onto the
   // target's long path for the next restart. Throws when the copy or the queueing fails.
@@ -126,8 +129,6 @@ class CFileActions : public CQXActionFamily {
   bool CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again = false);
   // The comparison key of the target's folder in the given view.
   static std::wstring FolderKey(const std::wstring& target, bool is64Bit);
-  // Journals the present state of the file's shared-DLL count.
-  void NoteSharedCount(const std::wstring& target);
 
   PackageContext& context_;
   bool stepFailed_ = false;  // a deletion of the step in hand failed

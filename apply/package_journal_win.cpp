@@ -687,6 +687,46 @@ void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstr
   Note(RecordKeyRemoved(RegistryKeyName{root, is64BitView, keyPath}));
 }
 
+namespace {
+
+// Runs a journal note; false when it could not be written.
+template <typename Note>
+bool Noted(CPackageJournal* journal, Note note) {
+  if (!journal) return true;
+  try {
+    note(*journal);
+    return true;
+  } catch (const CUpdaterException&) {
+    return false;
+  }
+}
+
+std::wstring WithoutEndingBackslashes(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+bool CPackageJournalNotes::NoteWrite(const RegistryKeyName& key, const std::wstring& name) {
+  return Noted(journal_, [&](CPackageJournal& journal) {
+    journal.NoteMissingKeys(key.root, key.is64BitView, key.path);
+    journal.NoteValue(key.root, key.is64BitView, key.path, name);
+  });
+}
+
+bool CPackageJournalNotes::NoteDeletion(const RegistryKeyName& key, const std::wstring& name) {
+  return Noted(journal_, [&](CPackageJournal& journal) {
+    journal.NoteValue(key.root, key.is64BitView, key.path, name);
+  });
+}
+
+bool CPackageJournalNotes::NoteKeyRemoved(const RegistryKeyName& key) {
+  return Noted(journal_, [&](CPackageJournal& journal) {
+    journal.NoteKeyRemoved(key.root, key.is64BitView, WithoutEndingBackslashes(key.path));
+  });
+}
+
 void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {
   UndoRecord record;
   record.kind = UndoKind::RestartMoveQueued;

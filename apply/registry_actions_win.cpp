@@ -15,16 +15,6 @@
 
 namespace brindle {
 
-namespace {
-
-// The key's path without the backslashes that may end it, as the journal names a removed key.
-std::wstring TrimmedKeyPath(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
-}  // namespace
-
 HKEY CRegistryActions::RootKey(int root) { return WinMachineRegistry::RootKey(root); }
 
 RegistryKeyName CRegistryActions::KeyOf(const CQXRegistry& record) const {
@@ -89,39 +79,6 @@ ActionOutcome CRegistryActions::Do(const PackageAction& action) {
 
 namespace {
 
-// The notes of the registry changes, written into the package's journal (a value or key its
-// declarations noted already is not noted again). Without a journal (the benchmark's build that
-// measures its cost) nothing is noted.
-class JournalNotes : public RegistryChangeJournal {
- public:
-  explicit JournalNotes(CPackageJournal* journal) : journal_(journal) {}
-  bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override {
-    return Noted([&] {
-      journal_->NoteMissingKeys(key.root, key.is64BitView, key.path);
-      journal_->NoteValue(key.root, key.is64BitView, key.path, name);
-    });
-  }
-  bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override {
-    return Noted([&] { journal_->NoteValue(key.root, key.is64BitView, key.path, name); });
-  }
-  bool NoteKeyRemoved(const RegistryKeyName& key) override {
-    return Noted([&] { journal_->NoteKeyRemoved(key.root, key.is64BitView, TrimmedKeyPath(key.path)); });
-  }
-
- private:
-  template <typename Note>
-  bool Noted(Note note) {
-    if (!journal_) return true;
-    try {
-      note();
-      return true;
-    } catch (const CUpdaterException&) {
-      return false;
-    }
-  }
-  CPackageJournal* journal_;
-};
-
 ActionOutcome OutcomeOf(const RegistryChangeResult& result) {
   switch (result.outcome) {
     case RegistryChangeOutcome::kDone: return ActionOutcome::kDone;
@@ -150,7 +107,7 @@ ActionOutcome CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) 
     WriteActionError(verb, key.path, kSysInvalidParameter);
     return ActionOutcome::kFailed;
   }
-  JournalNotes notes(context_.journal);
+  CPackageJournalNotes notes(context_.journal);
   const RegistryChangeResult result = WriteRegistryValue(registry_, notes, key, valueName, value, isAdd);
   if (result.outcome == RegistryChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
   WriteActionLine(result.verb, key.path, result.code);
@@ -164,7 +121,7 @@ ActionOutcome CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) 
 ActionOutcome CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
   const RegistryKeyName key = KeyOf(record);
   const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record.valueName);
-  JournalNotes notes(context_.journal);
+  CPackageJournalNotes notes(context_.journal);
   const RegistryChangeResult result = DeleteRegistryValue(registry_, notes, key, valueName, isUpdate);
   if (result.outcome == RegistryChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
   WriteActionLine(result.verb, key.path, result.code);

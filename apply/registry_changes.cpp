@@ -1,6 +1,8 @@
 #include "apply/registry_changes.h"
 
+#include "apply/registry_data.h"
 #include "apply/registry_decisions.h"
+#include "package/object_records.h"
 
 namespace brindle {
 
@@ -123,6 +125,45 @@ RegistryChangeResult DeleteRegistryValue(MachineRegistry& registry, RegistryChan
   const unsigned long removed = registry.DeleteKeyIfEmpty(key);
   if (removed != kSysSuccess) return Failed(deletion.verb, removed);
   return {deletion.verb, kSysSuccess, RegistryChangeOutcome::kDone, true};
+}
+
+const RegistryKeyName& SharedCountsKey() {
+  static const RegistryKeyName key{kRegRootLocalMachine, false,
+                                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"};
+  return key;
+}
+
+unsigned long ReadSharedCount(MachineRegistry& registry, const std::wstring& file, SharedCount& out) {
+  RegistryValueBytes value;
+  const unsigned long read = registry.ReadValue(SharedCountsKey(), file, value);
+  if (read != kSysSuccess && !IsMissing(read)) return read;
+  out = SharedCountOf(read == kSysSuccess, value);
+  return kSysSuccess;
+}
+
+RegistryChangeResult RaiseSharedCount(MachineRegistry& registry, RegistryChangeJournal& journal,
+                                      const std::wstring& file) {
+  SharedCount count;
+  const unsigned long read = ReadSharedCount(registry, file, count);
+  if (read != kSysSuccess) return Failed(L"", read);
+  std::uint32_t raised = 0;
+  if (!RaisedSharedCount(count, raised)) return Failed(L"", kSysInvalidData);
+  if (!journal.NoteWrite(SharedCountsKey(), file)) return NotNoted(L"");
+  const unsigned long written = registry.WriteValue(SharedCountsKey(), file, DwordValue(raised), false);
+  if (written != kSysSuccess) return Failed(L"", written);
+  return {L"", kSysSuccess, RegistryChangeOutcome::kDone, false};
+}
+
+RegistryChangeResult ChangeCountForDeletion(MachineRegistry& registry, RegistryChangeJournal& journal,
+                                            const std::wstring& file, const FileDeletion& deletion) {
+  if (deletion.kind != FileDeletionKind::kCountLowered && !deletion.removeCount)
+    return {L"", kSysSuccess, RegistryChangeOutcome::kDone, false};
+  if (!journal.NoteWrite(SharedCountsKey(), file)) return NotNoted(L"");
+  const unsigned long changed = deletion.removeCount
+                                    ? registry.DeleteValue(SharedCountsKey(), file)
+                                    : registry.WriteValue(SharedCountsKey(), file, DwordValue(deletion.lowered), false);
+  if (changed != kSysSuccess && !IsMissing(changed)) return Failed(L"", changed);
+  return {L"", kSysSuccess, RegistryChangeOutcome::kDone, false};
 }
 
 unsigned long UndoRegistryRecord(MachineRegistry& registry, const UndoRecord& record) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "apply/file_decisions.h"
 #include "apply/machine_registry.h"
 #include "apply/package_executor.h"
 #include "apply/undo_journal.h"
@@ -82,6 +83,22 @@ RegistryChangeResult WriteRegistryValue(MachineRegistry& registry, RegistryChang
 // section), each change's undo noted first.
 RegistryChangeResult DeleteRegistryValue(MachineRegistry& registry, RegistryChangeJournal& journal,
                                          const RegistryKeyName& key, const std::wstring& name, bool inUpdate);
+
+// The shared-library counts' key (SharedDLLs), in the view the 32-bit program reads, so that
+// both builds keep the same counts.
+const RegistryKeyName& SharedCountsKey();
+// A shared file's count as the registry holds it (absent when it has none); an error of the
+// read other than a missing value answers its code.
+unsigned long ReadSharedCount(MachineRegistry& registry, const std::wstring& file, SharedCount& out);
+// The count raised by one after a copy of the shared file (1 when it has none), its undo noted
+// first. kFailed (code kSysInvalidData) for a value of another kind, which is not the program's
+// to change.
+RegistryChangeResult RaiseSharedCount(MachineRegistry& registry, RegistryChangeJournal& journal,
+                                      const std::wstring& file);
+// The count as a file's deletion decided it: lowered, or removed with the file (a value already
+// gone counts as removed); its undo noted first. Nothing for a deletion that keeps the count.
+RegistryChangeResult ChangeCountForDeletion(MachineRegistry& registry, RegistryChangeJournal& journal,
+                                            const std::wstring& file, const FileDeletion& deletion);
 
 // Takes one registry record back: a value given back its old type and data (or removed when it
 // did not exist), a key the package made removed while it is empty, a key it removed made again.

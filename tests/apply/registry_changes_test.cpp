@@ -1,5 +1,6 @@
 // The registry changes with their undo, on the in-memory registry: the records made from the
-// registry as it is, each record's inverse, and a package's registry passes cut off by a crash
+// registry as it is, each record's inverse, and a package's registry passes and shared-file
+// counts cut off by a crash
 // before every change the machine or the journal sees, then recovered from the journal as the
 // next run recovers it (its undo itself cut off at every step and repeated): the registry ends
 // exactly as it was before the package.
@@ -8,7 +9,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "apply/file_decisions.h"
 #include "apply/memory_registry.h"
+#include "apply/registry_data.h"
 #include "apply/package_executor.h"
 #include "apply/registry_changes.h"
 #include "package/object_records.h"
@@ -176,13 +179,16 @@ MemoryRegistry Installed() {
   r.WriteValue(Key(L"Software\\Tamek\\Shared"), L"Drop", Text(L"d"), false);
   r.WriteValue(Key(L"Software\\Tamek\\Lone"), L"Only", Text(L"o"), false);
   r.WriteValue(Key(L"Software\\Tamek\\App", false), L"Version", Text(L"1.0 (32)"), false);
+  r.WriteValue(SharedCountsKey(), L"C:\\Common\\kept.dll", DwordValue(3), false);
+  r.WriteValue(SharedCountsKey(), L"C:\\Common\\last.dll", DwordValue(1), false);
   return r;
 }
 
 // One value of the package: written (in the add or update section) or deleted (in the update or
-// delete section).
+// delete section); or a shared file's count, raised by its copy or changed by its deletion.
+enum class Change { kWrite, kDelete, kRaiseCount, kDeleteSharedFile };
 struct PackageValue {
-  bool write;
+  Change change;
   bool inAddOrUpdate;  // write: the add section; deletion: the update section
   RegistryKeyName key;
   std::wstring name;
@@ -191,14 +197,18 @@ struct PackageValue {
 
 std::vector<PackageValue> Package() {
   return {
-      {true, true, Key(L"Software\\Tamek\\New\\Deep"), L"A", L"1"},
-      {true, true, Key(L"Software\\Tamek\\App"), L"Added", L"a"},
-      {true, false, Key(L"Software\\Tamek\\App"), L"Version", L"2.0"},
-      {true, false, Key(L"Software\\Tamek\\App", false), L"Version", L"2.0 (32)"},
-      {false, true, Key(L"Software\\Tamek\\App"), L"Path", L""},
-      {false, false, Key(L"Software\\Tamek\\Lone"), L"Only", L""},
-      {false, false, Key(L"Software\\Tamek\\Shared"), L"Drop", L""},
-      {false, false, Key(L"Software\\Tamek\\Missing"), L"X", L""},
+      {Change::kWrite, true, Key(L"Software\\Tamek\\New\\Deep"), L"A", L"1"},
+      {Change::kWrite, true, Key(L"Software\\Tamek\\App"), L"Added", L"a"},
+      {Change::kWrite, false, Key(L"Software\\Tamek\\App"), L"Version", L"2.0"},
+      {Change::kWrite, false, Key(L"Software\\Tamek\\App", false), L"Version", L"2.0 (32)"},
+      {Change::kRaiseCount, true, SharedCountsKey(), L"C:\\Common\\new.dll", L""},
+      {Change::kRaiseCount, true, SharedCountsKey(), L"C:\\Common\\kept.dll", L""},
+      {Change::kDelete, true, Key(L"Software\\Tamek\\App"), L"Path", L""},
+      {Change::kDelete, false, Key(L"Software\\Tamek\\Lone"), L"Only", L""},
+      {Change::kDelete, false, Key(L"Software\\Tamek\\Shared"), L"Drop", L""},
+      {Change::kDelete, false, Key(L"Software\\Tamek\\Missing"), L"X", L""},
+      {Change::kDeleteSharedFile, false, SharedCountsKey(), L"C:\\Common\\kept.dll", L""},
+      {Change::kDeleteSharedFile, false, SharedCountsKey(), L"C:\\Common\\last.dll", L""},
   };
 }
 
@@ -208,9 +218,24 @@ std::vector<std::wstring> ApplyPackage(MachineRegistry& registry, CQXChangeJourn
   RegistryNotesToJournal notes(registry, journal);
   std::vector<std::wstring> verbs;
   for (const PackageValue& v : Package()) {
-    const RegistryChangeResult result =
-        v.write ? WriteRegistryValue(registry, notes, v.key, v.name, Text(v.data), v.inAddOrUpdate)
-                : DeleteRegistryValue(registry, notes, v.key, v.name, v.inAddOrUpdate);
+    RegistryChangeResult result;
+    switch (v.change) {
+      case Change::kWrite:
+        result = WriteRegistryValue(registry, notes, v.key, v.name, Text(v.data), v.inAddOrUpdate);
+        break;
+      case Change::kDelete:
+        result = DeleteRegistryValue(registry, notes, v.key, v.name, v.inAddOrUpdate);
+        break;
+      case Change::kRaiseCount:
+        result = RaiseSharedCount(registry, notes, v.name);
+        break;
+      case Change::kDeleteSharedFile: {
+        SharedCount count;
+        EXPECT_EQ(ReadSharedCount(registry, v.name, count), kSysSuccess);
+        result = ChangeCountForDeletion(registry, notes, v.name, DecideFileDeletion(kDelInfoReference, false, count));
+        break;
+      }
+    }
     EXPECT_NE(result.outcome, RegistryChangeOutcome::kFailPackage);
     verbs.push_back(std::wstring(result.verb) + L"," + std::to_wstring(result.code));
   }
@@ -237,8 +262,10 @@ TEST(RegistryChanges, ThePackageAppliedWholeSaysEachVerbAndLeavesWhatItMeans) {
   CQXChangeJournal journal(std::make_unique<CutSink>(disk, power));
   ASSERT_TRUE(journal.Start());
   const std::vector<std::wstring> expected = {
-      L"ADD_REG,0",           L"ADD_REG,0",          L"UPDATE_REG_ADD,0",    L"UPDATE_REG_ADD,0",
-      L"UPDATE_REG_DELETE,0", L"DELETE_REG,0",       L"UPDATE_REG_DELETE,0", L"UPDATE_REG_DELETE,2"};
+      L"ADD_REG,0",           L"ADD_REG,0",    L"UPDATE_REG_ADD,0",    L"UPDATE_REG_ADD,0",
+      L",0",                  L",0",  // the counts of two copies
+      L"UPDATE_REG_DELETE,0", L"DELETE_REG,0", L"UPDATE_REG_DELETE,0", L"UPDATE_REG_DELETE,2",
+      L",0",                  L",0"};  // the counts of two deletions
   EXPECT_EQ(ApplyPackage(machine, journal), expected);
   EXPECT_TRUE(r.HasKey(Key(L"Software\\Tamek\\New\\Deep")));
   EXPECT_FALSE(r.HasKey(Key(L"Software\\Tamek\\Lone")));
@@ -246,6 +273,13 @@ TEST(RegistryChanges, ThePackageAppliedWholeSaysEachVerbAndLeavesWhatItMeans) {
   RegistryValueBytes read;
   ASSERT_EQ(r.ReadValue(Key(L"Software\\Tamek\\App", false), L"Version", read), kSysSuccess);
   EXPECT_EQ(read.bytes, Text(L"2.0 (32)").bytes);
+  // A new shared file counts 1; one counted 3 is raised to 4, then lowered by its deletion to 3;
+  // the last user's deletion takes the count with the file.
+  ASSERT_EQ(r.ReadValue(SharedCountsKey(), L"c:\\common\\new.dll", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, DwordValue(1).bytes);
+  ASSERT_EQ(r.ReadValue(SharedCountsKey(), L"C:\\Common\\kept.dll", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, DwordValue(3).bytes);
+  EXPECT_EQ(r.ReadValue(SharedCountsKey(), L"C:\\Common\\last.dll", read), kSysFileNotFound);
 
   // Undone whole in the same run, then once more by a run that finds the journal still there.
   EXPECT_TRUE(Recover(machine, disk, power));
