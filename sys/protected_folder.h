@@ -81,15 +81,16 @@ std::vector<unsigned char> OwnerOfHandle(void* handle);
 // followed; one anybody else made is not. target: a full path, '\' or '/'.
 std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner) = IsTrustedOwner);
 
-// The same walk for the many targets of one pass, each folder walked once: a folder found to be
-// a plain folder (no link) is held open without delete sharing until Release, so that nobody
-// can rename or remove it, nor put a link in its place, meanwhile; a later target below it walks
-// only the folders below the deepest one held. Nothing is held at or below a link (a trusted
-// link is walked again for every target), nor where the folder cannot be held (another program
-// holds it with delete access: it is then walked for every target as by UntrustedLinkAbove).
-// Folders held are kept apart by the file-system view they were walked in (is64BitView), since
-// the same path may name two folders. The holder must Release before it removes or renames a
-// held folder itself.
+// The same walk for the many targets of one pass, each folder opened once: a folder found to be
+// a plain folder (no link) is held open without delete sharing until Release, so that nobody can
+// rename or remove it, nor put a link in its place, meanwhile; for a later target below it, it is
+// only looked at again, through the held handle and by its path, for a link made where it stands
+// (an empty folder can be made one). Nothing is held at or below a link (a trusted link is walked
+// again for every target), nor where the folder cannot be held (another program holds it with
+// delete access, or it cannot be opened to be listed: it is then walked for every target as by
+// UntrustedLinkAbove). Folders held are kept apart by the file-system view they were walked in
+// (is64BitView), since the same path may name two folders. The holder must Release before it
+// removes or renames a held folder itself.
 class LinkCheckedFolders {
  public:
   explicit LinkCheckedFolders(bool (*trusted)(void* owner) = IsTrustedOwner) : trusted_(trusted) {}

@@ -378,10 +378,12 @@ std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void
 }
 
 std::wstring LinkCheckedFolders::UntrustedLinkAbove(const std::wstring& target, bool is64BitView) {
-  bool belowLink = false;
+  // Below a link, or below a folder that could not be held, nothing is held: every folder held
+  // has all the folders above it held too.
+  bool unheldAbove = false;
   for (const std::wstring& folder : FoldersAbove(target)) {
     const std::wstring key = (is64BitView ? L"64|" : L"32|") + folder;
-    if (!belowLink) {
+    if (!unheldAbove) {
       // Held since it was found plain, so still that folder at that path: looked at again
       // through the held handle and by its path (an empty folder may have been made a link
       // where it stands), which asks nothing of the wineserver under Wine.
@@ -393,17 +395,20 @@ std::wstring LinkCheckedFolders::UntrustedLinkAbove(const std::wstring& target, 
     }
     UniqueFile handle;
     FolderLink found = FolderLink::Unopened;
-    bool holding = !belowLink;
+    bool holding = !unheldAbove;
     if (holding) {
       found = CheckFolderForLink(folder, true, trusted_, handle);
       holding = found != FolderLink::Unopened;
-      if (!holding && GetLastError() != ERROR_SHARING_VIOLATION) return std::wstring();
+      // Missing: nothing below it can be a link yet. Any other refusal (another program holds
+      // it for deletion, its list is not to be read) leaves it to the open of the single walk.
+      const DWORD error = GetLastError();
+      if (!holding && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return std::wstring();
     }
     if (!holding) found = CheckFolderForLink(folder, false, trusted_, handle);
     if (found == FolderLink::Unopened) return std::wstring();
     if (found == FolderLink::UntrustedLink) return folder;
-    if (found == FolderLink::TrustedLink) belowLink = true;
-    else if (holding) held_.emplace(key, std::move(handle));
+    if (holding && found == FolderLink::Plain) held_.emplace(key, std::move(handle));
+    else unheldAbove = true;
   }
   return std::wstring();
 }

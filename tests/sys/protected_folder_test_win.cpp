@@ -281,6 +281,24 @@ TEST(ProtectedFolder, APassHoldsThePlainFoldersItWalkedAndFindsTheLinksTheWalkFi
   EXPECT_EQ(nobody.HeldCount(), 0u);
   ASSERT_TRUE(MoveFileExW(plain.c_str(), moved.c_str(), 0));
   ASSERT_TRUE(MoveFileExW(moved.c_str(), plain.c_str(), 0));
+  // A folder another program holds for deletion cannot be held: it and what is below it are
+  // walked for every target, and a link below it is still found.
+  ASSERT_TRUE(CreateFolderChain(base.File(L"plain/deeper/under")));
+  ASSERT_TRUE(MakeFolderLink(Back(base.File(L"plain/deeper/linked")), Back(elsewhere.Path())));
+  {
+    UniqueFile deleting(CreateFileW(plain.c_str(), DELETE | FILE_LIST_DIRECTORY,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(deleting.Valid());
+    LinkCheckedFolders busy([](void*) { return false; });
+    EXPECT_EQ(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/under/old.dll"))), L"");
+    const size_t aboveBusy = busy.HeldCount();
+    EXPECT_TRUE(SamePath(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/linked/old.dll"))),
+                         Back(base.File(L"plain/deeper/linked"))));
+    EXPECT_EQ(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/under/new.dll"))), L"");
+    EXPECT_EQ(busy.HeldCount(), aboveBusy);  // nothing at or below the busy folder
+  }
+  RemoveFolderLink(Back(base.File(L"plain/deeper/linked")));
   // A link whose owner is trusted is followed, and nothing at or below it is held: it is walked
   // again for every target.
   LinkCheckedFolders trusting;
