@@ -284,6 +284,7 @@ void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageA
   deletedFromFolders_.clear();
   ensuredFolders_.clear();
   inheritedAccess_.Clear();
+  linkChecks_.Release();
   if (!context_.journal) return;
   if (step.pass == PackagePass::kDeleteFiles) DeclareDeletions(actions, step.section == PackageSection::kUpdate);
   if (step.pass == PackagePass::kCopyFiles) DeclareCopies(actions, step.section == PackageSection::kAdd);
@@ -305,6 +306,8 @@ ActionOutcome CFileActions::Do(const PackageAction& action) {
 
 StepOutcome CFileActions::EndStep(const PackageStep& step) {
   counts_.EndStep();
+  // Let go before the step's emptied folders are removed.
+  linkChecks_.Release();
   if (step.pass == PackagePass::kQueueComServers) return StepOutcome::kCompleted;
   if (step.pass == PackagePass::kDeleteFiles) RemoveEmptiedFolders();
   // Every file step ends with redirection switched back on for this thread.
@@ -329,7 +332,7 @@ void CFileActions::RemoveEmptiedFolders() {
 // administrator made (an application moved elsewhere with a junction) is followed; any other
 // fails the record with an error line.
 bool CFileActions::ChainIsFollowed(const wchar_t* verb, const std::wstring& target) {
-  if (UntrustedLinkAbove(target).empty()) return true;
+  if (linkChecks_.UntrustedLinkAbove(target, current64Bit_).empty()) return true;
   const unsigned long kStoppedOnLink = 681;  // ERROR_STOPPED_ON_SYMLINK
   WriteActionError(verb, target, kStoppedOnLink);
   return false;

@@ -9,6 +9,7 @@
 #include "apply/win_machine_registry_win.h"
 #include "sys/env.h"
 #include "sys/file_placement_win.h"
+#include "sys/protected_folder.h"
 
 #include <functional>
 #include <map>
@@ -149,6 +150,8 @@ class CFileActions : public CQXActionFamily {
   std::unordered_set<std::wstring> ensuredFolders_;
   // The access list each target folder hands down, learnt at its first placed file.
   CQXInheritedAccess inheritedAccess_;
+  // The folders above the step's targets found to be no link, held until the step ends.
+  LinkCheckedFolders linkChecks_;
   // The machine's registry where the shared-DLL counts are read and changed.
   WinMachineRegistry counts_;
 };

@@ -3,6 +3,7 @@
 // protected place, a record it trusts after a restart) must lie where no unelevated process can
 // write, replace or redirect it.
 #pragma once
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,28 @@ std::vector<unsigned char> OwnerOfHandle(void* handle);
 // A link an administrator made (an application folder moved elsewhere with a junction) is
 // followed; one anybody else made is not. target: a full path, '\' or '/'.
 std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner) = IsTrustedOwner);
+
+// The same walk for the many targets of one pass, each folder opened once: a folder found to be
+// a plain folder (no link) is held open without delete sharing until Release, so that nobody can
+// rename or remove it, nor put a link in its place, meanwhile; for a later target below it, it is
+// only looked at again, through the held handle and by its path, for a link made where it stands
+// (an empty folder can be made one). Nothing is held at or below a link (a trusted link is walked
+// again for every target), nor where the folder cannot be held (another program holds it with
+// delete access, or it cannot be opened to be listed: it is then walked for every target as by
+// UntrustedLinkAbove). Folders held are kept apart by the file-system view they were walked in
+// (is64BitView), since the same path may name two folders. The holder must Release before it
+// removes or renames a held folder itself.
+class LinkCheckedFolders {
+ public:
+  explicit LinkCheckedFolders(bool (*trusted)(void* owner) = IsTrustedOwner) : trusted_(trusted) {}
+  std::wstring UntrustedLinkAbove(const std::wstring& target, bool is64BitView = false);
+  void Release() { held_.clear(); }
+  size_t HeldCount() const { return held_.size(); }
+
+ private:
+  bool (*trusted_)(void* owner);
+  std::map<std::wstring, UniqueFile> held_;  // by view and exact path
+};
 
 // The machine's common application-data folder (backslashes); empty when it is unknown.
 std::wstring CommonAppDataFolder();

@@ -320,30 +320,95 @@ bool OpenFolderChainNoFollow(const std::wstring& path, bool create, std::vector<
   return true;
 }
 
-std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner)) {
+namespace {
+
+enum class FolderLink { Plain, TrustedLink, UntrustedLink, Unopened };
+
+// What the folder held by the handle is now. A link shows as a reparse point through its
+// handle, or, on a file system that opens what it leads to all the same, through its path.
+FolderLink ClassifyFolder(HANDLE handle, const std::wstring& folder, bool (*trusted)(void* owner)) {
+  const DWORD attributes = AttributesOfHandle(handle);
+  const DWORD byPath = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FolderLink::UntrustedLink;
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      (byPath == INVALID_FILE_ATTRIBUTES || !(byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
+    return FolderLink::Plain;
+  std::vector<BYTE> owner = OwnerOfHandle(handle);
+  return !owner.empty() && trusted(owner.data()) ? FolderLink::TrustedLink : FolderLink::UntrustedLink;
+}
+
+// One folder of a target's chain, opened without following it. Held: opened as a folder of a
+// protected chain (its listing access makes the system hold others to its sharing, which leaves
+// out deleting); else only to read its attributes, every sharing allowed.
+FolderLink CheckFolderForLink(const std::wstring& folder, bool held, bool (*trusted)(void* owner),
+                              UniqueFile& handle) {
+  const DWORD access = held ? kFolderAccess : FILE_READ_ATTRIBUTES | READ_CONTROL;
+  const DWORD share = held ? kFolderShare : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  handle.Reset(CreateFileW(folder.c_str(), access, share, nullptr, OPEN_EXISTING, kNoFollow, nullptr));
+  return handle ? ClassifyFolder(handle.Get(), folder, trusted) : FolderLink::Unopened;
+}
+
+// The folders above target, from below its root down to its own folder; empty for a path that
+// is not absolute.
+std::vector<std::wstring> FoldersAbove(const std::wstring& target) {
   const std::wstring full = WithoutTrailingSeparator(target);
   const size_t start = RootLength(full);
-  if (start == 0) return std::wstring();
+  if (start == 0) return {};
   std::vector<std::wstring> names = SplitNames(full.substr(start));
   if (!names.empty()) names.pop_back();  // the target itself is opened without following it
+  std::vector<std::wstring> folders;
   std::wstring folder = full.substr(0, start);
   for (const std::wstring& name : names) {
     folder += (folder.back() == L'\\' ? L"" : L"\\") + name;
-    UniqueFile handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, kNoFollow, nullptr));
-    if (!handle) return std::wstring();
-    // A link shows as a reparse point through its handle, or, on a file system that opens
-    // what it leads to all the same, through its path.
-    const DWORD attributes = AttributesOfHandle(handle.Get());
-    const DWORD byPath = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return folder;
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        (byPath == INVALID_FILE_ATTRIBUTES || !(byPath & FILE_ATTRIBUTE_REPARSE_POINT)))
-      continue;
-    std::vector<BYTE> owner = OwnerOfHandle(handle.Get());
-    const bool followed = !owner.empty() && trusted(owner.data());
-    if (!followed) return folder;
+    folders.push_back(folder);
+  }
+  return folders;
+}
+
+}  // namespace
+
+std::wstring UntrustedLinkAbove(const std::wstring& target, bool (*trusted)(void* owner)) {
+  for (const std::wstring& folder : FoldersAbove(target)) {
+    UniqueFile handle;
+    const FolderLink found = CheckFolderForLink(folder, false, trusted, handle);
+    if (found == FolderLink::Unopened) return std::wstring();
+    if (found == FolderLink::UntrustedLink) return folder;
+  }
+  return std::wstring();
+}
+
+std::wstring LinkCheckedFolders::UntrustedLinkAbove(const std::wstring& target, bool is64BitView) {
+  // Below a link, or below a folder that could not be held, nothing is held: every folder held
+  // has all the folders above it held too.
+  bool unheldAbove = false;
+  for (const std::wstring& folder : FoldersAbove(target)) {
+    const std::wstring key = (is64BitView ? L"64|" : L"32|") + folder;
+    if (!unheldAbove) {
+      // Held since it was found plain, so still that folder at that path: looked at again
+      // through the held handle and by its path (an empty folder may have been made a link
+      // where it stands), which asks nothing of the wineserver under Wine.
+      const auto held = held_.find(key);
+      if (held != held_.end()) {
+        if (ClassifyFolder(held->second.Get(), folder, trusted_) == FolderLink::Plain) continue;
+        held_.erase(held);
+      }
+    }
+    UniqueFile handle;
+    FolderLink found = FolderLink::Unopened;
+    bool holding = !unheldAbove;
+    if (holding) {
+      found = CheckFolderForLink(folder, true, trusted_, handle);
+      holding = found != FolderLink::Unopened;
+      // Missing: nothing below it can be a link yet. Any other refusal (another program holds
+      // it for deletion, its list is not to be read) leaves it to the open of the single walk.
+      const DWORD error = GetLastError();
+      if (!holding && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return std::wstring();
+    }
+    if (!holding) found = CheckFolderForLink(folder, false, trusted_, handle);
+    if (found == FolderLink::Unopened) return std::wstring();
+    if (found == FolderLink::UntrustedLink) return folder;
+    if (holding && found == FolderLink::Plain) held_.emplace(key, std::move(handle));
+    else unheldAbove = true;
   }
   return std::wstring();
 }

@@ -22,11 +22,8 @@ struct MountPointData {
   WORD substituteOffset, substituteLength, printOffset, printLength;
 };
 
-bool MakeJunction(const std::wstring& link, const std::wstring& target) {
-  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
-  UniqueFile handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
+// Sets the junction's reparse data on the folder held by the handle (opened for writing).
+bool SetJunction(HANDLE folder, const std::wstring& target) {
   const std::wstring substitute = L"\\??\\" + target;
   const size_t names = (substitute.size() + 1 + target.size() + 1) * sizeof(wchar_t);
   std::vector<char> buffer(sizeof(MountPointData) + names, 0);
@@ -40,9 +37,16 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   std::memcpy(pathBuffer, substitute.data(), data->substituteLength);
   std::memcpy(pathBuffer + data->printOffset, target.data(), data->printLength);
   DWORD returned = 0;
-  const bool made =
-      handle && DeviceIoControl(handle.Get(), FSCTL_SET_REPARSE_POINT, buffer.data(),
-                                static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
+  return DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
+                         0, &returned, nullptr) != FALSE;
+}
+
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+  UniqueFile handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+  const bool made = handle && SetJunction(handle.Get(), target);
   handle.Reset();
   if (!made) RemoveDirectoryW(link.c_str());
   return made;
@@ -145,6 +149,22 @@ bool RemoveFolderLink(const std::wstring& link) {
   const std::string hostLink = HostNameOf(path);
   if (hostLink.empty()) return gone() || (RemoveDirectoryW(path.c_str()) && gone());
   return RunHostProgram("rm", {"-f", hostLink}) && Eventually(gone);
+}
+
+bool TurnFolderIntoLink(const std::wstring& folder, const std::wstring& target) {
+  const std::wstring path = ToBackslashes(folder), to = ToBackslashes(target);
+  UniqueFile handle(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                nullptr));
+  if (handle && SetJunction(handle.Get(), to)) return true;
+  handle.Reset();
+  // Under Wine: the host moves the folder away, whatever Windows programs hold it, and puts
+  // its own link at the name.
+  const std::string hostFolder = HostNameOf(path), hostTarget = UnixName(to);
+  if (hostFolder.empty() || hostTarget.empty()) return false;
+  if (!RunHostProgram("mv", {"-T", hostFolder, hostFolder + ".moved"})) return false;
+  if (!RunHostProgram("ln", {"-sT", hostTarget, hostFolder})) return false;
+  return Eventually([&] { return IsFolderLink(path); });
 }
 
 }  // namespace brindle::test

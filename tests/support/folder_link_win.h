@@ -11,6 +11,11 @@ namespace brindle::test {
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
 // Removes the link itself (never what it points to); true when it is gone (or was never there).
 bool RemoveFolderLink(const std::wstring& link);
+// Makes the existing empty folder a link to target where it stands, as anyone allowed to
+// write its attributes could, whoever holds it open: a junction set on the folder itself, or,
+// under Wine, the host's folder moved aside (to the same name plus ".moved") and a symbolic link
+// of the host put at its name. False when neither can be done.
+bool TurnFolderIntoLink(const std::wstring& folder, const std::wstring& target);
 // True when the path is a link (a reparse point).
 bool IsFolderLink(const std::wstring& path);
 

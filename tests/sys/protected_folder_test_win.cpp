@@ -256,6 +256,77 @@ TEST(ProtectedFolder, ALinkAboveATargetIsFollowedOnlyWhenItsOwnerIsTrusted) {
   RemoveFolderLink(Back(base.File(L"bin")));
 }
 
+// A pass walks each folder once: what the single walk finds, it finds, and each plain folder
+// it walked stays held, so that nobody moves it away until the pass lets go.
+TEST(ProtectedFolder, APassHoldsThePlainFoldersItWalkedAndFindsTheLinksTheWalkFinds) {
+  ScratchFolder base, elsewhere;
+  ASSERT_TRUE(MakeFolderLink(Back(base.File(L"bin")), Back(elsewhere.Path())));
+  ASSERT_TRUE(CreateFolderChain(base.File(L"plain/deeper")));
+  ASSERT_TRUE(CreateFolderChain(elsewhere.File(L"sub")));
+  LinkCheckedFolders nobody([](void*) { return false; });
+  EXPECT_TRUE(SamePath(nobody.UntrustedLinkAbove(Back(base.File(L"bin/old.dll"))), Back(base.File(L"bin"))));
+  EXPECT_TRUE(SamePath(nobody.UntrustedLinkAbove(Back(base.File(L"bin/sub/old.dll"))), Back(base.File(L"bin"))));
+  EXPECT_EQ(nobody.UntrustedLinkAbove(Back(base.File(L"plain/deeper/old.dll"))), L"");
+  const size_t held = nobody.HeldCount();
+  EXPECT_GE(held, 2u);  // at least plain and deeper, besides the scratch folder's own chain
+  EXPECT_EQ(nobody.UntrustedLinkAbove(Back(base.File(L"plain/deeper/new.dll"))), L"");
+  EXPECT_EQ(nobody.UntrustedLinkAbove(Back(base.File(L"plain/other.dll"))), L"");
+  EXPECT_EQ(nobody.HeldCount(), held);  // nothing walked twice
+  EXPECT_EQ(nobody.UntrustedLinkAbove(Back(base.File(L"missing/deeper/old.dll"))), L"");
+  EXPECT_EQ(nobody.HeldCount(), held);  // a missing folder is not held
+  // A held folder cannot be moved away; once let go, it can.
+  const std::wstring plain = Back(base.File(L"plain")), moved = Back(base.File(L"moved"));
+  EXPECT_FALSE(MoveFileExW(plain.c_str(), moved.c_str(), 0));
+  nobody.Release();
+  EXPECT_EQ(nobody.HeldCount(), 0u);
+  ASSERT_TRUE(MoveFileExW(plain.c_str(), moved.c_str(), 0));
+  ASSERT_TRUE(MoveFileExW(moved.c_str(), plain.c_str(), 0));
+  // A folder another program holds for deletion cannot be held: it and what is below it are
+  // walked for every target, and a link below it is still found.
+  ASSERT_TRUE(CreateFolderChain(base.File(L"plain/deeper/under")));
+  ASSERT_TRUE(MakeFolderLink(Back(base.File(L"plain/deeper/linked")), Back(elsewhere.Path())));
+  {
+    UniqueFile deleting(CreateFileW(plain.c_str(), DELETE | FILE_LIST_DIRECTORY,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(deleting.Valid());
+    LinkCheckedFolders busy([](void*) { return false; });
+    EXPECT_EQ(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/under/old.dll"))), L"");
+    const size_t aboveBusy = busy.HeldCount();
+    EXPECT_TRUE(SamePath(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/linked/old.dll"))),
+                         Back(base.File(L"plain/deeper/linked"))));
+    EXPECT_EQ(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/under/new.dll"))), L"");
+    EXPECT_EQ(busy.HeldCount(), aboveBusy);  // nothing at or below the busy folder
+  }
+  RemoveFolderLink(Back(base.File(L"plain/deeper/linked")));
+  // A link whose owner is trusted is followed, and nothing at or below it is held: it is walked
+  // again for every target.
+  LinkCheckedFolders trusting;
+  EXPECT_EQ(trusting.UntrustedLinkAbove(Back(base.File(L"bin/sub/old.dll"))), L"");
+  const size_t aboveLink = trusting.HeldCount();
+  EXPECT_EQ(trusting.UntrustedLinkAbove(Back(base.File(L"plain/deeper/old.dll"))), L"");
+  EXPECT_EQ(trusting.HeldCount(), aboveLink + 2);  // plain and deeper only
+  trusting.Release();
+  RemoveFolderLink(Back(base.File(L"bin")));
+}
+
+// A held folder that is made a link where it stands (an empty folder can be, by whoever may
+// write its attributes) is found at the next target below it.
+TEST(ProtectedFolder, AHeldFolderMadeALinkIsFoundByTheNextTargetBelowIt) {
+  ScratchFolder base, elsewhere;
+  ASSERT_TRUE(CreateFolderChain(base.File(L"app/empty")));
+  LinkCheckedFolders nobody([](void*) { return false; });
+  ASSERT_EQ(nobody.UntrustedLinkAbove(Back(base.File(L"app/empty/first.dll"))), L"");
+  const size_t held = nobody.HeldCount();
+  ASSERT_TRUE(TurnFolderIntoLink(Back(base.File(L"app/empty")), Back(elsewhere.Path())));
+  EXPECT_TRUE(SamePath(nobody.UntrustedLinkAbove(Back(base.File(L"app/empty/second.dll"))),
+                       Back(base.File(L"app/empty"))));
+  EXPECT_EQ(nobody.HeldCount(), held - 1);  // the link is no longer held
+  nobody.Release();
+  RemoveFolderLink(Back(base.File(L"app/empty")));
+  RemoveDirectoryW(Back(base.File(L"app/empty.moved")).c_str());
+}
+
 TEST(ProtectedFolder, CommonAppDataFolderIsARealFolder) {
   const std::wstring folder = CommonAppDataFolder();
   ASSERT_FALSE(folder.empty());
