@@ -58,7 +58,7 @@ const wchar_t kMakeHelp[] =
     L"  --check-app NAME     a program that must not run during the update (repeatable);\n"
     L"                       default: every .exe that the package updates or deletes\n"
     L"  --extra FILE         declarative file: registry values, shortcuts, hooks, uninstall\n"
-    L"                       targets (see the README's section for package authors)\n"
+    L"                       targets (see docs/package-authors.md)\n"
     L"  --znq FOLDER         the uninstaller files (INSTALL/COMMON/..., INSTALL/<LANG>/...);\n"
     L"                       put into the cabinet under ZNQ and beside the package, where the\n"
     L"                       program reads them\n"

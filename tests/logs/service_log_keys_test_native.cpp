@@ -1,8 +1,8 @@
-// The README's service-log table names exactly the keys the program writes. The keys are the
-// upper-case wide literals of the product's sources (flag and type tokens of the package and
-// the uninstall log, INST_* and REG_*, the registry's root names HKEY_* as a registry export
-// writes them, and the environment variables of the test build, BRINDLE_*, are not keys); the table's keys are the back-quoted
-// names of the first column of the section "The service log".
+// The service-log table of docs/service-log.md names exactly the keys the program writes. The
+// keys are the upper-case wide literals of the product's sources (flag and type tokens of the
+// package and the uninstall log, INST_* and REG_*, the registry's root names HKEY_* as a registry
+// export writes them, and the environment variables of the test build, BRINDLE_*, are not keys);
+// the table's keys are the back-quoted names of the first column of the table headed "| key |".
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,14 +43,14 @@ std::set<std::string> KeysInSources(const fs::path& root) {
   return keys;
 }
 
-std::set<std::string> KeysInReadmeTable(const std::string& readme) {
+// The rows of the table whose header row starts "| key |", up to the first line that is not a row.
+std::set<std::string> KeysInTable(const std::string& document) {
   std::set<std::string> keys;
-  const size_t start = readme.find("\n## The service log\n");
+  const size_t start = document.find("\n| key |");
   if (start == std::string::npos) return keys;
-  const size_t end = readme.find("\n## ", start + 1);
-  std::istringstream section(readme.substr(start, end - start));
+  std::istringstream table(document.substr(start + 1));
   const std::regex name("`([A-Z][A-Z0-9_]+)`");
-  for (std::string line; std::getline(section, line);) {
+  for (std::string line; std::getline(table, line) && line.rfind('|', 0) == 0;) {
     if (line.rfind("| `", 0) != 0) continue;
     const std::string first = line.substr(0, line.find('|', 1));
     for (std::sregex_iterator it(first.begin(), first.end(), name), e; it != e; ++it) keys.insert((*it)[1]);
@@ -60,11 +60,12 @@ std::set<std::string> KeysInReadmeTable(const std::string& readme) {
 
 }  // namespace
 
-TEST(ServiceLogKeys, TheReadmeTableNamesEveryKeyTheProgramWritesAndNoOther) {
+TEST(ServiceLogKeys, TheDocumentedTableNamesEveryKeyTheProgramWritesAndNoOther) {
   const fs::path root = BRINDLE_SOURCE_DIR;
   const std::set<std::string> written = KeysInSources(root);
-  const std::set<std::string> listed = KeysInReadmeTable(ReadText(root / "README.md"));
+  const std::set<std::string> listed = KeysInTable(ReadText(root / "docs" / "service-log.md"));
   ASSERT_GT(written.size(), 40u) << "the sources' keys were not found";
-  for (const std::string& key : written) EXPECT_TRUE(listed.count(key)) << key << " is missing from the README table";
-  for (const std::string& key : listed) EXPECT_TRUE(written.count(key)) << key << " is in the README table but not written";
+  ASSERT_GT(listed.size(), 40u) << "the table of docs/service-log.md was not found";
+  for (const std::string& key : written) EXPECT_TRUE(listed.count(key)) << key << " is missing from docs/service-log.md";
+  for (const std::string& key : listed) EXPECT_TRUE(written.count(key)) << key << " is in docs/service-log.md but not written";
 }

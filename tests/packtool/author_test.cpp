@@ -1,4 +1,4 @@
-// brindle-pack as a package author meets it: the README's command lines and --extra example as
+// brindle-pack as a package author meets it: the guide's command lines and --extra example as
 // written, make refusing what check refuses, names that would collide in the cabinet, the
 // install log encoder, and the author's aids (line and column, suggestions, --strict, --json,
 // standard streams, --version, usage on the error stream).
@@ -38,14 +38,15 @@ class InFolder {
   pack::fs::path saved_;
 };
 
-// The README section for package authors.
+// The section on brindle-pack of the package author's guide (docs/package-authors.md).
 std::string AuthorsSection() {
-  std::string readme;
-  EXPECT_TRUE(ReadBytes(WideFromUtf8(BRINDLE_SOURCE_DIR "/README.md"), readme));
-  const size_t start = readme.find("## For package authors: brindle-pack");
+  std::string guide;
+  EXPECT_TRUE(ReadBytes(WideFromUtf8(BRINDLE_SOURCE_DIR "/docs/package-authors.md"), guide));
+  const size_t start = guide.find("\n## brindle-pack\n");
   EXPECT_NE(start, std::string::npos);
-  const size_t end = readme.find("\n## ", start + 4);
-  return readme.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  if (start == std::string::npos) return std::string();
+  const size_t end = guide.find("\n## ", start + 4);
+  return guide.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 // Its indented "brindle-pack ..." lines (continued by a trailing backslash), split into words.
@@ -69,7 +70,7 @@ std::vector<std::vector<std::wstring>> ReadmeCommands(const std::string& section
   return commands;
 }
 
-// The README's --extra example block, exactly as printed.
+// The guide's --extra example block, exactly as printed.
 std::string ReadmeExtraExample(const std::string& section) {
   const size_t at = section.find("    [registry]");
   EXPECT_NE(at, std::string::npos);
@@ -82,10 +83,10 @@ std::string ReadmeExtraExample(const std::string& section) {
   return text;
 }
 
-// Every command line of the README runs as written, in order, in a folder laid out as the
-// README says, with its --extra example (comments after values, hooks named relative to a bare
+// Every command line of the guide runs as written, in order, in a folder laid out as the
+// guide says, with its --extra example (comments after values, hooks named relative to a bare
 // file name) as the declarative file.
-TEST(PackReadme, TheCommandLinesAndTheExtraExampleRunAsWritten) {
+TEST(PackAuthorGuide, TheCommandLinesAndTheExtraExampleRunAsWritten) {
   const std::string section = AuthorsSection();
   const auto commands = ReadmeCommands(section);
   ASSERT_GE(commands.size(), 6u);

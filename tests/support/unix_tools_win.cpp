@@ -40,8 +40,8 @@ void CollectFiles(const std::wstring& folder, const std::wstring& relative,
 
 std::string UnixPath(const std::wstring& windowsPath) {
   using Convert = char*(CDECL*)(const wchar_t*);
-  auto convert = reinterpret_cast<Convert>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (!convert) return std::string();
   char* unix = convert(ToBackslashes(windowsPath).c_str());
   if (!unix) return std::string();
