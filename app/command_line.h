@@ -12,7 +12,6 @@ namespace brindle {
 class CQXSystemUtil;
 class CQXSubUpdater;
 
-
 // The mode of a switch, compared exactly and case-sensitively; unknown for anything else.
 UpdateMode ModeFromSwitch(const std::wstring& argument);
 

@@ -13,8 +13,7 @@ RunResult RunFromCommandLine(const std::vector<std::wstring>& arguments) {
   const CommandLineRequest request = ReadCommandLine(arguments);
   WriteServiceLog(request.logFields, L"BR", L"CHECK_PARAMETER");
   if (!request.complete) {
-    ShowMessageBox(kButtonsOk, LoadMessage(IDS_SERVICE_CAPTION), LoadMessage(IDS_START_REFUSED),
-                   kIconError);
+    ShowMessageBox(kButtonsOk, LoadMessage(IDS_SERVICE_CAPTION), LoadMessage(IDS_START_REFUSED), kIconError);
     return RunResult::kFailed;
   }
   CWinQXSubUpdater subUpdater;

@@ -19,8 +19,8 @@ void PutLittleEndian(std::vector<std::uint8_t>& record, size_t offset, std::uint
 }  // namespace
 
 std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, NoticeKind kind,
-                                              const std::wstring& name, std::int32_t total,
-                                              std::int32_t done, std::int32_t result) {
+                                              const std::wstring& name, std::int32_t total, std::int32_t done,
+                                              std::int32_t result) {
   std::vector<std::uint8_t> record(kProgressRecordSize, 0);
   PutLittleEndian(record, 0, windowHandle);
   PutLittleEndian(record, 4, static_cast<std::uint32_t>(NoticeKindCode(kind)));

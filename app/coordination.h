@@ -34,8 +34,8 @@ inline std::int32_t NoticeKindCode(NoticeKind kind) { return static_cast<std::in
 // The 552-byte little-endian progress record: window handle, kind, the name cut to 255 UTF-16
 // units and zero-terminated, total, done and result; every other byte zero.
 std::vector<std::uint8_t> BuildProgressRecord(std::uint32_t windowHandle, NoticeKind kind,
-                                              const std::wstring& name, std::int32_t total,
-                                              std::int32_t done, std::int32_t result);
+                                              const std::wstring& name, std::int32_t total, std::int32_t done,
+                                              std::int32_t result);
 
 #ifdef _WIN32
 // Another copy of this program holds the instance mutex.
@@ -53,8 +53,7 @@ const unsigned kLauncherAnswerTimeoutMs = 30000;
 // The call waits for the launcher's answer, up to the time-out; a message given up leaves a
 // "GATEWATCH_NO_ANSWER" line in the service log.
 void NotifyGatewatch(const std::wstring& name, NoticeKind kind, int total, int done, int result,
-                     const std::wstring& windowClass,
-                     unsigned timeoutMs = kLauncherAnswerTimeoutMs);
+                     const std::wstring& windowClass, unsigned timeoutMs = kLauncherAnswerTimeoutMs);
 // Sends the end-of-run message to the launcher window, the same way.
 void SendEndOfRun(unsigned timeoutMs = kLauncherAnswerTimeoutMs);
 // Removes the folder (a sub-path of the user's temporary folder) with everything inside. A

@@ -43,8 +43,7 @@ void* CreateInstanceMutex() {
 namespace {
 bool SendToLauncher(HWND launcher, UINT message, WPARAM w, LPARAM l, unsigned timeoutMs) {
   DWORD_PTR answer = 0;
-  if (SendMessageTimeoutW(launcher, message, w, l, SMTO_NORMAL | SMTO_ABORTIFHUNG, timeoutMs,
-                          &answer))
+  if (SendMessageTimeoutW(launcher, message, w, l, SMTO_NORMAL | SMTO_ABORTIFHUNG, timeoutMs, &answer))
     return true;
   // A launcher that does not answer must not hold up the update: the message is given up.
   WriteServiceLog({L"-", std::to_wstring(message), std::to_wstring(GetLastError())}, L"BR",
@@ -141,8 +140,7 @@ void RemoveWorkRoot() {
   if (base.empty()) return;
   const std::wstring root = ToBackslashes(JoinPath(base, kWorkRootSubPath));
   std::vector<UniqueFile> above;
-  if (OpenFolderChainNoFollow(ToBackslashes(ParentFolder(root)), false, above))
-    RemoveTreeNoFollow(root);
+  if (OpenFolderChainNoFollow(ToBackslashes(ParentFolder(root)), false, above)) RemoveTreeNoFollow(root);
 }
 
 }  // namespace brindle

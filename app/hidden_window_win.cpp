@@ -20,8 +20,8 @@ using ChangeWindowMessageFilterFn = BOOL(WINAPI*)(UINT, DWORD);
 // Looked up once at start-up: older systems have no window-message filter.
 const ChangeWindowMessageFilterFn g_changeMessageFilter = [] {
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  return user32 ? reinterpret_cast<ChangeWindowMessageFilterFn>(reinterpret_cast<void*>(
-                      GetProcAddress(user32, "ChangeWindowMessageFilter")))
+  return user32 ? reinterpret_cast<ChangeWindowMessageFilterFn>(
+                      reinterpret_cast<void*>(GetProcAddress(user32, "ChangeWindowMessageFilter")))
                 : nullptr;
 }();
 
@@ -69,10 +69,9 @@ void RunHiddenWindowFor(void* moduleHandle, ProgressContext& context) {
   ClassRegistration registration{module};
   // Destroyed when the loop ends, before its class is unregistered: no stale window stays
   // findable by the class name.
-  UniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, kHiddenWindowClass, L"", 0,
-                                      GetSystemMetrics(SM_CXFULLSCREEN) / 2,
-                                      GetSystemMetrics(SM_CYFULLSCREEN) / 2, 0, 0, nullptr,
-                                      nullptr, module, nullptr));
+  UniqueWindow window(
+      CreateWindowExW(WS_EX_TOOLWINDOW, kHiddenWindowClass, L"", 0, GetSystemMetrics(SM_CXFULLSCREEN) / 2,
+                      GetSystemMetrics(SM_CYFULLSCREEN) / 2, 0, 0, nullptr, nullptr, module, nullptr));
   if (!window) return;
   ShowWindow(window.Get(), SW_HIDE);
   SetActiveWindow(window.Get());

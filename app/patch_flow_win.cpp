@@ -66,7 +66,7 @@ void CheckRunningPrograms(const CQXDiffDistribute& package, const DiffLocalEntry
     std::wstring title;
     while (FindRunningProcess(name, title)) {
       const AnswerCode answer = ShowRetryCheckBox(entry.DisplayName, LoadMessage(IDS_PROGRAM_RUNNING),
-                                           title.empty() ? name : title);
+                                                  title.empty() ? name : title);
       if (answer == AnswerCode::kRetry) continue;
       if (answer == AnswerCode::kIgnore) break;
       throw CAbortException();
@@ -80,8 +80,8 @@ int RecordStepsOf(const CQXDiffDistribute& package) {
   auto records = [](const auto& group) {
     return group.files.size() + group.registries.size() + group.shortCuts.size();
   };
-  const size_t steps = records(*package.deleteObjects) + 2 * records(*package.updateObjects) +
-                       records(*package.addObjects);
+  const size_t steps =
+      records(*package.deleteObjects) + 2 * records(*package.updateObjects) + records(*package.addObjects);
   return steps > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(steps);
 }
 
@@ -176,7 +176,8 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
     CheckRunningPrograms(*diff, entry);
     if (diff->customFunction->beforeUpdate.type == kFileNameBeforeUpdate) {
       unsigned char restart = 0;
-      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == HookVerdict::kStop) return PatchResult::kFailed;
+      if (updater.RunBeforeUpdate(*diff->customFunction, &restart) == HookVerdict::kStop)
+        return PatchResult::kFailed;
       if (restart) updater.SetRebootNeeded();
     }
     // From here on the package applies completely or not at all.
@@ -195,7 +196,8 @@ PatchResult ApplyPatch(CQXSubUpdater& updater, CQXInstallLog& log, const DiffLoc
     const CQXDiffDistribute& diff = *package.Get();
     if (diff.customFunction->afterUpdate.type == kFileNameAfterUpdate) {
       unsigned char restart = 0;
-      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == HookVerdict::kStop) return PatchResult::kFailed;
+      if (updater.RunAfterUpdate(*diff.customFunction, &restart) == HookVerdict::kStop)
+        return PatchResult::kFailed;
       if (restart) updater.SetRebootNeeded();
     }
   } catch (const CUpdaterException&) {

@@ -63,8 +63,8 @@ void WaitUntil(Condition condition) {
 RunResult FinalMessageAndResult(CQXUpdater& updater, ProgressContext& context) {
   const std::wstring caption = updater.FirstDisplayName();
   if (context.failed) {
-    ShowMessageBox(kButtonsOk, caption,
-                   FormatTableText(LoadMessage(IDS_UPDATE_FAILED), {caption}), kIconError);
+    ShowMessageBox(kButtonsOk, caption, FormatTableText(LoadMessage(IDS_UPDATE_FAILED), {caption}),
+                   kIconError);
     return RunResult::kFailed;
   }
   if (context.cancelled) {

@@ -50,10 +50,9 @@ int PercentWithinItem(int done, int total, int steps, int stepsTotal) {
 }
 
 const std::vector<ComponentPass>& ComponentPasses() {
-  static const std::vector<ComponentPass> passes = {
-      {L"DELETE", NoticeKind::kDeletePass, false},
-      {L"UPDATE", NoticeKind::kUpdatePass, true},
-      {L"ADD", NoticeKind::kAddPass, true}};
+  static const std::vector<ComponentPass> passes = {{L"DELETE", NoticeKind::kDeletePass, false},
+                                                    {L"UPDATE", NoticeKind::kUpdatePass, true},
+                                                    {L"ADD", NoticeKind::kAddPass, true}};
   return passes;
 }
 

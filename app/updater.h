@@ -32,8 +32,8 @@ class CQXUpdater {
   // Runs the loaded list and says how the run ended.
   RunResult Run(CQXSystemUtil& system, CQXUpdateItems& items);
 
-  std::wstring packageFolder;   // folder of the list file (patch modes)
-  std::wstring installLogPath;  // forward slashes
+  std::wstring packageFolder;                            // folder of the list file (patch modes)
+  std::wstring installLogPath;                           // forward slashes
   std::unique_ptr<std::vector<DiffLocalEntry>> entries;  // patch modes, sorted by Order
   std::unique_ptr<CQXActionListXML> actionList;          // component mode
   UpdateMode mode = UpdateMode::kUnknown;

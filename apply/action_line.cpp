@@ -5,8 +5,7 @@
 namespace brindle {
 
 void WriteActionLine(const std::wstring& verb, const std::wstring& object, unsigned long code) {
-  WriteServiceLog({L"-", object, code == 0 ? L"success" : L"error", std::to_wstring(code)}, L"BR",
-                  verb);
+  WriteServiceLog({L"-", object, code == 0 ? L"success" : L"error", std::to_wstring(code)}, L"BR", verb);
 }
 
 void WriteMissingRecordLine(const std::wstring& verb) {

@@ -25,7 +25,7 @@ std::wstring Variable(const wchar_t* name) {
 // Appends the point's kind to the log, through to the disk before the process may end.
 void LogPoint(const std::wstring& log, const char* kind) {
   UniqueFile file(CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return;
   const std::string line = std::string(kind) + "\n";
   DWORD written = 0;

@@ -24,7 +24,6 @@ namespace {
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
-
 // File-system redirection switched off for the scope when a 64-bit file is handled.
 class RedirectionScope {
  public:
@@ -63,9 +62,8 @@ DWORD RemoveRestartMove(const std::wstring& source, const std::wstring& destinat
   if (status == ERROR_FILE_NOT_FOUND) return 0;
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   std::wstring data(bytes / sizeof(wchar_t), L'\0');
-  if (!data.empty() &&
-      RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes) !=
-          ERROR_SUCCESS)
+  if (!data.empty() && RegQueryValueExW(key.Get(), kPendingValue, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(&data[0]), &bytes) != ERROR_SUCCESS)
     return ERROR_READ_FAULT;
   data.resize(bytes / sizeof(wchar_t));
   // A flat list of strings: source, destination (empty for a deletion), source, ...
@@ -105,8 +103,8 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
   auto read = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
     // Attributes only: no sharing mode of another program's handle stands in the way.
     UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return file && GetFileInformationByHandle(file.Get(), &info);
   };
   return read(a, first) && read(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
@@ -121,7 +119,8 @@ DWORD RestoreSecurity(const UndoRecord& record) {
   auto* sd = reinterpret_cast<PSECURITY_DESCRIPTOR>(&descriptor[0]);
   if (!IsValidSecurityDescriptor(sd)) return ERROR_INVALID_SECURITY_DESCR;
   if (SetFileSecurityW(record.other.c_str(),
-                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd))
+                       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                       sd))
     return 0;
   return SetFileSecurityW(record.other.c_str(), DACL_SECURITY_INFORMATION, sd) ? 0 : GetLastError();
 }
@@ -133,7 +132,8 @@ DWORD RestoreMovedFile(const UndoRecord& record) {
   // it would fail while another program holds it open, although nothing is to be undone.)
   if (SameFile(record.other, record.path)) return 0;
   if (const DWORD error = RestoreSecurity(record)) return error;
-  if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (MoveFileExW(record.other.c_str(), record.path.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 0;
   DWORD error = GetLastError();
   if (error == ERROR_NOT_SAME_DEVICE &&
@@ -143,7 +143,8 @@ DWORD RestoreMovedFile(const UndoRecord& record) {
   if (error == ERROR_ACCESS_DENIED) {
     // A read-only file in the way (one the package made) is not the old one: it goes.
     SetFileAttributesW(record.path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExW(record.other.c_str(), record.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExW(record.other.c_str(), record.path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return 0;
     error = GetLastError();
   }

@@ -60,8 +60,7 @@ std::wstring FolderOf(const std::wstring& path) {
 // Reads a REG_SZ or REG_EXPAND_SZ value of at most 259 characters, terminator present.
 bool ReadFolderValue(HKEY root, const wchar_t* keyPath, const wchar_t* name, std::wstring& value) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(root, keyPath, 0, KEY_READ | kMachineView, key.Receive()) != ERROR_SUCCESS)
-    return false;
+  if (RegOpenKeyExW(root, keyPath, 0, KEY_READ | kMachineView, key.Receive()) != ERROR_SUCCESS) return false;
   wchar_t buffer[MAX_PATH] = {};
   DWORD type = 0;
   DWORD bytes = sizeof(buffer);
@@ -119,10 +118,9 @@ bool SpecialFolderFallback(int csidl, std::wstring& folder) {
 // The folders a removal must stay strictly inside; each one itself is never removed. Both
 // program-files folders and both system folders count on 64-bit Windows.
 std::vector<std::wstring> CFileActions::ProtectedFolders() {
-  static const int kCsidls[] = {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY,
-                                CSIDL_COMMON_PROGRAMS,         CSIDL_PROGRAMS,
-                                CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86,
-                                CSIDL_SYSTEM,                  CSIDL_WINDOWS};
+  static const int kCsidls[] = {
+      CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS,
+      CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86, CSIDL_SYSTEM,          CSIDL_WINDOWS};
   std::vector<std::wstring> folders;
   for (int csidl : kCsidls) {
     std::wstring folder;
@@ -136,12 +134,12 @@ std::vector<std::wstring> CFileActions::ProtectedFolders() {
   }
   std::wstring programFiles64;
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ | KEY_WOW64_64KEY,
-                    key.Receive()) == ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersion, 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) ==
+      ERROR_SUCCESS) {
     DWORD type = 0, bytes = sizeof(buffer) - sizeof(wchar_t);
     buffer[0] = 0;
-    if (RegQueryValueExW(key.Get(), L"ProgramFilesDir", nullptr, &type,
-                         reinterpret_cast<BYTE*>(buffer), &bytes) == ERROR_SUCCESS &&
+    if (RegQueryValueExW(key.Get(), L"ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                         &bytes) == ERROR_SUCCESS &&
         type == REG_SZ) {
       buffer[bytes / sizeof(wchar_t)] = 0;
       if (buffer[0]) folders.push_back(buffer);
@@ -248,7 +246,8 @@ bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit, 
   const std::wstring folder = FolderOf(target);
   const std::wstring key = FolderKey(target, is64Bit);
   if (!again && ensuredFolders_.count(key)) return true;
-  const bool made = context_.journal ? context_.journal->CreateFolders(folder, is64Bit) : CreateFolderChain(folder);
+  const bool made =
+      context_.journal ? context_.journal->CreateFolders(folder, is64Bit) : CreateFolderChain(folder);
   if (made) ensuredFolders_.insert(key);
   else ensuredFolders_.erase(key);
   return made;
@@ -270,7 +269,8 @@ void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool
     journal->DeclareFile(target, file->wow.wow == kWow64);
     CQXUninstallLog* log = context_.uninstallLog;
     if (file->delInfo == kDelInfoReference && (isAdd || (log && !log->ListsFile(*file)))) {
-      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path, target);
+      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path,
+                            target);
     }
   }
   journal->EndDeclarations();
@@ -286,14 +286,16 @@ void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageA
   inheritedAccess_.Clear();
   linkChecks_.Release();
   if (!context_.journal) return;
-  if (step.pass == PackagePass::kDeleteFiles) DeclareDeletions(actions, step.section == PackageSection::kUpdate);
+  if (step.pass == PackagePass::kDeleteFiles)
+    DeclareDeletions(actions, step.section == PackageSection::kUpdate);
   if (step.pass == PackagePass::kCopyFiles) DeclareCopies(actions, step.section == PackageSection::kAdd);
 }
 
 ActionOutcome CFileActions::Do(const PackageAction& action) {
   switch (action.step.pass) {
     case PackagePass::kCopyFiles: return CopyAction(action.file, action.step.section == PackageSection::kAdd);
-    case PackagePass::kDeleteFiles: return DeleteAction(action.file, action.step.section == PackageSection::kUpdate);
+    case PackagePass::kDeleteFiles:
+      return DeleteAction(action.file, action.step.section == PackageSection::kUpdate);
     case PackagePass::kUnregisterComServers:
       return action.file ? RegisterComAction(*action.file, true) : ActionOutcome::kSkipped;
     case PackagePass::kQueueComServers:
@@ -344,7 +346,8 @@ ActionOutcome CFileActions::CopyAction(const CQXFile* file, bool isAdd) {
     return ActionOutcome::kMissingRecord;
   }
   bool skip = false;
-  const unsigned long switchError = declarationSwitchError_ ? declarationSwitchError_ : SwitchRedirection(*file, skip);
+  const unsigned long switchError =
+      declarationSwitchError_ ? declarationSwitchError_ : SwitchRedirection(*file, skip);
   if (switchError) return RedirectionFailed(Verb(true, isAdd), *file, switchError);
   if (skip) return ActionOutcome::kSkipped;
   CopyOne(*file, isAdd);
@@ -405,7 +408,8 @@ void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
     if (context_.journal && inPlace && !movedAside) context_.journal->NoteNewFile(target, current64Bit_);
     bool placed = inPlace && PlaceNewFile(source, target, name);
     // A folder removed by another program since this step found it is made again, once.
-    if (inPlace && !placed && IsMissingPathError(GetLastError()) && CreateTargetFolder(target, current64Bit_, true))
+    if (inPlace && !placed && IsMissingPathError(GetLastError()) &&
+        CreateTargetFolder(target, current64Bit_, true))
       placed = PlaceNewFile(source, target, name);
     if (!placed) {
       code = inPlace ? GetLastError() : asideError;
@@ -543,7 +547,8 @@ void CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, b
     const std::wstring target = ExpandedTarget(*file);
     if (target.empty()) continue;
     if (file->delInfo == kDelInfoReference && !isUpdate)
-      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path, target);
+      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path,
+                            target);
     const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       journal->DeclareFile(target, file->wow.wow == kWow64);
@@ -605,7 +610,8 @@ bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
   const DWORD attributes = GetFileAttributesW(target.c_str());
   // Moved aside with its attributes when journaled; deleted otherwise, read-only or not.
   const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (clearReadOnly && !context_.journal) SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (clearReadOnly && !context_.journal)
+    SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   unsigned long error = 0;
   if (RemoveOldFile(target, current64Bit_, error)) {
     WriteActionLine(verb, target, 0);

@@ -37,7 +37,9 @@ bool LibraryFileExists(const std::wstring& path) {
 }  // namespace
 
 namespace {
-HookVerdict VerdictOf(int result) { return result == kHookCannotRun ? HookVerdict::kStop : HookVerdict::kGoOn; }
+HookVerdict VerdictOf(int result) {
+  return result == kHookCannotRun ? HookVerdict::kStop : HookVerdict::kGoOn;
+}
 }  // namespace
 
 HookVerdict CHookActions::RunBeforeUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
@@ -46,8 +48,8 @@ HookVerdict CHookActions::RunBeforeUpdate(const CQXCustomFunction& hooks, unsign
 }
 
 HookVerdict CHookActions::RunAfterUpdate(const CQXCustomFunction& hooks, unsigned char* restart) {
-  return VerdictOf(Run(hooks.afterUpdate, hooks.afterUpdate.type == kFileNameAfterUpdate,
-                       "Update_AfterUpdate", restart));
+  return VerdictOf(
+      Run(hooks.afterUpdate, hooks.afterUpdate.type == kFileNameAfterUpdate, "Update_AfterUpdate", restart));
 }
 
 int CHookActions::Run(const CQXFileName& hook, bool named, const char* exportName, unsigned char* restart) {
@@ -77,8 +79,8 @@ int CHookActions::Run(const CQXFileName& hook, bool named, const char* exportNam
     throw CUpdaterException("the hook library cannot be loaded");
   }
   using HookFunction = int(WINAPI*)(unsigned char*);
-  auto function = reinterpret_cast<HookFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library.Get(), exportName)));
+  auto function =
+      reinterpret_cast<HookFunction>(reinterpret_cast<void*>(GetProcAddress(library.Get(), exportName)));
   if (!function) {
     WriteActionError(kHookVerb, path, ERROR_PROC_NOT_FOUND);
     return kHookCannotRun;

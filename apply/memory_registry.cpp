@@ -94,14 +94,14 @@ std::wstring MemoryRegistry::Place(const RegistryKeyName& key) {
 size_t MemoryRegistry::SubKeys(const std::wstring& place) const {
   const std::wstring prefix = place + L"\\";
   size_t count = 0;
-  for (auto it = keys_.lower_bound(prefix); it != keys_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+  for (auto it = keys_.lower_bound(prefix);
+       it != keys_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
     if (it->first.find(L'\\', prefix.size()) == std::wstring::npos) ++count;
   return count;
 }
 
 void MemoryRegistry::MakeKey(const RegistryKeyName& key) {
-  for (std::wstring place = Place(key); !IsRootPlace(place); place = ParentPlace(place))
-    keys_[place];
+  for (std::wstring place = Place(key); !IsRootPlace(place); place = ParentPlace(place)) keys_[place];
 }
 
 bool MemoryRegistry::HasKey(const RegistryKeyName& key) const { return keys_.count(Place(key)) != 0; }
@@ -186,8 +186,8 @@ bool MemoryRegistry::LoadKeyLine(const std::wstring& line, std::wstring& place) 
   place = Place(root, rest, false);
   if (removal) {
     const std::wstring prefix = place + L"\\";
-    for (auto it = keys_.lower_bound(place); it != keys_.end() &&
-                                             (it->first == place || it->first.compare(0, prefix.size(), prefix) == 0);)
+    for (auto it = keys_.lower_bound(place);
+         it != keys_.end() && (it->first == place || it->first.compare(0, prefix.size(), prefix) == 0);)
       it = keys_.erase(it);
     place.clear();
     return true;
@@ -245,8 +245,8 @@ bool MemoryRegistry::LoadExport(const std::wstring& text, size_t& badLine) {
     ++number;
     if (!piece.empty() && piece.back() == L'\r') piece.pop_back();
     // Long binary data goes on over lines that end with a backslash.
-    const bool continued = !piece.empty() && piece.back() == L'\\' &&
-                           (line + piece).find(L"=hex") != std::wstring::npos;
+    const bool continued =
+        !piece.empty() && piece.back() == L'\\' && (line + piece).find(L"=hex") != std::wstring::npos;
     if (!line.empty()) {
       size_t i = 0;
       while (i < piece.size() && (piece[i] == L' ' || piece[i] == L'\t')) ++i;

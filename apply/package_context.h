@@ -27,11 +27,11 @@ struct PackageContext {
   MachineFolders machine;
   CQXEnv env;  // the package's variable table
 
-  CQXUninstallLog* uninstallLog = nullptr;            // null before the log is opened
+  CQXUninstallLog* uninstallLog = nullptr;             // null before the log is opened
   std::set<std::wstring>* pendingDeletions = nullptr;  // expanded targets deleted at restart
   bool* rebootNeeded = nullptr;
   std::vector<const CQXFile*>* comQueue = nullptr;  // servers registered after the last section
-  CPackageJournal* journal = nullptr;  // null outside a journaled package: nothing is undoable
+  CPackageJournal* journal = nullptr;               // null outside a journaled package: nothing is undoable
 
   void SetRebootNeeded() const {
     if (rebootNeeded) *rebootNeeded = true;

@@ -68,7 +68,9 @@ std::string NewTag() {
 }
 
 std::wstring JournalNameOf(const std::wstring& hex) { return kJournalPrefix + hex + kJournalSuffix; }
-std::wstring BackupNameOf(const std::wstring& hex) { return hex.empty() ? kLegacyBackupName : kBackupPrefix + hex; }
+std::wstring BackupNameOf(const std::wstring& hex) {
+  return hex.empty() ? kLegacyBackupName : kBackupPrefix + hex;
+}
 
 // The tag (as hex) of a journal's file name; empty for the earlier name, or for a name that is
 // not a journal's (then false).
@@ -99,7 +101,8 @@ bool RecordIdentity(const std::wstring& journalName, const std::string& identity
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIdentityKey, 0, nullptr, 0, KEY_SET_VALUE | kIdentityView, nullptr,
                       key.Receive(), nullptr) != ERROR_SUCCESS)
     return false;
-  return RegSetValueExW(key.Get(), journalName.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(identity.data()),
+  return RegSetValueExW(key.Get(), journalName.c_str(), 0, REG_BINARY,
+                        reinterpret_cast<const BYTE*>(identity.data()),
                         static_cast<DWORD>(identity.size())) == ERROR_SUCCESS &&
          RegFlushKey(key.Get()) == ERROR_SUCCESS;
 }
@@ -111,8 +114,8 @@ std::string RecordedIdentity(const std::wstring& journalName) {
     return std::string();
   std::string data(64, '\0');
   DWORD type = 0, bytes = static_cast<DWORD>(data.size());
-  if (RegQueryValueExW(key.Get(), journalName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes) !=
-          ERROR_SUCCESS ||
+  if (RegQueryValueExW(key.Get(), journalName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+                       &bytes) != ERROR_SUCCESS ||
       type != REG_BINARY)
     return std::string();
   data.resize(bytes);
@@ -216,12 +219,14 @@ std::wstring StampText() {
 
 // The file's owner, group and access list (self-relative); empty when they cannot be read.
 std::string SecurityOf(const std::wstring& path) {
-  const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  const SECURITY_INFORMATION parts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   DWORD needed = 0;
   GetFileSecurityW(path.c_str(), parts, nullptr, 0, &needed);
   if (needed == 0 || needed > kMaxJournalRecordBytes / 4) return std::string();
   std::string descriptor(needed, '\0');
-  if (!GetFileSecurityW(path.c_str(), parts, reinterpret_cast<PSECURITY_DESCRIPTOR>(&descriptor[0]), needed, &needed))
+  if (!GetFileSecurityW(path.c_str(), parts, reinterpret_cast<PSECURITY_DESCRIPTOR>(&descriptor[0]), needed,
+                        &needed))
     return std::string();
   return descriptor;
 }
@@ -235,8 +240,8 @@ bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
   bool copied = false;
   {
     UniqueFile source(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  0, nullptr));
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
     copied = source && GetFileTime(source.Get(), &created, &accessed, &written);
   }
   copied = copied && CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
@@ -252,7 +257,8 @@ bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
     }
     if (readOnly) SetFileAttributesW(partial.c_str(), attributes);
   }
-  if (copied && MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  if (copied &&
+      MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   const DWORD error = GetLastError();
   DeleteFileW(partial.c_str());
@@ -266,7 +272,8 @@ bool UndoOnTheMachine(const std::vector<UndoRecord>& records, CQXChangeJournal& 
   CQXUndoFunctions files(&CFileActions::Undoes, &CFileActions::Undo);
   WinMachineRegistry machineRegistry;
   RegistryUndo registry(machineRegistry);
-  return UndoByFamilies(records, {&files, &registry}, [&journal](size_t index) { return journal.MarkUndone(index); });
+  return UndoByFamilies(records, {&files, &registry},
+                        [&journal](size_t index) { return journal.MarkUndone(index); });
 }
 
 // The application and package named by the journal's first record, for the log lines.
@@ -277,19 +284,20 @@ LogFields PackageFields(const std::vector<UndoRecord>& records) {
 }
 
 std::wstring ApplicationOf(const std::vector<UndoRecord>& records) {
-  return !records.empty() && records.front().kind == UndoKind::PackageBegun ? records.front().path : std::wstring();
+  return !records.empty() && records.front().kind == UndoKind::PackageBegun ? records.front().path
+                                                                            : std::wstring();
 }
 
 // Whether the restart queue already deletes the path.
 bool QueuedForRestart(const std::wstring& path) {
   DWORD bytes = 0;
   const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
-                   &bytes) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr,
+                   nullptr, &bytes) != ERROR_SUCCESS)
     return false;
   std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, &data[0],
-                   &bytes) != ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr,
+                   &data[0], &bytes) != ERROR_SUCCESS)
     return false;
   const std::wstring entry = std::wstring(L"\\??\\") + path + L'\0' + L'\0';
   return Lowered(data).find(Lowered(entry)) != std::wstring::npos;
@@ -328,8 +336,9 @@ void RemoveLeftover(const std::wstring& path) {
 // which the next run only removes) and queued for deletion at the restart. True when it is gone.
 bool RemoveJournal(const std::wstring& journal) {
   if (DeleteFileW(journal.c_str()) || IsMissingPathError(GetLastError())) return true;
-  UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile emptied(CreateFileW(journal.c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (emptied) FlushFileBuffers(emptied.Get());
   QueueDeletion(journal);
   return false;
@@ -378,7 +387,8 @@ std::wstring SetAside(const std::wstring& folder, const std::wstring& journalNam
 
 // ---- the journal of the running package --------------------------------------------------------
 
-CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
+CPackageJournal::CPackageJournal(std::unique_ptr<CQXJournalSink> sink,
+                                 std::unique_ptr<ProtectedFolder> folder,
                                  std::unique_ptr<ProtectedFolder> backups)
     : CQXChangeJournal(std::move(sink)),
       folder_(folder->Path()),
@@ -410,14 +420,16 @@ std::unique_ptr<CPackageJournal> CPackageJournal::Begin(const std::wstring& appN
   const std::wstring hex = HexOf(tag);
   const std::wstring journalName = JournalNameOf(hex);
   auto backups = std::make_unique<ProtectedFolder>();
-  if (undo->OpenChild(BackupNameOf(hex), ProtectedFolder::Mode::CreateNew, *backups) != ProtectedFolderStatus::Ready)
+  if (undo->OpenChild(BackupNameOf(hex), ProtectedFolder::Mode::CreateNew, *backups) !=
+      ProtectedFolderStatus::Ready)
     return nullptr;
   CrashPoint("backup-folder-made");
   UniqueFile file(CreateFileW((folder + L"\\" + journalName).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
   if (file) CrashPoint("journal-made");
   std::string identity;
-  const bool identified = file && IdentityOf(file.Get(), tag, identity) && RecordIdentity(journalName, identity);
+  const bool identified =
+      file && IdentityOf(file.Get(), tag, identity) && RecordIdentity(journalName, identity);
   if (identified) CrashPoint("identity-recorded");
   std::unique_ptr<CPackageJournal> journal;
   if (file) {
@@ -467,8 +479,8 @@ std::wstring CPackageJournal::NextBackupPath() {
   swprintf(group, 16, L"%04u", (number - 1) / kBackupsPerFolder);
   if ((number - 1) % kBackupsPerFolder == 0) {
     auto child = std::make_unique<ProtectedFolder>();
-    if (!backupFolder_ ||
-        backupFolder_->OpenChild(group, ProtectedFolder::Mode::CreateNew, *child) != ProtectedFolderStatus::Ready)
+    if (!backupFolder_ || backupFolder_->OpenChild(group, ProtectedFolder::Mode::CreateNew, *child) !=
+                              ProtectedFolderStatus::Ready)
       throw CUpdaterException("no folder for the old files");
     backupGroups_.push_back(std::move(child));
   }
@@ -492,7 +504,8 @@ static_assert(kFirstValueRead <= kMaxJournalRecordBytes / 2, "the first read sta
 bool ReadOldValue(HKEY key, const std::wstring& name, UndoRecord& record) {
   std::string data(kFirstValueRead, '\0');
   DWORD type = 0, bytes = kFirstValueRead;
-  LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes);
+  LONG status =
+      RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &bytes);
   if (status == ERROR_MORE_DATA) {
     if (bytes > kMaxJournalRecordBytes / 2) throw CUpdaterException("a registry value too large to keep");
     data.assign(bytes, '\0');
@@ -564,7 +577,8 @@ void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
   }
 }
 
-void CPackageJournal::DeclareValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
+void CPackageJournal::DeclareValue(int root, bool is64BitView, const std::wstring& keyPath,
+                                   const std::wstring& name) {
   NoteMissingKeys(root, is64BitView, keyPath);
   NoteValue(root, is64BitView, keyPath, name);
 }
@@ -655,7 +669,8 @@ void CPackageJournal::NoteAttributes(const std::wstring& path, unsigned long att
   Note(PathRecord(UndoKind::AttributesChanged, path, is64Bit, attributes));
 }
 
-void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name) {
+void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath,
+                                const std::wstring& name) {
   if (!declaredValues_.insert(ValueKey(root, is64BitView, keyPath, name)).second && !declaring_) return;
   WinMachineRegistry once;
   WinMachineRegistry& registry = declaring_ ? declaredRegistry_ : once;
@@ -673,7 +688,8 @@ void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wst
   WinMachineRegistry once;
   WinMachineRegistry& registry = declaring_ ? declaredRegistry_ : once;
   std::vector<UndoRecord> missing;
-  const unsigned long looked = RecordMissingKeys(registry, RegistryKeyName{root, is64BitView, keyPath}, missing);
+  const unsigned long looked =
+      RecordMissingKeys(registry, RegistryKeyName{root, is64BitView, keyPath}, missing);
   if (looked != kSysSuccess) throw CUpdaterException("a registry key cannot be looked at for an undo");
   for (const UndoRecord& record : missing) {
     if (!declaredNew_.insert(KeyKey(root, is64BitView, record.path)).second) continue;
@@ -759,8 +775,9 @@ std::vector<std::wstring> NamesOf(HKEY key, bool values) {
   std::wstring name(16384, L'\0');
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(name.size());
-    const LONG status = values ? RegEnumValueW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr)
-                               : RegEnumKeyExW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr);
+    const LONG status =
+        values ? RegEnumValueW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr)
+               : RegEnumKeyExW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr);
     if (status != ERROR_SUCCESS) break;
     names.push_back(name.substr(0, length));
   }
@@ -770,8 +787,8 @@ std::vector<std::wstring> NamesOf(HKEY key, bool values) {
 // Counts the keys and values of the tree, up to the limits; false once one is passed.
 bool TreeWithinLimits(HKEY key, size_t& keys, size_t& values) {
   DWORD subKeys = 0, ownValues = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &ownValues, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS)
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &ownValues, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     return false;
   keys += 1;
   values += ownValues;
@@ -806,7 +823,8 @@ class ComRegistryState {
       size_t keys = 0, values = 0;
       if (TreeWithinLimits(key.Get(), keys, values)) KeepTree(root, key.Get(), traced.path);
     }
-    for (const std::wstring& name : traced.values) AddValue(root, exists ? key.Get() : nullptr, traced.path, name);
+    for (const std::wstring& name : traced.values)
+      AddValue(root, exists ? key.Get() : nullptr, traced.path, name);
   }
 
  private:
@@ -816,8 +834,9 @@ class ComRegistryState {
   bool Kept(int root, const std::wstring& path) const {
     for (const std::wstring& kept : keptTrees_) {
       const std::wstring id = Id(root, path);
-      if (id.size() >= kept.size() && CompareStringOrdinal(id.c_str(), static_cast<int>(kept.size()), kept.c_str(),
-                                                           static_cast<int>(kept.size()), TRUE) == CSTR_EQUAL &&
+      if (id.size() >= kept.size() &&
+          CompareStringOrdinal(id.c_str(), static_cast<int>(kept.size()), kept.c_str(),
+                               static_cast<int>(kept.size()), TRUE) == CSTR_EQUAL &&
           (id.size() == kept.size() || id[kept.size()] == L'\\'))
         return true;
     }
@@ -869,7 +888,8 @@ class ComRegistryState {
 }  // namespace
 
 void CPackageJournal::NoteCom(const std::wstring& path, bool is64Bit, bool registering) {
-  UndoRecord com = PathRecord(registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered, path, is64Bit);
+  UndoRecord com =
+      PathRecord(registering ? UndoKind::ComRegistered : UndoKind::ComUnregistered, path, is64Bit);
   std::vector<UndoRecord> records;
   std::vector<ComTracedKey> traced;
   // A server of the other bitness is not loaded here (the shipped program is 32-bit); nor is
@@ -966,7 +986,8 @@ bool OwnedByAdministrators(HANDLE file) {
   std::vector<unsigned char> ownerSid = OwnerOfHandle(file);
   if (ownerSid.empty()) return false;
   const PSID owner = ownerSid.data();
-  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid)) return true;
+  if (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid))
+    return true;
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
   UniqueHandle held(token);
@@ -984,8 +1005,8 @@ bool OwnedByAdministrators(HANDLE file) {
 // by the administrators.
 bool WrittenByTheProgram(HANDLE file, const std::wstring& journalName, const std::wstring& hex,
                          const JournalContents& contents) {
-  if (hex.empty() || IsLinkByHandle(file) || !OwnedByAdministrators(file) || contents.tag.size() != kJournalTagBytes ||
-      HexOf(contents.tag) != hex)
+  if (hex.empty() || IsLinkByHandle(file) || !OwnedByAdministrators(file) ||
+      contents.tag.size() != kJournalTagBytes || HexOf(contents.tag) != hex)
     return false;
   std::string identity;
   const std::string recorded = RecordedIdentity(journalName);
@@ -1015,7 +1036,8 @@ bool RecordsStayInside(const std::vector<UndoRecord>& records, const std::wstrin
 // Reads the whole file through its handle.
 bool ReadThroughHandle(HANDLE file, std::string& bytes) {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalWriteBytes)) return false;
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > static_cast<LONGLONG>(kMaxJournalWriteBytes))
+    return false;
   bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
   return bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
@@ -1032,7 +1054,8 @@ bool CutAt(HANDLE file, size_t wholeBytes) {
 void RecoverJournal(const std::wstring& folder, const std::wstring& journalName, const std::wstring& hex) {
   const std::wstring journalPath = folder + L"\\" + journalName;
   UniqueFile file(CreateFileW(journalPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH, nullptr));
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_WRITE_THROUGH,
+                              nullptr));
   std::string bytes;
   if (!file || !ReadThroughHandle(file.Get(), bytes)) {
     // Held by another program, for instance: it stays for the next run.
@@ -1044,8 +1067,8 @@ void RecoverJournal(const std::wstring& folder, const std::wstring& journalName,
   // identity may not be recorded yet), so nothing of the package was changed. A file of the
   // program's own (not a link, owned by the administrators) is removed with its backups, as
   // an empty journal is: set aside as untrusted, it would stay for good after a mere power cut.
-  if (contents.state == JournalState::Empty && contents.tag.empty() && !hex.empty() && !IsLinkByHandle(file.Get()) &&
-      OwnedByAdministrators(file.Get())) {
+  if (contents.state == JournalState::Empty && contents.tag.empty() && !hex.empty() &&
+      !IsLinkByHandle(file.Get()) && OwnedByAdministrators(file.Get())) {
     file.Reset();
     FinishJournal(folder, journalName, hex);
     return;
@@ -1069,8 +1092,7 @@ void RecoverJournal(const std::wstring& folder, const std::wstring& journalName,
       ForgetIdentity(journalName);
       return;
     case JournalState::Complete:
-    case JournalState::TornTail:
-      break;
+    case JournalState::TornTail: break;
   }
   LogFields fields = PackageFields(contents.records);
   fields.push_back(contents.state == JournalState::TornTail ? L"torn" : L"complete");
@@ -1107,7 +1129,8 @@ void RemoveLeftovers(const std::wstring& folder) {
   for (DWORD index = 0;; ++index) {
     std::vector<wchar_t> name(16384);  // the longest value name the registry allows, and its end
     DWORD length = static_cast<DWORD>(name.size());
-    if (RegEnumValueW(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumValueW(key.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     const std::wstring value(name.data(), length);
     if (!PathExists(folder + L"\\" + value)) stale.push_back(value);

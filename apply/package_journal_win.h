@@ -92,7 +92,7 @@ class CPackageJournal : public CQXChangeJournal {
   void ReleaseFolders();
 
   std::wstring folder_;
-  std::wstring hex_;          // the journal's tag, which names its file and its backup folder
+  std::wstring hex_;  // the journal's tag, which names its file and its backup folder
   std::wstring journalName_;
   // The undo folder and its backup folder, held open (checked to be no link, and not to be
   // renamed or removed) from the start of the package to its end.

@@ -101,13 +101,14 @@ std::vector<PackageAction> PlanPackageActions(const CQXDiffDistribute& package) 
     actions.insert(actions.end(), section.begin(), section.end());
   };
   if (package.deleteObjects)
-    add(PlanSectionActions(PackageSection::kDelete, *package.deleteObjects, &package.deleteObjects->uninstTarget,
-                           nullptr));
+    add(PlanSectionActions(PackageSection::kDelete, *package.deleteObjects,
+                           &package.deleteObjects->uninstTarget, nullptr));
   if (package.updateObjects)
     add(PlanSectionActions(PackageSection::kUpdate, *package.updateObjects, nullptr,
                            &package.updateObjects->uninstallCustomFunction));
   if (package.addObjects)
-    add(PlanSectionActions(PackageSection::kAdd, *package.addObjects, &package.addObjects->uninstTarget, nullptr));
+    add(PlanSectionActions(PackageSection::kAdd, *package.addObjects, &package.addObjects->uninstTarget,
+                           nullptr));
   return actions;
 }
 

@@ -70,7 +70,8 @@ ActionOutcome CRegistryActions::Do(const PackageAction& action) {
   const bool inAdd = action.step.section == PackageSection::kAdd;
   const bool inUpdate = action.step.section == PackageSection::kUpdate;
   if (!action.registry) {
-    WriteMissingRecordLine(write ? RegistryWriteVerb(inAdd) : (inUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG"));
+    WriteMissingRecordLine(write ? RegistryWriteVerb(inAdd)
+                                 : (inUpdate ? L"UPDATE_REG_DELETE" : L"DELETE_REG"));
     return ActionOutcome::kMissingRecord;
   }
   if (Skipped(*action.registry)) return ActionOutcome::kSkipped;

@@ -110,7 +110,8 @@ RegistryChangeResult WriteRegistryValue(MachineRegistry& registry, RegistryChang
 }
 
 RegistryChangeResult DeleteRegistryValue(MachineRegistry& registry, RegistryChangeJournal& journal,
-                                         const RegistryKeyName& key, const std::wstring& name, bool inUpdate) {
+                                         const RegistryKeyName& key, const std::wstring& name,
+                                         bool inUpdate) {
   RegistryKeyState state;
   const unsigned long looked = registry.Look(key, name, state);
   const RegistryDeletion deletion = DecideRegistryDeletion(state, inUpdate);
@@ -159,9 +160,10 @@ RegistryChangeResult ChangeCountForDeletion(MachineRegistry& registry, RegistryC
   if (deletion.kind != FileDeletionKind::kCountLowered && !deletion.removeCount)
     return {L"", kSysSuccess, RegistryChangeOutcome::kDone, false};
   if (!journal.NoteWrite(SharedCountsKey(), file)) return NotNoted(L"");
-  const unsigned long changed = deletion.removeCount
-                                    ? registry.DeleteValue(SharedCountsKey(), file)
-                                    : registry.WriteValue(SharedCountsKey(), file, DwordValue(deletion.lowered), false);
+  const unsigned long changed =
+      deletion.removeCount
+          ? registry.DeleteValue(SharedCountsKey(), file)
+          : registry.WriteValue(SharedCountsKey(), file, DwordValue(deletion.lowered), false);
   if (changed != kSysSuccess && !IsMissing(changed)) return Failed(L"", changed);
   return {L"", kSysSuccess, RegistryChangeOutcome::kDone, false};
 }
@@ -185,10 +187,8 @@ unsigned long UndoRegistryRecord(MachineRegistry& registry, const UndoRecord& re
       const unsigned long removed = registry.DeleteKeyIfEmpty(key);
       return IsMissing(removed) ? kSysSuccess : removed;
     }
-    case UndoKind::RegistryKeyRemoved:
-      return registry.CreateKey(key);
-    default:
-      return kSysInvalidParameter;
+    case UndoKind::RegistryKeyRemoved: return registry.CreateKey(key);
+    default: return kSysInvalidParameter;
   }
 }
 

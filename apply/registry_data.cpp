@@ -58,8 +58,7 @@ bool ConvertRegistryData(int packageType, const std::wstring& text, RegistryValu
     case kRegNone:
     case kRegBinary:
     case kRegQword:
-    case kRegMultiString:
-      return false;
+    case kRegMultiString: return false;
     default: {  // REG_DW, and every code the package model reads as REG_DW
       std::uint32_t number = 0;
       if (!ParseRegistryDword(text, number)) return false;

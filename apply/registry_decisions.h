@@ -12,9 +12,9 @@ namespace brindle {
 struct RegistryDeletion {
   const wchar_t* verb = L"";       // the verb of the line when the deletion succeeds
   const wchar_t* errorVerb = L"";  // the verb of an error line: the section's own verb
-  bool keyMissing = false;    // nothing to delete: the line reports code 2 and the step goes on
-  bool deleteValue = false;   // the value exists and is deleted
-  bool deleteKey = false;     // the key is left empty and is removed after the value (one level)
+  bool keyMissing = false;         // nothing to delete: the line reports code 2 and the step goes on
+  bool deleteValue = false;        // the value exists and is deleted
+  bool deleteKey = false;          // the key is left empty and is removed after the value (one level)
 };
 
 // A deletion of the update section (inUpdate) takes the value only, verb UPDATE_REG_DELETE; one

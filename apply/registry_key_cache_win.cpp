@@ -15,8 +15,8 @@ const REGSAM kViews = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
 std::wstring CacheName(HKEY root, REGSAM view, const std::wstring& path) {
   size_t end = path.size();
   while (end > 0 && path[end - 1] == L'\\') --end;
-  return std::to_wstring(reinterpret_cast<std::uintptr_t>(root)) + L"|" + std::to_wstring(view & kViews) + L"|" +
-         RegistryPathKey(path.substr(0, end));
+  return std::to_wstring(reinterpret_cast<std::uintptr_t>(root)) + L"|" + std::to_wstring(view & kViews) +
+         L"|" + RegistryPathKey(path.substr(0, end));
 }
 
 }  // namespace
@@ -59,8 +59,8 @@ HKEY RegistryKeyCache::Create(HKEY root, REGSAM view, const std::wstring& path, 
     return open;
   }
   UniqueRegKey created;
-  result = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | (view & kViews),
-                           nullptr, created.Receive(), nullptr);
+  result = RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS | (view & kViews), nullptr, created.Receive(), nullptr);
   if (result != ERROR_SUCCESS) return nullptr;
   key.handles.push_back({std::move(created), KEY_ALL_ACCESS});
   return key.handles.back().key.Get();

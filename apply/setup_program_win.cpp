@@ -37,8 +37,8 @@ void CleanUp(HKEY key) {
                     parent.Receive()) != ERROR_SUCCESS)
     return;
   DWORD subKeys = 0, values = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
-                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS)
     return;
   if (subKeys == 0 && values == 0) RegDeleteKeyExW(parent.Get(), L"Zentor Master Setup", kView, 0);
 }
@@ -61,8 +61,8 @@ RunProgramResult CSetupProgram::Run(const std::wstring& givenPath) {
   const std::wstring path = ToBackslashes(givenPath);
   if (PackageKindOf(path) != PackageKind::kSetupExe) return RunProgramResult::kFailed;
   UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSetupProtocolKey, 0, nullptr, 0, KEY_ALL_ACCESS | kView,
-                      nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSetupProtocolKey, 0, nullptr, 0, KEY_ALL_ACCESS | kView, nullptr,
+                      key.Receive(), nullptr) != ERROR_SUCCESS)
     return RunProgramResult::kFailed;
   // Answers left by an earlier run that was stopped half-way must not be read as this one's.
   RegDeleteValueW(key.Get(), L"Return Value");

@@ -30,9 +30,9 @@ const wchar_t* DeleteVerb(bool isUpdate) { return isUpdate ? L"UPDATE_SHORTCUT_D
 
 // The shell's results are written as signed numbers, as the system defines them.
 void WriteResultLine(const wchar_t* verb, const std::wstring& path, HRESULT result) {
-  WriteServiceLog({L"-", path, SUCCEEDED(result) ? L"success" : L"error",
-                   std::to_wstring(static_cast<long>(result))},
-                  L"BR", verb);
+  WriteServiceLog(
+      {L"-", path, SUCCEEDED(result) ? L"success" : L"error", std::to_wstring(static_cast<long>(result))},
+      L"BR", verb);
 }
 
 }  // namespace
@@ -52,7 +52,8 @@ int CShortcutActions::ShowCommand(int windowSize) {
 
 std::wstring CShortcutActions::ShortcutPath(const CQXShortCut& record, unsigned long& error,
                                             std::wstring& object) const {
-  const int csidl = record.name.type == kShortcutGroup ? CSIDL_COMMON_PROGRAMS : CSIDL_COMMON_DESKTOPDIRECTORY;
+  const int csidl =
+      record.name.type == kShortcutGroup ? CSIDL_COMMON_PROGRAMS : CSIDL_COMMON_DESKTOPDIRECTORY;
   const std::wstring name = context_.env.Expand(record.name.name);
   std::wstring folder;
   if (!CFileActions::GetSpecialFolder(csidl, folder)) {
@@ -134,8 +135,8 @@ bool CShortcutActions::WriteShortcut(const std::wstring& target, const std::wstr
                                      const std::wstring& workFolder, const std::wstring& shortcutPath,
                                      int showCommand, const std::wstring& description, bool isAdd) {
   ComPtr<IShellLinkW> link;
-  HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                    link.ReceiveVoid());
+  HRESULT result =
+      CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid());
   ComPtr<IPersistFile> file;
   if (SUCCEEDED(result)) result = link.As(file, IID_IPersistFile);
   if (SUCCEEDED(result)) result = link->SetPath(target.c_str());

@@ -10,9 +10,7 @@ namespace {
 std::atomic<CQXSubUpdater*> g_subUpdater{nullptr};
 }
 
-std::wstring CQXSubUpdater::AppName() const {
-  return application_ ? application_->AppName : std::wstring();
-}
+std::wstring CQXSubUpdater::AppName() const { return application_ ? application_->AppName : std::wstring(); }
 
 void CQXSubUpdater::BeginApplication(CQXInstallLog* log, const DiffLocalEntry* entry) {
   installLog_ = log;

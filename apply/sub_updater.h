@@ -46,8 +46,7 @@ class CQXSubUpdater {
   virtual RunProgramResult RunWrapperUpdate(const std::wstring& wrapperPath, const std::wstring& parentName,
                                             const std::wstring& componentName) = 0;
   virtual RunProgramResult InstallWrapper(const std::wstring& wrapperFolder,
-                                          const std::wstring& componentFolder,
-                                          const std::wstring& parentName,
+                                          const std::wstring& componentFolder, const std::wstring& parentName,
                                           const std::wstring& parentFolder) = 0;
   // Throws CUpdaterException when the cabinet cannot be extracted.
   virtual void ExtractPackage(const std::wstring& cabinetPath) = 0;
@@ -71,7 +70,10 @@ class CQXSubUpdater {
   // replace (the install log); CommitPackage keeps every change; UndoPackage takes them all
   // back, last first. RecoverInterruptedPackage undoes a package that a process which died
   // left half-applied. A sub-updater without undo keeps the defaults.
-  virtual bool BeginPackage(const std::wstring& packageFile) { (void)packageFile; return true; }
+  virtual bool BeginPackage(const std::wstring& packageFile) {
+    (void)packageFile;
+    return true;
+  }
   virtual void PreserveForUndo(const std::wstring& path) { (void)path; }
   virtual void CommitPackage() {}
   virtual bool UndoPackage() { return true; }
@@ -110,7 +112,7 @@ class CQXSubUpdater {
   const DiffLocalEntry* application_ = nullptr;
   const CQXDiffDistribute* package_ = nullptr;
   std::wstring packageFolder_;  // holds diff.xml, INST and CUSTOM
-  bool rebootNeeded_ = false;  // only ever goes from false to true during a run
+  bool rebootNeeded_ = false;   // only ever goes from false to true during a run
   std::wstring uninstallerVersion_;
 
  private:

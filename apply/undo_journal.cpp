@@ -120,8 +120,7 @@ bool DecodePayload(const std::string& payload, UndoRecord& record) {
   record.is64Bit = (flags & 1) != 0;
   record.existed = (flags & 2) != 0;
   return reader.Number(record.root) && reader.Number(record.attributes) && reader.Text(record.path) &&
-         reader.Text(record.other) && reader.Text(record.name) && reader.Bytes(record.data) &&
-         reader.AtEnd();
+         reader.Text(record.other) && reader.Text(record.name) && reader.Bytes(record.data) && reader.AtEnd();
 }
 
 }  // namespace
@@ -258,7 +257,8 @@ JournalContents ParseJournal(const std::string& bytes) {
   const size_t header = magic.size() + kJournalTagBytes;
   if (bytes.size() < magic.size()) {
     // A start cut short by the crash is no journal of any change; anything else is foreign.
-    const bool cut = magic.compare(0, bytes.size(), bytes) == 0 || legacy.compare(0, bytes.size(), bytes) == 0;
+    const bool cut =
+        magic.compare(0, bytes.size(), bytes) == 0 || legacy.compare(0, bytes.size(), bytes) == 0;
     contents.state = cut ? JournalState::Empty : JournalState::Unreadable;
     return contents;
   }
@@ -301,13 +301,9 @@ bool CQXChangeJournal::Start(const std::string& tag) {
   return true;
 }
 
-bool CQXChangeJournal::Record(const UndoRecord& record) {
-  return RecordAll({record});
-}
+bool CQXChangeJournal::Record(const UndoRecord& record) { return RecordAll({record}); }
 
-bool CQXChangeJournal::RecordAll(const std::vector<UndoRecord>& records) {
-  return Write(records, false);
-}
+bool CQXChangeJournal::RecordAll(const std::vector<UndoRecord>& records) { return Write(records, false); }
 
 bool CQXChangeJournal::Write(const std::vector<UndoRecord>& records, bool undoMark) {
   if (records.empty()) return true;

@@ -35,8 +35,8 @@ enum class UndoKind : std::uint8_t {
 
 struct UndoRecord {
   UndoKind kind = UndoKind::PackageBegun;
-  bool is64Bit = false;   // the 64-bit file system view or registry view
-  bool existed = false;   // RegistryValue: the value existed before
+  bool is64Bit = false;          // the 64-bit file system view or registry view
+  bool existed = false;          // RegistryValue: the value existed before
   std::uint32_t root = 0;        // registry root code (package's REG_HCR, REG_HLM, REG_HCU)
   std::uint32_t attributes = 0;  // file attributes, or the registry value's type
   std::wstring path;

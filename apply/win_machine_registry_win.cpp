@@ -11,8 +11,8 @@ const DWORD kFirstValueRead = 2048;
 
 bool CountContents(HKEY key, RegistryKeyState& state, LONG& result) {
   DWORD subKeys = 0, values = 0;
-  result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                            nullptr, nullptr, nullptr, nullptr);
+  result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr,
+                            nullptr, nullptr, nullptr);
   state.subKeys = subKeys;
   state.values = values;
   return result == ERROR_SUCCESS;
@@ -24,8 +24,7 @@ LONG StoreValue(HKEY key, const std::wstring& name, const RegistryValueBytes& va
     const LONG deleted = RegDeleteValueW(key, name.c_str());
     if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) return deleted;
   }
-  return RegSetValueExW(key, name.c_str(), 0, value.type,
-                        reinterpret_cast<const BYTE*>(value.bytes.data()),
+  return RegSetValueExW(key, name.c_str(), 0, value.type, reinterpret_cast<const BYTE*>(value.bytes.data()),
                         static_cast<DWORD>(value.bytes.size()));
 }
 
@@ -88,7 +87,8 @@ unsigned long WinMachineRegistry::KeyExists(const RegistryKeyName& key, bool& ex
   LONG result = ERROR_SUCCESS;
   exists = keys_.Open(root, View(key), key.path, KEY_READ, result) != nullptr;
   return exists || result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND
-             ? ERROR_SUCCESS : static_cast<unsigned long>(result);
+             ? ERROR_SUCCESS
+             : static_cast<unsigned long>(result);
 }
 
 unsigned long WinMachineRegistry::CreateKey(const RegistryKeyName& key) {
@@ -141,8 +141,8 @@ unsigned long WinMachineRegistry::DeleteKeyIfEmpty(const RegistryKeyName& key) {
   keys_.Clear();
   if (last.empty() || !RootKey(key.root)) return ERROR_INVALID_PARAMETER;
   UniqueRegKey parent;
-  LONG result = RegOpenKeyExW(RootKey(key.root), parentPath.c_str(), 0, KEY_ALL_ACCESS | View(key),
-                              parent.Receive());
+  LONG result =
+      RegOpenKeyExW(RootKey(key.root), parentPath.c_str(), 0, KEY_ALL_ACCESS | View(key), parent.Receive());
   if (result != ERROR_SUCCESS) return static_cast<unsigned long>(result);
   // Looked at again through the parent just before the deletion: a key that has filled up
   // meanwhile is not the package's to remove.

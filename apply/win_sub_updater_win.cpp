@@ -38,7 +38,8 @@ CQXEnv CWinQXSubUpdater::MakeEnv() const {
 
 PackageContext& CWinQXSubUpdater::Context() {
   const bool stale = !context_ || context_->appName != AppName() || context_->package != package_ ||
-                     context_->installLog != installLog_ || context_->uninstallerVersion != uninstallerVersion_;
+                     context_->installLog != installLog_ ||
+                     context_->uninstallerVersion != uninstallerVersion_;
   if (stale) {
     context_ = std::make_unique<PackageContext>();
     context_->appName = AppName();
@@ -67,7 +68,8 @@ bool CWinQXSubUpdater::BeginPackage(const std::wstring& packageFile) {
   return true;
 #else
   journal_ = CPackageJournal::Begin(AppName(), packageFile);
-  if (!journal_) WriteServiceLog({L"-", AppName(), packageFile, L"error", L"0"}, L"BR", L"UNDO_JOURNAL_BEGIN");
+  if (!journal_)
+    WriteServiceLog({L"-", AppName(), packageFile, L"error", L"0"}, L"BR", L"UNDO_JOURNAL_BEGIN");
   return journal_ != nullptr;
 #endif
 }
@@ -179,9 +181,7 @@ void CWinQXSubUpdater::RegisterPendingComServers() {
   CFileActions(Context()).RegisterComFiles(queue, false);
 }
 
-bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) {
-  return brindle::CreateFolderPath(path);
-}
+bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) { return brindle::CreateFolderPath(path); }
 
 // ---- the uninstall log ------------------------------------------------------------------------
 

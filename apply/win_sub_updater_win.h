@@ -76,8 +76,7 @@ class CWinQXSubUpdater : public CQXSubUpdater {
   CQXEnv MakeEnv() const;
   // The section's slice of the package's action list, run by the executor: each action by
   // the action class of its family.
-  void RunPasses(PackageSection section, const CQXBaseObjects& group,
-                 const CQXUninstallTarget* targets,
+  void RunPasses(PackageSection section, const CQXBaseObjects& group, const CQXUninstallTarget* targets,
                  const CQXUninstallCustomFunction* customFunction);
 
   std::set<std::wstring> pendingDeletions_;

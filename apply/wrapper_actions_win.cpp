@@ -48,8 +48,7 @@ class SharedKey {
  public:
   bool Create() {
     return RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, 0, nullptr, 0,
-                           KEY_ALL_ACCESS | kWrapperView, nullptr, key_.Receive(),
-                           nullptr) == ERROR_SUCCESS;
+                           KEY_ALL_ACCESS | kWrapperView, nullptr, key_.Receive(), nullptr) == ERROR_SUCCESS;
   }
   // Values an earlier run may have left behind (a wrapper that was killed): they must not be
   // taken for this run's.
@@ -57,14 +56,14 @@ class SharedKey {
   bool WriteText(const wchar_t* name, const std::wstring& text) {
     if (text.size() > kMaxSharedText) return false;
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          bytes) == ERROR_SUCCESS;
+    return RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes) ==
+           ERROR_SUCCESS;
   }
   // The wrapper's answer, read from the key as it is now (the wrapper may have made it anew).
   bool ReadResult(DWORD& value) const {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, 0, KEY_READ | kWrapperView,
-                      key.Receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kWrapperSharedKey, 0, KEY_READ | kWrapperView, key.Receive()) !=
+        ERROR_SUCCESS)
       return false;
     DWORD type = 0, bytes = sizeof(value);
     return RegQueryValueExW(key.Get(), kResultValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
@@ -87,8 +86,7 @@ class SharedKey {
 
  private:
   static void DeleteExchangeValuesOf(HKEY key) {
-    for (const wchar_t* name : {kResultValue, kParentAppName, kParentInsFolder})
-      RegDeleteValueW(key, name);
+    for (const wchar_t* name : {kResultValue, kParentAppName, kParentInsFolder}) RegDeleteValueW(key, name);
   }
   UniqueRegKey key_;
 };
@@ -197,8 +195,7 @@ bool CWrapperActions::UpdateUninstallerFiles(const std::wstring& cabinetFolder) 
   // The files in ascending ordinal order of their names.
   std::map<std::wstring, std::wstring> sources = {
       {kUninstallerLanguageFile, languagePath + L"\\" + kUninstallerLanguageFile}};
-  for (const std::wstring& name : UninstallerCommonFiles())
-    sources[name] = install + L"\\COMMON\\" + name;
+  for (const std::wstring& name : UninstallerCommonFiles()) sources[name] = install + L"\\COMMON\\" + name;
   for (const auto& source : sources)
     if (!IsFile(source.second)) return false;
 
@@ -240,8 +237,8 @@ std::wstring CWrapperActions::GetUninstallWrapperPath() {
       (type != REG_SZ && type != REG_EXPAND_SZ) || bytes == 0)
     return std::wstring();
   std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-  if (RegQueryValueExW(key.Get(), L"UninstallWrapperPath", nullptr, &type,
-                       reinterpret_cast<BYTE*>(&text[0]), &bytes) != ERROR_SUCCESS)
+  if (RegQueryValueExW(key.Get(), L"UninstallWrapperPath", nullptr, &type, reinterpret_cast<BYTE*>(&text[0]),
+                       &bytes) != ERROR_SUCCESS)
     return std::wstring();
   text.resize(wcsnlen(text.c_str(), bytes / sizeof(wchar_t)));
   return text;
@@ -293,7 +290,8 @@ RunProgramResult CWrapperActions::InstallWrapper(const std::wstring& wrapperFold
       !ReplaceFileInFolder(chain.back().Get(), target, L"Install.exe", source + L"\\Install.exe",
                            placedInstaller) ||
       !ReplaceFileInFolder(chain.back().Get(), target, L"setup.dll", source + L"\\setup.dll", placedSetup)) {
-    WriteServiceLog({L"-", componentFolder, L"error", std::to_wstring(GetLastError())}, L"BR", L"INSTALL_ZNQ");
+    WriteServiceLog({L"-", componentFolder, L"error", std::to_wstring(GetLastError())}, L"BR",
+                    L"INSTALL_ZNQ");
     return RunProgramResult::kFailed;
   }
   WriteServiceLog({L"-"}, L"BR", L"INSTALL_ZNQ");

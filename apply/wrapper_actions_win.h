@@ -40,8 +40,8 @@ class CWrapperActions {
   // failure.
   // A component folder that is not a full path fails at once: nothing is copied or started.
   static RunProgramResult InstallWrapper(const std::wstring& wrapperFolder,
-                                         const std::wstring& componentFolder,
-                                         const std::wstring& parentName, const std::wstring& parentFolder);
+                                         const std::wstring& componentFolder, const std::wstring& parentName,
+                                         const std::wstring& parentFolder);
 
  private:
   PackageContext& context_;

@@ -12,8 +12,15 @@ namespace {
 // chosen for the code page actually in force, not for the constant that names it.
 DWORD CompositeFlagFor(UINT cp) {
   switch (cp) {
-    case 42: case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
-    case 65000: case 65001: return 0;
+    case 42:
+    case 50220:
+    case 50221:
+    case 50222:
+    case 50225:
+    case 50227:
+    case 50229:
+    case 65000:
+    case 65001: return 0;
     default: return (cp >= 57002 && cp <= 57011) ? 0 : WC_COMPOSITECHECK;
   }
 }

@@ -25,8 +25,8 @@ struct InstallLogEntry {
   CQXRegion Region;       // attribute Region of Region
   std::wstring PvkOnly;   // attribute Support of PvkOnly: "Y", "N" or empty
   std::wstring PvkURL;
-  CQXLangCode Lang;       // attribute Code of Lang, with the language it stands for
-  std::wstring UninstLog; // path of the application's uninstall log
+  CQXLangCode Lang;        // attribute Code of Lang, with the language it stands for
+  std::wstring UninstLog;  // path of the application's uninstall log
   // The AppLocal element the entry was read from, or null for an entry made here. What this
   // program does not know of it (attributes, other elements, text) is written back from it as
   // it was, in its place.

@@ -16,9 +16,7 @@ bool EncodeInstallLogWith(CQXLogCipher& cipher, const std::wstring& text, const 
   if (!AnsiFromWidePrecomposed(text, plain, codePage) || (plain.empty() && !text.empty())) return false;
   CQXReplacingFileWriter writer;
   if (!writer.Begin(path)) return false;
-  if (!EncipherInPieces(cipher, plain, [&](const std::string& piece) {
-        return writer.Write(piece);
-      }))
+  if (!EncipherInPieces(cipher, plain, [&](const std::string& piece) { return writer.Write(piece); }))
     return false;  // the writer removes its temporary file; the old log stays
   return writer.Commit();
 }
@@ -34,11 +32,10 @@ bool DecodeInstallLogWith(CQXLogCipher& cipher, const std::wstring& path, std::w
   uint64_t size = 0;
   if (!reader.Open(path) || !reader.Size(size)) return false;
   std::string plain;
-  if (!DecipherInPieces(cipher, size,
-                        [&](char* buffer, size_t capacity, size_t& got) {
-                          return reader.Read(buffer, capacity, got);
-                        },
-                        plain))
+  if (!DecipherInPieces(
+          cipher, size,
+          [&](char* buffer, size_t capacity, size_t& got) { return reader.Read(buffer, capacity, got); },
+          plain))
     return false;
   // Converted as a whole: a double-byte character may straddle two pieces.
   std::wstring text;

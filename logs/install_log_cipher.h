@@ -42,8 +42,7 @@ bool EncipherInPieces(CQXLogCipher& cipher, const std::string& plain, Sink&& sin
   out.reserve(kLogPieceBytes + 128);
   size_t offset = 0;
   for (;;) {
-    const size_t size = plain.size() - offset < kLogPieceBytes ? plain.size() - offset
-                                                               : kLogPieceBytes;
+    const size_t size = plain.size() - offset < kLogPieceBytes ? plain.size() - offset : kLogPieceBytes;
     // A piece shorter than a whole piece is the last; a text whose length is a multiple of
     // 1024 therefore ends with an empty piece, which yields one block of padding.
     const bool final = size < kLogPieceBytes;
@@ -136,8 +135,7 @@ class CQXReplacingFileWriter {
 // replace moves the old file to the backup name first; it can stop half-way, with the old
 // file under the backup name and the new one still under its temporary name.
 struct ReplaceSteps {
-  std::function<bool(const std::wstring& path, const std::wstring& temp,
-                     const std::wstring& backup)> replace;
+  std::function<bool(const std::wstring& path, const std::wstring& temp, const std::wstring& backup)> replace;
   std::function<bool(const std::wstring& from, const std::wstring& to)> move;
 };
 ReplaceSteps SystemReplaceSteps();
@@ -145,8 +143,7 @@ ReplaceSteps SystemReplaceSteps();
 // whole file stays: the new one at path, or the old one back at path, or, when not even the
 // old one can be moved back, both the old one (backup name) and the new one (temp) are kept.
 // True when the new file is at path.
-bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp,
-                           const ReplaceSteps& steps);
+bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp, const ReplaceSteps& steps);
 #endif
 
 }  // namespace brindle

@@ -48,9 +48,8 @@ class CNettleLogCipher : public CQXLogCipher {
   bool Decrypt(std::string& piece, bool final) override {
     if (piece.empty() || piece.size() % DES_BLOCK_SIZE != 0) return false;
     std::string plain(piece.size(), '\0');
-    cbc_decrypt(&ctx_, reinterpret_cast<nettle_cipher_func*>(des_decrypt), DES_BLOCK_SIZE, iv_,
-                piece.size(), reinterpret_cast<uint8_t*>(&plain[0]),
-                reinterpret_cast<const uint8_t*>(piece.data()));
+    cbc_decrypt(&ctx_, reinterpret_cast<nettle_cipher_func*>(des_decrypt), DES_BLOCK_SIZE, iv_, piece.size(),
+                reinterpret_cast<uint8_t*>(&plain[0]), reinterpret_cast<const uint8_t*>(piece.data()));
     if (final) {
       const unsigned pad = static_cast<unsigned char>(plain.back());
       if (pad == 0 || pad > DES_BLOCK_SIZE) return false;
@@ -134,8 +133,7 @@ bool CQXReplacingFileWriter::Begin(const std::wstring& path) {
 
 bool CQXReplacingFileWriter::Write(const std::string& bytes) {
   if (!handle_) return false;
-  return std::fwrite(bytes.data(), 1, bytes.size(), static_cast<std::FILE*>(handle_)) ==
-         bytes.size();
+  return std::fwrite(bytes.data(), 1, bytes.size(), static_cast<std::FILE*>(handle_)) == bytes.size();
 }
 
 bool CQXReplacingFileWriter::Commit() {

@@ -32,8 +32,7 @@ class CWinQXLogCipher : public CQXLogCipher {
     if (buffer_.size() < needed) buffer_.resize(needed);
     if (size) std::memcpy(&buffer_[0], data, size);
     DWORD length = static_cast<DWORD>(size);
-    if (!CryptEncrypt(key_.Get(), 0, final ? TRUE : FALSE, 0,
-                      reinterpret_cast<BYTE*>(&buffer_[0]), &length,
+    if (!CryptEncrypt(key_.Get(), 0, final ? TRUE : FALSE, 0, reinterpret_cast<BYTE*>(&buffer_[0]), &length,
                       static_cast<DWORD>(buffer_.size())))
       return false;
     out.append(buffer_.data(), length);
@@ -43,8 +42,7 @@ class CWinQXLogCipher : public CQXLogCipher {
   bool Decrypt(std::string& piece, bool final) override {
     if (piece.empty()) return false;
     DWORD length = static_cast<DWORD>(piece.size());
-    if (!CryptDecrypt(key_.Get(), 0, final ? TRUE : FALSE, 0,
-                      reinterpret_cast<BYTE*>(&piece[0]), &length))
+    if (!CryptDecrypt(key_.Get(), 0, final ? TRUE : FALSE, 0, reinterpret_cast<BYTE*>(&piece[0]), &length))
       return false;
     piece.resize(length);
     return true;
@@ -74,8 +72,7 @@ std::unique_ptr<CQXLogCipher> AcquireLogKey() {
     hash.Reset();
     return nullptr;
   }
-  return std::unique_ptr<CQXLogCipher>(
-      new CWinQXLogCipher(std::move(prov), std::move(hash), std::move(key)));
+  return std::unique_ptr<CQXLogCipher>(new CWinQXLogCipher(std::move(prov), std::move(hash), std::move(key)));
 }
 
 // ---- file access --------------------------------------------------------------------------------
@@ -85,8 +82,8 @@ CQXLogFileReader::~CQXLogFileReader() {
 }
 
 bool CQXLogFileReader::Open(const std::wstring& path) {
-  HANDLE h = CreateFileW(ToBackslashes(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(ToBackslashes(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
   return true;
@@ -103,8 +100,8 @@ bool CQXLogFileReader::Read(char* buffer, size_t capacity, size_t& got) {
   got = 0;
   while (got < capacity) {
     DWORD n = 0;
-    if (!ReadFile(static_cast<HANDLE>(handle_), buffer + got, static_cast<DWORD>(capacity - got),
-                  &n, nullptr))
+    if (!ReadFile(static_cast<HANDLE>(handle_), buffer + got, static_cast<DWORD>(capacity - got), &n,
+                  nullptr))
       return false;
     if (n == 0) break;
     got += n;
@@ -125,8 +122,8 @@ bool CQXReplacingFileWriter::Begin(const std::wstring& path) {
   Discard();
   path_ = ToBackslashes(path);
   const std::wstring temp = ToBackslashes(TemporaryPathFor(path));
-  HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
   temp_ = temp;
@@ -138,8 +135,9 @@ bool CQXReplacingFileWriter::Write(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD n = 0;
-    if (!WriteFile(static_cast<HANDLE>(handle_), bytes.data() + done,
-                   static_cast<DWORD>(bytes.size() - done), &n, nullptr) || n == 0)
+    if (!WriteFile(static_cast<HANDLE>(handle_), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                   &n, nullptr) ||
+        n == 0)
       return false;
     done += n;
   }
@@ -168,24 +166,21 @@ bool CQXReplacingFileWriter::Commit() {
 
 ReplaceSteps SystemReplaceSteps() {
   ReplaceSteps steps;
-  steps.replace = [](const std::wstring& path, const std::wstring& temp,
-                     const std::wstring& backup) {
+  steps.replace = [](const std::wstring& path, const std::wstring& temp, const std::wstring& backup) {
     // Replacing keeps the log's attributes and security settings.
-    return ReplaceFileW(path.c_str(), temp.c_str(), backup.c_str(),
-                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+    return ReplaceFileW(path.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr) != FALSE;
   };
   steps.move = [](const std::wstring& from, const std::wstring& to) {
-    return MoveFileExW(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   };
   return steps;
 }
 
-bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp,
-                           const ReplaceSteps& steps) {
+bool PutReplacementInPlace(const std::wstring& path, const std::wstring& temp, const ReplaceSteps& steps) {
   const std::wstring backup = CQXReplacingFileWriter::BackupPathFor(path);
   if (!PathExists(path)) return steps.move(temp, path);  // no old file to keep
-  DeleteFileW(backup.c_str());                       // a stale one from an earlier run
+  DeleteFileW(backup.c_str());                           // a stale one from an earlier run
   if (steps.replace(path, temp, backup)) {
     DeleteFileW(backup.c_str());
     return true;

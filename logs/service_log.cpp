@@ -36,8 +36,8 @@ std::wstring JoinLogFields(const LogFields& fields) {
   return detail;
 }
 
-std::wstring FormatServiceLogLine(const std::wstring& stamp, const std::wstring& tag,
-                                  const std::wstring& key, const LogFields& fields) {
+std::wstring FormatServiceLogLine(const std::wstring& stamp, const std::wstring& tag, const std::wstring& key,
+                                  const LogFields& fields) {
   std::wstring line = stamp + L"," + tag + L",";
   if (!key.empty()) line += key + L",";
   return line + JoinLogFields(fields);
@@ -46,8 +46,8 @@ std::wstring FormatServiceLogLine(const std::wstring& stamp, const std::wstring&
 std::wstring FormatLogTimeStamp(int year, int month, int day, int hour, int minute, int second,
                                 int millisecond) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d-%02d-%02d-%02d-%03d", year, month, day,
-                hour, minute, second, millisecond);
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d-%02d-%02d-%02d-%03d", year, month, day, hour, minute,
+                second, millisecond);
   return WideFromUtf8(buffer);
 }
 

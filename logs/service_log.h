@@ -17,8 +17,8 @@ void WriteServiceLog(const LogFields& fields, const std::wstring& tag, const std
 // The detail text: each field quoted as in comma-separated values, joined by commas.
 std::wstring JoinLogFields(const LogFields& fields);
 // One line without its line end: stamp + "," + tag + "," [+ key + ","] + detail.
-std::wstring FormatServiceLogLine(const std::wstring& stamp, const std::wstring& tag,
-                                  const std::wstring& key, const LogFields& fields);
+std::wstring FormatServiceLogLine(const std::wstring& stamp, const std::wstring& tag, const std::wstring& key,
+                                  const LogFields& fields);
 // Local time as "%04d-%02d-%02d-%02d-%02d-%02d-%03d".
 std::wstring LogTimeStamp();
 std::wstring FormatLogTimeStamp(int year, int month, int day, int hour, int minute, int second,

@@ -41,8 +41,8 @@ bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   char head[2] = {};
   std::fseek(f, 0, SEEK_SET);
   const size_t got = std::fread(head, 1, 2, f);
-  const std::string bytes = EncodeServiceLogLine(
-      line, DetectLogFileEncoding(std::string(head, got), size < 0 ? 0 : size));
+  const std::string bytes =
+      EncodeServiceLogLine(line, DetectLogFileEncoding(std::string(head, got), size < 0 ? 0 : size));
   std::fseek(f, 0, SEEK_END);
   const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;

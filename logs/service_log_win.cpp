@@ -19,8 +19,7 @@ namespace brindle {
 std::wstring LogTimeStamp() {
   SYSTEMTIME t;
   GetLocalTime(&t);
-  return FormatLogTimeStamp(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
-                            t.wMilliseconds);
+  return FormatLogTimeStamp(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
 
 namespace {
@@ -83,11 +82,10 @@ class LogFolder {
     if (!OpenFolderChainNoFollow(folder, false, chain)) return;
     // Kept with every sharing, so the user may still rename or remove the folder: a change is
     // seen by the check of the next file not seen before.
-    UniqueFile kept(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
-                                    SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
+    UniqueFile kept(
+        CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (kept && IdentifyHandle(kept.Get(), folder) == HandleIdentity::Object) handle_ = std::move(kept);
   }
 
@@ -213,8 +211,8 @@ bool CreateServiceLogFolder(const std::wstring& folder) {
 bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   static std::mutex lock;
   std::lock_guard<std::mutex> guard(lock);
-  static LogFolder folders;     // used under the lock only
-  static CheckedFile checked;   // likewise
+  static LogFolder folders;    // used under the lock only
+  static CheckedFile checked;  // likewise
   const std::wstring& full = CachedFullPath(path);
   if (full.empty()) return false;
   LogFileFacts facts;
@@ -225,8 +223,7 @@ bool AppendServiceLogLine(const std::wstring& path, const std::wstring& line) {
   char head[2] = {};
   DWORD got = 0;
   if (size > 0 && !ReadFile(file.Get(), head, sizeof head, &got, nullptr)) got = 0;
-  const std::string bytes = EncodeServiceLogLine(
-      line, DetectLogFileEncoding(std::string(head, got), size));
+  const std::string bytes = EncodeServiceLogLine(line, DetectLogFileEncoding(std::string(head, got), size));
   // Opened for appending only: every write goes to the end, after what others appended.
   DWORD written = 0;
   return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&

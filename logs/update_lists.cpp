@@ -40,8 +40,7 @@ DiffLocalEntry ReadDiffLocalEntry(const CXMLElement& element) {
 }
 
 std::vector<std::wstring> ReadAction(const CXMLElement& element) {
-  static const wchar_t* const kNames[kActionFieldCount] = {L"ID", L"Action", L"Path", L"Version",
-                                                           L"Result"};
+  static const wchar_t* const kNames[kActionFieldCount] = {L"ID", L"Action", L"Path", L"Version", L"Result"};
   std::vector<std::wstring> action(kActionFieldCount);
   for (unsigned i = 0; i < element.GetAttributeCount(); ++i) {
     const CXMLAttribute* attribute = element.GetAttribute(i);

@@ -20,8 +20,7 @@ std::vector<const Record*> Sorted(const std::vector<std::unique_ptr<Record>>& li
   return sorted;
 }
 
-void AppendTextElements(CXMLElement& parent, const wchar_t* name,
-                        const std::vector<std::wstring>& texts) {
+void AppendTextElements(CXMLElement& parent, const wchar_t* name, const std::vector<std::wstring>& texts) {
   for (const std::wstring& text : texts) AppendChild(NewTextElement(name, text), &parent);
 }
 
@@ -66,9 +65,7 @@ void CQXBaseObjects::Clear() {
   shortCuts.clear();
 }
 
-bool CQXBaseObjects::IsEmpty() const {
-  return files.empty() && registries.empty() && shortCuts.empty();
-}
+bool CQXBaseObjects::IsEmpty() const { return files.empty() && registries.empty() && shortCuts.empty(); }
 
 int CQXBaseObjects::FromXML(const CXMLElement* element) {
   if (!element) return kReadNoElement;
@@ -133,8 +130,8 @@ void CQXAddObjects::Clear() {
 }
 
 bool CQXAddObjects::IsEmpty() const {
-  return CQXBaseObjects::IsEmpty() && recordAliasHandles.empty() && docks.empty() &&
-         lsRegisterApps.empty() && imageCaptures.empty() && uninstTarget.IsEmpty();
+  return CQXBaseObjects::IsEmpty() && recordAliasHandles.empty() && docks.empty() && lsRegisterApps.empty() &&
+         imageCaptures.empty() && uninstTarget.IsEmpty();
 }
 
 int CQXAddObjects::FromXML(const CXMLElement* element) {

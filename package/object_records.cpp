@@ -15,10 +15,13 @@ const Token kDelInfoTokens[] = {
     {L"INST_HLD", kDelInfoHold}, {L"INST_DEL", kDelInfoDelete}, {L"INST_REF", kDelInfoReference}};
 const Token kRootTokens[] = {
     {L"REG_HCR", kRegRootClassesRoot}, {L"REG_HLM", kRegRootLocalMachine}, {L"REG_HCU", kRegRootCurrentUser}};
-const Token kRegTypeTokens[] = {
-    {L"REG_DW", kRegDword},          {L"REG_SZ", kRegString},         {L"REG_NONE", kRegNone},
-    {L"REG_BINARY", kRegBinary},     {L"REG_QWORD", kRegQword},       {L"REG_MULTI_SZ", kRegMultiString},
-    {L"REG_EXPAND_SZ", kRegExpandString}};
+const Token kRegTypeTokens[] = {{L"REG_DW", kRegDword},
+                                {L"REG_SZ", kRegString},
+                                {L"REG_NONE", kRegNone},
+                                {L"REG_BINARY", kRegBinary},
+                                {L"REG_QWORD", kRegQword},
+                                {L"REG_MULTI_SZ", kRegMultiString},
+                                {L"REG_EXPAND_SZ", kRegExpandString}};
 const Token kShortcutTokens[] = {{L"INST_DSC", kShortcutDesktop}, {L"INST_GSC", kShortcutGroup}};
 const Token kWindowTokens[] = {
     {L"INST_NML", kWindowNormal}, {L"INST_MAX", kWindowMaximised}, {L"INST_MIN", kWindowMinimised}};
@@ -72,8 +75,7 @@ int CQXFileName::FromXML(const CXMLElement* element) {
 
 std::unique_ptr<CXMLElement> CQXFileName::ToXML() const {
   auto element = NewElement(L"FileName");
-  if (type != kFileNameNone)
-    AppendAttribute(element.get(), L"Type", TokenOfCode(kFileNameTypes, type, L""));
+  if (type != kFileNameNone) AppendAttribute(element.get(), L"Type", TokenOfCode(kFileNameTypes, type, L""));
   element->SetValue(name);
   return element;
 }
@@ -304,9 +306,7 @@ int CompareCaseBlind(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool FileSortsBefore(const CQXFile& a, const CQXFile& b) {
-  return CompareCaseBlind(a.Path(), b.Path()) < 0;
-}
+bool FileSortsBefore(const CQXFile& a, const CQXFile& b) { return CompareCaseBlind(a.Path(), b.Path()) < 0; }
 
 bool RegistrySortsBefore(const CQXRegistry& a, const CQXRegistry& b) {
   const int byKey = CompareCaseBlind(a.keyPath.path, b.keyPath.path);

@@ -35,7 +35,10 @@ class CQXFileName {
   virtual ~CQXFileName() = default;
   int FromXML(const CXMLElement* element);
   std::unique_ptr<CXMLElement> ToXML() const;
-  void Clear() { type = kFileNameNone; name.clear(); }
+  void Clear() {
+    type = kFileNameNone;
+    name.clear();
+  }
   int type = kFileNameNone;
   std::wstring name;
 };

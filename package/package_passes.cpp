@@ -3,8 +3,8 @@
 namespace brindle {
 
 const std::vector<PackageSection>& PackageSections() {
-  static const std::vector<PackageSection> sections = {
-      PackageSection::kDelete, PackageSection::kUpdate, PackageSection::kAdd};
+  static const std::vector<PackageSection> sections = {PackageSection::kDelete, PackageSection::kUpdate,
+                                                       PackageSection::kAdd};
   return sections;
 }
 
@@ -12,15 +12,13 @@ const std::vector<PackagePass>& PassesOf(PackageSection section) {
   using P = PackagePass;
   // Deleting undoes in the reverse of adding: what points at a file goes before the file.
   static const std::vector<PackagePass> deletes = {P::kUnregisterComServers, P::kDeleteShortcuts,
-                                                   P::kDeleteRegistry, P::kDeleteFiles,
-                                                   P::kUninstallTargets};
+                                                   P::kDeleteRegistry, P::kDeleteFiles, P::kUninstallTargets};
   static const std::vector<PackagePass> updates = {
-      P::kUnregisterComServers, P::kDeleteFiles,      P::kCopyFiles,
-      P::kQueueComServers,      P::kDeleteRegistry,   P::kWriteRegistry,
-      P::kDeleteShortcuts,      P::kCreateShortcuts,  P::kUninstallCustomFunction};
-  static const std::vector<PackagePass> adds = {P::kCopyFiles, P::kQueueComServers,
-                                                P::kWriteRegistry, P::kCreateShortcuts,
-                                                P::kUninstallTargets};
+      P::kUnregisterComServers, P::kDeleteFiles,     P::kCopyFiles,
+      P::kQueueComServers,      P::kDeleteRegistry,  P::kWriteRegistry,
+      P::kDeleteShortcuts,      P::kCreateShortcuts, P::kUninstallCustomFunction};
+  static const std::vector<PackagePass> adds = {P::kCopyFiles, P::kQueueComServers, P::kWriteRegistry,
+                                                P::kCreateShortcuts, P::kUninstallTargets};
   switch (section) {
     case PackageSection::kDelete: return deletes;
     case PackageSection::kUpdate: return updates;

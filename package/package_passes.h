@@ -9,12 +9,12 @@ namespace brindle {
 enum class PackageSection { kDelete, kUpdate, kAdd };
 
 enum class PackagePass {
-  kUnregisterComServers,    // COM servers of the section's files, before anything changes
+  kUnregisterComServers,  // COM servers of the section's files, before anything changes
   kDeleteShortcuts,
   kDeleteRegistry,
   kDeleteFiles,
   kCopyFiles,
-  kQueueComServers,         // registered after the last section
+  kQueueComServers,  // registered after the last section
   kWriteRegistry,
   kCreateShortcuts,
   kUninstallTargets,        // the section's uninstall targets, added or removed

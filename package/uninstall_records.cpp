@@ -4,10 +4,10 @@
 
 namespace brindle {
 
-const wchar_t* const kUninstallHookNames[7] = {
-    L"Uninstall_Abort",    L"Uninstall_AfterUninstall", L"Uninstall_BeforeUninstall",
-    L"Uninstall_CheckRunning", L"Uninstall_CheckCondition", L"Uninstall_End",
-    L"Uninstall_StartUp"};
+const wchar_t* const kUninstallHookNames[7] = {L"Uninstall_Abort",           L"Uninstall_AfterUninstall",
+                                               L"Uninstall_BeforeUninstall", L"Uninstall_CheckRunning",
+                                               L"Uninstall_CheckCondition",  L"Uninstall_End",
+                                               L"Uninstall_StartUp"};
 
 // ---- CQXUninstallTarget -----------------------------------------------------------------------
 
@@ -33,8 +33,7 @@ CQXUninstallCustomFunctionFlag* CQXUninstallCustomFunction::HookNamed(const std:
       static_cast<const CQXUninstallCustomFunction*>(this)->HookNamed(name));
 }
 
-const CQXUninstallCustomFunctionFlag* CQXUninstallCustomFunction::HookNamed(
-    const std::wstring& name) const {
+const CQXUninstallCustomFunctionFlag* CQXUninstallCustomFunction::HookNamed(const std::wstring& name) const {
   if (name == L"Uninstall_Abort") return &abort;
   if (name == L"Uninstall_AfterUninstall") return &afterUninstall;
   if (name == L"Uninstall_BeforeUninstall") return &beforeUninstall;

@@ -18,8 +18,8 @@ const std::vector<std::wstring>& UninstallerCommonFiles() {
 
 std::wstring UninstallerLanguageFolder(const std::wstring& code) {
   static const std::map<std::wstring, std::wstring> kFolders = {
-      {L"ja", L"JAPANESE"}, {L"en", L"ENGLISH"}, {L"fr", L"FRENCH"},
-      {L"it", L"ITALIAN"},  {L"de", L"GERMAN"},  {L"es", L"SPANISH"},
+      {L"ja", L"JAPANESE"}, {L"en", L"ENGLISH"},     {L"fr", L"FRENCH"},
+      {L"it", L"ITALIAN"},  {L"de", L"GERMAN"},      {L"es", L"SPANISH"},
       {L"ru", L"RUSSIAN"},  {L"zh_CN", L"SIMPCHIN"}, {L"ko", L"KOREAN"}};
   const auto found = kFolders.find(code);
   return found == kFolders.end() ? std::wstring() : found->second;

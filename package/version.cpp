@@ -39,7 +39,7 @@ struct LanguageRow {
   const wchar_t* id;
 };
 const LanguageRow kLanguages[] = {
-    {L"en", L"1033"}, {L"ja", L"1041"}, {L"fr", L"1036"},    {L"de", L"1031"}, {L"it", L"1040"},
+    {L"en", L"1033"}, {L"ja", L"1041"},    {L"fr", L"1036"}, {L"de", L"1031"}, {L"it", L"1040"},
     {L"es", L"1034"}, {L"zh_CN", L"2052"}, {L"ru", L"1049"}, {L"ko", L"1042"},
 };
 
@@ -117,9 +117,7 @@ int CQXDisplayName::FromXML(const CXMLElement* element) {
   return kReadOk;
 }
 
-std::unique_ptr<CXMLElement> CQXDisplayName::ToXML() const {
-  return NewTextElement(L"DisplayName", name);
-}
+std::unique_ptr<CXMLElement> CQXDisplayName::ToXML() const { return NewTextElement(L"DisplayName", name); }
 
 // ---- CQXLangCode ------------------------------------------------------------------------------
 

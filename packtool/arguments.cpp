@@ -11,8 +11,7 @@ namespace {
 const std::set<std::wstring> kRepeatableOptions = {L"--check-app"};
 }  // namespace
 
-bool Arguments::Parse(const std::vector<std::wstring>& args,
-                      const std::set<std::wstring>& valueOptions,
+bool Arguments::Parse(const std::vector<std::wstring>& args, const std::set<std::wstring>& valueOptions,
                       const std::set<std::wstring>& flagOptions, std::wstring& error) {
   positional_.clear();
   values_.clear();
@@ -75,9 +74,9 @@ std::vector<std::wstring> Arguments::Values(const std::wstring& name) const {
 }
 
 bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
-                        const std::set<std::wstring>& valueOptions,
-                        const std::set<std::wstring>& flagOptions, size_t minPositional,
-                        size_t maxPositional, const std::wstring& verb, std::ostream& err) {
+                        const std::set<std::wstring>& valueOptions, const std::set<std::wstring>& flagOptions,
+                        size_t minPositional, size_t maxPositional, const std::wstring& verb,
+                        std::ostream& err) {
   std::wstring error;
   std::set<std::wstring> flags = flagOptions;
   flags.insert({L"-q", L"--quiet", L"-v", L"--verbose"});
@@ -90,8 +89,7 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
     const std::vector<std::wstring> values = arguments.Values(name);
     if (values.size() > 1 && !kRepeatableOptions.count(name)) {
       PrintLine(err, L"brindle-pack " + verb + L": " + name + L" is given twice (\"" + values[0] +
-                         L"\" and \"" + values[1] + L"\"); give it once (brindle-pack " + verb +
-                         L" --help)");
+                         L"\" and \"" + values[1] + L"\"); give it once (brindle-pack " + verb + L" --help)");
       return false;
     }
   }
@@ -100,8 +98,7 @@ bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& a
     PrintLine(err, L"brindle-pack " + verb + L": expected " +
                        ToWideDecimal(static_cast<long long>(minPositional)) +
                        (maxPositional != minPositional ? L" or more" : L"") + L" argument(s), got " +
-                       ToWideDecimal(static_cast<long long>(n)) + L" (brindle-pack " + verb +
-                       L" --help)");
+                       ToWideDecimal(static_cast<long long>(n)) + L" (brindle-pack " + verb + L" --help)");
     return false;
   }
   return true;

@@ -35,9 +35,9 @@ class Arguments {
 // wrong, except the few that add one value each time (--check-app). The verb takes between
 // minPositional and maxPositional positional arguments.
 bool ParseVerbArguments(Arguments& arguments, const std::vector<std::wstring>& args,
-                        const std::set<std::wstring>& valueOptions,
-                        const std::set<std::wstring>& flagOptions, size_t minPositional,
-                        size_t maxPositional, const std::wstring& verb, std::ostream& err);
+                        const std::set<std::wstring>& valueOptions, const std::set<std::wstring>& flagOptions,
+                        size_t minPositional, size_t maxPositional, const std::wstring& verb,
+                        std::ostream& err);
 
 // Refuses "-" (standard input or output) as the value of the options named, and as a
 // positional argument when positional is set: where a verb needs a real file or folder. Prints

@@ -17,14 +17,14 @@ struct CabinetEntry {
 using CabinetProgress = std::function<void(size_t done, size_t total)>;
 
 // Writes a cabinet (MSZIP compression) holding the entries in order; false with a reason.
-bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& entries,
-                  std::wstring& reason, const CabinetProgress& progress = CabinetProgress());
+bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& entries, std::wstring& reason,
+                  const CabinetProgress& progress = CabinetProgress());
 
 // Reads a cabinet: every name it stores goes to names (as stored, '\' kept), and every entry
 // whose name is a safe relative path is extracted below folder ('\' becomes a sub-folder).
 // Entries with unsafe names are listed but never written. False with a reason when the file is
 // not a cabinet or cannot be read.
-bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
-                 std::vector<std::wstring>& names, std::wstring& reason);
+bool ReadCabinet(const std::wstring& path, const std::wstring& folder, std::vector<std::wstring>& names,
+                 std::wstring& reason);
 
 }  // namespace brindle::pack

@@ -41,9 +41,7 @@ std::wstring Take(GError*& error, const std::wstring& fallback) {
   return text;
 }
 
-GFile* NewFile(const std::wstring& path) {
-  return g_file_new_for_path(FsPath(path).c_str());
-}
+GFile* NewFile(const std::wstring& path) { return g_file_new_for_path(FsPath(path).c_str()); }
 
 struct WriteState {
   size_t done = 0, total = 0;
@@ -76,8 +74,8 @@ gboolean OnFileRead(GCabFile* file, gpointer data) {
 
 }  // namespace
 
-bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& entries,
-                  std::wstring& reason, const CabinetProgress& progress) {
+bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& entries, std::wstring& reason,
+                  const CabinetProgress& progress) {
   GRef<GCabCabinet> cabinet(gcab_cabinet_new());
   GCabFolder* folder = gcab_folder_new(GCAB_COMPRESSION_MSZIP);
   GError* error = nullptr;
@@ -106,8 +104,8 @@ bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& ent
   WriteState state;
   state.total = entries.size();
   state.progress = &progress;
-  const bool written = gcab_cabinet_write(cabinet.get(), G_OUTPUT_STREAM(stream.get()),
-                                          OnFileWritten, nullptr, &state, nullptr, &error);
+  const bool written = gcab_cabinet_write(cabinet.get(), G_OUTPUT_STREAM(stream.get()), OnFileWritten,
+                                          nullptr, &state, nullptr, &error);
   if (!written) {
     reason = Take(error, path + L": cannot write the cabinet");
     return false;
@@ -119,8 +117,8 @@ bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& ent
   return true;
 }
 
-bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
-                 std::vector<std::wstring>& names, std::wstring& reason) {
+bool ReadCabinet(const std::wstring& path, const std::wstring& folder, std::vector<std::wstring>& names,
+                 std::wstring& reason) {
   names.clear();
   GError* error = nullptr;
   GRef<GFile> file(NewFile(path));
@@ -137,8 +135,7 @@ bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
   GRef<GFile> destination(NewFile(folder));
   ReadState state;
   state.names = &names;
-  if (!gcab_cabinet_extract_simple(cabinet.get(), destination.get(), OnFileRead, &state, nullptr,
-                                   &error)) {
+  if (!gcab_cabinet_extract_simple(cabinet.get(), destination.get(), OnFileRead, &state, nullptr, &error)) {
     reason = Take(error, L"cannot extract the cabinet");
     return false;
   }

@@ -104,8 +104,8 @@ BOOL DIAMONDAPI FciNextCabinet(PCCAB, ULONG, void*) { return FALSE; }
 LONG DIAMONDAPI FciStatus(UINT, ULONG, ULONG, void*) { return 0; }
 
 // Opens a source file and gives the library its DOS date, time and attributes.
-INT_PTR DIAMONDAPI FciOpenInfo(LPSTR name, USHORT* date, USHORT* time, USHORT* attributes,
-                               int* err, void* pv) {
+INT_PTR DIAMONDAPI FciOpenInfo(LPSTR name, USHORT* date, USHORT* time, USHORT* attributes, int* err,
+                               void* pv) {
   auto* context = static_cast<WriteContext*>(pv);
   const std::wstring path = context->table.Resolve(name);
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -116,8 +116,7 @@ INT_PTR DIAMONDAPI FciOpenInfo(LPSTR name, USHORT* date, USHORT* time, USHORT* a
   FILETIME local;
   FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
   FileTimeToDosDateTime(&local, date, time);
-  *attributes = static_cast<USHORT>(data.dwFileAttributes &
-                                    (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
+  *attributes = static_cast<USHORT>(data.dwFileAttributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
   const INT_PTR handle = OpenWide(path, _O_RDONLY | _O_SEQUENTIAL, 0);
   if (handle == -1) *err = errno;
   return handle;
@@ -175,8 +174,8 @@ INT_PTR DIAMONDAPI FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION info) {
 
 }  // namespace
 
-bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& entries,
-                  std::wstring& reason, const CabinetProgress& progress) {
+bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& entries, std::wstring& reason,
+                  const CabinetProgress& progress) {
   TempFolder scratch;
   if (!scratch.Ok()) {
     reason = L"no temporary folder for the cabinet library";
@@ -194,11 +193,10 @@ bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& ent
   cab.setID = 0x4252;
   std::strcpy(cab.szCab, "<cab>");
   ERF erf = {};
-  HFCI fci = FCICreate(&erf, FciFilePlaced, Alloc, Free, FciOpen, FciRead, FciWrite, FciClose,
-                       FciSeek, FciDelete, FciTempFile, &cab, &context);
+  HFCI fci = FCICreate(&erf, FciFilePlaced, Alloc, Free, FciOpen, FciRead, FciWrite, FciClose, FciSeek,
+                       FciDelete, FciTempFile, &cab, &context);
   if (!fci) {
-    reason = L"the system's cabinet library cannot start (error " +
-             ToWideDecimal(erf.erfOper) + L")";
+    reason = L"the system's cabinet library cannot start (error " + ToWideDecimal(erf.erfOper) + L")";
     return false;
   }
   bool ok = true;
@@ -211,10 +209,10 @@ bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& ent
       ok = false;
       break;
     }
-    if (!FCIAddFile(fci, const_cast<char*>(marker.c_str()), &name[0], FALSE, FciNextCabinet,
-                    FciStatus, FciOpenInfo, tcompTYPE_MSZIP)) {
-      reason = entries[i].source + L": cannot add the file (cabinet error " +
-               ToWideDecimal(erf.erfOper) + L")";
+    if (!FCIAddFile(fci, const_cast<char*>(marker.c_str()), &name[0], FALSE, FciNextCabinet, FciStatus,
+                    FciOpenInfo, tcompTYPE_MSZIP)) {
+      reason =
+          entries[i].source + L": cannot add the file (cabinet error " + ToWideDecimal(erf.erfOper) + L")";
       ok = false;
       break;
     }
@@ -229,8 +227,8 @@ bool WriteCabinet(const std::wstring& path, const std::vector<CabinetEntry>& ent
   return ok;
 }
 
-bool ReadCabinet(const std::wstring& path, const std::wstring& folder,
-                 std::vector<std::wstring>& names, std::wstring& reason) {
+bool ReadCabinet(const std::wstring& path, const std::wstring& folder, std::vector<std::wstring>& names,
+                 std::wstring& reason) {
   names.clear();
   PathTable table;
   table.paths["<cab>"] = path;

@@ -20,7 +20,8 @@ bool FileWriteTime(const std::wstring& path, std::uint64_t& ticks) {
   if (stat(FsPath(path).c_str(), &st) != 0) return false;
   const long long seconds = static_cast<long long>(st.st_mtim.tv_sec) + 11644473600LL;  // 1601 to 1970
   if (seconds < 0) return false;
-  ticks = static_cast<std::uint64_t>(seconds) * 10000000ULL + static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
+  ticks = static_cast<std::uint64_t>(seconds) * 10000000ULL +
+          static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
   return true;
 }
 

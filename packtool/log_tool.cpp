@@ -49,8 +49,7 @@ bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason) {
   }
   CQXInstallLog log;
   switch (ParseInstallLog(text, log)) {
-    case InstallLogParse::kParsed:
-      break;
+    case InstallLogParse::kParsed: break;
     case InstallLogParse::kNotXml:
       reason = L"the program's reader refuses the text: it is not well-formed XML";
       return false;
@@ -60,15 +59,15 @@ bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason) {
   }
   // Characters outside the code page would come back as another character.
   if (!WideFromAnsi(plain, text)) {
-    reason = L"the text holds bytes that are not characters of the ANSI code page the program "
-             L"reads the log in";
+    reason =
+        L"the text holds bytes that are not characters of the ANSI code page the program "
+        L"reads the log in";
     return false;
   }
   return true;
 }
 
-bool LogPlainFromInput(const std::string& input, bool fromUtf8, std::string& plain,
-                       std::wstring& reason) {
+bool LogPlainFromInput(const std::string& input, bool fromUtf8, std::string& plain, std::wstring& reason) {
   plain.clear();
   const bool marked = HasUnicodeMark(input);
   // A text declared UTF-8 that is not valid UTF-8 holds the code page's bytes (log decode
@@ -90,10 +89,11 @@ bool LogPlainFromInput(const std::string& input, bool fromUtf8, std::string& pla
     size_t line = 0, column = 0;
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[i]));
-    reason = LineAndColumn(text, i, line, column) + L": the character " + WideFromUtf8(code) +
-             L" (" + text.substr(i, 1) + L") is not in the ANSI code page the program reads the "
-             L"log in (Windows-" + ToWideDecimal(ResolveAnsiCodePage(0)) +
-             L"); it would be stored as another character";
+    reason = LineAndColumn(text, i, line, column) + L": the character " + WideFromUtf8(code) + L" (" +
+             text.substr(i, 1) +
+             L") is not in the ANSI code page the program reads the "
+             L"log in (Windows-" +
+             ToWideDecimal(ResolveAnsiCodePage(0)) + L"); it would be stored as another character";
     break;
   }
   if (reason.empty()) reason = L"the text cannot be turned into the ANSI code page";

@@ -16,8 +16,7 @@ bool InstallLogTextAccepted(const std::string& plain, std::wstring& reason);
 // XML declaration naming UTF-8 over valid UTF-8, or fromUtf8) is turned into the ANSI code page
 // exactly, and refused (with the first character's line and column) when the code page lacks a
 // character; other text is taken as the code page's own bytes, as log decode gives them.
-bool LogPlainFromInput(const std::string& input, bool fromUtf8, std::string& plain,
-                       std::wstring& reason);
+bool LogPlainFromInput(const std::string& input, bool fromUtf8, std::string& plain, std::wstring& reason);
 // The enciphered bytes of the plain text.
 bool EncodeLogBytes(const std::string& plain, std::string& enciphered, std::wstring& reason);
 

@@ -234,16 +234,14 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     out << Utf8FromWide(HelpText(rest.empty() ? L"" : rest[0]));
     return kExitOk;
   }
-  auto twoWords = [&](const std::wstring& second) {
-    return !rest.empty() && rest[0] == second;
-  };
-  if ((verb == L"log" || verb == L"uninstlog") && (rest.empty() || rest[0] == L"--help" || rest[0] == L"-h")) {
+  auto twoWords = [&](const std::wstring& second) { return !rest.empty() && rest[0] == second; };
+  if ((verb == L"log" || verb == L"uninstlog") &&
+      (rest.empty() || rest[0] == L"--help" || rest[0] == L"-h")) {
     (rest.empty() ? err : out) << Utf8FromWide(HelpText(verb));
     return rest.empty() ? kExitUsage : kExitOk;
   }
-  if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" ||
-      verb == L"uninstlog" || verb == L"list" || verb == L"extract" || verb == L"diff" ||
-      verb == L"verify") {
+  if (verb == L"make" || verb == L"check" || verb == L"plan" || verb == L"log" || verb == L"uninstlog" ||
+      verb == L"list" || verb == L"extract" || verb == L"diff" || verb == L"verify") {
     if (WantsHelp(rest)) {
       out << Utf8FromWide(HelpText(verb));
       return kExitOk;
@@ -264,16 +262,19 @@ int RunPackTool(const std::vector<std::wstring>& args, std::ostream& out, std::o
     return RunUninstlogCheck(std::vector<std::wstring>(rest.begin() + 1, rest.end()), out, err);
   std::wstring hint;
   if (verb == L"log" || verb == L"uninstlog") {
-    hint = DidYouMean(rest[0], verb == L"log" ? std::vector<std::wstring>{L"decode", L"encode"}
-                                              : std::vector<std::wstring>{L"check"},
+    hint = DidYouMean(rest[0],
+                      verb == L"log" ? std::vector<std::wstring>{L"decode", L"encode"}
+                                     : std::vector<std::wstring>{L"check"},
                       L"");
   } else {
-    hint = DidYouMean(verb, {L"make", L"check", L"plan", L"verify", L"list", L"extract", L"diff", L"log",
-                             L"uninstlog", L"help"}, L"");
+    hint = DidYouMean(
+        verb,
+        {L"make", L"check", L"plan", L"verify", L"list", L"extract", L"diff", L"log", L"uninstlog", L"help"},
+        L"");
   }
   PrintLine(err, L"brindle-pack: unknown verb \"" + verb +
-                     (verb == L"log" || verb == L"uninstlog" ? L" " + rest[0] : L"") + L"\"" +
-                     hint + L" (brindle-pack --help)");
+                     (verb == L"log" || verb == L"uninstlog" ? L" " + rest[0] : L"") + L"\"" + hint +
+                     L" (brindle-pack --help)");
   return kExitUsage;
 }
 

@@ -32,8 +32,7 @@ int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ost
 int RunList(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunExtract(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 int RunDiff(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
-int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
-                      std::ostream& err);
+int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err);
 
 // The help text of a verb ("make", "check", "plan", "list", "extract", "diff", "log",
 // "uninstlog"), or of the tool for

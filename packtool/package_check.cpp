@@ -47,19 +47,19 @@ std::wstring Upper(std::wstring text) {
 class Checker {
  public:
   Checker(const PackageSource& source, const CheckOptions& options, Report& report)
-      : source_(source), options_(options), report_(report),
+      : source_(source),
+        options_(options),
+        report_(report),
         progress_(options.progress, options.progressVerb) {}
 
   void Run();
 
  private:
-  void Error(const CXMLElement* at, const std::wstring& message,
-             const std::wstring& rule = L"package") {
+  void Error(const CXMLElement* at, const std::wstring& message, const std::wstring& rule = L"package") {
     const Place p = places_ ? places_->Of(at) : Place();
     report_.Error(L"diff.xml", p.line, p.path, message, rule);
   }
-  void Warning(const CXMLElement* at, const std::wstring& message,
-               const std::wstring& rule = L"package") {
+  void Warning(const CXMLElement* at, const std::wstring& message, const std::wstring& rule = L"package") {
     const Place p = places_ ? places_->Of(at) : Place();
     report_.Warning(L"diff.xml", p.line, p.path, message, rule);
   }
@@ -73,8 +73,8 @@ class Checker {
   void CheckCabinetEntries();
   void CheckShape(const CXMLElement& element, const std::wstring& parent);
   // A token attribute: an error when the model does not write the same token back.
-  void CheckToken(const CXMLElement& element, const std::wstring& attribute,
-                  const CXMLElement* written, const std::wstring& known);
+  void CheckToken(const CXMLElement& element, const std::wstring& attribute, const CXMLElement* written,
+                  const std::wstring& known);
   void CheckVariables(const CXMLElement& at, const std::wstring& what, const std::wstring& text,
                       bool allowInstallTime);
   void CheckFullPath(const CXMLElement& at, const std::wstring& what, const std::wstring& path);
@@ -123,7 +123,8 @@ void Checker::Run() {
     } else {
       report_.Error(L"diff.xml", 0, L"",
                     L"the program's XML parser cannot load diff.xml (not well formed, or it holds "
-                    L"CDATA, a processing instruction or an entity inside an element)", L"xml");
+                    L"CDATA, a processing instruction or an entity inside an element)",
+                    L"xml");
     }
     return;
   }
@@ -131,8 +132,9 @@ void Checker::Run() {
   places_ = std::make_unique<PlaceIndex>(document->GetRoot(), lines_);
   const CXMLElement& root = *document->GetRoot();
   if (!IsElementNamed(&root, L"DiffDistribute")) {
-    Error(&root, L"the root element must be DiffDistribute (exact letter case): the program "
-                 L"rejects the whole package");
+    Error(&root,
+          L"the root element must be DiffDistribute (exact letter case): the program "
+          L"rejects the whole package");
     return;
   }
   CheckShape(root, L"");
@@ -143,8 +145,7 @@ void Checker::Run() {
   int generalInfos = 0, customFunctions = 0;
   ForEachChildElement(root, [&](const std::wstring& name, const CXMLElement& child) {
     if (name == L"GeneralInfo") {
-      if (++generalInfos == 2)
-        Warning(&child, L"a second GeneralInfo: the program keeps only the last one");
+      if (++generalInfos == 2) Warning(&child, L"a second GeneralInfo: the program keeps only the last one");
       CheckGeneralInfo(child);
     } else if (name == L"CustomFunction") {
       if (++customFunctions == 2)
@@ -154,8 +155,7 @@ void Checker::Run() {
       CheckSection(child);
     }
   });
-  if (generalInfos == 0)
-    Error(&root, L"no GeneralInfo: the install log would record an empty version");
+  if (generalInfos == 0) Error(&root, L"no GeneralInfo: the install log would record an empty version");
   // Records named in more than one section.
   for (const auto& [path, element] : files_[L"DeleteObjects"]) {
     if (files_[L"AddObjects"].count(path) || files_[L"UpdateObjects"].count(path))
@@ -203,8 +203,9 @@ void Checker::CheckShape(const CXMLElement& element, const std::wstring& parent)
   };
   ForEachAttribute(element, [&](const std::wstring& attribute, const std::wstring&) {
     if (!shape->attributes.count(attribute))
-      unknown(&element, L"attribute " + attribute + L" is not read by the program on " + name +
-                            DidYouMean(attribute, attributes, L" (a misspelling?)"),
+      unknown(&element,
+              L"attribute " + attribute + L" is not read by the program on " + name +
+                  DidYouMean(attribute, attributes, L" (a misspelling?)"),
               L"unknown-attribute");
   });
   const bool container = !shape->children.empty();
@@ -219,8 +220,9 @@ void Checker::CheckShape(const CXMLElement& element, const std::wstring& parent)
     }
     const std::wstring childName = child->GetNameString() ? *child->GetNameString() : L"";
     if (!shape->children.count(childName)) {
-      unknown(child, L"element " + childName + L" is ignored by the program inside " + name +
-                         DidYouMean(childName, children, L" (a misspelling, or the wrong section?)"),
+      unknown(child,
+              L"element " + childName + L" is ignored by the program inside " + name +
+                  DidYouMean(childName, children, L" (a misspelling, or the wrong section?)"),
               L"unknown-element");
       continue;
     }
@@ -247,23 +249,25 @@ void Checker::CheckToken(const CXMLElement& element, const std::wstring& attribu
       word += c;
     }
   }
-  Error(&element, attribute + L"=" + Quote(token) + L" is not a token the program knows (" +
-                      known + L"; exact letter case): it reads as " +
-                      (back.empty() ? std::wstring(L"no value") : back) +
-                      DidYouMean(token, tokens, L""),
+  Error(&element,
+        attribute + L"=" + Quote(token) + L" is not a token the program knows (" + known +
+            L"; exact letter case): it reads as " + (back.empty() ? std::wstring(L"no value") : back) +
+            DidYouMean(token, tokens, L""),
         L"unknown-token");
 }
 
-void Checker::CheckVariables(const CXMLElement& at, const std::wstring& what,
-                             const std::wstring& text, bool allowInstallTime) {
+void Checker::CheckVariables(const CXMLElement& at, const std::wstring& what, const std::wstring& text,
+                             bool allowInstallTime) {
   for (const std::wstring& name : UnknownVariables(text, allowInstallTime))
-    Error(&at, what + L": " + name + L" is not a variable the program knows; it stays in the "
-                                     L"text unexpanded" + VariableSuggestion(name, allowInstallTime),
+    Error(&at,
+          what + L": " + name +
+              L" is not a variable the program knows; it stays in the "
+              L"text unexpanded" +
+              VariableSuggestion(name, allowInstallTime),
           L"unknown-variable");
 }
 
-void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what,
-                            const std::wstring& path) {
+void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what, const std::wstring& path) {
   if (path.empty()) {
     Error(&at, what + L" is empty");
     return;
@@ -286,8 +290,7 @@ void Checker::CheckFullPath(const CXMLElement& at, const std::wstring& what,
     }
     const size_t colon = component.find(L':');
     if (colon != std::wstring::npos && !(start == 0 && colon == 1 && component.size() == 2)) {
-      Error(&at, what + L" " + Quote(path) +
-                     L" has a colon outside its drive (an alternate data stream)");
+      Error(&at, what + L" " + Quote(path) + L" has a colon outside its drive (an alternate data stream)");
       break;
     }
     start = i + 1;
@@ -346,8 +349,10 @@ void Checker::CheckFile(const CXMLElement& element, const std::wstring& section)
     const std::wstring key = Upper(file.fullPath->path);
     const auto first = seen.emplace(key, &element);
     if (!first.second)
-      Error(&element, L"a second record for " + Quote(file.fullPath->path) + L" in " + section +
-                          FirstAt(first.first->second), L"duplicate-record");
+      Error(&element,
+            L"a second record for " + Quote(file.fullPath->path) + L" in " + section +
+                FirstAt(first.first->second),
+            L"duplicate-record");
   }
   if (section == L"DeleteObjects") return;
   if (!file.fileName || file.fileName->name.empty()) {
@@ -364,8 +369,9 @@ void Checker::CheckFile(const CXMLElement& element, const std::wstring& section)
   usedInst_.insert(Upper(name));
   const std::wstring found = finder_.Find(source_.Folder(), L"INST/" + name);
   if (found.empty() || !IsFile(found)) {
-    Error(&element, L"INST\\" + name + L" is not in the package: the copy fails and the file is "
-                                       L"left for a restart that cannot complete it");
+    Error(&element, L"INST\\" + name +
+                        L" is not in the package: the copy fails and the file is "
+                        L"left for a restart that cannot complete it");
     return;
   }
   if (file.com == kComRegister) {
@@ -373,8 +379,8 @@ void Checker::CheckFile(const CXMLElement& element, const std::wstring& section)
     ReadFileBytes(found, bytes);
     const PeImage image = ReadPeImage(bytes);
     if (!image.valid || !image.Exports("DllRegisterServer"))
-      Warning(&element, L"COM=\"INST_REG\" but INST\\" + name +
-                            L" is not a library exporting DllRegisterServer");
+      Warning(&element,
+              L"COM=\"INST_REG\" but INST\\" + name + L" is not a library exporting DllRegisterServer");
   }
 }
 
@@ -406,26 +412,28 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
       if (i - start > 255)
         Error(keyPath, L"a key name of the path has more than 255 characters, the registry's limit");
       if (i == start && i != path.size())
-        Error(keyPath, L"the key path " + Quote(path) + L" has an empty key name (a doubled or "
-                                                         L"leading backslash)");
+        Error(keyPath, L"the key path " + Quote(path) +
+                           L" has an empty key name (a doubled or "
+                           L"leading backslash)");
       start = i + 1;
     }
   }
   if (registry.valueName.size() > 16383)
     Error(&element, L"the value name has more than 16383 characters, the registry's limit");
   CheckVariables(element, L"RegValueName", registry.valueName, false);
-  const std::wstring key = ToWideDecimal(registry.keyPath.root) + L":" + Upper(registry.keyPath.path) +
-                           L":" + Upper(registry.valueName) + L":" + ToWideDecimal(registry.wow.wow);
+  const std::wstring key = ToWideDecimal(registry.keyPath.root) + L":" + Upper(registry.keyPath.path) + L":" +
+                           Upper(registry.valueName) + L":" + ToWideDecimal(registry.wow.wow);
   const auto first = registries_[section].emplace(key, &element);
   if (!first.second)
-    Error(&element, L"a second record for the value " + Quote(registry.valueName) + L" of " +
-                        Quote(registry.keyPath.path) + L" in " + section +
-                        FirstAt(first.first->second),
+    Error(&element,
+          L"a second record for the value " + Quote(registry.valueName) + L" of " +
+              Quote(registry.keyPath.path) + L" in " + section + FirstAt(first.first->second),
           L"duplicate-record");
   if (section == L"DeleteObjects") return;
   if (!data) {
-    Error(&element, L"the registry record has no RegData: the program writes a REG_DW from "
-                    L"empty text, which does not convert: the record is refused and the package fails");
+    Error(&element,
+          L"the registry record has no RegData: the program writes a REG_DW from "
+          L"empty text, which does not convert: the record is refused and the package fails");
     return;
   }
   CheckToken(*data, L"Type", writtenData,
@@ -441,8 +449,9 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
       text.find(L'$') != std::wstring::npos) {
     // A number from variables converts only once they are expanded on the machine.
     if (ReplaceInstallTimeWith(text, 1) != L"1")
-      Warning(data, L"REG_DW data " + Quote(text) +
-                        L" holds variables; it converts only when the expanded text is a number",
+      Warning(data,
+              L"REG_DW data " + Quote(text) +
+                  L" holds variables; it converts only when the expanded text is a number",
               L"registry-data");
     return;
   }
@@ -451,8 +460,10 @@ void Checker::CheckRegistry(const CXMLElement& element, const std::wstring& sect
     Error(data, problem + stops, L"registry-data");
   } else if (isString && text.find(L'$') != std::wstring::npos &&
              (text.size() + 1) * 2 + 320 > kRegistryDataLimit) {
-    Warning(data, L"the string is close to the 499-character limit before its variables "
-                  L"are expanded", L"registry-data");
+    Warning(data,
+            L"the string is close to the 499-character limit before its variables "
+            L"are expanded",
+            L"registry-data");
   }
 }
 
@@ -475,8 +486,9 @@ void Checker::CheckShortCut(const CXMLElement& element, const std::wstring& sect
       ReadFullPath(&child, value);
       if (value.type == kPathShortcutTarget) hasTarget = true;
       else if (value.type != kPathWorkFolder)
-        Error(&child, L"a FullPath of a shortcut without Type \"SCTarget\" or \"WorkFolder\" is "
-                      L"ignored by the program");
+        Error(&child,
+              L"a FullPath of a shortcut without Type \"SCTarget\" or \"WorkFolder\" is "
+              L"ignored by the program");
     }
   });
   const std::wstring& name = shortcut.name.name;
@@ -493,8 +505,9 @@ void Checker::CheckShortCut(const CXMLElement& element, const std::wstring& sect
     const std::wstring key = ToWideDecimal(shortcut.name.type) + L":" + Upper(name);
     const auto first = shortcuts_[section].emplace(key, &element);
     if (!first.second)
-      Error(&element, L"a second shortcut named " + Quote(name) + L" in " + section +
-                          FirstAt(first.first->second), L"duplicate-record");
+      Error(&element,
+            L"a second shortcut named " + Quote(name) + L" in " + section + FirstAt(first.first->second),
+            L"duplicate-record");
   }
   if (section == L"DeleteObjects") return;
   if (!hasTarget) {
@@ -513,8 +526,7 @@ void Checker::CheckUninstTarget(const CXMLElement& element) {
   ForEachChildElement(element, [&](const std::wstring& name, const CXMLElement& child) {
     if (name != L"UNInfo") return;
     const std::wstring target = ValueText(&child);
-    if (target.empty())
-      Error(&child, L"an empty UNInfo: the uninstall log cannot hold an empty target");
+    if (target.empty()) Error(&child, L"an empty UNInfo: the uninstall log cannot hold an empty target");
     else if (!seen.insert(target).second)
       Warning(&child, L"the target " + Quote(target) + L" is listed twice; it is added twice");
   });
@@ -532,8 +544,9 @@ void Checker::CheckUninstallCustomFunction(const CXMLElement& element) {
                         L": only \"1\" switches the hook on; this value reads as 0");
   });
   if (record.fullPath.path.empty())
-    Warning(&element, L"UninstallCustomFunction without a FullPath: the uninstall log's DLLPath "
-                      L"becomes empty");
+    Warning(&element,
+            L"UninstallCustomFunction without a FullPath: the uninstall log's DLLPath "
+            L"becomes empty");
 }
 
 void Checker::CheckCustomFunction(const CXMLElement& element) {
@@ -545,9 +558,11 @@ void Checker::CheckCustomFunction(const CXMLElement& element) {
     if (file.type == kFileNameNone) {
       bool present = false;
       const std::wstring type = Attribute(child, L"Type", present);
-      Error(&child, L"a hook FileName needs Type \"BeforeUpdate\" or \"AfterUpdate\" (exact letter "
-                    L"case); " + (present ? L"Type=" + Quote(type) : std::wstring(L"no Type")) +
-                        L" makes the program ignore it");
+      Error(&child,
+            L"a hook FileName needs Type \"BeforeUpdate\" or \"AfterUpdate\" (exact letter "
+            L"case); " +
+                (present ? L"Type=" + Quote(type) : std::wstring(L"no Type")) +
+                L" makes the program ignore it");
       return;
     }
     if (!seen.insert(file.type).second)
@@ -557,13 +572,13 @@ void Checker::CheckCustomFunction(const CXMLElement& element) {
   });
 }
 
-void Checker::CheckHookLibrary(const CXMLElement& at, const std::wstring& name,
-                               const std::string& entry) {
+void Checker::CheckHookLibrary(const CXMLElement& at, const std::wstring& name, const std::string& entry) {
   const std::wstring fails = L": the update fails";
   if (!IsSafeSingleName(name)) {
     Error(&at, L"the hook library " + Quote(name) +
                    L" is not a plain file name inside CUSTOM (a folder, drive, colon, '..' or "
-                   L"device name)" + fails);
+                   L"device name)" +
+                   fails);
     return;
   }
   const std::wstring found = finder_.Find(source_.Folder(), L"CUSTOM/" + name);
@@ -585,8 +600,9 @@ void Checker::CheckHookLibrary(const CXMLElement& at, const std::wstring& name,
     Error(&at, L"CUSTOM\\" + name + L" does not export " + WideFromUtf8(entry) + hint + fails);
   }
   if (image.machine != kMachineX86)
-    Warning(&at, L"CUSTOM\\" + name + L" is not a 32-bit x86 library; the shipped 32-bit "
-                                      L"Brindle.exe cannot load it");
+    Warning(&at, L"CUSTOM\\" + name +
+                     L" is not a 32-bit x86 library; the shipped 32-bit "
+                     L"Brindle.exe cannot load it");
 }
 
 void Checker::CheckWrapperFiles() {
@@ -613,8 +629,7 @@ void Checker::CheckWrapperFiles() {
   }
   for (const std::wstring& file : UninstallerCommonFiles()) {
     if (finder_.Find(znq, L"INSTALL/COMMON/" + file).empty())
-      report_.Error(source_.Path(), 0, L"",
-                    L"INSTALL\\COMMON\\" + file + L" is missing in " + where + fails,
+      report_.Error(source_.Path(), 0, L"", L"INSTALL\\COMMON\\" + file + L" is missing in " + where + fails,
                     L"uninstaller-files");
   }
   const std::wstring versionFile = finder_.Find(znq, L"INSTALL/COMMON/UninsVer.txt");
@@ -625,7 +640,8 @@ void Checker::CheckWrapperFiles() {
       report_.Error(source_.Path(), 0, L"",
                     L"UninsVer.txt's first word " + Quote(word) +
                         L" is not a usable folder name for the uninstaller's version (one plain "
-                        L"name of at most 64 characters, in the ANSI code page)" + fails,
+                        L"name of at most 64 characters, in the ANSI code page)" +
+                        fails,
                     L"uninstaller-files");
   }
   auto hasResources = [&](const std::wstring& folder) {
@@ -633,19 +649,18 @@ void Checker::CheckWrapperFiles() {
   };
   if (!options_.lang.empty()) {
     const std::wstring folder = UninstallerLanguageFolder(options_.lang);
-    const std::wstring used =
-        folder.empty() ? std::wstring()
-                       : (finder_.Find(znq, L"INSTALL/" + folder).empty()
-                              ? std::wstring(kUninstallerFallbackLanguage)
-                              : folder);
+    const std::wstring used = folder.empty() ? std::wstring()
+                                             : (finder_.Find(znq, L"INSTALL/" + folder).empty()
+                                                    ? std::wstring(kUninstallerFallbackLanguage)
+                                                    : folder);
     if (!used.empty() && !hasResources(used))
       report_.Error(source_.Path(), 0, L"",
-                    L"INSTALL\\" + used + L"\\UninstRsc.dll is missing in " + where +
-                        L" (language " + options_.lang + L")" + fails);
+                    L"INSTALL\\" + used + L"\\UninstRsc.dll is missing in " + where + L" (language " +
+                        options_.lang + L")" + fails);
     if (used.empty() && finder_.Find(znq, L"INSTALL/UninstRsc.dll").empty())
       report_.Error(source_.Path(), 0, L"",
-                    L"INSTALL\\UninstRsc.dll is missing in " + where + L" (language " +
-                        options_.lang + L" has no folder of its own)" + fails);
+                    L"INSTALL\\UninstRsc.dll is missing in " + where + L" (language " + options_.lang +
+                        L" has no folder of its own)" + fails);
     return;
   }
   if (!hasResources(L"ENGLISH"))
@@ -678,16 +693,14 @@ std::vector<std::wstring> UnknownVariables(const std::wstring& text, bool allowI
     if (end == std::wstring::npos) break;
     const std::wstring name = text.substr(at, end - at + 1);
     bool word = name.size() > 2;
-    for (size_t i = 1; i + 1 < name.size(); ++i)
-      word = word && (std::iswalnum(name[i]) || name[i] == L'_');
+    for (size_t i = 1; i + 1 < name.size(); ++i) word = word && (std::iswalnum(name[i]) || name[i] == L'_');
     if (!word) {
       at = end;  // the second '$' may open the next name
       continue;
     }
     const bool isKnown = (allowInstallTime && name == kInstallTimeName) ||
                          std::find(known.begin(), known.end(), name) != known.end();
-    if (!isKnown && std::find(unknown.begin(), unknown.end(), name) == unknown.end())
-      unknown.push_back(name);
+    if (!isKnown && std::find(unknown.begin(), unknown.end(), name) == unknown.end()) unknown.push_back(name);
     at = text.find(L'$', end + 1);
   }
   return unknown;
@@ -705,8 +718,7 @@ std::wstring RegistryDataProblem(int type, const std::wstring& text) {
     case kRegNone:
     case kRegBinary:
     case kRegQword:
-    case kRegMultiString:
-      return L"the program has no conversion for this registry type";
+    case kRegMultiString: return L"the program has no conversion for this registry type";
     default:
       return L"REG_DW data " + Quote(text) +
              L" is not a number the program converts (digits of one base only: decimal, 0x "
@@ -715,8 +727,8 @@ std::wstring RegistryDataProblem(int type, const std::wstring& text) {
 }
 
 bool IsTargetPath(const std::wstring& path) {
-  bool full = path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' &&
-              (path[2] == L'\\' || path[2] == L'/');
+  bool full =
+      path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
   full = full || path.compare(0, 2, L"\\\\") == 0;
   for (const std::wstring& variable : FolderVariables())
     if (path.compare(0, variable.size(), variable) == 0) full = true;
@@ -726,8 +738,8 @@ bool IsTargetPath(const std::wstring& path) {
 const std::vector<std::wstring>& FolderVariables() {
   // The table's names less those that name no folder.
   static const std::vector<std::wstring> folders = [] {
-    const std::set<std::wstring> notFolders = {L"$UninsParam$", L"$Region$",  L"$LangCode$",
-                                               L"$PvkURL$",     L"$UninsVer$", L"$UninsExe$",
+    const std::set<std::wstring> notFolders = {L"$UninsParam$",     L"$Region$",   L"$LangCode$",
+                                               L"$PvkURL$",         L"$UninsVer$", L"$UninsExe$",
                                                L"$UninsWrapperExe$"};
     std::vector<std::wstring> list;
     for (const std::wstring& name : VariableNames())

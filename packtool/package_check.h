@@ -17,9 +17,9 @@ class CQXDiffDistribute;
 namespace pack {
 
 struct CheckOptions {
-  std::wstring lang;  // the installed application's language code; empty: not known
-  std::wstring znq;   // where the uninstaller files are; empty: ZNQ beside the package
-  bool allowUnknown = false;  // unknown elements and attributes are warnings, not errors
+  std::wstring lang;                     // the installed application's language code; empty: not known
+  std::wstring znq;                      // where the uninstaller files are; empty: ZNQ beside the package
+  bool allowUnknown = false;             // unknown elements and attributes are warnings, not errors
   std::ostream* progress = nullptr;      // progress lines (standard error), or none
   std::wstring progressVerb = L"check";  // the verb they name
 };

@@ -45,8 +45,7 @@ std::wstring Trim(const std::wstring& text) {
 // such as C# keep their sign.
 std::wstring WithoutComment(const std::wstring& line) {
   for (size_t i = 0; i < line.size(); ++i)
-    if (line[i] == L'#' && (i == 0 || line[i - 1] == L' ' || line[i - 1] == L'\t'))
-      return line.substr(0, i);
+    if (line[i] == L'#' && (i == 0 || line[i - 1] == L' ' || line[i - 1] == L'\t')) return line.substr(0, i);
   return line;
 }
 
@@ -70,8 +69,7 @@ PeImage ImageOf(const std::wstring& path) {
 
 // True when the model reads the token of this attribute and writes the same token back.
 template <typename Record>
-bool ModelKnowsToken(const std::wstring& element, const std::wstring& attribute,
-                     const std::wstring& token) {
+bool ModelKnowsToken(const std::wstring& element, const std::wstring& attribute, const std::wstring& token) {
   auto xml = NewElement(element);
   AppendAttribute(xml.get(), attribute, token);
   Record record;
@@ -165,10 +163,13 @@ bool ReadExtra(const std::wstring& path, Extra& extra, Report& report) {
     for (const auto& v : block.values) {
       if (v.first != key) continue;
       report.Error(path, number, L"",
-                   L"key " + key + L" is given twice in the [" + block.kind + L"] block (first on "
-                   L"line " + ToWideDecimal(static_cast<long long>(v.second.second)) + L", again on line " +
-                   ToWideDecimal(static_cast<long long>(number)) + L"); a block describes one record: "
-                   L"start a new block with its header for another",
+                   L"key " + key + L" is given twice in the [" + block.kind +
+                       L"] block (first on "
+                       L"line " +
+                       ToWideDecimal(static_cast<long long>(v.second.second)) + L", again on line " +
+                       ToWideDecimal(static_cast<long long>(number)) +
+                       L"); a block describes one record: "
+                       L"start a new block with its header for another",
                    L"duplicate-key");
       twice = true;
       break;
@@ -196,8 +197,8 @@ struct Origins {
     std::unique_ptr<CXMLElement> written;  // the record as the model writes it
     size_t line;
   };
-  std::vector<Record> records;          // registry values and shortcuts of the declarative file
-  size_t beforeLine = 0, afterLine = 0;  // the hooks
+  std::vector<Record> records;             // registry values and shortcuts of the declarative file
+  size_t beforeLine = 0, afterLine = 0;    // the hooks
   std::map<std::wstring, size_t> targets;  // uninstall targets
   // File records by section and FullPath: the file of NEW (or OLD, for a deletion) each
   // stands for.
@@ -205,8 +206,8 @@ struct Origins {
 };
 
 // Adds the records of the declarative file to the model.
-bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute& model,
-                Hooks& hooks, Origins& origins, Report& report) {
+bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute& model, Hooks& hooks,
+                Origins& origins, Report& report) {
   const size_t errorsBefore = report.Errors();
   // Hook paths are relative to the declarative file's folder, however its own path was given.
   std::error_code ec;
@@ -216,9 +217,9 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
     if (s == L"add") return model.addObjects.get();
     if (s == L"delete") return model.deleteObjects.get();
     if (s == L"update" && allowUpdate) return model.updateObjects.get();
-    report.Error(path, LineOf(block, L"section"), L"",
-                 L"section must be add, " + std::wstring(allowUpdate ? L"update or " : L"") +
-                     L"delete, not " + s);
+    report.Error(
+        path, LineOf(block, L"section"), L"",
+        L"section must be add, " + std::wstring(allowUpdate ? L"update or " : L"") + L"delete, not " + s);
     return nullptr;
   };
   auto token = [&](bool known, const ExtraBlock& block, const std::wstring& key,
@@ -234,12 +235,14 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
       auto record = std::make_unique<CQXRegistry>();
       const std::wstring root = block.Get(L"root", L"REG_HLM"), type = block.Get(L"type", L"REG_SZ");
       const std::wstring view = block.Get(L"view", L"INST_32BIT");
-      bool ok = token(ModelKnowsToken<CQXRegistryKeyPath>(L"RegKeyPath", L"RegRoot", root), block,
-                      L"root", L"REG_HLM, REG_HCU, REG_HCR");
+      bool ok = token(ModelKnowsToken<CQXRegistryKeyPath>(L"RegKeyPath", L"RegRoot", root), block, L"root",
+                      L"REG_HLM, REG_HCU, REG_HCR");
       ok = token(ModelKnowsToken<CQXRegistryData>(L"RegData", L"Type", type), block, L"type",
-                 L"REG_SZ, REG_EXPAND_SZ, REG_DW") && ok;
+                 L"REG_SZ, REG_EXPAND_SZ, REG_DW") &&
+           ok;
       ok = token(ModelKnowsToken<CQXRegistry>(L"Registry", L"WOW", view), block, L"view",
-                 L"INST_32BIT, INST_64BIT") && ok;
+                 L"INST_32BIT, INST_64BIT") &&
+           ok;
       if (block.Get(L"key").empty()) {
         report.Error(path, block.line, L"", L"[registry] needs key = <key path>");
         ok = false;
@@ -262,8 +265,7 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
               : RegistryDataProblem(record->data.type, record->data.data);
       if (!problem.empty())
         report.Error(path, LineOf(block, L"data"), L"",
-                     problem + L": the program would stop its registry pass there",
-                     L"registry-data");
+                     problem + L": the program would stop its registry pass there", L"registry-data");
       origins.records.push_back({record->ToXML(), block.line});
       objects->registries.push_back(std::move(record));
     } else if (block.kind == L"shortcut") {
@@ -273,8 +275,10 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
       bool ok = token(ModelKnowsToken<CQXShortCutName>(L"SCName", L"Type", kind), block, L"kind",
                       L"INST_GSC (program menu), INST_DSC (desktop)");
       ok = token(ModelKnowsToken<CQXWindowSize>(L"WindowSize", L"Type", window), block, L"window",
-                 L"INST_NML, INST_MAX, INST_MIN") && ok;
-      if (block.Get(L"name").empty() || (block.Get(L"target").empty() && block.Get(L"section") != L"delete")) {
+                 L"INST_NML, INST_MAX, INST_MIN") &&
+           ok;
+      if (block.Get(L"name").empty() ||
+          (block.Get(L"target").empty() && block.Get(L"section") != L"delete")) {
         report.Error(path, block.line, L"", L"[shortcut] needs name = and target =");
         ok = false;
       }
@@ -312,8 +316,8 @@ bool ApplyExtra(const std::wstring& path, const Extra& extra, CQXDiffDistribute&
           report.Error(path, value.second, L"", name + L" cannot be a file name inside CUSTOM");
           continue;
         }
-        CQXFileName& record = key == L"before" ? model.customFunction->beforeUpdate
-                                               : model.customFunction->afterUpdate;
+        CQXFileName& record =
+            key == L"before" ? model.customFunction->beforeUpdate : model.customFunction->afterUpdate;
         record.type = key == L"before" ? kFileNameBeforeUpdate : kFileNameAfterUpdate;
         record.name = name;
         (key == L"before" ? hooks.before : hooks.after) = library;
@@ -444,12 +448,12 @@ void PointAtTheAuthorsText(Finding& f, const CXMLElement& written, const Origins
       line = it->second;
     }
   } else if (section == L"GeneralInfo" && name == L"Version") {
-    file = options.version.empty() ? L"--version-from " + options.versionFrom
-                                   : L"--version " + options.version;
+    file =
+        options.version.empty() ? L"--version-from " + options.versionFrom : L"--version " + options.version;
   } else if (section == L"GeneralInfo" && name == L"CheckAppName" && options.checkAppsGiven) {
     file = L"--check-app " + ValueText(record);
   } else if (name == L"File" && (f.message.compare(0, 10, L"FullPath: ") == 0 ||
-                                  f.message.find(L"is not a full path") != std::wstring::npos)) {
+                                 f.message.find(L"is not a full path") != std::wstring::npos)) {
     // The variables and the form of the path come from --target; the rest from the file.
     file = L"--target " + options.target;
   } else if (name == L"File") {
@@ -474,8 +478,7 @@ bool ChangesNothing(const CQXDiffDistribute& model) {
   for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(model.deleteObjects.get()),
                                       static_cast<const CQXBaseObjects*>(model.updateObjects.get()),
                                       static_cast<const CQXBaseObjects*>(model.addObjects.get())})
-    if (!group->files.empty() || !group->registries.empty() || !group->shortCuts.empty())
-      return false;
+    if (!group->files.empty() || !group->registries.empty() || !group->shortCuts.empty()) return false;
   return true;
 }
 
@@ -487,8 +490,8 @@ bool WriteDocument(std::unique_ptr<CXMLElement> root, const std::wstring& path) 
 
 }  // namespace
 
-bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
-                 std::ostream& progressOut, MakeResult& result) {
+bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out, std::ostream& progressOut,
+                 MakeResult& result) {
   Progress progress(options.quiet ? nullptr : &progressOut, L"make");
   std::vector<FolderFile> oldFiles, newFiles;
   if (!ListFiles(options.oldFolder, oldFiles)) {
@@ -516,8 +519,7 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   auto addFile = [&](CQXBaseObjects& group, const std::wstring& section, const FolderFile& f,
                      const std::wstring& instName) {
     group.files.push_back(FileRecord(options.target, f.relative, instName));
-    if (group.files.back()->fullPath)
-      origins.files[{section, group.files.back()->fullPath->path}] = f.full;
+    if (group.files.back()->fullPath) origins.files[{section, group.files.back()->fullPath->path}] = f.full;
   };
   std::vector<CabinetEntry> entries;
   std::set<std::wstring> instNames;
@@ -552,9 +554,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
       if (before.hasVersion && after.hasVersion &&
           (static_cast<unsigned long long>(after.versionMs) << 32 | after.versionLs) <
               (static_cast<unsigned long long>(before.versionMs) << 32 | before.versionLs))
-        report.Warning(options.newFolder, 0, L"",
-                       f.relative + L": the version goes down" + note +
-                           L"; the update replaces the file all the same");
+        report.Warning(
+            options.newFolder, 0, L"",
+            f.relative + L": the version goes down" + note + L"; the update replaces the file all the same");
       PrintLine(out, L"update " + Backslashes(f.relative) + note);
       result.updated.push_back(Backslashes(f.relative));
       addFile(*model->updateObjects, L"UpdateObjects", f, instName);
@@ -625,13 +627,12 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
 
   if (options.dryRun) {
     if (!options.quiet)
-      PrintLine(progressOut, L"make: --dry-run: " +
-                                 ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
-                                 ToWideDecimal(static_cast<long long>(result.updated.size())) +
-                                 L" updated, " +
-                                 ToWideDecimal(static_cast<long long>(result.deleted.size())) +
-                                 L" deleted, " + ToWideDecimal(static_cast<long long>(entries.size())) +
-                                 L" files to store; nothing was written");
+      PrintLine(progressOut,
+                L"make: --dry-run: " + ToWideDecimal(static_cast<long long>(result.added.size())) +
+                    L" added, " + ToWideDecimal(static_cast<long long>(result.updated.size())) +
+                    L" updated, " + ToWideDecimal(static_cast<long long>(result.deleted.size())) +
+                    L" deleted, " + ToWideDecimal(static_cast<long long>(entries.size())) +
+                    L" files to store; nothing was written");
     return report.Errors() == 0;
   }
   TempFolder scratch;
@@ -703,9 +704,9 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
     AppendAttribute(entry.get(), L"Order", L"1");
     AppendChild(NewTextElement(L"FileName", FileNameOf(options.output)), entry.get());
     AppendChild(NewTextElement(L"AppName", options.appName), entry.get());
-    AppendChild(NewTextElement(L"DisplayName", options.displayName.empty() ? options.appName
-                                                                           : options.displayName),
-                entry.get());
+    AppendChild(
+        NewTextElement(L"DisplayName", options.displayName.empty() ? options.appName : options.displayName),
+        entry.get());
     AppendChild(std::move(entry), root.get());
     if (!WriteDocument(std::move(root), options.list))
       report.Error(options.list, 0, L"", L"cannot write the list file");
@@ -748,10 +749,8 @@ bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
   if (!options.quiet)
     PrintLine(progressOut, L"make: " + options.output + L": " +
                                ToWideDecimal(static_cast<long long>(result.added.size())) + L" added, " +
-                               ToWideDecimal(static_cast<long long>(result.updated.size())) +
-                               L" updated, " +
-                               ToWideDecimal(static_cast<long long>(result.deleted.size())) +
-                               L" deleted");
+                               ToWideDecimal(static_cast<long long>(result.updated.size())) + L" updated, " +
+                               ToWideDecimal(static_cast<long long>(result.deleted.size())) + L" deleted");
   return true;
 }
 

@@ -14,21 +14,21 @@ namespace brindle::pack {
 
 struct MakeOptions {
   std::wstring oldFolder, newFolder, output;
-  std::wstring version;         // the application's version after the update
-  std::wstring versionFrom;     // or: a file of NEW whose version resource gives it
-  std::wstring appName;         // install-log key (for the list file)
-  std::wstring displayName;     // UpdateObjects/DisplayName
+  std::wstring version;                  // the application's version after the update
+  std::wstring versionFrom;              // or: a file of NEW whose version resource gives it
+  std::wstring appName;                  // install-log key (for the list file)
+  std::wstring displayName;              // UpdateObjects/DisplayName
   std::wstring target = L"$InsFolder$";  // where OLD is installed, as a package path
   std::vector<std::wstring> checkApps;
   bool checkAppsGiven = false;
-  std::wstring extra;           // the declarative file ("-": standard input)
-  std::wstring znq;             // the uninstaller files
-  std::wstring list;            // a DiffLocalList to write
-  std::wstring diffXml;         // a copy of diff.xml to write ("-": standard output)
+  std::wstring extra;    // the declarative file ("-": standard input)
+  std::wstring znq;      // the uninstaller files
+  std::wstring list;     // a DiffLocalList to write
+  std::wstring diffXml;  // a copy of diff.xml to write ("-": standard output)
   bool quiet = false;
-  bool verbose = false;         // name every file stored in the cabinet
-  bool force = false;           // keep a package that the check finds errors in
-  bool dryRun = false;          // compare and read everything, write nothing
+  bool verbose = false;  // name every file stored in the cabinet
+  bool force = false;    // keep a package that the check finds errors in
+  bool dryRun = false;   // compare and read everything, write nothing
 };
 
 // What make did, one line per file, for the user and for tests.
@@ -38,7 +38,7 @@ struct MakeResult {
 
 // Builds the package; findings (errors name the file and line) go to report, progress to
 // progress (unless quiet), the file list to out. False when the package was not written.
-bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out,
-                 std::ostream& progress, MakeResult& result);
+bool MakePackage(const MakeOptions& options, Report& report, std::ostream& out, std::ostream& progress,
+                 MakeResult& result);
 
 }  // namespace brindle::pack

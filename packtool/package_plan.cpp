@@ -84,13 +84,15 @@ void VerifySharedCounts(const CIniFile& ini, const std::wstring& uninstLog, Memo
       const std::wstring& path = *key->Entry().path;
       RegistryValueBytes count;
       std::uint32_t n = 0;
-      const bool has = registry.ReadValue(kSharedCounts, path, count) == kSysSuccess && count.type == kStoredDword &&
-                       count.bytes.size() == 4;
-      for (size_t i = 0; has && i < 4; ++i) n |= std::uint32_t(static_cast<unsigned char>(count.bytes[i])) << (8 * i);
+      const bool has = registry.ReadValue(kSharedCounts, path, count) == kSysSuccess &&
+                       count.type == kStoredDword && count.bytes.size() == 4;
+      for (size_t i = 0; has && i < 4; ++i)
+        n |= std::uint32_t(static_cast<unsigned char>(count.bytes[i])) << (8 * i);
       if (!has || n == 0)
         report.Error(uninstLog, 0, L"[" + section->Name() + L"]",
                      path + L" is listed as shared (INST_REF) but its SharedDLLs count is " +
-                         (has ? L"0" : L"missing") + L": an uninstall may remove a library another product uses",
+                         (has ? L"0" : L"missing") +
+                         L": an uninstall may remove a library another product uses",
                      L"shared-counts");
     }
 }
@@ -107,8 +109,10 @@ void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, co
     const std::wstring name = env.ExpandKeepingSystemFolders(record->valueName);
     RegistryValueBytes value;
     if (registry.ReadValue(keyOf(*record), name, value) == kSysSuccess)
-      report.Error(where, 0, L"", L"value \"" + name + L"\" of " + keyOf(*record).path +
-                                      L" is still there; the package deletes it", L"registry-values");
+      report.Error(
+          where, 0, L"",
+          L"value \"" + name + L"\" of " + keyOf(*record).path + L" is still there; the package deletes it",
+          L"registry-values");
   }
   for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(package.updateObjects.get()),
                                       static_cast<const CQXBaseObjects*>(package.addObjects.get())})
@@ -118,15 +122,17 @@ void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, co
       const RegistryKeyName key = keyOf(*record);
       RegistryValueBytes have, want;
       if (registry.ReadValue(key, name, have) != kSysSuccess) {
-        report.Error(where, 0, L"", L"value \"" + name + L"\" of " + key.path +
-                                        L" is missing; the package writes it", L"registry-values");
+        report.Error(where, 0, L"",
+                     L"value \"" + name + L"\" of " + key.path + L" is missing; the package writes it",
+                     L"registry-values");
         continue;
       }
       const bool timed = ReplaceInstallTimeWith(data, 1) != data;
       if (!timed && ConvertRegistryData(record->data.type, data, want) &&
           (have.type != want.type || have.bytes != want.bytes))
-        report.Error(where, 0, L"", L"value \"" + name + L"\" of " + key.path +
-                                        L" differs from the package's data " + data, L"registry-values");
+        report.Error(where, 0, L"",
+                     L"value \"" + name + L"\" of " + key.path + L" differs from the package's data " + data,
+                     L"registry-values");
     }
 }
 
@@ -140,8 +146,7 @@ class Planner {
   void Action(const std::wstring& verb, const std::wstring& object) {
     if (options_.json)
       out_ << "{\"verb\":" << JsonString(verb) << ",\"object\":" << JsonString(object) << "}\n";
-    else
-      PrintLine(out_, verb + L" " + object);
+    else PrintLine(out_, verb + L" " + object);
   }
   void Note(const std::wstring& text) {
     if (options_.quiet) return;
@@ -154,8 +159,8 @@ class Planner {
     return ApplicationEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
   std::wstring ShortcutPath(const CQXShortCut& shortcut) const {
-    return std::wstring(shortcut.name.type == kShortcutGroup ? kCommonPrograms : kCommonDesktop) +
-           L"/" + Slashes(Env().Expand(shortcut.name.name)) + L".lnk";
+    return std::wstring(shortcut.name.type == kShortcutGroup ? kCommonPrograms : kCommonDesktop) + L"/" +
+           Slashes(Env().Expand(shortcut.name.name)) + L".lnk";
   }
   void UnregisterCom(const CQXBaseObjects& group);
   void DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb);
@@ -201,8 +206,7 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
   // On the machine itself the installed files are where the paths say.
   if (options_.root.empty()) return IsFile(path) ? path : std::wstring();
 #endif
-  if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') ||
-      path[1] != L':')
+  if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') || path[1] != L':')
     return std::wstring();
   return finder_.Find(options_.root, path.substr(3));
 }
@@ -215,8 +219,7 @@ void Planner::ReadUninstallerVersion() {
   std::wstring file = finder_.Find(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   if (file.empty()) file = finder_.Find(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   std::string text;
-  if (file.empty() || !ReadFileBytes(file, text) ||
-      !UninstallerVersionFromText(text, uninstallerVersion_))
+  if (file.empty() || !ReadFileBytes(file, text) || !UninstallerVersionFromText(text, uninstallerVersion_))
     uninstallerVersion_.clear();
 }
 
@@ -259,7 +262,8 @@ void Planner::RaiseSharedCount(const std::wstring& target) {
     return;
   }
   RegistryValueBytes value;
-  const SharedCount count = SharedCountOf(registry_->ReadValue(kSharedCounts, target, value) == kSysSuccess, value);
+  const SharedCount count =
+      SharedCountOf(registry_->ReadValue(kSharedCounts, target, value) == kSysSuccess, value);
   std::uint32_t raised = 0;
   if (!RaisedSharedCount(count, raised)) {
     Note(L"  its SharedDLLs value is not a number: the program leaves it as it is");
@@ -282,8 +286,7 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
           Note(L"  not copied: the installed file is not older");
           RaiseSharedCount(target);
         } else {
-          Note(L"skipped, no action line: ADD_FILE " + target +
-               L" (the installed file is not older)");
+          Note(L"skipped, no action line: ADD_FILE " + target + L" (the installed file is not older)");
         }
         continue;
       }
@@ -324,8 +327,9 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     const std::wstring data = env.ExpandKeepingSystemFolders(registry->data.data);
     // The time of the run is a number, whatever it is.
     if (!RegistryDataProblem(registry->data.type, ReplaceInstallTimeWith(data, 1)).empty()) {
-      Note(L"the record of " + key + L" is refused (its data does not convert): the program "
-                                      L"writes the other records of the pass, then the package fails");
+      Note(L"the record of " + key +
+           L" is refused (its data does not convert): the program "
+           L"writes the other records of the pass, then the package fails");
       packageFails_ = true;
       continue;
     }
@@ -334,8 +338,8 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     RegistryValueBytes value;
     NothingNoted noUndo;
     if (registry_ && ConvertRegistryData(registry->data.type, ReplaceInstallTimeWith(data, 1), value))
-      WriteRegistryValue(*registry_, noUndo, KeyOf(*registry), env.ExpandKeepingSystemFolders(registry->valueName),
-                         value, verb == L"ADD_REG");
+      WriteRegistryValue(*registry_, noUndo, KeyOf(*registry),
+                         env.ExpandKeepingSystemFolders(registry->valueName), value, verb == L"ADD_REG");
   }
 }
 
@@ -353,10 +357,10 @@ void Planner::CreateShortcuts(const CQXBaseObjects& group, const std::wstring& v
 void Planner::RunStep(const PackageStep& step) {
   const CQXDiffDistribute& p = *package_;
   const bool inAdd = step.section == PackageSection::kAdd;
-  const CQXBaseObjects& group =
-      step.section == PackageSection::kDelete ? static_cast<const CQXBaseObjects&>(*p.deleteObjects)
-      : inAdd ? static_cast<const CQXBaseObjects&>(*p.addObjects)
-              : static_cast<const CQXBaseObjects&>(*p.updateObjects);
+  const CQXBaseObjects& group = step.section == PackageSection::kDelete
+                                    ? static_cast<const CQXBaseObjects&>(*p.deleteObjects)
+                                : inAdd ? static_cast<const CQXBaseObjects&>(*p.addObjects)
+                                        : static_cast<const CQXBaseObjects&>(*p.updateObjects);
   const std::wstring verb = step.verb ? step.verb : L"";
   switch (step.pass) {
     case PackagePass::kUnregisterComServers: UnregisterCom(group); break;
@@ -404,10 +408,10 @@ bool Planner::Run(Report& report) {
   if (!entry_) {
     std::wstring names;
     for (const auto& e : log_->entries) names += (names.empty() ? L"" : L", ") + e->AppName;
-    report.Error(options_.installLog, 0, L"",
-                 (options_.appName.empty() ? L"name the application with --app"
-                                           : L"no entry " + options_.appName) +
-                     L" (the log holds: " + names + L")");
+    report.Error(
+        options_.installLog, 0, L"",
+        (options_.appName.empty() ? L"name the application with --app" : L"no entry " + options_.appName) +
+            L" (the log holds: " + names + L")");
     return false;
   }
   const std::wstring diffXml = finder_.Find(source_.Folder(), L"diff.xml");
@@ -444,18 +448,19 @@ bool Planner::Run(Report& report) {
   // The program's own list of steps, with the verbs of the lines each writes.
   const std::vector<PackageStep>& steps = PackageSteps();
   size_t records = 0;
-  for (const CQXBaseObjects* group :
-       {static_cast<const CQXBaseObjects*>(p.deleteObjects.get()),
-        static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
-        static_cast<const CQXBaseObjects*>(p.addObjects.get())})
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(p.deleteObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.addObjects.get())})
     records += group->files.size() + group->registries.size() + group->shortCuts.size();
   Progress progress(options_.progress, L"plan");
   for (size_t i = 0; i < steps.size(); ++i) {
     RunStep(steps[i]);
     progress.Step(L"steps", i + 1, steps.size(), records);
     if (packageFails_) {
-      Note(L"the package fails at the end of this pass: nothing later is done and the install "
-           L"log keeps version " + entry_->applicationVersion.text);
+      Note(
+          L"the package fails at the end of this pass: nothing later is done and the install "
+          L"log keeps version " +
+          entry_->applicationVersion.text);
       return true;
     }
     const bool sectionEnds = i + 1 == steps.size() || steps[i + 1].section != steps[i].section;
@@ -476,8 +481,7 @@ bool Planner::Run(Report& report) {
 
 }  // namespace
 
-bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
-                 Report& report) {
+bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out, Report& report) {
   return Planner(source, options, out).Run(report);
 }
 
@@ -502,8 +506,8 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
   std::string plain;
   std::wstring reason, text;
   if (!DecodeLogFile(options.installLog, plain, reason) || !WideFromAnsi(plain, text)) {
-    report.Error(options.installLog, 0, L"", reason.empty() ? L"the text is not in the ANSI code page" : reason,
-                 L"fatal");
+    report.Error(options.installLog, 0, L"",
+                 reason.empty() ? L"the text is not in the ANSI code page" : reason, L"fatal");
     return false;
   }
   CQXInstallLog log;
@@ -516,9 +520,10 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
                                ? (log.entries.size() == 1 ? log.entries.front().get() : nullptr)
                                : FindEntry(log, options.appName);
   if (!entry) {
-    report.Error(options.installLog, 0, L"",
-                 options.appName.empty() ? L"name the application with --app" : L"no entry " + options.appName,
-                 L"fatal");
+    report.Error(
+        options.installLog, 0, L"",
+        options.appName.empty() ? L"name the application with --app" : L"no entry " + options.appName,
+        L"fatal");
     return false;
   }
   std::unique_ptr<MemoryRegistry> registry;
@@ -526,20 +531,21 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
   CaseBlindFinder finder;
   const std::wstring& root = options.root;
   if (BelowRoot(finder, root, entry->FullPath).empty())
-    report.Error(options.installLog, 0, L"",
-                 L"the installation folder " + entry->FullPath + L" is missing", L"installed-files");
+    report.Error(options.installLog, 0, L"", L"the installation folder " + entry->FullPath + L" is missing",
+                 L"installed-files");
   // The uninstall log: present, readable by the program line by line, its files present.
   std::set<std::wstring> listed;  // files the uninstall log names (upper case)
   bool iniLoaded = false;
-  const std::wstring uninstLog = entry->UninstLog.empty() ? std::wstring()
-                                                           : BelowRoot(finder, root, entry->UninstLog);
+  const std::wstring uninstLog =
+      entry->UninstLog.empty() ? std::wstring() : BelowRoot(finder, root, entry->UninstLog);
   std::string bytes;
   if (entry->UninstLog.empty()) {
     report.Error(options.installLog, 0, L"", L"the entry names no uninstall log (UninstLog)",
                  L"uninstall-log");
   } else if (uninstLog.empty() || !ReadFileBytes(uninstLog, bytes)) {
-    report.Error(entry->UninstLog, 0, L"", L"the uninstall log is missing: every update of " +
-                                               entry->AppName + L" fails", L"uninstall-log");
+    report.Error(entry->UninstLog, 0, L"",
+                 L"the uninstall log is missing: every update of " + entry->AppName + L" fails",
+                 L"uninstall-log");
   } else {
     Report lines;
     lines.defaultRule = L"uninstall-log";
@@ -599,12 +605,13 @@ bool VerifyInstallation(const VerifyOptions& options, Report& report) {
       const std::wstring stored =
           file->fileName ? finder.Find(source.Folder(), L"INST/" + file->fileName->name) : L"";
       if (!stored.empty() && ReadFileBytes(stored, want) && ReadFileBytes(installed, have) && have != want)
-        report.Error(options.package, 0, L"", path + L" differs from the package's file",
-                     L"installed-files");
+        report.Error(options.package, 0, L"", path + L" differs from the package's file", L"installed-files");
       if (iniLoaded && !listed.count(Upper(path)))
         report.Warning(entry->UninstLog, 0, L"",
-                       path + L" is installed by the package but not listed in the uninstall log: "
-                              L"an uninstall leaves it behind", L"uninstall-log");
+                       path +
+                           L" is installed by the package but not listed in the uninstall log: "
+                           L"an uninstall leaves it behind",
+                       L"uninstall-log");
     }
   return true;
 }

@@ -12,18 +12,17 @@
 namespace brindle::pack {
 
 struct PlanOptions {
-  std::wstring installLog;  // the enciphered install log
-  std::wstring appName;     // the entry; empty: the log's only entry
-  std::wstring root;        // a folder standing for C:\ (files are looked up below it)
-  std::wstring registry;    // a registry export standing for the machine's registry
-  bool json = false;        // one JSON object per line: {"verb","object"} or {"note"}
-  bool quiet = false;       // actions only
+  std::wstring installLog;           // the enciphered install log
+  std::wstring appName;              // the entry; empty: the log's only entry
+  std::wstring root;                 // a folder standing for C:\ (files are looked up below it)
+  std::wstring registry;             // a registry export standing for the machine's registry
+  bool json = false;                 // one JSON object per line: {"verb","object"} or {"note"}
+  bool quiet = false;                // actions only
   std::ostream* progress = nullptr;  // progress lines for a large package (standard error)
 };
 
 // False (with the reason in report) when the install log, its entry or diff.xml cannot be had.
-bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out,
-                 Report& report);
+bool PlanPackage(const PackageSource& source, const PlanOptions& options, std::ostream& out, Report& report);
 
 struct VerifyOptions {
   std::wstring installLog;  // the enciphered install log

@@ -47,8 +47,8 @@ class CaseBlindFinder {
 
  private:
   struct Listing {
-    std::set<std::wstring> names;                     // as stored
-    std::map<std::wstring, std::wstring> byUpper;     // upper case -> the first name in order
+    std::set<std::wstring> names;                  // as stored
+    std::map<std::wstring, std::wstring> byUpper;  // upper case -> the first name in order
   };
   const Listing& ListingOf(const std::wstring& folder);
   std::map<std::wstring, Listing> listings_;

@@ -49,8 +49,7 @@ struct Section {
 bool OffsetOfRva(const std::vector<Section>& sections, std::uint32_t rva, std::uint64_t& offset) {
   for (const Section& s : sections) {
     const std::uint32_t size = s.virtualSize ? s.virtualSize : s.rawSize;
-    if (rva >= s.virtualAddress && rva - s.virtualAddress < size &&
-        rva - s.virtualAddress < s.rawSize) {
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < size && rva - s.virtualAddress < s.rawSize) {
       offset = static_cast<std::uint64_t>(s.rawOffset) + (rva - s.virtualAddress);
       return true;
     }

@@ -12,14 +12,14 @@
 namespace brindle::pack {
 
 struct PeImage {
-  bool valid = false;           // a PE image whose headers could be read
-  std::uint16_t machine = 0;    // 0x14c x86, 0x8664 x64
-  bool isLibrary = false;       // the DLL flag of the file header
+  bool valid = false;                // a PE image whose headers could be read
+  std::uint16_t machine = 0;         // 0x14c x86, 0x8664 x64
+  bool isLibrary = false;            // the DLL flag of the file header
   std::vector<std::string> exports;  // exported names, as stored
   bool hasVersion = false;
   std::uint32_t versionMs = 0;  // fixed file version, most significant half
   std::uint32_t versionLs = 0;
-  std::wstring problem;         // why valid is false
+  std::wstring problem;  // why valid is false
 
   bool Exports(const std::string& name) const;
   // "1.2.3.4", or empty text without a version.

@@ -17,8 +17,8 @@ std::wstring FormatFinding(const Finding& f) {
   return text;
 }
 
-void Report::Add(Finding::Severity severity, const std::wstring& file, size_t line,
-                 const std::wstring& place, const std::wstring& message, const std::wstring& rule) {
+void Report::Add(Finding::Severity severity, const std::wstring& file, size_t line, const std::wstring& place,
+                 const std::wstring& message, const std::wstring& rule) {
   Finding f;
   f.severity = severity;
   f.file = file;
@@ -53,11 +53,10 @@ void Report::Print(std::ostream& out) const {
 
 void Report::PrintJson(std::ostream& out) const {
   for (const Finding& f : findings) {
-    out << "{\"file\":" << JsonString(f.file) << ",\"line\":" << f.line
-        << ",\"column\":" << f.column << ",\"severity\":\""
-        << (f.severity == Finding::kError ? "error" : "warning") << "\",\"rule\":"
-        << JsonString(f.rule.empty() ? defaultRule : f.rule) << ",\"message\":"
-        << JsonString(f.message) << ",\"place\":" << JsonString(f.place) << "}\n";
+    out << "{\"file\":" << JsonString(f.file) << ",\"line\":" << f.line << ",\"column\":" << f.column
+        << ",\"severity\":\"" << (f.severity == Finding::kError ? "error" : "warning")
+        << "\",\"rule\":" << JsonString(f.rule.empty() ? defaultRule : f.rule)
+        << ",\"message\":" << JsonString(f.message) << ",\"place\":" << JsonString(f.place) << "}\n";
   }
 }
 
@@ -65,20 +64,18 @@ void Progress::Step(const std::wstring& stage, size_t done, size_t total, size_t
   if (!out_ || size < 100 || total == 0) return;  // small work needs no progress
   const size_t step = std::max<size_t>(1, std::min<size_t>(500, total / 10));
   if (done % step == 0 || done == total)
-    PrintLine(*out_, verb_ + L": " + stage + L" " + ToWideDecimal(static_cast<long long>(done)) +
-                         L"/" + ToWideDecimal(static_cast<long long>(total)));
+    PrintLine(*out_, verb_ + L": " + stage + L" " + ToWideDecimal(static_cast<long long>(done)) + L"/" +
+                         ToWideDecimal(static_cast<long long>(total)));
 }
 
 int Report::FinishJson(std::ostream& out, const std::wstring& verb, int exitCode) const {
   PrintJson(out);
-  out << "{\"summary\":" << JsonString(verb) << ",\"errors\":" << Errors()
-      << ",\"warnings\":" << Warnings() << ",\"exit\":" << exitCode << "}\n";
+  out << "{\"summary\":" << JsonString(verb) << ",\"errors\":" << Errors() << ",\"warnings\":" << Warnings()
+      << ",\"exit\":" << exitCode << "}\n";
   return exitCode;
 }
 
-void PrintLine(std::ostream& out, const std::wstring& text) {
-  out << Utf8FromWide(text) << '\n';
-}
+void PrintLine(std::ostream& out, const std::wstring& text) { out << Utf8FromWide(text) << '\n'; }
 
 std::string JsonString(const std::wstring& text) {
   const std::string utf8 = Utf8FromWide(text);

@@ -17,8 +17,8 @@ struct Finding {
   size_t line = 0;     // 1-based; 0 when the finding has no line
   std::wstring place;  // element path in diff.xml (DiffDistribute/AddObjects/File[2]) or empty
   std::wstring message;
-  std::wstring rule;   // a short stable name of the rule (registry-data, unknown-variable...)
-  size_t column = 0;   // 1-based; 0 when not known
+  std::wstring rule;  // a short stable name of the rule (registry-data, unknown-variable...)
+  size_t column = 0;  // 1-based; 0 when not known
 };
 
 // "file:line[:column]: error: message [place]".
@@ -27,14 +27,14 @@ std::wstring FormatFinding(const Finding& finding);
 // The findings of one run, in the order they were made.
 class Report {
  public:
-  void Add(Finding::Severity severity, const std::wstring& file, size_t line,
-           const std::wstring& place, const std::wstring& message, const std::wstring& rule = L"");
-  void Error(const std::wstring& file, size_t line, const std::wstring& place,
-             const std::wstring& message, const std::wstring& rule = L"") {
+  void Add(Finding::Severity severity, const std::wstring& file, size_t line, const std::wstring& place,
+           const std::wstring& message, const std::wstring& rule = L"");
+  void Error(const std::wstring& file, size_t line, const std::wstring& place, const std::wstring& message,
+             const std::wstring& rule = L"") {
     Add(Finding::kError, file, line, place, message, rule);
   }
-  void Warning(const std::wstring& file, size_t line, const std::wstring& place,
-               const std::wstring& message, const std::wstring& rule = L"") {
+  void Warning(const std::wstring& file, size_t line, const std::wstring& place, const std::wstring& message,
+               const std::wstring& rule = L"") {
     Add(Finding::kWarning, file, line, place, message, rule);
   }
   size_t Errors() const;

@@ -43,9 +43,8 @@ std::wstring NearestName(const std::wstring& word, const std::vector<std::wstrin
   if (best.empty()) return best;
   // Near: letter case alone, or about one edit in three characters.
   const bool caseAlone =
-      best.size() == word.size() &&
-      std::equal(best.begin(), best.end(), word.begin(),
-                 [](wchar_t x, wchar_t y) { return Folded(x) == Folded(y); });
+      best.size() == word.size() && std::equal(best.begin(), best.end(), word.begin(),
+                                               [](wchar_t x, wchar_t y) { return Folded(x) == Folded(y); });
   const size_t longest = std::max(word.size(), best.size());
   return caseAlone || bestDistance <= 2 * std::max<size_t>(1, longest / 3) ? best : std::wstring();
 }

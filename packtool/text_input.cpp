@@ -50,11 +50,23 @@ size_t FirstInvalidUtf8(const std::string& bytes) {
     const unsigned c = static_cast<unsigned char>(bytes[i]);
     size_t length = 0;
     unsigned value = 0, least = 0;
-    if (c < 0x80) { ++i; continue; }
-    if (c >= 0xC2 && c <= 0xDF) { length = 2; value = c & 0x1F; least = 0x80; }
-    else if (c >= 0xE0 && c <= 0xEF) { length = 3; value = c & 0x0F; least = 0x800; }
-    else if (c >= 0xF0 && c <= 0xF4) { length = 4; value = c & 0x07; least = 0x10000; }
-    else return i;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+      value = c & 0x1F;
+      least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      value = c & 0x0F;
+      least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      value = c & 0x07;
+      least = 0x10000;
+    } else return i;
     if (i + length > bytes.size()) return i;
     for (size_t k = 1; k < length; ++k) {
       const unsigned next = static_cast<unsigned char>(bytes[i + k]);
@@ -80,15 +92,17 @@ bool ReadAuthorText(const std::string& bytes, std::wstring& text, std::wstring& 
   if (le || be) {
     if (WideFromUtf16(bytes, 2, be, text)) return true;
     text.clear();
-    reason = L"the file starts as UTF-16 but is not valid UTF-16 (an odd length or a broken "
-             L"surrogate pair)";
+    reason =
+        L"the file starts as UTF-16 but is not valid UTF-16 (an odd length or a broken "
+        L"surrogate pair)";
     return false;
   }
   const size_t from = StartsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
   const std::string utf8 = bytes.substr(from);
   if (utf8.find('\0') != std::string::npos) {
-    reason = L"the file holds zero bytes: UTF-16 without its byte-order mark? Save it as UTF-8, or "
-             L"as UTF-16 with the mark";
+    reason =
+        L"the file holds zero bytes: UTF-16 without its byte-order mark? Save it as UTF-8, or "
+        L"as UTF-16 with the mark";
     return false;
   }
   const size_t bad = FirstInvalidUtf8(utf8);

@@ -44,11 +44,10 @@ std::wstring WhyKeyFails(const std::vector<std::wstring>& fields) {
            ToWideDecimal(static_cast<long long>(fields.size() - 1));
   if (info.keyClass == kClassNumber) return L"\"" + fields[1] + L"\" is not a number";
   for (size_t i = 1; i <= info.minimumFields; ++i) {
-    const bool isText =
-        (info.kind == kKindFolder || info.kind == kKindFile) ? i == 1
-        : info.kind == kKindRegistryKey                       ? i == 2
-        : info.kind == kKindRegistryValue                     ? (i == 2 || i == 3)
-                                                              : true;
+    const bool isText = (info.kind == kKindFolder || info.kind == kKindFile) ? i == 1
+                        : info.kind == kKindRegistryKey                      ? i == 2
+                        : info.kind == kKindRegistryValue                    ? (i == 2 || i == 3)
+                                                                             : true;
     if (isText) {
       const bool mayBeEmpty = info.kind == kKindRegistryValue ? i == 3 : info.keyClass != kClassEntry;
       if (!mayBeEmpty && fields[i].empty())
@@ -87,8 +86,7 @@ bool CheckUninstallLog(const std::string& bytes, const std::wstring& name, Repor
     }
     std::wstring wide;
     if (!WideFromAnsiLossy(line, wide, codePage)) {
-      report.Error(name, number, L"", L"the line cannot be read in code page " +
-                                          std::to_wstring(codePage));
+      report.Error(name, number, L"", L"the line cannot be read in code page " + std::to_wstring(codePage));
       continue;
     }
     if (!CParse::SplitFields(wide, fields)) {

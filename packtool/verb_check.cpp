@@ -44,9 +44,13 @@ int RunCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostr
     for (const Finding& f : report.findings)
       if (f.severity == Finding::kError) PrintLine(out, FormatFinding(f));
   } else {
-    if (a.Verbose()) PrintLine(out, L"checking " + path + (source.IsCabinet() ? L" (a cabinet of " +
-                                   ToWideDecimal(static_cast<long long>(source.EntryNames().size())) +
-                                   L" entries)" : L" (a folder)"));
+    if (a.Verbose())
+      PrintLine(
+          out, L"checking " + path +
+                   (source.IsCabinet()
+                        ? L" (a cabinet of " +
+                              ToWideDecimal(static_cast<long long>(source.EntryNames().size())) + L" entries)"
+                        : L" (a folder)"));
     report.Print(out);
   }
   return report.Errors() == 0 ? kExitOk : kExitFailed;

@@ -44,8 +44,8 @@ bool CheckMakeOptions(const MakeOptions& options, std::ostream& err) {
   if (!options.versionFrom.empty() && IsFolder(options.newFolder)) {
     const std::wstring file = FindCaseBlind(options.newFolder, options.versionFrom);
     if (file.empty() || !IsFile(file))
-      return wrong(L"--version-from " + options.versionFrom + L": no such file in NEW (" +
-                   options.newFolder + L")");
+      return wrong(L"--version-from " + options.versionFrom + L": no such file in NEW (" + options.newFolder +
+                   L")");
   }
   return true;
 }
@@ -55,9 +55,8 @@ bool CheckMakeOptions(const MakeOptions& options, std::ostream& err) {
 int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
   if (!ParseVerbArguments(a, args,
-                          {L"-o", L"--version", L"--version-from", L"--app", L"--display-name",
-                           L"--target", L"--check-app", L"--extra", L"--znq", L"--list",
-                           L"--diff-xml"},
+                          {L"-o", L"--version", L"--version-from", L"--app", L"--display-name", L"--target",
+                           L"--check-app", L"--extra", L"--znq", L"--list", L"--diff-xml"},
                           {L"--force", L"--json", L"--dry-run"}, 2, 2, L"make", err))
     return kExitUsage;
   // The package is a cabinet the program reads beside its uninstaller files, and the folders
@@ -88,8 +87,9 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
     return kExitUsage;
   }
   if (!options.version.empty() && !options.versionFrom.empty()) {
-    PrintLine(err, L"brindle-pack make: --version and --version-from contradict each other; give "
-                   L"one of them");
+    PrintLine(err,
+              L"brindle-pack make: --version and --version-from contradict each other; give "
+              L"one of them");
     return kExitUsage;
   }
   if (options.version.empty() && options.versionFrom.empty()) {
@@ -107,8 +107,9 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   // output stays one XML document.
   const bool json = a.Has(L"--json");
   if (json && options.diffXml == L"-") {
-    PrintLine(err, L"brindle-pack make: --json and --diff-xml - both write to standard output; "
-                   L"name a file for --diff-xml");
+    PrintLine(err,
+              L"brindle-pack make: --json and --diff-xml - both write to standard output; "
+              L"name a file for --diff-xml");
     return kExitUsage;
   }
   std::ostringstream textList;  // with --json the changes are written as JSON below
@@ -121,8 +122,7 @@ int RunMake(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
     if (!options.list.empty()) fs::remove(FsPath(options.list), ec);
   }
   if (json) {
-    for (const auto& [change, paths] : {std::pair{"add", &result.added},
-                                        std::pair{"update", &result.updated},
+    for (const auto& [change, paths] : {std::pair{"add", &result.added}, std::pair{"update", &result.updated},
                                         std::pair{"delete", &result.deleted}})
       for (const std::wstring& path : *paths)
         out << "{\"change\":\"" << change << "\",\"path\":" << JsonString(path) << "}\n";

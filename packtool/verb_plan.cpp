@@ -13,8 +13,9 @@ int RunPlan(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
     return kExitUsage;
   if (!RefuseStandardStream(a, {L"--root", L"--registry"}, false, L"plan", err)) return kExitUsage;
   if (a.Positional()[0] == L"-" && a.Value(L"--install-log") == L"-") {
-    PrintLine(err, L"brindle-pack plan: the package and the install log cannot both come from "
-                   L"standard input (\"-\"); name one of them as a file");
+    PrintLine(err,
+              L"brindle-pack plan: the package and the install log cannot both come from "
+              L"standard input (\"-\"); name one of them as a file");
     return kExitUsage;
   }
   PlanOptions options;
@@ -68,8 +69,9 @@ int RunVerify(const std::vector<std::wstring>& args, std::ostream& out, std::ost
   options.package = a.Value(L"--package");
   options.registry = a.Value(L"--registry");
   if (options.installLog.empty() || options.root.empty()) {
-    PrintLine(err, L"brindle-pack verify: --install-log FILE and --root FOLDER are required "
-                   L"(brindle-pack verify --help)");
+    PrintLine(err,
+              L"brindle-pack verify: --install-log FILE and --root FOLDER are required "
+              L"(brindle-pack verify --help)");
     return kExitUsage;
   }
   if (!IsFolder(options.root)) {

@@ -28,8 +28,7 @@ int Fail(bool json, const std::wstring& verb, const std::wstring& file, const st
 
 int RunLogDecode(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {L"-o"}, {L"--json"}, 1, 1, L"log decode", err))
-    return kExitUsage;
+  if (!ParseVerbArguments(a, args, {L"-o"}, {L"--json"}, 1, 1, L"log decode", err)) return kExitUsage;
   const bool json = a.Has(L"--json");
   if (json && (!a.Has(L"-o") || a.Value(L"-o") == L"-")) {
     PrintLine(err, L"brindle-pack log decode: --json needs -o FILE (standard output carries the JSON)");
@@ -67,8 +66,7 @@ int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::
   const std::wstring& path = a.Positional()[0];
   std::string input, plain, enciphered;
   std::wstring reason;
-  if (!ReadInputBytes(path, input))
-    return Fail(json, L"log encode", path, L"cannot read the file", out, err);
+  if (!ReadInputBytes(path, input)) return Fail(json, L"log encode", path, L"cannot read the file", out, err);
   if (!LogPlainFromInput(input, a.Has(L"--from-utf8"), plain, reason))
     return Fail(json, L"log encode", path, reason + L"; nothing was written", out, err);
   // A log the program cannot read makes every later update of every application fail: only
@@ -76,16 +74,14 @@ int RunLogEncode(const std::vector<std::wstring>& args, std::ostream& out, std::
   if (!InstallLogTextAccepted(plain, reason))
     return Fail(json, L"log encode", path, reason + L"; nothing was written", out, err);
   if (!EncodeLogBytes(plain, enciphered, reason) || !WriteOutputBytes(a.Value(L"-o"), enciphered))
-    return Fail(json, L"log encode", a.Value(L"-o"),
-                reason.empty() ? L"cannot write the file" : reason, out, err);
+    return Fail(json, L"log encode", a.Value(L"-o"), reason.empty() ? L"cannot write the file" : reason, out,
+                err);
   return json ? Report().FinishJson(out, L"log encode", kExitOk) : kExitOk;
 }
 
-int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
-                      std::ostream& err) {
+int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out, std::ostream& err) {
   Arguments a;
-  if (!ParseVerbArguments(a, args, {}, {L"--json"}, 1, 1, L"uninstlog check", err))
-    return kExitUsage;
+  if (!ParseVerbArguments(a, args, {}, {L"--json"}, 1, 1, L"uninstlog check", err)) return kExitUsage;
   const bool json = a.Has(L"--json");
   const std::wstring& path = a.Positional()[0];
   std::string bytes;
@@ -103,8 +99,8 @@ int RunUninstlogCheck(const std::vector<std::wstring>& args, std::ostream& out,
   if (a.Verbose())
     PrintLine(out, path + L": " + ToWideDecimal(static_cast<long long>(bytes.size())) + L" bytes");
   report.Print(out);
-  PrintLine(out, loads ? L"the program's reader accepts the file"
-                       : L"the program's reader refuses the whole file");
+  PrintLine(
+      out, loads ? L"the program's reader accepts the file" : L"the program's reader refuses the whole file");
   return loads ? kExitOk : kExitFailed;
 }
 

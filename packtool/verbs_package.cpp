@@ -76,21 +76,19 @@ bool ReadRecords(const PackageSource& source, std::vector<RecordLine>& lines, st
       lines.push_back({s + L" registry " + AttributeOf(*xml, L"RegKeyPath", L"RegRoot") + L"\\" +
                            registry->keyPath.path + L" [" + registry->valueName + L"]",
                        s == L"delete" ? std::wstring()
-                                      : AttributeOf(*xml, L"RegData", L"Type") + L" " +
-                                            registry->data.data});
+                                      : AttributeOf(*xml, L"RegData", L"Type") + L" " + registry->data.data});
     }
     for (const auto& shortcut : group->shortCuts)
-      lines.push_back({s + L" shortcut " +
-                           (shortcut->name.type == kShortcutGroup ? L"program menu\\" : L"desktop\\") +
-                           shortcut->name.name,
-                       s == L"delete" ? std::wstring()
-                                      : shortcut->target.path + (shortcut->parameters.empty()
-                                                                     ? std::wstring()
-                                                                     : L" " + shortcut->parameters)});
+      lines.push_back(
+          {s + L" shortcut " + (shortcut->name.type == kShortcutGroup ? L"program menu\\" : L"desktop\\") +
+               shortcut->name.name,
+           s == L"delete"
+               ? std::wstring()
+               : shortcut->target.path +
+                     (shortcut->parameters.empty() ? std::wstring() : L" " + shortcut->parameters)});
   }
-  for (const auto& [when, hook] :
-       {std::pair{L"before", &package->customFunction->beforeUpdate},
-        std::pair{L"after", &package->customFunction->afterUpdate}})
+  for (const auto& [when, hook] : {std::pair{L"before", &package->customFunction->beforeUpdate},
+                                   std::pair{L"after", &package->customFunction->afterUpdate}})
     if (!hook->name.empty())
       lines.push_back({std::wstring(L"hook ") + when + L" CUSTOM\\" + hook->name,
                        Fingerprint(finder.Find(source.Folder(), L"CUSTOM/" + hook->name))});
@@ -101,8 +99,8 @@ std::wstring Joined(const RecordLine& line) {
   return line.detail.empty() ? line.key : line.key + L" (" + line.detail + L")";
 }
 
-bool OpenPackage(PackageSource& source, const std::wstring& path, bool json,
-                 const std::wstring& verb, std::ostream& out, std::ostream& err, int& exitCode) {
+bool OpenPackage(PackageSource& source, const std::wstring& path, bool json, const std::wstring& verb,
+                 std::ostream& out, std::ostream& err, int& exitCode) {
   std::wstring reason;
   if (source.Open(path, reason)) return true;
   if (json) {
@@ -136,10 +134,8 @@ int RunList(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   }
   for (const RecordLine& line : lines) {
     if (json)
-      out << "{\"record\":" << JsonString(line.key) << ",\"detail\":" << JsonString(line.detail)
-          << "}\n";
-    else
-      PrintLine(out, Joined(line));
+      out << "{\"record\":" << JsonString(line.key) << ",\"detail\":" << JsonString(line.detail) << "}\n";
+    else PrintLine(out, Joined(line));
   }
   return json ? report.FinishJson(out, L"list", kExitOk) : kExitOk;
 }
@@ -175,20 +171,17 @@ int RunExtract(const std::vector<std::wstring>& args, std::ostream& out, std::os
         break;
       }
       // The stored time stamp comes along, as the program's extraction keeps it.
-      fs::last_write_time(FsPath(target + L"/" + f.relative),
-                          fs::last_write_time(FsPath(f.full), ec), ec);
-      if (json)
-        out << "{\"extracted\":" << JsonString(f.relative) << "}\n";
-      else if (a.Verbose())
-        PrintLine(out, f.relative);
+      fs::last_write_time(FsPath(target + L"/" + f.relative), fs::last_write_time(FsPath(f.full), ec), ec);
+      if (json) out << "{\"extracted\":" << JsonString(f.relative) << "}\n";
+      else if (a.Verbose()) PrintLine(out, f.relative);
     }
   }
   const int code = report.Errors() ? kExitFailed : kExitOk;
   if (json) return report.FinishJson(out, L"extract", code);
   for (const Finding& f : report.findings) PrintLine(err, FormatFinding(f));
   if (!code && !a.Quiet())
-    PrintLine(err, L"extract: " + ToWideDecimal(static_cast<long long>(files.size())) +
-                       L" files into " + target);
+    PrintLine(err,
+              L"extract: " + ToWideDecimal(static_cast<long long>(files.size())) + L" files into " + target);
   return code;
 }
 
@@ -208,8 +201,8 @@ int RunDiff(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   std::vector<RecordLine> before, after;
   std::wstring reason;
   Report report;
-  for (auto [source, lines, path] : {std::tuple{&first, &before, a.Positional()[0]},
-                                     std::tuple{&second, &after, a.Positional()[1]}})
+  for (auto [source, lines, path] :
+       {std::tuple{&first, &before, a.Positional()[0]}, std::tuple{&second, &after, a.Positional()[1]}})
     if (!ReadRecords(*source, *lines, reason)) {
       report.Error(path, 0, L"", reason, L"fatal");
       if (json) return report.FinishJson(out, L"diff", kExitFailed);
@@ -222,12 +215,13 @@ int RunDiff(const std::vector<std::wstring>& args, std::ostream& out, std::ostre
   auto say = [&](const char* change, const std::wstring& key, const std::wstring& from,
                  const std::wstring& to) {
     if (json)
-      out << "{\"change\":\"" << change << "\",\"record\":" << JsonString(key) << ",\"from\":"
-          << JsonString(from) << ",\"to\":" << JsonString(to) << "}\n";
+      out << "{\"change\":\"" << change << "\",\"record\":" << JsonString(key)
+          << ",\"from\":" << JsonString(from) << ",\"to\":" << JsonString(to) << "}\n";
     else
       PrintLine(out, WideFromUtf8(change) + L" " + key +
-                         (from.empty() && to.empty() ? std::wstring()
-                                                     : L" (" + from + (from.empty() || to.empty() ? L"" : L" -> ") + to + L")"));
+                         (from.empty() && to.empty()
+                              ? std::wstring()
+                              : L" (" + from + (from.empty() || to.empty() ? L"" : L" -> ") + to + L")"));
   };
   size_t changes = 0;
   for (const auto& [key, detail] : old) {

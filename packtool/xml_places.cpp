@@ -121,15 +121,13 @@ namespace {
 // The first '&' of bytes[from, to) that starts no reference the parser resolves: the five
 // predefined entities and character references (a document with a DOCTYPE may define more).
 // npos when every one is sound; else its position, with why.
-size_t BadReference(const std::string& bytes, size_t from, size_t to, bool doctype,
-                    std::wstring& why) {
+size_t BadReference(const std::string& bytes, size_t from, size_t to, bool doctype, std::wstring& why) {
   to = std::min(to, bytes.size());
-  for (size_t at = bytes.find('&', from); at != std::string::npos && at < to;
-       at = bytes.find('&', at + 1)) {
+  for (size_t at = bytes.find('&', from); at != std::string::npos && at < to; at = bytes.find('&', at + 1)) {
     size_t end = at + 1;
     while (end < to && end - at <= 32 &&
-           (std::isalnum(static_cast<unsigned char>(bytes[end])) || bytes[end] == '#' ||
-            bytes[end] == '_' || bytes[end] == '-' || bytes[end] == '.'))
+           (std::isalnum(static_cast<unsigned char>(bytes[end])) || bytes[end] == '#' || bytes[end] == '_' ||
+            bytes[end] == '-' || bytes[end] == '.'))
       ++end;
     const std::string name = bytes.substr(at + 1, end - at - 1);
     if (end >= to || bytes[end] != ';' || name.empty()) {
@@ -161,8 +159,7 @@ size_t BadReference(const std::string& bytes, size_t from, size_t to, bool docty
 
 // The first fault among the attributes of a start tag, bytes[from, to) being what follows
 // its name: an attribute without a value, or a value without quotes. npos when sound.
-size_t BadAttribute(const std::string& bytes, size_t from, size_t to, bool doctype,
-                    std::wstring& why) {
+size_t BadAttribute(const std::string& bytes, size_t from, size_t to, bool doctype, std::wstring& why) {
   auto blank = [&](size_t k) { return std::isspace(static_cast<unsigned char>(bytes[k])) != 0; };
   size_t k = from;
   while (k < to) {
@@ -195,8 +192,8 @@ size_t BadAttribute(const std::string& bytes, size_t from, size_t to, bool docty
 
 bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
   // UTF-16 text is left to the parser's own verdict.
-  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                            (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
     return false;
   size_t line = 1, lineStart = 0;
   auto at = [&](size_t pos, const std::wstring& what) {
@@ -255,8 +252,8 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
       const bool closing = i + 1 < bytes.size() && bytes[i + 1] == '/';
       size_t j = i + (closing ? 2 : 1);
       const size_t nameStart = j;
-      while (j < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[j])) &&
-             bytes[j] != '>' && bytes[j] != '/' && bytes[j] != '<')
+      while (j < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[j])) && bytes[j] != '>' &&
+             bytes[j] != '/' && bytes[j] != '<')
         ++j;
       const std::string name = bytes.substr(nameStart, j - nameStart);
       if (name.empty()) return at(i, L"a '<' that starts no tag (write &lt; in text)");
@@ -275,8 +272,7 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
       const bool selfClosing = !closing && bytes[j - 1] == '/';
       next = j + 1;
       if (closing) {
-        if (open.empty())
-          return at(i, L"the end tag </" + WideFromUtf8(name) + L"> closes no element");
+        if (open.empty()) return at(i, L"the end tag </" + WideFromUtf8(name) + L"> closes no element");
         if (open.back().name != name) {
           size_t openLine = 1;
           for (size_t k = 0; k < open.back().pos; ++k) openLine += bytes[k] == '\n';
@@ -286,16 +282,14 @@ bool FindMalformation(const std::string& bytes, XmlMalformation& found) {
         }
         open.pop_back();
       } else {
-        if (open.empty() && rootSeen)
-          return at(i, L"a second root element <" + WideFromUtf8(name) + L">");
+        if (open.empty() && rootSeen) return at(i, L"a second root element <" + WideFromUtf8(name) + L">");
         if (!selfClosing) open.push_back({name, i});
         rootSeen = true;
       }
     }
     i = next;
   }
-  if (!open.empty())
-    return at(open.back().pos, L"<" + WideFromUtf8(open.back().name) + L"> is never closed");
+  if (!open.empty()) return at(open.back().pos, L"<" + WideFromUtf8(open.back().name) + L"> is never closed");
   return false;
 }
 

@@ -24,8 +24,8 @@ namespace {
 
 const size_t kMaxPathChars = MAX_PATH - 1;
 
-using FDICreateFn = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE,
-                                      PFNSEEK, int, PERF);
+using FDICreateFn = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE, PFNSEEK, int,
+                                      PERF);
 using FDICopyFn = BOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
 using FDIIsCabinetFn = BOOL(DIAMONDAPI*)(HFDI, INT_PTR, PFDICABINETINFO);
 using FDIDestroyFn = BOOL(DIAMONDAPI*)(HFDI);
@@ -127,7 +127,7 @@ FNSEEK(SeekFile) {
 struct ExtractionRun {
   std::wstring destination;  // backslashes, no trailing separator
   bool writing = false;
-  bool refused = false;      // an entry name was unsafe or too long
+  bool refused = false;  // an entry name was unsafe or too long
   // Folders of the destination made (or found) during the run: each is made once, not once
   // for every file it receives.
   std::unordered_set<std::wstring> folders;
@@ -146,8 +146,7 @@ bool EntryName(const FDINOTIFICATION& notification, std::wstring& name) {
 
 // Where the entry goes: the destination, '\', and the entry's relative path. False when the
 // name could reach outside the destination or the result does not fit a path.
-bool OutputPath(const ExtractionRun& run, const FDINOTIFICATION& notification,
-                std::wstring& output) {
+bool OutputPath(const ExtractionRun& run, const FDINOTIFICATION& notification, std::wstring& output) {
   std::wstring name;
   if (!EntryName(notification, name) || !IsSafeRelativePath(name, kMaxPathChars)) return false;
   output = run.destination + L"\\" + ToBackslashes(name);
@@ -205,8 +204,8 @@ INT_PTR StartOutputFile(ExtractionRun& run, const FDINOTIFICATION& notification)
   }
   if (!run.writing) return 0;  // checked only; the library skips the file
   if (!MakeFolderOf(run, output)) return -1;
-  return AsFdiHandle(CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return AsFdiHandle(CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 INT_PTR FinishOutputFile(const FDINOTIFICATION& notification) {
@@ -221,12 +220,9 @@ INT_PTR FinishOutputFile(const FDINOTIFICATION& notification) {
 FNFDINOTIFY(Notify) {
   ExtractionRun& run = *static_cast<ExtractionRun*>(pfdin->pv);
   switch (fdint) {
-    case fdintCOPY_FILE:
-      return StartOutputFile(run, *pfdin);
-    case fdintCLOSE_FILE_INFO:
-      return FinishOutputFile(*pfdin);
-    default:
-      return 0;
+    case fdintCOPY_FILE: return StartOutputFile(run, *pfdin);
+    case fdintCLOSE_FILE_INFO: return FinishOutputFile(*pfdin);
+    default: return 0;
   }
 }
 
@@ -244,8 +240,7 @@ bool CopyAll(const CabinetLibrary& library, HFDI context, const std::string& cab
   name.push_back('\0');
   std::vector<char> folder(cabinetFolder.begin(), cabinetFolder.end());
   folder.push_back('\0');
-  const BOOL copied =
-      library.copy(context, name.data(), folder.data(), 0, Notify, nullptr, &run);
+  const BOOL copied = library.copy(context, name.data(), folder.data(), 0, Notify, nullptr, &run);
   return copied && !run.refused;
 }
 
@@ -271,9 +266,8 @@ bool ExtractCabinet(const std::wstring& cabinetPath, const std::wstring& destina
   CabinetLibrary library;
   if (!library.Load()) return false;
   ERF error = {};
-  FdiContext context(library, library.create(Allocate, Release, OpenFile, ReadFileCallback,
-                                             WriteFileCallback, CloseFile, SeekFile, cpu80386,
-                                             &error));
+  FdiContext context(library, library.create(Allocate, Release, OpenFile, ReadFileCallback, WriteFileCallback,
+                                             CloseFile, SeekFile, cpu80386, &error));
   if (context.Get() == nullptr) return false;
   if (!IsCabinetFile(library, context.Get(), cabinet)) return false;
 

@@ -13,8 +13,8 @@ namespace brindle {
 enum class ChildWait { Ended, Cancelled, TimedOut, Failed };
 
 // Time-outs, generous enough for the slowest machine the programs run on.
-const unsigned long kInstallerWaitMs = 2ul * 60 * 60 * 1000;      // installer wrapper, setup
-const unsigned long kRegistrationWaitMs = 10ul * 60 * 1000;       // registration tool, servers
+const unsigned long kInstallerWaitMs = 2ul * 60 * 60 * 1000;  // installer wrapper, setup
+const unsigned long kRegistrationWaitMs = 10ul * 60 * 1000;   // registration tool, servers
 
 // Waits for the process handle to be signalled, for the run's cancel request, or for the
 // time-out to pass.
@@ -24,8 +24,7 @@ const wchar_t* DescribeWait(ChildWait wait);
 
 // Where a wait that did not see its program end is told, so that the layer that keeps the
 // service log can name the program there; nothing is told until one is set.
-using UnendedWaitReport = void (*)(const std::wstring& program, ChildWait wait,
-                                   unsigned long timeoutMs);
+using UnendedWaitReport = void (*)(const std::wstring& program, ChildWait wait, unsigned long timeoutMs);
 void SetUnendedWaitReport(UnendedWaitReport report);
 // Waits as WaitForChild does: true when the program ended; otherwise the report is told and
 // the answer is false.

@@ -30,14 +30,10 @@ ChildWait WaitForChild(HANDLE process, unsigned long timeoutMs) {
   const HANDLE handles[2] = {process, cancel};
   const DWORD count = cancel ? 2 : 1;
   switch (WaitForMultipleObjects(count, handles, FALSE, timeoutMs)) {
-    case WAIT_OBJECT_0:
-      return ChildWait::Ended;
-    case WAIT_OBJECT_0 + 1:
-      return ChildWait::Cancelled;
-    case WAIT_TIMEOUT:
-      return ChildWait::TimedOut;
-    default:
-      return ChildWait::Failed;
+    case WAIT_OBJECT_0: return ChildWait::Ended;
+    case WAIT_OBJECT_0 + 1: return ChildWait::Cancelled;
+    case WAIT_TIMEOUT: return ChildWait::TimedOut;
+    default: return ChildWait::Failed;
   }
 }
 
@@ -95,17 +91,18 @@ bool StartChild(const ChildStart& start, DWORD flags, WORD show, PROCESS_INFORMA
 bool CQXTiedProgram::Start(const ChildStart& start, unsigned long& error) {
   PROCESS_INFORMATION info = {};
   // Suspended until it is tied: it starts nothing of its own before.
-  if (!StartChild(start, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, SW_SHOWDEFAULT, info, error))
-    return false;
+  if (!StartChild(start, NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, SW_SHOWDEFAULT, info, error)) return false;
   process_.Reset(info.hProcess);
   UniqueHandle thread(info.hThread);
   job_.Reset(CreateJobObjectW(nullptr, nullptr));
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   // The job's last handle closed (this process ended) ends the program; what the program
   // starts itself is left out of the job.
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (job_ && !(SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
-                AssignProcessToJobObject(job_.Get(), process_.Get())))
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (job_ &&
+      !(SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)) &&
+        AssignProcessToJobObject(job_.Get(), process_.Get())))
     job_.Reset();
   ResumeThread(thread.Get());
   return true;
@@ -117,8 +114,7 @@ void CQXTiedProgram::Untie() {
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
   if (SetInformationJobObject(job_.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits)))
     job_.Reset();
-  else
-    job_.Release();  // left open: the program then lives as long as this process
+  else job_.Release();  // left open: the program then lives as long as this process
 }
 
 const wchar_t* DescribeWait(ChildWait wait) {

@@ -37,8 +37,8 @@ class RootsRedirected {
   bool Redirect(HKEY scratch) {
     for (const RedirectedRoot& entry : kRoots) {
       UniqueRegKey key;
-      if (RegCreateKeyExW(scratch, entry.name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr) !=
-              ERROR_SUCCESS ||
+      if (RegCreateKeyExW(scratch, entry.name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
+                          nullptr) != ERROR_SUCCESS ||
           RegOverridePredefKey(entry.root, key.Get()) != ERROR_SUCCESS)
         return false;
       redirected_.push_back(entry.root);
@@ -56,7 +56,8 @@ void RemoveStaleScratches(HKEY parent) {
   for (DWORD index = 0;; ++index) {
     wchar_t name[64];
     DWORD length = 64;
-    if (RegEnumKeyExW(parent, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExW(parent, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     const DWORD owner = static_cast<DWORD>(wcstoul(name, nullptr, 10));
     if (owner == GetCurrentProcessId()) continue;
     UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, owner));
@@ -70,7 +71,8 @@ std::vector<std::wstring> ValueNames(HKEY key) {
   std::wstring name(16384, L'\0');
   for (DWORD index = 0;; ++index) {
     DWORD length = static_cast<DWORD>(name.size());
-    if (RegEnumValueW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumValueW(key, index, &name[0], &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.push_back(name.substr(0, length));
   }
   return names;
@@ -133,8 +135,8 @@ bool TraceComRegistration(const std::wstring& path, std::vector<ComTracedKey>& k
   keys.clear();
   if (CComRegistration::IsLocalServer(path)) return false;
   UniqueRegKey parent;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchParent, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, parent.Receive(),
-                      nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kScratchParent, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      parent.Receive(), nullptr) != ERROR_SUCCESS)
     return false;
   RemoveStaleScratches(parent.Get());
   static LONG trials = 0;

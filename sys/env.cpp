@@ -8,10 +8,9 @@ namespace {
 
 // Every name of the table; each context holds all of them, empty until a value is known.
 const wchar_t* const kNames[] = {
-    L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",  L"$SysFolder$",
-    L"$SysFolder64$", L"$SysDrive$",    L"$InsFolder$",  L"$UninsParam$",
-    L"$Region$",      L"$LangCode$",    L"$PvkURL$",     L"$UninsVer$",
-    L"$UninsFolder$", L"$UninsExe$",    L"$UninsWrapperExe$",
+    L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",   L"$SysFolder$", L"$SysFolder64$",
+    L"$SysDrive$",   L"$InsFolder$",    L"$UninsParam$",  L"$Region$",    L"$LangCode$",
+    L"$PvkURL$",     L"$UninsVer$",     L"$UninsFolder$", L"$UninsExe$",  L"$UninsWrapperExe$",
 };
 
 const wchar_t kUninsExe[] = L"$UninsExe$";
@@ -73,9 +72,7 @@ void CQXEnv::FillUninstaller(const MachineFolders& machine, const std::wstring& 
   values_[L"$UninsWrapperExe$"] = uninstallerRoot + L"UninstallWrapper.exe";
 }
 
-std::wstring CQXEnv::Expand(const std::wstring& text) const {
-  return ExpandSkipping(text, false);
-}
+std::wstring CQXEnv::Expand(const std::wstring& text) const { return ExpandSkipping(text, false); }
 
 std::wstring CQXEnv::ExpandKeepingSystemFolders(const std::wstring& text) const {
   return ExpandSkipping(text, true);

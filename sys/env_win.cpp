@@ -19,15 +19,15 @@ const wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVers
 // not fit.
 std::wstring ReadCurrentVersionString(const wchar_t* valueName, REGSAM view, DWORD maxBytes) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | view,
-                    key.Receive()) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | view, key.Receive()) !=
+      ERROR_SUCCESS) {
     return std::wstring();
   }
   std::vector<wchar_t> buffer(maxBytes / sizeof(wchar_t) + 1, L'\0');
   DWORD type = 0;
   DWORD size = maxBytes;
-  if (RegQueryValueExW(key.Get(), valueName, nullptr, &type,
-                       reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+      ERROR_SUCCESS) {
     return std::wstring();
   }
   if (type != REG_SZ && type != REG_EXPAND_SZ) return std::wstring();
@@ -57,8 +57,7 @@ std::wstring CommonFilesFolder() {
   const int folderId = CSIDL_PROGRAM_FILES_COMMON;
 #endif
   wchar_t path[MAX_PATH] = {};
-  if (SUCCEEDED(SHGetFolderPathW(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, path)) &&
-      path[0] != L'\0') {
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, folderId, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0] != L'\0') {
     return path;
   }
   // The registry's own record, limited to 129 characters and the terminator.
@@ -70,12 +69,10 @@ std::wstring CommonFilesFolder() {
 MachineFolders ReadMachineFolders() {
   MachineFolders folders;
   const DWORD kProgramFilesBytes = 2 * (MAX_PATH + 1);
-  folders.progFolder =
-      ReadCurrentVersionString(L"ProgramFilesDir", KEY_WOW64_32KEY, kProgramFilesBytes);
+  folders.progFolder = ReadCurrentVersionString(L"ProgramFilesDir", KEY_WOW64_32KEY, kProgramFilesBytes);
   folders.progFolder64 =
-      IsWow64Windows()
-          ? ReadCurrentVersionString(L"ProgramFilesDir", KEY_WOW64_64KEY, kProgramFilesBytes)
-          : folders.progFolder;
+      IsWow64Windows() ? ReadCurrentVersionString(L"ProgramFilesDir", KEY_WOW64_64KEY, kProgramFilesBytes)
+                       : folders.progFolder;
   folders.winFolder = SystemFolder(GetWindowsDirectoryW);
   folders.sysFolder64 = SystemFolder(GetSystemDirectoryW);
   SetLastError(ERROR_SUCCESS);

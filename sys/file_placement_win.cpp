@@ -36,8 +36,8 @@ bool RenameOpenFile(HANDLE file, const std::wstring& path, bool replaceExisting)
 
 UniqueFile OpenToMove(const std::wstring& path, DWORD moreAccess) {
   return UniqueFile(CreateFileW(path.c_str(), DELETE | SYNCHRONIZE | moreAccess,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 bool MoveFileThroughHandle(const std::wstring& from, const std::wstring& to, bool replaceExisting) {
@@ -72,7 +72,8 @@ std::vector<unsigned char> ReadAccessList(HANDLE file) {
   DWORD needed = 0;
   GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
   std::vector<unsigned char> descriptor(needed);
-  if (needed == 0 || !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+  if (needed == 0 ||
+      !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
     return {};
   return descriptor;
 }
@@ -82,8 +83,7 @@ std::vector<unsigned char> ReadAccessList(HANDLE file) {
 bool CQXInheritedAccess::Give(HANDLE file, const std::wstring& folderKey) {
   const auto known = lists_.find(folderKey);
   if (known != lists_.end())
-    return SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION,
-                                   known->second.data()) != FALSE;
+    return SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, known->second.data()) != FALSE;
   if (!InheritFromFolder(file)) return false;
   std::vector<unsigned char> learnt = ReadAccessList(file);
   if (!learnt.empty()) lists_.emplace(folderKey, std::move(learnt));

@@ -77,8 +77,8 @@ bool ReplaceFileInFolder(HANDLE folder, const std::wstring& folderPath, const st
 
   UniqueFile copy;
   for (unsigned attempt = 0; attempt < 16 && !copy; ++attempt)
-    copy = OpenInFolder(folder, TemporaryName(name, attempt),
-                        GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, true);
+    copy = OpenInFolder(folder, TemporaryName(name, attempt), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ, true);
   if (!copy) return false;
   // The folder is held without delete sharing, so its path still leads to it for the rename.
   if (!WriteWhole(copy.Get(), bytes) || !SetFileTime(copy.Get(), &created, &accessed, &written) ||

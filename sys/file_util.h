@@ -17,8 +17,7 @@ class CQXFileUtil {
   // A file: copied (its destination's parents created first); false when the destination
   // exists and overwrite is not set. A folder: its contents copied by the shell into the
   // destination, and the answer is false.
-  virtual bool CopyPath(const std::wstring& source, const std::wstring& destination,
-                        bool overwrite) = 0;
+  virtual bool CopyPath(const std::wstring& source, const std::wstring& destination, bool overwrite) = 0;
   // Size in bytes as decimal text; empty when the file cannot be opened.
   virtual std::wstring GetFileSizeText(const std::wstring& path) = 0;
   // Last-write time, local, "%Y-%m-%dT%H:%M:%S"; the text is emptied when it cannot be had.
@@ -33,8 +32,7 @@ class CWinQXFileUtil : public CQXFileUtil {
  public:
   int CompareFiles(const std::wstring& first, const std::wstring& second) override;
   bool CreateFolder(const std::wstring& path) override;
-  bool CopyPath(const std::wstring& source, const std::wstring& destination,
-                bool overwrite) override;
+  bool CopyPath(const std::wstring& source, const std::wstring& destination, bool overwrite) override;
   std::wstring GetFileSizeText(const std::wstring& path) override;
   void GetFileTimeText(const std::wstring& path, std::wstring& text) override;
 };

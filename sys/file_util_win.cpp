@@ -17,8 +17,7 @@ namespace {
 // Backslashes only, and no doubled separator left.
 std::wstring NormaliseCopyPath(const std::wstring& path) {
   std::wstring result = ToBackslashes(path);
-  for (size_t pos = result.find(L"\\\\"); pos != std::wstring::npos;
-       pos = result.find(L"\\\\", pos)) {
+  for (size_t pos = result.find(L"\\\\"); pos != std::wstring::npos; pos = result.find(L"\\\\", pos)) {
     result.erase(pos, 1);
   }
   return result;
@@ -30,8 +29,8 @@ bool IsFolder(const std::wstring& path) {
 }
 
 UniqueFile OpenForReading(const std::wstring& path) {
-  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Reads up to the buffer's size; fewer bytes only at the end of the file. False on an error.
@@ -39,8 +38,7 @@ bool ReadChunk(HANDLE file, std::vector<char>& buffer, DWORD& got) {
   got = 0;
   while (got < buffer.size()) {
     DWORD n = 0;
-    if (!ReadFile(file, buffer.data() + got, static_cast<DWORD>(buffer.size()) - got, &n,
-                  nullptr)) {
+    if (!ReadFile(file, buffer.data() + got, static_cast<DWORD>(buffer.size()) - got, &n, nullptr)) {
       return false;
     }
     if (n == 0) break;
@@ -85,8 +83,7 @@ bool CWinQXFileUtil::CreateFolder(const std::wstring& path) {
   return CreateDirectoryW(path.c_str(), nullptr) != FALSE;
 }
 
-bool CWinQXFileUtil::CopyPath(const std::wstring& source, const std::wstring& destination,
-                              bool overwrite) {
+bool CWinQXFileUtil::CopyPath(const std::wstring& source, const std::wstring& destination, bool overwrite) {
   const std::wstring from = NormaliseCopyPath(source);
   const std::wstring to = NormaliseCopyPath(destination);
   if (IsFolder(from)) {
@@ -120,8 +117,8 @@ void CWinQXFileUtil::GetFileTimeText(const std::wstring& path, std::wstring& tex
     return;
   }
   wchar_t buffer[32] = {};
-  swprintf(buffer, 32, L"%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay,
-           local.wHour, local.wMinute, local.wSecond);
+  swprintf(buffer, 32, L"%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+           local.wMinute, local.wSecond);
   text = buffer;
 }
 
@@ -137,8 +134,7 @@ bool CreateFolderPath(const std::wstring& path) {
   const UINT driveType = GetDriveTypeW(root.c_str());
   if (driveType == DRIVE_UNKNOWN || driveType == DRIVE_NO_ROOT_DIR) return false;
   if (first == std::wstring::npos) return true;
-  for (size_t pos = path.find(L'\\', first + 1); pos != std::wstring::npos;
-       pos = path.find(L'\\', pos + 1)) {
+  for (size_t pos = path.find(L'\\', first + 1); pos != std::wstring::npos; pos = path.find(L'\\', pos + 1)) {
     const std::wstring folder = path.substr(0, pos);
     if (!CreateDirectoryW(folder.c_str(), nullptr) && !IsFolder(folder)) return false;
   }
@@ -154,8 +150,8 @@ bool GetFileVersion(const std::wstring& path, std::uint32_t& mostSignificant,
   if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return false;
   VS_FIXEDFILEINFO* info = nullptr;
   UINT length = 0;
-  if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
-      info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+  if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
     return false;
   }
   mostSignificant = info->dwFileVersionMS;
@@ -174,18 +170,16 @@ bool GetFileWriteTime(const std::wstring& path, std::uint64_t& time) {
 bool ReadWholeFile(const std::wstring& path, std::string& bytes, bool allowWriters) {
   bytes.clear();
   const DWORD share = FILE_SHARE_READ | (allowWriters ? FILE_SHARE_WRITE : 0);
-  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), GENERIC_READ, share, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF)
-    return false;
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF) return false;
   bytes.resize(static_cast<size_t>(size.QuadPart));
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD got = 0;
-    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got,
-                  nullptr))
+    if (!ReadFile(file.Get(), &bytes[done], static_cast<DWORD>(bytes.size() - done), &got, nullptr))
       return false;
     if (got == 0) break;  // the file shrank meanwhile: keep what was read
     done += got;

@@ -27,8 +27,8 @@ UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD access, D
 // the folder made, so no path is looked up between making and using it. It fails when the name
 // exists in any form (exists is then set): an existing folder, file or link is never taken for
 // the one made. descriptor: the new folder's security, or null for what its parent hands down.
-UniqueFile MakeFolderIn(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
-                        void* descriptor, bool& exists);
+UniqueFile MakeFolderIn(HANDLE folder, const std::wstring& name, DWORD access, DWORD share, void* descriptor,
+                        bool& exists);
 // Removes a link itself (never what it leads to), through a handle on the link. False when
 // the path is not a link or it could not be removed.
 bool RemoveLinkNoFollow(const std::wstring& path);

@@ -13,18 +13,18 @@ namespace {
 
 // Options of the system's native open: an existing object, synchronous, the link itself
 // rather than what it leads to, folders too.
-const ULONG kOpenExisting = 0x00000001;           // FILE_OPEN
-const ULONG kCreateNew = 0x00000002;              // FILE_CREATE
-const ULONG kFileOnly = 0x00000040;               // FILE_NON_DIRECTORY_FILE
-const ULONG kFolderOnly = 0x00000001;             // FILE_DIRECTORY_FILE
+const ULONG kOpenExisting = 0x00000001;                     // FILE_OPEN
+const ULONG kCreateNew = 0x00000002;                        // FILE_CREATE
+const ULONG kFileOnly = 0x00000040;                         // FILE_NON_DIRECTORY_FILE
+const ULONG kFolderOnly = 0x00000001;                       // FILE_DIRECTORY_FILE
 const LONG kNameCollision = static_cast<LONG>(0xC0000035);  // STATUS_OBJECT_NAME_COLLISION
-const ULONG kSynchronousIo = 0x00000020;          // FILE_SYNCHRONOUS_IO_NONALERT
-const ULONG kBackupIntent = 0x00004000;           // FILE_OPEN_FOR_BACKUP_INTENT
-const ULONG kOpenLinkItself = 0x00200000;         // FILE_OPEN_REPARSE_POINT
-const ULONG kCaseInsensitive = 0x00000040;        // OBJ_CASE_INSENSITIVE
+const ULONG kSynchronousIo = 0x00000020;                    // FILE_SYNCHRONOUS_IO_NONALERT
+const ULONG kBackupIntent = 0x00004000;                     // FILE_OPEN_FOR_BACKUP_INTENT
+const ULONG kOpenLinkItself = 0x00200000;                   // FILE_OPEN_REPARSE_POINT
+const ULONG kCaseInsensitive = 0x00000040;                  // OBJ_CASE_INSENSITIVE
 
-const DWORD kListAndDelete = DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
-                             FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+const DWORD kListAndDelete =
+    DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 // Others may read and write what is being deleted, but nobody renames it meanwhile.
 const DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
@@ -32,8 +32,8 @@ using NtCreateFileFn = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PI
                                     PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 
 NtCreateFileFn NativeOpen() {
-  static const NtCreateFileFn function = reinterpret_cast<NtCreateFileFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+  static const NtCreateFileFn function = reinterpret_cast<NtCreateFileFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
   return function;
 }
 
@@ -43,9 +43,8 @@ namespace {
 
 // The native open of name relative to the folder held by parent, never following a link at
 // the name; the system's status, and the handle when it succeeded.
-LONG OpenRelative(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
-                  ULONG disposition, ULONG options, DWORD fileAttributes, void* descriptor,
-                  UniqueFile& opened) {
+LONG OpenRelative(HANDLE parent, const std::wstring& name, DWORD access, DWORD share, ULONG disposition,
+                  ULONG options, DWORD fileAttributes, void* descriptor, UniqueFile& opened) {
   opened.Reset();
   NtCreateFileFn open = NativeOpen();
   const LONG kInvalid = static_cast<LONG>(0xC000000D);  // STATUS_INVALID_PARAMETER
@@ -62,25 +61,24 @@ LONG OpenRelative(HANDLE parent, const std::wstring& name, DWORD access, DWORD s
   attributes.SecurityDescriptor = descriptor;
   IO_STATUS_BLOCK status = {};
   HANDLE handle = INVALID_HANDLE_VALUE;
-  const LONG result = open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, fileAttributes,
-                           share, disposition, kSynchronousIo | kBackupIntent | kOpenLinkItself | options,
-                           nullptr, 0);
+  const LONG result =
+      open(&handle, access | SYNCHRONIZE, &attributes, &status, nullptr, fileAttributes, share, disposition,
+           kSynchronousIo | kBackupIntent | kOpenLinkItself | options, nullptr, 0);
   if (result >= 0) opened.Reset(handle);
   return result;
 }
 
 }  // namespace
 
-UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
-                        bool createNew) {
+UniqueFile OpenInFolder(HANDLE parent, const std::wstring& name, DWORD access, DWORD share, bool createNew) {
   UniqueFile opened;
-  OpenRelative(parent, name, access, share, createNew ? kCreateNew : kOpenExisting,
-               createNew ? kFileOnly : 0, createNew ? FILE_ATTRIBUTE_NORMAL : 0, nullptr, opened);
+  OpenRelative(parent, name, access, share, createNew ? kCreateNew : kOpenExisting, createNew ? kFileOnly : 0,
+               createNew ? FILE_ATTRIBUTE_NORMAL : 0, nullptr, opened);
   return opened;
 }
 
-UniqueFile MakeFolderIn(HANDLE parent, const std::wstring& name, DWORD access, DWORD share,
-                        void* descriptor, bool& exists) {
+UniqueFile MakeFolderIn(HANDLE parent, const std::wstring& name, DWORD access, DWORD share, void* descriptor,
+                        bool& exists) {
   UniqueFile made;
   const LONG result = OpenRelative(parent, name, access, share, kCreateNew, kFolderOnly,
                                    FILE_ATTRIBUTE_NORMAL, descriptor, made);
@@ -95,8 +93,7 @@ DWORD AttributesOf(HANDLE handle) { return AttributesOfHandle(handle); }
 bool DeleteByHandle(HANDLE handle) {
   FILE_DISPOSITION_INFO disposition = {};
   disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) !=
-         FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 // How many names the file has; 0 when it cannot be told.
@@ -164,8 +161,7 @@ bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth);
 // Removes one entry of the held folder: a link as a link, a folder with its contents, a file.
 // An entry that is not at its own path after opening (the open went through a link the file
 // system followed all the same) is left alone.
-bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstring& name,
-                 int depth) {
+bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstring& name, int depth) {
   const std::wstring path = parentPath + L"\\" + name;
   UniqueFile entry = OpenInFolder(parent, name, kListAndDelete, kShare | FILE_SHARE_DELETE);
   if (!entry) return false;
@@ -216,8 +212,8 @@ UniqueFile OpenFolderForRemoval(const std::wstring& path) {
 
 bool RemoveLinkNoFollow(const std::wstring& path) {
   const std::wstring target = Backslashes(path);
-  UniqueFile link(CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                              kShare | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+  UniqueFile link(CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShare | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   // Only a handle on the link itself is used to delete; where the system opened what the link
   // leads to instead, nothing is deleted.

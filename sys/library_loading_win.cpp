@@ -13,8 +13,8 @@ const DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
 const DWORD kSearchLoadDir = 0x00000100;   // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
 
 bool SearchFlagsKnown() {
-  static const bool known = GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                           "SetDefaultDllDirectories") != nullptr;
+  static const bool known =
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
   return known;
 }
 

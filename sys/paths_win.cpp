@@ -43,7 +43,7 @@ bool CreateFolderChain(const std::wstring& folder) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   size_t slash = path.find_last_of(L'\\');
-  if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':' ) {
+  if (slash != std::wstring::npos && slash > 0 && path[slash - 1] != L':') {
     if (!CreateFolderChain(path.substr(0, slash))) return false;
   }
   if (CreateDirectoryW(path.c_str(), nullptr)) return true;

@@ -19,16 +19,16 @@ const wchar_t kProtectedAccessList[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // What a folder of the chain is opened with: enough to list it, read its attributes and its
 // access list. No delete sharing: while the handle is held, nobody renames or removes the
 // folder, so the path through it keeps leading to what was checked.
-const DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
-                            READ_CONTROL | SYNCHRONIZE;
+const DWORD kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 const DWORD kNoFollow = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 
 class SecurityDescriptor {
  public:
   SecurityDescriptor() {
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedAccessList, SDDL_REVISION_1,
-                                                         &descriptor_, nullptr);
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(kProtectedAccessList, SDDL_REVISION_1, &descriptor_,
+                                                         nullptr);
   }
   ~SecurityDescriptor() { LocalFree(descriptor_); }
   SecurityDescriptor(const SecurityDescriptor&) = delete;
@@ -37,8 +37,7 @@ class SecurityDescriptor {
   PACL Dacl() const {
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    if (!descriptor_ || !GetSecurityDescriptorDacl(descriptor_, &present, &dacl, &defaulted) ||
-        !present)
+    if (!descriptor_ || !GetSecurityDescriptorDacl(descriptor_, &present, &dacl, &defaulted) || !present)
       return nullptr;
     return dacl;
   }
@@ -82,8 +81,8 @@ bool ApplyAccessList(HANDLE folder, const SecurityDescriptor& descriptor) {
   PACL dacl = descriptor.Dacl();
   if (!dacl) return false;
   return SetSecurityInfo(folder, SE_FILE_OBJECT,
-                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                         nullptr, dacl, nullptr) == ERROR_SUCCESS;
+                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                         dacl, nullptr) == ERROR_SUCCESS;
 }
 
 bool HasTrustedOwner(HANDLE folder) {
@@ -97,12 +96,11 @@ bool TakeOver(HANDLE folder, const SecurityDescriptor& descriptor) {
   PACL dacl = descriptor.Dacl();
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof administrators;
-  if (!dacl || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size))
-    return false;
-  if (SetSecurityInfo(folder, SE_FILE_OBJECT,
-                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                          PROTECTED_DACL_SECURITY_INFORMATION,
-                      administrators, nullptr, dacl, nullptr) != ERROR_SUCCESS)
+  if (!dacl || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return false;
+  if (SetSecurityInfo(
+          folder, SE_FILE_OBJECT,
+          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+          administrators, nullptr, dacl, nullptr) != ERROR_SUCCESS)
     return false;
   return EmptyFolderNoFollow(folder);
 }
@@ -113,9 +111,9 @@ bool TakeOver(HANDLE folder, const SecurityDescriptor& descriptor) {
 // program's (made with the protected access list; an existing one owned by anyone but
 // Administrators, SYSTEM or the owner this program gives is taken over and emptied); otherwise a shared
 // folder, made with what its parent hands down and left as it is.
-ProtectedFolderStatus OpenOne(HANDLE parent, const std::wstring& path, const std::wstring& name,
-                              bool last, bool own, ProtectedFolder::Mode mode,
-                              const SecurityDescriptor& descriptor, UniqueFile& handle) {
+ProtectedFolderStatus OpenOne(HANDLE parent, const std::wstring& path, const std::wstring& name, bool last,
+                              bool own, ProtectedFolder::Mode mode, const SecurityDescriptor& descriptor,
+                              UniqueFile& handle) {
   const bool createNew = last && mode == ProtectedFolder::Mode::CreateNew;
   const DWORD access = kFolderAccess | (own ? WRITE_DAC | WRITE_OWNER : 0);
   // A link planted where a folder of the chain belongs is removed and the folder made anew;
@@ -211,8 +209,8 @@ const wchar_t* DescribeStatus(ProtectedFolderStatus status) {
   return L"unknown";
 }
 
-ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std::wstring& subPath,
-                                            Mode mode, size_t sharedNames) {
+ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std::wstring& subPath, Mode mode,
+                                            size_t sharedNames) {
   Close();
   const std::wstring root = WithoutTrailingSeparator(base);
   const std::vector<std::wstring> names = SplitNames(subPath);
@@ -221,8 +219,7 @@ ProtectedFolderStatus ProtectedFolder::Open(const std::wstring& base, const std:
   // The base itself is the administrators' folder; it must be a folder and not a link.
   UniqueFile baseHandle = OpenFolderNoFollow(root, 0);
   if (!baseHandle) return ProtectedFolderStatus::NoBase;
-  if (IdentifyHandle(baseHandle.Get(), root) != HandleIdentity::Object)
-    return ProtectedFolderStatus::Link;
+  if (IdentifyHandle(baseHandle.Get(), root) != HandleIdentity::Object) return ProtectedFolderStatus::Link;
   if (!IsFolderByHandle(baseHandle.Get())) return ProtectedFolderStatus::NotAFolder;
 
   const SecurityDescriptor descriptor;
@@ -424,9 +421,8 @@ DWORD AttributesOfHandle(HANDLE handle) {
   // The basic information only: the whole file information asks the volume too, which costs
   // far more and is not needed here.
   FILE_BASIC_INFO basic = {};
-  return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
-             ? basic.FileAttributes
-             : INVALID_FILE_ATTRIBUTES;
+  return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) ? basic.FileAttributes
+                                                                                   : INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsLinkByHandle(HANDLE handle) {
@@ -445,8 +441,7 @@ HandleIdentity IdentifyHandle(HANDLE handle, const std::wstring& path) {
 std::wstring FinalPathOfHandle(HANDLE handle) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0],
-                                                   static_cast<DWORD>(buffer.size()),
+    const DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0], static_cast<DWORD>(buffer.size()),
                                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) return std::wstring();
     if (length < buffer.size()) {

@@ -10,8 +10,8 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Characters that Windows never allows in a name; '*' and '?' would also act as wildcards.
 bool IsForbiddenCharacter(wchar_t c) {
-  return c < 0x20 || c == 0x7F || c == L':' || c == L'<' || c == L'>' || c == L'"' ||
-         c == L'|' || c == L'?' || c == L'*';
+  return c < 0x20 || c == 0x7F || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' ||
+         c == L'?' || c == L'*';
 }
 
 // Names that open a device instead of a file in any folder ("NUL", "con.txt", "COM1").
@@ -20,8 +20,8 @@ bool IsDeviceName(const std::wstring& component) {
   while (!stem.empty() && stem.back() == L' ') stem.pop_back();
   std::transform(stem.begin(), stem.end(), stem.begin(),
                  [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; });
-  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" ||
-      stem == L"CONIN$" || stem == L"CONOUT$") {
+  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
+      stem == L"CONOUT$") {
     return true;
   }
   return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
@@ -53,8 +53,7 @@ bool IsSafeRelativePath(const std::wstring& path, size_t maxChars) {
 }
 
 bool IsSafeSingleName(const std::wstring& name, size_t maxChars) {
-  return std::none_of(name.begin(), name.end(), IsSeparator) &&
-         IsSafeRelativePath(name, maxChars);
+  return std::none_of(name.begin(), name.end(), IsSeparator) && IsSafeRelativePath(name, maxChars);
 }
 
 }  // namespace brindle

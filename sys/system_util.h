@@ -61,8 +61,8 @@ class CWinQXSystemUtil : public CQXSystemUtil {
 // Called once per running process, and once per 16-bit task inside every NTVDM.EXE, with the
 // process identifier, the task identifier (0 for an ordinary process) and the executable's
 // file name. Returning false stops the enumeration.
-using ProcessCallback = bool (*)(unsigned long processId, unsigned short taskId,
-                                 const std::wstring& exeName, void* data);
+using ProcessCallback = bool (*)(unsigned long processId, unsigned short taskId, const std::wstring& exeName,
+                                 void* data);
 bool EnumerateProcesses(ProcessCallback callback, void* data);
 // A process whose executable file name equals name, ignoring case, is running.
 bool IsProcessRunning(const std::wstring& exeName);

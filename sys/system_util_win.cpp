@@ -66,16 +66,13 @@ int CWinQXSystemUtil::GetServicePackMajor() {
   return ReadVersion(info) ? info.wServicePackMajor : -1;
 }
 
-std::wstring CWinQXSystemUtil::GetSystemLocaleId() {
-  return std::to_wstring(GetSystemDefaultLCID());
-}
+std::wstring CWinQXSystemUtil::GetSystemLocaleId() { return std::to_wstring(GetSystemDefaultLCID()); }
 
 bool CWinQXSystemUtil::IsSessionUserAdmin() {
   std::wstring user;
   if (!GetSessionUserName(user)) return false;
   LPBYTE raw = nullptr;
-  if (NetUserGetInfo(nullptr, user.c_str(), 1, &raw) != NERR_Success || raw == nullptr)
-    return false;
+  if (NetUserGetInfo(nullptr, user.c_str(), 1, &raw) != NERR_Success || raw == nullptr) return false;
   std::unique_ptr<void, NetBufferDeleter> owned(raw);
   return reinterpret_cast<USER_INFO_1*>(raw)->usri1_priv == USER_PRIV_ADMIN;
 }
@@ -83,7 +80,8 @@ bool CWinQXSystemUtil::IsSessionUserAdmin() {
 bool CWinQXSystemUtil::HasFreeSpace(std::uint64_t requiredBytes, const std::wstring& folder) {
   ULARGE_INTEGER available = {};
   std::wstring path = folder;
-  for (auto& c : path) if (c == L'/') c = L'\\';
+  for (auto& c : path)
+    if (c == L'/') c = L'\\';
   if (!GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) return false;
   return available.QuadPart > requiredBytes;
 }
@@ -91,8 +89,8 @@ bool CWinQXSystemUtil::HasFreeSpace(std::uint64_t requiredBytes, const std::wstr
 bool CWinQXSystemUtil::IsAdministrator() {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID raw = nullptr;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
-                                0, 0, 0, 0, &raw))
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                0, &raw))
     return false;
   std::unique_ptr<void, decltype(&FreeSid)> sid(raw, &FreeSid);
   BOOL member = FALSE;
@@ -153,8 +151,8 @@ std::wstring CWinQXSystemUtil::GetInstalledWrapperVersion(const std::wstring& co
   wchar_t value[1040] = {};
   DWORD size = sizeof value - sizeof(wchar_t);  // room for a terminator the value may lack
   DWORD type = 0;
-  if (RegQueryValueExW(key.Get(), L"InstVersion_forZNQ", nullptr, &type,
-                       reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(key.Get(), L"InstVersion_forZNQ", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                       &size) != ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ))
     return std::wstring();
   return std::wstring(value, wcsnlen(value, size / sizeof(wchar_t)));
@@ -171,8 +169,8 @@ std::wstring CWinQXSystemUtil::GetUserName() {
 
 namespace {
 
-using TaskEnumProcEx = BOOL(WINAPI*)(DWORD threadId, WORD module16, WORD task16, PSZ moduleName,
-                                     PSZ fileName, LPARAM data);
+using TaskEnumProcEx = BOOL(WINAPI*)(DWORD threadId, WORD module16, WORD task16, PSZ moduleName, PSZ fileName,
+                                     LPARAM data);
 using VdmEnumTaskWowExFn = INT(WINAPI*)(DWORD processId, TaskEnumProcEx callback, LPARAM data);
 
 struct TaskWalk {
@@ -207,7 +205,10 @@ class ProcessReporter {
       if (vdm_)
         enumTasks_ = reinterpret_cast<VdmEnumTaskWowExFn>(
             reinterpret_cast<void*>(GetProcAddress(vdm_.Get(), "VDMEnumTaskWOWEx")));
-      if (!enumTasks_) { failed_ = true; return false; }
+      if (!enumTasks_) {
+        failed_ = true;
+        return false;
+      }
     }
     TaskWalk walk{callback_, data_, processId, false};
     enumTasks_(processId, &OnTask, reinterpret_cast<LPARAM>(&walk));
@@ -366,8 +367,9 @@ bool GetSessionUserName(std::wstring& name) {
   name.clear();
   LPWSTR raw = nullptr;
   DWORD bytes = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName,
-                                   &raw, &bytes) || raw == nullptr)
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName, &raw,
+                                   &bytes) ||
+      raw == nullptr)
     return false;
   std::unique_ptr<wchar_t, WtsMemoryDeleter> owned(raw);
   std::wstring user(raw, wcsnlen(raw, 257));

@@ -62,14 +62,28 @@ std::wstring WideFromUtf8(const std::string& text) {
   size_t i = 0;
   while (i < n) {
     const unsigned char b = p[i];
-    const int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2
-                    : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra == 0) { out += static_cast<wchar_t>(b); ++i; continue; }
-    if (extra < 0 || n - i <= static_cast<size_t>(extra)) { AppendWide(out, 0xFFFD); ++i; continue; }
+    const int extra = b < 0x80             ? 0
+                      : (b & 0xE0) == 0xC0 ? 1
+                      : (b & 0xF0) == 0xE0 ? 2
+                      : (b & 0xF8) == 0xF0 ? 3
+                                           : -1;
+    if (extra == 0) {
+      out += static_cast<wchar_t>(b);
+      ++i;
+      continue;
+    }
+    if (extra < 0 || n - i <= static_cast<size_t>(extra)) {
+      AppendWide(out, 0xFFFD);
+      ++i;
+      continue;
+    }
     char32_t c = b & (0x3F >> extra);
     bool ok = true;
     for (int k = 1; k <= extra; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) { ok = false; break; }
+      if ((p[i + k] & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
       c = (c << 6) | (p[i + k] & 0x3F);
     }
     if (!ok || c < kMin[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {

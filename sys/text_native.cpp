@@ -37,7 +37,10 @@ bool Convert(const char* to, const char* from, const char* data, size_t size, st
       ok = false;
       break;
     }
-    if (r > 0) { ok = false; break; }  // irreversible (approximate) conversions are refused
+    if (r > 0) {
+      ok = false;
+      break;
+    }  // irreversible (approximate) conversions are refused
   }
   iconv_close(cd);
   if (!ok) out.clear();
@@ -53,8 +56,8 @@ unsigned ResolveAnsiCodePage(unsigned codePage) { return codePage == 0 ? 1252 : 
 bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage) {
   out.clear();
   if (text.empty()) return true;
-  return Convert(IconvName(codePage).c_str(), WideName(),
-                 reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t), out);
+  return Convert(IconvName(codePage).c_str(), WideName(), reinterpret_cast<const char*>(text.data()),
+                 text.size() * sizeof(wchar_t), out);
 }
 
 bool WideFromAnsi(const std::string& text, std::wstring& out, unsigned codePage) {

@@ -10,8 +10,15 @@ namespace {
 // Code pages whose conversion from wide text takes no flags and no default-character check.
 bool TakesNoFlags(UINT cp) {
   switch (cp) {
-    case 42: case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
-    case 65000: case 65001: return true;
+    case 42:
+    case 50220:
+    case 50221:
+    case 50222:
+    case 50225:
+    case 50227:
+    case 50229:
+    case 65000:
+    case 65001: return true;
     default: return cp >= 57002 && cp <= 57011;
   }
 }
@@ -37,12 +44,10 @@ bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage)
   const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
   const int size = static_cast<int>(text.size());
-  int n = WideCharToMultiByte(cp, flags, text.data(), size, nullptr, 0, nullptr,
-                              plain ? nullptr : &lossy);
+  int n = WideCharToMultiByte(cp, flags, text.data(), size, nullptr, 0, nullptr, plain ? nullptr : &lossy);
   if (n <= 0 || lossy) return false;
   std::string converted(static_cast<size_t>(n), '\0');
-  n = WideCharToMultiByte(cp, flags, text.data(), size, &converted[0], n, nullptr,
-                          plain ? nullptr : &lossy);
+  n = WideCharToMultiByte(cp, flags, text.data(), size, &converted[0], n, nullptr, plain ? nullptr : &lossy);
   if (n <= 0 || lossy) return false;
   converted.resize(static_cast<size_t>(n));
   std::wstring back;
@@ -60,7 +65,10 @@ bool WideFromAnsi(const std::string& text, std::wstring& out, unsigned codePage)
   if (n <= 0) return false;
   out.resize(n);
   n = MultiByteToWideChar(cp, flags, text.data(), static_cast<int>(text.size()), &out[0], n);
-  if (n <= 0) { out.clear(); return false; }
+  if (n <= 0) {
+    out.clear();
+    return false;
+  }
   out.resize(n);
   return true;
 }

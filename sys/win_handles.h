@@ -27,8 +27,15 @@ class ScopedHandle {
   bool Valid() const { return value_ != Traits::Invalid(); }
   explicit operator bool() const { return Valid(); }
   // For out-parameters of the API: releases what is held and hands out the slot.
-  Type* Receive() { Reset(); return &value_; }
-  Type Release() { Type v = value_; value_ = Traits::Invalid(); return v; }
+  Type* Receive() {
+    Reset();
+    return &value_;
+  }
+  Type Release() {
+    Type v = value_;
+    value_ = Traits::Invalid();
+    return v;
+  }
   void Reset(Type value = Traits::Invalid()) {
     if (Valid()) Traits::Close(value_);
     value_ = value;
@@ -107,7 +114,9 @@ class ComPtr {
   ComPtr() = default;
   explicit ComPtr(T* p) : p_(p) {}  // takes over a reference
   ~ComPtr() { Reset(); }
-  ComPtr(const ComPtr& o) : p_(o.p_) { if (p_) p_->AddRef(); }
+  ComPtr(const ComPtr& o) : p_(o.p_) {
+    if (p_) p_->AddRef();
+  }
   ComPtr& operator=(const ComPtr& o) {
     if (o.p_) o.p_->AddRef();
     Reset();
@@ -116,15 +125,27 @@ class ComPtr {
   }
   ComPtr(ComPtr&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
   ComPtr& operator=(ComPtr&& o) noexcept {
-    if (this != &o) { Reset(); p_ = o.p_; o.p_ = nullptr; }
+    if (this != &o) {
+      Reset();
+      p_ = o.p_;
+      o.p_ = nullptr;
+    }
     return *this;
   }
   T* Get() const { return p_; }
   T* operator->() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
-  T** Receive() { Reset(); return &p_; }
+  T** Receive() {
+    Reset();
+    return &p_;
+  }
   void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
-  void Reset() { if (p_) { p_->Release(); p_ = nullptr; } }
+  void Reset() {
+    if (p_) {
+      p_->Release();
+      p_ = nullptr;
+    }
+  }
   template <typename U>
   HRESULT As(ComPtr<U>& out, REFIID iid) const {
     return p_ ? p_->QueryInterface(iid, out.ReceiveVoid()) : E_POINTER;
@@ -143,7 +164,11 @@ class UniqueBstr {
   UniqueBstr(const UniqueBstr&) = delete;
   UniqueBstr& operator=(const UniqueBstr&) = delete;
   BSTR Get() const { return s_; }
-  BSTR* Receive() { SysFreeString(s_); s_ = nullptr; return &s_; }
+  BSTR* Receive() {
+    SysFreeString(s_);
+    s_ = nullptr;
+    return &s_;
+  }
 
  private:
   BSTR s_ = nullptr;

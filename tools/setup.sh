@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake make g++ pkg-config g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64
           wine wine64 xvfb xauth googletest gcab libgcab-dev cabextract
-          libxml2-dev nettle-dev openssl clang libclang-rt-14-dev
+          libxml2-dev nettle-dev openssl clang clang-format libclang-rt-14-dev
           qemu-user wine32:i386 file ccache)
 # wine32:i386 and qemu-user run the shipped 32-bit build (tests/x86/smoke.sh, tools/wine32-run.sh);
 # file tells the smoke test that the program it runs is the 32-bit one.

@@ -89,8 +89,12 @@ AnswerCode AnswerForDialogResult(INT_PTR dialogResult, AnswerCode failureAnswer)
 
 }  // namespace
 
-AnswerCode MessageBoxAnswer(INT_PTR dialogResult) { return AnswerForDialogResult(dialogResult, AnswerCode::kNo); }
-AnswerCode RetryBoxAnswer(INT_PTR dialogResult) { return AnswerForDialogResult(dialogResult, AnswerCode::kAbort); }
+AnswerCode MessageBoxAnswer(INT_PTR dialogResult) {
+  return AnswerForDialogResult(dialogResult, AnswerCode::kNo);
+}
+AnswerCode RetryBoxAnswer(INT_PTR dialogResult) {
+  return AnswerForDialogResult(dialogResult, AnswerCode::kAbort);
+}
 
 // ---- CWinQXMsgBox -------------------------------------------------------------------------------
 
@@ -242,8 +246,7 @@ bool CWinQXRetryCheckMsgBox::OnCommand(int id, int notification) {
 
 // The read-only details box is drawn like a normal edit box, on the window colour.
 INT_PTR CWinQXRetryCheckMsgBox::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
-  if (msg != WM_CTLCOLORSTATIC || reinterpret_cast<HWND>(lParam) != Item(IDC_RETRY_DETAILS))
-    return 0;
+  if (msg != WM_CTLCOLORSTATIC || reinterpret_cast<HWND>(lParam) != Item(IDC_RETRY_DETAILS)) return 0;
   HDC dc = reinterpret_cast<HDC>(wParam);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -263,7 +266,7 @@ AnswerCode ShowMessageBox(int buttons, const std::wstring& caption, const std::w
 }
 
 AnswerCode ShowRetryCheckBox(const std::wstring& caption, const std::wstring& message,
-                      const std::wstring& details) {
+                             const std::wstring& details) {
   CWinQXRetryCheckMsgBox box;
   box.caption = caption;
   box.message = message;

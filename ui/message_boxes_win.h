@@ -24,9 +24,9 @@ class CWinQXMsgBox : public CModalDialog {
   // Margins of the layout, in pixels of the running dialog.
   static constexpr int kIconLeft = 30;
   static constexpr int kIconTop = 20;
-  static constexpr int kTextGap = 20;         // between the icon and the text
+  static constexpr int kTextGap = 20;  // between the icon and the text
   static constexpr int kTextTop = 30;
-  static constexpr int kSideMargin = 30;      // left of the icon, right of the text and the buttons
+  static constexpr int kSideMargin = 30;  // left of the icon, right of the text and the buttons
   static constexpr int kBelowText = 10;
   static constexpr int kButtonGap = 10;
   static constexpr int kBelowButtons = 20;

@@ -45,8 +45,7 @@ void CModalDialog::EndModal(INT_PTR result) {
   ended_ = true;
 }
 
-INT_PTR CALLBACK CModalDialog::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+INT_PTR CALLBACK CModalDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   CModalDialog* self = nullptr;
   if (message == WM_INITDIALOG) {
     self = reinterpret_cast<CModalDialog*>(lParam);
@@ -60,9 +59,7 @@ INT_PTR CALLBACK CModalDialog::DialogProc(HWND window, UINT message, WPARAM wPar
 
 INT_PTR CModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      DoDataExchange();
-      return OnInitDialog();
+    case WM_INITDIALOG: DoDataExchange(); return OnInitDialog();
     case WM_COMMAND: {
       const int id = LOWORD(wParam);
       const int notification = HIWORD(wParam);
@@ -85,13 +82,14 @@ INT_PTR CModalDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
       if (!handled) return FALSE;
       // Messages whose answer is not TRUE/FALSE travel through the dialog's result slot.
       switch (message) {
-        case WM_CTLCOLORDLG: case WM_CTLCOLORSTATIC: case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORBTN: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORMSGBOX:
-          return result;
-        default:
-          SetWindowLongPtrW(window_, DWLP_MSGRESULT, result);
-          return TRUE;
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORMSGBOX: return result;
+        default: SetWindowLongPtrW(window_, DWLP_MSGRESULT, result); return TRUE;
       }
     }
   }

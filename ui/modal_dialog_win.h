@@ -33,9 +33,7 @@ class CModalDialog {
   // A command from a control other than IDOK and IDCANCEL; true when handled.
   virtual bool OnCommand(int id, int notification) { return false; }
   // Any other message; set handled and return the dialog procedure's result.
-  virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
-    return 0;
-  }
+  virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) { return 0; }
 
   // Ends the modal loop; the dialog is destroyed when control returns to it.
   void EndModal(INT_PTR result);

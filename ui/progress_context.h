@@ -14,16 +14,16 @@ namespace brindle {
 class CQXUpdater;
 
 struct ProgressContext {
-  CQXUpdater* updater = nullptr;             // owner of the run
+  CQXUpdater* updater = nullptr;  // owner of the run
   std::atomic<std::int32_t> rangeMinimum{0};
   std::atomic<std::int32_t> rangeMaximum{0};  // the driver sets 100 for the dialog; 0 in the component mode
-  std::atomic<std::int32_t> percent{0};      // 0..100
-  std::atomic<std::int32_t> total{0};        // items of the running loop
-  std::atomic<std::int32_t> done{0};         // items finished so far
-  std::atomic<bool> failed{false};           // an update step failed
-  std::atomic<bool> quietEnd{false};         // a setup program reported its own failure
-  std::atomic<bool> cancelled{false};        // the user aborted
-  std::atomic<bool> finished{false};         // the worker thread has ended
+  std::atomic<std::int32_t> percent{0};       // 0..100
+  std::atomic<std::int32_t> total{0};         // items of the running loop
+  std::atomic<std::int32_t> done{0};          // items finished so far
+  std::atomic<bool> failed{false};            // an update step failed
+  std::atomic<bool> quietEnd{false};          // a setup program reported its own failure
+  std::atomic<bool> cancelled{false};         // the user aborted
+  std::atomic<bool> finished{false};          // the worker thread has ended
   // The window that shows the run, while it is open (0 otherwise): the worker wakes it when the
   // run may have ended, so that the end is shown without waiting for the window's next look.
   std::atomic<std::uintptr_t> follower{0};

@@ -4,7 +4,6 @@
 
 #include <commctrl.h>
 
-
 #include "ui/progress_dialog.h"
 #include "ui/resource.h"
 #include "ui/ui_text_win.h"
@@ -38,8 +37,7 @@ BOOL CWinQXDlgProgress::OnInitDialog() {
 // Enter and Escape would end a dialog, and Alt+F4 would close it: their key codes are blanked
 // before the dialog manager sees them.
 bool CWinQXDlgProgress::PreTranslateMessage(MSG* message) {
-  if (message->message == WM_KEYDOWN &&
-      (message->wParam == VK_RETURN || message->wParam == VK_ESCAPE))
+  if (message->message == WM_KEYDOWN && (message->wParam == VK_RETURN || message->wParam == VK_ESCAPE))
     message->wParam = 0;
   if (message->message == WM_SYSKEYDOWN && message->wParam == VK_F4) message->wParam = 0;
   return false;

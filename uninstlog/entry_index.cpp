@@ -100,8 +100,7 @@ void CContainingPathIndex::Extend(wchar_t c, size_t lastPlusOne) const {
   states_[clone].link = states_[q].link;
   for (int32_t e = states_[q].firstEdge; e >= 0; e = edges_[e].next)
     AddEdge(clone, edges_[e].c, edges_[e].to);
-  for (Edge* edge; p != -1 && (edge = FindEdge(p, c)) != nullptr && edge->to == q;
-       p = states_[p].link)
+  for (Edge* edge; p != -1 && (edge = FindEdge(p, c)) != nullptr && edge->to == q; p = states_[p].link)
     edge->to = clone;
   states_[q].link = clone;
   states_[cur].link = clone;
@@ -126,8 +125,7 @@ void CContainingPathIndex::Build() const {
   for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
   std::vector<int32_t> order(states_.size());
   for (size_t i = states_.size(); i-- > 0;)
-    order[static_cast<size_t>(--count[static_cast<size_t>(states_[i].length)])] =
-        static_cast<int32_t>(i);
+    order[static_cast<size_t>(--count[static_cast<size_t>(states_[i].length)])] = static_cast<int32_t>(i);
   for (size_t i = order.size(); i-- > 0;) {
     const State& s = states_[static_cast<size_t>(order[i])];
     if (s.link >= 0) states_[s.link].last = std::max(states_[s.link].last, s.last);

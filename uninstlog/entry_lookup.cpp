@@ -46,11 +46,10 @@ bool CEntryLookup::RemoveFirst(const CIniFile& model, const std::wstring& key) {
   }
   // A key the section owned is freed with every mention of it in that section.
   std::vector<Place>& places = it->second;
-  places.erase(std::remove_if(places.begin(), places.end(),
-                              [&](const Place& p) {
-                                return p.key == first.key && p.section == first.section;
-                              }),
-               places.end());
+  places.erase(
+      std::remove_if(places.begin(), places.end(),
+                     [&](const Place& p) { return p.key == first.key && p.section == first.section; }),
+      places.end());
   if (places.empty()) places_.erase(it);
   return true;
 }

@@ -29,7 +29,10 @@ class CEntryLookup {
   // it to the first section of that name).
   void NoteAdded(const CIniFile& model);
   // Forgets what was read: the next use reads the model again.
-  void Reset() { built_ = false; places_.clear(); }
+  void Reset() {
+    built_ = false;
+    places_.clear();
+  }
 
  private:
   struct Place {

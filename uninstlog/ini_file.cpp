@@ -20,20 +20,13 @@ struct FlagRow {
 };
 
 const FlagRow kFlags[] = {
-    {L"INST_NON", 0, FlagGroup::kInstall},
-    {L"INST_REQ", 1, FlagGroup::kInstall},
-    {L"INST_CRE", 2, FlagGroup::kInstall},
-    {L"INST_VER", 4, FlagGroup::kInstall},
-    {L"INST_DEL", 1, FlagGroup::kDelete},
-    {L"INST_HLD", 0, FlagGroup::kDelete},
-    {L"INST_REF", 2, FlagGroup::kDelete},
-    {L"INST_REG", 1, FlagGroup::kRegistration},
-    {L"INST_NOREG", 0, FlagGroup::kRegistration},
-    {L"HCR", kRootClassesRoot, FlagGroup::kRoot},
-    {L"HLM", kRootLocalMachine, FlagGroup::kRoot},
-    {L"HCU", kRootCurrentUser, FlagGroup::kRoot},
-    {L"HUS", kRootUsers, FlagGroup::kRoot},
-    {L"HCC", kRootCurrentConfig, FlagGroup::kRoot},
+    {L"INST_NON", 0, FlagGroup::kInstall},         {L"INST_REQ", 1, FlagGroup::kInstall},
+    {L"INST_CRE", 2, FlagGroup::kInstall},         {L"INST_VER", 4, FlagGroup::kInstall},
+    {L"INST_DEL", 1, FlagGroup::kDelete},          {L"INST_HLD", 0, FlagGroup::kDelete},
+    {L"INST_REF", 2, FlagGroup::kDelete},          {L"INST_REG", 1, FlagGroup::kRegistration},
+    {L"INST_NOREG", 0, FlagGroup::kRegistration},  {L"HCR", kRootClassesRoot, FlagGroup::kRoot},
+    {L"HLM", kRootLocalMachine, FlagGroup::kRoot}, {L"HCU", kRootCurrentUser, FlagGroup::kRoot},
+    {L"HUS", kRootUsers, FlagGroup::kRoot},        {L"HCC", kRootCurrentConfig, FlagGroup::kRoot},
 };
 
 const KeyKindInfo kKinds[] = {
@@ -210,22 +203,36 @@ bool CKey::Decode(const std::vector<std::wstring>& fields) {
     case kClassNumber:
       if (!AddValue()->SetNumber(fields[1])) ok = false;
       break;
-    case kClassText:
-      text(1, true);
-      break;
+    case kClassText: text(1, true); break;
     case kClassEntry:
       switch (info.kind) {
         case kKindFolder:
-          text(1, false); flag(2); flag(3); flag(4);
+          text(1, false);
+          flag(2);
+          flag(3);
+          flag(4);
           break;
         case kKindFile:
-          text(1, false); flag(2); flag(3); flag(4); flag(5);
+          text(1, false);
+          flag(2);
+          flag(3);
+          flag(4);
+          flag(5);
           break;
         case kKindRegistryKey:
-          flag(1); text(2, false); flag(3); flag(4); flag(5);
+          flag(1);
+          text(2, false);
+          flag(3);
+          flag(4);
+          flag(5);
           break;
         default:  // registry value: the value name may be empty (the key's default value)
-          flag(1); text(2, false); text(3, true); flag(4); flag(5); flag(6);
+          flag(1);
+          text(2, false);
+          text(3, true);
+          flag(4);
+          flag(5);
+          flag(6);
           break;
       }
       break;
@@ -246,30 +253,37 @@ void CKey::Repoint() {
   auto num = [&](size_t i) { return i < values_.size() ? values_[i]->Number() : 0; };
   auto txt = [&](size_t i) { return i < values_.size() ? &values_[i]->Text() : nullptr; };
   switch (class_) {
-    case kClassNumber:
-      entry_.number = values_.empty() ? -1 : values_[0]->Number();
-      break;
-    case kClassText:
-      entry_.text = txt(0);
-      break;
+    case kClassNumber: entry_.number = values_.empty() ? -1 : values_[0]->Number(); break;
+    case kClassText: entry_.text = txt(0); break;
     case kClassEntry:
       switch (kind_) {
         case kKindFolder:
           entry_.path = txt(0);
-          entry_.install = num(1); entry_.mode = num(2); entry_.remove = num(3);
+          entry_.install = num(1);
+          entry_.mode = num(2);
+          entry_.remove = num(3);
           break;
         case kKindFile:
           entry_.path = txt(0);
-          entry_.install = num(1); entry_.mode = num(2); entry_.remove = num(3);
+          entry_.install = num(1);
+          entry_.mode = num(2);
+          entry_.remove = num(3);
           entry_.registration = num(4);
           break;
         case kKindRegistryKey:
-          entry_.root = num(0); entry_.path = txt(1);
-          entry_.install = num(2); entry_.mode = num(3); entry_.remove = num(4);
+          entry_.root = num(0);
+          entry_.path = txt(1);
+          entry_.install = num(2);
+          entry_.mode = num(3);
+          entry_.remove = num(4);
           break;
         default:
-          entry_.root = num(0); entry_.path = txt(1); entry_.valueName = txt(2);
-          entry_.install = num(3); entry_.mode = num(4); entry_.remove = num(5);
+          entry_.root = num(0);
+          entry_.path = txt(1);
+          entry_.valueName = txt(2);
+          entry_.install = num(3);
+          entry_.mode = num(4);
+          entry_.remove = num(5);
           break;
       }
       break;
@@ -365,9 +379,7 @@ CSection* CIniFile::FindSection(const std::wstring& name) const {
   return nullptr;
 }
 
-void CIniFile::AppendSection(CSection* section) {
-  AppendSection(std::unique_ptr<CSection>(section));
-}
+void CIniFile::AppendSection(CSection* section) { AppendSection(std::unique_ptr<CSection>(section)); }
 
 void CIniFile::AppendSection(std::unique_ptr<CSection> section) {
   if (!section) return;
@@ -479,8 +491,7 @@ void CParse::SetText(const std::string& bytes) {
   for (size_t i = 0; i < bytes.size(); ++i) {
     const char c = bytes[i];
     if (c == '\0' || c == '\x1a') {
-      data_after_end_ = bytes.find_first_not_of(std::string("\0\x1a \t\r\n", 6), i) !=
-                        std::string::npos;
+      data_after_end_ = bytes.find_first_not_of(std::string("\0\x1a \t\r\n", 6), i) != std::string::npos;
       break;
     }
     if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
@@ -522,7 +533,11 @@ bool Lex(const std::wstring& line, std::vector<Token>& tokens) {
         endWord();
         tokens.push_back({false, L" "});
         break;
-      case L' ': case L'\'': case L'=': case L'[': case L']':
+      case L' ':
+      case L'\'':
+      case L'=':
+      case L'[':
+      case L']':
         endWord();
         tokens.push_back({false, std::wstring(1, c)});
         break;
@@ -544,8 +559,7 @@ bool Lex(const std::wstring& line, std::vector<Token>& tokens) {
         }
         break;
       }
-      default:
-        word += c;
+      default: word += c;
     }
   }
   endWord();
@@ -617,8 +631,7 @@ bool CParse::SplitFields(const std::wstring& line, std::vector<std::wstring>& fi
         inBrackets = false;
         flush();
         break;
-      default:
-        append(t.text);
+      default: append(t.text);
     }
   }
   if (inQuotes || inBrackets || overflow) return false;
@@ -659,8 +672,7 @@ std::wstring CFilePath::Normalise(const std::wstring& path) {
   // A rooted folder keeps its root (a UNC path its two backslashes); a relative one stays
   // relative instead of being moved to the root of the drive.
   const bool rooted = !folder.empty() && (folder[0] == L'\\' || folder[0] == L'/');
-  const bool unc = drive.empty() && folder.size() >= 2 &&
-                   (folder[0] == L'\\' || folder[0] == L'/') &&
+  const bool unc = drive.empty() && folder.size() >= 2 && (folder[0] == L'\\' || folder[0] == L'/') &&
                    (folder[1] == L'\\' || folder[1] == L'/');
   std::wstring out = drive;
   if (unc) out += L"\\\\";

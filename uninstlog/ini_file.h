@@ -125,12 +125,16 @@ class CKey {
   // The line of a plain key as read from the file (its bytes, without the line end); null for
   // another kind, a key that was not read from a file, or one whose values were changed since.
   const std::string* RawLine() const { return has_raw_ ? &raw_ : nullptr; }
-  void SetRawLine(const std::string& line) { raw_ = line; has_raw_ = true; }
-
-  CValue* FirstValue() { value_cursor_ = 0; return NextValue(); }
-  CValue* NextValue() {
-    return value_cursor_ < values_.size() ? values_[value_cursor_++] : nullptr;
+  void SetRawLine(const std::string& line) {
+    raw_ = line;
+    has_raw_ = true;
   }
+
+  CValue* FirstValue() {
+    value_cursor_ = 0;
+    return NextValue();
+  }
+  CValue* NextValue() { return value_cursor_ < values_.size() ? values_[value_cursor_++] : nullptr; }
 
  private:
   void ClearValues();
@@ -219,14 +223,16 @@ class CIniFile {
   // Takes the section out of the model and frees it; false when it is not in the model.
   bool RemoveSection(const CSection* section);
   // A header line then a key line, given as ready fields, applied as the loader applies them.
-  bool AddLine(const std::vector<std::wstring>& sectionFields,
-               const std::vector<std::wstring>& keyFields);
+  bool AddLine(const std::vector<std::wstring>& sectionFields, const std::vector<std::wstring>& keyFields);
   // Adds every section of other (same-named sections here get other's keys appended as
   // shared pointers). The other model must outlive this one. A model merged into itself
   // already holds every key of itself and stays as it is.
   bool MergeFrom(const CIniFile& other);
 
-  CSection* FirstSection() { section_cursor_ = 0; return NextSection(); }
+  CSection* FirstSection() {
+    section_cursor_ = 0;
+    return NextSection();
+  }
   CSection* NextSection() {
     return section_cursor_ < sections_.size() ? sections_[section_cursor_++] : nullptr;
   }

@@ -118,45 +118,38 @@ bool CProfile::FormatFileEntry(int32_t installFlag, const std::wstring& path, in
               line);
 }
 
-bool CProfile::FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
-                                      int32_t installFlag, int32_t modeFlag, int32_t deleteFlag,
-                                      std::wstring& line) {
+bool CProfile::FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath, int32_t installFlag,
+                                      int32_t modeFlag, int32_t deleteFlag, std::wstring& line) {
   std::wstring rootName, field, install, mode, remove;
   if (keyPath.empty() || !Quoted(keyPath, field) || !Flag(FlagGroup::kRoot, root, rootName) ||
-      !Flag(FlagGroup::kInstall, installFlag, install) ||
-      !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
+      !Flag(FlagGroup::kInstall, installFlag, install) || !Flag(FlagGroup::kInstall, modeFlag, mode) ||
+      !Flag(FlagGroup::kDelete, deleteFlag, remove))
     return false;
-  return Done(L"UIREGIKEY=" + rootName + L" " + field + L" " + install + L" " + mode + L" " +
-                  remove,
-              line);
+  return Done(L"UIREGIKEY=" + rootName + L" " + field + L" " + install + L" " + mode + L" " + remove, line);
 }
 
 bool CProfile::FormatRegistryValueEntry(int32_t root, const std::wstring& keyPath,
-                                        const std::wstring& valueName, int32_t installFlag,
-                                        int32_t modeFlag, int32_t deleteFlag, std::wstring& line) {
+                                        const std::wstring& valueName, int32_t installFlag, int32_t modeFlag,
+                                        int32_t deleteFlag, std::wstring& line) {
   std::wstring rootName, keyField, valueField, install, mode, remove;
   if (keyPath.empty() || !Quoted(keyPath, keyField) || !Quoted(valueName, valueField) ||
-      !Flag(FlagGroup::kRoot, root, rootName) ||
-      !Flag(FlagGroup::kInstall, installFlag, install) ||
+      !Flag(FlagGroup::kRoot, root, rootName) || !Flag(FlagGroup::kInstall, installFlag, install) ||
       !Flag(FlagGroup::kInstall, modeFlag, mode) || !Flag(FlagGroup::kDelete, deleteFlag, remove))
     return false;
-  return Done(L"UIREGI=" + rootName + L" " + keyField + L" " + valueField + L" " + install +
-                  L" " + mode + L" " + remove,
+  return Done(L"UIREGI=" + rootName + L" " + keyField + L" " + valueField + L" " + install + L" " + mode +
+                  L" " + remove,
               line);
 }
 
 bool CProfile::FormatKey(const CKey& key, std::wstring& line) {
   const KeyEntry& e = key.Entry();
   switch (key.Class()) {
-    case kClassNumber:
-      return FormatNumber(key.Name(), e.number, line);
-    case kClassText:
-      return e.text && FormatText(key.Name(), *e.text, line);
+    case kClassNumber: return FormatNumber(key.Name(), e.number, line);
+    case kClassText: return e.text && FormatText(key.Name(), *e.text, line);
     case kClassEntry:
       if (!e.path) return false;
       switch (key.Kind()) {
-        case kKindFolder:
-          return FormatFolderEntry(*e.path, line);
+        case kKindFolder: return FormatFolderEntry(*e.path, line);
         case kKindFile:
           // The line says registered or not; any other number would come back changed.
           if (e.registration != 0 && e.registration != 1) return false;
@@ -164,10 +157,9 @@ bool CProfile::FormatKey(const CKey& key, std::wstring& line) {
         case kKindRegistryKey:
           return FormatRegistryKeyEntry(e.root, *e.path, e.install, e.mode, e.remove, line);
         case kKindRegistryValue:
-          return e.valueName && FormatRegistryValueEntry(e.root, *e.path, *e.valueName, e.install,
-                                                         e.mode, e.remove, line);
-        default:
-          return false;
+          return e.valueName &&
+                 FormatRegistryValueEntry(e.root, *e.path, *e.valueName, e.install, e.mode, e.remove, line);
+        default: return false;
       }
   }
   return false;
@@ -242,21 +234,19 @@ bool CProfile::WriteFileEntry(int32_t installFlag, const std::wstring& path, int
          WriteLine(line);
 }
 
-bool CProfile::WriteRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
-                                     int32_t installFlag, int32_t modeFlag, int32_t deleteFlag) {
+bool CProfile::WriteRegistryKeyEntry(int32_t root, const std::wstring& keyPath, int32_t installFlag,
+                                     int32_t modeFlag, int32_t deleteFlag) {
   std::wstring line;
-  return IsOpen() &&
-         FormatRegistryKeyEntry(root, keyPath, installFlag, modeFlag, deleteFlag, line) &&
+  return IsOpen() && FormatRegistryKeyEntry(root, keyPath, installFlag, modeFlag, deleteFlag, line) &&
          WriteLine(line);
 }
 
 bool CProfile::WriteRegistryValueEntry(int32_t root, const std::wstring& keyPath,
-                                       const std::wstring& valueName, int32_t installFlag,
-                                       int32_t modeFlag, int32_t deleteFlag) {
+                                       const std::wstring& valueName, int32_t installFlag, int32_t modeFlag,
+                                       int32_t deleteFlag) {
   std::wstring line;
   return IsOpen() &&
-         FormatRegistryValueEntry(root, keyPath, valueName, installFlag, modeFlag, deleteFlag,
-                                  line) &&
+         FormatRegistryValueEntry(root, keyPath, valueName, installFlag, modeFlag, deleteFlag, line) &&
          WriteLine(line);
 }
 

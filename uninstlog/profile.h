@@ -37,13 +37,12 @@ class CProfile {
   bool WriteText(const std::wstring& key, const std::wstring& text);
   bool WriteNumber(const std::wstring& key, int32_t number);
   bool WriteFolderEntry(const std::wstring& path);
-  bool WriteFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
-                      int32_t deleteFlag, bool registered);
-  bool WriteRegistryKeyEntry(int32_t root, const std::wstring& keyPath, int32_t installFlag,
-                             int32_t modeFlag, int32_t deleteFlag);
-  bool WriteRegistryValueEntry(int32_t root, const std::wstring& keyPath,
-                               const std::wstring& valueName, int32_t installFlag,
-                               int32_t modeFlag, int32_t deleteFlag);
+  bool WriteFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag, int32_t deleteFlag,
+                      bool registered);
+  bool WriteRegistryKeyEntry(int32_t root, const std::wstring& keyPath, int32_t installFlag, int32_t modeFlag,
+                             int32_t deleteFlag);
+  bool WriteRegistryValueEntry(int32_t root, const std::wstring& keyPath, const std::wstring& valueName,
+                               int32_t installFlag, int32_t modeFlag, int32_t deleteFlag);
 
   // A line kept as read (its bytes in the code page, without the line end). False when the
   // line holds a line break or the stream is not open.
@@ -63,12 +62,11 @@ class CProfile {
   static bool FormatFolderEntry(const std::wstring& path, std::wstring& line);
   static bool FormatFileEntry(int32_t installFlag, const std::wstring& path, int32_t modeFlag,
                               int32_t deleteFlag, bool registered, std::wstring& line);
-  static bool FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath,
-                                     int32_t installFlag, int32_t modeFlag, int32_t deleteFlag,
-                                     std::wstring& line);
+  static bool FormatRegistryKeyEntry(int32_t root, const std::wstring& keyPath, int32_t installFlag,
+                                     int32_t modeFlag, int32_t deleteFlag, std::wstring& line);
   static bool FormatRegistryValueEntry(int32_t root, const std::wstring& keyPath,
-                                       const std::wstring& valueName, int32_t installFlag,
-                                       int32_t modeFlag, int32_t deleteFlag, std::wstring& line);
+                                       const std::wstring& valueName, int32_t installFlag, int32_t modeFlag,
+                                       int32_t deleteFlag, std::wstring& line);
   static bool FormatKey(const CKey& key, std::wstring& line);
   // A backslash doubled, a double quote as \", a line feed as \n.
   static std::wstring Escape(const std::wstring& text);

@@ -36,10 +36,18 @@ int WriteStepOf(const std::wstring& name) {
   static const struct {
     const wchar_t* name;
     int step;
-  } kSteps[] = {{L"Language", 0},      {L"Files", 1},         {L"Folders", 1},
-                {L"Registry", 2},      {L"RegistryKey", 2},   {L"Files64", 3},
-                {L"Folders64", 3},     {L"Registry64", 4},    {L"RegistryKey64", 4},
-                {L"Startup", 5},       {L"Uninst Info", 6},   {L"UninstTarget", 7},
+  } kSteps[] = {{L"Language", 0},
+                {L"Files", 1},
+                {L"Folders", 1},
+                {L"Registry", 2},
+                {L"RegistryKey", 2},
+                {L"Files64", 3},
+                {L"Folders64", 3},
+                {L"Registry64", 4},
+                {L"RegistryKey64", 4},
+                {L"Startup", 5},
+                {L"Uninst Info", 6},
+                {L"UninstTarget", 7},
                 {L"UninstallCustomFunction", 8}};
   for (const auto& row : kSteps)
     if (name == row.name) return row.step;
@@ -73,9 +81,7 @@ std::wstring PathKeyOf(const CKey& key) { return FilePathKey(*key.Entry().path);
 std::wstring RegistryKeyKey(int32_t root, const std::wstring& keyPath) {
   return std::to_wstring(static_cast<uint32_t>(root)) + L"|" + RegistryPathKey(keyPath);
 }
-std::wstring RegistryKeyKeyOf(const CKey& key) {
-  return RegistryKeyKey(key.Entry().root, *key.Entry().path);
-}
+std::wstring RegistryKeyKeyOf(const CKey& key) { return RegistryKeyKey(key.Entry().root, *key.Entry().path); }
 std::wstring RegistryValueKeyOf(const CKey& key) { return RegistryPathKey(*key.Entry().path); }
 
 const std::wstring* KeyText(const CKey* key) {
@@ -88,10 +94,8 @@ std::wstring FolderOfPath(const std::wstring& path) {
   // Drive and folder part: everything up to the last separator (a bare drive "C:" counts).
   const size_t slash = path.find_last_of(L"\\/");
   std::wstring folder;
-  if (slash != std::wstring::npos)
-    folder = path.substr(0, slash + 1);
-  else if (path.size() >= 2 && path[1] == L':')
-    folder = path.substr(0, 2);
+  if (slash != std::wstring::npos) folder = path.substr(0, slash + 1);
+  else if (path.size() >= 2 && path[1] == L':') folder = path.substr(0, 2);
   const size_t first = folder.find_first_not_of(L'\\');
   if (first == std::wstring::npos) return std::wstring();
   const size_t last = folder.find_last_not_of(L'\\');
@@ -99,17 +103,18 @@ std::wstring FolderOfPath(const std::wstring& path) {
 }
 
 CQXUninstallLog::CQXUninstallLog(const std::wstring& productKey, const CQXInstallLog* installLog,
-                                 const CQXDiffDistribute* package,
-                                 const std::wstring& uninstallerVersion)
-    : productKey_(productKey), installLog_(installLog), package_(package),
+                                 const CQXDiffDistribute* package, const std::wstring& uninstallerVersion)
+    : productKey_(productKey),
+      installLog_(installLog),
+      package_(package),
       uninstallerVersion_(uninstallerVersion) {}
 
 CQXUninstallLog::~CQXUninstallLog() = default;
 
 std::wstring CQXUninstallLog::ExpandPath(const std::wstring& text) const {
   if (!env_)
-    env_ = std::make_unique<CQXEnv>(ApplicationEnv(ReadMachineFolders(), productKey_, installLog_,
-                                                   package_, uninstallerVersion_));
+    env_ = std::make_unique<CQXEnv>(
+        ApplicationEnv(ReadMachineFolders(), productKey_, installLog_, package_, uninstallerVersion_));
   return env_->Expand(text);
 }
 
@@ -149,26 +154,23 @@ bool CQXUninstallLog::RemoveFileEntry(const CQXFile& file) {
   return RemoveFileEntryByPath(SectionFor(kFiles, file.wow), ExpandPath(file.Path()));
 }
 
-bool CQXUninstallLog::RemoveFileEntryByPath(const std::wstring& sectionName,
-                                            const std::wstring& path) {
+bool CQXUninstallLog::RemoveFileEntryByPath(const std::wstring& sectionName, const std::wstring& path) {
   return Lookup(sectionName, kKindFile).RemoveFirst(model_, FilePathKey(path));
 }
 
 bool CQXUninstallLog::AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
                                         const std::wstring& deleteName) {
   if (Lookup(section, kKindFolder).Find(model_, FilePathKey(folder))) return true;
-  return AddEntryLine(section, kKindFolder,
-                      {L"UIFLDR", folder, L"INST_REQ", L"INST_REQ", deleteName});
+  return AddEntryLine(section, kKindFolder, {L"UIFLDR", folder, L"INST_REQ", L"INST_REQ", deleteName});
 }
 
 bool CQXUninstallLog::AddFileEntry(const CQXFile& file, bool existedBefore) {
   const std::wstring path = ExpandPath(file.Path());
   const std::wstring remove = DeleteName(file.delInfo);
-  if (!AddFolderEntryFor(SectionFor(kFolders, file.wow), FolderOfPath(path), remove))
-    return false;
+  if (!AddFolderEntryFor(SectionFor(kFolders, file.wow), FolderOfPath(path), remove)) return false;
   return AddEntryLine(SectionFor(kFiles, file.wow), kKindFile,
-                      {L"UIFILE", path, L"INST_REQ", existedBefore ? L"INST_VER" : L"INST_REQ",
-                       remove, RegistrationName(file.com)});
+                      {L"UIFILE", path, L"INST_REQ", existedBefore ? L"INST_VER" : L"INST_REQ", remove,
+                       RegistrationName(file.com)});
 }
 
 bool CQXUninstallLog::UpdateFileEntry(const CQXFile& file) {
@@ -214,13 +216,11 @@ bool CQXUninstallLog::AddRegistryEntries(const CQXRegistry& registry) {
   FlagValue(root, rootValue);
   const bool logged =
       Lookup(keys, kKindRegistryKey).Find(model_, RegistryKeyKey(rootValue, keyPath)) != nullptr;
-  if (!logged &&
-      !AddEntryLine(keys, kKindRegistryKey,
-                    {L"UIREGIKEY", root, keyPath, L"INST_REQ", L"INST_REQ", L"INST_DEL"}))
+  if (!logged && !AddEntryLine(keys, kKindRegistryKey,
+                               {L"UIREGIKEY", root, keyPath, L"INST_REQ", L"INST_REQ", L"INST_DEL"}))
     return false;
   return AddEntryLine(SectionFor(kRegistry, registry.wow), kKindRegistryValue,
-                      {L"UIREGI", root, keyPath, registry.valueName, L"INST_REQ", L"INST_REQ",
-                       L"INST_DEL"});
+                      {L"UIREGI", root, keyPath, registry.valueName, L"INST_REQ", L"INST_REQ", L"INST_DEL"});
 }
 
 bool CQXUninstallLog::RemoveRegistryEntry(const CQXRegistry& registry) {
@@ -259,8 +259,7 @@ bool CQXUninstallLog::SetStartupAppName(const std::wstring& text) {
 // ---- uninstall targets and the custom-function library ------------------------------------------
 
 bool CQXUninstallLog::AddUninstallTargets(const CQXUninstallTarget& targets) {
-  if (!model_.FindSection(kUninstTarget))
-    model_.AppendSection(std::make_unique<CSection>(kUninstTarget));
+  if (!model_.FindSection(kUninstTarget)) model_.AppendSection(std::make_unique<CSection>(kUninstTarget));
   bool all = true;
   for (const std::wstring& target : targets.Targets())
     if (!model_.AddLine(Header(kUninstTarget), {L"UNInfo", target})) all = false;
@@ -334,15 +333,15 @@ bool CQXUninstallLog::WritePlainSection(const std::wstring& name) {
     // section keeps its own line shape.
     const std::string* raw = key->RawLine();
     const std::wstring* text = KeyText(key);
-    const bool ok = raw ? writer_.WriteRawLine(*raw)
-                        : text ? writer_.WriteText(key->Name(), *text) : writer_.WriteKey(*key);
+    const bool ok = raw    ? writer_.WriteRawLine(*raw)
+                    : text ? writer_.WriteText(key->Name(), *text)
+                           : writer_.WriteKey(*key);
     if (!ok) return false;
   }
   return true;
 }
 
-bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
-                                            const std::wstring& foldersName) {
+bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName, const std::wstring& foldersName) {
   const CSection* files = model_.FindSection(filesName);
   if (!files) return true;
   const CSection* folders = model_.FindSection(foldersName);
@@ -368,9 +367,8 @@ bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
       const std::wstring folder = FilePathKey(FolderOfPath(*path));
       auto it = picked.find(folder);
       if (it == picked.end()) it = picked.emplace(folder, index.Find(folder)).first;
-      if (it->second != kNoEntry &&
-          (!writer_.WriteSection(foldersName) ||
-           !writer_.WriteFolderEntry(*folderKeys[it->second]->Entry().path)))
+      if (it->second != kNoEntry && (!writer_.WriteSection(foldersName) ||
+                                     !writer_.WriteFolderEntry(*folderKeys[it->second]->Entry().path)))
         return false;
     }
     const KeyEntry& e = key->Entry();
@@ -381,8 +379,7 @@ bool CQXUninstallLog::WriteFilesWithFolders(const std::wstring& filesName,
   return true;
 }
 
-bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
-                                          const std::wstring& keysName) {
+bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName, const std::wstring& keysName) {
   const CSection* values = model_.FindSection(valuesName);
   if (!values) return true;
   const CSection* keys = model_.FindSection(keysName);
@@ -420,8 +417,8 @@ bool CQXUninstallLog::WriteValuesWithKeys(const std::wstring& valuesName,
       }
     }
     if (!writer_.WriteSection(valuesName) ||
-        !writer_.WriteRegistryValueEntry(e.root, *path, e.valueName ? *e.valueName : L"",
-                                         e.install, e.mode, removeFlag(e)))
+        !writer_.WriteRegistryValueEntry(e.root, *path, e.valueName ? *e.valueName : L"", e.install, e.mode,
+                                         removeFlag(e)))
       return false;
   }
   return true;
@@ -441,10 +438,8 @@ bool CQXUninstallLog::WriteCustomFunctionSection() {
     bool ok;
     if ((name == L"DLLPath" || name == L"OwnerName" || name == L"Version") && text)
       ok = writer_.WriteText(name, *text);
-    else if (key->Class() == kClassNumber)
-      ok = writer_.WriteNumber(name, key->Entry().number);
-    else
-      ok = writer_.WriteKey(*key);  // a key of another shape keeps its own line shape
+    else if (key->Class() == kClassNumber) ok = writer_.WriteNumber(name, key->Entry().number);
+    else ok = writer_.WriteKey(*key);  // a key of another shape keeps its own line shape
     if (!ok) return false;
   }
   return true;

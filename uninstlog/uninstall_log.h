@@ -85,8 +85,7 @@ class CQXUninstallLog {
   // The lookup of the entries of a kind in the sections of a name (made on first use).
   CEntryLookup& Lookup(const std::wstring& section, KeyKind kind);
   // Adds a line through the model and keeps the lookup of its section and kind in step.
-  bool AddEntryLine(const std::wstring& section, KeyKind kind,
-                    const std::vector<std::wstring>& keyFields);
+  bool AddEntryLine(const std::wstring& section, KeyKind kind, const std::vector<std::wstring>& keyFields);
   // Adds the folder entry unless the section already has one with exactly this path.
   bool AddFolderEntryFor(const std::wstring& section, const std::wstring& folder,
                          const std::wstring& deleteName);

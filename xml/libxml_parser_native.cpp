@@ -88,8 +88,7 @@ std::unique_ptr<CXMLElement> TreeFromLib(xmlNode* rootNode) {
     top.next = child->next;
     CXMLElement* parent = top.element;
     switch (child->type) {
-      case XML_COMMENT_NODE:
-        break;
+      case XML_COMMENT_NODE: break;
       case XML_TEXT_NODE:
         if (!IsWhitespaceOnly(child->content)) AppendChild(NewText(FromXmlChars(child->content)), parent);
         break;
@@ -99,8 +98,7 @@ std::unique_ptr<CXMLElement> TreeFromLib(xmlNode* rootNode) {
         stack.push_back({child->children, added});
         break;
       }
-      default:
-        return nullptr;  // CDATA, processing instruction, entity reference...
+      default: return nullptr;  // CDATA, processing instruction, entity reference...
     }
   }
   return root;
@@ -260,8 +258,8 @@ class CLibXMLParser : public CXMLParser {
       std::string bytes;
       if (!ReadWholeFile(location, bytes) || bytes.empty() || bytes.size() > INT_MAX) return nullptr;
       if (DeclaresEntitiesInBytes(bytes)) return nullptr;
-      XmlDocPtr doc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
-                                  kParseOptions));
+      XmlDocPtr doc(
+          xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr, kParseOptions));
       return DocumentFromLib(doc.get());
     } catch (const std::bad_alloc&) {
       return nullptr;

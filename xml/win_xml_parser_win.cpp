@@ -21,8 +21,7 @@ const CLSID kClsidDomDocument30 = {
     0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
 const CLSID kClsidDomDocument = {
     0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
-const IID kIidDomDocument = {
-    0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kIidDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 // COM for the calling thread, for the length of one operation. A thread already in another
 // apartment keeps it.
@@ -46,7 +45,10 @@ class ScopedVariant {
   ~ScopedVariant() { VariantClear(&v_); }
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* Receive() { VariantClear(&v_); return &v_; }
+  VARIANT* Receive() {
+    VariantClear(&v_);
+    return &v_;
+  }
   const VARIANT& Get() const { return v_; }
 
  private:
@@ -68,16 +70,13 @@ void SetBstr(UniqueBstr& holder, const std::wstring& text) {
   if (!holder.Get()) throw std::bad_alloc();
 }
 
-std::wstring FromBstr(BSTR text) {
-  return text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-}
+std::wstring FromBstr(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
 // Creates a DOM document of the class: the object for any server context, run, then asked for
 // the DOM document interface. Empty when any step fails.
 ComPtr<IXMLDOMDocument> CreateDomDocument(const CLSID& clsid) {
   ComPtr<IUnknown> object;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, object.ReceiveVoid())))
-    return {};
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IUnknown, object.ReceiveVoid()))) return {};
   if (FAILED(OleRun(object.Get()))) return {};
   ComPtr<IXMLDOMDocument> document;
   if (FAILED(object.As(document, kIidDomDocument))) return {};
@@ -196,11 +195,10 @@ bool SetDomAttribute(IXMLDOMNode* owner, IXMLDOMDocument* factory, const std::ws
                      const std::wstring& value) {
   ComPtr<IXMLDOMAttribute> attribute;
   UniqueBstr attributeName;
-    SetBstr(attributeName, name);
-  if (FAILED(factory->createAttribute(attributeName.Get(), attribute.Receive())) || !attribute)
-    return false;
+  SetBstr(attributeName, name);
+  if (FAILED(factory->createAttribute(attributeName.Get(), attribute.Receive())) || !attribute) return false;
   UniqueBstr text;
-    SetBstr(text, value);
+  SetBstr(text, value);
   VARIANT v = BorrowedBstrVariant(text.Get());
   if (FAILED(attribute->put_value(v))) return false;
   ComPtr<IXMLDOMNamedNodeMap> map;
@@ -215,7 +213,7 @@ ComPtr<IXMLDOMElement> NewDomElement(const CXMLElement* element, IXMLDOMDocument
   if (!name || name->empty()) return {};
   ComPtr<IXMLDOMElement> dom;
   UniqueBstr tag;
-    SetBstr(tag, *name);
+  SetBstr(tag, *name);
   if (FAILED(owner->createElement(tag.Get(), dom.Receive())) || !dom) return {};
   for (unsigned i = 0; i < element->GetAttributeCount(); ++i) {
     const CXMLAttribute* attribute = element->GetAttribute(i);
@@ -242,8 +240,7 @@ ComPtr<IXMLDOMDocument> CWinXMLParser::NewLoader() {
   ComPtr<IXMLDOMDocument> dom = CreateDomDocument(kClsidDomDocument30);
   if (!dom) return {};
   if (FAILED(dom->put_async(VARIANT_FALSE)) || FAILED(dom->put_preserveWhiteSpace(VARIANT_FALSE)) ||
-      FAILED(dom->put_resolveExternals(VARIANT_FALSE)) ||
-      FAILED(dom->put_validateOnParse(VARIANT_FALSE)))
+      FAILED(dom->put_resolveExternals(VARIANT_FALSE)) || FAILED(dom->put_validateOnParse(VARIANT_FALSE)))
     return {};
   return dom;
 }
@@ -291,8 +288,7 @@ std::unique_ptr<CXMLDocument> CWinXMLParser::LoadXML(const std::wstring& xml) {
   }
 }
 
-ComPtr<IXMLDOMElement> CWinXMLParser::ElementToDom(const CXMLElement* root,
-                                                   IXMLDOMDocument* owner) {
+ComPtr<IXMLDOMElement> CWinXMLParser::ElementToDom(const CXMLElement* root, IXMLDOMDocument* owner) {
   ComPtr<IXMLDOMElement> domRoot = NewDomElement(root, owner);
   if (!domRoot) return {};
   std::vector<TreeFrame> stack;
@@ -307,7 +303,7 @@ ComPtr<IXMLDOMElement> CWinXMLParser::ElementToDom(const CXMLElement* root,
       // under the opening tag.
       if (count > 0 && top.element->GetChild(count - 1)->nodeType == XML_NODE_ELEMENT) {
         UniqueBstr indent;
-    SetBstr(indent, std::wstring(static_cast<size_t>(depth_) * kXMLIndentWidth, L' '));
+        SetBstr(indent, std::wstring(static_cast<size_t>(depth_) * kXMLIndentWidth, L' '));
         if (!AppendDomText(top.dom.Get(), owner, newLine_.Get()) ||
             !AppendDomText(top.dom.Get(), owner, indent.Get()))
           return {};
@@ -318,7 +314,7 @@ ComPtr<IXMLDOMElement> CWinXMLParser::ElementToDom(const CXMLElement* root,
     const CXMLNode* child = top.element->GetChild(top.next++);
     if (child->nodeType == XML_NODE_TEXT) {
       UniqueBstr text;
-    SetBstr(text, ValueText(child));
+      SetBstr(text, ValueText(child));
       if (!AppendDomText(top.dom.Get(), owner, text.Get())) return {};
       continue;
     }
@@ -391,8 +387,6 @@ void CWinXMLParser::GetXML(const CXMLNode* document, std::wstring& xml) {
   }
 }
 
-std::unique_ptr<CXMLParser> CreatePlatformXMLParser() {
-  return std::make_unique<CWinXMLParser>();
-}
+std::unique_ptr<CXMLParser> CreatePlatformXMLParser() { return std::make_unique<CWinXMLParser>(); }
 
 }  // namespace brindle

@@ -37,14 +37,12 @@ class PrologScanner {
   // A letter, '_' or ':' of ASCII, or any character beyond it (a name's first byte in an
   // 8-bit view of UTF-8 is one too).
   static bool CanStartName(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_' || c == L':' ||
-           c >= 0x80;
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'_' || c == L':' || c >= 0x80;
   }
   bool Starts(const wchar_t* s) const { return t_.compare(i_, std::wcslen(s), s) == 0; }
   bool AtEnd() const { return i_ >= t_.size(); }
   void SkipBlanks() {
-    while (!AtEnd() && (t_[i_] == L' ' || t_[i_] == L'\t' || t_[i_] == L'\r' || t_[i_] == L'\n'))
-      ++i_;
+    while (!AtEnd() && (t_[i_] == L' ' || t_[i_] == L'\t' || t_[i_] == L'\r' || t_[i_] == L'\n')) ++i_;
   }
   bool SkipPast(const wchar_t* s) {
     const size_t at = t_.find(s, i_);
@@ -142,18 +140,16 @@ std::vector<uint32_t> CodePoints(const std::wstring& text) {
 }
 
 bool IsXmlChar(uint32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 bool IsNameStart(uint32_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-         (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
-         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
-         (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
-         (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
-         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
-         (c >= 0x10000 && c <= 0xEFFFF);
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 0xC0 && c <= 0xD6) ||
+         (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) || (c >= 0x370 && c <= 0x37D) ||
+         (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+         (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) || (c >= 0xF900 && c <= 0xFDCF) ||
+         (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
 }
 
 bool IsNameChar(uint32_t c) {
@@ -195,8 +191,7 @@ bool IsWritableElement(const CXMLElement& element) {
   std::set<std::wstring> names;
   for (unsigned i = 0; i < element.GetAttributeCount(); ++i) {
     const CXMLAttribute* attribute = element.GetAttribute(i);
-    if (!IsQualifiedName(attribute->GetNameString()) ||
-        !names.insert(*attribute->GetNameString()).second ||
+    if (!IsQualifiedName(attribute->GetNameString()) || !names.insert(*attribute->GetNameString()).second ||
         !IsXmlText(attribute->GetValueString()))
       return false;
   }

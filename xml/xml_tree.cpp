@@ -148,8 +148,7 @@ CXMLAttribute* AppendAttribute(std::unique_ptr<CXMLAttribute> attribute, CXMLEle
   return parent ? parent->TakeAttribute(std::move(attribute)) : nullptr;
 }
 
-CXMLAttribute* AppendAttribute(CXMLElement* parent, const std::wstring& name,
-                               const std::wstring& value) {
+CXMLAttribute* AppendAttribute(CXMLElement* parent, const std::wstring& name, const std::wstring& value) {
   return AppendAttribute(NewAttribute(name, value), parent);
 }
 
@@ -164,9 +163,7 @@ CXMLAttribute* FindAttribute(const CXMLElement* element, const std::wstring& nam
 }
 
 CXMLElement* AsElement(CXMLNode* node) { return dynamic_cast<CXMLElement*>(node); }
-const CXMLElement* AsElement(const CXMLNode* node) {
-  return dynamic_cast<const CXMLElement*>(node);
-}
+const CXMLElement* AsElement(const CXMLNode* node) { return dynamic_cast<const CXMLElement*>(node); }
 CXMLDocument* AsDocument(CXMLNode* node) { return dynamic_cast<CXMLDocument*>(node); }
 
 bool IsElementNamed(const CXMLNode* node, const wchar_t* name) {

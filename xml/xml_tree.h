@@ -141,8 +141,7 @@ CXMLNode* AppendChild(std::unique_ptr<CXMLNode> node, CXMLElement* parent);
 // Appends at the end of the parent's attributes; a second attribute of the same name is kept.
 CXMLAttribute* AppendAttribute(std::unique_ptr<CXMLAttribute> attribute, CXMLElement* parent);
 // Convenience: appends a new attribute with the name and value.
-CXMLAttribute* AppendAttribute(CXMLElement* parent, const std::wstring& name,
-                               const std::wstring& value);
+CXMLAttribute* AppendAttribute(CXMLElement* parent, const std::wstring& name, const std::wstring& value);
 
 // The first attribute, in list order, whose name equals the name exactly (case-sensitive).
 CXMLAttribute* FindAttribute(const CXMLElement* element, const std::wstring& name);

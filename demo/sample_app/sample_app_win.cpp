@@ -27,9 +27,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
       EndPaint(window, &paint);
       return 0;
     }
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
   }
   return DefWindowProcW(window, message, w, l);
 }
@@ -44,8 +42,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int show) 
   cls.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   cls.lpszClassName = L"BrindleSampleWindow";
   if (!RegisterClassW(&cls)) return 1;
-  HWND window = CreateWindowExW(0, cls.lpszClassName, Caption().c_str(), WS_OVERLAPPEDWINDOW,
-                                40, 40, 520, 120, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowExW(0, cls.lpszClassName, Caption().c_str(), WS_OVERLAPPEDWINDOW, 40, 40, 520,
+                                120, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
   ShowWindow(window, show);
   const UINT lifetime = commandLine && *commandLine ? static_cast<UINT>(_wtoi(commandLine)) : 0;

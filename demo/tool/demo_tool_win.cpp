@@ -51,7 +51,10 @@ std::wstring Quote(const std::wstring& arg) {
   std::wstring out = L"\"";
   size_t slashes = 0;
   for (wchar_t c : arg) {
-    if (c == L'\\') { ++slashes; continue; }
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
     out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
     slashes = 0;
     out += c;
@@ -106,8 +109,7 @@ void Picture(HWND window, const std::wstring& path) {
 class Driver {
  public:
   Driver(DWORD processId, std::wstring pictures, std::wstring closeCaption)
-      : processId_(processId), pictures_(std::move(pictures)),
-        closeCaption_(std::move(closeCaption)) {}
+      : processId_(processId), pictures_(std::move(pictures)), closeCaption_(std::move(closeCaption)) {}
 
   // One look at the process's windows; answers at most one box.
   void Step() {
@@ -116,8 +118,7 @@ class Driver {
     // the box instead.
     bool boxShown = false;
     for (HWND window : windows)
-      if (ui::WindowText(window) != kProgressCaption && !ui::VisibleButtons(window).empty())
-        boxShown = true;
+      if (ui::WindowText(window) != kProgressCaption && !ui::VisibleButtons(window).empty()) boxShown = true;
     for (HWND window : windows) {
       if (ui::WindowText(window) == kProgressCaption) {
         WatchProgress(window, !boxShown);
@@ -140,8 +141,7 @@ class Driver {
       Print(L"  progress dialog: " + (status.empty() ? L"(no title yet)" : status) + L"  " + percent);
     }
     // The first picture is taken at once; a better one replaces it when the title is shown.
-    if (mayPicture && !pictures_.empty() &&
-        (!progressPictured_ || (!status.empty() && !titledPictured_))) {
+    if (mayPicture && !pictures_.empty() && (!progressPictured_ || (!status.empty() && !titledPictured_))) {
       Picture(dialog, pictures_ + L"progress.png");
       progressPictured_ = true;
       titledPictured_ = !status.empty();
@@ -188,7 +188,10 @@ int Drive(int argc, wchar_t** argv) {
   int i = 2;
   for (; i < argc; ++i) {
     const std::wstring arg = argv[i];
-    if (arg == L"--") { ++i; break; }
+    if (arg == L"--") {
+      ++i;
+      break;
+    }
     if (i + 1 >= argc) return 2;
     if (arg == L"--timeout") timeoutSeconds = static_cast<DWORD>(_wtoi(argv[++i]));
     else if (arg == L"--pictures") pictures = argv[++i];
@@ -201,8 +204,8 @@ int Drive(int argc, wchar_t** argv) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     Print(L"  cannot start " + commandLine);
     return 2;
   }
@@ -248,8 +251,8 @@ int ShortcutTarget(const std::wstring& path) {
     brindle::ComPtr<IShellLinkW> link;
     brindle::ComPtr<IPersistFile> file;
     wchar_t buffer[MAX_PATH] = {};
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IShellLinkW, link.ReceiveVoid())) &&
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   link.ReceiveVoid())) &&
         SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) &&
         SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
         SUCCEEDED(link->GetPath(buffer, MAX_PATH, nullptr, 0)))
@@ -261,8 +264,8 @@ int ShortcutTarget(const std::wstring& path) {
 }
 
 int Hold(const std::wstring& path, DWORD milliseconds) {
-  brindle::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+  brindle::UniqueFile file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!file) {
     Print(L"cannot open " + path);
     return 1;
@@ -288,10 +291,9 @@ int MakeShortcut(const std::wstring& path, const std::wstring& target, const std
   {
     brindle::ComPtr<IShellLinkW> link;
     brindle::ComPtr<IPersistFile> file;
-    ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IShellLinkW, link.ReceiveVoid())) &&
-         SUCCEEDED(link->SetPath(target.c_str())) &&
-         SUCCEEDED(link->SetWorkingDirectory(work.c_str())) &&
+    ok = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    link.ReceiveVoid())) &&
+         SUCCEEDED(link->SetPath(target.c_str())) && SUCCEEDED(link->SetWorkingDirectory(work.c_str())) &&
          SUCCEEDED(link->SetDescription(description.c_str())) &&
          SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid())) &&
          SUCCEEDED(file->Save(path.c_str(), TRUE));

@@ -55,8 +55,8 @@ TEST(BrindleExe, WithOneArgumentItStillRefuses) {
 TEST(BrindleExe, ArgumentsAreLoggedWithForwardSlashesAndAFourthIsLeftOut) {
   {
     ServiceLogTail log;
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"),
-                                      L"C:\\a\\b\\list.xml /component_install X");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"C:\\a\\b\\list.xml /component_install X");
     EXPECT_EQ(WaitForExit(run, 30000), 100);  // no such list: the run fails
     EXPECT_EQ(log.Details(L"CHECK_PARAMETER"),
               std::vector<std::wstring>{L"-,C:/a/b/list.xml,/component_install,X"});
@@ -64,8 +64,8 @@ TEST(BrindleExe, ArgumentsAreLoggedWithForwardSlashesAndAFourthIsLeftOut) {
   }
   {
     ServiceLogTail log;
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"),
-                                      L"\"C:\\a b\\list.xml\" /component_install X Y");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"C:\\a b\\list.xml\" /component_install X Y");
     EXPECT_EQ(WaitForExit(run, 30000), 100);
     EXPECT_EQ(log.Details(L"CHECK_PARAMETER"),
               std::vector<std::wstring>{L"-,C:/a b/list.xml,/component_install"});

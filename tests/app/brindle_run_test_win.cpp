@@ -41,13 +41,13 @@ RunOutcome RunBrindle(const std::wstring& arguments) {
 
 std::wstring WriteActionList(const ScratchFolder& folder, const std::string& actions) {
   const std::wstring path = folder.File(L"actions.xml");
-  EXPECT_TRUE(WriteBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">" +
-                                   actions + "</ActionList>"));
+  EXPECT_TRUE(
+      WriteBytes(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">" +
+                           actions + "</ActionList>"));
   return path;
 }
 
 bool TempFolderExists(const std::wstring& sub) { return FileExists(JoinPath(UserTempFolder(), sub)); }
-
 
 }  // namespace
 
@@ -58,20 +58,24 @@ TEST(BrindleRun, ComponentPassesReachTheLauncherWithKindsCountsAndResults) {
   ASSERT_TRUE(launcher.Running());
   const std::string longId(300, 'L');
   const std::wstring list = WriteActionList(
-      folder, "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"u1\" Action=\"UPDATE\" Path=\"C:\\src\\u1\"/>"
-              "<Action ID=\"" + longId + "\" Action=\"ADD\" Path=\"C:\\src\\a\"/>");
+      folder,
+      "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"u1\" Action=\"UPDATE\" Path=\"C:\\src\\u1\"/>"
+      "<Action ID=\"" +
+          longId + "\" Action=\"ADD\" Path=\"C:\\src\\a\"/>");
   ASSERT_TRUE(CreateFolderChain(JoinPath(UserTempFolder(), L"Tamek_Inc_RW/Brindle/temp1")));
   ServiceLogTail log;
   const RunOutcome run = RunBrindle(L"\"" + ToBackslashes(list) + L"\" /component_install");
   // The component flows cannot run here (no installer wrapper): every item reports 5.
   EXPECT_EQ(run.exitCode, 100);
   const std::string cut(255, 'L');
-  const std::vector<std::string> expected = {
-      "ready",
-      "record 1 3 1 0 0 552 ok d1", "record 1 3 1 1 5 552 ok d1",
-      "record 1 4 1 0 0 552 ok u1", "record 1 4 1 1 5 552 ok u1",
-      "record 1 5 1 0 0 552 ok " + cut, "record 1 5 1 1 5 552 ok " + cut,
-      "end"};
+  const std::vector<std::string> expected = {"ready",
+                                             "record 1 3 1 0 0 552 ok d1",
+                                             "record 1 3 1 1 5 552 ok d1",
+                                             "record 1 4 1 0 0 552 ok u1",
+                                             "record 1 4 1 1 5 552 ok u1",
+                                             "record 1 5 1 0 0 552 ok " + cut,
+                                             "record 1 5 1 1 5 552 ok " + cut,
+                                             "end"};
   EXPECT_EQ(launcher.Lines(), expected);
   EXPECT_FALSE(FileExists(list));
   EXPECT_FALSE(TempFolderExists(L"Tamek_Inc_RW/Brindle"));
@@ -91,12 +95,14 @@ TEST(BrindleRun, ACancelRequestBetweenItemsSkipsTheRestButStillEndsTheRun) {
   Launcher launcher(folder, L"cancel-after 1");
   ASSERT_TRUE(launcher.Running());
   const std::wstring list = WriteActionList(
-      folder, "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"d2\" Action=\"DELETE\"/>"
-              "<Action ID=\"u1\" Action=\"UPDATE\" Path=\"C:\\src\\u1\"/><Action ID=\"a1\" Action=\"ADD\" Path=\"C:\\a\"/>");
+      folder,
+      "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"d2\" Action=\"DELETE\"/>"
+      "<Action ID=\"u1\" Action=\"UPDATE\" Path=\"C:\\src\\u1\"/><Action ID=\"a1\" Action=\"ADD\" Path=\"C:\\a\"/>");
   ServiceLogTail log;
   EXPECT_EQ(RunBrindle(L"\"" + ToBackslashes(list) + L"\" /component_install").exitCode, 100);
-  EXPECT_EQ(launcher.Lines(), (std::vector<std::string>{"ready", "record 1 3 2 0 0 552 ok d1", "record 1 3 2 1 5 552 ok d1",
-                                             "cancel-sent", "record 1 3 2 1 0 552 ok d2", "end"}));
+  EXPECT_EQ(launcher.Lines(),
+            (std::vector<std::string>{"ready", "record 1 3 2 0 0 552 ok d1", "record 1 3 2 1 5 552 ok d1",
+                                      "cancel-sent", "record 1 3 2 1 0 552 ok d2", "end"}));
   EXPECT_EQ(log.Details(L"USER_CANCEL"), std::vector<std::wstring>{L"-"});
   EXPECT_EQ(log.Details(L"START_COMPONENT_INSTALLATION"), (std::vector<std::wstring>{L"-,d1,3", L"-,d2,3"}));
   EXPECT_EQ(log.Details(L"PROCESS_END"), std::vector<std::wstring>{L"-,100"});
@@ -126,17 +132,23 @@ TEST(BrindleRun, AnotherUpdateOrAnyInstallerMutexMakesTheRunBusy) {
     StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"), L"mutex " + name + L" 30000");
     for (int i = 0; i < 100; ++i) {
       HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
-      if (h) { CloseHandle(h); break; }
+      if (h) {
+        CloseHandle(h);
+        break;
+      }
       Sleep(50);
     }
     const std::wstring list = folder.File(L"list.xml");
-    ASSERT_TRUE(WriteBytes(list, "<DiffLocalList><Package Order=\"1\"><FileName>a.diff</FileName>"
-                                 "<AppName>A</AppName><DisplayName>Alpha</DisplayName></Package></DiffLocalList>"));
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /normal_install");
+    ASSERT_TRUE(WriteBytes(list,
+                           "<DiffLocalList><Package Order=\"1\"><FileName>a.diff</FileName>"
+                           "<AppName>A</AppName><DisplayName>Alpha</DisplayName></Package></DiffLocalList>"));
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /normal_install");
     HWND box = FindDialog(L"Alpha", 20000, run.processId);
     ASSERT_NE(box, nullptr) << "no busy message with " << std::string(name.begin(), name.end());
-    EXPECT_EQ(StaticTexts(box), L"Un autre logiciel est en cours d'installation.\nEffectuez un contr\u00f4le "
-                                L"de derni\u00e8re version \u00e0 l'issue de l'installation.");
+    EXPECT_EQ(StaticTexts(box),
+              L"Un autre logiciel est en cours d'installation.\nEffectuez un contr\u00f4le "
+              L"de derni\u00e8re version \u00e0 l'issue de l'installation.");
     PressButton(box, L"OK");
     EXPECT_EQ(WaitForExit(run, 20000), 100);
     EXPECT_EQ(installLog.Bytes(), before);
@@ -149,7 +161,10 @@ TEST(BrindleRun, AnotherUpdateOrAnyInstallerMutexMakesTheRunBusy) {
   StartedProcess holder = StartProgram(ProgramPath(L"brindle_probe.exe"), L"mutex Tamek_ZNQ_UnInst_v1 30000");
   for (int i = 0; i < 200; ++i) {  // waits for the mutex, however long the start takes
     HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, L"Tamek_ZNQ_UnInst_v1");
-    if (h) { CloseHandle(h); break; }
+    if (h) {
+      CloseHandle(h);
+      break;
+    }
     Sleep(50);
   }
   const std::wstring list = WriteActionList(folder, "<Action ID=\"d1\" Action=\"DELETE\"/>");

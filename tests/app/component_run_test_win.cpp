@@ -57,7 +57,8 @@ void KillProcessesNamed(const std::wstring& exeName) {
   if (!snapshot) return;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
     if (!EqualsIgnoreAsciiCase(entry.szExeFile, exeName)) continue;
     UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (process) {
@@ -162,48 +163,72 @@ TEST_F(ComponentRun, WrapperRunsAnswerThroughTheSharedKeyAndEveryResultReachesTh
   const std::wstring list = folder_.File(L"actions.xml");
   ASSERT_TRUE(WriteBytes(list,
                          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
-                         "<Action ID=\"a1\" Action=\"ADD\" Path=\"" + s + "\\a1\"/>"
-                         "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"d2\" Action=\"DELETE\"/>"
-                         "<Action ID=\"d3\" Action=\"DELETE\"/><Action ID=\"e\" Action=\"DELETE\"/>"
-                         "<Action ID=\"u1\" Action=\"UPDATE\" Path=\"" + s + "\\u1\"/>"
-                         "<Action ID=\"u2\" Action=\"UPDATE\" Path=\"" + s + "\\u2\"/>"
-                         "<Action ID=\"u3\" Action=\"UPDATE\" Path=\"" + s + "\\u3\"/>"
-                         "<Action ID=\"a2\" Action=\"ADD\" Path=\"" + s + "\\a2\"/>"
-                         "<Action ID=\"a3\" Action=\"ADD\" Path=\"" + s + "\\a3\"/>"
-                         "<Action ID=\"e\" Action=\"ADD\" Path=\"" + s + "\\e\"/>"
-                         "</ActionList>"));
+                         "<Action ID=\"a1\" Action=\"ADD\" Path=\"" +
+                             s +
+                             "\\a1\"/>"
+                             "<Action ID=\"d1\" Action=\"DELETE\"/><Action ID=\"d2\" Action=\"DELETE\"/>"
+                             "<Action ID=\"d3\" Action=\"DELETE\"/><Action ID=\"e\" Action=\"DELETE\"/>"
+                             "<Action ID=\"u1\" Action=\"UPDATE\" Path=\"" +
+                             s +
+                             "\\u1\"/>"
+                             "<Action ID=\"u2\" Action=\"UPDATE\" Path=\"" +
+                             s +
+                             "\\u2\"/>"
+                             "<Action ID=\"u3\" Action=\"UPDATE\" Path=\"" +
+                             s +
+                             "\\u3\"/>"
+                             "<Action ID=\"a2\" Action=\"ADD\" Path=\"" +
+                             s +
+                             "\\a2\"/>"
+                             "<Action ID=\"a3\" Action=\"ADD\" Path=\"" +
+                             s +
+                             "\\a3\"/>"
+                             "<Action ID=\"e\" Action=\"ADD\" Path=\"" +
+                             s +
+                             "\\e\"/>"
+                             "</ActionList>"));
 
   Launcher launcher(folder_);
   ASSERT_TRUE(launcher.Running());
   ServiceLogTail tail;
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
   // A quiet end (d2) and failures: the run as a whole did not succeed.
   EXPECT_EQ(WaitForExit(run, 120000), 100);
 
-  EXPECT_EQ(launcher.Lines(),
-            (std::vector<std::string>{
-                "ready",
-                "record 1 3 4 0 0 552 ok d1", "record 1 3 4 1 200 552 ok d1",
-                "record 1 3 4 1 0 552 ok d2", "record 1 3 4 2 6 552 ok d2",
-                "record 1 3 4 2 0 552 ok d3", "record 1 3 4 3 5 552 ok d3",
-                "record 1 3 4 3 0 552 ok e", "record 1 3 4 4 200 552 ok e",
-                "record 1 4 3 0 0 552 ok u1", "record 1 4 3 1 200 552 ok u1",
-                "record 1 4 3 1 0 552 ok u2", "record 1 4 3 2 8 552 ok u2",
-                "record 1 4 3 2 0 552 ok u3", "record 1 4 3 3 8 552 ok u3",
-                "record 1 5 4 0 0 552 ok a1", "record 1 5 4 1 200 552 ok a1",
-                "record 1 5 4 1 0 552 ok a2", "record 1 5 4 2 7 552 ok a2",
-                "record 1 5 4 2 0 552 ok a3", "record 1 5 4 3 5 552 ok a3",
-                "record 1 5 4 3 0 552 ok e", "record 1 5 4 4 5 552 ok e",
-                "end"}));
+  EXPECT_EQ(launcher.Lines(), (std::vector<std::string>{"ready",
+                                                        "record 1 3 4 0 0 552 ok d1",
+                                                        "record 1 3 4 1 200 552 ok d1",
+                                                        "record 1 3 4 1 0 552 ok d2",
+                                                        "record 1 3 4 2 6 552 ok d2",
+                                                        "record 1 3 4 2 0 552 ok d3",
+                                                        "record 1 3 4 3 5 552 ok d3",
+                                                        "record 1 3 4 3 0 552 ok e",
+                                                        "record 1 3 4 4 200 552 ok e",
+                                                        "record 1 4 3 0 0 552 ok u1",
+                                                        "record 1 4 3 1 200 552 ok u1",
+                                                        "record 1 4 3 1 0 552 ok u2",
+                                                        "record 1 4 3 2 8 552 ok u2",
+                                                        "record 1 4 3 2 0 552 ok u3",
+                                                        "record 1 4 3 3 8 552 ok u3",
+                                                        "record 1 5 4 0 0 552 ok a1",
+                                                        "record 1 5 4 1 200 552 ok a1",
+                                                        "record 1 5 4 1 0 552 ok a2",
+                                                        "record 1 5 4 2 7 552 ok a2",
+                                                        "record 1 5 4 2 0 552 ok a3",
+                                                        "record 1 5 4 3 5 552 ok a3",
+                                                        "record 1 5 4 3 0 552 ok e",
+                                                        "record 1 5 4 4 5 552 ok e",
+                                                        "end"}));
 
   // The uninstall wrapper: once per deletion with an install-log entry, in order, each time
   // with no value of an earlier run left in the shared key.
   const std::string w = " \"";
   const std::string tailArgs = "__for__Viewer\" /Ostrel /Update /quiet] parent=- folder=- stale=-";
   EXPECT_EQ(FileLines(uninst + L".log"),
-            (std::vector<std::string>{"[" + w + "d1" + tailArgs, "[" + w + "d2" + tailArgs, "[" + w + "e" + tailArgs,
-                                      "[" + w + "u1" + tailArgs, "[" + w + "u2" + tailArgs,
-                                      "[" + w + "u3" + tailArgs}));
+            (std::vector<std::string>{"[" + w + "d1" + tailArgs, "[" + w + "d2" + tailArgs,
+                                      "[" + w + "e" + tailArgs, "[" + w + "u1" + tailArgs,
+                                      "[" + w + "u2" + tailArgs, "[" + w + "u3" + tailArgs}));
   // Install.exe: copied with setup.dll into each component's folder and started there, the
   // parent named in the shared key.
   const std::string installLine = "[  /quiet /Ostrel] parent=Viewer folder=C:\\Viewer Home stale=-";
@@ -235,12 +260,13 @@ TEST_F(ComponentRun, WrapperRunsAnswerThroughTheSharedKeyAndEveryResultReachesTh
   // The component flows never write the install log.
   EXPECT_EQ(installLog_.Bytes(), logBefore);
 
-  EXPECT_EQ(tail.Details(L"DELETE_COMPONENT"),
-            (std::vector<std::wstring>{
-                L"-," + uninst + L",Viewer,d1__for__Viewer", L"-,200", L"-," + uninst + L",Viewer,d2__for__Viewer",
-                L"-,6", L"-,5", L"-," + uninst + L",Viewer,e__for__Viewer", L"-,200",
-                L"-," + uninst + L",Viewer,u1__for__Viewer", L"-,200", L"-," + uninst + L",Viewer,u2__for__Viewer",
-                L"-,200", L"-," + uninst + L",Viewer,u3__for__Viewer", L"-,6"}));
+  EXPECT_EQ(
+      tail.Details(L"DELETE_COMPONENT"),
+      (std::vector<std::wstring>{
+          L"-," + uninst + L",Viewer,d1__for__Viewer", L"-,200", L"-," + uninst + L",Viewer,d2__for__Viewer",
+          L"-,6", L"-,5", L"-," + uninst + L",Viewer,e__for__Viewer", L"-,200",
+          L"-," + uninst + L",Viewer,u1__for__Viewer", L"-,200", L"-," + uninst + L",Viewer,u2__for__Viewer",
+          L"-,200", L"-," + uninst + L",Viewer,u3__for__Viewer", L"-,6"}));
   const std::vector<std::wstring> adds = tail.Details(L"ADD_COMPONENT");
   ASSERT_EQ(adds.size(), 12u);
   EXPECT_EQ(adds[0], L"-," + sources + L"\\u1,Viewer," + parentFolder + L",u1");
@@ -266,7 +292,8 @@ TEST_F(ComponentRun, AHardLinkNamedSetupDllInTheComponentFolderLeavesTheLinkedFi
   ASSERT_TRUE(WriteBytes(outside, "precious"));
   ASSERT_TRUE(CreateHardLinkW((component + L"\\setup.dll").c_str(), outside.c_str(), nullptr));
   // a2's folder lies below a link to the folder elsewhere.
-  ASSERT_TRUE(MakeFolderLink(ToBackslashes(folder_.File(L"linked")), ToBackslashes(folder_.File(L"elsewhere"))));
+  ASSERT_TRUE(
+      MakeFolderLink(ToBackslashes(folder_.File(L"linked")), ToBackslashes(folder_.File(L"elsewhere"))));
   ASSERT_TRUE(CreateFolderChain(folder_.File(L"elsewhere/a2")));
   ASSERT_TRUE(WriteBytes(folder_.File(L"elsewhere/a2/Install.exe.answers"), "* 1\n"));
   const std::wstring linked = ToBackslashes(folder_.File(L"linked/a2"));
@@ -278,18 +305,24 @@ TEST_F(ComponentRun, AHardLinkNamedSetupDllInTheComponentFolderLeavesTheLinkedFi
   CreateFolderChain(ParentFolder(installLog_.Path()));
   ASSERT_TRUE(SaveInstallLog(log, installLog_.Path()));
   const std::wstring list = folder_.File(L"actions.xml");
-  ASSERT_TRUE(WriteBytes(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
-                               "<Action ID=\"a1\" Action=\"ADD\" Path=\"" + Utf8FromWide(component) + "\"/>"
-                               "<Action ID=\"a2\" Action=\"ADD\" Path=\"" + Utf8FromWide(linked) + "\"/>"
-                               "</ActionList>"));
+  ASSERT_TRUE(WriteBytes(list,
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
+                         "<Action ID=\"a1\" Action=\"ADD\" Path=\"" +
+                             Utf8FromWide(component) +
+                             "\"/>"
+                             "<Action ID=\"a2\" Action=\"ADD\" Path=\"" +
+                             Utf8FromWide(linked) +
+                             "\"/>"
+                             "</ActionList>"));
   Launcher launcher(folder_);
   ASSERT_TRUE(launcher.Running());
   ServiceLogTail tail;
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
   EXPECT_EQ(WaitForExit(run, 120000), 100);
-  EXPECT_EQ(launcher.Lines(), (std::vector<std::string>{"ready", "record 1 5 2 0 0 552 ok a1",
-                                                        "record 1 5 2 1 200 552 ok a1", "record 1 5 2 1 0 552 ok a2",
-                                                        "record 1 5 2 2 5 552 ok a2", "end"}));
+  EXPECT_EQ(launcher.Lines(),
+            (std::vector<std::string>{"ready", "record 1 5 2 0 0 552 ok a1", "record 1 5 2 1 200 552 ok a1",
+                                      "record 1 5 2 1 0 552 ok a2", "record 1 5 2 2 5 552 ok a2", "end"}));
   std::string bytes;
   EXPECT_TRUE(ReadBytes(outside, bytes));
   EXPECT_EQ(bytes, "precious");
@@ -327,13 +360,15 @@ TEST_F(ComponentRun, AWrapperThatNeverEndsIsLeftByTheCancelAndTheRunEnds) {
   Launcher launcher(folder_);
   ASSERT_TRUE(launcher.Running());
   ServiceLogTail tail;
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
   // Once the wrapper runs (its first act is a line in its log), the launcher's cancel arrives.
   bool started = false;
   for (int i = 0; i < 300 && !started; ++i, Sleep(100)) started = FileExists(uninst + L".log");
   ASSERT_TRUE(started) << "the wrapper was never started";
   HWND updater = nullptr;
-  for (int i = 0; i < 100 && !updater; ++i, Sleep(100)) updater = FindWindowW(L"Tamek.RW.Ostrel.StartBrindle", nullptr);
+  for (int i = 0; i < 100 && !updater; ++i, Sleep(100))
+    updater = FindWindowW(L"Tamek.RW.Ostrel.StartBrindle", nullptr);
   ASSERT_NE(updater, nullptr);
   ASSERT_TRUE(PostMessageW(updater, 2030, 0, 0));
   const int exitCode = WaitForExit(run, 30000);

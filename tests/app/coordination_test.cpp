@@ -6,7 +6,8 @@ using namespace brindle;
 
 namespace {
 std::uint32_t At(const std::vector<std::uint8_t>& r, size_t offset) {
-  return r[offset] | (r[offset + 1] << 8) | (r[offset + 2] << 16) | (static_cast<std::uint32_t>(r[offset + 3]) << 24);
+  return r[offset] | (r[offset + 1] << 8) | (r[offset + 2] << 16) |
+         (static_cast<std::uint32_t>(r[offset + 3]) << 24);
 }
 }  // namespace
 

@@ -47,8 +47,8 @@ TEST(InstallerMutexes, OneWhoseAccessListGrantsLittleOrNothingStillMeansBusy) {
   // Everyone may only wait on it; nobody may do anything with it.
   for (const wchar_t* list : {L"D:P(A;;0x00100000;;;WD)", L"D:P"}) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(list, SDDL_REVISION_1,
-                                                                     &descriptor, nullptr));
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(list, SDDL_REVISION_1, &descriptor, nullptr));
     UniqueLocal owned(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     UniqueHandle installer(CreateMutexW(&attributes, TRUE, names[1].c_str()));
@@ -112,13 +112,10 @@ TEST(TempFolders, APlantedLinkIsNeverFollowedWhereverItIs) {
     }
   } unlink{shared, folder};
   auto untouched = [&] {
-    return FileExists(elsewhere.File(L"keep.txt")) &&
-           FileExists(elsewhere.File(L"Brindle/sub/keep.txt")) &&
+    return FileExists(elsewhere.File(L"keep.txt")) && FileExists(elsewhere.File(L"Brindle/sub/keep.txt")) &&
            !FileExists(elsewhere.File(L"Pollwick"));
   };
-  auto goneOrStillALink = [](const std::wstring& path) {
-    return !FileExists(path) || IsFolderLink(path);
-  };
+  auto goneOrStillALink = [](const std::wstring& path) { return !FileExists(path) || IsFolderLink(path); };
   ASSERT_TRUE(RemoveFolderLink(folder));
   RemoveTree(folder);
   ASSERT_TRUE(CreateFolderChain(shared));
@@ -154,8 +151,8 @@ TEST(TempFolders, APlantedLinkIsNeverFollowedWhereverItIs) {
 TEST(Gatewatch, ReceivesTheProgressRecordAndTheEndMessageFromAnotherProcess) {
   ScratchFolder folder;
   const std::wstring out = folder.File(L"gatewatch.txt");
-  StartedProcess gatewatch = StartProgram(ProgramPath(L"fake_gatewatch.exe"),
-                                          L"\"" + ToBackslashes(out) + L"\" 20000");
+  StartedProcess gatewatch =
+      StartProgram(ProgramPath(L"fake_gatewatch.exe"), L"\"" + ToBackslashes(out) + L"\" 20000");
   ASSERT_TRUE(gatewatch.process);
   for (int i = 0; i < 100 && !FindWindowW(kGatewatchWindowClass, nullptr); ++i) Sleep(50);
   ASSERT_NE(FindWindowW(kGatewatchWindowClass, nullptr), nullptr);
@@ -174,8 +171,8 @@ TEST(Gatewatch, AHungLauncherIsGivenUpAfterTheTimeOutWithAServiceLogLine) {
   ScratchFolder folder;
   const std::wstring out = folder.File(L"gatewatch.txt");
   // It takes the first record, then answers nothing for 20 seconds.
-  StartedProcess gatewatch = StartProgram(ProgramPath(L"fake_gatewatch.exe"),
-                                          L"\"" + ToBackslashes(out) + L"\" 60000 hang 20000");
+  StartedProcess gatewatch =
+      StartProgram(ProgramPath(L"fake_gatewatch.exe"), L"\"" + ToBackslashes(out) + L"\" 60000 hang 20000");
   ASSERT_TRUE(gatewatch.process);
   for (int i = 0; i < 100 && !FindWindowW(kGatewatchWindowClass, nullptr); ++i) Sleep(50);
   ASSERT_NE(FindWindowW(kGatewatchWindowClass, nullptr), nullptr);

@@ -39,7 +39,7 @@ class FakeItems : public CQXUpdateItems {
   std::map<std::wstring, PatchResult> patchResults;
   std::map<std::wstring, SetupResult> setupResults;
   std::map<std::wstring, ComponentResult> componentResults;
-  std::map<std::wstring, int> pauses;   // milliseconds to take, by FileName
+  std::map<std::wstring, int> pauses;  // milliseconds to take, by FileName
   std::vector<std::wstring> calls;
   bool rebootNeeded = false;
 
@@ -56,7 +56,8 @@ class FakeItems : public CQXUpdateItems {
     calls.push_back(L"setup " + entry.FileName);
     return setupResults.count(entry.FileName) ? setupResults[entry.FileName] : SetupResult::kDone;
   }
-  ComponentResult DeleteComponent(const CQXActionListXML&, const std::wstring& id, ProgressContext&) override {
+  ComponentResult DeleteComponent(const CQXActionListXML&, const std::wstring& id,
+                                  ProgressContext&) override {
     calls.push_back(L"delete " + id);
     return ComponentAnswer(L"delete " + id);
   }
@@ -79,8 +80,8 @@ struct Package {
 std::wstring WriteDiffLocalList(const ScratchFolder& folder, const std::vector<Package>& packages) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>";
   for (const Package& p : packages)
-    xml += "<Package Order=\"" + p.order + "\"><FileName>" + p.fileName + "</FileName><AppName>" +
-           p.appName + "</AppName><DisplayName>" + p.displayName + "</DisplayName></Package>";
+    xml += "<Package Order=\"" + p.order + "\"><FileName>" + p.fileName + "</FileName><AppName>" + p.appName +
+           "</AppName><DisplayName>" + p.displayName + "</DisplayName></Package>";
   xml += "</DiffLocalList>";
   const std::wstring path = folder.File(L"list.xml");
   EXPECT_TRUE(WriteBytes(path, xml));
@@ -103,9 +104,9 @@ class PersonProcess {
     const std::wstring quote = L"\"";
     bool ready = false;
     process_ = StartWhenReady(ProgramPath(L"brindle_person.exe"),
-                              mode + L" " + std::to_wstring(GetCurrentProcessId()) + L" " + quote + caption + quote +
-                                  L" " + quote + button + quote + L" " + std::to_wstring(timeoutMs) + L" " + stopName +
-                                  L" " + quote + ToBackslashes(result_) + quote,
+                              mode + L" " + std::to_wstring(GetCurrentProcessId()) + L" " + quote + caption +
+                                  quote + L" " + quote + button + quote + L" " + std::to_wstring(timeoutMs) +
+                                  L" " + stopName + L" " + quote + ToBackslashes(result_) + quote,
                               60000, ready);
     EXPECT_TRUE(ready) << "the person helper did not start";
   }
@@ -116,7 +117,8 @@ class PersonProcess {
       if (stop && stop_) SetEvent(stop_.Get());
       done_ = true;
       std::string bytes;
-      if (WaitForExit(process_, 120000) != 0 || !ReadBytes(result_, bytes)) text_ = L"<the person helper failed>";
+      if (WaitForExit(process_, 120000) != 0 || !ReadBytes(result_, bytes))
+        text_ = L"<the person helper failed>";
       else text_ = WideFromUtf8(bytes);
     }
     return text_;
@@ -223,7 +225,8 @@ TEST_F(Driver, KindsComeFromTheExtensionAndSkippedEntriesStillCount) {
   // Mode 2: a run that ends well shows no message at all.
   EXPECT_EQ(RunList(list, items, UpdateMode::kNoNotification), RunResult::kDone);
   EXPECT_EQ(noBox.Shown(), L"");
-  EXPECT_EQ(items.calls, (std::vector<std::wstring>{L"patch Upper.DIFF", L"setup setup.EXE", L"setup tool.apz"}));
+  EXPECT_EQ(items.calls,
+            (std::vector<std::wstring>{L"patch Upper.DIFF", L"setup setup.EXE", L"setup tool.apz"}));
   const auto seen = progress.Seen();
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), L"100 %");
@@ -250,7 +253,8 @@ TEST_F(Driver, ASecondPackageFailingStopsTheRunAndKeepsTheFirstPackagesLog) {
 
 TEST_F(Driver, ARestartIsAskedEvenInMode2AndTheAnswerDecidesTheResult) {
   ASSERT_TRUE(installLog.WriteWithApps({L"A"}));
-  for (const auto& [button, expected] : {std::make_pair(L"Oui", RunResult::kDoneReboot), std::make_pair(L"Non", RunResult::kDone)}) {
+  for (const auto& [button, expected] :
+       {std::make_pair(L"Oui", RunResult::kDoneReboot), std::make_pair(L"Non", RunResult::kDone)}) {
     FakeItems items;
     items.rebootNeeded = true;
     const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}});
@@ -268,7 +272,8 @@ TEST_F(Driver, AbortAtTheRunningProgramQuestionAndASetupProgramsOwnFailure) {
   {
     FakeItems items;
     items.patchResults[L"a.diff"] = PatchResult::kCancelled;
-    const std::wstring list = WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
+    const std::wstring list =
+        WriteDiffLocalList(folder, {{"1", "a.diff", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
     Answerer person(L"Alpha", L"OK");
     EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
     EXPECT_EQ(person.Text(), L"Mise \u00e0 jour logicielle abandonn\u00e9e.");
@@ -278,7 +283,8 @@ TEST_F(Driver, AbortAtTheRunningProgramQuestionAndASetupProgramsOwnFailure) {
   {
     FakeItems items;
     items.setupResults[L"setup.exe"] = SetupResult::kReportedFailure;
-    const std::wstring list = WriteDiffLocalList(folder, {{"1", "setup.exe", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
+    const std::wstring list =
+        WriteDiffLocalList(folder, {{"1", "setup.exe", "A", "Alpha"}, {"2", "b.diff", "A", "Alpha"}});
     NoBoxWatcher noBox(L"Alpha");
     EXPECT_EQ(RunList(list, items, UpdateMode::kNormal), RunResult::kFailed);
     EXPECT_EQ(noBox.Shown(), L"");  // quietly: no message

@@ -33,8 +33,6 @@ using namespace brindle::test;
 
 namespace {
 
-
-
 // A copy of Brindle.exe whose version resource says major.minor.0.0: a real file with a version.
 bool WriteVersionedFile(const std::wstring& path, WORD major, WORD minor) {
   std::string bytes;
@@ -69,10 +67,10 @@ std::wstring LongPath(const std::wstring& path) {
 // The install log's plain text, deciphered by openssl rather than by the program itself.
 std::string DecipherWithOpenssl(const std::wstring& logPath, const ScratchFolder& scratch) {
   const std::wstring plain = scratch.File(L"installlog.xml");
-  const int code = RunUnixProgram("/usr/bin/openssl",
-                                  {"enc", "-d", "-des-cbc", "-provider", "legacy", "-provider",
-                                   "default", "-K", "8794ec0db3f52410", "-iv", "0000000000000000",
-                                   "-in", UnixPath(logPath), "-out", UnixPath(plain)});
+  const int code =
+      RunUnixProgram("/usr/bin/openssl", {"enc", "-d", "-des-cbc", "-provider", "legacy", "-provider",
+                                          "default", "-K", "8794ec0db3f52410", "-iv", "0000000000000000",
+                                          "-in", UnixPath(logPath), "-out", UnixPath(plain)});
   if (code != 0) return "<openssl failed>";
   return FileText(plain);
 }
@@ -96,14 +94,30 @@ TEST_F(PatchFixture, PackageDeletesUpdatesAndAddsFilesAndKeepsEveryLogTrue) {
   const std::string a = Utf8FromWide(app_);
   const std::string uninstLogText =
       "[Language]\r\nLang=\"en\"\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\keep.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "UIFILE=\"" + Logged(a + "\\old.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "UIFILE=\"" + Logged(a + "\\held.txt") + "\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n"
-      "UIFILE=\"" + Logged(a + "\\refdel.dll") + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\bin") + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\bin\\lib.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "UIFILE=\"" + Logged(a + "\\bin\\tool.exe") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a) +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\keep.txt") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"" +
+      Logged(a + "\\old.txt") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"" +
+      Logged(a + "\\held.txt") +
+      "\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n"
+      "UIFILE=\"" +
+      Logged(a + "\\refdel.dll") +
+      "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a + "\\bin") +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\bin\\lib.txt") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "UIFILE=\"" +
+      Logged(a + "\\bin\\tool.exe") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
       "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n"
       "[Uninst Info]\r\nProduct=\"Sample\"\r\n"
       "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\nVersion=\"1.0\"\r\n"
@@ -132,11 +146,12 @@ TEST_F(PatchFixture, PackageDeletesUpdatesAndAddsFilesAndKeepsEveryLogTrue) {
       file(plain, "$InsFolder$\\old.txt", "") +
       file("COM=\"INST_NOREG\" DelInfo=\"INST_HLD\" WOW=\"INST_32BIT\"", "$InsFolder$\\held.txt", "") +
       file("COM=\"INST_NOREG\" DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"", "$InsFolder$\\refdel.dll", "") +
-      file(plain, deepFile, "") +
-      "</DeleteObjects><UpdateObjects>" + file(plain, "$InsFolder$\\bin\\lib.txt", "lib.txt") +
-      "</UpdateObjects><AddObjects>" + file(plain, "$InsFolder$\\bin\\tool.exe", "tool.exe") +
+      file(plain, deepFile, "") + "</DeleteObjects><UpdateObjects>" +
+      file(plain, "$InsFolder$\\bin\\lib.txt", "lib.txt") + "</UpdateObjects><AddObjects>" +
+      file(plain, "$InsFolder$\\bin\\tool.exe", "tool.exe") +
       file(plain, "$InsFolder$\\new\\sub\\added.txt", "new\\sub\\added.txt") +
-      file("COM=\"INST_NOREG\" DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"", "$InsFolder$\\shared.dll", "shared.dll") +
+      file("COM=\"INST_NOREG\" DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"", "$InsFolder$\\shared.dll",
+           "shared.dll") +
       "</AddObjects></DiffDistribute>");
 
   ServiceLogTail tail;
@@ -173,16 +188,36 @@ TEST_F(PatchFixture, PackageDeletesUpdatesAndAddsFilesAndKeepsEveryLogTrue) {
   // files with their folders, the new version in Startup.
   const std::string expected =
       "[Language]\r\nLang=\"en\"\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\keep.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\bin") + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\bin\\lib.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\bin") + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\bin\\tool.exe") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\new\\sub") + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\new\\sub\\added.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-      "[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
-      "[Files]\r\nUIFILE=\"" + Logged(a + "\\shared.dll") + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a) +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\keep.txt") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a + "\\bin") +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\bin\\lib.txt") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a + "\\bin") +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\bin\\tool.exe") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a + "\\new\\sub") +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\new\\sub\\added.txt") +
+      "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+      "[Folders]\r\nUIFLDR=\"" +
+      Logged(a) +
+      "\" INST_REQ INST_CRE INST_DEL \r\n"
+      "[Files]\r\nUIFILE=\"" +
+      Logged(a + "\\shared.dll") +
+      "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
       "[Startup]\r\nVersion=\"1.1\"\r\nAppName=\"Sample Application\"\r\n"
       "[Uninst Info]\r\nProduct=\"Sample\"\r\n"
       "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\nVersion=\"1.0\"\r\n"
@@ -290,8 +325,9 @@ TEST_F(PatchFixture, FileInUseIsReplacedAtTheNextRestartAfterTheRestartQuestion)
 }
 
 TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                            "[Language]\r\n[Startup]\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  ASSERT_TRUE(WriteFileText(
+      app_ + L"\\uninst.ini",
+      "[Language]\r\n[Startup]\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
   const std::string before = installLog_.Bytes();
@@ -326,7 +362,6 @@ TEST_F(PatchFixture, HostileCabinetFailsThePackageAndWritesNothingOutside) {
 // ---- hooks and COM servers -------------------------------------------------------------------
 
 namespace {
-
 
 bool CopyHelper(const std::wstring& helper, const std::wstring& target) {
   CreateFolderChain(ParentFolder(target));
@@ -373,10 +408,11 @@ class HookFixture : public PatchFixture {
     RemoveTree(app_);
     RemoveTree(packageSource_);
     EXPECT_TRUE(WriteFileText(app_ + L"\\keep.txt", "keep 1.0"));
-    EXPECT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                              "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(AppPath(L"keep.txt")) +
-                                  "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
-                                  "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+    EXPECT_TRUE(
+        WriteFileText(app_ + L"\\uninst.ini",
+                      "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(AppPath(L"keep.txt")) +
+                          "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                          "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
     WriteInstallLog(L"en");
     WriteWrapperFiles({L"ENGLISH"});
     EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\keep.txt", "keep 1.1"));
@@ -384,11 +420,14 @@ class HookFixture : public PatchFixture {
     for (const auto& [helper, name] : custom) EXPECT_TRUE(CopyHelper(helper, packageSource_ + L"\\" + name));
     return BuildPackage(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-        "</GeneralInfo><UpdateObjects><File " + std::string(kPlainFile) +
+        "</GeneralInfo><UpdateObjects><File " +
+        std::string(kPlainFile) +
         "><FullPath>$InsFolder$\\keep.txt</FullPath><FileName>keep.txt</FileName></File></UpdateObjects>"
-        "<AddObjects><File " + std::string(kPlainFile) +
+        "<AddObjects><File " +
+        std::string(kPlainFile) +
         "><FullPath>$InsFolder$\\new.txt</FullPath><FileName>new.txt</FileName></File></AddObjects>"
-        "<CustomFunction>" + customFunction + "</CustomFunction></DiffDistribute>");
+        "<CustomFunction>" +
+        customFunction + "</CustomFunction></DiffDistribute>");
   }
 
   // Runs the list and answers the restart question, when one comes, with button.
@@ -430,8 +469,8 @@ TEST_F(HookFixture, ABeforeUpdateVetoChangesNothing) {
 static bool AccessListsAreStored(const ScratchFolder& scratch) {
   const std::wstring folder = ToBackslashes(scratch.File(L"acl-probe"));
   PSECURITY_DESCRIPTOR given = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)", SDDL_REVISION_1,
-                                                            &given, nullptr))
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)", SDDL_REVISION_1, &given,
+                                                            nullptr))
     return false;
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, given, FALSE};
   const bool made = CreateDirectoryW(folder.c_str(), &attributes) != FALSE;
@@ -440,10 +479,11 @@ static bool AccessListsAreStored(const ScratchFolder& scratch) {
   PACL dacl = nullptr;
   wchar_t* text = nullptr;
   bool stored = false;
-  if (made && GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, &dacl, nullptr, &read) == ERROR_SUCCESS &&
-      ConvertSecurityDescriptorToStringSecurityDescriptorW(read, SDDL_REVISION_1,
-                                                           DACL_SECURITY_INFORMATION, &text, nullptr)) {
+  if (made &&
+      GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &dacl, nullptr, &read) == ERROR_SUCCESS &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorW(read, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                           &text, nullptr)) {
     stored = std::wstring(text) == L"D:P(A;OICI;FA;;;SY)";
     LocalFree(text);
   }
@@ -483,10 +523,12 @@ TEST_F(HookFixture, AHookIsLoadedFromTheProtectedWorkFolder) {
   std::getline(lines, folder);
   std::getline(lines, access);
   EXPECT_EQ(call, "Update_BeforeUpdate report_hook.dll 0");
-  const std::string root = Utf8FromWide(ToBackslashes(CommonAppDataFolder())) + "\\Tamek_Inc_RW\\Brindle\\temp";
+  const std::string root =
+      Utf8FromWide(ToBackslashes(CommonAppDataFolder())) + "\\Tamek_Inc_RW\\Brindle\\temp";
   ASSERT_EQ(folder.rfind("folder ", 0), 0u) << folder;
   folder.erase(0, 7);
-  EXPECT_TRUE(EqualsIgnoreAsciiCase(WideFromUtf8(folder.substr(0, root.size())), WideFromUtf8(root))) << folder;
+  EXPECT_TRUE(EqualsIgnoreAsciiCase(WideFromUtf8(folder.substr(0, root.size())), WideFromUtf8(root)))
+      << folder;
   EXPECT_EQ(folder.substr(folder.size() - 7), "\\CUSTOM") << folder;
   ASSERT_EQ(access.rfind("access ", 0), 0u) << access;
   if (AccessListsAreStored(scratch_)) {
@@ -502,9 +544,9 @@ TEST_F(HookFixture, AHookIsLoadedFromTheProtectedWorkFolder) {
 // the libraries it imports.
 TEST_F(HookFixture, AHookFindsTheLibraryShippedBesideIt) {
   HookLog hooks(scratch_);
-  const std::wstring list = PrepareHookPackage(
-      "<FileName Type=\"BeforeUpdate\">dep_hook.dll</FileName>",
-      {{L"brindle_dep_hook.dll", L"CUSTOM\\dep_hook.dll"}, {L"brindle_hook_dep.dll", L"CUSTOM\\brindle_hook_dep.dll"}});
+  const std::wstring list = PrepareHookPackage("<FileName Type=\"BeforeUpdate\">dep_hook.dll</FileName>",
+                                               {{L"brindle_dep_hook.dll", L"CUSTOM\\dep_hook.dll"},
+                                                {L"brindle_hook_dep.dll", L"CUSTOM\\brindle_hook_dep.dll"}});
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(hooks.Take(), "Update_BeforeUpdate 42\n");
   EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
@@ -517,7 +559,8 @@ TEST_F(HookFixture, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
   const std::wstring folder = ToBackslashes(scratch_.File(L"writable program folder"));
   ASSERT_TRUE(CreateFolderChain(folder));
   ASSERT_TRUE(CopyFileW(ProgramPath(L"Brindle.exe").c_str(), (folder + L"\\Brindle.exe").c_str(), FALSE));
-  ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_planted.dll").c_str(), (folder + L"\\cabinet.dll").c_str(), FALSE));
+  ASSERT_TRUE(
+      CopyFileW(ProgramPath(L"brindle_planted.dll").c_str(), (folder + L"\\cabinet.dll").c_str(), FALSE));
   const std::wstring marker = ToBackslashes(scratch_.File(L"planted.log"));
   SetEnvironmentVariableW(L"BRINDLE_TEST_PLANTED_LOG", marker.c_str());
   // Wine prefers its own cabinet library to one found beside a program; Windows takes the first
@@ -530,9 +573,11 @@ TEST_F(HookFixture, ALibraryPlantedBesideTheProgramIsNeverLoaded) {
                               nullptr, 0, KEY_ALL_ACCESS, nullptr, overrides.Receive(), nullptr),
               ERROR_SUCCESS);
     const wchar_t order[] = L"native,builtin";
-    RegSetValueExW(overrides.Get(), L"cabinet", 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+    RegSetValueExW(overrides.Get(), L"cabinet", 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                   sizeof order);
   }
-  StartedProcess run = StartProgram(folder + L"\\Brindle.exe", L"\"" + ToBackslashes(list) + L"\" /non_notification");
+  StartedProcess run =
+      StartProgram(folder + L"\\Brindle.exe", L"\"" + ToBackslashes(list) + L"\" /non_notification");
   const int exitCode = WaitForExit(run, 120000);
   RegDeleteTreeW(HKEY_CURRENT_USER, kWineAppKey);
   SetEnvironmentVariableW(L"BRINDLE_TEST_PLANTED_LOG", nullptr);
@@ -606,11 +651,15 @@ TEST_F(HookFixture, AMissingLibraryOrExportOrANameOutsideCustomFailsTheUpdate) {
   const std::vector<Case> cases = {
       {"missing library", "<FileName Type=\"BeforeUpdate\">absent.dll</FileName>", {}, "keep 1.0"},
       // A working hook library beside CUSTOM: a name leading there must not load it.
-      {"name outside CUSTOM", "<FileName Type=\"BeforeUpdate\">..\\INST\\outside_hook.dll</FileName>",
-       {{L"brindle_hook.dll", L"INST\\outside_hook.dll"}}, "keep 1.0"},
+      {"name outside CUSTOM",
+       "<FileName Type=\"BeforeUpdate\">..\\INST\\outside_hook.dll</FileName>",
+       {{L"brindle_hook.dll", L"INST\\outside_hook.dll"}},
+       "keep 1.0"},
       {"named without a file name", "<FileName Type=\"BeforeUpdate\"></FileName>", {}, "keep 1.0"},
-      {"missing export", "<FileName Type=\"AfterUpdate\">noexport.dll</FileName>",
-       {{L"brindle_com_server.dll", L"CUSTOM\\noexport.dll"}}, "keep 1.0"},
+      {"missing export",
+       "<FileName Type=\"AfterUpdate\">noexport.dll</FileName>",
+       {{L"brindle_com_server.dll", L"CUSTOM\\noexport.dll"}},
+       "keep 1.0"},
   };
   for (const Case& c : cases) {
     const std::wstring list = PrepareHookPackage(c.customFunction, c.files);
@@ -641,8 +690,9 @@ TEST_F(PatchFixture, ComServersAreRegisteredAfterTheCopyAndUnregisteredBeforeThe
   };
   std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-      "</GeneralInfo><AddObjects>" + file(com64, "server.dll") + file(com64, "failserver.dll") +
-      file(com64, "localserver.exe") + "</AddObjects></DiffDistribute>");
+      "</GeneralInfo><AddObjects>" +
+      file(com64, "server.dll") + file(com64, "failserver.dll") + file(com64, "localserver.exe") +
+      "</AddObjects></DiffDistribute>");
 
   const std::wstring server = app_ + L"\\server.dll";
   const std::wstring failing = app_ + L"\\failserver.dll";
@@ -668,15 +718,16 @@ TEST_F(PatchFixture, ComServersAreRegisteredAfterTheCopyAndUnregisteredBeforeThe
             ShortPath(std::wstring(systemFolder) + L"\\regsvr32.exe") + L" /s \"" + queuedName + L"\"");
   EXPECT_NE(question.find(L"redémarr"), std::wstring::npos) << question;
   EXPECT_EQ(FileText(app_ + L"\\localserver.exe.log").substr(0, 13), "[ /regserver]");
-  EXPECT_NE(FileText(app_ + L"\\uninst.ini").find(Logged(Utf8FromWide(server)) + "\" INST_REQ INST_REQ INST_DEL INST_REG"),
+  EXPECT_NE(FileText(app_ + L"\\uninst.ini")
+                .find(Logged(Utf8FromWide(server)) + "\" INST_REQ INST_REQ INST_DEL INST_REG"),
             std::string::npos);
   DeleteRunOnceValue(queuedName);
 
   // The next package removes the servers: each is unregistered while its file still exists.
   list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.2</Version>"
-      "</GeneralInfo><DeleteObjects>" + file(com64, "server.dll") + file(com64, "localserver.exe") +
-      "</DeleteObjects></DiffDistribute>");
+      "</GeneralInfo><DeleteObjects>" +
+      file(com64, "server.dll") + file(com64, "localserver.exe") + "</DeleteObjects></DiffDistribute>");
   ServiceLogTail tail;
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"server.dll", KEY_WOW64_64KEY));
@@ -685,13 +736,15 @@ TEST_F(PatchFixture, ComServersAreRegisteredAfterTheCopyAndUnregisteredBeforeThe
   EXPECT_TRUE(FileExists(failing));
   std::vector<std::wstring> order;
   for (const ServiceLogLine& line : tail.NewLines())
-    if (line.key == L"UNREGISTER_COM" || line.key == L"DELETE_FILE") order.push_back(line.key + L" " + line.detail);
+    if (line.key == L"UNREGISTER_COM" || line.key == L"DELETE_FILE")
+      order.push_back(line.key + L" " + line.detail);
   EXPECT_EQ(order, (std::vector<std::wstring>{L"UNREGISTER_COM -," + server + L",success,0",
-                                               L"UNREGISTER_COM -," + app_ + L"\\localserver.exe,success,0",
-                                               L"DELETE_FILE -," + server + L",success,0",
-                                               L"DELETE_FILE -," + app_ + L"\\localserver.exe,success,0"}));
+                                              L"UNREGISTER_COM -," + app_ + L"\\localserver.exe,success,0",
+                                              L"DELETE_FILE -," + server + L",success,0",
+                                              L"DELETE_FILE -," + app_ + L"\\localserver.exe,success,0"}));
   const std::string localLog = FileText(app_ + L"\\localserver.exe.log");
   EXPECT_EQ(localLog.rfind("[ /regserver]", 0), 0u) << localLog;
   EXPECT_NE(localLog.find("\n[ /unregserver]"), std::string::npos) << localLog;
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"failserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY, 0);
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"failserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY,
+                  0);
 }

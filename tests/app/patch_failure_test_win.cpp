@@ -79,10 +79,12 @@ std::vector<std::wstring> NamesIn(const std::wstring& folder) {
 // A list of first.diff (Order 1) and second.diff (Order 2) for the test application, the second
 // written first where asked.
 std::string TwoPackageList(bool secondWrittenFirst) {
-  const std::string first = "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
-                            "<DisplayName>Sample Application</DisplayName></DiffLocal>";
-  const std::string second = "<DiffLocal Order=\"2\"><FileName>second.diff</FileName><AppName>SampleApp</AppName>"
-                             "<DisplayName>Sample Application</DisplayName></DiffLocal>";
+  const std::string first =
+      "<DiffLocal Order=\"1\"><FileName>first.diff</FileName><AppName>SampleApp</AppName>"
+      "<DisplayName>Sample Application</DisplayName></DiffLocal>";
+  const std::string second =
+      "<DiffLocal Order=\"2\"><FileName>second.diff</FileName><AppName>SampleApp</AppName>"
+      "<DisplayName>Sample Application</DisplayName></DiffLocal>";
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>" +
          (secondWrittenFirst ? second + first : first + second) + "</DiffLocalList>";
 }
@@ -192,7 +194,8 @@ TEST_F(PatchFailure, APackageWithoutDiffXmlFailsAndChangesNothing) {
   EXPECT_EQ(RunBrindle(list, L"/normal_install"), 100);
   person.Stop();
   ASSERT_EQ(person.texts_.size(), 1u);
-  EXPECT_EQ(person.texts_[0], L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  EXPECT_EQ(person.texts_[0],
+            L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
   ExpectUnchanged(before);
 }
 
@@ -203,9 +206,8 @@ TEST_F(PatchFailure, TheRunningProgramBoxAnsweredAbortStopsBeforeAnyChange) {
   StartedProcess probe = StartRunningProbe(ready);
   ASSERT_TRUE(ready);
   const std::string before = installLog_.Bytes();
-  Person person(L"Sample Application", [](HWND box, int index) {
-    PressButton(box, index == 0 ? L"Abandonner" : L"OK");
-  });
+  Person person(L"Sample Application",
+                [](HWND box, int index) { PressButton(box, index == 0 ? L"Abandonner" : L"OK"); });
   EXPECT_EQ(RunBrindle(list, L"/normal_install"), 100);
   person.Stop();
   TerminateProcess(probe.process.Get(), 0);
@@ -331,15 +333,17 @@ TEST_F(PatchFailure, AComponentsPackageLeavesTheUninstallLogsStartupAlone) {
   ASSERT_TRUE(SaveInstallLog(log, installLog_.Path()));
   Package11("", "<DisplayName>Sample Help Deluxe</DisplayName>");
   const std::wstring list = lists_ + L"/list.xml";
-  ASSERT_TRUE(WriteFileText(list,
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                            "<FileName>package.diff</FileName><AppName>Help__for__SampleApp</AppName>"
-                            "<DisplayName>Sample Help</DisplayName></DiffLocal></DiffLocalList>"));
+  ASSERT_TRUE(
+      WriteFileText(list,
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                    "<FileName>package.diff</FileName><AppName>Help__for__SampleApp</AppName>"
+                    "<DisplayName>Sample Help</DisplayName></DiffLocal></DiffLocalList>"));
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(FileText(app_ + L"\\keep.txt"), "keep 1.1");
   EXPECT_EQ(ApplicationVersion(L"Help__for__SampleApp"), L"1.1");
   const std::string uninst = FileText(app_ + L"\\uninst.ini");
-  EXPECT_NE(uninst.find("[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n"), std::string::npos)
+  EXPECT_NE(uninst.find("[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n"),
+            std::string::npos)
       << uninst;
 }
 
@@ -361,7 +365,8 @@ TEST_F(PatchFailure, AnUninstallLogThatCannotBeReadFailsThePackageBeforeAnyChang
   WaitForSingleObject(holder.process.Get(), 5000);
   EXPECT_EQ(exitCode, 100);
   ASSERT_EQ(person.texts_.size(), 1u);
-  EXPECT_EQ(person.texts_[0], L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  EXPECT_EQ(person.texts_[0],
+            L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
   EXPECT_EQ(tail.Details(L"OPEN_ZNQ_UNINSTLOG"),
             std::vector<std::wstring>{L"-," + app_ + L"\\uninst.ini,error,0"});
   EXPECT_TRUE(tail.Details(L"UPDATE_ZNQ_UNINSTLOG").empty());
@@ -380,7 +385,8 @@ TEST_F(PatchFailure, TheSecondPackageOfARunIsUnpackedIntoAFolderOfItsOwn) {
                         ToBackslashes(packageSource_ + L"\\CUSTOM\\report_hook.dll").c_str(), FALSE));
   const std::string hook = "<FileName Type=\"BeforeUpdate\">report_hook.dll</FileName>";
   Package11("", "", hook);
-  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/first.diff").c_str()));
+  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(),
+                        ToBackslashes(lists_ + L"/first.diff").c_str()));
   // The second package: keep.txt again, other text, and two.txt added; it waits for the
   // running-program answer, so the work folder can be looked at while it is applied.
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\keep.txt", "keep 1.2"));
@@ -391,10 +397,13 @@ TEST_F(PatchFailure, TheSecondPackageOfARunIsUnpackedIntoAFolderOfItsOwn) {
       "<CheckAppName>brindle_probe.exe</CheckAppName></GeneralInfo><UpdateObjects><File " +
       std::string(kPlainFile) +
       "><FullPath>$InsFolder$\\keep.txt</FullPath><FileName>keep.txt</FileName></File></UpdateObjects>"
-      "<AddObjects><File " + std::string(kPlainFile) +
+      "<AddObjects><File " +
+      std::string(kPlainFile) +
       "><FullPath>$InsFolder$\\two.txt</FullPath><FileName>two.txt</FileName></File></AddObjects>"
-      "<CustomFunction>" + hook + "</CustomFunction></DiffDistribute>");
-  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/second.diff").c_str()));
+      "<CustomFunction>" +
+      hook + "</CustomFunction></DiffDistribute>");
+  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(),
+                        ToBackslashes(lists_ + L"/second.diff").c_str()));
   const std::wstring list = lists_ + L"/list.xml";
   // Listed second first: the order comes from Order.
   ASSERT_TRUE(WriteFileText(list, TwoPackageList(true)));
@@ -465,7 +474,8 @@ class ThreadCountWatch {
     if (!snapshot) return;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
       if (_wcsicmp(entry.szExeFile, L"Brindle.exe") != 0) continue;
       seen_ = true;
       most_ = std::max(most_, static_cast<int>(entry.cntThreads));
@@ -491,18 +501,23 @@ TEST_F(PatchFailure, TwoPackagesOfManyFilesRunOnTwoThreadsAndBothApply) {
     const std::string name = "f" + std::to_string(i) + ".txt";
     ASSERT_TRUE(WriteFileText(app_ + L"\\" + WideFromUtf8(name), "old " + name));
     ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + WideFromUtf8(name), "first " + name));
-    records += "<File " + std::string(kPlainFile) + "><FullPath>$InsFolder$\\" + name + "</FullPath><FileName>" +
-               name + "</FileName></File>";
+    records += "<File " + std::string(kPlainFile) + "><FullPath>$InsFolder$\\" + name +
+               "</FullPath><FileName>" + name + "</FileName></File>";
   }
-  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>";
-  BuildPackage(head + "1.1</Version></GeneralInfo><UpdateObjects>" + records + "</UpdateObjects></DiffDistribute>");
-  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/first.diff").c_str()));
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>";
+  BuildPackage(head + "1.1</Version></GeneralInfo><UpdateObjects>" + records +
+               "</UpdateObjects></DiffDistribute>");
+  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(),
+                        ToBackslashes(lists_ + L"/first.diff").c_str()));
   for (int i = 0; i < kFiles; ++i) {
     const std::string name = "f" + std::to_string(i) + ".txt";
     ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + WideFromUtf8(name), "second " + name));
   }
-  BuildPackage(head + "1.2</Version></GeneralInfo><UpdateObjects>" + records + "</UpdateObjects></DiffDistribute>");
-  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(), ToBackslashes(lists_ + L"/second.diff").c_str()));
+  BuildPackage(head + "1.2</Version></GeneralInfo><UpdateObjects>" + records +
+               "</UpdateObjects></DiffDistribute>");
+  ASSERT_TRUE(MoveFileW(ToBackslashes(lists_ + L"/package.diff").c_str(),
+                        ToBackslashes(lists_ + L"/second.diff").c_str()));
   const std::wstring list = lists_ + L"/list.xml";
   ASSERT_TRUE(WriteFileText(list, TwoPackageList(false)));
   ThreadCountWatch threads;

@@ -33,8 +33,9 @@ std::string FileRecord(const std::string& delInfo, const std::string& target, co
 
 std::string Package(const std::string& deletes, const std::string& updates, const std::string& adds) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-         "</GeneralInfo><DeleteObjects>" + deletes + "</DeleteObjects><UpdateObjects>" + updates +
-         "</UpdateObjects><AddObjects>" + adds + "</AddObjects></DiffDistribute>";
+         "</GeneralInfo><DeleteObjects>" +
+         deletes + "</DeleteObjects><UpdateObjects>" + updates + "</UpdateObjects><AddObjects>" + adds +
+         "</AddObjects></DiffDistribute>";
 }
 
 // The file's last-write time set to noon of 1 June of the year (an even second, as a cabinet
@@ -48,8 +49,8 @@ bool SetWriteYear(const std::wstring& path, WORD year) {
   FILETIME local, utc;
   SystemTimeToFileTime(&st, &local);
   LocalFileTimeToFileTime(&local, &utc);
-  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr));
+  UniqueFile file(
+      CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   return file.Valid() && SetFileTime(file.Get(), &utc, &utc, &utc);
 }
 
@@ -63,10 +64,9 @@ class FileRules : public PatchFixture {
       ASSERT_TRUE(WriteFileText(app_ + L"\\" + name, text));
       entries += "UIFILE=\"" + Logged(AppPath(name)) + "\" INST_REQ INST_REQ " + delInfo + " INST_NOREG\r\n";
     }
-    ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                              "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + entries +
-                                  "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
-                                  "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+    ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + entries +
+                                                          "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
+                                                          "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
     WriteInstallLog(L"en");
     WriteWrapperFiles({L"ENGLISH"});
   }
@@ -107,7 +107,8 @@ TEST_F(FileRules, DeletingASharedLibraryWhoseCountIsOneOrMissingRemovesItAndItsC
   EXPECT_EQ(FileText(app_ + L"\\three.dll"), "three");  // still used by two installations
   EXPECT_EQ(CountOf(app_ + L"\\three.dll"), "2");
   EXPECT_EQ(tail.Details(L"DELETE_FILE"),
-            (std::vector<std::wstring>{L"-," + app_ + L"\\one.dll,success,0", L"-," + app_ + L"\\none.dll,success,0",
+            (std::vector<std::wstring>{L"-," + app_ + L"\\one.dll,success,0",
+                                       L"-," + app_ + L"\\none.dll,success,0",
                                        L"-," + app_ + L"\\three.dll,success,0"}));
 }
 
@@ -121,8 +122,10 @@ TEST_F(FileRules, TheUpdateGroupReplacesASharedLibraryWhateverItsCountAndKeepsTh
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(FileText(app_ + L"\\lib.dll"), "lib 1.1");
   EXPECT_EQ(CountOf(app_ + L"\\lib.dll"), "3");
-  EXPECT_EQ(tail.Details(L"UPDATE_FILE_DELETE"), std::vector<std::wstring>{L"-," + app_ + L"\\lib.dll,success,0"});
-  EXPECT_EQ(tail.Details(L"UPDATE_FILE_ADD"), std::vector<std::wstring>{L"-," + app_ + L"\\lib.dll,success,0"});
+  EXPECT_EQ(tail.Details(L"UPDATE_FILE_DELETE"),
+            std::vector<std::wstring>{L"-," + app_ + L"\\lib.dll,success,0"});
+  EXPECT_EQ(tail.Details(L"UPDATE_FILE_ADD"),
+            std::vector<std::wstring>{L"-," + app_ + L"\\lib.dll,success,0"});
 }
 
 // Without version resources the later write time wins; an equal time keeps the installed file,
@@ -135,9 +138,10 @@ TEST_F(FileRules, AnAddedFileWithTheInstalledFilesTimeIsNotCopied) {
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\older.txt", "packaged"));
   ASSERT_TRUE(SetWriteYear(packageSource_ + L"\\INST\\same.txt", 2015));
   ASSERT_TRUE(SetWriteYear(packageSource_ + L"\\INST\\older.txt", 2015));
-  const std::wstring list = BuildPackage(Package("", "",
-                                                 FileRecord("INST_DEL", "$InsFolder$\\same.txt", "same.txt") +
-                                                     FileRecord("INST_DEL", "$InsFolder$\\older.txt", "older.txt")));
+  const std::wstring list =
+      BuildPackage(Package("", "",
+                           FileRecord("INST_DEL", "$InsFolder$\\same.txt", "same.txt") +
+                               FileRecord("INST_DEL", "$InsFolder$\\older.txt", "older.txt")));
   ServiceLogTail tail;
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(FileText(app_ + L"\\same.txt"), "installed");
@@ -200,25 +204,30 @@ TEST_F(FileRules, DeletingTheLastFileOfAFolderUnderTheWindowsFolderRemovesThatFo
 // written, and a log that lacks a section this program writes is saved without it.
 TEST_F(FileRules, TheUninstallLogKeepsWhatTheUpdaterDoesNotModel) {
   Install({{L"lib.txt", "lib 1.0"}}, "INST_DEL");
-  const std::string fileLine = "UIFILE=\"" + Logged(AppPath(L"lib.txt")) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+  const std::string fileLine =
+      "UIFILE=\"" + Logged(AppPath(L"lib.txt")) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
   ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
                             "[Language]\r\nLang=\"en\"\r\n"
                             "[Extra Info]\r\nChannel = beta ' read by the uninstaller\r\nMirror=\"a b\" c\r\n"
-                            "[Files]\r\n" + fileLine +
-                            "[Startup]\r\nVersion=\"1.0\"\r\nCookie = c1 c2\r\n[Uninst Info]\r\n"
-                            "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+                            "[Files]\r\n" +
+                                fileLine +
+                                "[Startup]\r\nVersion=\"1.0\"\r\nCookie = c1 c2\r\n[Uninst Info]\r\n"
+                                "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\lib.txt", "lib 1.1"));
-  const std::wstring list = BuildPackage(Package("", FileRecord("INST_DEL", "$InsFolder$\\lib.txt", "lib.txt"), ""));
+  const std::wstring list =
+      BuildPackage(Package("", FileRecord("INST_DEL", "$InsFolder$\\lib.txt", "lib.txt"), ""));
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
   const std::string log = FileText(app_ + L"\\uninst.ini");
   EXPECT_EQ(log.rfind("[Language]\r\nLang=\"en\"\r\n"
                       "[Extra Info]\r\nChannel = beta ' read by the uninstaller\r\nMirror=\"a b\" c\r\n"
-                      "[Files]\r\n" + fileLine + "[Startup]\r\nVersion=",
+                      "[Files]\r\n" +
+                          fileLine + "[Startup]\r\nVersion=",
                       0),
             0u)
       << log;
-  EXPECT_NE(log.find("\r\nCookie = c1 c2\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"), std::string::npos)
+  EXPECT_NE(log.find("\r\nCookie = c1 c2\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"),
+            std::string::npos)
       << log;
 }
 
@@ -227,12 +236,14 @@ TEST_F(FileRules, AnUninstallLogWithoutTheCustomFunctionSectionTakesTheAddedFile
   const std::string head = "[Language]\r\nLang=\"en\"\r\n[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n";
   ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", head));
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new.txt", "new"));
-  const std::wstring list = BuildPackage(Package("", "", FileRecord("INST_DEL", "$InsFolder$\\new.txt", "new.txt")));
+  const std::wstring list =
+      BuildPackage(Package("", "", FileRecord("INST_DEL", "$InsFolder$\\new.txt", "new.txt")));
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(FileText(app_ + L"\\new.txt"), "new");
   const std::string log = FileText(app_ + L"\\uninst.ini");
-  EXPECT_NE(log.find("UIFILE=\"" + Logged(AppPath(L"new.txt")) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("UIFILE=\"" + Logged(AppPath(L"new.txt")) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"),
+      std::string::npos)
       << log;
   EXPECT_EQ(log.find("[UninstallCustomFunction]"), std::string::npos) << log;
   EXPECT_EQ(log.find("DLLPath"), std::string::npos) << log;
@@ -247,16 +258,18 @@ TEST_F(FileRules, AnUnlistedReferencedFileUpdatedGetsItsLineAndOneMoreCount) {
   Count(app_ + L"\\unlisted.dll", 1);
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\listed.dll", "listed 1.1"));
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\unlisted.dll", "unlisted 1.1"));
-  const std::wstring list = BuildPackage(Package("",
-                                                 FileRecord("INST_REF", "$InsFolder$\\listed.dll", "listed.dll") +
-                                                     FileRecord("INST_REF", "$InsFolder$\\unlisted.dll", "unlisted.dll"),
-                                                 ""));
+  const std::wstring list =
+      BuildPackage(Package("",
+                           FileRecord("INST_REF", "$InsFolder$\\listed.dll", "listed.dll") +
+                               FileRecord("INST_REF", "$InsFolder$\\unlisted.dll", "unlisted.dll"),
+                           ""));
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   EXPECT_EQ(FileText(app_ + L"\\unlisted.dll"), "unlisted 1.1");
   EXPECT_EQ(CountOf(app_ + L"\\unlisted.dll"), "2");
   EXPECT_EQ(CountOf(app_ + L"\\listed.dll"), "2");
   const std::string log = FileText(app_ + L"\\uninst.ini");
-  EXPECT_NE(log.find("UIFILE=\"" + Logged(AppPath(L"unlisted.dll")) + "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"),
+  EXPECT_NE(log.find("UIFILE=\"" + Logged(AppPath(L"unlisted.dll")) +
+                     "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"),
             std::string::npos)
       << log;
 }

@@ -29,7 +29,6 @@ namespace {
 const wchar_t kProgressCaption[] = L"Mise \u00e0 jour logicielle\u2026";
 const char kCipherKey[] = "8794ec0db3f52410";  // the first 8 bytes of MD5 of the pass phrase
 
-
 // The names in the folder, sorted.
 std::vector<std::wstring> FolderNames(const std::wstring& folder) {
   std::vector<std::wstring> names;
@@ -79,9 +78,21 @@ class Person {
 
 // The install log enciphered and deciphered by openssl, independently of the program.
 bool OpensslCipher(bool encipher, const std::wstring& in, const std::wstring& out) {
-  std::vector<std::string> arguments = {"enc", encipher ? "-e" : "-d", "-des-cbc", "-provider", "legacy",
-                                        "-provider", "default", "-K", kCipherKey,
-                                        "-iv", "0000000000000000", "-in", UnixPath(in), "-out", UnixPath(out)};
+  std::vector<std::string> arguments = {"enc",
+                                        encipher ? "-e" : "-d",
+                                        "-des-cbc",
+                                        "-provider",
+                                        "legacy",
+                                        "-provider",
+                                        "default",
+                                        "-K",
+                                        kCipherKey,
+                                        "-iv",
+                                        "0000000000000000",
+                                        "-in",
+                                        UnixPath(in),
+                                        "-out",
+                                        UnixPath(out)};
   return RunUnixProgram("/usr/bin/openssl", arguments) == 0;
 }
 
@@ -95,8 +106,9 @@ std::string FileRecord(const std::string& delInfo, const std::string& name, bool
          name + "</FullPath>" + (withSource ? "<FileName>" + name + "</FileName>" : "") + "</File>";
 }
 
-const char kHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo>"
-                     "<Version>1.1</Version></GeneralInfo>";
+const char kHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo>"
+    "<Version>1.1</Version></GeneralInfo>";
 
 }  // namespace
 
@@ -106,15 +118,16 @@ const char kHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistrib
 TEST_F(PatchFixture, ALongNamedFileInUseKeepsItsNameAcrossTheRestart) {
   const std::wstring target = app_ + L"\\LongFileNameLibrary.dll";
   ASSERT_TRUE(WriteFileText(target, "library 1.0"));
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                            UninstallLogWith("[Files]\r\nUIFILE=\"" + Logged(AppPath(L"LongFileNameLibrary.dll")) +
-                                             "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n")));
+  ASSERT_TRUE(
+      WriteFileText(app_ + L"\\uninst.ini",
+                    UninstallLogWith("[Files]\r\nUIFILE=\"" + Logged(AppPath(L"LongFileNameLibrary.dll")) +
+                                     "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n")));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\LongFileNameLibrary.dll", "library 1.1"));
-  const std::wstring list = BuildPackage(std::string(kHead) + "<UpdateObjects>" +
-                                         FileRecord("INST_DEL", "LongFileNameLibrary.dll") +
-                                         "</UpdateObjects></DiffDistribute>");
+  const std::wstring list =
+      BuildPackage(std::string(kHead) + "<UpdateObjects>" +
+                   FileRecord("INST_DEL", "LongFileNameLibrary.dll") + "</UpdateObjects></DiffDistribute>");
   wchar_t shortName[MAX_PATH] = {};
   ASSERT_GT(GetShortPathNameW(target.c_str(), shortName, MAX_PATH), 0u);
   ASSERT_NE(std::wstring(shortName), target) << "the name must have a distinct short form";
@@ -183,7 +196,8 @@ TEST_F(PatchFixture, ReferencedFilesCopiedAtTheRestartRaiseTheirSharedCount) {
   EXPECT_EQ(count, 1u) << "the deletion removed the count, the add counts the new copy";
   const std::string log = FileText(app_ + L"\\uninst.ini");
   EXPECT_NE(log.find(Logged(Utf8FromWide(busy)) + "\" INST_REQ INST_VER INST_REF"), std::string::npos) << log;
-  EXPECT_NE(log.find(Logged(Utf8FromWide(pending)) + "\" INST_REQ INST_REQ INST_REF"), std::string::npos) << log;
+  EXPECT_NE(log.find(Logged(Utf8FromWide(pending)) + "\" INST_REQ INST_REQ INST_REF"), std::string::npos)
+      << log;
   RemoveSharedCount(busy);
   RemoveSharedCount(pending);
 }
@@ -197,17 +211,22 @@ TEST_F(PatchFixture, TheInstallLogKeepsWhatTheProgramDoesNotKnowAcrossAnUpdate) 
   const std::string plain =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<AppLocalList Written=\"9.2\">"
       "<AppLocal Channel=\"beta\"><AppName>SampleApp</AppName><Lang Code=\"en\"/>"
-      "<FullPath>" + app + "</FullPath><Version Type=\"Application\">1.0</Version>"
+      "<FullPath>" +
+      app +
+      "</FullPath><Version Type=\"Application\">1.0</Version>"
       "<Version Type=\"Uninstall\">7.0</Version><Telemetry Level=\"2\">on</Telemetry>"
-      "<DisplayName>Sample Application</DisplayName><UninstLog>" + app + "\\uninst.ini</UninstLog>"
+      "<DisplayName>Sample Application</DisplayName><UninstLog>" +
+      app +
+      "\\uninst.ini</UninstLog>"
       "</AppLocal><Machine Id=\"42\"/></AppLocalList>";
   const std::wstring plainPath = scratch_.File(L"installlog-before.xml");
   ASSERT_TRUE(WriteBytes(plainPath, plain));
   CreateFolderChain(ParentFolder(installLog_.Path()));
   ASSERT_TRUE(OpensslCipher(true, plainPath, installLog_.Path()));
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\added.txt", "added"));
-  const std::wstring list = BuildPackage(std::string(kHead) + "<AddObjects>" +
-                                         FileRecord("INST_DEL", "added.txt") + "</AddObjects></DiffDistribute>");
+  const std::wstring list =
+      BuildPackage(std::string(kHead) + "<AddObjects>" + FileRecord("INST_DEL", "added.txt") +
+                   "</AddObjects></DiffDistribute>");
 
   Person person(L"Sample Application", L"OK");
   EXPECT_EQ(RunBrindle(list, L"/normal_install"), 200);
@@ -217,11 +236,16 @@ TEST_F(PatchFixture, TheInstallLogKeepsWhatTheProgramDoesNotKnowAcrossAnUpdate) 
   const std::wstring afterPath = scratch_.File(L"installlog-after.xml");
   ASSERT_TRUE(OpensslCipher(false, installLog_.Path(), afterPath));
   const std::string after = FileText(afterPath);
-  const std::vector<std::string> inOrder = {
-      "<AppLocalList Written=\"9.2\">", "<AppLocal Channel=\"beta\">", "<AppName>SampleApp</AppName>",
-      "<Version Type=\"Application\">1.1</Version>", "<Version Type=\"Uninstall\">7.1.",
-      "<Telemetry Level=\"2\">on</Telemetry>", "<DisplayName>Sample Application</DisplayName>",
-      "</AppLocal>", "<Machine Id=\"42\"/>", "</AppLocalList>"};
+  const std::vector<std::string> inOrder = {"<AppLocalList Written=\"9.2\">",
+                                            "<AppLocal Channel=\"beta\">",
+                                            "<AppName>SampleApp</AppName>",
+                                            "<Version Type=\"Application\">1.1</Version>",
+                                            "<Version Type=\"Uninstall\">7.1.",
+                                            "<Telemetry Level=\"2\">on</Telemetry>",
+                                            "<DisplayName>Sample Application</DisplayName>",
+                                            "</AppLocal>",
+                                            "<Machine Id=\"42\"/>",
+                                            "</AppLocalList>"};
   size_t at = 0;
   for (const std::string& part : inOrder) {
     const size_t found = after.find(part, at);
@@ -239,7 +263,8 @@ TEST_F(PatchFixture, ADisplayNameTheCodePageCannotHoldFailsTheSaveAndKeepsTheOld
   WriteWrapperFiles({L"ENGLISH"});
   const std::string before = installLog_.Bytes();
   ASSERT_FALSE(before.empty());
-  const std::wstring list = BuildPackage(std::string(kHead) + "<UpdateObjects><DisplayName>\xC5\x9Cuite"
+  const std::wstring list = BuildPackage(std::string(kHead) +
+                                         "<UpdateObjects><DisplayName>\xC5\x9Cuite"
                                          "</DisplayName></UpdateObjects></DiffDistribute>");
 
   ServiceLogTail tail;
@@ -262,7 +287,8 @@ TEST_F(PatchFixture, TheProgressMovesDuringALongPackageAndEndsAt100) {
   std::string records;
   for (int i = 0; i < kFiles; ++i) {
     const std::string name = "f" + std::to_string(i / 100) + "\\file" + std::to_string(i) + ".txt";
-    ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + WideFromUtf8(name), "content " + std::to_string(i)));
+    ASSERT_TRUE(
+        WriteFileText(packageSource_ + L"\\INST\\" + WideFromUtf8(name), "content " + std::to_string(i)));
     records += FileRecord("INST_DEL", name);
   }
   const std::wstring list =

@@ -58,9 +58,9 @@ class RegistryRoots : public PatchFixture {
   }
   std::wstring Run(const std::string& version, const std::string& group, const std::string& records) {
     ClearPackageSource();
-    return BuildPackage("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>" +
-                        version + "</Version></GeneralInfo><" + group + ">" + records + "</" + group +
-                        "></DiffDistribute>");
+    return BuildPackage(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>" + version +
+        "</Version></GeneralInfo><" + group + ">" + records + "</" + group + "></DiffDistribute>");
   }
   std::string Records() const {
     return Record("REG_HCU", Utf8FromWide(userKey_), "User", "REG_SZ", "user value") +
@@ -88,7 +88,8 @@ TEST_F(RegistryRoots, UserAndClassesValuesAreAddedAndDeletedAndOnlyTheClassesOne
             (std::vector<std::wstring>{L"-," + userKey_ + L",success,0", L"-," + classKey_ + L",success,0"}));
   std::string uninst = FileText(app_ + L"\\uninst.ini");
   EXPECT_NE(uninst.find(classEntry), std::string::npos) << uninst;
-  EXPECT_EQ(uninst.find(Utf8FromWide(userKey_.substr(userKey_.find(L'\\') + 1))), std::string::npos) << uninst;
+  EXPECT_EQ(uninst.find(Utf8FromWide(userKey_.substr(userKey_.find(L'\\') + 1))), std::string::npos)
+      << uninst;
 
   ServiceLogTail deleted;
   EXPECT_EQ(RunBrindle(Run("1.2", "DeleteObjects", Records()), L"/non_notification"), 200);

@@ -58,7 +58,8 @@ void SetString(REGSAM view, const std::wstring& keyPath, const std::wstring& nam
 
 bool KeyExists(REGSAM view, const std::wstring& keyPath) {
   UniqueRegKey key;
-  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | view, key.Receive()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ | view, key.Receive()) ==
+         ERROR_SUCCESS;
 }
 
 struct StoredValue {
@@ -156,8 +157,9 @@ std::string ShortCut(const std::string& kind, const std::string& name, const std
          target + "</FullPath>" + extra + "</ShortCut>";
 }
 
-const char kXmlHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute>"
-                        "<GeneralInfo><Version>1.1</Version></GeneralInfo>";
+const char kXmlHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute>"
+    "<GeneralInfo><Version>1.1</Version></GeneralInfo>";
 const char kLogTail[] =
     "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n"
     "[Uninst Info]\r\nProduct=\"Sample\"\r\n";
@@ -167,12 +169,18 @@ const char kLogTailAfter[] =
 const char kPlainCustomFunction[] =
     "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\nVersion=\"1.0\"\r\n";
 
-std::string KeyLine(const std::string& key) { return "UIREGIKEY=HLM \"" + Logged(key) + "\" INST_REQ INST_REQ INST_DEL\r\n"; }
+std::string KeyLine(const std::string& key) {
+  return "UIREGIKEY=HLM \"" + Logged(key) + "\" INST_REQ INST_REQ INST_DEL\r\n";
+}
 std::string ValueLine(const std::string& key, const std::string& name) {
   return "UIREGI=HLM \"" + Logged(key) + "\" \"" + name + "\" INST_REQ INST_REQ INST_DEL\r\n";
 }
-std::string FolderLine(const std::string& folder) { return "UIFLDR=\"" + Logged(folder) + "\" INST_REQ INST_CRE INST_DEL \r\n"; }
-std::string FileLine(const std::string& path) { return "UIFILE=\"" + Logged(path) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"; }
+std::string FolderLine(const std::string& folder) {
+  return "UIFLDR=\"" + Logged(folder) + "\" INST_REQ INST_CRE INST_DEL \r\n";
+}
+std::string FileLine(const std::string& path) {
+  return "UIFILE=\"" + Logged(path) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+}
 
 }  // namespace
 
@@ -198,9 +206,10 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
   ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
                             "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" +
                                 FileLine(a + "\\old.txt") + "[RegistryKey]\r\n" + KeyLine(base + "\\Del1") +
-                                KeyLine(base + "\\Del2") + "[Registry]\r\n" + ValueLine(base + "\\Del1", "Last") +
-                                ValueLine(base + "\\Del2", "A") + ValueLine(base + "\\Del2", "B") +
-                                ValueLine(base + "\\Upd", "Old") + kLogTail + kPlainCustomFunction));
+                                KeyLine(base + "\\Del2") + "[Registry]\r\n" +
+                                ValueLine(base + "\\Del1", "Last") + ValueLine(base + "\\Del2", "A") +
+                                ValueLine(base + "\\Del2", "B") + ValueLine(base + "\\Upd", "Old") +
+                                kLogTail + kPlainCustomFunction));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\app.exe", "app"));
@@ -211,12 +220,13 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
       std::string(kXmlHead) + "<DeleteObjects>" +
       Reg32(base + "\\Gone", "X", "REG_SZ", "") +  // no such key: reported, the pass goes on
       Reg32(base + "\\Del1", "Last", "REG_SZ", "") + Reg32(base + "\\Del2", "A", "REG_SZ", "") +
-      Reg32(base + "\\Del2", "Nope", "REG_SZ", "") +
-      "<File " + plainFile + "><FullPath>$InsFolder$\\old.txt</FullPath></File>"
+      Reg32(base + "\\Del2", "Nope", "REG_SZ", "") + "<File " + plainFile +
+      "><FullPath>$InsFolder$\\old.txt</FullPath></File>"
       "</DeleteObjects><UpdateObjects>" +
       Reg32(base + "\\Upd", "Old", "REG_SZ", "new data") +
       "</UpdateObjects><AddObjects>"
-      "<File " + plainFile + "><FullPath>$InsFolder$\\bin\\app.exe</FullPath><FileName>app.exe</FileName></File>" +
+      "<File " +
+      plainFile + "><FullPath>$InsFolder$\\bin\\app.exe</FullPath><FileName>app.exe</FileName></File>" +
       Reg32(types, "Sz", "REG_SZ", "$SysFolder$\\x.dll") +
       Reg32(types, "Exp", "REG_EXPAND_SZ", "%SystemRoot%;$InsFolder$\\bin") +
       Reg32(types, "Hex", "REG_DW", "0x10") + Reg32(types, "Oct", "REG_DW", "010") +
@@ -281,21 +291,20 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
   const std::string menu = Utf8FromWide(programs + L"\\" + menuName);
   const std::string expected =
       "[Language]\r\nLang=\"en\"\r\n"
-      "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" + FileLine(a + "\\bin\\app.exe") +
-      "[Folders]\r\n" + FolderLine(menu) + "[Files]\r\n" + FileLine(menu + "\\App.lnk") +
-      FileLine(Utf8FromWide(deskLink)) +
+      "[Folders]\r\n" +
+      FolderLine(a + "\\bin") + "[Files]\r\n" + FileLine(a + "\\bin\\app.exe") + "[Folders]\r\n" +
+      FolderLine(menu) + "[Files]\r\n" + FileLine(menu + "\\App.lnk") + FileLine(Utf8FromWide(deskLink)) +
       "[RegistryKey]\r\n" + KeyLine(base + "\\Del2") + "[Registry]\r\n" + ValueLine(base + "\\Del2", "A") +
       "[RegistryKey]\r\n" + KeyLine(base + "\\Del2") + "[Registry]\r\n" + ValueLine(base + "\\Del2", "B") +
-      ValueLine(base + "\\Upd", "Old") +
-      "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" + ValueLine(types, "Sz") +
-      "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" + ValueLine(types, "Exp") +
-      "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" + ValueLine(types, "Hex") +
-      "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" + ValueLine(types, "Oct") +
-      "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" + ValueLine(types, "TimeDw") +
-      "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" + ValueLine(types, "TimeSz") +
-      "[RegistryKey]\r\n" + KeyLine(base + "\\Narrow") + "[Registry]\r\n" + ValueLine(base + "\\Narrow", "V") +
-      "[RegistryKey64]\r\n" + KeyLine(base + "\\Wide") + "[Registry64]\r\n" + ValueLine(base + "\\Wide", "V") +
-      kLogTailAfter + kPlainCustomFunction;
+      ValueLine(base + "\\Upd", "Old") + "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" +
+      ValueLine(types, "Sz") + "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" +
+      ValueLine(types, "Exp") + "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" +
+      ValueLine(types, "Hex") + "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" +
+      ValueLine(types, "Oct") + "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" +
+      ValueLine(types, "TimeDw") + "[RegistryKey]\r\n" + KeyLine(types) + "[Registry]\r\n" +
+      ValueLine(types, "TimeSz") + "[RegistryKey]\r\n" + KeyLine(base + "\\Narrow") + "[Registry]\r\n" +
+      ValueLine(base + "\\Narrow", "V") + "[RegistryKey64]\r\n" + KeyLine(base + "\\Wide") +
+      "[Registry64]\r\n" + ValueLine(base + "\\Wide", "V") + kLogTailAfter + kPlainCustomFunction;
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), expected);
 
   const std::wstring t = wbase + L"\\Types";
@@ -306,9 +315,12 @@ TEST_F(PatchFixture, RegistryValuesAndShortcutsOfAMixedPackageReachTheMachineAnd
       L"UPDATE_REG_DELETE -," + wbase + L"\\Del2,error,2",
       L"UPDATE_REG_DELETE -," + wbase + L"\\Upd,success,0",
       L"UPDATE_REG_ADD -," + wbase + L"\\Upd,success,0",
-      L"ADD_REG -," + t + L",success,0", L"ADD_REG -," + t + L",success,0",
-      L"ADD_REG -," + t + L",success,0", L"ADD_REG -," + t + L",success,0",
-      L"ADD_REG -," + t + L",success,0", L"ADD_REG -," + t + L",success,0",
+      L"ADD_REG -," + t + L",success,0",
+      L"ADD_REG -," + t + L",success,0",
+      L"ADD_REG -," + t + L",success,0",
+      L"ADD_REG -," + t + L",success,0",
+      L"ADD_REG -," + t + L",success,0",
+      L"ADD_REG -," + t + L",success,0",
       L"ADD_REG -," + wbase + L"\\Wide,success,0",
       L"ADD_REG -," + wbase + L"\\Narrow,success,0",
       L"ADD_SHORTCUT -," + ToForwardSlashes(menuLink) + L",success,0",
@@ -340,8 +352,8 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
 
   const std::string a = Utf8FromWide(app_);
   const std::string startLog =
-      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" + FileLine(a + "\\keep.txt") +
-      kLogTail +
+      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" +
+      FileLine(a + "\\keep.txt") + kLogTail +
       "[UninstallCustomFunction]\r\nDLLPath=\"C:\\\\Old\\\\hooks.dll\"\r\nOwnerName=\"Tamek\"\r\n"
       "Version=\"1.0\"\r\nUninstall_StartUp=1\r\nUninstall_CheckCondition=1\r\nUninstall_CheckRunning=0\r\n"
       "Uninstall_BeforeUninstall=1\r\nUninstall_AfterUninstall=0\r\nUninstall_End=0\r\nUninstall_Abort=1\r\n";
@@ -363,8 +375,8 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
       "<UpdateObjects><UninstallCustomFunction><FullPath Type=\"SCTarget\">$InsFolder$\\hooks.dll</FullPath>"
       "<Version>2.5</Version><Uninstall_End Flag=\"1\"/><Uninstall_StartUp Flag=\"true\"/>"
       "</UninstallCustomFunction></UpdateObjects><AddObjects>"
-      "<File " + plainFile + "><FullPath>" + target + "</FullPath><FileName>app.exe</FileName></File>" +
-      fullMenuLink +
+      "<File " +
+      plainFile + "><FullPath>" + target + "</FullPath><FileName>app.exe</FileName></File>" + fullMenuLink +
       ShortCut("INST_DSC", Utf8FromWide(deskName), target,
                "<CLParameter>-first</CLParameter><WindowSize Type=\"INST_MIN\"/>") +
       ShortCut("INST_GSC", "..\\..\\" + Utf8FromWide(escapeName), target) +
@@ -401,10 +413,10 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
       "Version=\"2.5\"\r\nUninstall_StartUp=0\r\nUninstall_CheckCondition=0\r\nUninstall_CheckRunning=0\r\n"
       "Uninstall_BeforeUninstall=0\r\nUninstall_AfterUninstall=0\r\nUninstall_End=1\r\nUninstall_Abort=0\r\n";
   const std::string expectedFirst =
-      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" + FileLine(a + "\\keep.txt") +
-      "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" + FileLine(a + "\\bin\\app.exe") +
-      "[Folders]\r\n" + FolderLine(menuTools) + "[Files]\r\n" + FileLine(menuTools + "\\App.lnk") +
-      FileLine(Utf8FromWide(deskLink)) + kLogTailAfter +
+      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" +
+      FileLine(a + "\\keep.txt") + "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" +
+      FileLine(a + "\\bin\\app.exe") + "[Folders]\r\n" + FolderLine(menuTools) + "[Files]\r\n" +
+      FileLine(menuTools + "\\App.lnk") + FileLine(Utf8FromWide(deskLink)) + kLogTailAfter +
       "[UninstTarget]\r\nUNInfo=\"C:\\\\Other\\\\uninst.ini\"\r\nUNInfo=\"$InsFolder$\\\\plugin.ini\"\r\n" +
       hooksAfterFirst;
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), expectedFirst);
@@ -425,7 +437,8 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
   WriteWrapperFiles({L"ENGLISH"});
   list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.2</Version>"
-      "</GeneralInfo><DeleteObjects>" + fullMenuLink +
+      "</GeneralInfo><DeleteObjects>" +
+      fullMenuLink +
       "<UninstTarget><UNInfo>C:\\Other\\uninst.ini</UNInfo><UNInfo>$InsFolder$\\plugin.ini</UNInfo>"
       "</UninstTarget></DeleteObjects><UpdateObjects>" +
       ShortCut("INST_DSC", Utf8FromWide(deskName), target, "<CLParameter>-second</CLParameter>") +
@@ -442,9 +455,9 @@ TEST_F(PatchFixture, ShortcutsUninstallTargetsAndHooksOfTwoPackagesReachTheMachi
   EXPECT_EQ(replaced.showCommand, static_cast<DWORD>(SW_SHOWNORMAL));
 
   const std::string expectedSecond =
-      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" + FileLine(a + "\\keep.txt") +
-      "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" + FileLine(a + "\\bin\\app.exe") +
-      FileLine(Utf8FromWide(deskLink)) +
+      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + FolderLine(a) + "[Files]\r\n" +
+      FileLine(a + "\\keep.txt") + "[Folders]\r\n" + FolderLine(a + "\\bin") + "[Files]\r\n" +
+      FileLine(a + "\\bin\\app.exe") + FileLine(Utf8FromWide(deskLink)) +
       "[Startup]\r\nVersion=\"1.2\"\r\nAppName=\"Sample Application\"\r\n[Uninst Info]\r\nProduct=\"Sample\"\r\n" +
       hooksAfterFirst;
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), expectedSecond);
@@ -465,15 +478,15 @@ TEST_F(PatchFixture, RegistryRecordsThatCannotBeAppliedAreReportedAndFailThePack
   RegistryScratch reg;
   const std::string types = reg.Utf8() + "\\Types";
   const std::wstring wtypes = reg.Path() + L"\\Types";
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\nLang=\"en\"\r\n" + std::string(kLogTail) +
-                                                        kPlainCustomFunction));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\nLang=\"en\"\r\n" + std::string(kLogTail) + kPlainCustomFunction));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
-  const std::wstring list = BuildPackage(
-      std::string(kXmlHead) + "<AddObjects>" + Reg32(types, "Bad", "REG_DW", "12abc") +
-      Reg32(types, "Signed", "REG_DW", "-1") + Reg32(types, "Bin", "REG_BINARY", "0a0b") +
-      Reg32(types, "Long", "REG_SZ", std::string(500, 'x')) +
-      Reg32(types, "Good", "REG_SZ", "written") + "</AddObjects></DiffDistribute>");
+  const std::wstring list =
+      BuildPackage(std::string(kXmlHead) + "<AddObjects>" + Reg32(types, "Bad", "REG_DW", "12abc") +
+                   Reg32(types, "Signed", "REG_DW", "-1") + Reg32(types, "Bin", "REG_BINARY", "0a0b") +
+                   Reg32(types, "Long", "REG_SZ", std::string(500, 'x')) +
+                   Reg32(types, "Good", "REG_SZ", "written") + "</AddObjects></DiffDistribute>");
 
   ServiceLogTail tail;
   std::wstring message;

@@ -17,8 +17,8 @@ using namespace brindle::test;
 namespace {
 
 std::string ProgramMenuShortcut(const std::wstring& name, const std::string& target) {
-  return "<ShortCut><SCName Type=\"INST_GSC\">" + Utf8FromWide(name) + "</SCName><FullPath Type=\"SCTarget\">" +
-         target + "</FullPath></ShortCut>";
+  return "<ShortCut><SCName Type=\"INST_GSC\">" + Utf8FromWide(name) +
+         "</SCName><FullPath Type=\"SCTarget\">" + target + "</FullPath></ShortCut>";
 }
 
 bool EndsWith(const std::wstring& text, const std::wstring& end) {
@@ -45,8 +45,8 @@ TEST_F(PatchFixture, AShortcutThatCannotBeSavedIsAnErrorLineAndTheNextOneIsStill
   const std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
       "</GeneralInfo><AddObjects>" +
-      ProgramMenuShortcut(blocked, "$InsFolder$\\app.exe") + ProgramMenuShortcut(fine, "$InsFolder$\\app.exe") +
-      "</AddObjects></DiffDistribute>");
+      ProgramMenuShortcut(blocked, "$InsFolder$\\app.exe") +
+      ProgramMenuShortcut(fine, "$InsFolder$\\app.exe") + "</AddObjects></DiffDistribute>");
 
   ServiceLogTail tail;
   EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);

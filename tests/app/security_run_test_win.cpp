@@ -30,9 +30,11 @@ void RemoveProtocolKey() {
 
 std::wstring WriteSetupList(const ScratchFolder& folder, const std::string& fileName) {
   const std::wstring list = folder.File(L"list.xml");
-  EXPECT_TRUE(WriteBytes(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><Package Order=\"1\"><FileName>" +
-                                   fileName + "</FileName><AppName>A</AppName><DisplayName>Alpha</DisplayName>"
-                                   "</Package></DiffLocalList>"));
+  EXPECT_TRUE(WriteBytes(
+      list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><Package Order=\"1\"><FileName>" +
+                fileName +
+                "</FileName><AppName>A</AppName><DisplayName>Alpha</DisplayName>"
+                "</Package></DiffLocalList>"));
   return list;
 }
 
@@ -63,7 +65,8 @@ TEST_F(SecurityRun, ASetupProgramNamedOutsideTheListsFolderIsRefused) {
     SCOPED_TRACE(name);
     const std::wstring list = WriteSetupList(folder_, name);
     ServiceLogTail log;
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /normal_install");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /normal_install");
     HWND box = FindDialog(L"Alpha", 30000, run.processId);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(StaticTexts(box), L"Une erreur s'est produite pendant la mise \u00e0 jour de Alpha.");
@@ -82,7 +85,8 @@ TEST_F(SecurityRun, ASetupProgramStartsFromItsOwnFolderByItsQuotedPath) {
   const std::wstring program = ToBackslashes(folder_.File(L"setup.exe"));
   PlaceSetupProgram(program);
   const std::wstring list = WriteSetupList(folder_, "setup.exe");
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
   EXPECT_EQ(WaitForExit(run, 60000), 200);
   std::string place;
   ASSERT_TRUE(ReadBytes(program + L".place", place));
@@ -102,9 +106,11 @@ TEST_F(SecurityRun, AReadOnlyHardLinkInATemporaryFolderLeavesTheLinkedFileAsItWa
   ASSERT_TRUE(CreateHardLinkW(link.c_str(), outside.c_str(), nullptr));
 
   const std::wstring list = folder_.File(L"actions.xml");
-  ASSERT_TRUE(WriteBytes(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
-                               "<Action ID=\"d1\" Action=\"DELETE\"/></ActionList>"));
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
+  ASSERT_TRUE(WriteBytes(list,
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"Viewer\">"
+                         "<Action ID=\"d1\" Action=\"DELETE\"/></ActionList>"));
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /component_install");
   EXPECT_EQ(WaitForExit(run, 60000), 100);  // no installed parent: the item fails
 
   const DWORD attributes = GetFileAttributesW(outside.c_str());

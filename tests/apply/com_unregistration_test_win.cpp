@@ -22,8 +22,8 @@ namespace {
 
 bool ServerKeyExists(const std::wstring& name) {
   UniqueRegKey key;
-  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Classes\\BrindleTestServer." + name).c_str(),
-                       0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Classes\\BrindleTestServer." + name).c_str(), 0,
+                       KEY_READ, key.Receive()) == ERROR_SUCCESS;
 }
 
 // A value's text in this process's own view; "<none>" when it is missing.
@@ -40,8 +40,8 @@ DWORD SubKeyCount(const std::wstring& path) {
   UniqueRegKey key;
   DWORD count = 0;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS ||
-      RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS)
+      RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     return 0;
   return count;
 }
@@ -89,15 +89,17 @@ TEST(ComRegistration, TheJournalKeepsTheStateARegistrationChangesAndTheUndoGives
   ASSERT_TRUE(CComRegistration::RegisterInProcess(copyA));
   for (int i = 0; i < 70; ++i) {
     UniqueRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\Other" + std::to_wstring(i)).c_str(), 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\Other" + std::to_wstring(i)).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr),
               ERROR_SUCCESS);
   }
   {
     UniqueRegKey key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, inproc.c_str(), 0, KEY_ALL_ACCESS, key.Receive()), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key.Get(), L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), 10),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, inproc.c_str(), 0, KEY_ALL_ACCESS, key.Receive()),
               ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key.Get(), L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), 10),
+        ERROR_SUCCESS);
   }
 
   std::unique_ptr<CPackageJournal> journal = CPackageJournal::Begin(L"ComJournal", L"com.cab");
@@ -134,8 +136,8 @@ TEST(ComRegistration, AKeyPathLookedAtBeforeACOMStepIsLookedAtAgainAfterIt) {
   const bool own64 = sizeof(void*) == 8;
   {
     UniqueRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(),
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.Receive(), nullptr),
               ERROR_SUCCESS);
   }
   std::unique_ptr<CPackageJournal> journal = CPackageJournal::Begin(L"ComJournal", L"com.cab");

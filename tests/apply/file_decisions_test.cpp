@@ -51,7 +51,8 @@ TEST(FileDecisions, ASharedFileStaysWhileOthersCountOnItAndItsCountGoesWithIt) {
   EXPECT_EQ(lowered.kind, FileDeletionKind::kCountLowered);
   EXPECT_EQ(lowered.lowered, 2u);
   EXPECT_FALSE(lowered.removeCount);
-  for (const SharedCount& last : {Count(1), Count(0), SharedCountOf(true, RegistryValueBytes{kStoredSz, "x"})}) {
+  for (const SharedCount& last :
+       {Count(1), Count(0), SharedCountOf(true, RegistryValueBytes{kStoredSz, "x"})}) {
     const FileDeletion d = DecideFileDeletion(kDelInfoReference, false, last);
     EXPECT_EQ(d.kind, FileDeletionKind::kRemoved);
     EXPECT_TRUE(d.removeCount);
@@ -73,7 +74,8 @@ TEST(FileDecisions, ACopyRaisesTheCountByOneWithoutWrappingAndLeavesAValueOfAnot
   EXPECT_EQ(raised, 5u);
   ASSERT_TRUE(RaisedSharedCount(Count(0xFFFFFFFFu), raised));
   EXPECT_EQ(raised, 0xFFFFFFFFu);  // never back to zero, which would read as unused
-  EXPECT_FALSE(RaisedSharedCount(SharedCountOf(true, RegistryValueBytes{kStoredSz, std::string(4, 'x')}), raised));
+  EXPECT_FALSE(
+      RaisedSharedCount(SharedCountOf(true, RegistryValueBytes{kStoredSz, std::string(4, 'x')}), raised));
   EXPECT_FALSE(SharedCountOf(true, RegistryValueBytes{kStoredDword, "xy"}).isNumber);  // too short
 }
 

@@ -31,8 +31,9 @@ bool WriteTime(const std::wstring& path, FILETIME& time) {
 }  // namespace
 
 TEST_F(PatchFixture, NewFilesArePlacedWhetherOneOrSeveralRecordsUseThem) {
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\n[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
-                                                    "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\n[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
+                            "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
   ASSERT_TRUE(WriteFileText(app_ + L"\\updated.txt", "old"));
   ASSERT_TRUE(WriteFileText(app_ + L"\\replaced.txt", "old"));
   WriteInstallLog(L"en");
@@ -60,7 +61,8 @@ TEST_F(PatchFixture, NewFilesArePlacedWhetherOneOrSeveralRecordsUseThem) {
   SYSTEMTIME st = {2001, 6, 0, 1, 12, 0, 0, 0};
   SystemTimeToFileTime(&st, &old);
   {
-    UniqueFile h(CreateFileW((app_ + L"\\replaced.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile h(CreateFileW((app_ + L"\\replaced.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(h);
     ASSERT_TRUE(SetFileTime(h.Get(), nullptr, nullptr, &old));
   }
@@ -75,8 +77,9 @@ TEST_F(PatchFixture, NewFilesArePlacedWhetherOneOrSeveralRecordsUseThem) {
   FILETIME placed = {};
   ASSERT_TRUE(WriteTime(app_ + L"\\c\\own.txt", placed));
   const auto ticks = [](const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-  EXPECT_LE(ticks(placed) > ticks(packaged) ? ticks(placed) - ticks(packaged) : ticks(packaged) - ticks(placed),
-            20000000ull);
+  EXPECT_LE(
+      ticks(placed) > ticks(packaged) ? ticks(placed) - ticks(packaged) : ticks(packaged) - ticks(placed),
+      20000000ull);
   // Every placed file is logged for the uninstaller.
   const std::string log = FileText(app_ + L"\\uninst.ini");
   for (const char* name : {"a\\\\shared.txt", "b\\\\shared.txt", "c\\\\own.txt", "replaced.txt"})
@@ -94,8 +97,8 @@ std::wstring AccessListText(const std::wstring& path) {
     return std::wstring();
   UniqueLocal owned(descriptor);
   wchar_t* text = nullptr;
-  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                            &text, nullptr))
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                            DACL_SECURITY_INFORMATION, &text, nullptr))
     return std::wstring();
   UniqueLocal ownedText(text);
   return text;
@@ -108,8 +111,8 @@ std::wstring ListTheFolderHandsDown(const std::wstring& folder) {
   ACL empty;
   InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
   SetNamedSecurityInfoW(const_cast<wchar_t*>(probe.c_str()), SE_FILE_OBJECT,
-                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty,
-                        nullptr);
+                        DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        &empty, nullptr);
   const std::wstring text = AccessListText(probe);
   DeleteFileW(probe.c_str());
   return text;
@@ -124,8 +127,9 @@ std::wstring ListTheFolderHandsDown(const std::wstring& folder) {
 // which the work folder's list does not change, so here the test only shows that the lists are
 // read and set without failing the files' placement.
 TEST_F(PatchFixture, EveryMovedFileGetsTheListItsNewFolderHandsDown) {
-  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\n[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
-                                                    "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
+                            "[Language]\r\n[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
+                            "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
   std::string records;
@@ -141,7 +145,8 @@ TEST_F(PatchFixture, EveryMovedFileGetsTheListItsNewFolderHandsDown) {
   }
   const std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-      "</GeneralInfo><AddObjects>" + records + "</AddObjects></DiffDistribute>");
+      "</GeneralInfo><AddObjects>" +
+      records + "</AddObjects></DiffDistribute>");
   ASSERT_EQ(RunBrindle(list, L"/non_notification"), 200);
 
   for (const std::wstring& path : placed) {

@@ -26,19 +26,19 @@
 using namespace brindle;
 using brindle::test::DescribeAction;
 using brindle::test::FileRecordXml;
+using brindle::test::Parse;
 using brindle::test::ShortcutRecordXml;
 using brindle::test::ValueRecordXml;
-using brindle::test::Parse;
 
 namespace {
-
 
 std::wstring PassName(PackagePass pass) { return std::to_wstring(static_cast<int>(pass)); }
 
 // Writes down what the executor asks of it; its answers are set by the test.
 class RecordingFamily : public CQXActionFamily {
  public:
-  RecordingFamily(std::wstring name, std::vector<std::wstring>& calls) : name_(std::move(name)), calls_(calls) {}
+  RecordingFamily(std::wstring name, std::vector<std::wstring>& calls)
+      : name_(std::move(name)), calls_(calls) {}
   void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override {
     calls_.push_back(name_ + L" begin " + PassName(step.pass) + L" " + std::to_wstring(actions.size()));
   }
@@ -124,7 +124,8 @@ TEST(PackageExecutor, RunsThePlannedListInItsOrderEachActionByTheFamilyOfItsStep
     const std::wstring pass = call.substr(begin + 7, call.find(L' ', begin + 7) - (begin + 7));
     const size_t count = std::stoul(call.substr(call.rfind(L' ') + 1));
     ASSERT_LT(i + count + 1, run.calls.size());
-    for (size_t k = 1; k <= count; ++k) EXPECT_EQ(run.calls[i + k].rfind(family + L" do ", 0), 0u) << run.calls[i + k];
+    for (size_t k = 1; k <= count; ++k)
+      EXPECT_EQ(run.calls[i + k].rfind(family + L" do ", 0), 0u) << run.calls[i + k];
     EXPECT_EQ(run.calls[i + count + 1], family + L" end " + pass);
   }
   EXPECT_EQ(steps, PackageSteps().size());
@@ -153,7 +154,8 @@ TEST(PackageExecutor, AFailedActionLetsItsStepFinishThenNoFurtherStepRuns) {
   EXPECT_EQ(run.calls.back(), L"registry end " + PassName(PackagePass::kWriteRegistry));
 
   // Records that are missing, not applied or not for this machine fail nothing.
-  for (ActionOutcome outcome : {ActionOutcome::kMissingRecord, ActionOutcome::kNotApplied, ActionOutcome::kSkipped}) {
+  for (ActionOutcome outcome :
+       {ActionOutcome::kMissingRecord, ActionOutcome::kNotApplied, ActionOutcome::kSkipped}) {
     Executor calm;
     calm.registry.answer = [outcome](const PackageAction&) { return outcome; };
     EXPECT_NO_THROW(calm.executor.RunSection(PackageSection::kAdd, add));
@@ -168,7 +170,8 @@ TEST(PackageExecutor, AnActionThatStopsItsPassSkipsTheRestOfItButNotTheNextStep)
   Executor run;
   run.registry.answer = [](const PackageAction&) { return ActionOutcome::kStopPass; };
   EXPECT_NO_THROW(run.executor.RunSection(PackageSection::kAdd, add));
-  EXPECT_EQ(run.Done(), (std::vector<std::wstring>{L"ADD_FILE a1", L"ADD_REG av", L"ADD_SHORTCUT as", L"(log)"}));
+  EXPECT_EQ(run.Done(),
+            (std::vector<std::wstring>{L"ADD_FILE a1", L"ADD_REG av", L"ADD_SHORTCUT as", L"(log)"}));
   // Only the records handled count for the progress.
   EXPECT_EQ(run.records, 3);
 
@@ -205,7 +208,9 @@ class KindsUndo : public CQXUndoFamily {
  public:
   KindsUndo(std::vector<UndoKind> kinds, std::vector<std::wstring>& undone, unsigned long code = 0)
       : kinds_(std::move(kinds)), undone_(undone), code_(code) {}
-  bool Undoes(UndoKind kind) const override { return std::find(kinds_.begin(), kinds_.end(), kind) != kinds_.end(); }
+  bool Undoes(UndoKind kind) const override {
+    return std::find(kinds_.begin(), kinds_.end(), kind) != kinds_.end();
+  }
   unsigned long Undo(const UndoRecord& record) override {
     undone_.push_back(record.path);
     return code_;
@@ -261,11 +266,12 @@ using brindle::test::WriteBytes;
 TEST(PackageExecutor, TheUninstallLogStepsRemoveAndAddTargetsAndWriteTheLibraryOfTheirSections) {
   ScratchFolder scratch;
   const std::wstring path = scratch.File(L"Uninst.log");
-  ASSERT_TRUE(WriteBytes(path,
-                         "[Language]\r\nLang=\"French\"\r\n[Startup]\r\nAppName=\"Example\"\r\nVersion=\"1.0\"\r\n"
-                         "[Uninst Info]\r\nTitle=\"Example\"\r\n[UninstTarget]\r\nUNInfo=\"old\"\r\n"
-                         "[UninstallCustomFunction]\r\nDLLPath=\"C:\\\\App\\\\old.dll\"\r\nOwnerName=\"Tamek\"\r\n"
-                         "Version=\"1.0\"\r\n"));
+  ASSERT_TRUE(
+      WriteBytes(path,
+                 "[Language]\r\nLang=\"French\"\r\n[Startup]\r\nAppName=\"Example\"\r\nVersion=\"1.0\"\r\n"
+                 "[Uninst Info]\r\nTitle=\"Example\"\r\n[UninstTarget]\r\nUNInfo=\"old\"\r\n"
+                 "[UninstallCustomFunction]\r\nDLLPath=\"C:\\\\App\\\\old.dll\"\r\nOwnerName=\"Tamek\"\r\n"
+                 "Version=\"1.0\"\r\n"));
   CQXUninstallLog log(L"Example", nullptr, nullptr, L"2.0");
   ASSERT_TRUE(log.Load(path));
 
@@ -281,8 +287,8 @@ TEST(PackageExecutor, TheUninstallLogStepsRemoveAndAddTargetsAndWriteTheLibraryO
   Executor run;
   CUninstallLogActions logSteps(&log);
   CQXPackageExecutor executor({&run.files, &run.registry, &run.shortcuts, &logSteps}, {});
-  executor.RunSection(PackageSection::kDelete,
-                      PlanSectionActions(PackageSection::kDelete, deletions, &deletions.uninstTarget, nullptr));
+  executor.RunSection(PackageSection::kDelete, PlanSectionActions(PackageSection::kDelete, deletions,
+                                                                  &deletions.uninstTarget, nullptr));
   executor.RunSection(PackageSection::kUpdate, PlanSectionActions(PackageSection::kUpdate, updates, nullptr,
                                                                   &updates.uninstallCustomFunction));
   executor.RunSection(PackageSection::kAdd,

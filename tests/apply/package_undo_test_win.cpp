@@ -85,20 +85,22 @@ std::string FileStamp(const std::wstring& path) {
 
 // Gives the file times no run could give it.
 bool SetOldTimes(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(
+      CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   const FILETIME old = {0x12345600u, 0x01c00000u};
   return file && SetFileTime(file.Get(), &old, &old, &old);
 }
 
 std::string RawValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view) {
   UniqueRegKey opened;
-  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.Receive()) != ERROR_SUCCESS) return "<no key>";
+  if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.Receive()) != ERROR_SUCCESS)
+    return "<no key>";
   DWORD type = 0, bytes = 0;
   if (RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
     return "<no value>";
   std::string data(bytes, '\0');
-  RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type, bytes ? reinterpret_cast<BYTE*>(&data[0]) : nullptr,
-                   &bytes);
+  RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type,
+                   bytes ? reinterpret_cast<BYTE*>(&data[0]) : nullptr, &bytes);
   std::ostringstream out;
   out << "type=" << type << " data=";
   for (unsigned char c : data) out << std::hex << int(c) << ".";
@@ -110,24 +112,27 @@ bool KeyExists(HKEY root, const std::wstring& key, REGSAM view) {
   return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, opened.Receive()) == ERROR_SUCCESS;
 }
 
-void SetValue(const std::wstring& key, const std::wstring& name, DWORD type, const std::string& data, REGSAM view) {
+void SetValue(const std::wstring& key, const std::wstring& name, DWORD type, const std::string& data,
+              REGSAM view) {
   UniqueRegKey opened;
-  RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, opened.Receive(),
-                  nullptr);
+  RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                  opened.Receive(), nullptr);
   RegSetValueExW(opened.Get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
                  static_cast<DWORD>(data.size()));
 }
 
 void DeleteKey(const std::wstring& key, REGSAM view) {
   UniqueRegKey software;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | view, software.Receive()) == ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | view, software.Receive()) ==
+      ERROR_SUCCESS)
     RegDeleteTreeW(software.Get(), key.substr(wcslen(L"SOFTWARE\\")).c_str());
 }
 
 DWORD SharedCount(const std::wstring& path) {
   UniqueRegKey key;
   DWORD count = 0, type = 0, bytes = sizeof(count);
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) != ERROR_SUCCESS ||
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSharedDlls, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
+          ERROR_SUCCESS ||
       RegQueryValueExW(key.Get(), path.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&count), &bytes) !=
           ERROR_SUCCESS)
     return 0;
@@ -135,7 +140,8 @@ DWORD SharedCount(const std::wstring& path) {
 }
 
 void SetSharedCount(const std::wstring& path, DWORD count) {
-  SetValue(kSharedDlls, path, REG_DWORD, std::string(reinterpret_cast<const char*>(&count), 4), KEY_WOW64_32KEY);
+  SetValue(kSharedDlls, path, REG_DWORD, std::string(reinterpret_cast<const char*>(&count), 4),
+           KEY_WOW64_32KEY);
 }
 
 void RemoveSharedCount(const std::wstring& path) {
@@ -222,7 +228,8 @@ PlantedJournal NewPlantedJournal() {
 bool Plant(const PlantedJournal& planted, const std::string& bytes, bool trusted) {
   if (!CreateFolderChain(UndoFolder()) || !WriteFileText(planted.path, bytes)) return false;
   if (!trusted) return true;
-  UniqueFile file(CreateFileW(planted.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(
+      CreateFileW(planted.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!file || !GetFileInformationByHandle(file.Get(), &info)) return false;
   std::string identity;
@@ -233,8 +240,8 @@ bool Plant(const PlantedJournal& planted, const std::string& bytes, bool trusted
   return RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tamek\\Brindle\\UndoJournals", 0, nullptr, 0,
                          KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.Receive(), nullptr) == ERROR_SUCCESS &&
          RegSetValueExW(key.Get(), LastPathComponent(planted.path).c_str(), 0, REG_BINARY,
-                        reinterpret_cast<const BYTE*>(identity.data()), static_cast<DWORD>(identity.size())) ==
-             ERROR_SUCCESS;
+                        reinterpret_cast<const BYTE*>(identity.data()),
+                        static_cast<DWORD>(identity.size())) == ERROR_SUCCESS;
 }
 
 UndoRecord Begun(const std::wstring& app) {
@@ -263,14 +270,15 @@ UndoRecord Undone(size_t index) {
 // Presses the button of the run's final message box (or restart question) whenever one shows.
 class BoxAnswerer {
  public:
-  BoxAnswerer() : thread_([this] {
-      while (!stop_) {
-        if (HWND box = FindDialog(L"Sample Application", 200)) {
-          PressButton(box, L"OK");
-          PressButton(box, L"Non");
-        }
-      }
-    }) {}
+  BoxAnswerer()
+      : thread_([this] {
+          while (!stop_) {
+            if (HWND box = FindDialog(L"Sample Application", 200)) {
+              PressButton(box, L"OK");
+              PressButton(box, L"Non");
+            }
+          }
+        }) {}
   ~BoxAnswerer() {
     stop_ = true;
     thread_.join();
@@ -309,7 +317,8 @@ class PatchUndo : public PatchFixture {
   // wrapper's files, and an empty package source (INST, CUSTOM).
   void InstallWithRegisteredServer(const std::wstring& server) {
     ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                              "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(Utf8FromWide(server)) +
+                              "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" +
+                                  Logged(Utf8FromWide(server)) +
                                   "\" INST_REQ INST_REQ INST_DEL INST_REG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
                                   "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
     WriteInstallLog(L"en");
@@ -338,12 +347,14 @@ class PatchUndo : public PatchFixture {
     std::string files;
     for (const char* name : {"old.txt", "busy.txt", "lib.txt", "busy2.txt", "held.txt"})
       files += "UIFILE=\"" + Logged(a + "\\" + name) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
-    ASSERT_TRUE(WriteFileText(
-        app_ + L"\\uninst.ini",
-        "[Language]\r\nLang=\"en\"\r\n[Folders]\r\nUIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n"
-        "[Files]\r\n" + files + "UIFILE=\"" + Logged(a + "\\refdel.dll") +
-        "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
-        "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+    ASSERT_TRUE(
+        WriteFileText(app_ + L"\\uninst.ini",
+                      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\nUIFLDR=\"" + Logged(a) +
+                          "\" INST_REQ INST_CRE INST_DEL \r\n"
+                          "[Files]\r\n" +
+                          files + "UIFILE=\"" + Logged(a + "\\refdel.dll") +
+                          "\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
+                          "[Uninst Info]\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
     WriteInstallLog(L"en");
     WriteWrapperFiles({L"ENGLISH"});
   }
@@ -358,8 +369,8 @@ class PatchUndo : public PatchFixture {
     EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\shared.dll", "shared"));
     EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\added.txt", "added"));
     auto file = [](const char* del, const std::string& path, const std::string& name) {
-      return std::string("<File COM=\"INST_NOREG\" DelInfo=\"") + del + "\" WOW=\"INST_32BIT\"><FullPath>" + path +
-             "</FullPath>" + (name.empty() ? "" : "<FileName>" + name + "</FileName>") + "</File>";
+      return std::string("<File COM=\"INST_NOREG\" DelInfo=\"") + del + "\" WOW=\"INST_32BIT\"><FullPath>" +
+             path + "</FullPath>" + (name.empty() ? "" : "<FileName>" + name + "</FileName>") + "</File>";
     };
     auto value = [&](const char* wow, const char* name, const char* type, const char* data) {
       return std::string("<Registry WOW=\"") + wow + "\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
@@ -380,8 +391,9 @@ class PatchUndo : public PatchFixture {
         file("INST_DEL", "$InsFolder$\\busy2.txt", "busy2.txt") +
         file("INST_HLD", "$InsFolder$\\held.txt", "held.txt") + value("INST_64BIT", "Stay64", "REG_DW", "2") +
         "</UpdateObjects><AddObjects>" + file("INST_REF", "$InsFolder$\\shared.dll", "shared.dll") +
-        file("INST_DEL", "$InsFolder$\\added.txt", "added.txt") + value("INST_32BIT", "New32", "REG_SZ", "new") +
-        value("INST_64BIT", "New64", "REG_SZ", "new") + "</AddObjects></DiffDistribute>");
+        file("INST_DEL", "$InsFolder$\\added.txt", "added.txt") +
+        value("INST_32BIT", "New32", "REG_SZ", "new") + value("INST_64BIT", "New64", "REG_SZ", "new") +
+        "</AddObjects></DiffDistribute>");
   }
 
   // A smaller package of the same kinds of change, for the tests that end the process; more
@@ -394,15 +406,20 @@ class PatchUndo : public PatchFixture {
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
         "</GeneralInfo><DeleteObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\">"
         "<FullPath>$InsFolder$\\old.txt</FullPath></File><Registry WOW=\"INST_64BIT\"><RegKeyPath "
-        "RegRoot=\"REG_HLM\">" + Narrow(key_) + "</RegKeyPath><RegValueName>Gone64</RegValueName><RegData "
+        "RegRoot=\"REG_HLM\">" +
+        Narrow(key_) +
+        "</RegKeyPath><RegValueName>Gone64</RegValueName><RegData "
         "Type=\"REG_DW\"></RegData></Registry><ShortCut><SCName Type=\"INST_DSC\">" +
-        linkName.substr(0, linkName.size() - 4) + "</SCName></ShortCut></DeleteObjects><UpdateObjects>"
+        linkName.substr(0, linkName.size() - 4) +
+        "</SCName></ShortCut></DeleteObjects><UpdateObjects>"
         "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\lib.txt"
         "</FullPath><FileName>lib.txt</FileName></File></UpdateObjects><AddObjects><File COM=\"INST_NOREG\" "
         "DelInfo=\"INST_REF\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\new\\shared.dll</FullPath><FileName>"
         "shared.dll</FileName></File><Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" +
-        Narrow(key_) + "\\Sub</RegKeyPath><RegValueName>New32</RegValueName><RegData Type=\"REG_SZ\">new"
-        "</RegData></Registry>" + moreAdded + "</AddObjects></DiffDistribute>");
+        Narrow(key_) +
+        "\\Sub</RegKeyPath><RegValueName>New32</RegValueName><RegData Type=\"REG_SZ\">new"
+        "</RegData></Registry>" +
+        moreAdded + "</AddObjects></DiffDistribute>");
   }
 
   // A second application, OtherApp in the install log, with its own uninstall log and a
@@ -426,11 +443,12 @@ class PatchUndo : public PatchFixture {
     const std::wstring otherLists = scratch_.File(L"other");
     const std::wstring otherSource = scratch_.File(L"othersource");
     EXPECT_TRUE(WriteFileText(otherSource + L"\\INST\\other.txt", "other 3.4"));
-    EXPECT_TRUE(WriteFileText(otherSource + L"\\diff.xml",
-                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>"
-                              "3.4</Version></GeneralInfo><AddObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" "
-                              "WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\other.txt</FullPath><FileName>other.txt"
-                              "</FileName></File></AddObjects></DiffDistribute>"));
+    EXPECT_TRUE(
+        WriteFileText(otherSource + L"\\diff.xml",
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>"
+                      "3.4</Version></GeneralInfo><AddObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" "
+                      "WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\other.txt</FullPath><FileName>other.txt"
+                      "</FileName></File></AddObjects></DiffDistribute>"));
     EXPECT_TRUE(CreateFolderChain(otherLists));
     EXPECT_TRUE(MakeCabinet(otherLists + L"/other.diff", otherSource));
     // The uninstaller's files beside the other package too.
@@ -443,10 +461,11 @@ class PatchUndo : public PatchFixture {
 
   // Writes the list naming the other application's package (each run removes its list).
   bool WriteOtherList(const std::wstring& otherList) {
-    return WriteFileText(otherList,
-                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                         "<FileName>other.diff</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application"
-                         "</DisplayName></DiffLocal></DiffLocalList>");
+    return WriteFileText(
+        otherList,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+        "<FileName>other.diff</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application"
+        "</DisplayName></DiffLocal></DiffLocalList>");
   }
 
   // What a user could check: the application's files, the values of both views, the shortcut,
@@ -458,10 +477,11 @@ class PatchUndo : public PatchFixture {
       out << Narrow(name) << "32:" << RawValue(HKEY_LOCAL_MACHINE, key_, name, KEY_WOW64_32KEY) << "\n";
     for (const wchar_t* name : {L"Gone64", L"Stay64", L"New64"})
       out << Narrow(name) << "64:" << RawValue(HKEY_LOCAL_MACHINE, key_, name, KEY_WOW64_64KEY) << "\n";
-    out << "Sub32:" << KeyExists(HKEY_LOCAL_MACHINE, key_ + L"\\Sub", KEY_WOW64_32KEY) << " New32:"
-        << RawValue(HKEY_LOCAL_MACHINE, key_ + L"\\Sub", L"New32", KEY_WOW64_32KEY) << "\n";
+    out << "Sub32:" << KeyExists(HKEY_LOCAL_MACHINE, key_ + L"\\Sub", KEY_WOW64_32KEY)
+        << " New32:" << RawValue(HKEY_LOCAL_MACHINE, key_ + L"\\Sub", L"New32", KEY_WOW64_32KEY) << "\n";
     out << "link=" << FileText(link_) << "\n";
-    out << "refdel=" << SharedCount(app_ + L"\\refdel.dll") << " shared=" << SharedCount(app_ + L"\\shared.dll")
+    out << "refdel=" << SharedCount(app_ + L"\\refdel.dll")
+        << " shared=" << SharedCount(app_ + L"\\shared.dll")
         << " new\\shared=" << SharedCount(app_ + L"\\new\\shared.dll") << "\n";
     out << "pending=" << RawValue(HKEY_LOCAL_MACHINE, kPendingKey, L"PendingFileRenameOperations", 0) << "\n";
     if (withInstallLog) out << "installlog=" << installLog_.Bytes() << "\n";
@@ -478,9 +498,12 @@ class PatchUndo : public PatchFixture {
 TEST_F(PatchUndo, AFailingPackageLeavesEverythingAsItWasAndAppliesFullyOnceTheCauseIsGone) {
   Install();
   const std::wstring list = Package();
-  StartedProcess busy = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\busy.txt\" 120000");
-  StartedProcess busy2 = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\busy2.txt\" 120000");
-  StartedProcess held = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\held.txt\" 120000");
+  StartedProcess busy =
+      StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\busy.txt\" 120000");
+  StartedProcess busy2 =
+      StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\busy2.txt\" 120000");
+  StartedProcess held =
+      StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + app_ + L"\\held.txt\" 120000");
   Sleep(1500);
   const std::string before = Machine();
   {
@@ -549,7 +572,8 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
   for (size_t stop = 1; stop < 200;) {
     std::wstring journal;
     ASSERT_TRUE(WriteFileText(list, listText));
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
     // Ends the process as soon as the journal holds `stop` records.
     bool ended = false;
     const ULONGLONG deadline = GetTickCount64() + 60000;
@@ -587,7 +611,8 @@ TEST_F(PatchUndo, AProcessEndedAfterAnyChangeIsUndoneByTheNextRunWhichThenDoesIt
       EXPECT_EQ(RunBrindle(otherList, L"/non_notification"), 200) << stop;
     }
     if (HasFailure())
-      for (const ServiceLogLine& line : tail.NewLines()) ADD_FAILURE() << Narrow(line.key + L" " + line.detail);
+      for (const ServiceLogLine& line : tail.NewLines())
+        ADD_FAILURE() << Narrow(line.key + L" " + line.detail);
     EXPECT_EQ(tail.Details(L"UNDO_JOURNAL").size(), 1u) << stop;
     EXPECT_EQ(Machine(false), before) << "after the process was ended at record " << stop;
     std::unique_ptr<CQXInstallLog> log = LoadInstallLog(installLog_.Path());
@@ -634,9 +659,15 @@ TEST_F(PatchUndo, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   const std::string com64 = "COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_64BIT\"";
   const std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-      "</GeneralInfo><DeleteObjects><File " + com64 + "><FullPath>$InsFolder$\\oldserver.dll</FullPath></File>"
-      "</DeleteObjects><AddObjects><File " + com64 + "><FullPath>$InsFolder$\\newserver.dll</FullPath>"
-      "<FileName>newserver.dll</FileName></File><File " + com64 + "><FullPath>$InsFolder$\\failserver.dll"
+      "</GeneralInfo><DeleteObjects><File " +
+      com64 +
+      "><FullPath>$InsFolder$\\oldserver.dll</FullPath></File>"
+      "</DeleteObjects><AddObjects><File " +
+      com64 +
+      "><FullPath>$InsFolder$\\newserver.dll</FullPath>"
+      "<FileName>newserver.dll</FileName></File><File " +
+      com64 +
+      "><FullPath>$InsFolder$\\failserver.dll"
       "</FullPath><FileName>failserver.dll</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">"
       "veto_hook.dll</FileName></CustomFunction></DiffDistribute>");
   const std::string uninstBefore = FileText(app_ + L"\\uninst.ini");
@@ -660,7 +691,8 @@ TEST_F(PatchUndo, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"),
             (std::vector<std::wstring>{L"-," + app_ + L"\\failserver.dll,success,0",
                                        L"-," + app_ + L"\\newserver.dll,success,0"}));
-  EXPECT_EQ(tail.Details(L"UNDO_COM_REGISTER"), (std::vector<std::wstring>{L"-," + oldServer + L",success,0"}));
+  EXPECT_EQ(tail.Details(L"UNDO_COM_REGISTER"),
+            (std::vector<std::wstring>{L"-," + oldServer + L",success,0"}));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"oldserver.dll\\InprocServer32", KEY_WOW64_64KEY));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, classes + L"newserver.dll", KEY_WOW64_64KEY));
   EXPECT_TRUE(FileExists(oldServer));
@@ -668,7 +700,8 @@ TEST_F(PatchUndo, AnAfterUpdateVetoTakesBackTheComServersOfThePackage) {
   EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), uninstBefore);
   EXPECT_EQ(installLog_.Bytes(), logBefore);
   EXPECT_EQ(FileStamp(ToBackslashes(installLog_.Path())), logStampBefore);
-  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY, 0);
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll\\InprocServer32").c_str(), KEY_WOW64_64KEY,
+                  0);
   RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (classes + L"oldserver.dll").c_str(), KEY_WOW64_64KEY, 0);
 }
 
@@ -677,21 +710,25 @@ namespace {
 // A server's registration: every key below the class key, with its values, in the 64-bit view.
 void PictureKey(const std::wstring& path, std::ostringstream& out) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.Receive()) !=
+      ERROR_SUCCESS)
     return;
   out << Narrow(path) << "\n";
   std::set<std::wstring> values, keys;
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = 256;
-    if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     values.insert(name);
   }
   for (const std::wstring& value : values)
-    out << "  [" << Narrow(value) << "] " << RawValue(HKEY_LOCAL_MACHINE, path, value, KEY_WOW64_64KEY) << "\n";
+    out << "  [" << Narrow(value) << "] " << RawValue(HKEY_LOCAL_MACHINE, path, value, KEY_WOW64_64KEY)
+        << "\n";
   for (DWORD index = 0;; ++index) {
     DWORD length = 256;
-    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     keys.insert(name);
   }
   for (const std::wstring& sub : keys) PictureKey(path + L"\\" + sub, out);
@@ -708,8 +745,8 @@ std::wstring ServerOf(const std::wstring& classKey) {
   wchar_t path[MAX_PATH] = {};
   DWORD bytes = sizeof(path);
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\InprocServer32").c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
-                    key.Receive()) != ERROR_SUCCESS ||
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (classKey + L"\\InprocServer32").c_str(), 0,
+                    KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS ||
       RegGetValueW(key.Get(), nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &bytes) != ERROR_SUCCESS)
     return L"<none>";
   return path;
@@ -759,8 +796,11 @@ TEST_F(PatchUndo, AnUndoGivesEachClassTheRegistrationItHadBefore) {
   const std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
       "</GeneralInfo><DeleteObjects><File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_64BIT\"><FullPath>"
-      "$InsFolder$\\" + Narrow(goneName) + "</FullPath></File></DeleteObjects><AddObjects><File COM=\"INST_REG\" "
-      "DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + twin + "</FullPath><FileName>" + twin +
+      "$InsFolder$\\" +
+      Narrow(goneName) +
+      "</FullPath></File></DeleteObjects><AddObjects><File COM=\"INST_REG\" "
+      "DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" +
+      twin + "</FullPath><FileName>" + twin +
       "</FileName></File></AddObjects><CustomFunction><FileName Type=\"AfterUpdate\">veto_hook.dll</FileName>"
       "</CustomFunction></DiffDistribute>");
   const std::string twinBefore = ClassPicture(twinClass), goneBefore = ClassPicture(goneClass);
@@ -806,7 +846,8 @@ TEST_F(PatchUndo, AnUnreadableJournalIsKeptAsideAndNeverApplied) {
     BoxAnswerer answerer;
     EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
   }
-  EXPECT_EQ(tail.Details(L"UNDO_JOURNAL"), (std::vector<std::wstring>{L"-," + planted.path + L",unreadable"}));
+  EXPECT_EQ(tail.Details(L"UNDO_JOURNAL"),
+            (std::vector<std::wstring>{L"-," + planted.path + L",unreadable"}));
   EXPECT_TRUE(tail.Details(L"UNDO_FILE_REMOVE").empty());
   EXPECT_EQ(FileText(app_ + L"\\lib.txt"), "lib 1.1");
   EXPECT_FALSE(FileExists(planted.path));
@@ -842,7 +883,8 @@ TEST_F(PatchUndo, AJournalTheProgramDidNotWriteIsSetAsideUnappliedAndTheRunGoesO
   const PlantedJournal outside = NewPlantedJournal();
   const std::string outsideBytes =
       EncodeJournalHeader(outside.tag) +
-      EncodeJournalWrite({Begun(L"SampleApp"), FileRecord(UndoKind::FileMovedAside, app_ + L"\\old.txt", stranger)});
+      EncodeJournalWrite(
+          {Begun(L"SampleApp"), FileRecord(UndoKind::FileMovedAside, app_ + L"\\old.txt", stranger)});
   ASSERT_TRUE(Plant(outside, outsideBytes, true));
   // A journal whose identity was recorded, exchanged afterwards for a copy of itself (another
   // file under the same name, with the same bytes).
@@ -861,7 +903,8 @@ TEST_F(PatchUndo, AJournalTheProgramDidNotWriteIsSetAsideUnappliedAndTheRunGoesO
   }
   std::vector<std::wstring> lines = tail.Details(L"UNDO_JOURNAL");
   std::sort(lines.begin(), lines.end());
-  std::vector<std::wstring> expected = {L"-," + unknown.path + L",untrusted", L"-," + outside.path + L",untrusted",
+  std::vector<std::wstring> expected = {L"-," + unknown.path + L",untrusted",
+                                        L"-," + outside.path + L",untrusted",
                                         L"-," + copied.path + L",untrusted"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(lines, expected);
@@ -935,8 +978,8 @@ UniqueHandle OpenProcessOf(const std::wstring& program) {
   entry.dwSize = sizeof(entry);
   if (!snapshot || !Process32FirstW(snapshot.Get(), &entry)) return UniqueHandle();
   do {
-    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
-                                     entry.th32ProcessID));
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE,
+                                     FALSE, entry.th32ProcessID));
     if (!process) continue;
     wchar_t image[MAX_PATH] = {};
     DWORD size = MAX_PATH;
@@ -989,15 +1032,19 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   ASSERT_TRUE(CopyFileW(ProgramPath(L"brindle_com_server.dll").c_str(),
                         (packageSource_ + L"\\INST\\" + twinName).c_str(), FALSE));
   const std::string name = Narrow(serverName), twin = Narrow(twinName);
-  const std::wstring list = SmallPackage("<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
-                                         "$InsFolder$\\" + twin + "</FullPath><FileName>" + twin + "</FileName></File>"
-                                         "<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
-                                         "$InsFolder$\\bin\\" + name + "</FullPath><FileName>" + name +
-                                         "</FileName></File>");
+  const std::wstring list = SmallPackage(
+      "<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
+      "$InsFolder$\\" +
+      twin + "</FullPath><FileName>" + twin +
+      "</FileName></File>"
+      "<File COM=\"INST_REG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>"
+      "$InsFolder$\\bin\\" +
+      name + "</FullPath><FileName>" + name + "</FileName></File>");
   const std::wstring otherList = PrepareOtherApplication();
   ASSERT_FALSE(HasFailure());
   UniqueHandle hold(CreateEventW(nullptr, TRUE, FALSE, (L"BrindleLocalServerHold." + serverName).c_str()));
-  UniqueHandle waiting(CreateEventW(nullptr, TRUE, FALSE, (L"BrindleLocalServerWaiting." + serverName).c_str()));
+  UniqueHandle waiting(
+      CreateEventW(nullptr, TRUE, FALSE, (L"BrindleLocalServerWaiting." + serverName).c_str()));
   ASSERT_TRUE(hold && waiting);
   const std::string before = Machine(false);
   const std::wstring logBefore = InstallLogText(installLog_.Path());
@@ -1006,9 +1053,11 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   const InstallLogEntry* otherBefore = FindEntry(*logBeforeRun, L"OtherApp");
   const std::set<std::wstring> keptBefore = KeptJournals();
 
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
   const HANDLE started[2] = {waiting.Get(), run.process.Get()};
-  ASSERT_EQ(WaitForMultipleObjects(2, started, FALSE, 90000), WAIT_OBJECT_0) << "the server never began to register";
+  ASSERT_EQ(WaitForMultipleObjects(2, started, FALSE, 90000), WAIT_OBJECT_0)
+      << "the server never began to register";
   UniqueHandle registering = OpenProcessOf(server);
   ASSERT_TRUE(registering) << "no process runs " << Narrow(server);
   ASSERT_FALSE(ActiveJournal().empty());
@@ -1034,7 +1083,8 @@ TEST_F(PatchUndo, AProcessEndedWhileAServerItStartedRegistersIsUndoneByTheNextRu
   ASSERT_EQ(undone.size(), 1u);
   EXPECT_TRUE(EndsWith(undone[0], L",success")) << Narrow(undone[0]);
   EXPECT_EQ(tail.Details(L"UNDO_COM_UNREGISTER"),
-            (std::vector<std::wstring>{L"-," + server + L",success,0", L"-," + app_ + L"\\" + twinName + L",success,0"}));
+            (std::vector<std::wstring>{L"-," + server + L",success,0",
+                                       L"-," + app_ + L"\\" + twinName + L",success,0"}));
   // The first application is back as it was: files and uninstall log, values, shortcut, counts.
   EXPECT_EQ(Machine(false), before);
   EXPECT_FALSE(FileExists(server));
@@ -1089,10 +1139,11 @@ TEST_F(PatchUndo, TheInstallLogPutBackHasItsBytesTimesAndAttributes) {
   TerminateProcess(holder.process.Get(), 0);
   WaitForExit(holder, 5000);
   // A run whose own package is missing: it only finishes the undo.
-  ASSERT_TRUE(WriteFileText(list,
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                            "<FileName>missing.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
-                            "Application</DisplayName></DiffLocal></DiffLocalList>"));
+  ASSERT_TRUE(
+      WriteFileText(list,
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                    "<FileName>missing.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                    "Application</DisplayName></DiffLocal></DiffLocalList>"));
   {
     ServiceLogTail tail;
     BoxAnswerer answerer;
@@ -1173,12 +1224,12 @@ class RestartQueueKeeper {
   }
   ~RestartQueueKeeper() {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_SET_VALUE, key.Receive()) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_SET_VALUE, key.Receive()) != ERROR_SUCCESS)
+      return;
     if (had_)
       RegSetValueExW(key.Get(), L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
                      reinterpret_cast<const BYTE*>(data_.data()), static_cast<DWORD>(data_.size()));
-    else
-      RegDeleteValueW(key.Get(), L"PendingFileRenameOperations");
+    else RegDeleteValueW(key.Get(), L"PendingFileRenameOperations");
   }
 
  private:
@@ -1201,20 +1252,23 @@ TEST_F(PatchUndo, AKeptPackageWhoseJournalAnotherProgramHeldStopsNoLaterPackageA
   // Both packages in one list.
   ASSERT_TRUE(CopyFileW(ToBackslashes(ParentFolder(otherList) + L"/other.diff").c_str(),
                         ToBackslashes(ParentFolder(list) + L"/other.diff").c_str(), FALSE));
-  ASSERT_TRUE(WriteFileText(list,
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                            "<FileName>package.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
-                            "Application</DisplayName></DiffLocal><DiffLocal Order=\"2\"><FileName>other.diff"
-                            "</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application</DisplayName>"
-                            "</DiffLocal></DiffLocalList>"));
+  ASSERT_TRUE(
+      WriteFileText(list,
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                    "<FileName>package.diff</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                    "Application</DisplayName></DiffLocal><DiffLocal Order=\"2\"><FileName>other.diff"
+                    "</FileName><AppName>OtherApp</AppName><DisplayName>Sample Application</DisplayName>"
+                    "</DiffLocal></DiffLocalList>"));
   std::wstring journal;
   UniqueFile reader;
   {
     BoxAnswerer answerer;
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
     // Opened as soon as it exists, for reading, sharing reading and writing but not deletion.
     const ULONGLONG deadline = GetTickCount64() + 60000;
-    while (!reader && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+    while (!reader && GetTickCount64() < deadline &&
+           WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
       if (journal.empty()) journal = ActiveJournal();
       if (!journal.empty())
         reader.Reset(CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -1257,8 +1311,10 @@ TEST_F(PatchUndo, HeldLeftoversOfAnEarlierPackageStopNoPackage) {
   const std::wstring fresh = other.backups + L"\\0000\\000001.old";
   ASSERT_TRUE(WriteFileText(legacy, "a running program"));
   ASSERT_TRUE(WriteFileText(fresh, "a loaded library"));
-  StartedProcess holdLegacy = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + legacy + L"\" 120000");
-  StartedProcess holdFresh = StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + fresh + L"\" 120000");
+  StartedProcess holdLegacy =
+      StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + legacy + L"\" 120000");
+  StartedProcess holdFresh =
+      StartProgram(ProgramPath(L"brindle_probe.exe"), L"file \"" + fresh + L"\" 120000");
   Sleep(1500);
   {
     BoxAnswerer answerer;
@@ -1301,13 +1357,14 @@ std::string PatchUndo::InstallManyFiles() {
     EXPECT_TRUE(WriteFileText(packageSource_ + L"\\INST\\" + name, "new " + std::to_string(i)));
     const std::string n = Utf8FromWide(name);
     logged += "UIFILE=\"" + Logged(a + "\\" + n) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
-    records += "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + n +
-               "</FullPath><FileName>" + n + "</FileName></File>";
+    records += "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" +
+               n + "</FullPath><FileName>" + n + "</FileName></File>";
   }
-  EXPECT_TRUE(WriteFileText(app_ + L"\\uninst.ini",
-                            "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + logged +
-                                "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"
-                                "DLLPath=\"\"\r\n"));
+  EXPECT_TRUE(
+      WriteFileText(app_ + L"\\uninst.ini",
+                    "[Language]\r\nLang=\"en\"\r\n[Files]\r\n" + logged +
+                        "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n[UninstallCustomFunction]\r\n"
+                        "DLLPath=\"\"\r\n"));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
   return records;
@@ -1320,16 +1377,19 @@ TEST_F(PatchUndo, AnUndoEndedAgainAndAgainStillPutsEveryFileBack) {
   const std::string records = InstallManyFiles();
   const std::wstring list = BuildPackage(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-      "</GeneralInfo><UpdateObjects>" + records + "</UpdateObjects></DiffDistribute>");
+      "</GeneralInfo><UpdateObjects>" +
+      records + "</UpdateObjects></DiffDistribute>");
   const std::wstring otherList = PrepareOtherApplication();
   ASSERT_FALSE(HasFailure());
   std::wstring journal;
   {
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(list) + L"\" /non_notification");
     const std::wstring midway = app_ + L"\\many\\f" + std::to_wstring(kManyFiles / 2) + L".txt";
     const ULONGLONG deadline = GetTickCount64() + 60000;
     bool ended = false;
-    while (!ended && GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
+    while (!ended && GetTickCount64() < deadline &&
+           WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
       if (FileText(midway) == "new " + std::to_string(kManyFiles / 2)) {
         TerminateProcess(run.process.Get(), 9);
         ended = true;
@@ -1352,7 +1412,8 @@ TEST_F(PatchUndo, AnUndoEndedAgainAndAgainStillPutsEveryFileBack) {
   for (int attempt = 0; attempt < 40 && FileExists(journal); ++attempt) {
     ASSERT_TRUE(WriteOtherList(otherList));
     const size_t before = marks();
-    StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(otherList) + L"\" /non_notification");
+    StartedProcess run =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(otherList) + L"\" /non_notification");
     BoxAnswerer answerer;
     const ULONGLONG deadline = GetTickCount64() + 60000;
     while (GetTickCount64() < deadline && WaitForSingleObject(run.process.Get(), 0) == WAIT_TIMEOUT) {
@@ -1381,7 +1442,8 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
                           "</RegData></Registry>";
   auto diff = [&records](const std::string& more) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo><Version>1.1</Version>"
-           "</GeneralInfo><UpdateObjects>" + records + more + "</UpdateObjects></DiffDistribute>";
+           "</GeneralInfo><UpdateObjects>" +
+           records + more + "</UpdateObjects></DiffDistribute>";
   };
   // One backup an earlier package kept may be removed by this run; none may be added by it.
   const std::set<std::wstring> backupsBefore = PackageBackups();
@@ -1462,10 +1524,11 @@ class CrashPointRuns : public PatchUndo {
 
   // A run that applies nothing (its one entry is no package): it recovers and ends.
   CrashRun Recover(unsigned long crashAt) {
-    EXPECT_TRUE(WriteFileText(emptyList_,
-                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                              "<FileName>nothing.txt</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
-                              "Application</DisplayName></DiffLocal></DiffLocalList>"));
+    EXPECT_TRUE(
+        WriteFileText(emptyList_,
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+                      "<FileName>nothing.txt</FileName><AppName>SampleApp</AppName><DisplayName>Sample "
+                      "Application</DisplayName></DiffLocal></DiffLocalList>"));
     return Run(emptyList_, crashAt);
   }
 
@@ -1489,7 +1552,8 @@ class CrashPointRuns : public PatchUndo {
     std::ostringstream out;
     out << Machine(true, withTimes);
     out << "Bad32:" << RawValue(HKEY_LOCAL_MACHINE, key_, L"Bad", KEY_WOW64_32KEY) << "\n";
-    if (withTimes) out << "link " << FileStamp(link_) << "\ninstalllog " << FileStamp(installLog_.Path()) << "\n";
+    if (withTimes)
+      out << "link " << FileStamp(link_) << "\ninstalllog " << FileStamp(installLog_.Path()) << "\n";
     std::ostringstream undo;
     PictureTree(UndoFolder(), undo, false);
     out << "undo folder:\n" << undo.str();
@@ -1499,7 +1563,9 @@ class CrashPointRuns : public PatchUndo {
       for (DWORD index = 0;; ++index) {
         wchar_t name[256];
         DWORD length = 256;
-        if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (RegEnumValueW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+          break;
         out << "identity " << Narrow(name) << "\n";
       }
     }
@@ -1541,10 +1607,11 @@ TEST_P(CrashPoints, EndedAtAnyPointThePackageIsAppliedWholeOrNotAtAll) {
   const bool failing = std::get<0>(GetParam());
   const int slice = std::get<1>(GetParam());
   Install();
-  list_ = SmallPackage(failing ? "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
-                                     "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a "
-                                     "number</RegData></Registry>"
-                               : std::string());
+  list_ = SmallPackage(
+      failing ? "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
+                    "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a "
+                    "number</RegData></Registry>"
+              : std::string());
   listText_ = FileText(list_);
   ASSERT_FALSE(HasFailure());
   BoxAnswerer answerer;
@@ -1607,8 +1674,10 @@ TEST_P(CrashPoints, EndedAtAnyPointThePackageIsAppliedWholeOrNotAtAll) {
       before = Picture();
     }
   }
-  std::printf("points %zu-%zu of %zu tried; %zu recoveries ended at one of their own points; %zu recovery "
-              "points passed\n", first, last, total, recoveriesEnded, recoveryPoints);
+  std::printf(
+      "points %zu-%zu of %zu tried; %zu recoveries ended at one of their own points; %zu recovery "
+      "points passed\n",
+      first, last, total, recoveriesEnded, recoveryPoints);
   for (const auto& kind : kinds) std::printf("  %s: %d\n", kind.first.c_str(), kind.second);
 }
 

@@ -25,7 +25,8 @@ using namespace brindle::test;
 namespace {
 
 const PackageStep kDeleteStep{PackageSection::kDelete, PackagePass::kDeleteRegistry, L"DELETE_REG"};
-const PackageStep kUpdateDeleteStep{PackageSection::kUpdate, PackagePass::kDeleteRegistry, L"UPDATE_REG_DELETE"};
+const PackageStep kUpdateDeleteStep{PackageSection::kUpdate, PackagePass::kDeleteRegistry,
+                                    L"UPDATE_REG_DELETE"};
 const PackageStep kUpdateWriteStep{PackageSection::kUpdate, PackagePass::kWriteRegistry, L"UPDATE_REG_ADD"};
 const PackageStep kAddStep{PackageSection::kAdd, PackagePass::kWriteRegistry, L"ADD_REG"};
 
@@ -34,13 +35,15 @@ REGSAM ViewFlag(int wow) { return wow == kWow64 ? KEY_WOW64_64KEY : KEY_WOW64_32
 // Raw bytes and type of a value in a view; false when it (or its key) is missing.
 bool ReadValue(const std::wstring& key, const std::wstring& name, int wow, std::string& data, DWORD& type) {
   UniqueRegKey open;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(wow), open.Receive()) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(wow), open.Receive()) !=
+      ERROR_SUCCESS)
     return false;
   DWORD bytes = 0;
-  if (RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
+  if (RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
+    return false;
   data.assign(bytes, '\0');
-  return RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type, bytes ? reinterpret_cast<BYTE*>(&data[0]) : nullptr,
-                          &bytes) == ERROR_SUCCESS;
+  return RegQueryValueExW(open.Get(), name.c_str(), nullptr, &type,
+                          bytes ? reinterpret_cast<BYTE*>(&data[0]) : nullptr, &bytes) == ERROR_SUCCESS;
 }
 
 std::wstring StringValue(const std::wstring& key, const std::wstring& name, int wow) {
@@ -54,13 +57,14 @@ std::wstring StringValue(const std::wstring& key, const std::wstring& name, int 
 
 bool KeyExists(const std::wstring& key, int wow) {
   UniqueRegKey open;
-  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | ViewFlag(wow), open.Receive()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | ViewFlag(wow), open.Receive()) ==
+         ERROR_SUCCESS;
 }
 
 void SetRaw(const std::wstring& key, const std::wstring& name, DWORD type, const std::string& data, int wow) {
   UniqueRegKey open;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewFlag(wow), nullptr,
-                            open.Receive(), nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewFlag(wow),
+                            nullptr, open.Receive(), nullptr),
             ERROR_SUCCESS);
   ASSERT_EQ(RegSetValueExW(open.Get(), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
                            static_cast<DWORD>(data.size())),
@@ -76,8 +80,8 @@ void RemoveTree(const std::wstring& key, int wow) {
     RegDeleteTreeW(parent.Get(), key.substr(slash + 1).c_str());
 }
 
-std::unique_ptr<CQXRegistry> Value(const std::wstring& key, const std::wstring& name, const std::wstring& data,
-                                   int wow = kWow32) {
+std::unique_ptr<CQXRegistry> Value(const std::wstring& key, const std::wstring& name,
+                                   const std::wstring& data, int wow = kWow32) {
   auto record = std::make_unique<CQXRegistry>();
   record->wow.wow = wow;
   record->keyPath.root = kRegRootLocalMachine;
@@ -92,7 +96,8 @@ std::unique_ptr<CQXRegistry> Value(const std::wstring& key, const std::wstring& 
 // and the registry family driven as the executor drives it.
 class RegistryPasses : public ::testing::Test {
  protected:
-  RegistryPasses() : base_(L"SOFTWARE\\BrindleRegPass" + std::to_wstring(GetCurrentProcessId())), actions_(context_) {}
+  RegistryPasses()
+      : base_(L"SOFTWARE\\BrindleRegPass" + std::to_wstring(GetCurrentProcessId())), actions_(context_) {}
   void SetUp() override { Clean(); }
   void TearDown() override {
     if (journal_) journal_->Commit();
@@ -121,7 +126,8 @@ class RegistryPasses : public ::testing::Test {
     stepActions_ = Actions(step, records);
     actions_.BeginStep(step, stepActions_);
   }
-  static std::vector<PackageAction> Actions(const PackageStep& step, const std::vector<const CQXRegistry*>& records) {
+  static std::vector<PackageAction> Actions(const PackageStep& step,
+                                            const std::vector<const CQXRegistry*>& records) {
     std::vector<PackageAction> actions;
     for (const CQXRegistry* record : records) {
       PackageAction action;
@@ -188,7 +194,8 @@ TEST_F(RegistryPasses, AKeyTheDeletePassRemovesIsLookedAtAgainByTheStepAndMadeAg
 }
 
 TEST_F(RegistryPasses, TheTwoViewsOfOnePathKeepTheirOwnKeysAndLetterCaseNamesOneKey) {
-  if (!IsWow64Windows()) GTEST_SKIP() << "a 32-bit Windows has one view, and 64-bit records are skipped there";
+  if (!IsWow64Windows())
+    GTEST_SKIP() << "a 32-bit Windows has one view, and 64-bit records are skipped there";
   const std::wstring key = base_ + L"\\Views";
   std::wstring upper = key;
   for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));

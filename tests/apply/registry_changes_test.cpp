@@ -125,12 +125,15 @@ class CutRegistry : public MachineRegistry {
   unsigned long Look(const RegistryKeyName& key, const std::wstring& name, RegistryKeyState& state) override {
     return r_.Look(key, name, state);
   }
-  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name, RegistryValueBytes& out) override {
+  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                          RegistryValueBytes& out) override {
     return r_.ReadValue(key, name, out);
   }
-  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override { return r_.KeyExists(key, exists); }
-  unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name, const RegistryValueBytes& value,
-                           bool replace) override {
+  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override {
+    return r_.KeyExists(key, exists);
+  }
+  unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,
+                           const RegistryValueBytes& value, bool replace) override {
     power_.Change();
     return r_.WriteValue(key, name, value, replace);
   }
@@ -226,13 +229,12 @@ std::vector<std::wstring> ApplyPackage(MachineRegistry& registry, CQXChangeJourn
       case Change::kDelete:
         result = DeleteRegistryValue(registry, notes, v.key, v.name, v.inAddOrUpdate);
         break;
-      case Change::kRaiseCount:
-        result = RaiseSharedCount(registry, notes, v.name);
-        break;
+      case Change::kRaiseCount: result = RaiseSharedCount(registry, notes, v.name); break;
       case Change::kDeleteSharedFile: {
         SharedCount count;
         EXPECT_EQ(ReadSharedCount(registry, v.name, count), kSysSuccess);
-        result = ChangeCountForDeletion(registry, notes, v.name, DecideFileDeletion(kDelInfoReference, false, count));
+        result = ChangeCountForDeletion(registry, notes, v.name,
+                                        DecideFileDeletion(kDelInfoReference, false, count));
         break;
       }
     }
@@ -262,10 +264,10 @@ TEST(RegistryChanges, ThePackageAppliedWholeSaysEachVerbAndLeavesWhatItMeans) {
   CQXChangeJournal journal(std::make_unique<CutSink>(disk, power));
   ASSERT_TRUE(journal.Start());
   const std::vector<std::wstring> expected = {
-      L"ADD_REG,0",           L"ADD_REG,0",    L"UPDATE_REG_ADD,0",    L"UPDATE_REG_ADD,0",
-      L",0",                  L",0",  // the counts of two copies
-      L"UPDATE_REG_DELETE,0", L"DELETE_REG,0", L"UPDATE_REG_DELETE,0", L"UPDATE_REG_DELETE,2",
-      L",0",                  L",0"};  // the counts of two deletions
+      L"ADD_REG,0",           L"ADD_REG,0",    L"UPDATE_REG_ADD,0",
+      L"UPDATE_REG_ADD,0",    L",0",           L",0",  // the counts of two copies
+      L"UPDATE_REG_DELETE,0", L"DELETE_REG,0", L"UPDATE_REG_DELETE,0",
+      L"UPDATE_REG_DELETE,2", L",0",           L",0"};  // the counts of two deletions
   EXPECT_EQ(ApplyPackage(machine, journal), expected);
   EXPECT_TRUE(r.HasKey(Key(L"Software\\Tamek\\New\\Deep")));
   EXPECT_FALSE(r.HasKey(Key(L"Software\\Tamek\\Lone")));

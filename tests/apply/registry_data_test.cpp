@@ -24,9 +24,15 @@ TEST(RegistryData, NumbersReadWithTheirBasePrefixIntoFourLittleEndianBytes) {
   struct Case {
     const wchar_t* text;
     std::uint32_t value;
-  } cases[] = {{L"16", 16},          {L"0x10", 16},         {L"0X1f", 31},
-               {L"010", 8},          {L"0", 0},             {L"4294967295", 0xFFFFFFFFu},
-               {L"0xFFFFFFFF", 0xFFFFFFFFu}, {L"037777777777", 0xFFFFFFFFu}, {L"1700000000", 1700000000u}};
+  } cases[] = {{L"16", 16},
+               {L"0x10", 16},
+               {L"0X1f", 31},
+               {L"010", 8},
+               {L"0", 0},
+               {L"4294967295", 0xFFFFFFFFu},
+               {L"0xFFFFFFFF", 0xFFFFFFFFu},
+               {L"037777777777", 0xFFFFFFFFu},
+               {L"1700000000", 1700000000u}};
   for (const Case& c : cases) {
     std::uint32_t value = 1;
     EXPECT_TRUE(Dword(c.text, value)) << c.text;
@@ -40,9 +46,8 @@ TEST(RegistryData, NumbersReadWithTheirBasePrefixIntoFourLittleEndianBytes) {
 TEST(RegistryData, NumbersThatWouldWrapOrAreNotWhollyDigitsAreRefused) {
   // A sign, blanks, nothing, trailing letters, a digit outside the base, a bare prefix, and
   // values above 32 bits (the C library would wrap or clamp these).
-  for (const wchar_t* text : {L"", L" 5", L"5 ", L"+5", L"-1", L"12abc", L"08", L"0x", L"0xG",
-                              L"4294967296", L"0x100000000", L"040000000000",
-                              L"99999999999999999999999", L"1\x0660"}) {
+  for (const wchar_t* text : {L"", L" 5", L"5 ", L"+5", L"-1", L"12abc", L"08", L"0x", L"0xG", L"4294967296",
+                              L"0x100000000", L"040000000000", L"99999999999999999999999", L"1\x0660"}) {
     std::uint32_t value = 7;
     EXPECT_FALSE(Dword(text, value)) << "accepted: " << text;
   }

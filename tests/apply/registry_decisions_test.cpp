@@ -132,8 +132,11 @@ TEST(MemoryRegistry, AnExportIsReadAsTheRegistryEditorWritesIt) {
                                     std::wstring(L"[HKEY_CURRENT_USER\\X]\r\n\"V\"=dword:xyz"),
                                     std::wstring(L"[HKEY_CURRENT_USER\\X]\r\n\r\nV=1")}) {
     MemoryRegistry other;
-    EXPECT_FALSE(other.LoadExport(L"Windows Registry Editor Version 5.00\r\n" + wrong, bad)) << Utf8FromWide(wrong);
-    EXPECT_EQ(bad, wrong.find(L"\r\n\r\n") != std::wstring::npos ? 4u : wrong.find(L"\r\n") != std::wstring::npos ? 3u : 2u)
+    EXPECT_FALSE(other.LoadExport(L"Windows Registry Editor Version 5.00\r\n" + wrong, bad))
+        << Utf8FromWide(wrong);
+    EXPECT_EQ(bad, wrong.find(L"\r\n\r\n") != std::wstring::npos ? 4u
+                   : wrong.find(L"\r\n") != std::wstring::npos   ? 3u
+                                                                 : 2u)
         << Utf8FromWide(wrong);
   }
 }

@@ -89,6 +89,7 @@ TEST(ShortcutDeletePass, ALinkThatCannotBeDeletedKeepsItsLogEntryAndFailsThePass
   ASSERT_TRUE(updater.SaveUninstallLog(logPath));
   std::string saved;
   ASSERT_TRUE(ReadBytes(logPath, saved));
-  EXPECT_EQ(saved, "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folderLine + "[Files]\r\n" + fileLine(stuck) + tail);
+  EXPECT_EQ(saved, "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folderLine + "[Files]\r\n" +
+                       fileLine(stuck) + tail);
   RemoveTree(folder);
 }

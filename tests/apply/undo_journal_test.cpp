@@ -43,8 +43,9 @@ std::string Header() { return EncodeJournalHeader(kTag); }
 // Three writes of one record each.
 std::string ThreeRecords(std::vector<size_t>* ends = nullptr) {
   std::string bytes = Header();
-  for (const UndoRecord& record : {File(UndoKind::PackageBegun, L"SampleApp", L"App_1.1.diff"), Value(),
-                                   File(UndoKind::FileMovedAside, L"C:\\App\\a.dll", L"C:\\Undo\\000001.old")}) {
+  for (const UndoRecord& record :
+       {File(UndoKind::PackageBegun, L"SampleApp", L"App_1.1.diff"), Value(),
+        File(UndoKind::FileMovedAside, L"C:\\App\\a.dll", L"C:\\Undo\\000001.old")}) {
     bytes += EncodeJournalWrite({record});
     if (ends) ends->push_back(bytes.size());
   }
@@ -136,7 +137,8 @@ TEST(UndoJournal, AWriteCutAnywhereByACrashIsDroppedAndTheOnesBeforeItAreRead) {
 // once and in order; a record larger than the limit alone still has a write of its own.
 TEST(UndoJournal, ABatchLargerThanOneWriteGoesAsSeveralWholeWrites) {
   std::vector<UndoRecord> records;
-  for (int i = 0; i < 10; ++i) records.push_back(File(UndoKind::FileCreated, L"C:\\App\\f" + std::to_wstring(i)));
+  for (int i = 0; i < 10; ++i)
+    records.push_back(File(UndoKind::FileCreated, L"C:\\App\\f" + std::to_wstring(i)));
   const size_t one = EncodeJournalWrite({records[0]}).size() - 8;
   const std::vector<std::string> writes = EncodeJournalWrites(records, static_cast<std::uint32_t>(3 * one));
   ASSERT_EQ(writes.size(), 4u);
@@ -185,7 +187,8 @@ TEST(UndoJournal, AZeroFilledEndAfterTheLastWholeWriteIsATornEnd) {
   // A journal of the earlier form (one checksum per record) with a zero-filled end: the zero
   // header, whose checksum matched the empty payload, is a torn end too.
   std::string legacy = std::string(kLegacyJournalMagic, sizeof(kLegacyJournalMagic)) +
-                       EncodeUndoRecord(File(UndoKind::PackageBegun, L"app", L"package")) + EncodeUndoRecord(Value());
+                       EncodeUndoRecord(File(UndoKind::PackageBegun, L"app", L"package")) +
+                       EncodeUndoRecord(Value());
   const JournalContents legacyWhole = ParseJournal(legacy);
   EXPECT_EQ(legacyWhole.state, JournalState::Complete);
   EXPECT_EQ(legacyWhole.records.size(), 2u);
@@ -256,7 +259,7 @@ TEST(UndoJournal, UndoTakesTheRecordsBackLastFirstAndGoesOnPastAFailingStep) {
   RecordingTarget target;
   EXPECT_TRUE(UndoRecords(records, target));
   EXPECT_EQ(target.order, (std::vector<std::wstring>{L"C:\\App\\c.tmp", L"C:\\App\\b.txt",
-                                                      L"C:\\App\\new\\a.txt", L"C:\\App\\new"}));
+                                                     L"C:\\App\\new\\a.txt", L"C:\\App\\new"}));
 
   RecordingTarget failing;
   failing.failing = L"C:\\App\\b.txt";
@@ -266,8 +269,8 @@ TEST(UndoJournal, UndoTakesTheRecordsBackLastFirstAndGoesOnPastAFailingStep) {
 
 TEST(UndoJournal, EachUndoStepHasItsOwnServiceLogKey) {
   std::vector<std::wstring> keys;
-  for (int kind = static_cast<int>(UndoKind::FileMovedAside); kind <= static_cast<int>(UndoKind::ComRegistered);
-       ++kind) {
+  for (int kind = static_cast<int>(UndoKind::FileMovedAside);
+       kind <= static_cast<int>(UndoKind::ComRegistered); ++kind) {
     const std::wstring key = UndoKey(static_cast<UndoKind>(kind));
     ASSERT_EQ(key.rfind(L"UNDO_", 0), 0u) << kind;
     for (const std::wstring& seen : keys) EXPECT_NE(seen, key);
@@ -328,7 +331,8 @@ std::vector<UndoRecord> UpdatePackage() {
 
 std::map<std::wstring, std::string> Before() { return {{L"a", "old a"}, {L"b", "old b"}}; }
 std::map<std::wstring, std::string> Applied() {
-  return {{L"a", "new a"}, {L"b", "new b"}, {L"c", "new c"}, {L"backup\\1", "old a"}, {L"backup\\2", "old b"}};
+  return {
+      {L"a", "new a"}, {L"b", "new b"}, {L"c", "new c"}, {L"backup\\1", "old a"}, {L"backup\\2", "old b"}};
 }
 
 // The journal of the package on disk, and its undo marking each step done in it.
@@ -342,9 +346,8 @@ struct JournalOnDisk {
     const JournalContents read = ParseJournal(bytes);
     CQXChangeJournal reopened(std::make_unique<MemorySink>(bytes));
     reopened.Adopt(read.records);
-    return UndoRecords(read.records, machine, [&](size_t index) {
-      return machine.stopAfter != 0 && reopened.MarkUndone(index);
-    });
+    return UndoRecords(read.records, machine,
+                       [&](size_t index) { return machine.stopAfter != 0 && reopened.MarkUndone(index); });
   }
   std::string bytes;
   CQXChangeJournal journal;

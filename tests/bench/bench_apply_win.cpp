@@ -98,10 +98,10 @@ struct Size {
 struct Package {
   Workload workload;
   Size size;
-  std::wstring lists;    // list.xml, package.diff and ZNQ
-  std::wstring source;   // the package's files before packing
-  std::wstring regFile;  // the same registry values for reg import
-  std::wstring delFile;  // the batch file of del commands (update)
+  std::wstring lists;                       // list.xml, package.diff and ZNQ
+  std::wstring source;                      // the package's files before packing
+  std::wstring regFile;                     // the same registry values for reg import
+  std::wstring delFile;                     // the batch file of del commands (update)
   std::vector<std::wstring> relativeFiles;  // every file of the application
 };
 
@@ -141,8 +141,8 @@ void WriteOldValues(const wchar_t* key, int values) {
   for (int i = 0; i < values; ++i) {
     UniqueRegKey sub;
     const std::wstring name = std::wstring(key) + L"\\k" + std::to_wstring(i % kValueKeys);
-    if (RegCreateKeyExW(software.Get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        sub.Receive(), nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(software.Get(), name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.Receive(),
+                        nullptr) != ERROR_SUCCESS)
       continue;
     const std::wstring value = L"v" + std::to_wstring(i), data = WideFromUtf8(ValueData(i, false));
     RegSetValueExW(sub.Get(), value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
@@ -161,8 +161,8 @@ int CountValues(const wchar_t* key, bool& firstIsNew) {
     const std::wstring name = std::wstring(key) + L"\\k" + std::to_wstring(k);
     if (RegOpenKeyExW(software.Get(), name.c_str(), 0, KEY_READ, sub.Receive()) != ERROR_SUCCESS) continue;
     DWORD count = 0;
-    if (RegQueryInfoKeyW(sub.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+    if (RegQueryInfoKeyW(sub.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
+                         nullptr, nullptr, nullptr) == ERROR_SUCCESS)
       total += static_cast<int>(count);
     if (k == 0) {
       wchar_t data[64] = {};
@@ -192,8 +192,8 @@ bool MakeLargeCabinet(const std::wstring& cabinetPath, const std::wstring& sourc
 }
 
 std::string FileRecord(const std::string& relative, bool withSource) {
-  return "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" + relative +
-         "</FullPath>" + (withSource ? "<FileName>" + relative + "</FileName>" : "") + "</File>";
+  return "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$InsFolder$\\" +
+         relative + "</FullPath>" + (withSource ? "<FileName>" + relative + "</FileName>" : "") + "</File>";
 }
 
 // The record that fails a package after its files: a number that cannot be stored.
@@ -203,8 +203,13 @@ const char kFailingValue[] =
 
 Package MakePackage(const std::wstring& folder, Workload workload, const Size& size, const std::wstring& app,
                     bool failing = false) {
-  Package package{workload, size, folder + L"\\lists", folder + L"\\package", folder + L"\\values.reg",
-                  folder + L"\\deletes.cmd", {}};
+  Package package{workload,
+                  size,
+                  folder + L"\\lists",
+                  folder + L"\\package",
+                  folder + L"\\values.reg",
+                  folder + L"\\deletes.cmd",
+                  {}};
   const bool update = workload == Workload::kUpdate;
   std::string files, deletes, dels;
   std::vector<std::wstring> packed = {L"diff.xml"};
@@ -236,16 +241,17 @@ Package MakePackage(const std::wstring& folder, Workload workload, const Size& s
            std::to_wstring(i % kValueKeys) + L"]\r\n\"" + WideFromUtf8(name) + L"\"=\"" + WideFromUtf8(data) +
            L"\"\r\n";
   }
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo>"
-                    "<Version>2.0</Version></GeneralInfo>";
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffDistribute><GeneralInfo>"
+      "<Version>2.0</Version></GeneralInfo>";
   if (update)
     xml += "<DeleteObjects>" + deletes + "</DeleteObjects><UpdateObjects>" + files + values +
            (failing ? kFailingValue : "") + "</UpdateObjects>";
-  else
-    xml += "<AddObjects>" + files + values + "</AddObjects>";
+  else xml += "<AddObjects>" + files + values + "</AddObjects>";
   xml += "</DiffDistribute>";
   WriteText(package.source + L"\\diff.xml", xml);
-  WriteText(package.regFile, std::string(reinterpret_cast<const char*>(reg.data()), reg.size() * sizeof(wchar_t)));
+  WriteText(package.regFile,
+            std::string(reinterpret_cast<const char*>(reg.data()), reg.size() * sizeof(wchar_t)));
   WriteText(package.delFile, "@echo off\r\n" + dels);
   const std::wstring znq = package.lists + L"\\ZNQ\\INSTALL";
   WriteText(znq + L"\\COMMON\\setup.dll", "setup");
@@ -291,7 +297,8 @@ void Install(const std::wstring& app, const Package& package, const InstallLogGu
       log += "UIFILE=\"" + Logged(app + L"\\" + relative) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
     log += "[RegistryKey]\r\n";
     for (int k = 0; k < kValueKeys && k < package.size.values; ++k)
-      log += "UIREGIKEY=HLM \"" + Logged(WideFromUtf8(ValueKey(kBrindleKey, k))) + "\" INST_REQ INST_REQ INST_DEL\r\n";
+      log += "UIREGIKEY=HLM \"" + Logged(WideFromUtf8(ValueKey(kBrindleKey, k))) +
+             "\" INST_REQ INST_REQ INST_DEL\r\n";
     log += "[Registry]\r\n";
     for (int i = 0; i < package.size.values; ++i)
       log += "UIREGI=HLM \"" + Logged(WideFromUtf8(ValueKey(kBrindleKey, i))) + "\" \"v" + std::to_string(i) +
@@ -337,9 +344,10 @@ struct Timing {
 // The list that names the package for the application.
 std::wstring WriteList(const Package& package) {
   const std::wstring list = package.lists + L"\\list.xml";
-  WriteText(list, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
-                  "<FileName>package.diff</FileName><AppName>BenchApp</AppName>"
-                  "<DisplayName>Bench</DisplayName></DiffLocal></DiffLocalList>");
+  WriteText(list,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList><DiffLocal Order=\"1\">"
+            "<FileName>package.diff</FileName><AppName>BenchApp</AppName>"
+            "<DisplayName>Bench</DisplayName></DiffLocal></DiffLocalList>");
   return list;
 }
 
@@ -349,8 +357,8 @@ void PrepareBrindleSide(const Package& package, const std::wstring& app, const I
   if (package.workload == Workload::kUpdate) WriteOldValues(kBrindleKey, package.size.values);
 }
 
-bool RunBrindle(const Package& package, const std::wstring& app, const InstallLogGuard& guard, double& seconds,
-                const std::wstring& program = L"Brindle.exe") {
+bool RunBrindle(const Package& package, const std::wstring& app, const InstallLogGuard& guard,
+                double& seconds, const std::wstring& program = L"Brindle.exe") {
   PrepareBrindleSide(package, app, guard);
   const std::wstring list = WriteList(package);
   const ULONGLONG start = GetTickCount64();
@@ -364,7 +372,8 @@ bool RunBrindle(const Package& package, const std::wstring& app, const InstallLo
   return true;
 }
 
-bool RunTools(const Package& package, const std::wstring& app, const std::wstring& unpacked, double& seconds) {
+bool RunTools(const Package& package, const std::wstring& app, const std::wstring& unpacked,
+              double& seconds) {
   const std::wstring copied = app + L"_tools";
   const std::wstring system = ShellFolder(CSIDL_SYSTEM);
   InstallFiles(copied, package);
@@ -373,8 +382,9 @@ bool RunTools(const Package& package, const std::wstring& app, const std::wstrin
   RemoveTree(unpacked);
   const ULONGLONG start = GetTickCount64();
   RunAndWait(system + L"\\extrac32.exe", L"/Y /E /L \"" + ToBackslashes(unpacked) + L"\" \"" +
-                                            ToBackslashes(package.lists) + L"\\package.diff\"");
-  RunAndWait(system + L"\\xcopy.exe", L"/E /Y /I /Q \"" + ToBackslashes(unpacked) + L"\\INST\" \"" + copied + L"\"");
+                                             ToBackslashes(package.lists) + L"\\package.diff\"");
+  RunAndWait(system + L"\\xcopy.exe",
+             L"/E /Y /I /Q \"" + ToBackslashes(unpacked) + L"\\INST\" \"" + copied + L"\"");
   if (package.workload == Workload::kUpdate)
     RunAndWait(system + L"\\cmd.exe", L"/c \"" + ToBackslashes(package.delFile) + L"\"");
   if (package.size.values > 0)
@@ -403,8 +413,8 @@ bool RunOtherSide(const Package& package, const std::wstring& app, const Install
 }
 
 bool Measure(const ScratchFolder& scratch, Workload workload, const Size& size, int runs, Timing& median) {
-  const std::wstring folder = ToBackslashes(scratch.File(std::wstring(L"w") + (workload == Workload::kAdd ? L"a" : L"u") +
-                                                         std::to_wstring(size.files)));
+  const std::wstring folder = ToBackslashes(scratch.File(
+      std::wstring(L"w") + (workload == Workload::kAdd ? L"a" : L"u") + std::to_wstring(size.files)));
   const std::wstring app = ShellFolder(CSIDL_PROGRAM_FILESX86) + L"\\BrindleBench";
   const Package package = MakePackage(folder, workload, size, app);
   InstallLogGuard guard;
@@ -435,10 +445,11 @@ bool Measure(const ScratchFolder& scratch, Workload workload, const Size& size, 
 // Presses OK on the run's final message whenever one shows (a failed package ends with one).
 class BoxAnswerer {
  public:
-  BoxAnswerer() : thread_([this] {
-      while (!stop_)
-        if (HWND box = FindDialog(L"Bench", 200)) PressButton(box, L"OK");
-    }) {}
+  BoxAnswerer()
+      : thread_([this] {
+          while (!stop_)
+            if (HWND box = FindDialog(L"Bench", 200)) PressButton(box, L"OK");
+        }) {}
   ~BoxAnswerer() {
     stop_ = true;
     thread_.join();
@@ -454,7 +465,8 @@ class BoxAnswerer {
 bool AllAsBefore(const std::wstring& root, const Package& package) {
   for (int i = 0; i < package.size.files; ++i) {
     std::string bytes;
-    if (!ReadBytes(root + L"\\" + package.relativeFiles[i], bytes) || bytes != Content(package.size, i, false))
+    if (!ReadBytes(root + L"\\" + package.relativeFiles[i], bytes) ||
+        bytes != Content(package.size, i, false))
       return false;
   }
   bool firstIsNew = true;
@@ -477,7 +489,8 @@ int TimedRun(const std::wstring& list, double& seconds) {
 bool KillWhenMostlyPlaced(const Package& package) {
   const size_t placed = static_cast<size_t>(package.size.files) * 8 / 10;  // 90 % of the 90 % replaced
   ServiceLogTail tail;
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + WriteList(package) + L"\" /non_notification");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + WriteList(package) + L"\" /non_notification");
   while (WaitForSingleObject(run.process.Get(), 100) == WAIT_TIMEOUT) {
     if (tail.Details(L"UPDATE_FILE_ADD").size() >= placed) {
       TerminateProcess(run.process.Get(), 9);
@@ -511,7 +524,8 @@ bool MeasureUndo(const ScratchFolder& scratch, const Size& size, int runs, UndoT
     PrepareBrindleSide(failing, app, guard);
     const int failedCode = TimedRun(WriteList(failing), t.failed);
     if (failedCode != 100 || !AllAsBefore(app, failing)) {
-      std::fprintf(stderr, "bench_apply: the failing package was not taken back whole (exit code %d)\n", failedCode);
+      std::fprintf(stderr, "bench_apply: the failing package was not taken back whole (exit code %d)\n",
+                   failedCode);
       return false;
     }
     PrepareBrindleSide(good, app, guard);
@@ -523,11 +537,14 @@ bool MeasureUndo(const ScratchFolder& scratch, const Size& size, int runs, UndoT
     if (!KillWhenMostlyPlaced(good)) return false;
     const int recoveryCode = TimedRun(WriteList(empty), t.recovery);
     if (recoveryCode != 200 || !AllAsBefore(app, good)) {
-      std::fprintf(stderr, "bench_apply: the killed package was not recovered whole (exit code %d)\n", recoveryCode);
+      std::fprintf(stderr, "bench_apply: the killed package was not recovered whole (exit code %d)\n",
+                   recoveryCode);
       return false;
     }
-    std::printf("undo, %d files, run %d: applied %.2f s, failed and taken back %.2f s, nothing to do %.2f s, "
-                "recovered %.2f s\n", size.files, run + 1, t.apply, t.failed, t.floor, t.recovery);
+    std::printf(
+        "undo, %d files, run %d: applied %.2f s, failed and taken back %.2f s, nothing to do %.2f s, "
+        "recovered %.2f s\n",
+        size.files, run + 1, t.apply, t.failed, t.floor, t.recovery);
     std::fflush(stdout);
     apply.push_back(t.apply);
     failed.push_back(t.failed);
@@ -571,20 +588,22 @@ int wmain(int argc, wchar_t** argv) {
   if (undo) {
     UndoTiming t;
     if (!MeasureUndo(scratch, size, runs, t)) return 1;
-    std::printf("undo: %d files, %d values: applied %.2f s; failed at its end and taken back %.2f s (the undo "
-                "%.2f s, %.2fx the apply); killed at 90 %% and recovered by the next run %.2f s beyond a run "
-                "with nothing to do (%.2f s), %.2fx the apply (median of %d)\n",
-                size.files, size.values, t.apply, t.failed, t.failed - t.apply, (t.failed - t.apply) / t.apply,
-                t.recovery - t.floor, t.floor, (t.recovery - t.floor) / t.apply, runs);
+    std::printf(
+        "undo: %d files, %d values: applied %.2f s; failed at its end and taken back %.2f s (the undo "
+        "%.2f s, %.2fx the apply); killed at 90 %% and recovered by the next run %.2f s beyond a run "
+        "with nothing to do (%.2f s), %.2fx the apply (median of %d)\n",
+        size.files, size.values, t.apply, t.failed, t.failed - t.apply, (t.failed - t.apply) / t.apply,
+        t.recovery - t.floor, t.floor, (t.recovery - t.floor) / t.apply, runs);
     return 0;
   }
   for (Workload workload : workloads) {
     Timing small;
     if (!Measure(scratch, workload, size, runs, small)) return 1;
-    std::printf("%s: %d files in %d folders, %zu bytes each, %d registry values: Brindle.exe %.2f s, "
-                "%ls %.2f s, ratio %.2f (median of %d)\n",
-                Name(workload), size.files, size.folders, size.bytes, size.values, small.brindle, OtherSide().c_str(), small.tools,
-                small.brindle / small.tools, runs);
+    std::printf(
+        "%s: %d files in %d folders, %zu bytes each, %d registry values: Brindle.exe %.2f s, "
+        "%ls %.2f s, ratio %.2f (median of %d)\n",
+        Name(workload), size.files, size.folders, size.bytes, size.values, small.brindle, OtherSide().c_str(),
+        small.tools, small.brindle / small.tools, runs);
     std::fflush(stdout);
     if (large <= size.files) continue;
     Size bigger = size;
@@ -592,11 +611,11 @@ int wmain(int argc, wchar_t** argv) {
     bigger.folders = std::max(1, static_cast<int>(static_cast<long long>(size.folders) * large / size.files));
     Timing big;
     if (!Measure(scratch, workload, bigger, largeRuns, big)) return 1;
-    std::printf("%s: %d files in %d folders: Brindle.exe %.2f s (%.1fx the time of %d files), %ls "
-                "%.2f s (%.1fx), ratio %.2f (median of %d)\n",
-                Name(workload), bigger.files, bigger.folders, big.brindle, big.brindle / small.brindle, size.files,
-                OtherSide().c_str(),
-                big.tools, big.tools / small.tools, big.brindle / big.tools, largeRuns);
+    std::printf(
+        "%s: %d files in %d folders: Brindle.exe %.2f s (%.1fx the time of %d files), %ls "
+        "%.2f s (%.1fx), ratio %.2f (median of %d)\n",
+        Name(workload), bigger.files, bigger.folders, big.brindle, big.brindle / small.brindle, size.files,
+        OtherSide().c_str(), big.tools, big.tools / small.tools, big.brindle / big.tools, largeRuns);
     std::fflush(stdout);
   }
   return 0;

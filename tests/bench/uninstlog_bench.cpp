@@ -32,15 +32,14 @@ std::string Generate(size_t lines) {
                ".dll\" INST_REQ INST_VER INST_DEL INST_REG\r\n";
         break;
       case 1:
-        out += "UIFLDR=\"C:\\\\Program Files\\\\Tamek\\\\App\\\\dir" + n +
-               "\" INST_REQ INST_CRE INST_DEL \r\n";
+        out +=
+            "UIFLDR=\"C:\\\\Program Files\\\\Tamek\\\\App\\\\dir" + n + "\" INST_REQ INST_CRE INST_DEL \r\n";
         break;
       case 2:
         out += "UIREGI=HLM \"Software\\\\Tamek\\\\App\\\\Key" + n +
                "\" \"Value\" INST_REQ INST_REQ INST_DEL\r\n";
         break;
-      default:
-        out += "UNInfo=\"Target number " + n + "\"\r\n";
+      default: out += "UNInfo=\"Target number " + n + "\"\r\n";
     }
   }
   return out;
@@ -103,10 +102,10 @@ Figures Measure(const ScratchFolder& dir, size_t lines) {
     std::printf("the log written back differs from the one read\n");
     std::exit(1);
   }
-  std::printf("%zu lines (%zu bytes): load+write %.3f s = %.0f lines/s; plain read+write %.4f s; "
-              "ratio %.1f\n",
-              lines, text.size(), best.model, lines / best.model, best.plain,
-              best.model / best.plain);
+  std::printf(
+      "%zu lines (%zu bytes): load+write %.3f s = %.0f lines/s; plain read+write %.4f s; "
+      "ratio %.1f\n",
+      lines, text.size(), best.model, lines / best.model, best.plain, best.model / best.plain);
   return best;
 }
 

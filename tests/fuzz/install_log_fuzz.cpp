@@ -19,14 +19,15 @@ bool Decipher(const std::string& file, std::string& plain) {
   std::unique_ptr<CQXLogCipher> cipher = AcquireLogKey();
   if (!cipher) std::abort();
   size_t offset = 0;
-  return DecipherInPieces(*cipher, file.size(),
-                          [&](char* buffer, size_t capacity, size_t& got) {
-                            got = std::min(capacity, file.size() - offset);
-                            std::memcpy(buffer, file.data() + offset, got);
-                            offset += got;
-                            return true;
-                          },
-                          plain);
+  return DecipherInPieces(
+      *cipher, file.size(),
+      [&](char* buffer, size_t capacity, size_t& got) {
+        got = std::min(capacity, file.size() - offset);
+        std::memcpy(buffer, file.data() + offset, got);
+        offset += got;
+        return true;
+      },
+      plain);
 }
 
 bool Encipher(const std::string& plain, std::string& file) {

@@ -16,8 +16,8 @@ namespace {
 std::wstring ScratchFile() {
   static const std::wstring path = [] {
     const char* dir = std::getenv("TMPDIR");
-    const std::string name = std::string(dir && *dir ? dir : "/tmp") + "/lists_fuzz_" +
-                             std::to_string(getpid()) + ".xml";
+    const std::string name =
+        std::string(dir && *dir ? dir : "/tmp") + "/lists_fuzz_" + std::to_string(getpid()) + ".xml";
     return std::wstring(name.begin(), name.end());
   }();
   return path;

@@ -22,22 +22,18 @@ bool Write(const CIniFile& ini, std::string& bytes) {
   std::wstring line;
   std::string stored;
   for (const CSection* s : ini.Sections()) {
-    if (!CProfile::FormatSection(s->Name(), line) ||
-        !CProfile::LineBytes(line, kCodePage, stored))
+    if (!CProfile::FormatSection(s->Name(), line) || !CProfile::LineBytes(line, kCodePage, stored))
       return false;
     bytes += stored;
     for (const CKey* k : s->Keys()) {
-      if (!CProfile::FormatKey(*k, line) || !CProfile::LineBytes(line, kCodePage, stored))
-        return false;
+      if (!CProfile::FormatKey(*k, line) || !CProfile::LineBytes(line, kCodePage, stored)) return false;
       bytes += stored;
     }
   }
   return true;
 }
 
-bool SameText(const std::wstring* a, const std::wstring* b) {
-  return (!a && !b) || (a && b && *a == *b);
-}
+bool SameText(const std::wstring* a, const std::wstring* b) { return (!a && !b) || (a && b && *a == *b); }
 
 bool Same(const CKey& a, const CKey& b) {
   const KeyEntry& x = a.Entry();
@@ -85,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string written;
   if (!Write(ini, written)) return 0;
   CIniFile again;
-  if (again.LoadFromBytes(written, kCodePage) != IniLoadResult::kLoaded || !SameModel(ini, again)) std::abort();
+  if (again.LoadFromBytes(written, kCodePage) != IniLoadResult::kLoaded || !SameModel(ini, again))
+    std::abort();
   // Merging keeps every key, also into itself.
   CIniFile merged;
   merged.MergeFrom(ini);

@@ -46,8 +46,9 @@ int Register() {
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (ServerKey() + L"\\LocalServer32").c_str(), 0, nullptr, 0,
                       KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
     return 1;
-  const LONG written = RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                                      static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+  const LONG written =
+      RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                     static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
   return written == ERROR_SUCCESS ? 0 : 1;
 }
 

@@ -23,16 +23,18 @@ int wmain(int argc, wchar_t** argv) {
   const UINT lifetime = argc > 3 ? static_cast<UINT>(_wtoi(argv[3])) : 10000;
   brindle::UniqueHandle mutex(mode == L"mutex" ? CreateMutexW(nullptr, TRUE, title.c_str()) : nullptr);
   const bool holdsFile = mode == L"file" || mode == L"lock";
-  brindle::UniqueFile held(holdsFile ? CreateFileW(title.c_str(), GENERIC_READ, mode == L"file" ? FILE_SHARE_READ : 0,
-                                                   nullptr, OPEN_EXISTING, 0, nullptr)
+  brindle::UniqueFile held(holdsFile ? CreateFileW(title.c_str(), GENERIC_READ,
+                                                   mode == L"file" ? FILE_SHARE_READ : 0, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr)
                                      : INVALID_HANDLE_VALUE);
   WNDCLASSW cls = {};
   cls.lpfnWndProc = &ProbeProc;
   cls.hInstance = GetModuleHandleW(nullptr);
   cls.lpszClassName = L"BrindleProbeWindow";
   RegisterClassW(&cls);
-  HWND window = CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || holdsFile) ? L"" : title.c_str(), WS_OVERLAPPEDWINDOW, 10, 10,
-                                200, 100, nullptr, nullptr, cls.hInstance, nullptr);
+  HWND window =
+      CreateWindowExW(0, cls.lpszClassName, (mode == L"mutex" || holdsFile) ? L"" : title.c_str(),
+                      WS_OVERLAPPEDWINDOW, 10, 10, 200, 100, nullptr, nullptr, cls.hInstance, nullptr);
   if (mode == L"window") ShowWindow(window, SW_SHOWNORMAL);
   const bool holding = (mode != L"mutex" || mutex) && (!holdsFile || held);
   if (argc > 4 && holding && window) {

@@ -45,9 +45,9 @@ void OnRecord(const COPYDATASTRUCT& copy) {
   for (size_t i = 8 + 2 * name.size(); zeros && i < 536; ++i) zeros = data[i] == 0;
   for (size_t i = 548; zeros && i < 552; ++i) zeros = data[i] == 0;
   char head[200];
-  std::snprintf(head, sizeof head, "record %d %d %d %d %d %lu %s ", At(data, 0) != 0 ? 1 : 0,
-                At(data, 4), At(data, 536), At(data, 540), At(data, 544),
-                static_cast<unsigned long>(copy.cbData), zeros ? "ok" : "bad");
+  std::snprintf(head, sizeof head, "record %d %d %d %d %d %lu %s ", At(data, 0) != 0 ? 1 : 0, At(data, 4),
+                At(data, 536), At(data, 540), At(data, 544), static_cast<unsigned long>(copy.cbData),
+                zeros ? "ok" : "bad");
   Line(head + brindle::Utf8FromWide(name));
   if (At(data, 4) != 0 && At(data, 544) != 0) ++g_finishedItems;
   if (g_cancelAfter >= 0 && g_finishedItems == g_cancelAfter) {
@@ -94,8 +94,8 @@ int wmain(int argc, wchar_t** argv) {
   cls.hInstance = GetModuleHandleW(nullptr);
   cls.lpszClassName = brindle::kGatewatchWindowClass;
   if (!RegisterClassW(&cls)) return 4;
-  HWND window = CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                cls.hInstance, nullptr);
+  HWND window =
+      CreateWindowExW(0, cls.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, cls.hInstance, nullptr);
   if (!window) return 5;
   SetTimer(window, 1, static_cast<UINT>(_wtoi(argv[2])), nullptr);
   Line("ready");

@@ -50,15 +50,16 @@ void WriteAnswer(HKEY key, const std::string& line) {
 int wmain() {
   const std::wstring self = OwnPath();
   brindle::UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProtocol, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
-                      nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProtocol, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                      key.Receive(), nullptr) != ERROR_SUCCESS)
     return 1;
   std::ofstream((self + L".log").c_str(), std::ios::binary) << StatusAtStart(key.Get()) << "\n";
   {
     wchar_t current[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, current);
     std::ofstream((self + L".place").c_str(), std::ios::binary)
-        << brindle::Utf8FromWide(current) << "\n" << brindle::Utf8FromWide(GetCommandLineW()) << "\n";
+        << brindle::Utf8FromWide(current) << "\n"
+        << brindle::Utf8FromWide(GetCommandLineW()) << "\n";
   }
   std::ifstream answers((self + L".answers").c_str());
   std::string line;

@@ -83,9 +83,9 @@ std::string AnswerFor(const std::string& argument) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const std::wstring line = L"[" + CommandTail() + L"] parent=" + SharedText(L"ParentAppName") +
-                            L" folder=" + SharedText(L"ParentInsFolder") +
-                            L" stale=" + SharedNumber(L"Result Value") + L"\n";
+  const std::wstring line = L"[" + CommandTail() + L"] parent=" + SharedText(L"ParentAppName") + L" folder=" +
+                            SharedText(L"ParentInsFolder") + L" stale=" + SharedNumber(L"Result Value") +
+                            L"\n";
   if (FILE* out = _wfopen((OwnPath() + L".log").c_str(), L"ab")) {
     const std::string bytes = brindle::Utf8FromWide(line);
     std::fwrite(bytes.data(), 1, bytes.size(), out);
@@ -94,7 +94,8 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t current[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, current);
   if (FILE* out = _wfopen((OwnPath() + L".place").c_str(), L"ab")) {
-    const std::string bytes = brindle::Utf8FromWide(std::wstring(current) + L"\n" + GetCommandLineW() + L"\n");
+    const std::string bytes =
+        brindle::Utf8FromWide(std::wstring(current) + L"\n" + GetCommandLineW() + L"\n");
     std::fwrite(bytes.data(), 1, bytes.size(), out);
     std::fclose(out);
   }
@@ -108,7 +109,8 @@ int wmain(int argc, wchar_t** argv) {
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kShared, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
                         &key, nullptr) == ERROR_SUCCESS) {
       const DWORD value = static_cast<DWORD>(std::stoul(answer));
-      RegSetValueExW(key, L"Result Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+      RegSetValueExW(key, L"Result Value", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                     sizeof(value));
       RegCloseKey(key);
     }
   }

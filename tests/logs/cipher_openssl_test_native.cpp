@@ -20,7 +20,8 @@ bool HaveOpenssl() { return std::system("openssl version >/dev/null 2>&1") == 0;
 std::string OpensslEncipher(const std::wstring& plainPath) {
   const std::string cmd =
       "openssl enc -des-cbc -provider legacy -provider default -K 8794ec0db3f52410 "
-      "-iv 0000000000000000 -in '" + Utf8FromWide(plainPath) + "'";
+      "-iv 0000000000000000 -in '" +
+      Utf8FromWide(plainPath) + "'";
   std::string out;
   if (std::FILE* p = popen(cmd.c_str(), "r")) {
     char buf[4096];

@@ -43,9 +43,9 @@ inline std::string FromHex(const std::string& hex) {
 struct CipherVector {
   size_t plainSize;
   size_t fileSize;
-  uint64_t fnv;           // FNV-1a 64 of the whole enciphered file
-  const char* firstHex;   // its first 8 bytes
-  const char* lastHex;    // its last 8 bytes
+  uint64_t fnv;          // FNV-1a 64 of the whole enciphered file
+  const char* firstHex;  // its first 8 bytes
+  const char* lastHex;   // its last 8 bytes
 };
 
 const CipherVector kCipherVectors[] = {

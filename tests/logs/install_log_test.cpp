@@ -79,24 +79,23 @@ TEST(InstallLog, ReadsEveryFieldAndWritesThemInTheFixedOrder) {
   // The same fields in an entry made here (no document behind it) are written in the fixed order.
   log.source.reset();
   log.entries[0]->source.reset();
-  EXPECT_EQ(Serialised(log),
-            std::wstring(kDeclaration) +
-                L"<AppLocalList>\r\n"
-                L"     <AppLocal>\r\n"
-                L"          <AppName>App</AppName>\r\n"
-                L"          <Lang Code=\"fr\"/>\r\n"
-                L"          <FullPath>C:\\App</FullPath>\r\n"
-                L"          <Version Type=\"Application\">1.2.0</Version>\r\n"
-                L"          <Version Type=\"Uninstall\">2.0</Version>\r\n"
-                L"          <Version Type=\"Install\">3.1</Version>\r\n"
-                L"          <DisplayName>Caf\u00e9 App</DisplayName>\r\n"
-                L"          <Region Region=\"EU\"/>\r\n"
-                L"          <PvkOnly Support=\"N\"/>\r\n"
-                L"          <PvkURL>http://x/</PvkURL>\r\n"
-                L"          <UninstLog>C:\\App\\Uninst.log</UninstLog>\r\n"
-                L"          <Item FullPath=\"C:\\App\\item\"/>\r\n"
-                L"     </AppLocal>\r\n"
-                L"</AppLocalList>\r\n");
+  EXPECT_EQ(Serialised(log), std::wstring(kDeclaration) +
+                                 L"<AppLocalList>\r\n"
+                                 L"     <AppLocal>\r\n"
+                                 L"          <AppName>App</AppName>\r\n"
+                                 L"          <Lang Code=\"fr\"/>\r\n"
+                                 L"          <FullPath>C:\\App</FullPath>\r\n"
+                                 L"          <Version Type=\"Application\">1.2.0</Version>\r\n"
+                                 L"          <Version Type=\"Uninstall\">2.0</Version>\r\n"
+                                 L"          <Version Type=\"Install\">3.1</Version>\r\n"
+                                 L"          <DisplayName>Caf\u00e9 App</DisplayName>\r\n"
+                                 L"          <Region Region=\"EU\"/>\r\n"
+                                 L"          <PvkOnly Support=\"N\"/>\r\n"
+                                 L"          <PvkURL>http://x/</PvkURL>\r\n"
+                                 L"          <UninstLog>C:\\App\\Uninst.log</UninstLog>\r\n"
+                                 L"          <Item FullPath=\"C:\\App\\item\"/>\r\n"
+                                 L"     </AppLocal>\r\n"
+                                 L"</AppLocalList>\r\n");
 }
 
 TEST(InstallLog, EmptyAndInvalidFieldsAreDroppedAndTheLaterDuplicateIsWrittenOnce) {
@@ -134,27 +133,26 @@ TEST(InstallLog, UnknownContentOfTheRootAndOfEntriesIsKeptInItsPlace) {
   log.entries[0]->DisplayName.name = L"A Suite";  // a field the entry did not have
   log.entries[0]->FullPath.clear();               // and one that goes
   log.entries[1]->uninstallerVersion.text = L"2.0";
-  const std::wstring expected =
-      std::wstring(kDeclaration) +
-      L"<AppLocalList Format=\"3\">\r\n"
-      L"     <Meta Written=\"2026\">installer 9</Meta>\r\n"
-      L"     <AppLocal Id=\"7\">\r\n"
-      L"          <AppName>A</AppName>\r\n"
-      L"          <Channel Kind=\"beta\">\r\n"
-      L"               <Sub>1</Sub>\r\n"
-      L"          </Channel>\r\n"
-      L"          <Version Type=\"Application\" Build=\"12\">1.1</Version>\r\n"
-      L"          <Version Type=\"Patch\">0.3</Version>\r\n"
-      L"          <DisplayName>A Suite</DisplayName>\r\n"
-      L"          <Region Region=\"EU\"/>\r\n"
-      L"     </AppLocal>\r\n"
-      L"     <Separator/>\r\n"
-      L"     <AppLocal>\r\n"
-      L"          <AppName>B</AppName>\r\n"
-      L"          <Version Type=\"Uninstall\">2.0</Version>\r\n"
-      L"     </AppLocal>\r\n"
-      L"     <Trailer/>\r\n"
-      L"</AppLocalList>\r\n";
+  const std::wstring expected = std::wstring(kDeclaration) +
+                                L"<AppLocalList Format=\"3\">\r\n"
+                                L"     <Meta Written=\"2026\">installer 9</Meta>\r\n"
+                                L"     <AppLocal Id=\"7\">\r\n"
+                                L"          <AppName>A</AppName>\r\n"
+                                L"          <Channel Kind=\"beta\">\r\n"
+                                L"               <Sub>1</Sub>\r\n"
+                                L"          </Channel>\r\n"
+                                L"          <Version Type=\"Application\" Build=\"12\">1.1</Version>\r\n"
+                                L"          <Version Type=\"Patch\">0.3</Version>\r\n"
+                                L"          <DisplayName>A Suite</DisplayName>\r\n"
+                                L"          <Region Region=\"EU\"/>\r\n"
+                                L"     </AppLocal>\r\n"
+                                L"     <Separator/>\r\n"
+                                L"     <AppLocal>\r\n"
+                                L"          <AppName>B</AppName>\r\n"
+                                L"          <Version Type=\"Uninstall\">2.0</Version>\r\n"
+                                L"     </AppLocal>\r\n"
+                                L"     <Trailer/>\r\n"
+                                L"</AppLocalList>\r\n";
   const std::wstring written = Serialised(log);
   EXPECT_EQ(written, expected);
   // Read again and written again, nothing moves.
@@ -185,8 +183,7 @@ TEST(InstallLog, StatusesForBadTextAndWrongRoots) {
   EXPECT_EQ(ParseInstallLog(L"", log), InstallLogParse::kNotXml);
   EXPECT_EQ(ParseInstallLog(L"<applocallist/>", log), InstallLogParse::kWrongRoot);
   EXPECT_EQ(ParseInstallLog(L"<AppLocalLists/>", log), InstallLogParse::kWrongRoot);
-  EXPECT_EQ(ParseInstallLog(L"<AppLocalList><Other><AppName>x</AppName></Other></AppLocalList>",
-                            log),
+  EXPECT_EQ(ParseInstallLog(L"<AppLocalList><Other><AppName>x</AppName></Other></AppLocalList>", log),
             InstallLogParse::kParsed);
   EXPECT_TRUE(log.entries.empty()) << "only AppLocal children are entries";
   CQXInstallLog empty;

@@ -89,9 +89,7 @@ TEST(InstallLogReplaceWin, AReplaceThatStopsHalfWayNeverLeavesNoLogAtAll) {
 
   // A replace that fails before moving anything leaves the old log in place.
   ReplaceSteps refused = newStuck;
-  refused.replace = [](const std::wstring&, const std::wstring&, const std::wstring&) {
-    return false;
-  };
+  refused.replace = [](const std::wstring&, const std::wstring&, const std::wstring&) { return false; };
   prepare();
   EXPECT_FALSE(PutReplacementInPlace(path, temp, refused));
   EXPECT_EQ(bytes(path), "old log");

@@ -66,6 +66,8 @@ TEST(ServiceLogKeys, TheDocumentedTableNamesEveryKeyTheProgramWritesAndNoOther) 
   const std::set<std::string> listed = KeysInTable(ReadText(root / "docs" / "service-log.md"));
   ASSERT_GT(written.size(), 40u) << "the sources' keys were not found";
   ASSERT_GT(listed.size(), 40u) << "the table of docs/service-log.md was not found";
-  for (const std::string& key : written) EXPECT_TRUE(listed.count(key)) << key << " is missing from docs/service-log.md";
-  for (const std::string& key : listed) EXPECT_TRUE(written.count(key)) << key << " is in docs/service-log.md but not written";
+  for (const std::string& key : written)
+    EXPECT_TRUE(listed.count(key)) << key << " is missing from docs/service-log.md";
+  for (const std::string& key : listed)
+    EXPECT_TRUE(written.count(key)) << key << " is in docs/service-log.md but not written";
 }

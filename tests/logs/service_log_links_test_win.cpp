@@ -25,8 +25,7 @@ namespace {
 // removing whatever link the test planted in its place.
 class SetAside {
  public:
-  explicit SetAside(const std::wstring& path)
-      : path_(ToBackslashes(path)), aside_(path_ + L".aside") {
+  explicit SetAside(const std::wstring& path) : path_(ToBackslashes(path)), aside_(path_ + L".aside") {
     moved_ = MoveFileW(path_.c_str(), aside_.c_str()) != FALSE;
   }
   ~SetAside() {
@@ -42,8 +41,8 @@ class SetAside {
 };
 
 int RunWithMissingList() {
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"),
-                                    L"C:\\no\\such\\list.xml /component_install X");
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"C:\\no\\such\\list.xml /component_install X");
   return WaitForExit(run, 30000);
 }
 

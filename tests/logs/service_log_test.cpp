@@ -56,10 +56,15 @@ TEST(ServiceLogFile, AnExistingFileIsAppendedInTheEncodingItsMarkNames) {
   EXPECT_EQ(bytes, "old line\r\n\xC3\xA9\r\n");
 
   const std::wstring utf16 = folder.File(L"wide.txt");
-  ASSERT_TRUE(WriteBytes(utf16, std::string("\xFF\xFE" "a\0\r\0\n\0", 8)));
+  ASSERT_TRUE(WriteBytes(utf16, std::string("\xFF\xFE"
+                                            "a\0\r\0\n\0",
+                                            8)));
   ASSERT_TRUE(AppendServiceLogLine(utf16, L"\u00e9"));
   ASSERT_TRUE(ReadBytes(utf16, bytes));
-  EXPECT_EQ(bytes, std::string("\xFF\xFE" "a\0\r\0\n\0" "\xE9\0\r\0\n\0", 14));
+  EXPECT_EQ(bytes, std::string("\xFF\xFE"
+                               "a\0\r\0\n\0"
+                               "\xE9\0\r\0\n\0",
+                               14));
 
   const std::wstring empty = folder.File(L"empty.txt");
   ASSERT_TRUE(WriteBytes(empty, ""));

@@ -43,8 +43,8 @@ TEST(ServiceLogWindows, BetweenLinesOtherProgramsAppendRenameAndDeleteTheLog) {
   ASSERT_TRUE(AppendServiceLogLine(path, L"two"));
   // Opened without sharing by another program: nothing of this one is open on it.
   {
-    UniqueFile exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile exclusive(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_TRUE(exclusive) << GetLastError();
   }
   const std::wstring aside = path + L".1";
@@ -58,13 +58,17 @@ TEST(ServiceLogWindows, BetweenLinesOtherProgramsAppendRenameAndDeleteTheLog) {
   ASSERT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
   ASSERT_TRUE(AppendServiceLogLine(path, L"four"));
   ASSERT_TRUE(ReadBytes(path, bytes));
-  EXPECT_EQ(bytes, "\xEF\xBB\xBF" "four\r\n");
+  EXPECT_EQ(bytes,
+            "\xEF\xBB\xBF"
+            "four\r\n");
   // Still checked at every line: a file with a second name is refused.
   const std::wstring second = path + L".2";
   if (CreateHardLinkW(second.c_str(), path.c_str(), nullptr)) {
     EXPECT_FALSE(AppendServiceLogLine(path, L"five"));
     ASSERT_TRUE(ReadBytes(path, bytes));
-    EXPECT_EQ(bytes, "\xEF\xBB\xBF" "four\r\n");
+    EXPECT_EQ(bytes,
+              "\xEF\xBB\xBF"
+              "four\r\n");
     ASSERT_TRUE(DeleteFileW(second.c_str()));
   }
   EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();

@@ -33,10 +33,10 @@ std::vector<std::wstring> FileNames(const std::vector<DiffLocalEntry>& entries) 
 
 TEST(DiffLocalList, EntriesRunInAscendingOrderAndEqualOrdersKeepFileOrder) {
   ScratchFolder folder;
-  const std::wstring path = WriteList(
-      folder, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>" +
-                  Entry(" Order=\"10\"", "A") + Entry(" Order=\"2\"", "B") +
-                  Entry(" Order=\"2\"", "C") + Entry(" Order=\"-1\"", "D") + "</DiffLocalList>");
+  const std::wstring path =
+      WriteList(folder, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>" +
+                            Entry(" Order=\"10\"", "A") + Entry(" Order=\"2\"", "B") +
+                            Entry(" Order=\"2\"", "C") + Entry(" Order=\"-1\"", "D") + "</DiffLocalList>");
   std::vector<DiffLocalEntry> entries;
   ASSERT_EQ(LoadDiffLocalList(path, entries), ListLoad::kLoaded);
   EXPECT_EQ(FileNames(entries), (std::vector<std::wstring>{L"D.diff", L"B.diff", L"C.diff", L"A.diff"}));
@@ -57,9 +57,9 @@ TEST(DiffLocalList, OrderTextIsReadLikeTheCLibrary) {
   EXPECT_EQ(OrderFromText(L"-99999999999999999999"), -2147483647 - 1);
 
   ScratchFolder folder;
-  const std::wstring path = WriteList(
-      folder, "<DiffLocalList>" + Entry(" Order=\"3abc\"", "Three") + Entry(" Order=\"abc\"", "Zero") +
-                  Entry("", "None") + Entry(" Order=\"1\"", "One") + "</DiffLocalList>");
+  const std::wstring path = WriteList(folder, "<DiffLocalList>" + Entry(" Order=\"3abc\"", "Three") +
+                                                  Entry(" Order=\"abc\"", "Zero") + Entry("", "None") +
+                                                  Entry(" Order=\"1\"", "One") + "</DiffLocalList>");
   std::vector<DiffLocalEntry> entries;
   ASSERT_EQ(LoadDiffLocalList(path, entries), ListLoad::kLoaded);
   EXPECT_EQ(FileNames(entries),
@@ -69,10 +69,10 @@ TEST(DiffLocalList, OrderTextIsReadLikeTheCLibrary) {
 
 TEST(DiffLocalList, EntriesAreTolerantAndAppendedAfterExistingOnes) {
   ScratchFolder folder;
-  const std::wstring path = WriteList(
-      folder,
-      "<DiffLocalList>text<!-- c --><Any Order=\"1\"><FileName>first</FileName><Extra/>"
-      "<FileName>second</FileName></Any><Other Order=\"0\"/></DiffLocalList>");
+  const std::wstring path =
+      WriteList(folder,
+                "<DiffLocalList>text<!-- c --><Any Order=\"1\"><FileName>first</FileName><Extra/>"
+                "<FileName>second</FileName></Any><Other Order=\"0\"/></DiffLocalList>");
   std::vector<DiffLocalEntry> entries(1);
   entries[0].FileName = L"kept";
   ASSERT_EQ(LoadDiffLocalList(path, entries), ListLoad::kLoaded);
@@ -90,12 +90,12 @@ TEST(DiffLocalList, UnreadableFilesAndOtherRootsAreRefused) {
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, ""), entries), ListLoad::kUnreadable);
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList><x></DiffLocalList>"), entries),
             ListLoad::kUnreadable);
-  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList><x><![CDATA[1]]></x></DiffLocalList>"),
-                              entries),
-            ListLoad::kUnreadable);
-  EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<difflocallist>" + Entry("", "A") + "</difflocallist>"),
-                              entries),
-            ListLoad::kWrongRoot);
+  EXPECT_EQ(
+      LoadDiffLocalList(WriteList(folder, "<DiffLocalList><x><![CDATA[1]]></x></DiffLocalList>"), entries),
+      ListLoad::kUnreadable);
+  EXPECT_EQ(
+      LoadDiffLocalList(WriteList(folder, "<difflocallist>" + Entry("", "A") + "</difflocallist>"), entries),
+      ListLoad::kWrongRoot);
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<ActionList/>"), entries), ListLoad::kWrongRoot);
   EXPECT_TRUE(entries.empty());
   EXPECT_EQ(LoadDiffLocalList(WriteList(folder, "<DiffLocalList/>"), entries), ListLoad::kLoaded);
@@ -104,20 +104,20 @@ TEST(DiffLocalList, UnreadableFilesAndOtherRootsAreRefused) {
 
 TEST(ActionList, ActionsAreSelectedByExactTypeAndPath) {
   ScratchFolder folder;
-  const std::wstring path = WriteList(
-      folder,
-      "<ActionList ParentAppName=\"Parent\" ComponentType=\"Plugin\">"
-      "<Action ID=\"c1\" Action=\"DELETE\"/>"
-      "<Action ID=\"c2\" Action=\"UPDATE\" Path=\"\" Version=\"2.0\"/>"
-      "<Action ID=\"c3\" Action=\"UPDATE\" Path=\"D:\\src\\c3\" Version=\"2.1\" Result=\"0\"/>"
-      "<Action ID=\"c4\" Action=\"add\" Path=\"D:\\src\\c4\"/>"
-      "<Action ID=\"c5\" Action=\"ADD\" Path=\"D:\\src\\c5\"/>"
-      "<Action ID=\"c1\" Action=\"ADD\" Path=\"D:\\src\\c1b\"/>"
-      "<Action Action=\"DELETE\" Path=\"no id\"/>"
-      "<Action ID=\"c6\" Path=\"no action\"/>"
-      "<Action ID=\"\" Action=\"DELETE\"/>"
-      "<Action ID=\"c7\" Action=\"MOVE\" Path=\"x\"/>"
-      "</ActionList>");
+  const std::wstring path =
+      WriteList(folder,
+                "<ActionList ParentAppName=\"Parent\" ComponentType=\"Plugin\">"
+                "<Action ID=\"c1\" Action=\"DELETE\"/>"
+                "<Action ID=\"c2\" Action=\"UPDATE\" Path=\"\" Version=\"2.0\"/>"
+                "<Action ID=\"c3\" Action=\"UPDATE\" Path=\"D:\\src\\c3\" Version=\"2.1\" Result=\"0\"/>"
+                "<Action ID=\"c4\" Action=\"add\" Path=\"D:\\src\\c4\"/>"
+                "<Action ID=\"c5\" Action=\"ADD\" Path=\"D:\\src\\c5\"/>"
+                "<Action ID=\"c1\" Action=\"ADD\" Path=\"D:\\src\\c1b\"/>"
+                "<Action Action=\"DELETE\" Path=\"no id\"/>"
+                "<Action ID=\"c6\" Path=\"no action\"/>"
+                "<Action ID=\"\" Action=\"DELETE\"/>"
+                "<Action ID=\"c7\" Action=\"MOVE\" Path=\"x\"/>"
+                "</ActionList>");
   CQXActionListXML list;
   ASSERT_EQ(LoadActionList(path, list), ListLoad::kLoaded);
   EXPECT_EQ(list.ParentAppName, L"Parent");
@@ -144,22 +144,24 @@ TEST(ActionList, ActionsAreSelectedByExactTypeAndPath) {
 TEST(ActionList, ARootWithoutActionsOrOfAnotherNameIsRefusedAndOldRecordsGo) {
   ScratchFolder folder;
   CQXActionListXML list;
-  ASSERT_EQ(LoadActionList(WriteList(folder, "<ActionList><A ID=\"x\" Action=\"ADD\" Path=\"p\"/></ActionList>"),
-                           list),
+  ASSERT_EQ(LoadActionList(
+                WriteList(folder, "<ActionList><A ID=\"x\" Action=\"ADD\" Path=\"p\"/></ActionList>"), list),
             ListLoad::kLoaded);
   ASSERT_EQ(list.actions.size(), 1u);
 
   EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList ParentAppName=\"P\" ComponentType=\"T\"/>"), list),
             ListLoad::kUnreadable);
   EXPECT_TRUE(list.actions.empty());
-  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList>text only</ActionList>"), list), ListLoad::kUnreadable);
-  EXPECT_EQ(LoadActionList(WriteList(folder, "<DiffLocalList><A ID=\"x\" Action=\"ADD\"/></DiffLocalList>"),
-                           list),
-            ListLoad::kWrongRoot);
+  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList>text only</ActionList>"), list),
+            ListLoad::kUnreadable);
+  EXPECT_EQ(
+      LoadActionList(WriteList(folder, "<DiffLocalList><A ID=\"x\" Action=\"ADD\"/></DiffLocalList>"), list),
+      ListLoad::kWrongRoot);
   EXPECT_EQ(LoadActionList(folder.File(L"missing.xml"), list), ListLoad::kUnreadable);
   EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A ID=\"x\""), list), ListLoad::kUnreadable);
 
   // Children without usable data do not fail the load.
-  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A/><B ID=\"only\"/></ActionList>"), list), ListLoad::kLoaded);
+  EXPECT_EQ(LoadActionList(WriteList(folder, "<ActionList><A/><B ID=\"only\"/></ActionList>"), list),
+            ListLoad::kLoaded);
   EXPECT_TRUE(list.actions.empty());
 }

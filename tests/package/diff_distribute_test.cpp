@@ -160,8 +160,8 @@ void DescribeBase(std::wostream& out, const CQXBaseObjects& section) {
   }
   for (const auto& registry : section.registries) {
     out << L" registry " << registry->wow.wow << L" " << registry->keyPath.root << L":"
-        << registry->keyPath.path << L" [" << registry->valueName << L"] " << registry->data.type
-        << L"=" << registry->data.data << L"\n";
+        << registry->keyPath.path << L" [" << registry->valueName << L"] " << registry->data.type << L"="
+        << registry->data.data << L"\n";
   }
   for (const auto& shortCut : section.shortCuts) {
     out << L" shortcut " << shortCut->name.type << L":" << shortCut->name.name << L" " << shortCut->target
@@ -228,37 +228,38 @@ TEST(DiffDistribute, EveryElementOfAFullPackageIsRead) {
   ScratchFolder folder;
   auto model = LoadText(folder, kFullPackage);
   ASSERT_NE(model, nullptr);
-  EXPECT_EQ(Describe(*model),
-            L"version [2.5.0.1]\n"
-            L" check: [Ostrel.exe] [OstrelHelper.exe] []\n"
-            L"delete\n"
-            L" file 1,2,1 path(0,$ProgFolder$\\old\\a.ocx)\n"
-            L" file 0,0,0 path(0,$ProgFolder$\\OLD\\b.dll) name(1,b.dll)\n"
-            L" registry 1 1:Software\\Tamek\\Old [Gone] 1=\n"
-            L" shortcut 0:Old Ostrel (1,$ProgFolder$\\old.exe) [] (2,$ProgFolder$) 0 []\n"
-            L" targets: [C:\\A\\uninst.ini]\n"
-            L"add\n"
-            L" file 1,1,0 path(0,$CommonFolder$\\Tamek\\shared.dll) name(2,shared.dll)\n"
-            L" registry 0 0:CLSID\\{0001} [] 6=%SystemRoot%\\x.dll\n"
-            L" registry 1 2:Software\\Tamek\\Ostrel [Count] 0=42\n"
-            L" registry 0 1:Software\\Tamek\\Ostrel [Data] 3=0a0b\n"
-            L" registry 0 1:software\\tamek\\ostrel [list] 5=a|b\n"
-            L" registry 0 1:Software\\Tamek\\Ostrel\\Q [Big] 4=1234567890123\n"
-            L" registry 0 1:Software\\Tamek\\Ostrel\\Z [Nothing] 2=\n"
-            L" shortcut 1:Ostrel (1,$ProgFolder$\\Ostrel.exe) [/start \"x & y\"] (2,$ProgFolder$\\work) 2 [Ostrel <2>]\n"
-            L" alias OstrelAlias (2,$ProgFolder$\\alias)\n"
-            L" docks: [Ostrel.app]\n"
-            L" ls: [Ostrel LS]\n"
-            L" captures: [Capture.app]\n"
-            L" targets: [C:\\B\\uninst.ini] [C:\\C\\uninst.ini]\n"
-            L"update\n"
-            L" file 0,1,1 path(0,$ProgFolder$\\Ostrel.exe)\n"
-            L" registry 0 1:Software\\Tamek\\Ostrel [Version] 1=2.5.0.1\n"
-            L" shortcut 0:Ostrel Help (1,$ProgFolder$\\help.chm) [] (2,) 1 [Help]\n"
-            L" alias Second (0,C:/forward/slash)\n"
-            L" signature [SIG-0042] display [Ostrel Suite 2.5]\n"
-            L" hooks absent=0 (1,$ProgFolder$\\uninst_hooks.dll) v1.0.3 1010110\n"
-            L"custom after(1,hooks_after.dll) before(2,hooks_before.dll)\n");
+  EXPECT_EQ(
+      Describe(*model),
+      L"version [2.5.0.1]\n"
+      L" check: [Ostrel.exe] [OstrelHelper.exe] []\n"
+      L"delete\n"
+      L" file 1,2,1 path(0,$ProgFolder$\\old\\a.ocx)\n"
+      L" file 0,0,0 path(0,$ProgFolder$\\OLD\\b.dll) name(1,b.dll)\n"
+      L" registry 1 1:Software\\Tamek\\Old [Gone] 1=\n"
+      L" shortcut 0:Old Ostrel (1,$ProgFolder$\\old.exe) [] (2,$ProgFolder$) 0 []\n"
+      L" targets: [C:\\A\\uninst.ini]\n"
+      L"add\n"
+      L" file 1,1,0 path(0,$CommonFolder$\\Tamek\\shared.dll) name(2,shared.dll)\n"
+      L" registry 0 0:CLSID\\{0001} [] 6=%SystemRoot%\\x.dll\n"
+      L" registry 1 2:Software\\Tamek\\Ostrel [Count] 0=42\n"
+      L" registry 0 1:Software\\Tamek\\Ostrel [Data] 3=0a0b\n"
+      L" registry 0 1:software\\tamek\\ostrel [list] 5=a|b\n"
+      L" registry 0 1:Software\\Tamek\\Ostrel\\Q [Big] 4=1234567890123\n"
+      L" registry 0 1:Software\\Tamek\\Ostrel\\Z [Nothing] 2=\n"
+      L" shortcut 1:Ostrel (1,$ProgFolder$\\Ostrel.exe) [/start \"x & y\"] (2,$ProgFolder$\\work) 2 [Ostrel <2>]\n"
+      L" alias OstrelAlias (2,$ProgFolder$\\alias)\n"
+      L" docks: [Ostrel.app]\n"
+      L" ls: [Ostrel LS]\n"
+      L" captures: [Capture.app]\n"
+      L" targets: [C:\\B\\uninst.ini] [C:\\C\\uninst.ini]\n"
+      L"update\n"
+      L" file 0,1,1 path(0,$ProgFolder$\\Ostrel.exe)\n"
+      L" registry 0 1:Software\\Tamek\\Ostrel [Version] 1=2.5.0.1\n"
+      L" shortcut 0:Ostrel Help (1,$ProgFolder$\\help.chm) [] (2,) 1 [Help]\n"
+      L" alias Second (0,C:/forward/slash)\n"
+      L" signature [SIG-0042] display [Ostrel Suite 2.5]\n"
+      L" hooks absent=0 (1,$ProgFolder$\\uninst_hooks.dll) v1.0.3 1010110\n"
+      L"custom after(1,hooks_after.dll) before(2,hooks_before.dll)\n");
   EXPECT_FALSE(model->deleteObjects->IsEmpty());
   EXPECT_FALSE(model->addObjects->IsEmpty());
   EXPECT_FALSE(model->updateObjects->IsEmpty());
@@ -325,7 +326,8 @@ TEST(DiffDistribute, OtherEncodingsDoctypesAndLargePackagesLoad) {
   EXPECT_EQ(latin1->updateObjects->displayName.name, L"Ostrel \u00e9dition");
 
   std::string utf16 = "\xff\xfe";
-  const std::wstring text = L"<DiffDistribute><GeneralInfo><Version>3.0</Version></GeneralInfo></DiffDistribute>";
+  const std::wstring text =
+      L"<DiffDistribute><GeneralInfo><Version>3.0</Version></GeneralInfo></DiffDistribute>";
   utf16 += Utf16LeBytes(text);
   auto wide = LoadText(folder, utf16);
   ASSERT_NE(wide, nullptr);
@@ -336,8 +338,9 @@ TEST(DiffDistribute, OtherEncodingsDoctypesAndLargePackagesLoad) {
 
   std::string big = "<DiffDistribute><AddObjects>";
   for (int i = 0; i < 20000; ++i)
-    big += "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$ProgFolder$\\data\\f" +
-           std::to_string(i) + ".bin</FullPath></File>\n";
+    big +=
+        "<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>$ProgFolder$\\data\\f" +
+        std::to_string(i) + ".bin</FullPath></File>\n";
   big += "</AddObjects></DiffDistribute>";
   ASSERT_GT(big.size(), 2u * 1024 * 1024);
   auto large = LoadText(folder, big);
@@ -501,8 +504,9 @@ TEST(Sections, TheUninstallTargetIsWrittenOnlyWhenItNamesATarget) {
   ASSERT_EQ(target.FromXML(element->GetRoot()), 0);
   deletes.SetUninstTarget(target);
   deletes.SetUninstTarget(deletes.GetUninstTarget());
-  EXPECT_EQ(Picture(deletes.ToXML().get()),
-            L"<DeleteObjects><UninstTarget><UNInfo>[C:\\A\\uninst.ini]</UNInfo></UninstTarget></DeleteObjects>");
+  EXPECT_EQ(
+      Picture(deletes.ToXML().get()),
+      L"<DeleteObjects><UninstTarget><UNInfo>[C:\\A\\uninst.ini]</UNInfo></UninstTarget></DeleteObjects>");
 
   CQXAddObjects adds;
   adds.docks = {L"d"};
@@ -511,10 +515,11 @@ TEST(Sections, TheUninstallTargetIsWrittenOnlyWhenItNamesATarget) {
   adds.recordAliasHandles.emplace_back();
   adds.recordAliasHandles.back().appName = L"k";
   adds.files.push_back(std::make_unique<CQXFile>());
-  EXPECT_EQ(Picture(adds.ToXML().get()),
-            L"<AddObjects><File COM=INST_NOREG DelInfo=INST_DEL WOW=INST_32BIT></File>"
-            L"<RecordAliasHandle><KVTAppName>[k]</KVTAppName><FullPath>[]</FullPath></RecordAliasHandle>"
-            L"<Dock>[d]</Dock><LSRegisterApp>[l]</LSRegisterApp><ImageCapture>[i]</ImageCapture></AddObjects>");
+  EXPECT_EQ(
+      Picture(adds.ToXML().get()),
+      L"<AddObjects><File COM=INST_NOREG DelInfo=INST_DEL WOW=INST_32BIT></File>"
+      L"<RecordAliasHandle><KVTAppName>[k]</KVTAppName><FullPath>[]</FullPath></RecordAliasHandle>"
+      L"<Dock>[d]</Dock><LSRegisterApp>[l]</LSRegisterApp><ImageCapture>[i]</ImageCapture></AddObjects>");
 }
 
 TEST(UninstallCustomFunction, OnlyFlagOneSetsAHook) {

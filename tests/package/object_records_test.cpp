@@ -93,7 +93,8 @@ TEST(FullPathRecord, TypeTokensAndWrittenForm) {
   EXPECT_EQ(value.path, L"");
 
   EXPECT_EQ(Picture(FullPathToXML({kPathNone, L""}).get()), L"<FullPath>[]</FullPath>");
-  EXPECT_EQ(Picture(FullPathToXML({kPathWorkFolder, L"w"}).get()), L"<FullPath Type=WorkFolder>[w]</FullPath>");
+  EXPECT_EQ(Picture(FullPathToXML({kPathWorkFolder, L"w"}).get()),
+            L"<FullPath Type=WorkFolder>[w]</FullPath>");
   EXPECT_EQ(Picture(FullPathToXML({8, L"p"}).get()), L"<FullPath Type=>[p]</FullPath>");
 }
 
@@ -110,7 +111,7 @@ TEST(FileNameRecord, TypeIsResetOnEachRead) {
 
 TEST(RegistryRecord, TokensDefaultsAndChildOrder) {
   const std::pair<const wchar_t*, int> types[] = {
-      {L"REG_DW", 0}, {L"REG_SZ", 1}, {L"REG_NONE", 2}, {L"REG_BINARY", 3},
+      {L"REG_DW", 0},    {L"REG_SZ", 1},       {L"REG_NONE", 2},     {L"REG_BINARY", 3},
       {L"REG_QWORD", 4}, {L"REG_MULTI_SZ", 5}, {L"REG_EXPAND_SZ", 6}};
   for (const auto& row : types) {
     const std::wstring xml = std::wstring(L"<RegData Type=\"") + row.first + L"\">d</RegData>";
@@ -124,8 +125,10 @@ TEST(RegistryRecord, TokensDefaultsAndChildOrder) {
   outOfRange.type = 12;
   EXPECT_EQ(Picture(outOfRange.ToXML().get()), L"<RegData Type=REG_DW>[]</RegData>");
 
-  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HLM\">S</RegKeyPath>").root, kRegRootLocalMachine);
-  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HCU\">S</RegKeyPath>").root, kRegRootCurrentUser);
+  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HLM\">S</RegKeyPath>").root,
+            kRegRootLocalMachine);
+  EXPECT_EQ(Read<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"REG_HCU\">S</RegKeyPath>").root,
+            kRegRootCurrentUser);
   EXPECT_EQ(RoundTrip<CQXRegistryKeyPath>(L"<RegKeyPath RegRoot=\"HKLM\">Software\\Tamek</RegKeyPath>"),
             L"<RegKeyPath RegRoot=REG_HCR>[Software\\Tamek]</RegKeyPath>");
 

@@ -81,12 +81,13 @@ TEST(VersionWithType, TypeTokensReadAndWriteBack) {
   EXPECT_EQ(Picture(version.ToXML().get()), L"<Version Type=Application>[1]</Version>");
 
   // The kind takes no part in comparison.
-  EXPECT_TRUE(CQXVersionWithType(L"1.0", kVersionInstall).Equals(CQXVersionWithType(L"1", kVersionUninstall)));
+  EXPECT_TRUE(
+      CQXVersionWithType(L"1.0", kVersionInstall).Equals(CQXVersionWithType(L"1", kVersionUninstall)));
 }
 
 TEST(LangCode, CodesMapToLanguageIdentifiersCaseSensitively) {
   const std::pair<const wchar_t*, const wchar_t*> table[] = {
-      {L"en", L"1033"}, {L"ja", L"1041"}, {L"fr", L"1036"}, {L"de", L"1031"},   {L"it", L"1040"},
+      {L"en", L"1033"}, {L"ja", L"1041"},    {L"fr", L"1036"}, {L"de", L"1031"}, {L"it", L"1040"},
       {L"es", L"1034"}, {L"zh_CN", L"2052"}, {L"ru", L"1049"}, {L"ko", L"1042"}};
   for (const auto& row : table) EXPECT_EQ(LanguageIdOfCode(row.first), row.second) << row.second;
   EXPECT_EQ(LanguageIdOfCode(L"EN"), L"");

@@ -20,8 +20,8 @@ namespace {
 bool Put(const std::wstring& path, const std::string& bytes) { return pack::WriteFileBytes(path, bytes); }
 
 void PutZnq(const std::wstring& folder) {
-  for (const wchar_t* f : {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"ENGLISH/UninstRsc.dll",
-                           L"FRENCH/UninstRsc.dll"})
+  for (const wchar_t* f :
+       {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"ENGLISH/UninstRsc.dll", L"FRENCH/UninstRsc.dll"})
     ASSERT_TRUE(Put(folder + L"/INSTALL/" + f, "x"));
   ASSERT_TRUE(Put(folder + L"/INSTALL/COMMON/UninsVer.txt", "7.1\r\n"));
 }
@@ -104,8 +104,9 @@ TEST(PackAuthorGuide, TheCommandLinesAndTheExtraExampleRunAsWritten) {
                   "<FullPath>C:\\Apps\\App</FullPath><Version Type=\"Application\">1.0</Version>"
                   "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
   ASSERT_TRUE(Put(s.File(L"uninst.ini"), "[Startup]\r\nVersion=\"1.0\"\r\n"));
-  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"installed.xml"), L"-o",
-                     s.File(L"TamekOstrelLog.dat")}).exitCode, 0);
+  ASSERT_EQ(
+      RunTool({L"log", L"encode", s.File(L"installed.xml"), L"-o", s.File(L"TamekOstrelLog.dat")}).exitCode,
+      0);
   InFolder here(s.Path());
   for (const auto& args : commands) {
     std::string line;
@@ -146,15 +147,15 @@ TEST(PackMake, APackageThatCheckRefusesIsNotKeptUnlessForced) {
       {{}, "no uninstaller files"},
       {{L"--znq", s.File(L"znq"), L"--extra", s.File(L"hook.ini")},
        Utf8FromWide(s.File(L"hook.ini")) + ":2: error: CUSTOM\\before.dll does not export "
-       "Update_BeforeUpdate"},
+                                           "Update_BeforeUpdate"},
       {{L"--znq", s.File(L"znq"), L"--target", L"$INSFOLDER$\\App"},
        "--target $INSFOLDER$\\App: error: FullPath: $INSFOLDER$ is not a variable the program "
        "knows; it stays in the text unexpanded (did you mean $InsFolder$?) [" +
-       Utf8FromWide(out) + ":diff.xml:"},
+           Utf8FromWide(out) + ":diff.xml:"},
   };
   for (const Case& c : cases) {
-    std::vector<std::wstring> args = {L"make", s.File(L"old"), s.File(L"new"), L"-o", out,
-                                      L"--version", L"2"};
+    std::vector<std::wstring> args = {L"make", s.File(L"old"), s.File(L"new"), L"-o", out, L"--version",
+                                      L"2"};
     args.insert(args.end(), c.options.begin(), c.options.end());
     ToolRun run = RunTool(args);
     EXPECT_EQ(run.exitCode, 1) << c.finding << "\n" << run.err;
@@ -169,8 +170,8 @@ TEST(PackMake, APackageThatCheckRefusesIsNotKeptUnlessForced) {
     ASSERT_TRUE(RemoveTree(out));
   }
   // With everything in order, make passes its own check.
-  ToolRun good = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", out, L"--version", L"2",
-                          L"--znq", s.File(L"znq")});
+  ToolRun good = RunTool(
+      {L"make", s.File(L"old"), s.File(L"new"), L"-o", out, L"--version", L"2", L"--znq", s.File(L"znq")});
   EXPECT_EQ(good.exitCode, 0) << good.err;
   EXPECT_FALSE(good.ErrHas("error:")) << good.err;
 }
@@ -185,9 +186,8 @@ TEST(PackMake, NoTwoFilesShareACabinetName) {
   ASSERT_TRUE(Put(s.File(L"new/~n/1.txt"), "real tilde file"));
   ASSERT_TRUE(Put(s.File(L"new/caf\u00e9.txt"), "aliased file"));
   PutZnq(s.File(L"znq"));
-  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"a.DIFF"),
-                         L"--version", L"2", L"--znq", s.File(L"znq"), L"--diff-xml",
-                         s.File(L"a.xml")});
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"a.DIFF"), L"--version",
+                         L"2", L"--znq", s.File(L"znq"), L"--diff-xml", s.File(L"a.xml")});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::wstring> names;
   std::wstring reason;
@@ -204,9 +204,9 @@ TEST(PackMake, NoTwoFilesShareACabinetName) {
   ASSERT_TRUE(Put(s.File(L"one/hook.dll"), PeLibrary({"Update_BeforeUpdate"})));
   ASSERT_TRUE(Put(s.File(L"two/hook.dll"), PeLibrary({"Update_AfterUpdate"})));
   ASSERT_TRUE(Put(s.File(L"hooks.ini"), "[hooks]\nbefore = one/hook.dll\nafter = two/hook.dll\n"));
-  run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"b.DIFF"), L"--version",
-                 L"2", L"--znq", s.File(L"znq"), L"--extra", s.File(L"hooks.ini"), L"--diff-xml",
-                 s.File(L"b.xml"), L"--force"});
+  run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"b.DIFF"), L"--version", L"2",
+                 L"--znq", s.File(L"znq"), L"--extra", s.File(L"hooks.ini"), L"--diff-xml", s.File(L"b.xml"),
+                 L"--force"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_TRUE(run.ErrHas("stored in the cabinet as CUSTOM\\hook.dll")) << run.err;
   EXPECT_FALSE(FileExists(s.File(L"b.DIFF")));
@@ -214,8 +214,8 @@ TEST(PackMake, NoTwoFilesShareACabinetName) {
   // One library as both hooks is one file, stored once.
   ASSERT_TRUE(Put(s.File(L"one/both.dll"), PeLibrary({"Update_BeforeUpdate", "Update_AfterUpdate"})));
   ASSERT_TRUE(Put(s.File(L"hooks.ini"), "[hooks]\nbefore = one/both.dll\nafter = one/both.dll\n"));
-  run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"c.DIFF"), L"--version",
-                 L"2", L"--znq", s.File(L"znq"), L"--extra", s.File(L"hooks.ini")});
+  run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"c.DIFF"), L"--version", L"2",
+                 L"--znq", s.File(L"znq"), L"--extra", s.File(L"hooks.ini")});
   EXPECT_EQ(run.exitCode, 0) << run.err;
 }
 
@@ -228,16 +228,15 @@ TEST(PackMake, VerboseNamesEachStoredFileAndStandardStreamsCarryTheFiles) {
   PutZnq(s.File(L"znq"));
   std::istringstream in("[registry]\nkey = Software\\Piped   # from the pipe\nname = N\n");
   std::ostringstream out, err;
-  ASSERT_EQ(pack::RunPackTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                               L"--version", L"2", L"--znq", s.File(L"znq"), L"--extra", L"-",
-                               L"--diff-xml", L"-", L"-v"},
-                              out, err, in),
-            0)
+  ASSERT_EQ(
+      pack::RunPackTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
+                         L"2", L"--znq", s.File(L"znq"), L"--extra", L"-", L"--diff-xml", L"-", L"-v"},
+                        out, err, in),
+      0)
       << err.str();
   EXPECT_NE(err.str().find("make: stores INST\\a.txt from "), std::string::npos) << err.str();
   EXPECT_NE(err.str().find("make: stores ZNQ\\INSTALL\\COMMON\\UninsVer.txt"), std::string::npos);
-  EXPECT_NE(out.str().find("<RegKeyPath RegRoot=\"REG_HLM\">Software\\Piped</RegKeyPath>"),
-            std::string::npos)
+  EXPECT_NE(out.str().find("<RegKeyPath RegRoot=\"REG_HLM\">Software\\Piped</RegKeyPath>"), std::string::npos)
       << out.str();
 }
 
@@ -286,10 +285,14 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   ToolRun run = RunTool({L"check", s.File(L"pkg")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(run.OutHas("diff.xml:4: error: REG_DW data \"+5\" is not a number")) << run.out;
-  EXPECT_TRUE(run.OutHas("diff.xml:5: error: a second record for the value \"\" of \"Software\\A\" in "
-                         "AddObjects (the first is on line 4)")) << run.out;
-  EXPECT_TRUE(run.OutHas("diff.xml:7: error: element AddObject is ignored by the program inside "
-                         "DiffDistribute (did you mean AddObjects?)")) << run.out;
+  EXPECT_TRUE(
+      run.OutHas("diff.xml:5: error: a second record for the value \"\" of \"Software\\A\" in "
+                 "AddObjects (the first is on line 4)"))
+      << run.out;
+  EXPECT_TRUE(
+      run.OutHas("diff.xml:7: error: element AddObject is ignored by the program inside "
+                 "DiffDistribute (did you mean AddObjects?)"))
+      << run.out;
 
   ToolRun json = RunTool({L"check", s.File(L"pkg"), L"--json"});
   EXPECT_EQ(json.exitCode, 1);
@@ -316,7 +319,8 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   // An unknown element is an error, a warning under --allow-unknown; warnings alone pass,
   // unless --strict; -q keeps the errors only.
   std::string warnOnly = kDiff;
-  warnOnly.erase(warnOnly.find("  <Registry>"), warnOnly.find(" </AddObjects>") - warnOnly.find("  <Registry>"));
+  warnOnly.erase(warnOnly.find("  <Registry>"),
+                 warnOnly.find(" </AddObjects>") - warnOnly.find("  <Registry>"));
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), warnOnly));
   EXPECT_EQ(RunTool({L"check", s.File(L"pkg")}).exitCode, 1);
   ToolRun allowed = RunTool({L"check", s.File(L"pkg"), L"--allow-unknown"});
@@ -335,8 +339,9 @@ TEST(PackCheck, FindingsHelpTheAuthorAndReadAsJson) {
   malformed.replace(malformed.find("</AddObjects>"), 13, "</AddObject>");
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), malformed));
   run = RunTool({L"check", s.File(L"pkg")});
-  EXPECT_TRUE(run.OutHas("diff.xml:6:2: error: the program's XML parser cannot load diff.xml: the "
-                         "end tag </AddObject> does not match <AddObjects> opened on line 3"))
+  EXPECT_TRUE(
+      run.OutHas("diff.xml:6:2: error: the program's XML parser cannot load diff.xml: the "
+                 "end tag </AddObject> does not match <AddObjects> opened on line 3"))
       << run.out;
 
   // The same package as a cabinet, read from standard input.
@@ -367,8 +372,8 @@ TEST(PackPlan, JsonActionsAndAWarningWhenTheVersionGoesDown) {
   std::vector<std::pair<std::string, std::string>> actions;
   for (const auto& o : ParseJsonLines(run.out))
     if (o.count("verb")) actions.push_back({o.at("verb"), o.at("object")});
-  const std::vector<std::pair<std::string, std::string>> expected = {
-      {"DELETE_FILE", "C:\\App\\old.txt"}, {"UPDATE_ZNQ_UNINSTLOG", ""}};
+  const std::vector<std::pair<std::string, std::string>> expected = {{"DELETE_FILE", "C:\\App\\old.txt"},
+                                                                     {"UPDATE_ZNQ_UNINSTLOG", ""}};
   EXPECT_EQ(actions, expected) << run.out;
   std::vector<std::map<std::string, std::string>> warnings;
   for (const auto& o : ParseJsonLines(run.out))

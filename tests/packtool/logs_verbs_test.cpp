@@ -69,18 +69,18 @@ TEST(PackUninstlog, EveryBadLineIsReportedWithItsNumberAndReason) {
   ScratchFolder folder;
   const std::wstring path = folder.File(L"uninst.log");
   ASSERT_TRUE(WriteBytes(path,
-                         "Orphan=1\r\n"                                                  // 1
-                         "[Files]\r\n"                                                   // 2
+                         "Orphan=1\r\n"                                                           // 1
+                         "[Files]\r\n"                                                            // 2
                          "UIFILE=\"C:\\\\App\\\\a.dll\" INST_REQ INST_VER INST_DEL INST_REG\r\n"  // 3 ok
                          "UIFILE=\"C:\\\\App\\\\b.dll\" INST_REQ INST_VER INST_FOO INST_REG\r\n"  // 4
-                         "UIFILE=\"C:\\\\App\\\\c.dll\" INST_REQ INST_VER\r\n"           // 5
-                         "Name=\"unclosed\r\n"                                           // 6
-                         "Key\r\n"                                                       // 7
-                         "Uninstall_End=yes\r\n"                                         // 8
-                         "' a comment\r\n"                                               // 9 ok
-                         "UIFLDR=\"\" INST_REQ INST_CRE INST_DEL\r\n"                     // 10
-                         "Trail=abc\\\r\n"                                               // 11
-                         "[Open\r\n"));                                                  // 12
+                         "UIFILE=\"C:\\\\App\\\\c.dll\" INST_REQ INST_VER\r\n"                    // 5
+                         "Name=\"unclosed\r\n"                                                    // 6
+                         "Key\r\n"                                                                // 7
+                         "Uninstall_End=yes\r\n"                                                  // 8
+                         "' a comment\r\n"                                                        // 9 ok
+                         "UIFLDR=\"\" INST_REQ INST_CRE INST_DEL\r\n"                             // 10
+                         "Trail=abc\\\r\n"                                                        // 11
+                         "[Open\r\n"));                                                           // 12
   ToolRun run = RunTool({L"uninstlog", L"check", path});
   EXPECT_EQ(run.exitCode, 1);
   const std::string name = Utf8FromWide(path);
@@ -114,8 +114,10 @@ TEST(PackUninstlog, AGoodLogPassesAndDataAfterAnEndMarkIsCaught) {
   run = RunTool({L"uninstlog", L"check", path});
   EXPECT_EQ(run.exitCode, 1);
   // The program's reader refuses such a file as a whole; the check says so.
-  EXPECT_TRUE(run.OutHas("Ctrl-Z stands before the end of the text: the program's reader refuses "
-                         "the whole file")) << run.out;
+  EXPECT_TRUE(
+      run.OutHas("Ctrl-Z stands before the end of the text: the program's reader refuses "
+                 "the whole file"))
+      << run.out;
   EXPECT_FALSE(run.OutHas("stops there")) << run.out;
 }
 

@@ -47,8 +47,7 @@ std::string VersionedImage(WORD major, WORD minor) {
 
 // Every file and folder below root: the relative path in capitals (Windows compares names
 // without regard to case) mapped to the file's bytes, or to "<folder>".
-void Tree(const std::wstring& root, const std::wstring& relative,
-          std::map<std::wstring, std::string>& tree) {
+void Tree(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, std::string>& tree) {
   const std::wstring folder = ToBackslashes(root) + (relative.empty() ? L"" : L"\\" + relative);
   WIN32_FIND_DATAW found;
   UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &found));
@@ -138,10 +137,10 @@ PackRun RunPack(const std::vector<std::wstring>& args, const ScratchFolder& scra
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   PackRun run;
   {
-    UniqueHandle out(CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                 CREATE_ALWAYS, 0, nullptr));
-    UniqueHandle err(CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                 CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle out(
+        CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+    UniqueHandle err(
+        CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
     if (!out || !err) return run;
     const std::wstring exe = ProgramPath(L"brindle-pack.exe");
     std::wstring commandLine = L"\"" + exe + L"\" " + Quoted(args);
@@ -154,8 +153,8 @@ PackRun RunPack(const std::vector<std::wstring>& args, const ScratchFolder& scra
     startup.hStdOutput = out.Get();
     startup.hStdError = err.Get();
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info))
+    if (!CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &info))
       return run;
     CloseHandle(info.hThread);
     StartedProcess started;
@@ -220,13 +219,15 @@ class PackApplyFixture : public ::testing::Test {
       const std::wstring path = app_ + L"\\" + relative;
       if (ParentFolder(path) != lastFolder) {
         lastFolder = ParentFolder(path);
-        log += "[Folders]\r\nUIFLDR=\"" + Logged(lastFolder) + "\" INST_REQ INST_CRE INST_DEL \r\n[Files]\r\n";
+        log +=
+            "[Folders]\r\nUIFLDR=\"" + Logged(lastFolder) + "\" INST_REQ INST_CRE INST_DEL \r\n[Files]\r\n";
       }
       log += "UIFILE=\"" + Logged(path) + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
     }
-    log += "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n[Uninst Info]\r\n"
-           "Product=\"Sample\"\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\n"
-           "Version=\"1.0\"\r\nUninstall_End=0\r\n";
+    log +=
+        "[Startup]\r\nVersion=\"1.0\"\r\nAppName=\"Sample Application\"\r\n[Uninst Info]\r\n"
+        "Product=\"Sample\"\r\n[UninstallCustomFunction]\r\nDLLPath=\"\"\r\nOwnerName=\"Tamek\"\r\n"
+        "Version=\"1.0\"\r\nUninstall_End=0\r\n";
     ASSERT_TRUE(WriteFileText(uninstLog_, log));
 
     CQXInstallLog installLog;
@@ -287,9 +288,9 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   ASSERT_EQ(TreeDifference(Tree(app_), oldTree), "");
 
   const std::wstring package = lists_ + L"\\package.diff";
-  PackRun make = RunPack({L"make", oldFolder_, newFolder_, L"-o", package, L"--version", L"1.1",
-                          L"--app", L"SampleApp", L"--display-name", L"Sample Application",
-                          L"--list", lists_ + L"\\list.xml", L"--znq", scratch_.File(L"znq")},
+  PackRun make = RunPack({L"make", oldFolder_, newFolder_, L"-o", package, L"--version", L"1.1", L"--app",
+                          L"SampleApp", L"--display-name", L"Sample Application", L"--list",
+                          lists_ + L"\\list.xml", L"--znq", scratch_.File(L"znq")},
                          scratch_);
   ASSERT_EQ(make.exitCode, 0) << make.err;
   EXPECT_NE(make.out.find("update bin\\tool.exe (1.0.0.0 -> 2.0.0.0)"), std::string::npos) << make.out;
@@ -300,9 +301,9 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   PackRun check = RunPack({L"check", package, L"--lang", L"en"}, scratch_);
   EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
 
-  PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()),
-                          L"--app", L"SampleApp"},
-                         scratch_);
+  PackRun plan =
+      RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()), L"--app", L"SampleApp"},
+              scratch_);
   ASSERT_EQ(plan.exitCode, 0) << plan.err;
   const std::vector<std::wstring> planned = PlanActions(plan.out);
   EXPECT_EQ(plan.out.find("refuses"), std::string::npos) << plan.out;
@@ -310,8 +311,8 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
 
   // Before the run, verify against the package finds what it has still to do.
   PackRun before = RunPack({L"verify", L"--root", L"C:\\.", L"--install-log",
-                            ToBackslashes(installLog_.Path()), L"--app", L"SampleApp", L"--package",
-                            package}, scratch_);
+                            ToBackslashes(installLog_.Path()), L"--app", L"SampleApp", L"--package", package},
+                           scratch_);
   EXPECT_EQ(before.exitCode, 1) << before.out << before.err;
   EXPECT_NE(before.out.find("added.txt is missing; the package installs it"), std::string::npos)
       << before.out;
@@ -320,8 +321,8 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
 
   // The real run, as the update service starts it.
   ServiceLogTail tail;
-  StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"),
-                                        L"\"" + lists_ + L"\\list.xml\" /non_notification");
+  StartedProcess brindle =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
   EXPECT_EQ(WaitForExit(brindle, 120000), 200);
 
   EXPECT_EQ(TreeDifference(Tree(app_), newTree), "");
@@ -359,8 +360,8 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   // end in a backslash): the installation the program updated agrees with its install log, its
   // uninstall log and the package applied.
   PackRun verify = RunPack({L"verify", L"--root", L"C:\\.", L"--install-log",
-                            ToBackslashes(installLog_.Path()), L"--app", L"SampleApp", L"--package",
-                            package}, scratch_);
+                            ToBackslashes(installLog_.Path()), L"--app", L"SampleApp", L"--package", package},
+                           scratch_);
   EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
   EXPECT_NE(verify.out.find("0 error(s), 0 warning(s)"), std::string::npos) << verify.out;
 
@@ -371,14 +372,13 @@ TEST_F(PackApplyFixture, MadePackageTurnsTheInstalledOldFolderIntoNewAndThePlanM
   const std::wstring again = ToBackslashes(scratch_.File(L"again.dat"));
   PackRun decode = RunPack({L"log", L"decode", ToBackslashes(installLog_.Path()), L"-o", xml}, scratch_);
   ASSERT_EQ(decode.exitCode, 0) << decode.err;
-  ASSERT_EQ(RunUnixProgram("/usr/bin/openssl",
-                           {"enc", "-d", "-des-cbc", "-provider", "legacy", "-provider", "default",
-                            "-K", "8794ec0db3f52410", "-iv", "0000000000000000", "-in",
-                            UnixPath(installLog_.Path()), "-out", UnixPath(plain)}),
-            0);
+  ASSERT_EQ(
+      RunUnixProgram("/usr/bin/openssl", {"enc", "-d", "-des-cbc", "-provider", "legacy", "-provider",
+                                          "default", "-K", "8794ec0db3f52410", "-iv", "0000000000000000",
+                                          "-in", UnixPath(installLog_.Path()), "-out", UnixPath(plain)}),
+      0);
   EXPECT_EQ(FileText(xml), FileText(plain));
-  EXPECT_NE(FileText(xml).find(">1.1</Version>"), std::string::npos)
-      << FileText(xml);
+  EXPECT_NE(FileText(xml).find(">1.1</Version>"), std::string::npos) << FileText(xml);
   PackRun encode = RunPack({L"log", L"encode", xml, L"-o", again}, scratch_);
   ASSERT_EQ(encode.exitCode, 0) << encode.err;
   EXPECT_EQ(FileText(again), installLog_.Bytes());
@@ -389,15 +389,14 @@ namespace {
 // The value as the 32-bit program's view holds it: its type and bytes, or type 0 when absent.
 std::pair<DWORD, std::string> ReadValue32(const std::wstring& key, const std::wstring& name) {
   UniqueRegKey opened;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
-                    opened.Receive()) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, opened.Receive()) !=
+      ERROR_SUCCESS)
     return {0, std::string()};
   DWORD type = 0, size = 0;
   if (RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return {0, std::string()};
   std::string bytes(size, '\0');
-  RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type,
-                   reinterpret_cast<BYTE*>(&bytes[0]), &size);
+  RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&bytes[0]), &size);
   return {type, bytes};
 }
 
@@ -425,13 +424,12 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
     Install();
     const std::wstring valueName = L"Count" + std::to_wstring(++n);
     const std::wstring pkg = ToBackslashes(scratch_.File(L"pkg" + std::to_wstring(n)));
-    ASSERT_TRUE(WriteFileText(
-        pkg + L"\\diff.xml",
-        "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><AddObjects>"
-        "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Utf8FromWide(key) +
-            "</RegKeyPath><RegValueName>" + Utf8FromWide(valueName) +
-            "</RegValueName><RegData Type=\"REG_DW\">" + c.data +
-            "</RegData></Registry></AddObjects></DiffDistribute>"));
+    ASSERT_TRUE(WriteFileText(pkg + L"\\diff.xml",
+                              "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><AddObjects>"
+                              "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" +
+                                  Utf8FromWide(key) + "</RegKeyPath><RegValueName>" +
+                                  Utf8FromWide(valueName) + "</RegValueName><RegData Type=\"REG_DW\">" +
+                                  c.data + "</RegData></Registry></AddObjects></DiffDistribute>"));
     const std::wstring package = lists_ + L"\\numbers" + std::to_wstring(n) + L".diff";
     ASSERT_TRUE(CreateFolderChain(lists_));
     std::wstring reason;
@@ -439,21 +437,20 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
         << Utf8FromWide(reason);
     CopyTree(scratch_.File(L"znq"), lists_ + L"\\ZNQ");
     ASSERT_TRUE(WriteFileText(lists_ + L"\\list.xml",
-                              "<DiffLocalList><DiffLocal Order=\"1\"><FileName>numbers" +
-                                  std::to_string(n) + ".diff</FileName><AppName>SampleApp</AppName>"
+                              "<DiffLocalList><DiffLocal Order=\"1\"><FileName>numbers" + std::to_string(n) +
+                                  ".diff</FileName><AppName>SampleApp</AppName>"
                                   "<DisplayName>Sample Application</DisplayName></DiffLocal>"
                                   "</DiffLocalList>"));
 
     PackRun check = RunPack({L"check", package}, scratch_);
     EXPECT_EQ(check.exitCode == 0, c.stored) << check.out << check.err;
-    PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()),
-                            L"--app", L"SampleApp"},
-                           scratch_);
-    EXPECT_EQ(plan.out.find("ADD_REG " + Utf8FromWide(key)) != std::string::npos, c.stored)
-        << plan.out;
+    PackRun plan = RunPack(
+        {L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()), L"--app", L"SampleApp"},
+        scratch_);
+    EXPECT_EQ(plan.out.find("ADD_REG " + Utf8FromWide(key)) != std::string::npos, c.stored) << plan.out;
 
-    StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"),
-                                          L"\"" + lists_ + L"\\list.xml\" /non_notification");
+    StartedProcess brindle =
+        StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
     // A refused value fails the package: the person reads the failure and presses OK.
     std::wstring message;
     if (!c.stored) {
@@ -527,13 +524,15 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
   for (const wchar_t* key : {L"Only", L"Shared", L"Parent", L"Missing"})
     records += "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Utf8FromWide(base) + "\\" +
                Utf8FromWide(key) + "</RegKeyPath><RegValueName>V</RegValueName></Registry>";
-  ASSERT_TRUE(WriteFileText(pkg + L"\\diff.xml",
-                            "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>" +
-                                records + "</DeleteObjects></DiffDistribute>"));
+  ASSERT_TRUE(
+      WriteFileText(pkg + L"\\diff.xml",
+                    "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>" +
+                        records + "</DeleteObjects></DiffDistribute>"));
   const std::wstring package = lists_ + L"\\deletes.diff";
   ASSERT_TRUE(CreateFolderChain(lists_));
   std::wstring reason;
-  ASSERT_TRUE(pack::WriteCabinet(package, {{L"diff.xml", pkg + L"\\diff.xml"}}, reason)) << Utf8FromWide(reason);
+  ASSERT_TRUE(pack::WriteCabinet(package, {{L"diff.xml", pkg + L"\\diff.xml"}}, reason))
+      << Utf8FromWide(reason);
   CopyTree(scratch_.File(L"znq"), lists_ + L"\\ZNQ");
   ASSERT_TRUE(WriteFileText(lists_ + L"\\list.xml",
                             "<DiffLocalList><DiffLocal Order=\"1\"><FileName>deletes.diff</FileName>"
@@ -542,9 +541,9 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
 
   // The registry as the system's own tool exports it, its 64-bit view holding the 32-bit keys.
   const std::wstring exported = ToBackslashes(scratch_.File(L"machine.reg"));
-  StartedProcess reg = StartProgram(SystemFolderPath() + L"\\reg.exe",
-                                    L"export \"HKLM\\Software\\WOW6432Node\\" + base.substr(9) + L"\" \"" +
-                                        exported + L"\" /y /reg:64");
+  StartedProcess reg = StartProgram(
+      SystemFolderPath() + L"\\reg.exe",
+      L"export \"HKLM\\Software\\WOW6432Node\\" + base.substr(9) + L"\" \"" + exported + L"\" /y /reg:64");
   ASSERT_EQ(WaitForExit(reg, 60000), 0);
   PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()), L"--app",
                           L"SampleApp", L"--registry", exported},
@@ -552,12 +551,14 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
   ASSERT_EQ(plan.exitCode, 0) << plan.err;
 
   ServiceLogTail tail;
-  StartedProcess brindle = StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
+  StartedProcess brindle =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
   EXPECT_EQ(WaitForExit(brindle, 120000), 200);
   const std::vector<ServiceLogLine> lines = tail.NewLines();
   const std::vector<std::wstring> ran = RunActionLines(lines);
   std::string logged;
-  for (const ServiceLogLine& line : lines) logged += Utf8FromWide(line.tag + L" " + line.key + L" " + line.detail) + "\n";
+  for (const ServiceLogLine& line : lines)
+    logged += Utf8FromWide(line.tag + L" " + line.key + L" " + line.detail) + "\n";
   const std::vector<std::wstring> expected = {
       L"DELETE_REG " + base + L"\\Only", L"UPDATE_REG_DELETE " + base + L"\\Shared",
       L"UPDATE_REG_DELETE " + base + L"\\Parent", L"UPDATE_REG_DELETE " + base + L"\\Missing",
@@ -572,17 +573,19 @@ TEST_F(PackApplyFixture, DeletedValuesPlannedOnTheExportedRegistryAreTheLinesOfT
   // verify holds the registry against the package: before the run (the export the plan read)
   // it names the values still to delete; the machine the run left passes.
   const std::wstring left = ToBackslashes(scratch_.File(L"left.reg"));
-  StartedProcess after = StartProgram(SystemFolderPath() + L"\\reg.exe",
-                                      L"export \"HKLM\\Software\\WOW6432Node\\" + base.substr(9) + L"\" \"" +
-                                          left + L"\" /y /reg:64");
+  StartedProcess after = StartProgram(
+      SystemFolderPath() + L"\\reg.exe",
+      L"export \"HKLM\\Software\\WOW6432Node\\" + base.substr(9) + L"\" \"" + left + L"\" /y /reg:64");
   ASSERT_EQ(WaitForExit(after, 60000), 0);
   for (const std::wstring& machine : {exported, left}) {
-    PackRun verify = RunPack({L"verify", L"--root", L"C:\\.", L"--install-log", ToBackslashes(installLog_.Path()),
-                              L"--app", L"SampleApp", L"--package", package, L"--registry", machine},
-                             scratch_);
+    PackRun verify =
+        RunPack({L"verify", L"--root", L"C:\\.", L"--install-log", ToBackslashes(installLog_.Path()),
+                 L"--app", L"SampleApp", L"--package", package, L"--registry", machine},
+                scratch_);
     const bool beforeRun = machine == exported;
     EXPECT_EQ(verify.exitCode, beforeRun ? 1 : 0) << verify.out << verify.err;
-    EXPECT_EQ(verify.out.find("value \"V\" of " + Utf8FromWide(base) + "\\Shared is still there") != std::string::npos,
+    EXPECT_EQ(verify.out.find("value \"V\" of " + Utf8FromWide(base) + "\\Shared is still there") !=
+                  std::string::npos,
               beforeRun)
         << verify.out;
   }
@@ -598,8 +601,10 @@ TEST(PackVersionReader, TheToolReadsTheVersionTheSystemsCallGivesOnRealFiles) {
   for (const wchar_t* pattern : {L"\\*.dll", L"\\*.exe"}) {
     WIN32_FIND_DATAW found;
     UniqueFind find(FindFirstFileW((system + pattern).c_str(), &found));
-    for (bool more = static_cast<bool>(find); more && files.size() < 200; more = FindNextFileW(find.Get(), &found))
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(system + L"\\" + found.cFileName);
+    for (bool more = static_cast<bool>(find); more && files.size() < 200;
+         more = FindNextFileW(find.Get(), &found))
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        files.push_back(system + L"\\" + found.cFileName);
   }
   ASSERT_GT(files.size(), 100u);
   size_t withVersion = 0;

@@ -45,13 +45,13 @@ inline std::string PeLibrary(const std::vector<std::string>& exports, uint32_t v
   b[1] = 'Z';
   put32(60, 0x40);
   b.replace(0x40, 4, std::string("PE\0\0", 4));
-  put16(0x44, 0x14c);     // machine
-  put16(0x46, 1);         // one section
-  put16(0x54, 224);       // optional header size
-  put16(0x56, 0x2000);    // a DLL
+  put16(0x44, 0x14c);   // machine
+  put16(0x46, 1);       // one section
+  put16(0x54, 224);     // optional header size
+  put16(0x56, 0x2000);  // a DLL
   const size_t opt = 0x58;
   put16(opt, 0x10b);
-  put32(opt + 92, 16);    // directories
+  put32(opt + 92, 16);  // directories
   // One section: RVA 0x1000 at file offset 0x200, 0x200 bytes.
   const size_t sec = opt + 224;
   put32(sec + 8, 0x200);
@@ -98,7 +98,8 @@ inline std::vector<std::map<std::string, std::string>> ParseJsonLines(const std:
     size_t i = 0;
     auto expect = [&](char c) {
       while (i < line.size() && line[i] == ' ') ++i;
-      if (i >= line.size() || line[i] != c) throw std::runtime_error("expected " + std::string(1, c) + " in " + line);
+      if (i >= line.size() || line[i] != c)
+        throw std::runtime_error("expected " + std::string(1, c) + " in " + line);
       ++i;
     };
     auto string = [&]() {

@@ -84,27 +84,38 @@ TEST_F(CheckFixture, EachPlantedFaultIsFoundAtItsPlace) {
       {"DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"", "DelInfo=\"INST_DEL\" WOW=\"INST_64bit\"",
        "diff.xml:5: error: WOW=\"INST_64bit\" is not a token the program knows (INST_32BIT or "
        "INST_64BIT; exact letter case): it reads as INST_32BIT (did you mean INST_64BIT?)"},
-      {"Type=\"REG_DW\">0x10", "Type=\"REG_DW\">12abc", "diff.xml:12: error: REG_DW data \"12abc\" is not a number"},
+      {"Type=\"REG_DW\">0x10", "Type=\"REG_DW\">12abc",
+       "diff.xml:12: error: REG_DW data \"12abc\" is not a number"},
       {"Type=\"REG_DW\">0x10", "Type=\"REG_sz\">0x10", "diff.xml:12: error: Type=\"REG_sz\" is not a token"},
-      {"Type=\"REG_DW\">0x10", "Type=\"REG_MULTI_SZ\">a", "diff.xml:12: error: the program has no conversion"},
+      {"Type=\"REG_DW\">0x10", "Type=\"REG_MULTI_SZ\">a",
+       "diff.xml:12: error: the program has no conversion"},
       {"Type=\"REG_DW\">0x10", ("Type=\"REG_SZ\">" + std::string(500, 'x')),
        "diff.xml:12: error: the string has 500 characters"},
-      {"<FileName>sub\\new.txt", "<FileName>sub\\..\\..\\new.txt", "diff.xml:11: error: FileName \"sub\\..\\..\\new.txt\" is not a safe name"},
-      {"<FileName>lib.txt", "<FileName>missing.txt", "diff.xml:8: error: INST\\missing.txt is not in the package"},
-      {"$InsFolder$\\old.txt", "$InsFolder$\\..\\..\\Windows\\old.txt", "diff.xml:5: error: FullPath \"$InsFolder$\\..\\..\\Windows\\old.txt\" climbs out"},
-      {"$InsFolder$\\old.txt", "$InstFolder$\\old.txt", "diff.xml:5: error: FullPath: $InstFolder$ is not a variable"},
-      {"$InsFolder$\\old.txt", "C:\\x\\old.txt:evil", "diff.xml:5: error: FullPath \"C:\\x\\old.txt:evil\" has a colon"},
+      {"<FileName>sub\\new.txt", "<FileName>sub\\..\\..\\new.txt",
+       "diff.xml:11: error: FileName \"sub\\..\\..\\new.txt\" is not a safe name"},
+      {"<FileName>lib.txt", "<FileName>missing.txt",
+       "diff.xml:8: error: INST\\missing.txt is not in the package"},
+      {"$InsFolder$\\old.txt", "$InsFolder$\\..\\..\\Windows\\old.txt",
+       "diff.xml:5: error: FullPath \"$InsFolder$\\..\\..\\Windows\\old.txt\" climbs out"},
+      {"$InsFolder$\\old.txt", "$InstFolder$\\old.txt",
+       "diff.xml:5: error: FullPath: $InstFolder$ is not a variable"},
+      {"$InsFolder$\\old.txt", "C:\\x\\old.txt:evil",
+       "diff.xml:5: error: FullPath \"C:\\x\\old.txt:evil\" has a colon"},
       {"<FullPath>$InsFolder$\\lib.txt", ("<FullPath>$InsFolder$\\" + std::string(260, 'a')),
        "diff.xml:8: error: FullPath has 272 characters"},
-      {"hook.dll</FileName>", "hook2.dll</FileName>", "diff.xml:15: error: CUSTOM\\hook2.dll is not in the package"},
+      {"hook.dll</FileName>", "hook2.dll</FileName>",
+       "diff.xml:15: error: CUSTOM\\hook2.dll is not in the package"},
       {"Type=\"BeforeUpdate\">hook.dll", "Type=\"AfterUpdate\">hook.dll",
        "diff.xml:15: error: CUSTOM\\hook.dll does not export Update_AfterUpdate"},
       {"Type=\"BeforeUpdate\"", "Type=\"beforeupdate\"", "diff.xml:15: error: a hook FileName needs Type"},
-      {"<Version>1.1</Version>", "<Version></Version>", "diff.xml:3: error: the version after the update is empty"},
+      {"<Version>1.1</Version>", "<Version></Version>",
+       "diff.xml:3: error: the version after the update is empty"},
       {"<SCName Type=\"INST_GSC\">Tamek\\App", "<SCName Type=\"INST_GSC\">C:\\Tamek\\App",
        "diff.xml:13: error: SCName \"C:\\Tamek\\App\" is not a safe name"},
-      {"<FullPath Type=\"SCTarget\">", "<FullPath Type=\"Target\">", "diff.xml:13: error: the shortcut has no FullPath with Type \"SCTarget\""},
-      {" <AddObjects>\n", " <AddObjects>\n  <File><FullPath>$InsFolder$\\sub\\new.txt</FullPath><FileName>sub\\new.txt</FileName></File>\n",
+      {"<FullPath Type=\"SCTarget\">", "<FullPath Type=\"Target\">",
+       "diff.xml:13: error: the shortcut has no FullPath with Type \"SCTarget\""},
+      {" <AddObjects>\n",
+       " <AddObjects>\n  <File><FullPath>$InsFolder$\\sub\\new.txt</FullPath><FileName>sub\\new.txt</FileName></File>\n",
        "diff.xml:12: error: a second record for \"$InsFolder$\\sub\\new.txt\" in AddObjects"},
       {"<DiffDistribute>", "<diffdistribute>", "error: the root element must be DiffDistribute"},
       {"</DiffDistribute>", "", "error: the program's XML parser cannot load diff.xml"},
@@ -114,8 +125,7 @@ TEST_F(CheckFixture, EachPlantedFaultIsFoundAtItsPlace) {
     if (fault.finding.find("root element") != std::string::npos)
       diff = Replace(Replace(diff, "<DiffDistribute>", "<diffdistribute>"), "</DiffDistribute>",
                      "</diffdistribute>");
-    else
-      diff = Replace(diff, fault.from, fault.to);
+    else diff = Replace(diff, fault.from, fault.to);
     ScratchFolder fresh;
     Lay(diff, fresh.Path());
     ToolRun run = Check(fresh.Path());
@@ -140,10 +150,10 @@ TEST_F(CheckFixture, MissingUninstallerFilesAndUnsafeCabinetEntriesFailTheCheck)
   ASSERT_TRUE(Put(p + L"/ZNQ/INSTALL/ENGLISH/UninstRsc.dll", "r"));
 
   // The same package as a cabinet, with one entry that climbs out of the extraction folder.
-  std::vector<pack::CabinetEntry> entries = {
-      {L"diff.xml", p + L"/pkg/diff.xml"},        {L"INST\\lib.txt", p + L"/pkg/INST/lib.txt"},
-      {L"INST\\sub\\new.txt", p + L"/pkg/INST/sub/new.txt"},
-      {L"CUSTOM\\hook.dll", p + L"/pkg/CUSTOM/hook.dll"}};
+  std::vector<pack::CabinetEntry> entries = {{L"diff.xml", p + L"/pkg/diff.xml"},
+                                             {L"INST\\lib.txt", p + L"/pkg/INST/lib.txt"},
+                                             {L"INST\\sub\\new.txt", p + L"/pkg/INST/sub/new.txt"},
+                                             {L"CUSTOM\\hook.dll", p + L"/pkg/CUSTOM/hook.dll"}};
   std::wstring reason;
   ASSERT_TRUE(pack::WriteCabinet(p + L"/good.DIFF", entries, reason)) << Utf8FromWide(reason);
   run = RunTool({L"check", p + L"/good.DIFF"});
@@ -174,13 +184,13 @@ TEST(PackMake, ThePackageReadsBackAsTheDifferenceOfTheFolders) {
   ASSERT_TRUE(Put(s.File(L"znq/INSTALL/ENGLISH/UninstRsc.dll"), "r"));
   ASSERT_TRUE(Put(s.File(L"before.dll"), PeLibrary({"Update_BeforeUpdate"})));
   ASSERT_TRUE(Put(s.File(L"extra.ini"),
-                         "# registry and shortcut\n[registry]\nkey = Software\\Tamek\\App\n"
-                         "name = Count\ntype = REG_DW\ndata = 7\n[shortcut]\nname = Tamek\\App\n"
-                         "target = $InsFolder$\\bin\\tool.exe\n[hooks]\nbefore = before.dll\n"
-                         "[uninstall targets]\ntarget = C:\\Other\\uninst.ini\n"));
-  ToolRun run = RunTool({L"make", o, n, L"-o", s.File(L"out/app.DIFF"), L"--version-from",
-                         L"bin/tool.exe", L"--extra", s.File(L"extra.ini"), L"--znq",
-                         s.File(L"znq"), L"--display-name", L"Sample"});
+                  "# registry and shortcut\n[registry]\nkey = Software\\Tamek\\App\n"
+                  "name = Count\ntype = REG_DW\ndata = 7\n[shortcut]\nname = Tamek\\App\n"
+                  "target = $InsFolder$\\bin\\tool.exe\n[hooks]\nbefore = before.dll\n"
+                  "[uninstall targets]\ntarget = C:\\Other\\uninst.ini\n"));
+  ToolRun run =
+      RunTool({L"make", o, n, L"-o", s.File(L"out/app.DIFF"), L"--version-from", L"bin/tool.exe", L"--extra",
+               s.File(L"extra.ini"), L"--znq", s.File(L"znq"), L"--display-name", L"Sample"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(run.OutHas("update bin\\tool.exe (1.0.0.0 -> 2.3.0.0)")) << run.out;
   EXPECT_TRUE(run.OutHas("delete gone.txt"));
@@ -223,20 +233,20 @@ TEST(PackMake, ErrorsInTheDeclarativeFileNameItsLine) {
   ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
   ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
   ASSERT_TRUE(Put(s.File(L"extra.ini"),
-                         "[registry]\nkey = Software\\X\ntype = REG_WORD\n[registry]\nkey = K\n"
-                         "type = REG_DW\ndata = 12x\n[shortcuts]\n"));
-  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                         L"--version", L"2", L"--extra", s.File(L"extra.ini")});
+                  "[registry]\nkey = Software\\X\ntype = REG_WORD\n[registry]\nkey = K\n"
+                  "type = REG_DW\ndata = 12x\n[shortcuts]\n"));
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
+                         L"2", L"--extra", s.File(L"extra.ini")});
   EXPECT_EQ(run.exitCode, 1);
   const std::string extra = Utf8FromWide(s.File(L"extra.ini"));
   EXPECT_TRUE(run.ErrHas(extra + ":8: error: unknown section [shortcuts] (did you mean shortcut?)"))
       << run.err;
   EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
   ASSERT_TRUE(Put(s.File(L"extra.ini"),
-                         "[registry]\nkey = Software\\X\ntype = REG_WORD\n[registry]\nkey = K\n"
-                         "type = REG_DW\ndata = 12x\n"));
-  run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
-                 L"2", L"--extra", s.File(L"extra.ini")});
+                  "[registry]\nkey = Software\\X\ntype = REG_WORD\n[registry]\nkey = K\n"
+                  "type = REG_DW\ndata = 12x\n"));
+  run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"2",
+                 L"--extra", s.File(L"extra.ini")});
   EXPECT_TRUE(run.ErrHas(extra + ":3: error: type = REG_WORD is not one of")) << run.err;
   EXPECT_TRUE(run.ErrHas(extra + ":7: error: REG_DW data \"12x\" is not a number the program converts"))
       << run.err;
@@ -264,9 +274,9 @@ TEST(PackPlan, ListsTheActionsInTheProgramsOrder) {
   ASSERT_TRUE(Put(s.File(L"pkg/INST/kept.txt"), "package"));
   ASSERT_TRUE(Put(s.File(L"pkg/INST/lib.txt"), "lib"));
   ASSERT_TRUE(Put(s.File(L"log.xml"),
-                         "<AppLocalList><AppLocal><AppName>Other</AppName></AppLocal><AppLocal>"
-                         "<AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath><Region Region=\"EU\"/>"
-                         "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
+                  "<AppLocalList><AppLocal><AppName>Other</AppName></AppLocal><AppLocal>"
+                  "<AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath><Region Region=\"EU\"/>"
+                  "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
   // The installed kept.txt is newer than the package's: the program would skip it.
   ASSERT_TRUE(Put(s.File(L"root/Apps/App/kept.txt"), "installed"));
@@ -275,8 +285,8 @@ TEST(PackPlan, ListsTheActionsInTheProgramsOrder) {
   EXPECT_EQ(noApp.exitCode, 1);
   EXPECT_TRUE(noApp.ErrHas("name the application with --app (the log holds: Other, App)")) << noApp.err;
 
-  ToolRun run = RunTool({L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--app",
-                         L"App", L"--root", s.File(L"root")});
+  ToolRun run = RunTool({L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--app", L"App",
+                         L"--root", s.File(L"root")});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::vector<std::string> actions;
   std::istringstream lines(run.out);

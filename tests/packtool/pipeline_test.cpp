@@ -66,8 +66,8 @@ TEST(PackProgress, EveryLongVerbShowsProgressOnTheErrorStreamUnlessQuiet) {
   for (int i = 0; i < 120; ++i)
     ASSERT_TRUE(Put(s.File(L"new/bin/f") + std::to_wstring(i) + L".dat", std::to_string(i)));
   PutZnq(s.File(L"znq"));
-  ToolRun make = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"out/p.DIFF"),
-                          L"--version", L"2", L"--znq", s.File(L"znq")});
+  ToolRun make = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"out/p.DIFF"), L"--version",
+                          L"2", L"--znq", s.File(L"znq")});
   ASSERT_EQ(make.exitCode, 0) << make.err;
   EXPECT_TRUE(make.ErrHas("make: checked 120/120\n")) << make.err;
   EXPECT_FALSE(make.OutHas("checked")) << make.out;
@@ -104,8 +104,7 @@ TEST(PackOptions, ContradictionsAndMissingPlacesAreRefusedBeforeAnyWork) {
   ScratchFolder s;
   ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
   ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
-  const std::vector<std::wstring> base = {L"make", s.File(L"old"), s.File(L"new"), L"-o",
-                                          s.File(L"p.DIFF")};
+  const std::vector<std::wstring> base = {L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF")};
   auto make = [&](std::vector<std::wstring> more) {
     std::vector<std::wstring> args = base;
     args.insert(args.end(), more.begin(), more.end());
@@ -133,8 +132,10 @@ TEST(PackOptions, ContradictionsAndMissingPlacesAreRefusedBeforeAnyWork) {
   }
   // --check-app adds one name each time.
   PutZnq(s.File(L"znq"));
-  EXPECT_EQ(make({L"--version", L"1", L"--check-app", L"a.exe", L"--check-app", L"b.exe", L"--znq",
-                  s.File(L"znq")}).exitCode, 0);
+  EXPECT_EQ(
+      make({L"--version", L"1", L"--check-app", L"a.exe", L"--check-app", L"b.exe", L"--znq", s.File(L"znq")})
+          .exitCode,
+      0);
   ToolRun check = RunTool({L"check", s.File(L"p.DIFF"), L"--znq", s.File(L"nowhere")});
   EXPECT_EQ(check.exitCode, 2);
   EXPECT_TRUE(check.ErrHas("no such folder")) << check.err;
@@ -156,22 +157,24 @@ TEST(PackMake, ADoubledKeyIsAnErrorAndAnEmptyPackageAWarning) {
                   "[registry]\nkey = Software\\A\nname = One\ntype = REG_SZ\ndata = 1\n"
                   "name = Two\n[hooks]\nbefore = hook.dll\nbefore = hook.dll\n"));
   PutZnq(s.File(L"znq"));
-  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                         L"--version", L"2", L"--extra", s.File(L"extra.ini"), L"--znq", s.File(L"znq")});
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
+                         L"2", L"--extra", s.File(L"extra.ini"), L"--znq", s.File(L"znq")});
   EXPECT_EQ(run.exitCode, 1);
   const std::string extra = Utf8FromWide(s.File(L"extra.ini"));
   EXPECT_TRUE(run.ErrHas(extra + ":6: error: key name is given twice in the [registry] block "
-                                 "(first on line 3, again on line 6)")) << run.err;
+                                 "(first on line 3, again on line 6)"))
+      << run.err;
   EXPECT_TRUE(run.ErrHas(extra + ":9: error: key before is given twice in the [hooks] block "
-                                 "(first on line 8, again on line 9)")) << run.err;
+                                 "(first on line 8, again on line 9)"))
+      << run.err;
   EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
 
-  ToolRun same = RunTool({L"make", s.File(L"old"), s.File(L"old"), L"-o", s.File(L"same.DIFF"),
-                          L"--version", L"2", L"--znq", s.File(L"znq")});
+  ToolRun same = RunTool({L"make", s.File(L"old"), s.File(L"old"), L"-o", s.File(L"same.DIFF"), L"--version",
+                          L"2", L"--znq", s.File(L"znq")});
   EXPECT_EQ(same.exitCode, 0) << same.err;
   EXPECT_TRUE(same.ErrHas("warning: the package changes nothing")) << same.err;
-  ToolRun changes = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"c.DIFF"),
-                             L"--version", L"2", L"--znq", s.File(L"znq")});
+  ToolRun changes = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"c.DIFF"), L"--version",
+                             L"2", L"--znq", s.File(L"znq")});
   EXPECT_EQ(changes.exitCode, 0) << changes.err;
   EXPECT_FALSE(changes.ErrHas("changes nothing")) << changes.err;
 }
@@ -214,11 +217,14 @@ TEST(PackLog, EncodeReadsTheDeclaredEncodingAndNeverStoresALookAlike) {
   EXPECT_EQ(Decoded(s.File(L"out.dat")), stored);
 
   // U+015C has no form in Windows-1252: refused at its place, nothing written.
-  std::string outside = declared + "<AppLocalList><AppLocal>\n<AppName>\xC5\x9Cuite</AppName></AppLocal></AppLocalList>";
+  std::string outside =
+      declared + "<AppLocalList><AppLocal>\n<AppName>\xC5\x9Cuite</AppName></AppLocal></AppLocalList>";
   run = encode(outside);
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(run.ErrHas("line 3, column 10: the character U+015C (\xC5\x9C) is not in the ANSI code "
-                         "page")) << run.err;
+  EXPECT_TRUE(
+      run.ErrHas("line 3, column 10: the character U+015C (\xC5\x9C) is not in the ANSI code "
+                 "page"))
+      << run.err;
   EXPECT_FALSE(FileExists(s.File(L"out.dat")));
   run = encode("<AppLocalList><AppLocal><AppName>\xC5\x9Cuite</AppName></AppLocal></AppLocalList>",
                {L"--from-utf8"});
@@ -249,9 +255,9 @@ TEST(PackMake, TheDeclarativeFileIsReadInTheEncodingsEditorsWrite) {
   const std::wstring wide = WideFromUtf8(text);
   auto make = [&](const std::string& extra) {
     EXPECT_TRUE(Put(s.File(L"extra.ini"), extra));
-    return RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"out/p.DIFF"),
-                    L"--version", L"2", L"--znq", s.File(L"znq"), L"--extra", s.File(L"extra.ini"),
-                    L"--diff-xml", s.File(L"diff.xml")});
+    return RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"out/p.DIFF"), L"--version", L"2",
+                    L"--znq", s.File(L"znq"), L"--extra", s.File(L"extra.ini"), L"--diff-xml",
+                    s.File(L"diff.xml")});
   };
   for (const std::string& bytes : {text, "\xEF\xBB\xBF" + text, utf16(wide, true)}) {
     ToolRun run = make(bytes);
@@ -265,8 +271,10 @@ TEST(PackMake, TheDeclarativeFileIsReadInTheEncodingsEditorsWrite) {
   EXPECT_TRUE(noMark.ErrHas("UTF-16 without its byte-order mark?")) << noMark.err;
   ToolRun latin = make("[registry]\nkey = Software\\T\xE9st\n");
   EXPECT_EQ(latin.exitCode, 1);
-  EXPECT_TRUE(latin.ErrHas("extra.ini: error: the file is not UTF-8 text (line 2 holds bytes of another "
-                           "encoding)")) << latin.err;
+  EXPECT_TRUE(
+      latin.ErrHas("extra.ini: error: the file is not UTF-8 text (line 2 holds bytes of another "
+                   "encoding)"))
+      << latin.err;
 }
 
 }  // namespace
@@ -285,8 +293,7 @@ TEST(PackStreams, DashWorksWhereOfferedAndIsRefusedElsewhere) {
   const std::vector<std::vector<std::wstring>> refused = {
       {L"make", s.File(L"old"), s.File(L"new"), L"-o", L"-", L"--version", L"1"},
       {L"make", L"-", s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"1"},
-      {L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"1",
-       L"--znq", L"-"},
+      {L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"1", L"--znq", L"-"},
       {L"plan", L"-", L"--install-log", L"-"},
       {L"plan", s.File(L"pkg"), L"--install-log", L"x", L"--root", L"-"},
       {L"check", s.File(L"pkg"), L"--znq", L"-"},
@@ -298,8 +305,8 @@ TEST(PackStreams, DashWorksWhereOfferedAndIsRefusedElsewhere) {
   }
   EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));
 
-  ToolRun xml = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                         L"--version", L"1", L"--znq", s.File(L"znq"), L"--diff-xml", L"-"});
+  ToolRun xml = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
+                         L"1", L"--znq", s.File(L"znq"), L"--diff-xml", L"-"});
   ASSERT_EQ(xml.exitCode, 0) << xml.err;
   EXPECT_EQ(xml.out.rfind("<?xml", 0), 0u) << xml.out;
   EXPECT_NE(xml.out.find("</DiffDistribute>"), std::string::npos) << xml.out;
@@ -318,14 +325,18 @@ TEST(PackCheck, XmlMistakesGetTheirLineAndColumn) {
                   "</DiffDistribute>\n"));
   ToolRun run = RunTool({L"check", s.File(L"pkg")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(run.OutHas("diff.xml:3:45: error: the program's XML parser cannot load diff.xml: a '&' "
-                         "that starts no reference")) << run.out;
+  EXPECT_TRUE(
+      run.OutHas("diff.xml:3:45: error: the program's XML parser cannot load diff.xml: a '&' "
+                 "that starts no reference"))
+      << run.out;
   ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
                   "<DiffDistribute>\n<GeneralInfo><Version>1</Version></GeneralInfo>\n"
                   "<AddObjects><File COM=INST_REG/></AddObjects>\n</DiffDistribute>\n"));
   run = RunTool({L"check", s.File(L"pkg")});
-  EXPECT_TRUE(run.OutHas("diff.xml:3:23: error: the program's XML parser cannot load diff.xml: the "
-                         "value of the attribute COM is not in quotes")) << run.out;
+  EXPECT_TRUE(
+      run.OutHas("diff.xml:3:23: error: the program's XML parser cannot load diff.xml: the "
+                 "value of the attribute COM is not in quotes"))
+      << run.out;
 }
 
 }  // namespace
@@ -345,8 +356,8 @@ TEST(PackMake, PackagesAreReproducibleAndNoStaleOutputRemains) {
     pack::fs::last_write_time(pack::FsPath(s.File(f)), stamp);
   PutZnq(s.File(L"znq"));
   auto make = [&](const std::wstring& out, std::vector<std::wstring> more = {}) {
-    std::vector<std::wstring> args = {L"make", s.File(L"old"), s.File(L"new"), L"-o", out,
-                                      L"--version", L"2", L"--znq", s.File(L"znq")};
+    std::vector<std::wstring> args = {L"make",      s.File(L"old"), s.File(L"new"), L"-o",         out,
+                                      L"--version", L"2",           L"--znq",       s.File(L"znq")};
     args.insert(args.end(), more.begin(), more.end());
     return RunTool(args);
   };
@@ -372,8 +383,10 @@ TEST(PackMake, PackagesAreReproducibleAndNoStaleOutputRemains) {
   // (the package is kept with --force: its check finds no INSTALL folder directly in ZNQ).
   ASSERT_TRUE(pack::fs::remove_all(pack::FsPath(s.File(L"one/ZNQ"))) > 0);
   PutZnq(s.File(L"one/ZNQ/src"));
-  ASSERT_EQ(RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"one/p.DIFF"),
-                     L"--version", L"2", L"--znq", s.File(L"one/ZNQ/src"), L"--force"}).exitCode, 0);
+  ASSERT_EQ(RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"one/p.DIFF"), L"--version",
+                     L"2", L"--znq", s.File(L"one/ZNQ/src"), L"--force"})
+                .exitCode,
+            0);
   EXPECT_TRUE(FileExists(s.File(L"one/ZNQ/src/INSTALL/COMMON/Uninst.exe")));
   // A failed make leaves no package at -o, not even the earlier one.
   ASSERT_TRUE(Put(s.File(L"bad.ini"), "[registry]\nkey = K\ntype = REG_DW\ndata = 12x\n"));
@@ -400,11 +413,12 @@ TEST(PackJson, EveryVerbWritesFindingsAndASummaryAsJson) {
   ASSERT_TRUE(Put(s.File(L"new/c.txt"), "c"));
   ASSERT_TRUE(Put(s.File(L"bad.ini"), "[registry]\nkey = K\nkey = L\n"));
   PutZnq(s.File(L"znq"));
-  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\App"
-                                      "</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\App"
+                  "</FullPath></AppLocal></AppLocalList>"));
   ASSERT_TRUE(Put(s.File(L"uninst.ini"), "[Files]\nUIFILE=\"unterminated\n"));
-  auto lastIs = [](const std::vector<std::map<std::string, std::string>>& objects,
-                   const std::string& verb, const std::string& exit) {
+  auto lastIs = [](const std::vector<std::map<std::string, std::string>>& objects, const std::string& verb,
+                   const std::string& exit) {
     if (objects.empty()) return false;
     const auto& last = objects.back();
     return last.count("summary") && last.at("summary") == verb && last.at("exit") == exit;
@@ -414,10 +428,14 @@ TEST(PackJson, EveryVerbWritesFindingsAndASummaryAsJson) {
     std::string verb, exit;
   };
   const Case cases[] = {
-      {{L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"2",
-        L"--znq", s.File(L"znq"), L"--json"}, "make", "0"},
-      {{L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"), L"--version", L"2",
-        L"--extra", s.File(L"bad.ini"), L"--json"}, "make", "1"},
+      {{L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"2", L"--znq",
+        s.File(L"znq"), L"--json"},
+       "make",
+       "0"},
+      {{L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"), L"--version", L"2", L"--extra",
+        s.File(L"bad.ini"), L"--json"},
+       "make",
+       "1"},
       {{L"check", s.File(L"p.DIFF"), L"--json"}, "check", "0"},
       {{L"check", s.File(L"none.DIFF"), L"--json"}, "check", "1"},
       {{L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat"), L"--json"}, "log encode", "0"},
@@ -448,9 +466,11 @@ TEST(PackJson, EveryVerbWritesFindingsAndASummaryAsJson) {
   }
   // make lists its changes as objects; the doubled key is a finding with its line.
   const auto& made = byRun["make 0"];
-  EXPECT_EQ(std::count_if(made.begin(), made.end(), [](const auto& o) {
-              return o.count("change") && o.at("change") == "add" && o.at("path") == "c.txt";
-            }), 1);
+  EXPECT_EQ(std::count_if(made.begin(), made.end(),
+                          [](const auto& o) {
+                            return o.count("change") && o.at("change") == "add" && o.at("path") == "c.txt";
+                          }),
+            1);
   bool doubled = false;
   for (const auto& o : byRun["make 1"])
     doubled = doubled || (o.count("rule") && o.at("rule") == "duplicate-key" && o.at("line") == "3");
@@ -477,12 +497,13 @@ TEST(PackMake, AFindingOnAGeneratedFileRecordNamesTheFileInNew) {
   const std::wstring deep = part + L"/" + part + L"/" + part + L"/" + part + L"/long.txt";
   ASSERT_TRUE(Put(s.File(L"new/") + deep, "x"));
   PutZnq(s.File(L"znq"));
-  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                         L"--version", L"2", L"--znq", s.File(L"znq")});
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
+                         L"2", L"--znq", s.File(L"znq")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(run.ErrHas(Utf8FromWide(s.File(L"new/") + deep) +
                          ": error: FullPath has 264 characters; the program handles paths of at most 259 [" +
-                         Utf8FromWide(s.File(L"p.DIFF")) + ":diff.xml:")) << run.err;
+                         Utf8FromWide(s.File(L"p.DIFF")) + ":diff.xml:"))
+      << run.err;
 }
 #endif
 
@@ -503,18 +524,22 @@ TEST(PackVerbs, DryRunListExtractAndDiff) {
   ASSERT_TRUE(Put(s.File(L"v3/b.txt"), "b"));
   ASSERT_TRUE(Put(s.File(L"reg.ini"), "[registry]\nkey = Software\\T\nname = V\ndata = 2\n"));
   PutZnq(s.File(L"znq"));
-  ToolRun dry = RunTool({L"make", s.File(L"v1"), s.File(L"v2"), L"-o", s.File(L"out/p.DIFF"),
-                         L"--version", L"2", L"--znq", s.File(L"znq"), L"--dry-run", L"--list",
-                         s.File(L"out/list.xml"), L"--app", L"App"});
+  ToolRun dry =
+      RunTool({L"make", s.File(L"v1"), s.File(L"v2"), L"-o", s.File(L"out/p.DIFF"), L"--version", L"2",
+               L"--znq", s.File(L"znq"), L"--dry-run", L"--list", s.File(L"out/list.xml"), L"--app", L"App"});
   ASSERT_EQ(dry.exitCode, 0) << dry.err;
   EXPECT_TRUE(dry.OutHas("add b.txt")) << dry.out;
   EXPECT_TRUE(dry.ErrHas("1 added, 1 updated, 1 deleted")) << dry.err;
   EXPECT_FALSE(pack::fs::exists(pack::FsPath(s.File(L"out"))));
 
-  ASSERT_EQ(RunTool({L"make", s.File(L"v1"), s.File(L"v2"), L"-o", s.File(L"p2.DIFF"), L"--version",
-                     L"2", L"--znq", s.File(L"znq"), L"--extra", s.File(L"reg.ini")}).exitCode, 0);
-  ASSERT_EQ(RunTool({L"make", s.File(L"v1"), s.File(L"v3"), L"-o", s.File(L"p3.DIFF"), L"--version",
-                     L"3", L"--znq", s.File(L"znq")}).exitCode, 0);
+  ASSERT_EQ(RunTool({L"make", s.File(L"v1"), s.File(L"v2"), L"-o", s.File(L"p2.DIFF"), L"--version", L"2",
+                     L"--znq", s.File(L"znq"), L"--extra", s.File(L"reg.ini")})
+                .exitCode,
+            0);
+  ASSERT_EQ(RunTool({L"make", s.File(L"v1"), s.File(L"v3"), L"-o", s.File(L"p3.DIFF"), L"--version", L"3",
+                     L"--znq", s.File(L"znq")})
+                .exitCode,
+            0);
   ToolRun list = RunTool({L"list", s.File(L"p2.DIFF")});
   ASSERT_EQ(list.exitCode, 0) << list.err;
   EXPECT_TRUE(list.OutHas("delete file $InsFolder$\\gone.txt\n")) << list.out;
@@ -554,30 +579,31 @@ TEST(PackVerify, AnInstallationIsHeldAgainstItsLogsAndThePackageApplied) {
                   "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath>"
                   "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
-  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
-                  "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo>"
-                  "<DeleteObjects><File><FullPath>$InsFolder$\\old.txt</FullPath></File></DeleteObjects>"
-                  "<UpdateObjects><File><FullPath>$InsFolder$\\a.txt</FullPath><FileName>a.txt</FileName></File>"
-                  "</UpdateObjects><AddObjects><File><FullPath>$InsFolder$\\c.txt</FullPath>"
-                  "<FileName>c.txt</FileName></File></AddObjects></DiffDistribute>"));
+  ASSERT_TRUE(
+      Put(s.File(L"pkg/diff.xml"),
+          "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo>"
+          "<DeleteObjects><File><FullPath>$InsFolder$\\old.txt</FullPath></File></DeleteObjects>"
+          "<UpdateObjects><File><FullPath>$InsFolder$\\a.txt</FullPath><FileName>a.txt</FileName></File>"
+          "</UpdateObjects><AddObjects><File><FullPath>$InsFolder$\\c.txt</FullPath>"
+          "<FileName>c.txt</FileName></File></AddObjects></DiffDistribute>"));
   ASSERT_TRUE(Put(s.File(L"pkg/INST/a.txt"), "new a"));
   ASSERT_TRUE(Put(s.File(L"pkg/INST/c.txt"), "c"));
   const std::string uninst =
       "[Files]\r\nUIFILE=\"C:\\\\Apps\\\\App\\\\a.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n"
       "UIFILE=\"C:\\\\Apps\\\\App\\\\c.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n";
-  ASSERT_TRUE(Put(s.File(L"root/Apps/App/uninst.ini"),
-                  uninst + "UIFILE=\"C:\\\\Apps\\\\App\\\\b.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n"));
+  ASSERT_TRUE(
+      Put(s.File(L"root/Apps/App/uninst.ini"),
+          uninst + "UIFILE=\"C:\\\\Apps\\\\App\\\\b.txt\" INST_REQ INST_VER INST_DEL INST_NOREG\r\n"));
   ASSERT_TRUE(Put(s.File(L"root/Apps/App/a.txt"), "old a"));
   ASSERT_TRUE(Put(s.File(L"root/Apps/App/old.txt"), "o"));
-  const std::vector<std::wstring> args = {L"verify", L"--root", s.File(L"root"), L"--install-log",
+  const std::vector<std::wstring> args = {L"verify",          L"--root",    s.File(L"root"), L"--install-log",
                                           s.File(L"log.dat"), L"--package", s.File(L"pkg")};
   ToolRun run = RunTool(args);
   EXPECT_EQ(run.exitCode, 1);
-  for (const char* finding :
-       {"error: the uninstall log lists C:\\Apps\\App\\b.txt, which is not installed",
-        "error: C:\\Apps\\App\\old.txt is still installed; the package deletes it",
-        "error: C:\\Apps\\App\\a.txt differs from the package's file",
-        "error: C:\\Apps\\App\\c.txt is missing; the package installs it"})
+  for (const char* finding : {"error: the uninstall log lists C:\\Apps\\App\\b.txt, which is not installed",
+                              "error: C:\\Apps\\App\\old.txt is still installed; the package deletes it",
+                              "error: C:\\Apps\\App\\a.txt differs from the package's file",
+                              "error: C:\\Apps\\App\\c.txt is missing; the package installs it"})
     EXPECT_TRUE(run.OutHas(finding)) << finding << "\n" << run.out;
 
   // The installation as the package leaves it passes.
@@ -613,26 +639,33 @@ TEST(PackVerify, ValuesAndSharedCountsAreHeldAgainstTheExportedRegistry) {
                   "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath>"
                   "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
-  const std::string value = "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">Software\\App</RegKeyPath>";
-  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"),
-                  "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" + value +
-                      "<RegValueName>Old</RegValueName></Registry></DeleteObjects><AddObjects>" + value +
-                      "<RegValueName>Path</RegValueName><RegData Type=\"REG_SZ\">$InsFolder$</RegData></Registry>" +
-                      value + "<RegValueName>Count</RegValueName><RegData Type=\"REG_DW\">5</RegData></Registry>" +
-                      value + "<RegValueName>Stamp</RegValueName><RegData Type=\"REG_DW\">$InstallTime$</RegData>"
-                      "</Registry></AddObjects></DiffDistribute>"));
-  ASSERT_TRUE(Put(s.File(L"root/Apps/App/uninst.ini"),
-                  "[Files]\r\nUIFILE=\"C:\\\\Apps\\\\App\\\\shared.dll\" INST_REQ INST_VER INST_REF INST_NOREG\r\n"));
+  const std::string value =
+      "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">Software\\App</RegKeyPath>";
+  ASSERT_TRUE(
+      Put(s.File(L"pkg/diff.xml"),
+          "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" + value +
+              "<RegValueName>Old</RegValueName></Registry></DeleteObjects><AddObjects>" + value +
+              "<RegValueName>Path</RegValueName><RegData Type=\"REG_SZ\">$InsFolder$</RegData></Registry>" +
+              value + "<RegValueName>Count</RegValueName><RegData Type=\"REG_DW\">5</RegData></Registry>" +
+              value +
+              "<RegValueName>Stamp</RegValueName><RegData Type=\"REG_DW\">$InstallTime$</RegData>"
+              "</Registry></AddObjects></DiffDistribute>"));
+  ASSERT_TRUE(
+      Put(s.File(L"root/Apps/App/uninst.ini"),
+          "[Files]\r\nUIFILE=\"C:\\\\Apps\\\\App\\\\shared.dll\" INST_REQ INST_VER INST_REF INST_NOREG\r\n"));
   ASSERT_TRUE(Put(s.File(L"root/Apps/App/shared.dll"), "dll"));
   const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
   const std::string appKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\App]\r\n";
-  const std::string counts = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n";
-  const std::vector<std::wstring> args = {L"verify", L"--root", s.File(L"root"), L"--install-log", s.File(L"log.dat"),
-                                          L"--package", s.File(L"pkg"), L"--registry", s.File(L"machine.reg")};
+  const std::string counts =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n";
+  const std::vector<std::wstring> args = {L"verify",        L"--root",          s.File(L"root"),
+                                          L"--install-log", s.File(L"log.dat"), L"--package",
+                                          s.File(L"pkg"),   L"--registry",      s.File(L"machine.reg")};
 
   // Before the package: the old value there, the new ones missing or different, no count.
   ASSERT_TRUE(Put(s.File(L"machine.reg"), header + appKey + "\"Old\"=\"1\"\r\n\"Count\"=dword:00000004\r\n" +
-                                              counts + "\"C:\\\\Apps\\\\App\\\\shared.dll\"=dword:00000000\r\n"));
+                                              counts +
+                                              "\"C:\\\\Apps\\\\App\\\\shared.dll\"=dword:00000000\r\n"));
   ToolRun run = RunTool(args);
   EXPECT_EQ(run.exitCode, 1);
   for (const char* finding :
@@ -644,9 +677,11 @@ TEST(PackVerify, ValuesAndSharedCountsAreHeldAgainstTheExportedRegistry) {
     EXPECT_TRUE(run.OutHas(finding)) << finding << "\n" << run.out;
 
   // As the program leaves it (the time of the run whatever it is), it passes.
-  ASSERT_TRUE(Put(s.File(L"machine.reg"),
-                  header + appKey + "\"Path\"=\"C:\\\\Apps\\\\App\"\r\n\"count\"=dword:00000005\r\n"
-                  "\"Stamp\"=dword:5f5e1000\r\n" + counts + "\"c:\\\\apps\\\\app\\\\SHARED.dll\"=dword:00000002\r\n"));
+  ASSERT_TRUE(Put(s.File(L"machine.reg"), header + appKey +
+                                              "\"Path\"=\"C:\\\\Apps\\\\App\"\r\n\"count\"=dword:00000005\r\n"
+                                              "\"Stamp\"=dword:5f5e1000\r\n" +
+                                              counts +
+                                              "\"c:\\\\apps\\\\app\\\\SHARED.dll\"=dword:00000002\r\n"));
   run = RunTool(args);
   EXPECT_EQ(run.exitCode, 0) << run.out;
   // Without the package the counts are still held; a count that is missing is named so.

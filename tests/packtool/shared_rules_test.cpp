@@ -28,8 +28,7 @@ namespace {
 bool Put(const std::wstring& path, const std::string& bytes) { return pack::WriteFileBytes(path, bytes); }
 
 // A package folder holding one diff.xml, with the uninstaller files beside it.
-void LayPackage(const std::wstring& root, const std::string& diff,
-                const std::string& uninsVer = "7.1\r\n") {
+void LayPackage(const std::wstring& root, const std::string& diff, const std::string& uninsVer = "7.1\r\n") {
   ASSERT_TRUE(Put(root + L"/pkg/diff.xml", diff));
   for (const std::wstring& f : UninstallerCommonFiles())
     ASSERT_TRUE(Put(root + L"/ZNQ/INSTALL/COMMON/" + f, "x"));
@@ -40,20 +39,21 @@ void LayPackage(const std::wstring& root, const std::string& diff,
 std::string RegistryDiff(const std::string& type, const std::string& data) {
   return "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><AddObjects>"
          "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">Software\\T</RegKeyPath>"
-         "<RegValueName>V</RegValueName><RegData Type=\"" + type + "\">" + data +
-         "</RegData></Registry></AddObjects></DiffDistribute>";
+         "<RegValueName>V</RegValueName><RegData Type=\"" +
+         type + "\">" + data + "</RegData></Registry></AddObjects></DiffDistribute>";
 }
 
 // The numbers a package author may write as REG_DW data: check, make and plan refuse exactly
 // those the program's conversion refuses (signs, blanks, negatives, junk, too large).
 TEST(PackSharedRules, RegistryNumbersAreRefusedExactlyWhenTheProgramRefusesThem) {
   const std::vector<std::string> numbers = {
-      "0x10", "010", "0", "4294967295", "0xFFFFFFFF", "0X1f", "+5", "-1", " 5", "5 ", "",
-      "0x", "08", "4294967296", "0x100000000", "12abc", "1e3", "\t7", "-0", "0x-1"};
+      "0x10", "010", "0",  "4294967295", "0xFFFFFFFF",  "0X1f",  "+5",  "-1",  " 5", "5 ",
+      "",     "0x",  "08", "4294967296", "0x100000000", "12abc", "1e3", "\t7", "-0", "0x-1"};
   ScratchFolder s;
   const std::wstring log = s.File(L"log.dat");
-  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName>"
-                                      "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName>"
+                  "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", log}).exitCode, 0);
   ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
   ASSERT_TRUE(Put(s.File(L"new/a.txt"), "b"));
@@ -78,11 +78,10 @@ TEST(PackSharedRules, RegistryNumbersAreRefusedExactlyWhenTheProgramRefusesThem)
 
     // make reads the declarative file's values trimmed: blanks cannot reach it.
     if (number.find_first_of(" \t") != std::string::npos) continue;
-    ASSERT_TRUE(Put(s.File(L"extra.ini"), "[registry]\nkey = Software\\T\ntype = REG_DW\ndata = " +
-                                              number + "\n"));
-    ToolRun make = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", root + L"/m.DIFF",
-                            L"--version", L"2", L"--extra", s.File(L"extra.ini"), L"--znq",
-                            s.File(L"znq")});
+    ASSERT_TRUE(
+        Put(s.File(L"extra.ini"), "[registry]\nkey = Software\\T\ntype = REG_DW\ndata = " + number + "\n"));
+    ToolRun make = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", root + L"/m.DIFF", L"--version",
+                            L"2", L"--extra", s.File(L"extra.ini"), L"--znq", s.File(L"znq")});
     EXPECT_EQ(make.exitCode == 0, programConverts) << make.err;
   }
 }
@@ -109,8 +108,8 @@ TEST(PackSharedRules, VariablesAreKnownExactlyWhenTheProgramExpandsThem) {
   const CQXEnv env = ApplicationEnv(machine, L"App", &log, &package, L"7.1");
 
   std::vector<std::wstring> names = VariableNames();
-  for (const wchar_t* other : {L"$INSFOLDER$", L"$insfolder$", L"$InstFolder$", L"$InstallTime$",
-                               L"$Foo$", L"$ProgFolder32$", L"$Region_$"})
+  for (const wchar_t* other : {L"$INSFOLDER$", L"$insfolder$", L"$InstFolder$", L"$InstallTime$", L"$Foo$",
+                               L"$ProgFolder32$", L"$Region_$"})
     names.push_back(other);
   for (const std::wstring& name : names) {
     SCOPED_TRACE(Utf8FromWide(name));
@@ -173,8 +172,8 @@ TEST(PackSharedRules, ElementsAndAttributesAreKnownExactlyWhenTheProgramReadsThe
   // The package above holds every name of the reader's table.
   const std::regex startTag("<([A-Za-z_]+)[ >]"), attribute(" ([A-Za-z]+)=\"");
   std::set<std::string> inText;
-  for (auto it = std::sregex_iterator(every.begin(), every.end(), startTag);
-       it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(every.begin(), every.end(), startTag); it != std::sregex_iterator();
+       ++it)
     inText.insert((*it)[1].str());
   for (const auto& [name, shape] : DiffElementShapes()) {
     EXPECT_TRUE(inText.count(Utf8FromWide(name))) << Utf8FromWide(name);
@@ -192,12 +191,12 @@ TEST(PackSharedRules, ElementsAndAttributesAreKnownExactlyWhenTheProgramReadsThe
   }
   // Each start tag renamed in turn (its end tag with it), then each attribute.
   std::vector<std::pair<size_t, std::string>> tags, attributes;
-  for (auto it = std::sregex_iterator(every.begin(), every.end(), startTag);
-       it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(every.begin(), every.end(), startTag); it != std::sregex_iterator();
+       ++it)
     if ((*it)[1].str() != "DiffDistribute")
       tags.push_back({static_cast<size_t>(it->position(1)), (*it)[1].str()});
-  for (auto it = std::sregex_iterator(every.begin(), every.end(), attribute);
-       it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(every.begin(), every.end(), attribute); it != std::sregex_iterator();
+       ++it)
     attributes.push_back({static_cast<size_t>(it->position(1)), (*it)[1].str()});
   int n = 0;
   auto probe = [&](const std::string& changed, const std::string& what, const char* warning) {
@@ -227,12 +226,21 @@ TEST(PackSharedRules, ElementsAndAttributesAreKnownExactlyWhenTheProgramReadsThe
 // The uninstaller's version word: check refuses the files exactly when the program would
 // refuse the version (and fail the update), and plan names the program's word.
 TEST(PackSharedRules, TheUninstallerVersionWordIsTheProgramsOwn) {
-  const std::vector<std::string> texts = {"7.1\r\n",   "\v\f 7.1 rest", "  8.0\tx", "",
-                                          " \r\n",     "../7",          "a\\b",     "con",
-                                          std::string(65, '9'), "7:1",  std::string("7.1\0x", 5)};
+  const std::vector<std::string> texts = {"7.1\r\n",
+                                          "\v\f 7.1 rest",
+                                          "  8.0\tx",
+                                          "",
+                                          " \r\n",
+                                          "../7",
+                                          "a\\b",
+                                          "con",
+                                          std::string(65, '9'),
+                                          "7:1",
+                                          std::string("7.1\0x", 5)};
   ScratchFolder s;
-  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName>"
-                                      "</AppLocal></AppLocalList>"));
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName>"
+                  "</AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
   int n = 0;
   for (const std::string& text : texts) {
@@ -268,12 +276,14 @@ std::string DeletedValue(const std::string& key, const std::string& section = "D
 // what follows); without it, the step's verb and a note.
 TEST(PackSharedRules, ADeletedValuesVerbIsTheProgramsDecisionOnTheGivenRegistry) {
   ScratchFolder s;
-  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName>"
-                                      "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName>"
+                  "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
   LayPackage(s.Path(), "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo>" +
                            DeletedValue("Software\\Only") + DeletedValue("Software\\Shared") +
-                           DeletedValue("Software\\Missing") + DeletedValue("Software\\Wide", "DeleteObjects", "INST_64BIT") +
+                           DeletedValue("Software\\Missing") +
+                           DeletedValue("Software\\Wide", "DeleteObjects", "INST_64BIT") +
                            DeletedValue("Software\\Kept", "UpdateObjects") + "</DiffDistribute>");
   // The export in UTF-16 with its mark, as "reg export" writes it: the 32-bit keys are below
   // WOW6432Node, the 64-bit one is not.
@@ -284,7 +294,8 @@ TEST(PackSharedRules, ADeletedValuesVerbIsTheProgramsDecisionOnTheGivenRegistry)
       L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wide]\r\n\"V\"=\"1\"\r\n\r\n"
       L"[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Kept]\r\n\"V\"=\"1\"\r\n";
   ASSERT_TRUE(Put(s.File(L"machine.reg"), Utf16LeBytes(exported)));
-  const std::vector<std::wstring> base = {L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"-q"};
+  const std::vector<std::wstring> base = {L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"),
+                                          L"-q"};
 
   std::vector<std::wstring> args = base;
   args.insert(args.end(), {L"--registry", s.File(L"machine.reg")});
@@ -300,7 +311,8 @@ TEST(PackSharedRules, ADeletedValuesVerbIsTheProgramsDecisionOnTheGivenRegistry)
   ToolRun blind = RunTool(base);
   EXPECT_TRUE(blind.OutHas("DELETE_REG Software\\Shared")) << blind.out;
 
-  ASSERT_TRUE(Put(s.File(L"wrong.reg"), "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\X]\r\nV=1\r\n"));
+  ASSERT_TRUE(Put(s.File(L"wrong.reg"),
+                  "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\X]\r\nV=1\r\n"));
   args = base;
   args.insert(args.end(), {L"--registry", s.File(L"wrong.reg")});
   ToolRun wrong = RunTool(args);
@@ -316,8 +328,9 @@ TEST(PackSharedRules, ADeletedValuesVerbIsTheProgramsDecisionOnTheGivenRegistry)
 // carried forward from one record to the next.
 TEST(PackSharedRules, SharedCountsArePlannedByTheProgramsDecisionsOnTheGivenRegistry) {
   ScratchFolder s;
-  ASSERT_TRUE(Put(s.File(L"log.xml"), "<AppLocalList><AppLocal><AppName>App</AppName>"
-                                      "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName>"
+                  "<FullPath>C:\\App</FullPath></AppLocal></AppLocalList>"));
   ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
   auto shared = [](const std::string& name) {
     return "<File DelInfo=\"INST_REF\"><FullPath>$InsFolder$\\" + name + "</FullPath><FileName>" + name +
@@ -329,22 +342,27 @@ TEST(PackSharedRules, SharedCountsArePlannedByTheProgramsDecisionsOnTheGivenRegi
                            "</AddObjects></DiffDistribute>");
   ASSERT_TRUE(Put(s.File(L"pkg/INST/many.dll"), "m"));
   ASSERT_TRUE(Put(s.File(L"pkg/INST/new.dll"), "n"));
-  ASSERT_TRUE(Put(s.File(L"machine.reg"),
-                  "Windows Registry Editor Version 5.00\r\n\r\n"
-                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n"
-                  "\"C:\\\\App\\\\many.dll\"=dword:00000003\r\n\"C:\\\\App\\\\last.dll\"=dword:00000001\r\n"));
-  ToolRun plan = RunTool({L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--registry",
-                          s.File(L"machine.reg")});
+  ASSERT_TRUE(
+      Put(s.File(L"machine.reg"),
+          "Windows Registry Editor Version 5.00\r\n\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n"
+          "\"C:\\\\App\\\\many.dll\"=dword:00000003\r\n\"C:\\\\App\\\\last.dll\"=dword:00000001\r\n"));
+  ToolRun plan = RunTool(
+      {L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--registry", s.File(L"machine.reg")});
   ASSERT_EQ(plan.exitCode, 0) << plan.err;
   const std::string out = plan.out;
   auto after = [&out](const std::string& action, const std::string& note) {
     const size_t at = out.find(action);
     return at != std::string::npos && out.find(note, at) == out.find("\n", at) + 1;
   };
-  EXPECT_TRUE(after("DELETE_FILE C:\\App\\many.dll\n", "#   shared (INST_REF): its SharedDLLs count goes from 3 to 2; the file stays"))
+  EXPECT_TRUE(after("DELETE_FILE C:\\App\\many.dll\n",
+                    "#   shared (INST_REF): its SharedDLLs count goes from 3 to 2; the file stays"))
       << out;
-  EXPECT_TRUE(after("DELETE_FILE C:\\App\\last.dll\n", "#   shared (INST_REF): its last SharedDLLs count goes with the file")) << out;
-  EXPECT_TRUE(after("DELETE_FILE C:\\App\\none.dll\n", "#   shared (INST_REF) without a SharedDLLs count")) << out;
+  EXPECT_TRUE(after("DELETE_FILE C:\\App\\last.dll\n",
+                    "#   shared (INST_REF): its last SharedDLLs count goes with the file"))
+      << out;
+  EXPECT_TRUE(after("DELETE_FILE C:\\App\\none.dll\n", "#   shared (INST_REF) without a SharedDLLs count"))
+      << out;
   // The add sees the count the deletion left.
   EXPECT_TRUE(after("ADD_FILE C:\\App\\many.dll\n", "#   its SharedDLLs count becomes 3")) << out;
   EXPECT_TRUE(after("ADD_FILE C:\\App\\new.dll\n", "#   its SharedDLLs count becomes 1")) << out;

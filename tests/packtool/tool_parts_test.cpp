@@ -43,8 +43,7 @@ TEST(PackPeImage, DamagedAndTruncatedImagesAreReadSafely) {
   for (size_t length = 0; length < whole.size(); ++length) {
     const pack::PeImage cut = pack::ReadPeImage(whole.substr(0, length));
     for (const std::string& name : cut.exports)
-      EXPECT_TRUE(name == "Update_BeforeUpdate" || name == "Update_AfterUpdate" ||
-                  name.size() < 18)
+      EXPECT_TRUE(name == "Update_BeforeUpdate" || name == "Update_AfterUpdate" || name.size() < 18)
           << length;
     if (length < 0x380 + 20) {
       EXPECT_FALSE(cut.hasVersion) << length;
@@ -80,26 +79,23 @@ TEST(PackCabinet, EntriesComeBackWithTheirFoldersBytesAndTimes) {
   pack::fs::last_write_time(pack::FsPath(s.File(L"src/a.txt")), old, ec);
   ASSERT_FALSE(ec);
 
-  const std::vector<pack::CabinetEntry> entries = {
-      {L"diff.xml", s.File(L"src/a.txt")},
-      {L"INST\\deep\\er\\a.txt", s.File(L"src/a.txt")},
-      {L"INST\\empty.bin", s.File(L"src/empty.bin")},
-      {L"INST\\big.bin", s.File(L"src/big.bin")}};
+  const std::vector<pack::CabinetEntry> entries = {{L"diff.xml", s.File(L"src/a.txt")},
+                                                   {L"INST\\deep\\er\\a.txt", s.File(L"src/a.txt")},
+                                                   {L"INST\\empty.bin", s.File(L"src/empty.bin")},
+                                                   {L"INST\\big.bin", s.File(L"src/big.bin")}};
   std::wstring reason;
   std::vector<size_t> progress;
-  ASSERT_TRUE(pack::WriteCabinet(s.File(L"p.cab"), entries, reason,
-                                 [&](size_t done, size_t total) {
-                                   EXPECT_EQ(total, entries.size());
-                                   progress.push_back(done);
-                                 }))
-      << Utf8FromWide(reason);
+  ASSERT_TRUE(pack::WriteCabinet(s.File(L"p.cab"), entries, reason, [&](size_t done, size_t total) {
+    EXPECT_EQ(total, entries.size());
+    progress.push_back(done);
+  })) << Utf8FromWide(reason);
   EXPECT_EQ(progress, (std::vector<size_t>{1, 2, 3, 4}));
 
   std::vector<std::wstring> names;
   ASSERT_TRUE(pack::ReadCabinet(s.File(L"p.cab"), s.File(L"out"), names, reason)) << Utf8FromWide(reason);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::wstring>{L"INST\\big.bin", L"INST\\deep\\er\\a.txt", L"INST\\empty.bin",
-                                               L"diff.xml"}));
+                                              L"diff.xml"}));
   std::string bytes;
   ASSERT_TRUE(ReadBytes(s.File(L"out/INST/deep/er/a.txt"), bytes));
   EXPECT_EQ(bytes, "alpha");
@@ -133,14 +129,14 @@ TEST(PackMake, ManyFilesShowProgressAndTheOptionsShapeThePackage) {
   }
   ASSERT_TRUE(Put(s.File(L"old/lib.dll"), PeLibrary({}, 0x00030000)));
   ASSERT_TRUE(Put(s.File(L"new/lib.dll"), PeLibrary({"X"}, 0x00020000)));
-  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                         L"--version", L"4.0", L"--target", L"$ProgFolder$\\Tamek\\App",
-                         L"--check-app", L"app.exe", L"--check-app", L"helper.exe", L"--diff-xml",
-                         s.File(L"copy/diff.xml"), L"--force"});
+  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version",
+                         L"4.0", L"--target", L"$ProgFolder$\\Tamek\\App", L"--check-app", L"app.exe",
+                         L"--check-app", L"helper.exe", L"--diff-xml", s.File(L"copy/diff.xml"), L"--force"});
   // No uninstaller files: the check of what was built fails, and --force keeps it, saying so.
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_TRUE(run.ErrHas("make: --force: " + Utf8FromWide(s.File(L"p.DIFF")) +
-                         " was written with 1 error(s)")) << run.err;
+  EXPECT_TRUE(
+      run.ErrHas("make: --force: " + Utf8FromWide(s.File(L"p.DIFF")) + " was written with 1 error(s)"))
+      << run.err;
   EXPECT_TRUE(FileExists(s.File(L"p.DIFF")));
   EXPECT_EQ(Count(run.err, "make: compared "), 11u) << run.err;
   EXPECT_TRUE(run.ErrHas("make: compared 151/151")) << run.err;
@@ -161,18 +157,18 @@ TEST(PackMake, ManyFilesShowProgressAndTheOptionsShapeThePackage) {
   for (const wchar_t* f : {L"COMMON/setup.dll", L"COMMON/Uninst.exe", L"ENGLISH/UninstRsc.dll"})
     ASSERT_TRUE(Put(s.File(L"znq/INSTALL/") + f, "x"));
   ASSERT_TRUE(Put(s.File(L"znq/INSTALL/COMMON/UninsVer.txt"), "7.1"));
-  ToolRun quiet = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"),
-                           L"--version", L"4.0", L"--quiet", L"--znq", s.File(L"znq")});
+  ToolRun quiet = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"q.DIFF"), L"--version",
+                           L"4.0", L"--quiet", L"--znq", s.File(L"znq")});
   ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
   EXPECT_FALSE(quiet.ErrHas("make: ")) << quiet.err;
 
   // Folders that cannot be read, and a version file without a version, stop make with no package.
-  ToolRun missing = RunTool({L"make", s.File(L"nowhere"), s.File(L"new"), L"-o", s.File(L"m.DIFF"),
-                             L"--version", L"1"});
+  ToolRun missing =
+      RunTool({L"make", s.File(L"nowhere"), s.File(L"new"), L"-o", s.File(L"m.DIFF"), L"--version", L"1"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_TRUE(missing.ErrHas("nowhere: error: not a folder that can be read")) << missing.err;
-  ToolRun noVersion = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"m.DIFF"),
-                               L"--version-from", L"data/f1.txt"});
+  ToolRun noVersion = RunTool(
+      {L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"m.DIFF"), L"--version-from", L"data/f1.txt"});
   EXPECT_EQ(noVersion.exitCode, 1);
   EXPECT_TRUE(noVersion.ErrHas("no version resource")) << noVersion.err;
   EXPECT_FALSE(FileExists(s.File(L"m.DIFF")));
@@ -185,8 +181,8 @@ TEST(PackMake, NamesDifferingOnlyInCaseAreRefused) {
   ASSERT_TRUE(Put(s.File(L"old/a.txt"), "a"));
   ASSERT_TRUE(Put(s.File(L"new/Read.me"), "1"));
   ASSERT_TRUE(Put(s.File(L"new/READ.ME"), "2"));
-  ToolRun run = RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"),
-                         L"--version", L"2"});
+  ToolRun run =
+      RunTool({L"make", s.File(L"old"), s.File(L"new"), L"-o", s.File(L"p.DIFF"), L"--version", L"2"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_TRUE(run.ErrHas("differ only in letter case")) << run.err;
   EXPECT_FALSE(FileExists(s.File(L"p.DIFF")));

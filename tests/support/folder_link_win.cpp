@@ -37,15 +37,14 @@ bool SetJunction(HANDLE folder, const std::wstring& target) {
   std::memcpy(pathBuffer, substitute.data(), data->substituteLength);
   std::memcpy(pathBuffer + data->printOffset, target.data(), data->printLength);
   DWORD returned = 0;
-  return DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr,
-                         0, &returned, nullptr) != FALSE;
+  return DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                         nullptr, 0, &returned, nullptr) != FALSE;
 }
 
 bool MakeJunction(const std::wstring& link, const std::wstring& target) {
   if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
   UniqueFile handle(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   const bool made = handle && SetJunction(handle.Get(), target);
   handle.Reset();
   if (!made) RemoveDirectoryW(link.c_str());
@@ -70,8 +69,8 @@ std::string UnixName(const std::wstring& path) {
 
 std::wstring DosName(const char* path) {
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  auto toDos = reinterpret_cast<DosNameFn>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
+  auto toDos =
+      reinterpret_cast<DosNameFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_dos_file_name")));
   if (!toDos) return std::wstring();
   wchar_t* name = toDos(path);
   if (!name) return std::wstring();
@@ -95,14 +94,13 @@ bool RunHostProgram(const char* program, const std::vector<std::string>& argumen
   const std::wstring exe = DosName((std::string("/bin/") + program).c_str());
   if (exe.empty()) return false;
   std::wstring commandLine = L"\"" + exe + L"\"";
-  for (const std::string& argument : arguments)
-    commandLine += L" \"" + WideFromUtf8(argument) + L"\"";
+  for (const std::string& argument : arguments) commandLine += L" \"" + WideFromUtf8(argument) + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   // Named by the command line only: that is how Wine starts a host program.
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info))
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info))
     return false;
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
@@ -153,9 +151,9 @@ bool RemoveFolderLink(const std::wstring& link) {
 
 bool TurnFolderIntoLink(const std::wstring& folder, const std::wstring& target) {
   const std::wstring path = ToBackslashes(folder), to = ToBackslashes(target);
-  UniqueFile handle(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr));
+  UniqueFile handle(CreateFileW(
+      path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (handle && SetJunction(handle.Get(), to)) return true;
   handle.Reset();
   // Under Wine: the host moves the folder away, whatever Windows programs hold it, and puts

@@ -18,9 +18,9 @@ constexpr int kLifetimeMs = 900000;
 
 Launcher::Launcher(const ScratchFolder& folder, const std::wstring& extra)
     : out_(folder.File(L"launcher.txt")),
-      process_(StartProgram(ProgramPath(L"fake_gatewatch.exe"),
-                            L"\"" + ToBackslashes(out_) + L"\" " + std::to_wstring(kLifetimeMs) + L" " +
-                                extra)) {
+      process_(
+          StartProgram(ProgramPath(L"fake_gatewatch.exe"),
+                       L"\"" + ToBackslashes(out_) + L"\" " + std::to_wstring(kLifetimeMs) + L" " + extra)) {
   for (int i = 0; i < 100 && !FindWindowW(kGatewatchWindowClass, nullptr); ++i) Sleep(50);
 }
 
@@ -37,8 +37,7 @@ std::vector<std::string> Launcher::Lines() const {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  if (lines.size() > 1 && lines[1].rfind("record 0 ", 0) == 0 && lines[1].size() > 9 &&
-      lines[1][9] != '0')
+  if (lines.size() > 1 && lines[1].rfind("record 0 ", 0) == 0 && lines[1].size() > 9 && lines[1][9] != '0')
     lines[1][7] = '1';
   return lines;
 }

@@ -19,7 +19,8 @@ inline std::wstring DescribeAction(const PackageAction& action) {
 
 // A 32-bit file record, with its source in the package when one is given, and registered as a
 // COM server when com is set.
-inline std::wstring FileRecordXml(const std::wstring& path, const std::wstring& source = L"", bool com = false) {
+inline std::wstring FileRecordXml(const std::wstring& path, const std::wstring& source = L"",
+                                  bool com = false) {
   return std::wstring(L"<File COM=\"") + (com ? L"INST_REG" : L"INST_NOREG") +
          L"\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\"><FullPath>" + path + L"</FullPath>" +
          (source.empty() ? L"" : L"<FileName>" + source + L"</FileName>") + L"</File>";

@@ -41,8 +41,8 @@ bool SetFileYear(const std::wstring& path, unsigned short year) {
   st.wHour = 12;
   FILETIME ft;
   if (!SystemTimeToFileTime(&st, &ft)) return false;
-  UniqueFile file(CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr));
+  UniqueFile file(
+      CreateFileW(ToBackslashes(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   return file && SetFileTime(file.Get(), &ft, &ft, &ft);
 }
 
@@ -56,8 +56,8 @@ std::string Logged(const std::string& path) {
 }
 
 int RunBrindle(const std::wstring& listPath, const std::wstring& mode, unsigned timeoutMs) {
-  StartedProcess run = StartProgram(ProgramPath(L"Brindle.exe"),
-                                    L"\"" + ToBackslashes(listPath) + L"\" " + mode);
+  StartedProcess run =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + ToBackslashes(listPath) + L"\" " + mode);
   return WaitForExit(run, timeoutMs);
 }
 
@@ -103,7 +103,8 @@ void PatchFixture::WriteWrapperFiles(const std::vector<std::wstring>& languageFo
   const std::wstring znq = lists_ + L"/ZNQ/INSTALL";
   ASSERT_TRUE(WriteFileText(znq + L"/COMMON/setup.dll", "setup"));
   ASSERT_TRUE(WriteFileText(znq + L"/COMMON/Uninst.exe", "uninst"));
-  ASSERT_TRUE(WriteFileText(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\nnotes\r\n"));
+  ASSERT_TRUE(
+      WriteFileText(znq + L"/COMMON/UninsVer.txt", Utf8FromWide(uninstallerVersion_) + "\r\nnotes\r\n"));
   for (const std::wstring& folder : languageFolders)
     ASSERT_TRUE(WriteFileText(znq + L"/" + folder + L"/UninstRsc.dll", "rsc-" + Utf8FromWide(folder)));
 }
@@ -112,10 +113,11 @@ std::wstring PatchFixture::BuildPackage(const std::string& diffXml) {
   EXPECT_TRUE(WriteFileText(packageSource_ + L"/diff.xml", diffXml));
   EXPECT_TRUE(MakeCabinet(lists_ + L"/package.diff", packageSource_));
   const std::wstring list = lists_ + L"/list.xml";
-  EXPECT_TRUE(WriteFileText(list,
-                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
-                            "<DiffLocal Order=\"1\"><FileName>package.diff</FileName><AppName>SampleApp</AppName>"
-                            "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
+  EXPECT_TRUE(
+      WriteFileText(list,
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<DiffLocalList>"
+                    "<DiffLocal Order=\"1\"><FileName>package.diff</FileName><AppName>SampleApp</AppName>"
+                    "<DisplayName>Sample Application</DisplayName></DiffLocal></DiffLocalList>"));
   return list;
 }
 

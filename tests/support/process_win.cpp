@@ -22,8 +22,8 @@ StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arg
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   StartedProcess started;
-  if (!CreateProcessW(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info))
+  if (!CreateProcessW(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info))
     return started;
   CloseHandle(info.hThread);
   started.process.Reset(info.hProcess);
@@ -31,8 +31,8 @@ StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arg
   return started;
 }
 
-StartedProcess StartWhenReady(const std::wstring& exePath, const std::wstring& arguments,
-                              unsigned timeoutMs, bool& ready) {
+StartedProcess StartWhenReady(const std::wstring& exePath, const std::wstring& arguments, unsigned timeoutMs,
+                              bool& ready) {
   static LONG counter = 0;
   const std::wstring name = L"BrindleTestReady." + std::to_wstring(GetCurrentProcessId()) + L"." +
                             std::to_wstring(InterlockedIncrement(&counter));

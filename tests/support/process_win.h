@@ -22,8 +22,8 @@ StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arg
 // Starts a helper that signals the named event given as its last argument once it is ready
 // (brindle_probe.exe: holds its file or mutex and has its window), and waits up to timeoutMs
 // for that signal. ready tells whether it came; a helper that never got ready is killed.
-StartedProcess StartWhenReady(const std::wstring& exePath, const std::wstring& arguments,
-                              unsigned timeoutMs, bool& ready);
+StartedProcess StartWhenReady(const std::wstring& exePath, const std::wstring& arguments, unsigned timeoutMs,
+                              bool& ready);
 // Waits for the process; returns its exit code, or -1 on time-out (the process is then killed).
 int WaitForExit(StartedProcess& started, unsigned timeoutMs);
 

@@ -14,7 +14,8 @@ std::wstring RunOnceValue(const std::wstring& name) {
   wchar_t text[1024] = {};
   DWORD bytes = sizeof(text) - sizeof(wchar_t);
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) != ERROR_SUCCESS ||
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
+          ERROR_SUCCESS ||
       RegGetValueW(key.Get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
     return L"<missing>";
   return text;

@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 fs::path Native(const std::wstring& path) {
   std::wstring p = path;
-  for (auto& c : p) if (c == L'\\') c = L'/';
+  for (auto& c : p)
+    if (c == L'\\') c = L'/';
   return fs::path(Utf8FromWide(p));
 }
 }  // namespace

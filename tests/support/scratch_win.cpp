@@ -15,9 +15,8 @@ ScratchFolder::ScratchFolder() {
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
   for (;;) {
-    std::wstring candidate = std::wstring(temp) + L"brindle-test-" +
-                             std::to_wstring(GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(counter++);
+    std::wstring candidate = std::wstring(temp) + L"brindle-test-" + std::to_wstring(GetCurrentProcessId()) +
+                             L"-" + std::to_wstring(counter++);
     if (CreateDirectoryW(candidate.c_str(), nullptr)) {
       path_ = ToForwardSlashes(candidate);
       return;
@@ -39,15 +38,14 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
 
 bool ReadBytes(const std::wstring& path, std::string& bytes) {
   UniqueFile f(CreateFileW(ToBackslashes(path).c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) return false;
   LARGE_INTEGER size;
   if (!GetFileSizeEx(f.Get(), &size)) return false;
   bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
   DWORD read = 0;
-  if (!bytes.empty() &&
-      !ReadFile(f.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
+  if (!bytes.empty() && !ReadFile(f.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
     return false;
   bytes.resize(read);
   return true;
@@ -99,8 +97,8 @@ double ProcessCpuSeconds() {
   FILETIME created, exited, kernel, user;
   if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
   auto seconds = [](const FILETIME& f) {
-    return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) |
-                               f.dwLowDateTime) / 1e7;
+    return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) /
+           1e7;
   };
   return seconds(kernel) + seconds(user);
 }

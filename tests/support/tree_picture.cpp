@@ -11,8 +11,8 @@ std::wstring Picture(const CXMLNode* node) {
   if (!element) return L"?";
   std::wstring out = L"<" + std::wstring(element->GetName());
   for (unsigned i = 0; i < element->GetAttributeCount(); ++i) {
-    out += L" " + std::wstring(element->GetAttribute(i)->GetName()) + L"=" +
-           ValueText(element->GetAttribute(i));
+    out +=
+        L" " + std::wstring(element->GetAttribute(i)->GetName()) + L"=" + ValueText(element->GetAttribute(i));
   }
   out += L">";
   for (unsigned i = 0; i < element->GetChildCount(); ++i) out += Picture(element->GetChild(i));

@@ -117,8 +117,7 @@ bool PressKey(HWND dialog, UINT virtualKey) {
   const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
   const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
   const LPARAM up = down | (1u << 30) | (1u << 31);
-  return PostMessageW(target, WM_KEYDOWN, virtualKey, down) &&
-         PostMessageW(target, WM_KEYUP, virtualKey, up);
+  return PostMessageW(target, WM_KEYDOWN, virtualKey, down) && PostMessageW(target, WM_KEYUP, virtualKey, up);
 }
 
 namespace {
@@ -199,24 +198,23 @@ bool SaveWindowPng(HWND window, const std::wstring& path) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   bool ok = false;
   {
-  ComPtr<IWICImagingFactory> factory;
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                 IID_IWICImagingFactory, factory.ReceiveVoid()))) {
-    ComPtr<IWICStream> stream;
-    ComPtr<IWICBitmapEncoder> encoder;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    ok = SUCCEEDED(factory->CreateStream(stream.Receive())) &&
-         SUCCEEDED(stream->InitializeFromFilename(ToBackslashes(path).c_str(), GENERIC_WRITE)) &&
-         SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive())) &&
-         SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
-         SUCCEEDED(encoder->CreateNewFrame(frame.Receive(), nullptr)) &&
-         SUCCEEDED(frame->Initialize(nullptr)) &&
-         SUCCEEDED(frame->SetSize(width, height)) &&
-         SUCCEEDED(frame->SetPixelFormat(&format)) && format == GUID_WICPixelFormat32bppBGRA &&
-         SUCCEEDED(frame->WritePixels(height, width * 4, width * height * 4, static_cast<BYTE*>(bits))) &&
-         SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-  }
+    ComPtr<IWICImagingFactory> factory;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IWICImagingFactory, factory.ReceiveVoid()))) {
+      ComPtr<IWICStream> stream;
+      ComPtr<IWICBitmapEncoder> encoder;
+      ComPtr<IWICBitmapFrameEncode> frame;
+      WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+      ok = SUCCEEDED(factory->CreateStream(stream.Receive())) &&
+           SUCCEEDED(stream->InitializeFromFilename(ToBackslashes(path).c_str(), GENERIC_WRITE)) &&
+           SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Receive())) &&
+           SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+           SUCCEEDED(encoder->CreateNewFrame(frame.Receive(), nullptr)) &&
+           SUCCEEDED(frame->Initialize(nullptr)) && SUCCEEDED(frame->SetSize(width, height)) &&
+           SUCCEEDED(frame->SetPixelFormat(&format)) && format == GUID_WICPixelFormat32bppBGRA &&
+           SUCCEEDED(frame->WritePixels(height, width * 4, width * height * 4, static_cast<BYTE*>(bits))) &&
+           SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    }
   }
   if (SUCCEEDED(com)) CoUninitialize();
   DeleteObject(bitmap);

@@ -40,8 +40,8 @@ void CollectFiles(const std::wstring& folder, const std::wstring& relative,
 
 std::string UnixPath(const std::wstring& windowsPath) {
   using Convert = char*(CDECL*)(const wchar_t*);
-  auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (!convert) return std::string();
   char* unix = convert(ToBackslashes(windowsPath).c_str());
   if (!unix) return std::string();
@@ -58,17 +58,19 @@ int RunUnixProgram(const std::string& program, const std::vector<std::string>& a
   static unsigned counter = 0;
   wchar_t temp[MAX_PATH] = {};
   if (!GetTempPathW(MAX_PATH, temp)) return -1;
-  const std::wstring marker = std::wstring(temp) + L"brindle-unix-" +
-                              std::to_wstring(GetCurrentProcessId()) + L"-" +
-                              std::to_wstring(++counter) + L".rc";
+  const std::wstring marker = std::wstring(temp) + L"brindle-unix-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(++counter) + L".rc";
   DeleteFileW(marker.c_str());
   const std::string unixMarker = UnixPath(marker);
   const std::string unixFolder = workingFolder.empty() ? std::string(".") : UnixPath(workingFolder);
   if (unixMarker.empty() || unixFolder.empty()) return -1;
-  std::vector<std::string> shell = {
-      "-c", "m=\"$1\"; cd \"$2\" || exit 1; shift 2; \"$@\" >/dev/null 2>&1; "
-            "echo $? > \"$m.part\"; mv \"$m.part\" \"$m\"",
-      "sh", unixMarker, unixFolder, program};
+  std::vector<std::string> shell = {"-c",
+                                    "m=\"$1\"; cd \"$2\" || exit 1; shift 2; \"$@\" >/dev/null 2>&1; "
+                                    "echo $? > \"$m.part\"; mv \"$m.part\" \"$m\"",
+                                    "sh",
+                                    unixMarker,
+                                    unixFolder,
+                                    program};
   shell.insert(shell.end(), arguments.begin(), arguments.end());
   std::wstring commandLine = L"/bin/sh";
   for (const std::string& argument : shell) commandLine += L" " + QuoteArgument(argument);
@@ -76,8 +78,8 @@ int RunUnixProgram(const std::string& program, const std::vector<std::string>& a
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info))
+  if (!CreateProcessW(L"Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info))
     return -1;
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
@@ -103,7 +105,8 @@ bool MakeCabinet(const std::wstring& cabinetPath, const std::wstring& sourceFold
   if (!WriteBytes(listPath, names)) return false;
   DeleteFileW(ToBackslashes(cabinetPath).c_str());
   const int code = RunUnixProgram(
-      "/usr/bin/xargs", {"-d", "\\n", "-x", "-a", UnixPath(listPath), "/usr/bin/gcab", "-c", UnixPath(cabinetPath)},
+      "/usr/bin/xargs",
+      {"-d", "\\n", "-x", "-a", UnixPath(listPath), "/usr/bin/gcab", "-c", UnixPath(cabinetPath)},
       sourceFolder);
   DeleteFileW(listPath.c_str());
   return code == 0 && FileExists(cabinetPath);

@@ -82,8 +82,8 @@ TEST(TiedProgram, EndsWithItsTieUnlessUntied) {
   WaitForSingleObject(untiedOne.Get(), 5000);
 
   CQXTiedProgram missing;
-  EXPECT_FALSE(missing.Start({brindle::test::ProgramPath(L"no_such_program.exe"), L"", brindle::test::ProgramFolder()},
-                             error));
+  EXPECT_FALSE(missing.Start(
+      {brindle::test::ProgramPath(L"no_such_program.exe"), L"", brindle::test::ProgramFolder()}, error));
   EXPECT_EQ(error, static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
 }
 

@@ -22,7 +22,6 @@ using namespace brindle::test;
 
 namespace {
 
-
 std::wstring CopyServer(const ScratchFolder& scratch, const std::wstring& relative) {
   const std::wstring target = ToBackslashes(scratch.File(relative));
   CreateFolderChain(ParentFolder(target));
@@ -34,8 +33,8 @@ std::wstring NameOf(const std::wstring& path) { return path.substr(path.find_las
 
 bool ServerKeyExists(const std::wstring& path) {
   UniqueRegKey key;
-  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Classes\\BrindleTestServer." + NameOf(path)).c_str(), 0,
-                       KEY_READ, key.Receive()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Classes\\BrindleTestServer." + NameOf(path)).c_str(),
+                       0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
 }
 
 const wchar_t kTraceScratches[] = L"SOFTWARE\\Tamek\\Brindle\\ComTrace";
@@ -43,11 +42,13 @@ const wchar_t kTraceScratches[] = L"SOFTWARE\\Tamek\\Brindle\\ComTrace";
 std::vector<std::wstring> ScratchNames() {
   std::vector<std::wstring> names;
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTraceScratches, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return names;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTraceScratches, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
+    return names;
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = 256;
-    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.push_back(name);
   }
   return names;
@@ -136,11 +137,12 @@ TEST(ComRegistration, ATrialRegistrationIsReadBackFromAScratchKeyAndLeavesTheMac
   // A scratch key left by a process that ended in the middle of a trial.
   StartedProcess ended = StartProgram(ProgramPath(L"brindle_probe.exe"), L"hidden - 1");
   WaitForExit(ended, 30000);
-  const std::wstring stale = std::wstring(kTraceScratches) + L"\\" + std::to_wstring(GetProcessId(ended.process.Get())) + L"-1";
+  const std::wstring stale =
+      std::wstring(kTraceScratches) + L"\\" + std::to_wstring(GetProcessId(ended.process.Get())) + L"-1";
   {
     UniqueRegKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (stale + L"\\HKLM\\Left").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, key.Receive(), nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (stale + L"\\HKLM\\Left").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr),
               ERROR_SUCCESS);
   }
 

@@ -39,9 +39,9 @@ CQXInstallLog LogWith(const std::wstring& appName, const std::wstring& fullPath)
 }
 
 const wchar_t* const kAllNames[] = {
-    L"$ProgFolder$",  L"$ProgFolder64$", L"$WinFolder$", L"$SysFolder$",      L"$SysFolder64$",
-    L"$SysDrive$",    L"$InsFolder$",    L"$UninsParam$", L"$Region$",        L"$LangCode$",
-    L"$PvkURL$",      L"$UninsVer$",     L"$UninsFolder$", L"$UninsExe$",     L"$UninsWrapperExe$",
+    L"$ProgFolder$", L"$ProgFolder64$", L"$WinFolder$",   L"$SysFolder$", L"$SysFolder64$",
+    L"$SysDrive$",   L"$InsFolder$",    L"$UninsParam$",  L"$Region$",    L"$LangCode$",
+    L"$PvkURL$",     L"$UninsVer$",     L"$UninsFolder$", L"$UninsExe$",  L"$UninsWrapperExe$",
 };
 
 }  // namespace
@@ -132,15 +132,13 @@ TEST(Env, WalkOrderRepeatsAndValuesHoldingNames) {
   // $InsFolder$ comes before $WinFolder$ in the walk, so the inserted $WinFolder$ is expanded
   // when its turn comes; $ProgFolder$ (walked after $InsFolder$ too) likewise; the inserted
   // $InsFolder$ is not searched again, so the walk ends.
-  EXPECT_EQ(env.Expand(L"$InsFolder$"),
-            L"D:\\C:\\Windows\\C:\\Program Files (x86)\\$InsFolder$");
+  EXPECT_EQ(env.Expand(L"$InsFolder$"), L"D:\\C:\\Windows\\C:\\Program Files (x86)\\$InsFolder$");
   // Both occurrences of a repeated name are replaced.
   EXPECT_EQ(env.Expand(L"$SysDrive$|$SysDrive$|$SysDrive$"), L"C:|C:|C:");
   // An install folder literally named like a variable (its own name) is inserted once.
   CQXInstallLog selfLog = LogWith(L"Self", L"$InsFolder$$InsFolder$");
   const CQXEnv self = ApplicationEnv(SampleMachine(), L"Self", &selfLog, nullptr, L"");
-  EXPECT_EQ(self.Expand(L"[$InsFolder$][$InsFolder$]"),
-            L"[$InsFolder$$InsFolder$][$InsFolder$$InsFolder$]");
+  EXPECT_EQ(self.Expand(L"[$InsFolder$][$InsFolder$]"), L"[$InsFolder$$InsFolder$][$InsFolder$$InsFolder$]");
   // A value that names an earlier variable of the walk keeps that name.
   MachineFolders machine = SampleMachine();
   machine.winFolder = L"$ProgFolder$";

@@ -14,8 +14,7 @@ using namespace brindle;
 namespace {
 
 bool EndsWithIgnoringCase(const std::wstring& text, const std::wstring& tail) {
-  return text.size() >= tail.size() &&
-         EqualsIgnoreAsciiCase(text.substr(text.size() - tail.size()), tail);
+  return text.size() >= tail.size() && EqualsIgnoreAsciiCase(text.substr(text.size() - tail.size()), tail);
 }
 
 }  // namespace
@@ -26,8 +25,7 @@ TEST(EnvWindows, MachineFoldersAreThoseA32BitProgramSees) {
   // The 32-bit view names the x86 program folder, the 64-bit view the native one.
   ASSERT_FALSE(m.progFolder64.empty());
   EXPECT_TRUE(EqualsIgnoreAsciiCase(m.progFolder, m.progFolder64 + L" (x86)")) << m.progFolder;
-  EXPECT_TRUE(EqualsIgnoreAsciiCase(m.commonFiles, m.progFolder + L"\\Common Files"))
-      << m.commonFiles;
+  EXPECT_TRUE(EqualsIgnoreAsciiCase(m.commonFiles, m.progFolder + L"\\Common Files")) << m.commonFiles;
   EXPECT_TRUE(EndsWithIgnoringCase(m.sysFolder64, L"\\system32")) << m.sysFolder64;
   EXPECT_TRUE(EndsWithIgnoringCase(m.sysFolder, L"\\syswow64")) << m.sysFolder;
   EXPECT_TRUE(EqualsIgnoreAsciiCase(m.sysFolder64, m.winFolder + L"\\system32"));

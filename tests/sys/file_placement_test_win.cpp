@@ -33,8 +33,8 @@ TEST(FilePlacement, SystemPathNamesOfTheFullPathForms) {
   EXPECT_EQ(SystemPathName(L"\\\\?\\C:\\very\\long"), L"\\??\\C:\\very\\long");
   EXPECT_EQ(SystemPathName(L"\\\\server\\share\\a.dll"), L"\\??\\UNC\\server\\share\\a.dll");
   // Relative, drive-relative and device paths are not taken.
-  for (const wchar_t* refused : {L"a.dll", L"App\\a.dll", L"C:a.dll", L"\\App\\a.dll", L"\\\\.\\PhysicalDrive0",
-                                 L"\\\\?\\", L"", L"1:\\x"})
+  for (const wchar_t* refused : {L"a.dll", L"App\\a.dll", L"C:a.dll", L"\\App\\a.dll",
+                                 L"\\\\.\\PhysicalDrive0", L"\\\\?\\", L"", L"1:\\x"})
     EXPECT_EQ(SystemPathName(refused), L"") << refused;
 }
 
@@ -83,6 +83,7 @@ TEST(FilePlacement, AFileIsMovedAsideThroughItsHandleNeverOverAnotherUnlessAsked
   ASSERT_TRUE(ReadBytes(aside, bytes));
   EXPECT_EQ(bytes, "old bytes");
   EXPECT_FALSE(MoveFileThroughHandle(file + L".missing", aside + L".2", false));
-  EXPECT_TRUE(GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) << GetLastError();
+  EXPECT_TRUE(GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)
+      << GetLastError();
   SetFileAttributesW(aside.c_str(), FILE_ATTRIBUTE_NORMAL);
 }

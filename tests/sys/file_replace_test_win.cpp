@@ -20,7 +20,9 @@ std::wstring Back(const std::wstring& path) { return ToBackslashes(path); }
 
 struct HeldFolder {
   std::vector<UniqueFile> chain;
-  explicit HeldFolder(const std::wstring& path) { EXPECT_TRUE(OpenFolderChainNoFollow(Back(path), false, chain)); }
+  explicit HeldFolder(const std::wstring& path) {
+    EXPECT_TRUE(OpenFolderChainNoFollow(Back(path), false, chain));
+  }
   HANDLE Get() const { return chain.empty() ? INVALID_HANDLE_VALUE : chain.back().Get(); }
 };
 
@@ -28,16 +30,18 @@ TEST(FileReplace, AHardLinkAtTheNameLosesItsNameAndTheLinkedFileStaysAsItWas) {
   ScratchFolder source, target, elsewhere;
   ASSERT_TRUE(WriteBytes(source.File(L"setup.dll"), "the wrapper's library"));
   ASSERT_TRUE(WriteBytes(elsewhere.File(L"system.dll"), "precious"));
-  ASSERT_TRUE(CreateHardLinkW(Back(target.File(L"setup.dll")).c_str(), Back(elsewhere.File(L"system.dll")).c_str(),
-                              nullptr));
+  ASSERT_TRUE(CreateHardLinkW(Back(target.File(L"setup.dll")).c_str(),
+                              Back(elsewhere.File(L"system.dll")).c_str(), nullptr));
   {
     HeldFolder folder(target.Path());
     UniqueFile placed;
     ASSERT_TRUE(ReplaceFileInFolder(folder.Get(), Back(target.Path()), L"setup.dll",
                                     Back(source.File(L"setup.dll")), placed));
     // Held for reading only, shared for reading only: nobody writes, renames or removes it.
-    EXPECT_EQ(CreateFileW(Back(target.File(L"setup.dll")).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                          FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileW(Back(target.File(L"setup.dll")).c_str(), GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_FALSE(MoveFileW(Back(target.File(L"setup.dll")).c_str(), Back(target.File(L"moved.dll")).c_str()));
     std::string read;
     EXPECT_TRUE(ReadBytes(target.File(L"setup.dll"), read));  // readable, as Install.exe loads it
@@ -52,7 +56,8 @@ TEST(FileReplace, AHardLinkAtTheNameLosesItsNameAndTheLinkedFileStaysAsItWas) {
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   std::vector<std::wstring> names;
   do {
-    if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..") names.push_back(found.cFileName);
+    if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
+      names.push_back(found.cFileName);
   } while (FindNextFileW(find, &found));
   FindClose(find);
   EXPECT_EQ(names, std::vector<std::wstring>{L"setup.dll"});

@@ -29,8 +29,12 @@ std::wstring Back(const std::wstring& path) { return ToBackslashes(path); }
 
 FILETIME FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
   SYSTEMTIME st = {};
-  st.wYear = year; st.wMonth = month; st.wDay = day;
-  st.wHour = hour; st.wMinute = minute; st.wSecond = second;
+  st.wYear = year;
+  st.wMonth = month;
+  st.wDay = day;
+  st.wHour = hour;
+  st.wMinute = minute;
+  st.wSecond = second;
   FILETIME ft = {};
   SystemTimeToFileTime(&st, &ft);
   return ft;
@@ -47,8 +51,8 @@ bool SetWriteTime(const std::wstring& path, const FILETIME& time) {
 }
 
 bool CreationAndWriteTimes(const std::wstring& path, FILETIME& created, FILETIME& written) {
-  UniqueFile file(CreateFileW(Back(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(CreateFileW(Back(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   return file && GetFileTime(file.Get(), &created, nullptr, &written);
 }
 
@@ -130,8 +134,7 @@ std::string StoredCabinet(const std::vector<CabEntry>& entries) {
 }
 
 // Every file below the folder, as relative paths with '\'.
-void ListFiles(const std::wstring& folder, const std::wstring& prefix,
-               std::vector<std::wstring>& out) {
+void ListFiles(const std::wstring& folder, const std::wstring& prefix, std::vector<std::wstring>& out) {
   WIN32_FIND_DATAW data;
   UniqueFind find(FindFirstFileW((Back(folder) + L"\\*").c_str(), &data));
   if (!find) return;
@@ -243,9 +246,8 @@ TEST(Cabinet, UnsafeOrOverlongEntryNamesRefuseTheWholeCabinet) {
   while (deep.size() < 280) deep += "folder\\";
   deep += "f.txt";
   for (const std::string& hostile :
-       {std::string("..\\..\\evil.txt"), std::string("sub\\..\\..\\..\\evil.txt"),
-        std::string("\\evil.txt"), absolute, scratchAbsolute, std::string("a.txt:evil"),
-        std::string("../../evil.txt"), deep}) {
+       {std::string("..\\..\\evil.txt"), std::string("sub\\..\\..\\..\\evil.txt"), std::string("\\evil.txt"),
+        absolute, scratchAbsolute, std::string("a.txt:evil"), std::string("../../evil.txt"), deep}) {
     SCOPED_TRACE(hostile);
     // A good file first: the refusal must come before anything is written.
     const std::string cab = StoredCabinet({

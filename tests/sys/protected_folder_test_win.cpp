@@ -106,14 +106,12 @@ TEST(ProtectedFolder, ANewFolderMustBeNewAndAChildHoldsTheChainOnItsOwn) {
   ProtectedFolder root;
   ASSERT_EQ(root.Open(base.Path(), L"Work"), ProtectedFolderStatus::Ready);
   ProtectedFolder child;
-  ASSERT_EQ(root.OpenChild(L"temp1", ProtectedFolder::Mode::CreateNew, child),
-            ProtectedFolderStatus::Ready);
+  ASSERT_EQ(root.OpenChild(L"temp1", ProtectedFolder::Mode::CreateNew, child), ProtectedFolderStatus::Ready);
   EXPECT_TRUE(SamePath(child.Path(), Back(base.File(L"Work/temp1"))));
   ProtectedFolder again;
   EXPECT_EQ(root.OpenChild(L"temp1", ProtectedFolder::Mode::CreateNew, again),
             ProtectedFolderStatus::AlreadyExists);
-  EXPECT_EQ(root.OpenChild(L"..", ProtectedFolder::Mode::CreateNew, again),
-            ProtectedFolderStatus::NoBase);
+  EXPECT_EQ(root.OpenChild(L"..", ProtectedFolder::Mode::CreateNew, again), ProtectedFolderStatus::NoBase);
   EXPECT_EQ(root.OpenChild(L"temp1", ProtectedFolder::Mode::OpenOrCreate, again),
             ProtectedFolderStatus::Ready);
   again.Close();
@@ -143,7 +141,8 @@ TEST(ProtectedFolder, AFolderSwappedBetweenMakingAndOpeningIsNeverUsed) {
     while (!stop) {
       if (prepared.empty()) {
         prepared = Back(base.File(L"theirs" + std::to_wstring(moved)));
-        if (!CreateDirectoryW(prepared.c_str(), nullptr) || !WriteBytes(prepared + L"\\planted.txt", "theirs"))
+        if (!CreateDirectoryW(prepared.c_str(), nullptr) ||
+            !WriteBytes(prepared + L"\\planted.txt", "theirs"))
           break;
       }
       const std::wstring name = Back(base.File(L"Work/temp" + std::to_wstring(next.load())));
@@ -190,8 +189,8 @@ TEST(ProtectedFolder, ASharedFolderItMakesKeepsWhatItsParentHandsDown) {
   auto isProtected = [](const std::wstring& path, bool& known) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PACL dacl = nullptr;
-    known = GetNamedSecurityInfoW(Back(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
+    known = GetNamedSecurityInfoW(Back(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     const bool result = known && GetSecurityDescriptorControl(descriptor, &control, &revision) &&
@@ -202,8 +201,7 @@ TEST(ProtectedFolder, ASharedFolderItMakesKeepsWhatItsParentHandsDown) {
   bool known = false;
   if (!isProtected(base.File(L"Shared/Own"), known))
     GTEST_LOG_(INFO) << "this file system keeps no access lists: only the folders are checked";
-  else
-    EXPECT_FALSE(isProtected(base.File(L"Shared"), known));
+  else EXPECT_FALSE(isProtected(base.File(L"Shared"), known));
   // At least one folder of its own must follow the shared ones.
   EXPECT_EQ(folder.Open(base.Path(), L"Shared", ProtectedFolder::Mode::OpenOrCreate, 1),
             ProtectedFolderStatus::NoBase);
@@ -222,11 +220,12 @@ TEST(ProtectedFolder, OnlyAdministratorsSystemAndTheOwnerItGivesAreTrustedOwners
   };
   EXPECT_TRUE(trusted(L"BA"));
   EXPECT_TRUE(trusted(L"SY"));
-  EXPECT_TRUE(trusted(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));  // installer service
-  EXPECT_FALSE(trusted(L"BU"));  // Users
-  EXPECT_FALSE(trusted(L"WD"));  // Everyone
-  EXPECT_FALSE(trusted(L"AU"));  // Authenticated Users
-  EXPECT_FALSE(trusted(L"S-1-5-21-1111-2222-3333-1001"));  // another user
+  EXPECT_TRUE(
+      trusted(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"));  // installer service
+  EXPECT_FALSE(trusted(L"BU"));                                                     // Users
+  EXPECT_FALSE(trusted(L"WD"));                                                     // Everyone
+  EXPECT_FALSE(trusted(L"AU"));                                                     // Authenticated Users
+  EXPECT_FALSE(trusted(L"S-1-5-21-1111-2222-3333-1001"));                           // another user
   EXPECT_FALSE(IsTrustedOwner(nullptr));
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
@@ -265,7 +264,8 @@ TEST(ProtectedFolder, APassHoldsThePlainFoldersItWalkedAndFindsTheLinksTheWalkFi
   ASSERT_TRUE(CreateFolderChain(elsewhere.File(L"sub")));
   LinkCheckedFolders nobody([](void*) { return false; });
   EXPECT_TRUE(SamePath(nobody.UntrustedLinkAbove(Back(base.File(L"bin/old.dll"))), Back(base.File(L"bin"))));
-  EXPECT_TRUE(SamePath(nobody.UntrustedLinkAbove(Back(base.File(L"bin/sub/old.dll"))), Back(base.File(L"bin"))));
+  EXPECT_TRUE(
+      SamePath(nobody.UntrustedLinkAbove(Back(base.File(L"bin/sub/old.dll"))), Back(base.File(L"bin"))));
   EXPECT_EQ(nobody.UntrustedLinkAbove(Back(base.File(L"plain/deeper/old.dll"))), L"");
   const size_t held = nobody.HeldCount();
   EXPECT_GE(held, 2u);  // at least plain and deeper, besides the scratch folder's own chain
@@ -287,8 +287,8 @@ TEST(ProtectedFolder, APassHoldsThePlainFoldersItWalkedAndFindsTheLinksTheWalkFi
   ASSERT_TRUE(MakeFolderLink(Back(base.File(L"plain/deeper/linked")), Back(elsewhere.Path())));
   {
     UniqueFile deleting(CreateFileW(plain.c_str(), DELETE | FILE_LIST_DIRECTORY,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(deleting.Valid());
     LinkCheckedFolders busy([](void*) { return false; });
     EXPECT_EQ(busy.UntrustedLinkAbove(Back(base.File(L"plain/deeper/under/old.dll"))), L"");

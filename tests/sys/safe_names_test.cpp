@@ -6,9 +6,9 @@
 using namespace brindle;
 
 TEST(SafeNames, RelativePathsBelowAFolderAreAccepted) {
-  for (const wchar_t* path : {L"a.txt", L"INST\\bin\\app.exe", L"CUSTOM/hook.dll", L"a..b",
-                              L"..a", L"x.", L".hidden", L"deep\\er\\and\\deeper\\file",
-                              L"console\\icon.txt", L"COM10", L"\x00E9t\x00E9.txt"}) {
+  for (const wchar_t* path :
+       {L"a.txt", L"INST\\bin\\app.exe", L"CUSTOM/hook.dll", L"a..b", L"..a", L"x.", L".hidden",
+        L"deep\\er\\and\\deeper\\file", L"console\\icon.txt", L"COM10", L"\x00E9t\x00E9.txt"}) {
     EXPECT_TRUE(IsSafeRelativePath(path)) << path;
   }
 }
@@ -16,12 +16,35 @@ TEST(SafeNames, RelativePathsBelowAFolderAreAccepted) {
 TEST(SafeNames, PathsThatCouldLeaveTheFolderAreRefused) {
   const std::wstring withControl = std::wstring(L"a") + L'\x01' + L"b";
   const std::wstring withNul(L"a\0b", 3);
-  for (const std::wstring& path : std::initializer_list<std::wstring>{
-           L"", L"..", L".", L"..\\..\\evil.txt", L"a\\..\\..\\evil.txt", L"a/../b", L"a\\.\\b",
-           L"\\evil.txt", L"/evil.txt", L"\\\\server\\share\\x", L"C:\\evil.txt", L"C:evil.txt",
-           L"file.txt:stream", L"a\\\\b", L"a\\", L"a/", L"...", L"a\\. .\\b", L"NUL",
-           L"sub\\con.txt", L"LPT1", L"com3.log", L"a*b", L"a?b", L"a|b", L"a<b>", L"\"q\"",
-           withControl, withNul}) {
+  for (const std::wstring& path : std::initializer_list<std::wstring>{L"",
+                                                                      L"..",
+                                                                      L".",
+                                                                      L"..\\..\\evil.txt",
+                                                                      L"a\\..\\..\\evil.txt",
+                                                                      L"a/../b",
+                                                                      L"a\\.\\b",
+                                                                      L"\\evil.txt",
+                                                                      L"/evil.txt",
+                                                                      L"\\\\server\\share\\x",
+                                                                      L"C:\\evil.txt",
+                                                                      L"C:evil.txt",
+                                                                      L"file.txt:stream",
+                                                                      L"a\\\\b",
+                                                                      L"a\\",
+                                                                      L"a/",
+                                                                      L"...",
+                                                                      L"a\\. .\\b",
+                                                                      L"NUL",
+                                                                      L"sub\\con.txt",
+                                                                      L"LPT1",
+                                                                      L"com3.log",
+                                                                      L"a*b",
+                                                                      L"a?b",
+                                                                      L"a|b",
+                                                                      L"a<b>",
+                                                                      L"\"q\"",
+                                                                      withControl,
+                                                                      withNul}) {
     EXPECT_FALSE(IsSafeRelativePath(path)) << path;
   }
 }

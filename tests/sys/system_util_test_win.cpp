@@ -93,8 +93,8 @@ TEST(SystemUtil, ReadsTheInstalledWrapperVersionFromItsKey) {
   const std::wstring path = L"SOFTWARE\\Tamek_Inc_RW\\" + component;
   EXPECT_EQ(system.GetInstalledWrapperVersion(component), L"");
   UniqueRegKey key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
-                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, key.Receive(), nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                            nullptr, key.Receive(), nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(system.GetInstalledWrapperVersion(component), L"");  // key without the value
   const wchar_t version[] = L"3.2.1.0";

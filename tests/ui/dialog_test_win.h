@@ -18,21 +18,17 @@ namespace brindle::test {
 // hang the run.
 class DialogActor {
  public:
-  DialogActor(std::wstring caption, std::function<void(HWND)> act,
-              std::function<void()> giveUp = nullptr)
+  DialogActor(std::wstring caption, std::function<void(HWND)> act, std::function<void()> giveUp = nullptr)
       : ownerThread_(GetCurrentThreadId()),
-        thread_([this, caption = std::move(caption), act = std::move(act),
-                 giveUp = std::move(giveUp)] {
+        thread_([this, caption = std::move(caption), act = std::move(act), giveUp = std::move(giveUp)] {
           HWND dialog = FindDialog(caption, 5000);
           found_ = dialog != nullptr;
           if (dialog) {
             act(dialog);
             if (WaitWindowGone(dialog, 8000)) return;
           }
-          if (giveUp)
-            giveUp();
-          else
-            EnumThreadWindows(ownerThread_, &CloseOne, 0);
+          if (giveUp) giveUp();
+          else EnumThreadWindows(ownerThread_, &CloseOne, 0);
         }) {}
   ~DialogActor() { Join(); }
   void Join() {

@@ -50,8 +50,8 @@ TEST(Messages, StringTableHoldsTheFrenchTexts) {
 
 TEST(Messages, DialogResultsBecomeTheProgramsAnswerCodes) {
   const std::vector<std::pair<INT_PTR, AnswerCode>> table = {
-      {IDYES, AnswerCode::kYes},       {IDNO, AnswerCode::kNo},       {IDCANCEL, AnswerCode::kCancel},
-      {IDOK, AnswerCode::kOk},         {IDIGNORE, AnswerCode::kIgnore}, {IDRETRY, AnswerCode::kRetry},
+      {IDYES, AnswerCode::kYes},    {IDNO, AnswerCode::kNo},         {IDCANCEL, AnswerCode::kCancel},
+      {IDOK, AnswerCode::kOk},      {IDIGNORE, AnswerCode::kIgnore}, {IDRETRY, AnswerCode::kRetry},
       {IDABORT, AnswerCode::kAbort}};
   for (const auto& [result, answer] : table) {
     EXPECT_EQ(MessageBoxAnswer(result), answer) << result;
@@ -131,8 +131,7 @@ TEST(MessageBoxDialog, EachMessageShowsItsTextCaptionIconAndButtons) {
     EXPECT_TRUE(seen.style & WS_SYSMENU) << "a close box";
     EXPECT_EQ(answer, c.buttons == kButtonsYesNo ? AnswerCode::kYes : AnswerCode::kOk);
   }
-  EXPECT_EQ(failed,
-            L"Une erreur s'est produite pendant la mise à jour de Tamek Ostrel.");
+  EXPECT_EQ(failed, L"Une erreur s'est produite pendant la mise à jour de Tamek Ostrel.");
 }
 
 TEST(MessageBoxDialog, TheRestartQuestionIsSavedAsAPicture) {
@@ -162,44 +161,49 @@ AnswerCode Answer(int buttons, const std::wstring& message, int icon, std::funct
 
 TEST(MessageBoxDialog, EachWayOfAnsweringGivesItsCode) {
   const std::wstring question = LoadMessage(IDS_REBOOT_QUESTION);
-  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressButton(d, L"Oui"); }), AnswerCode::kYes);
-  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressButton(d, L"Non"); }), AnswerCode::kNo);
-  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressKey(d, VK_ESCAPE); }), AnswerCode::kCancel);
-  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressKey(d, VK_RETURN); }), AnswerCode::kYes)
+  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning, [](HWND d) { test::PressButton(d, L"Oui"); }),
+            AnswerCode::kYes);
+  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning, [](HWND d) { test::PressButton(d, L"Non"); }),
+            AnswerCode::kNo);
+  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning, [](HWND d) { test::PressKey(d, VK_ESCAPE); }),
+            AnswerCode::kCancel);
+  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning, [](HWND d) { test::PressKey(d, VK_RETURN); }),
+            AnswerCode::kYes)
       << "Enter presses the first button";
-  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning,
-                   [](HWND d) { test::PressAltF4(d); }), AnswerCode::kCancel) << "close box";
-  EXPECT_EQ(Answer(kButtonsOk, L"Fin.", kIconInformation,
-                   [](HWND d) { test::PressKey(d, VK_RETURN); }), AnswerCode::kOk);
-  EXPECT_EQ(Answer(kButtonsOk, L"Fin.", kIconInformation,
-                   [](HWND d) { test::PressKey(d, VK_ESCAPE); }), AnswerCode::kCancel);
+  EXPECT_EQ(Answer(kButtonsYesNo, question, kIconWarning, [](HWND d) { test::PressAltF4(d); }),
+            AnswerCode::kCancel)
+      << "close box";
+  EXPECT_EQ(Answer(kButtonsOk, L"Fin.", kIconInformation, [](HWND d) { test::PressKey(d, VK_RETURN); }),
+            AnswerCode::kOk);
+  EXPECT_EQ(Answer(kButtonsOk, L"Fin.", kIconInformation, [](HWND d) { test::PressKey(d, VK_ESCAPE); }),
+            AnswerCode::kCancel);
 }
 
 TEST(MessageBoxDialog, OtherButtonSetsAndIconKinds) {
   std::vector<std::wstring> buttons;
   HICON icon = nullptr;
   bool iconVisible = true;
-  EXPECT_EQ(Answer(kButtonsYes, L"Oui seulement", kIconQuestion, [&](HWND d) {
-              buttons = test::VisibleButtons(d);
-              icon = reinterpret_cast<HICON>(
-                  SendDlgItemMessageW(d, IDC_MESSAGE_ICON, STM_GETICON, 0, 0));
-              test::PressButton(d, L"Oui");
-            }), AnswerCode::kYes);
+  EXPECT_EQ(Answer(kButtonsYes, L"Oui seulement", kIconQuestion,
+                   [&](HWND d) {
+                     buttons = test::VisibleButtons(d);
+                     icon =
+                         reinterpret_cast<HICON>(SendDlgItemMessageW(d, IDC_MESSAGE_ICON, STM_GETICON, 0, 0));
+                     test::PressButton(d, L"Oui");
+                   }),
+            AnswerCode::kYes);
   EXPECT_EQ(buttons, std::vector<std::wstring>{L"Oui"});
   EXPECT_EQ(icon, LoadIconW(nullptr, IDI_QUESTION));
 
   // No button and no icon: only Escape (or the close box) ends it, and Enter does nothing.
-  EXPECT_EQ(Answer(7, L"Rien", 9, [&](HWND d) {
-              buttons = test::VisibleButtons(d);
-              iconVisible = IsWindowVisible(GetDlgItem(d, IDC_MESSAGE_ICON)) != FALSE;
-              test::PressKey(d, VK_RETURN);
-              Sleep(300);
-              if (IsWindow(d)) test::PressKey(d, VK_ESCAPE);
-            }), AnswerCode::kCancel);
+  EXPECT_EQ(Answer(7, L"Rien", 9,
+                   [&](HWND d) {
+                     buttons = test::VisibleButtons(d);
+                     iconVisible = IsWindowVisible(GetDlgItem(d, IDC_MESSAGE_ICON)) != FALSE;
+                     test::PressKey(d, VK_RETURN);
+                     Sleep(300);
+                     if (IsWindow(d)) test::PressKey(d, VK_ESCAPE);
+                   }),
+            AnswerCode::kCancel);
   EXPECT_TRUE(buttons.empty());
   EXPECT_FALSE(iconVisible);
 }
@@ -212,7 +216,7 @@ struct Layout {
   std::vector<RECT> buttons;  // visible ones, left to right
   SIZE measured = {};         // the widest line and the lines' height, measured here
   int lineHeight = 0;
-  int wrappedHeight = 0;      // the text's height when drawn with word breaks in its control
+  int wrappedHeight = 0;  // the text's height when drawn with word breaks in its control
 };
 
 Layout Measure(HWND dialog, const std::wstring& message) {

@@ -50,9 +50,8 @@ TEST(ProgressContext, ClearingForgetsTheLastRun) {
   EXPECT_EQ(context.done, 0);
   EXPECT_FALSE(context.Ended());
   EXPECT_EQ(context.Title(), L"");
-  for (std::atomic<bool> ProgressContext::*flag :
-       {&ProgressContext::failed, &ProgressContext::quietEnd, &ProgressContext::cancelled,
-        &ProgressContext::finished}) {
+  for (std::atomic<bool> ProgressContext::*flag : {&ProgressContext::failed, &ProgressContext::quietEnd,
+                                                   &ProgressContext::cancelled, &ProgressContext::finished}) {
     context.*flag = true;
     EXPECT_TRUE(context.Ended());
     context.*flag = false;

@@ -106,8 +106,7 @@ class Recorder {
 
   static Recorder* instance_;
   HWND dialog_ = nullptr;
-  WNDPROC dialogProc_ = nullptr, statusProc_ = nullptr, percentProc_ = nullptr,
-          barProc_ = nullptr;
+  WNDPROC dialogProc_ = nullptr, statusProc_ = nullptr, percentProc_ = nullptr, barProc_ = nullptr;
   mutable std::mutex lock_;
   std::atomic<bool> holdTicks_{false};
   std::vector<Change> changes_;
@@ -119,17 +118,12 @@ std::wstring Caption() { return LoadMessage(IDS_PROGRESS_CAPTION); }
 
 int BarPosition(HWND dialog) {
   DWORD_PTR position = 0;
-  SendMessageTimeoutW(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0, SMTO_NORMAL, 2000,
-                      &position);
+  SendMessageTimeoutW(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0, SMTO_NORMAL, 2000, &position);
   return static_cast<int>(position);
 }
 
-std::wstring PercentShown(HWND dialog) {
-  return test::WindowText(GetDlgItem(dialog, IDC_PROGRESS_PERCENT));
-}
-std::wstring StatusShown(HWND dialog) {
-  return test::WindowText(GetDlgItem(dialog, IDC_PROGRESS_STATUS));
-}
+std::wstring PercentShown(HWND dialog) { return test::WindowText(GetDlgItem(dialog, IDC_PROGRESS_PERCENT)); }
+std::wstring StatusShown(HWND dialog) { return test::WindowText(GetDlgItem(dialog, IDC_PROGRESS_STATUS)); }
 
 // The dialog's timer ticks every half second; on a loaded machine a tick may come late, so
 // upper bounds only catch a dialog that never closes.
@@ -319,8 +313,7 @@ TEST(ProgressDialog, ARunWithoutItemsClosesAfterFinished) {
 }
 
 TEST(ProgressDialog, EndFlagsEachCloseIt) {
-  for (std::atomic<bool> ProgressContext::*flag :
-       {&ProgressContext::failed, &ProgressContext::quietEnd}) {
+  for (std::atomic<bool> ProgressContext::*flag : {&ProgressContext::failed, &ProgressContext::quietEnd}) {
     ProgressContext context;
     Prepare(context, 3);
     context.percent = 33;
@@ -361,8 +354,7 @@ TEST(ProgressDialog, TheStatusLineOnlyEverShowsWholeTitles) {
   const std::vector<Recorder::Change> shown = recorder.Changes(IDC_PROGRESS_STATUS);
   ASSERT_FALSE(shown.empty());
   for (const Recorder::Change& c : shown)
-    EXPECT_TRUE(c.text == a || c.text == b || c.text == LoadMessage(IDS_PROGRESS_TITLE))
-        << c.text.size();
+    EXPECT_TRUE(c.text == a || c.text == b || c.text == LoadMessage(IDS_PROGRESS_TITLE)) << c.text.size();
 }
 
 }  // namespace

@@ -38,8 +38,9 @@ const std::wstring& OnlyText(const CIniFile& ini, const wchar_t* section) {
 }  // namespace
 
 TEST(UninstLogRead, HeadersNameSectionsAndRepeatedHeadersContinueThem) {
-  auto ini = Read("[Uninst Info]\r\nA=1\r\n[Files] x\r\nUIFILE=\"C:\\\\a\" INST_REQ INST_REQ "
-                  "INST_DEL INST_REG\r\n[Uninst Info]\r\nB=2\r\n[Files]\r\nK=v\r\n");
+  auto ini = Read(
+      "[Uninst Info]\r\nA=1\r\n[Files] x\r\nUIFILE=\"C:\\\\a\" INST_REQ INST_REQ "
+      "INST_DEL INST_REG\r\n[Uninst Info]\r\nB=2\r\n[Files]\r\nK=v\r\n");
   ASSERT_TRUE(ini);
   ASSERT_EQ(ini->Sections().size(), 2u);
   EXPECT_EQ(ini->Sections()[0]->Name(), L"Uninst Info");
@@ -77,8 +78,7 @@ TEST(UninstLogRead, MalformedLinesFailTheWholeLoad) {
   EXPECT_FALSE(Read("[S]\r\nK=\"open\r\n")) << "an unclosed quote";
   EXPECT_FALSE(Read("[S\r\n")) << "an unclosed bracket";
   EXPECT_FALSE(Read("[]\r\nK=v\r\n")) << "a header naming nothing";
-  EXPECT_FALSE(Read("[S]\r\nK=v\r\nUninstall_End=yes\r\n[T]\r\nA=b\r\n"))
-      << "one bad line fails everything";
+  EXPECT_FALSE(Read("[S]\r\nK=v\r\nUninstall_End=yes\r\n[T]\r\nA=b\r\n")) << "one bad line fails everything";
   CIniFile ini;
   EXPECT_EQ(ini.LoadFromBytes("[S]\r\nA=1\r\nB\r\n"), IniLoadResult::kMalformedLine);
   EXPECT_EQ(ini.FailedLine(), 3u);
@@ -104,8 +104,7 @@ TEST(UninstLogRead, QuotesBracketsAndEscapesAssembleFields) {
   EXPECT_EQ(Fields(L"[a'b]"), (std::vector<std::wstring>{L"[", L"a'b"})) << "' inside brackets";
   EXPECT_EQ(Fields(L"[a=b]"), (std::vector<std::wstring>{L"[", L"a", L"b"})) << "= splits there";
   EXPECT_EQ(Fields(L"K\tV"), (std::vector<std::wstring>{L"K", L"V"}));
-  EXPECT_EQ(Fields(L"K=\"a\tb\""), (std::vector<std::wstring>{L"K", L"a b"}))
-      << "a tab is a blank";
+  EXPECT_EQ(Fields(L"K=\"a\tb\""), (std::vector<std::wstring>{L"K", L"a b"})) << "a tab is a blank";
   EXPECT_EQ(Fields(L"Name=it\\'s"), (std::vector<std::wstring>{L"Name", L"it's"}));
   EXPECT_EQ(Fields(L"Name=a \\' b"), (std::vector<std::wstring>{L"Name", L"a"}))
       << "a lone escaped apostrophe still starts a comment";
@@ -173,9 +172,10 @@ TEST(UninstLogRead, TypedEntriesRefuseUnknownFlagsMissingFieldsAndEmptyPaths) {
 }
 
 TEST(UninstLogRead, NumberKeysTakeAnyBaseAndRefuseText) {
-  auto ini = Read("[U]\r\nUninstall_End=0x10\r\nUninstall_Abort=010\r\nUninstall_StartUp=-5\r\n"
-                  "Uninstall_CheckRunning=4294967295\r\nUninstall_CheckCondition=12abc\r\n"
-                  "Uninstall_BeforeUninstall=0XfF\r\nUninstall_AfterUninstall=08\r\n");
+  auto ini = Read(
+      "[U]\r\nUninstall_End=0x10\r\nUninstall_Abort=010\r\nUninstall_StartUp=-5\r\n"
+      "Uninstall_CheckRunning=4294967295\r\nUninstall_CheckCondition=12abc\r\n"
+      "Uninstall_BeforeUninstall=0XfF\r\nUninstall_AfterUninstall=08\r\n");
   ASSERT_TRUE(ini);
   const auto& keys = ini->FindSection(L"U")->Keys();
   ASSERT_EQ(keys.size(), 7u);
@@ -205,8 +205,7 @@ TEST(UninstLogRead, NumberKeysTakeAnyBaseAndRefuseText) {
 
 TEST(UninstLogModel, AddLineAppliesHeaderAndKeyAsTheLoaderDoes) {
   CIniFile ini;
-  EXPECT_TRUE(ini.AddLine({L"[", L"Files"}, {L"UIFLDR", L"C:\\A", L"INST_REQ", L"INST_CRE",
-                                             L"INST_DEL"}));
+  EXPECT_TRUE(ini.AddLine({L"[", L"Files"}, {L"UIFLDR", L"C:\\A", L"INST_REQ", L"INST_CRE", L"INST_DEL"}));
   EXPECT_TRUE(ini.AddLine({L"[", L"Files"}, {L"K", L"v"}));
   EXPECT_FALSE(ini.AddLine({L"[", L"Other"}, {L"UIFILE", L"C:\\a"}));
   ASSERT_EQ(ini.Sections().size(), 2u) << "a created section stays when its key fails";
@@ -285,8 +284,7 @@ TEST(UninstLogFile, PathsAreNormalisedBeforeOpening) {
 TEST(UninstLogFile, LoadReadsTheFileInTextModeAndFailsWhenMissing) {
   ScratchFolder dir;
   const std::wstring path = dir.File(L"sub/../Uninst.log");
-  ASSERT_TRUE(WriteBytes(dir.File(L"Uninst.log"),
-                         "[Uninst Info]\r\nName=\"caf\xe9\"\r\n\x1a\r\n"));
+  ASSERT_TRUE(WriteBytes(dir.File(L"Uninst.log"), "[Uninst Info]\r\nName=\"caf\xe9\"\r\n\x1a\r\n"));
   CIniFile ini;
   ASSERT_TRUE(ini.Load(path, 1252));
   EXPECT_EQ(ini.Path(), CFilePath::Normalise(dir.File(L"Uninst.log")));
@@ -307,8 +305,7 @@ TEST(UninstLogFile, TheTextEndsAtCtrlZOrZeroOnlyWhenNothingButPaddingFollows) {
   EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\nK=v\r\n\0\0\0\r\n", 15)), IniLoadResult::kLoaded);
   ASSERT_EQ(ini.Sections().size(), 1u);
   // Entries after the end marker would silently disappear on the next write-back.
-  EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\nK=v\r\n\0K=w\r\n", 16)),
-            IniLoadResult::kDataAfterEnd);
+  EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\nK=v\r\n\0K=w\r\n", 16)), IniLoadResult::kDataAfterEnd);
   EXPECT_EQ(ini.LoadFromBytes(std::string("[S]\r\n\x1aUIFLDR=\"C:\\\\A\" INST_REQ INST_CRE INST_DEL\r\n")),
             IniLoadResult::kDataAfterEnd);
 }

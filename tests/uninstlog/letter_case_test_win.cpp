@@ -45,14 +45,18 @@ TEST_F(PatchFixture, UninstallLogLinesAreFoundWhateverTheirLetterCase) {
   const std::string upperA = Utf8FromWide(Upper(app_));
   const std::string folder = "UIFLDR=\"" + Logged(a) + "\" INST_REQ INST_CRE INST_DEL \r\n";
   // The installer logged tool.txt in upper case; the package names it in lower case.
-  ASSERT_TRUE(WriteFileText(
-      app_ + L"\\uninst.ini",
-      "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folder +
-          "[Files]\r\nUIFILE=\"" + Logged(upperA + "\\BIN\\TOOL.TXT") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-          "UIFILE=\"" + Logged(a + "\\old.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-          "UIFILE=\"" + Logged(a + "\\keep.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-          "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
-          "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folder +
+                                                        "[Files]\r\nUIFILE=\"" +
+                                                        Logged(upperA + "\\BIN\\TOOL.TXT") +
+                                                        "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+                                                        "UIFILE=\"" +
+                                                        Logged(a + "\\old.txt") +
+                                                        "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+                                                        "UIFILE=\"" +
+                                                        Logged(a + "\\keep.txt") +
+                                                        "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+                                                        "[Startup]\r\nVersion=\"1.0\"\r\n[Uninst Info]\r\n"
+                                                        "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n"));
   WriteInstallLog(L"en");
   WriteWrapperFiles({L"ENGLISH"});
   ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\tool.txt", "tool 1.1"));
@@ -68,8 +72,7 @@ TEST_F(PatchFixture, UninstallLogLinesAreFoundWhateverTheirLetterCase) {
       "<GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>" +
       file("INST_DEL", "$InsFolder$\\\\OLD.TXT", "") + "</DeleteObjects><UpdateObjects>" +
       file("INST_HLD", "$InsFolder$\\bin\\tool.txt", "tool.txt") +
-      file("INST_DEL", "$InsFolder$\\data\\new.txt", "new.txt") +
-      "</UpdateObjects></DiffDistribute>");
+      file("INST_DEL", "$InsFolder$\\data\\new.txt", "new.txt") + "</UpdateObjects></DiffDistribute>");
   ASSERT_EQ(RunBrindle(list, L"/non_notification"), 200);
 
   EXPECT_FALSE(FileExists(app_ + L"\\old.txt"));
@@ -77,13 +80,19 @@ TEST_F(PatchFixture, UninstallLogLinesAreFoundWhateverTheirLetterCase) {
   EXPECT_EQ(FileText(app_ + L"\\data\\new.txt"), "new");
   // tool.txt's line keeps its letter case and takes the new delete flag; old.txt's line is
   // gone; new.txt has a line and its folder one, so the uninstaller removes it.
-  EXPECT_EQ(FileText(app_ + L"\\uninst.ini"),
-            "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folder +
-                "[Files]\r\nUIFILE=\"" + Logged(upperA + "\\BIN\\TOOL.TXT") + "\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n"
-                "[Folders]\r\n" + folder +
-                "[Files]\r\nUIFILE=\"" + Logged(a + "\\keep.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-                "[Folders]\r\nUIFLDR=\"" + Logged(a + "\\data") + "\" INST_REQ INST_CRE INST_DEL \r\n"
-                "[Files]\r\nUIFILE=\"" + Logged(a + "\\data\\new.txt") + "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
-                "[Startup]\r\nVersion=\"1.1\"\r\n[Uninst Info]\r\n"
-                "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n");
+  EXPECT_EQ(FileText(app_ + L"\\uninst.ini"), "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folder +
+                                                  "[Files]\r\nUIFILE=\"" +
+                                                  Logged(upperA + "\\BIN\\TOOL.TXT") +
+                                                  "\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n"
+                                                  "[Folders]\r\n" +
+                                                  folder + "[Files]\r\nUIFILE=\"" + Logged(a + "\\keep.txt") +
+                                                  "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+                                                  "[Folders]\r\nUIFLDR=\"" +
+                                                  Logged(a + "\\data") +
+                                                  "\" INST_REQ INST_CRE INST_DEL \r\n"
+                                                  "[Files]\r\nUIFILE=\"" +
+                                                  Logged(a + "\\data\\new.txt") +
+                                                  "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n"
+                                                  "[Startup]\r\nVersion=\"1.1\"\r\n[Uninst Info]\r\n"
+                                                  "[UninstallCustomFunction]\r\nDLLPath=\"\"\r\n");
 }

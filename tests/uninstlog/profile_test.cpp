@@ -112,8 +112,8 @@ TEST(UninstLogWrite, TheSharedStreamIsOpenOnOneFileAtATime) {
 
 TEST(UninstLogWrite, EveryTextReadsBackUnchanged) {
   // Values the reader would otherwise turn into line breaks, quotes or cut fields.
-  const std::wstring texts[] = {L"C:\\new", L"say \"hi\"", L"line\nbreak", L"ends with \\",
-                                L"it's = [x]", L"", L"\\\\server\\n"};
+  const std::wstring texts[] = {L"C:\\new",    L"say \"hi\"", L"line\nbreak",  L"ends with \\",
+                                L"it's = [x]", L"",           L"\\\\server\\n"};
   Written w;
   ASSERT_TRUE(w.profile.WriteSection(L"S"));
   for (const auto& t : texts) ASSERT_TRUE(w.profile.WriteText(L"K", t));
@@ -131,8 +131,8 @@ TEST(UninstLogWrite, EveryTextReadsBackUnchanged) {
 }
 
 TEST(UninstLogWrite, NamesTheReaderWouldSplitAreQuotedAndReadBackExactly) {
-  const std::wstring keys[] = {L"My Key", L"say \"hi\"", L"C:\\dir", L"a=b", L"it's",
-                               L"[x]", L"two\nlines", L"plain"};
+  const std::wstring keys[] = {L"My Key", L"say \"hi\"", L"C:\\dir",    L"a=b",
+                               L"it's",   L"[x]",        L"two\nlines", L"plain"};
   const std::wstring sections[] = {L"Uninst Info", L"a=b", L"[x]", L"q\"\\", L"it's"};
   Written w;
   for (const auto& section : sections) {
@@ -175,10 +175,10 @@ TEST(UninstLogWrite, ALogReadAndWrittenBackKeepsItsLines) {
       "UIREGIKEY=HCU \"Software\\\\Tamek\" INST_CRE INST_REQ INST_REF\r\n"
       "UIREGI=HLM \"Software\\\\Tamek\" \"\" INST_REQ INST_REQ INST_DEL\r\n";
   ScratchFolder dir;
-  ASSERT_TRUE(WriteBytes(dir.File(L"in.log"),
-                         canonical + "' a comment\r\n[Files]\r\n"
-                                     "UIFLDR = \"C:\\\\B\"\tINST_NON INST_NON INST_HLD\r\n"
-                                     "Uninstall_Abort=0x20\r\n"));
+  ASSERT_TRUE(WriteBytes(dir.File(L"in.log"), canonical +
+                                                  "' a comment\r\n[Files]\r\n"
+                                                  "UIFLDR = \"C:\\\\B\"\tINST_NON INST_NON INST_HLD\r\n"
+                                                  "Uninstall_Abort=0x20\r\n"));
   CIniFile ini;
   ASSERT_TRUE(ini.Load(dir.File(L"in.log"), 1252));
   CProfile out(1252);
@@ -206,7 +206,8 @@ TEST(UninstLogWrite, DoubleByteCodePagesRoundTripWithoutTreatingTrailBytesAsEsca
   // In code page 932 the second byte of U+8868 is 0x5C, the backslash: lines are converted
   // before they are lexed, so it is no escape, and it is not doubled when written.
   ScratchFolder dir;
-  const std::string line = "UIFILE=\"C:\\\\\x95\x5c\\\\\x93\xfa.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+  const std::string line =
+      "UIFILE=\"C:\\\\\x95\x5c\\\\\x93\xfa.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
   ASSERT_TRUE(WriteBytes(dir.File(L"in.log"), "[Files]\r\n" + line));
   CIniFile ini;
   ASSERT_TRUE(ini.Load(dir.File(L"in.log"), 932));

@@ -111,8 +111,7 @@ TEST(UninstallLog, AddedFilesAndValuesAreWrittenWithTheirFolderAndKeyEntriesInTh
   for (bool write64 : {true, false}) {
     Log l(kHead);
     l.log.SetWrite64BitSections(write64);
-    EXPECT_TRUE(l.log.AddFileEntry(File(L"C:\\App\\bin\\a.dll", kDelInfoDelete, kComRegister),
-                                   true));
+    EXPECT_TRUE(l.log.AddFileEntry(File(L"C:\\App\\bin\\a.dll", kDelInfoDelete, kComRegister), true));
     EXPECT_TRUE(l.log.AddRegistryEntries(Value(kRegRootLocalMachine, L"Software\\Example", L"Path")));
     // A second file of the same folder shares its folder entry; the same value twice gives two
     // value entries and one key entry.
@@ -137,20 +136,20 @@ TEST(UninstallLog, AddedFilesAndValuesAreWrittenWithTheirFolderAndKeyEntriesInTh
 
     const std::string folder = "UIFLDR=\"C:\\\\App\\\\bin\" INST_REQ INST_CRE INST_DEL \r\n";
     const std::string key = "UIREGIKEY=HLM \"Software\\\\Example\" INST_REQ INST_REQ INST_DEL\r\n";
-    const std::string value =
-        "UIREGI=HLM \"Software\\\\Example\" \"Path\" INST_REQ INST_REQ INST_DEL\r\n";
-    std::string expected = std::string(kLanguageOut) +
-        "[Folders]\r\n" + folder +
+    const std::string value = "UIREGI=HLM \"Software\\\\Example\" \"Path\" INST_REQ INST_REQ INST_DEL\r\n";
+    std::string expected =
+        std::string(kLanguageOut) + "[Folders]\r\n" + folder +
         "[Files]\r\nUIFILE=\"C:\\\\App\\\\bin\\\\a.dll\" INST_REQ INST_VER INST_DEL INST_REG\r\n"
-        "[Folders]\r\n" + folder +
+        "[Folders]\r\n" +
+        folder +
         "[Files]\r\nUIFILE=\"C:\\\\App\\\\bin\\\\b.dll\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
         "UIFILE=\"C:\\\\Users\\\\Public\\\\Desktop\\\\Example.lnk\" INST_REQ INST_REQ INST_DEL "
         "INST_NOREG\r\n"
         "[Folders]\r\nUIFLDR=\"C:\\\\Menu\\\\Example\" INST_REQ INST_CRE INST_DEL \r\n"
         "[Files]\r\nUIFILE=\"C:\\\\Menu\\\\Example\\\\Example.lnk\" INST_REQ INST_REQ INST_DEL "
         "INST_NOREG\r\n"
-        "[RegistryKey]\r\n" + key + "[Registry]\r\n" + value +
-        "[RegistryKey]\r\n" + key + "[Registry]\r\n" + value +
+        "[RegistryKey]\r\n" +
+        key + "[Registry]\r\n" + value + "[RegistryKey]\r\n" + key + "[Registry]\r\n" + value +
         "[RegistryKey]\r\nUIREGIKEY=HCR \"Software\\\\Example\" INST_REQ INST_REQ INST_DEL\r\n"
         "[Registry]\r\nUIREGI=HCR \"Software\\\\Example\" \"\" INST_REQ INST_REQ INST_DEL\r\n";
     if (write64)
@@ -205,13 +204,15 @@ TEST(UninstallLog, LoggedEntriesAreFoundChangedAndRemovedByTheirRules) {
 
   const std::string appBin = "UIFLDR=\"C:\\\\App\\\\bin\" INST_REQ INST_CRE INST_DEL \r\n";
   const std::string app = "UIFLDR=\"C:\\\\App\" INST_REQ INST_CRE INST_DEL \r\n";
-  const std::string expected = std::string(kLanguageOut) +
+  const std::string expected =
+      std::string(kLanguageOut) +
       // c.dll's folder C:\App\bin\sub is not logged: the last logged folder inside it is taken.
       "[Folders]\r\n" + appBin +
       "[Files]\r\nUIFILE=\"C:\\\\App\\\\bin\\\\sub\\\\c.dll\" INST_REQ INST_REQ INST_DEL "
       "INST_NOREG\r\n"
       // An equal folder entry is taken at once.
-      "[Folders]\r\n" + app +
+      "[Folders]\r\n" +
+      app +
       "[Files]\r\nUIFILE=\"C:\\\\App\\\\d.dll\" INST_REQ INST_VER INST_REF INST_NOREG\r\n"
       "UIFILE=\"D:\\\\Other\\\\e.dll\" INST_REQ INST_REQ INST_HLD INST_REG\r\n"
       // The value under Software\X: its key is not logged; Software\X\Y contains it (a key of
@@ -238,8 +239,7 @@ TEST(UninstallLog, UninstallTargetsAndTheCustomFunctionLibrary) {
     ab.targets = {L"a", L"b"};
     EXPECT_TRUE(l.log.AddUninstallTargets(ab));
     const std::string withTargets = std::string(kLanguageOut) + kStartupOut +
-                                    "[UninstTarget]\r\nUNInfo=\"a\"\r\nUNInfo=\"b\"\r\n" +
-                                    kCustomOut;
+                                    "[UninstTarget]\r\nUNInfo=\"a\"\r\nUNInfo=\"b\"\r\n" + kCustomOut;
     EXPECT_EQ(l.Saved(), withTargets);
     CQXUninstallTarget missing;
     missing.targets = {L"zzz"};
@@ -307,8 +307,8 @@ TEST(UninstallLog, AFailedSaveLeavesTheOldLogWholeAndTheNextSaveStartsClean) {
 
   // A line that cannot be written (a TAB in a path) fails the save after lines were written.
   {
-    const std::string text = std::string(kHead) +
-        "[Files]\r\nUIFILE=\"C:\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
+    const std::string text =
+        std::string(kHead) + "[Files]\r\nUIFILE=\"C:\\\\a.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
     ASSERT_TRUE(WriteBytes(path, text));
     CQXUninstallLog log(L"Example", nullptr, nullptr, L"2.0");
     ASSERT_TRUE(log.Load(path));
@@ -385,7 +385,8 @@ TEST(UninstallLog, EntriesAreFoundWhateverTheirLetterCaseAndSeparators) {
         "[Registry]\r\n"
         "UIREGI=HLM \"SOFTWARE\\\\Example\" \"v\" INST_REQ INST_REQ INST_DEL\r\n"
         "UIREGI=HLM \"SOFTWARE\\\\Example\" \"w\" INST_REQ INST_REQ INST_DEL\r\n");
-  EXPECT_TRUE(l.log.UpdateFileEntry(File(L"c:\\program files\\app\\bin\\tool.exe", kDelInfoReference, kComRegister)));
+  EXPECT_TRUE(
+      l.log.UpdateFileEntry(File(L"c:\\program files\\app\\bin\\tool.exe", kDelInfoReference, kComRegister)));
   EXPECT_TRUE(l.log.UpdateFileEntry(File(L"C:/Program Files/App/LIB/A.DLL", kDelInfoHold, 0)));
   EXPECT_TRUE(l.log.RemoveFileEntry(File(L"C:\\PROGRAM FILES\\APP\\\\OLD.TXT", kDelInfoDelete, 0)));
   EXPECT_FALSE(l.log.RemoveFileEntry(File(L"C:\\Program Files\\App\\old.txt", kDelInfoDelete, 0)))
@@ -405,18 +406,24 @@ TEST(UninstallLog, EntriesAreFoundWhateverTheirLetterCaseAndSeparators) {
   EXPECT_EQ(KeyCount(l.log, L"RegistryKey"), 1u);
   EXPECT_TRUE(l.log.RemoveRegistryEntry(Value(kRegRootLocalMachine, L"software\\EXAMPLE", L"any")));
 
-  const std::string app = "[Folders]\r\nUIFLDR=\"C:\\\\Program Files\\\\App\" INST_REQ INST_CRE INST_DEL \r\n";
-  const std::string key = "[RegistryKey]\r\nUIREGIKEY=HLM \"SOFTWARE\\\\Example\" INST_REQ INST_REQ INST_DEL\r\n";
-  const std::string expected = std::string(kLanguageOut) +
-      app + "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\Bin\\\\Tool.EXE\" INST_REQ INST_VER INST_REF INST_REG\r\n" +
-      app + "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\\\\\lib\\\\a.dll\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n" +
-      app + "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\kept.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
+  const std::string app =
+      "[Folders]\r\nUIFLDR=\"C:\\\\Program Files\\\\App\" INST_REQ INST_CRE INST_DEL \r\n";
+  const std::string key =
+      "[RegistryKey]\r\nUIREGIKEY=HLM \"SOFTWARE\\\\Example\" INST_REQ INST_REQ INST_DEL\r\n";
+  const std::string expected =
+      std::string(kLanguageOut) + app +
+      "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\Bin\\\\Tool.EXE\" INST_REQ INST_VER INST_REF INST_REG\r\n" +
+      app +
+      "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\\\\\lib\\\\a.dll\" INST_REQ INST_REQ INST_HLD INST_NOREG\r\n" +
+      app +
+      "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\kept.txt\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
       "[Folders]\r\nUIFLDR=\"C:\\\\Program Files\\\\App\\\\new\" INST_REQ INST_CRE INST_DEL \r\n"
       "[Files]\r\nUIFILE=\"C:\\\\Program Files\\\\App\\\\new\\\\n.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
-      app + "[Files]\r\nUIFILE=\"c:\\\\PROGRAM FILES\\\\app\\\\x.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
-      key + "[Registry]\r\nUIREGI=HLM \"SOFTWARE\\\\Example\" \"w\" INST_REQ INST_REQ INST_DEL\r\n" +
-      key + "[Registry]\r\nUIREGI=HLM \"Software\\\\example\" \"x\" INST_REQ INST_REQ INST_DEL\r\n" +
-      kStartupOut + kCustomOut;
+      app +
+      "[Files]\r\nUIFILE=\"c:\\\\PROGRAM FILES\\\\app\\\\x.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n" +
+      key + "[Registry]\r\nUIREGI=HLM \"SOFTWARE\\\\Example\" \"w\" INST_REQ INST_REQ INST_DEL\r\n" + key +
+      "[Registry]\r\nUIREGI=HLM \"Software\\\\example\" \"x\" INST_REQ INST_REQ INST_DEL\r\n" + kStartupOut +
+      kCustomOut;
   EXPECT_EQ(l.Saved(), expected);
 }
 
@@ -481,8 +488,8 @@ TEST(UninstallLog, EntryLookUpsAgreeWithAScanInOrder) {
       containing.Add(entries[i], i);
     }
     for (int q = 0; q < 30; ++q) {
-      const std::wstring probe = q % 5 == 0 && !entries.empty() ? entries[random() % entries.size()]
-                                                                : text(8);
+      const std::wstring probe =
+          q % 5 == 0 && !entries.empty() ? entries[random() % entries.size()] : text(8);
       size_t inside = kNoEntry, around = kNoEntry, equal = kNoEntry;
       for (size_t i = 0; i < entries.size(); ++i) {
         if (entries[i] == probe && equal == kNoEntry) equal = i;
@@ -506,13 +513,14 @@ TEST(UninstallLog, ALogOfTwentyThousandFilesIsSavedQuickly) {
   for (int i = 0; i < n; ++i) {
     char id[16];
     std::snprintf(id, sizeof id, "%05d", i);
-    const std::string folder = std::string("UIFLDR=\"C:\\\\App\\\\d") + id + "\" INST_REQ INST_CRE INST_DEL \r\n";
+    const std::string folder =
+        std::string("UIFLDR=\"C:\\\\App\\\\d") + id + "\" INST_REQ INST_CRE INST_DEL \r\n";
     const std::string file = std::string("UIFILE=\"C:\\\\App\\\\d") + id +
                              "\\\\sub\\\\f.dll\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n";
-    const std::string key = std::string("UIREGIKEY=HLM \"Software\\\\App\\\\k") + id +
-                            "\\\\sub\" INST_REQ INST_REQ INST_DEL\r\n";
-    const std::string value = std::string("UIREGI=HLM \"Software\\\\App\\\\k") + id +
-                              "\" \"v\" INST_REQ INST_REQ INST_DEL\r\n";
+    const std::string key =
+        std::string("UIREGIKEY=HLM \"Software\\\\App\\\\k") + id + "\\\\sub\" INST_REQ INST_REQ INST_DEL\r\n";
+    const std::string value =
+        std::string("UIREGI=HLM \"Software\\\\App\\\\k") + id + "\" \"v\" INST_REQ INST_REQ INST_DEL\r\n";
     folders += folder;
     files += file;
     keys += key;
@@ -537,8 +545,10 @@ TEST(UninstallLog, ALogOfTwentyThousandFilesIsSavedQuickly) {
   ASSERT_TRUE(ReadBytes(dir.File(L"Uninst.log"), saved));
   EXPECT_TRUE(saved == expected) << "the saved log differs from the expected one";
   EXPECT_LT(seconds, 4 * loading + 0.5) << "loading took " << loading << " s";
-  std::printf("20,000 files and 20,000 values: loaded in %.2f s, saved in %.2f s of processor "
-              "time\n", loading, seconds);
+  std::printf(
+      "20,000 files and 20,000 values: loaded in %.2f s, saved in %.2f s of processor "
+      "time\n",
+      loading, seconds);
 }
 
 TEST(UninstallLog, WhatTheUpdaterDoesNotModelIsWrittenBackAsReadInItsPlace) {
@@ -602,8 +612,7 @@ TEST(UninstallLog, WhatTheUpdaterDoesNotModelIsWrittenBackAsReadInItsPlace) {
 TEST(UninstallLog, ALogWithoutASectionTheUpdaterWritesIsSavedWithoutInventingIt) {
   // Each of the sections once missing: the log saves with the new file, and the section is
   // still missing.
-  const std::string headers[] = {"[Language]", "[Startup]", "[Uninst Info]",
-                                 "[UninstallCustomFunction]"};
+  const std::string headers[] = {"[Language]", "[Startup]", "[Uninst Info]", "[UninstallCustomFunction]"};
   for (const std::string& header : headers) {
     std::string text = kHead;
     const size_t at = text.find(header);

@@ -10,10 +10,10 @@
 #include "wine_quirks.h"
 
 using namespace brindle;
+using brindle::test::Picture;
 using brindle::test::ReadBytes;
 using brindle::test::ScratchFolder;
 using brindle::test::WriteBytes;
-using brindle::test::Picture;
 
 namespace {
 
@@ -92,8 +92,7 @@ TEST(XmlWriter, SavedFileIsUtf8WithTheSameLayoutForEitherSlash) {
   EXPECT_EQ(forward, back);
 
   std::string body = kSampleBody;
-  body.replace(body.find("<DiffDistribute>"), 16,
-               "<DiffDistribute Name=\"\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\">");
+  body.replace(body.find("<DiffDistribute>"), 16, "<DiffDistribute Name=\"\xc3\xa9t\xc3\xa9 \xe6\x97\xa5\">");
   // The declaration line ends with a line feed; Wine's DOM also drops the carriage returns of
   // text nodes when it writes a file, where the Windows DOM writes them as they are.
   std::string expected = std::string(kDeclaration) + "\n" + body + "\n";
@@ -195,14 +194,13 @@ TEST(XmlReader, NodeKindsTheTreeCannotHoldFailTheLoad) {
   // A document type declaration outside the root is not part of the tree.
   EXPECT_EQ(LoadPicture(L"<!DOCTYPE R><R>x</R>"), L"<R>[x]</R>");
   // External entities are never fetched.
-  EXPECT_EQ(LoadPicture(L"<!DOCTYPE R [<!ENTITY e SYSTEM \"file:///etc/hostname\">]><R>&e;</R>"),
-            L"null");
+  EXPECT_EQ(LoadPicture(L"<!DOCTYPE R [<!ENTITY e SYSTEM \"file:///etc/hostname\">]><R>&e;</R>"), L"null");
 }
 
 TEST(XmlReader, TextThatIsNotADocumentYieldsNull) {
-  for (const wchar_t* text : {L"", L"   ", L"<?xml version=\"1.0\"?>", L"<!-- only -->", L"<R>",
-                              L"<R></S>", L"<R a=\"1\" a=\"2\"/>", L"<R/><S/>", L"just text",
-                              L"<R>&undefined;</R>", L"<R a=1/>"}) {
+  for (const wchar_t* text :
+       {L"", L"   ", L"<?xml version=\"1.0\"?>", L"<!-- only -->", L"<R>", L"<R></S>",
+        L"<R a=\"1\" a=\"2\"/>", L"<R/><S/>", L"just text", L"<R>&undefined;</R>", L"<R a=1/>"}) {
     EXPECT_EQ(Parser().LoadXML(text), nullptr) << Utf8FromWide(text);
   }
 }
