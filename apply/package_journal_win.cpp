@@ -717,11 +717,6 @@ bool Noted(CPackageJournal* journal, Note note) {
   }
 }
 
-std::wstring WithoutEndingBackslashes(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
 }  // namespace
 
 bool CPackageJournalNotes::NoteWrite(const RegistryKeyName& key, const std::wstring& name) {
@@ -739,7 +734,7 @@ bool CPackageJournalNotes::NoteDeletion(const RegistryKeyName& key, const std::w
 
 bool CPackageJournalNotes::NoteKeyRemoved(const RegistryKeyName& key) {
   return Noted(journal_, [&](CPackageJournal& journal) {
-    journal.NoteKeyRemoved(key.root, key.is64BitView, WithoutEndingBackslashes(key.path));
+    journal.NoteKeyRemoved(key.root, key.is64BitView, key.path);
   });
 }
 

@@ -8,22 +8,9 @@
 namespace brindle {
 
 namespace {
-// The composite check is refused by a few code pages (UTF-7/8 and the ISO-2022 family); it is
-// chosen for the code page actually in force, not for the constant that names it.
-DWORD CompositeFlagFor(UINT cp) {
-  switch (cp) {
-    case 42:
-    case 50220:
-    case 50221:
-    case 50222:
-    case 50225:
-    case 50227:
-    case 50229:
-    case 65000:
-    case 65001: return 0;
-    default: return (cp >= 57002 && cp <= 57011) ? 0 : WC_COMPOSITECHECK;
-  }
-}
+// The composite check is refused where the code page takes no flags; it is chosen for the code
+// page actually in force, not for the constant that names it.
+DWORD CompositeFlagFor(UINT cp) { return CodePageTakesNoFlags(cp) ? 0 : WC_COMPOSITECHECK; }
 }  // namespace
 
 bool AnsiFromWidePrecomposed(const std::wstring& text, std::string& out, unsigned codePage) {

@@ -129,4 +129,19 @@ std::string Utf16LeBytes(const std::wstring& text) {
 
 std::wstring ToWideDecimal(long long value) { return std::to_wstring(value); }
 
+bool CodePageTakesNoFlags(unsigned codePage) {
+  switch (codePage) {
+    case 42:
+    case 50220:
+    case 50221:
+    case 50222:
+    case 50225:
+    case 50227:
+    case 50229:
+    case 65000:
+    case 65001: return true;
+    default: return codePage >= 57002 && codePage <= 57011;
+  }
+}
+
 }  // namespace brindle

@@ -18,6 +18,9 @@ bool WideFromAnsi(const std::string& text, std::wstring& out, unsigned codePage 
 // The number of the code page in force for a code-page argument: 0 (and the system's "thread
 // ANSI" constant) give the thread's ANSI code page, the others stand for themselves.
 unsigned ResolveAnsiCodePage(unsigned codePage);
+// Code pages whose conversion from wide text takes no flags and no default-character check
+// (UTF-7, UTF-8, the ISO-2022 family and a few others): the system refuses them there.
+bool CodePageTakesNoFlags(unsigned codePage);
 
 // ASCII-only case folding, for comparisons that must not depend on the locale.
 std::wstring AsciiLower(std::wstring text);

@@ -5,26 +5,6 @@
 
 namespace brindle {
 
-namespace {
-
-// Code pages whose conversion from wide text takes no flags and no default-character check.
-bool TakesNoFlags(UINT cp) {
-  switch (cp) {
-    case 42:
-    case 50220:
-    case 50221:
-    case 50222:
-    case 50225:
-    case 50227:
-    case 50229:
-    case 65000:
-    case 65001: return true;
-    default: return cp >= 57002 && cp <= 57011;
-  }
-}
-
-}  // namespace
-
 unsigned ResolveAnsiCodePage(unsigned codePage) {
   // The system names the code page its conversions use for a constant such as "the thread's
   // ANSI code page"; 0 stands for that constant here.
@@ -40,7 +20,7 @@ bool AnsiFromWide(const std::wstring& text, std::string& out, unsigned codePage)
   const UINT cp = ResolveAnsiCodePage(codePage);
   // No best fit: a character the code page lacks must not become a look-alike. Where the
   // code page takes no flags, the conversion back below catches a changed character.
-  const bool plain = TakesNoFlags(cp);
+  const bool plain = CodePageTakesNoFlags(cp);
   const DWORD flags = plain ? 0 : WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
   const int size = static_cast<int>(text.size());
@@ -60,7 +40,7 @@ bool WideFromAnsi(const std::string& text, std::wstring& out, unsigned codePage)
   out.clear();
   if (text.empty()) return true;
   const UINT cp = ResolveAnsiCodePage(codePage);
-  const DWORD flags = TakesNoFlags(cp) && cp != CP_UTF8 ? 0 : MB_ERR_INVALID_CHARS;
+  const DWORD flags = CodePageTakesNoFlags(cp) && cp != CP_UTF8 ? 0 : MB_ERR_INVALID_CHARS;
   int n = MultiByteToWideChar(cp, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (n <= 0) return false;
   out.resize(n);

@@ -16,6 +16,7 @@
 #include "apply/registry_changes.h"
 #include "package/object_records.h"
 #include "sys/text.h"
+#include "support/registry_values.h"
 
 namespace brindle {
 namespace {
@@ -24,12 +25,7 @@ RegistryKeyName Key(const std::wstring& path, bool is64 = true) {
   return RegistryKeyName{kRegRootLocalMachine, is64, path};
 }
 
-RegistryValueBytes Text(const std::wstring& text) {
-  RegistryValueBytes v;
-  v.type = kStoredSz;
-  v.bytes = Utf16LeBytes(text) + std::string(2, '\0');
-  return v;
-}
+RegistryValueBytes Text(const std::wstring& text) { return RegistryText(text); }
 
 // ---- records and their inverses -----------------------------------------------------------------
 

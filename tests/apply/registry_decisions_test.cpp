@@ -5,6 +5,7 @@
 
 #include "apply/memory_registry.h"
 #include "apply/registry_decisions.h"
+#include "support/registry_values.h"
 #include "package/object_records.h"
 #include "sys/text.h"
 
@@ -15,12 +16,7 @@ RegistryKeyName Key(const std::wstring& path, bool is64 = false, int root = kReg
   return RegistryKeyName{root, is64, path};
 }
 
-RegistryValueBytes Text(const std::wstring& text) {
-  RegistryValueBytes v;
-  v.type = kStoredSz;
-  v.bytes = Utf16LeBytes(text) + std::string(2, '\0');
-  return v;
-}
+RegistryValueBytes Text(const std::wstring& text) { return RegistryText(text); }
 
 // Decides the deletion of a value, then applies it as the program does; the verb of its line.
 std::wstring DeleteAsTheProgramDoes(MemoryRegistry& registry, const RegistryKeyName& key,
