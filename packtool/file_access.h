@@ -29,6 +29,10 @@ bool IsFolder(const std::wstring& path);
 // The file's last write in the system's own unit (100 ns since 1601, UTC); false when unknown.
 bool FileWriteTime(const std::wstring& path, std::uint64_t& ticks);
 
+// The machine's common folder of shortcuts (the program menu, or the desktop) as the program
+// asks the system for it; false where the tool runs on no such machine (the native build).
+bool MachineShortcutFolder(bool programMenu, std::wstring& folder);
+
 // One file below a folder: its path relative to the folder (components joined by '/') and its
 // full path.
 struct FolderFile {

@@ -25,4 +25,6 @@ bool FileWriteTime(const std::wstring& path, std::uint64_t& ticks) {
   return true;
 }
 
+bool MachineShortcutFolder(bool, std::wstring&) { return false; }
+
 }  // namespace brindle::pack

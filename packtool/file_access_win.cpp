@@ -1,6 +1,9 @@
 #include "packtool/file_access.h"
 
+#include "apply/file_actions_win.h"
+
 #include <windows.h>
+#include <shlobj.h>
 
 namespace brindle::pack {
 
@@ -13,6 +16,11 @@ bool FileWriteTime(const std::wstring& path, std::uint64_t& ticks) {
   if (!GetFileAttributesExW(FsPath(path).c_str(), GetFileExInfoStandard, &data)) return false;
   ticks = (std::uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
   return true;
+}
+
+bool MachineShortcutFolder(bool programMenu, std::wstring& folder) {
+  return CFileActions::GetSpecialFolder(programMenu ? CSIDL_COMMON_PROGRAMS : CSIDL_COMMON_DESKTOPDIRECTORY,
+                                        folder);
 }
 
 }  // namespace brindle::pack

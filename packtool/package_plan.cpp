@@ -14,6 +14,7 @@
 #include "apply/registry_decisions.h"
 #include "package/package_passes.h"
 #include "package/uninstaller_files.h"
+#include "packtool/file_access.h"
 #include "packtool/log_tool.h"
 #include "packtool/package_check.h"
 #include "packtool/pe_image.h"
@@ -21,6 +22,7 @@
 #include "packtool/uninstlog_check.h"
 #include "uninstlog/ini_file.h"
 #include "sys/env.h"
+#include "sys/paths.h"
 #include "sys/text.h"
 
 namespace brindle::pack {
@@ -40,13 +42,9 @@ MachineFolders UsualMachineFolders() {
   return m;
 }
 
-const wchar_t kCommonDesktop[] = L"C:/Users/Public/Desktop";
-const wchar_t kCommonPrograms[] = L"C:/ProgramData/Microsoft/Windows/Start Menu/Programs";
-
-std::wstring Slashes(std::wstring text) {
-  std::replace(text.begin(), text.end(), L'\\', L'/');
-  return text;
-}
+// The common folders of shortcuts on drive C of the usual Windows, below C:\.
+const wchar_t kCommonDesktop[] = L"Users\\Public\\Desktop";
+const wchar_t kCommonPrograms[] = L"ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
 
 // The machine's registry from a "reg export" file; null (with the finding) when it cannot be read.
 std::unique_ptr<MemoryRegistry> LoadRegistryExport(const std::wstring& path, Report& report) {
@@ -136,6 +134,12 @@ void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, co
     }
 }
 
+// Whether any section of the package has a file record.
+bool HasFileRecords(const CQXDiffDistribute& package) {
+  return !package.deleteObjects->files.empty() || !package.updateObjects->files.empty() ||
+         !package.addObjects->files.empty();
+}
+
 class Planner {
  public:
   Planner(const PackageSource& source, const PlanOptions& options, std::ostream& out)
@@ -158,10 +162,13 @@ class Planner {
   CQXEnv Env() const {
     return ApplicationEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
+  // The link's path as the program's line names it: its name joined to the common folder
+  // (sys/paths JoinPath, the program's own join, which writes '/').
   std::wstring ShortcutPath(const CQXShortCut& shortcut) const {
-    return std::wstring(shortcut.name.type == kShortcutGroup ? kCommonPrograms : kCommonDesktop) + L"/" +
-           Slashes(Env().Expand(shortcut.name.name)) + L".lnk";
+    return JoinPath(ShortcutFolder(shortcut.name.type == kShortcutGroup),
+                    Env().Expand(shortcut.name.name) + L".lnk");
   }
+  std::wstring ShortcutFolder(bool programMenu) const;
   void UnregisterCom(const CQXBaseObjects& group);
   void DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb);
   void CopyFiles(const CQXBaseObjects& group, bool isAdd);
@@ -209,6 +216,24 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
   if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') || path[1] != L':')
     return std::wstring();
   return finder_.Find(options_.root, path.substr(3));
+}
+
+// The common folder as the system names it to the program, letter case included: below --root
+// the folder on that disk with its own case (Windows has C:\Users\Public\Desktop, Wine
+// C:\users\Public\Desktop); on Windows without --root the machine's own; otherwise the usual
+// folder of Windows.
+std::wstring Planner::ShortcutFolder(bool programMenu) const {
+  const std::wstring usual = programMenu ? kCommonPrograms : kCommonDesktop;
+  if (options_.root.empty()) {
+    std::wstring folder;
+    if (MachineShortcutFolder(programMenu, folder)) return folder;
+    return L"C:\\" + usual;
+  }
+  const std::wstring found = finder_.Find(options_.root, usual);
+  if (found.size() <= options_.root.size() + 1) return L"C:\\" + usual;
+  std::wstring relative = found.substr(options_.root.size() + 1);
+  std::replace(relative.begin(), relative.end(), L'/', L'\\');
+  return L"C:\\" + relative;
 }
 
 bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
@@ -327,8 +352,10 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     const std::wstring data = env.ExpandKeepingSystemFolders(registry->data.data);
     // The time of the run is a number, whatever it is.
     if (!RegistryDataProblem(registry->data.type, ReplaceInstallTimeWith(data, 1)).empty()) {
+      // The program writes the record's line all the same, with error 13.
+      Action(verb, key);
       Note(L"the record of " + key +
-           L" is refused (its data does not convert): the program "
+           L" is refused (its data does not convert): its line says error 13, the program "
            L"writes the other records of the pass, then the package fails");
       packageFails_ = true;
       continue;
@@ -445,6 +472,13 @@ bool Planner::Run(Report& report) {
     Note(L"before-update hook: CUSTOM/" + p.customFunction->beforeUpdate.name +
          L" Update_BeforeUpdate (the update stops when it returns 1)");
   Note(L"uninstall log: " + entry_->UninstLog);
+  if (HasFileRecords(p))
+    Note(
+        L"a file in use when the program runs (open in a program that does not share its deletion) "
+        L"cannot be foreseen: the line of its deletion (DELETE_FILE, UPDATE_FILE_DELETE) or of an "
+        L"ADD_FILE over an older copy says error 32, the file is deleted or replaced at the next "
+        L"restart and the run ends with the restart question; the lines below are those of files "
+        L"not in use");
   // The program's own list of steps, with the verbs of the lines each writes.
   const std::vector<PackageStep>& steps = PackageSteps();
   size_t records = 0;

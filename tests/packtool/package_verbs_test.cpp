@@ -254,8 +254,8 @@ TEST(PackMake, ErrorsInTheDeclarativeFileNameItsLine) {
 }
 
 // plan: the actions in the program's order, variables expanded from the install log, a file
-// the program would not copy shown as skipped, and the registry pass stopping where the
-// program's would.
+// the program would not copy shown as skipped, a refused registry record with its line (the
+// program writes it, with error 13), and the registry pass stopping where the program's would.
 TEST(PackPlan, ListsTheActionsInTheProgramsOrder) {
   ScratchFolder s;
   const std::string diff =
@@ -298,11 +298,54 @@ TEST(PackPlan, ListsTheActionsInTheProgramsOrder) {
       "UPDATE_FILE_DELETE C:\\Apps\\App\\lib.txt",
       "UPDATE_FILE_ADD C:\\Apps\\App\\lib.txt",
       "ADD_REG Software\\EU",
+      "ADD_REG Software\\Bad",
       "ADD_REG Software\\After"};
   EXPECT_EQ(actions, expected) << run.out;
   EXPECT_TRUE(run.OutHas("# skipped, no action line: ADD_FILE C:\\Apps\\App\\kept.txt")) << run.out;
   EXPECT_TRUE(run.OutHas("# the record of Software\\Bad is refused")) << run.out;
   EXPECT_TRUE(run.OutHas("# the package fails at the end of this pass")) << run.out;
+  // Files in use cannot be foreseen: one note says what their lines then say.
+  EXPECT_TRUE(run.OutHas("# a file in use when the program runs")) << run.out;
+}
+
+// plan names a shortcut by the common folder the system gives the program: below --root the
+// folder on that disk with its own letter case (Wine's drive C has "users"), else the usual
+// folder of Windows; the lines name the link as the program's join does, with '/'. A package
+// without file records has no note about files in use.
+TEST(PackPlan, ShortcutsAreNamedInTheRootsCommonFoldersWithTheirOwnCase) {
+  ScratchFolder s;
+  const std::string diff =
+      "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo>"
+      "<DeleteObjects><ShortCut><SCName Type=\"INST_GSC\">Tamek\\Old</SCName></ShortCut></DeleteObjects>"
+      "<AddObjects><ShortCut><SCName Type=\"INST_DSC\">App</SCName><FullPath Type=\"SCTarget\">"
+      "$InsFolder$\\a.exe</FullPath></ShortCut></AddObjects></DiffDistribute>";
+  ASSERT_TRUE(Put(s.File(L"pkg/diff.xml"), diff));
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\Apps\\App</FullPath>"
+                  "<UninstLog>C:\\Apps\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  ASSERT_TRUE(Put(s.File(L"wine/users/Public/Desktop/desktop.ini"), ""));
+  ASSERT_TRUE(Put(s.File(L"wine/programdata/Microsoft/Windows/Start Menu/Programs/desktop.ini"), ""));
+  ASSERT_TRUE(Put(s.File(L"bare/Apps/App/uninst.ini"), ""));
+
+  const std::vector<std::pair<std::wstring, std::vector<std::string>>> cases = {
+      {L"wine",
+       {"DELETE_SHORTCUT C:/programdata/Microsoft/Windows/Start Menu/Programs/Tamek/Old.lnk",
+        "ADD_SHORTCUT C:/users/Public/Desktop/App.lnk"}},
+      {L"bare",
+       {"DELETE_SHORTCUT C:/ProgramData/Microsoft/Windows/Start Menu/Programs/Tamek/Old.lnk",
+        "ADD_SHORTCUT C:/Users/Public/Desktop/App.lnk"}}};
+  for (const auto& [root, want] : cases) {
+    ToolRun run =
+        RunTool({L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--root", s.File(root)});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> actions;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("# ", 0) != 0 && line.rfind("UPDATE_ZNQ_UNINSTLOG", 0) != 0) actions.push_back(line);
+    EXPECT_EQ(actions, want) << run.out;
+    EXPECT_FALSE(run.OutHas("# a file in use")) << run.out;
+  }
 }
 
 }  // namespace
