@@ -13,6 +13,7 @@
 #include "support/install_log_fixture_win.h"
 #include "support/patch_fixture_win.h"
 #include "support/process_win.h"
+#include "support/restart_queue_win.h"
 #include "support/scratch.h"
 #include "support/service_log_reader.h"
 #include "support/ui_driver_win.h"
@@ -27,6 +28,7 @@
 
 #include <map>
 #include <sstream>
+#include <thread>
 
 using namespace brindle;
 using namespace brindle::test;
@@ -402,6 +404,29 @@ std::pair<DWORD, std::string> ReadValue32(const std::wstring& key, const std::ws
 
 }  // namespace
 
+namespace {
+
+// The "VERB object" of each action line the run wrote for its package, whatever its outcome
+// (up to the undo of a package that failed).
+std::vector<std::wstring> RunActionLines(const std::vector<ServiceLogLine>& lines) {
+  std::vector<std::wstring> ran;
+  bool inside = false;
+  for (const ServiceLogLine& line : lines) {
+    if (line.tag != L"BR") continue;
+    if (line.key == L"START_PATCH_INSTALLATION") inside = true;
+    else if (line.key == L"ENCODE_QXLOGXML" || line.key.rfind(L"UNDO_", 0) == 0) break;
+    else if (inside && line.detail.rfind(L"-,", 0) == 0) {
+      const std::wstring object = line.detail.substr(2);
+      const size_t code = object.rfind(L',');
+      const size_t outcome = code == std::wstring::npos ? code : object.rfind(L',', code - 1);
+      ran.push_back(line.key + L" " + object.substr(0, outcome));
+    }
+  }
+  return ran;
+}
+
+}  // namespace
+
 // The same REG_DW data given to the tool and to the real program: check refuses exactly the
 // data the program does not store, and plan shows the registry pass stopping where the
 // program's does not write.
@@ -447,8 +472,11 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
     PackRun plan = RunPack(
         {L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()), L"--app", L"SampleApp"},
         scratch_);
-    EXPECT_EQ(plan.out.find("ADD_REG " + Utf8FromWide(key)) != std::string::npos, c.stored) << plan.out;
+    // The run writes the record's line either way, with error 13 when it refuses the data.
+    EXPECT_NE(plan.out.find("ADD_REG " + Utf8FromWide(key)), std::string::npos) << plan.out;
+    EXPECT_EQ(plan.out.find("its line says error 13") != std::string::npos, !c.stored) << plan.out;
 
+    ServiceLogTail tail;
     StartedProcess brindle =
         StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
     // A refused value fails the package: the person reads the failure and presses OK.
@@ -465,6 +493,8 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
     if (!c.stored) {
       EXPECT_NE(message.find(L"Une erreur s'est produite"), std::wstring::npos);
     }
+    const std::vector<std::wstring> ran = RunActionLines(tail.NewLines());
+    EXPECT_EQ(PlanActions(plan.out), ran) << plan.out;
     const auto value = ReadValue32(key, valueName);
     EXPECT_EQ(value.first == REG_DWORD, c.stored);
     if (c.stored) {
@@ -475,24 +505,6 @@ TEST_F(PackApplyFixture, RegistryNumbersTheToolRefusesAreTheOnesTheProgramDoesNo
 }
 
 namespace {
-
-// The "VERB object" of each action line the run wrote for its package, whatever its outcome.
-std::vector<std::wstring> RunActionLines(const std::vector<ServiceLogLine>& lines) {
-  std::vector<std::wstring> ran;
-  bool inside = false;
-  for (const ServiceLogLine& line : lines) {
-    if (line.tag != L"BR") continue;
-    if (line.key == L"START_PATCH_INSTALLATION") inside = true;
-    else if (line.key == L"ENCODE_QXLOGXML") break;
-    else if (inside && line.detail.rfind(L"-,", 0) == 0) {
-      const std::wstring object = line.detail.substr(2);
-      const size_t code = object.rfind(L',');
-      const size_t outcome = code == std::wstring::npos ? code : object.rfind(L',', code - 1);
-      ran.push_back(line.key + L" " + object.substr(0, outcome));
-    }
-  }
-  return ran;
-}
 
 void MakeValue32(const std::wstring& key, const std::wstring& name) {
   UniqueRegKey made;
@@ -622,4 +634,247 @@ TEST(PackVersionReader, TheToolReadsTheVersionTheSystemsCallGivesOnRealFiles) {
     EXPECT_EQ(tool.writeTime, time) << Utf8FromWide(file);
   }
   EXPECT_GT(withVersion, 50u);
+}
+
+namespace {
+
+// One action line of the run: "VERB object" and its outcome with its code ("success,0").
+struct RanAction {
+  std::wstring action, outcome;
+};
+
+std::vector<RanAction> RunActionsWithOutcomes(const std::vector<ServiceLogLine>& lines) {
+  std::vector<RanAction> ran;
+  bool inside = false;
+  for (const ServiceLogLine& line : lines) {
+    if (line.tag != L"BR") continue;
+    if (line.key == L"START_PATCH_INSTALLATION") inside = true;
+    else if (line.key == L"ENCODE_QXLOGXML" || line.key.rfind(L"UNDO_", 0) == 0) break;
+    else if (inside && line.detail.rfind(L"-,", 0) == 0) {
+      const std::wstring object = line.detail.substr(2);
+      const size_t code = object.rfind(L',');
+      const size_t outcome = code == std::wstring::npos ? code : object.rfind(L',', code - 1);
+      if (outcome == std::wstring::npos) continue;
+      ran.push_back({line.key + L" " + object.substr(0, outcome), object.substr(outcome + 1)});
+    }
+  }
+  return ran;
+}
+
+// "reg export" of each key (the 64-bit view's names, the 32-bit keys under WOW6432Node), joined
+// into one file as the plan reads it.
+bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scratch,
+                const std::wstring& file) {
+  std::string joined;
+  int n = 0;
+  for (const std::wstring& key : keys) {
+    const std::wstring part = ToBackslashes(scratch.File(L"export" + std::to_wstring(++n) + L".reg"));
+    StartedProcess reg = StartProgram(SystemFolderPath() + L"\\reg.exe",
+                                      L"export \"" + key + L"\" \"" + part + L"\" /y /reg:64");
+    if (WaitForExit(reg, 60000) != 0) return false;
+    std::string bytes = FileText(part);
+    // UTF-16 with its byte-order mark: the mark once, at the start.
+    if (!joined.empty() && bytes.rfind("\xFF\xFE", 0) == 0) bytes.erase(0, 2);
+    joined += bytes;
+  }
+  return WriteFileText(file, joined);
+}
+
+}  // namespace
+
+// One package with every verb the run writes for its objects, planned on drive C itself (--root)
+// and on the registry as "reg export" wrote it before the run: the plan's action lines are the
+// run's lines, verb and object, in order. Deleted: a COM server (unregistered first), a desktop
+// shortcut, a value with its key and one whose key stays, a plain file, a held file (INST_HLD),
+// shared files (INST_REF) with a count lowered and with their last count, a file in use. Updated:
+// a COM server, a file, a file in use (its old copy queued for deletion, the new one copied at the
+// restart), a value (deleted, then written), a program-menu shortcut. Added: a file, a file kept
+// because the installed one is newer (no line), a shared file kept (its line and its count
+// raised), a value, a desktop shortcut. Every line succeeds but the two in-use deletions, which
+// the plan cannot foresee: it says so in a note, and the lines keep their verb and object.
+TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLine) {
+  const std::wstring base = L"Software\\" + Unique(L"BrindlePlanVerbs");
+  MakeValue32(base + L"\\DelOnly", L"V");
+  MakeValue32(base + L"\\DelKeep", L"V");
+  MakeValue32(base + L"\\DelKeep", L"W");
+  MakeValue32(base + L"\\Upd", L"Old");
+  MakeValue32(base + L"\\Upd", L"Keep");
+  const std::string server = FileText(ProgramPath(L"brindle_com_server.dll"));
+  ASSERT_NE(server, "<missing>");
+  for (const wchar_t* name : {L"keep.txt", L"gone.txt", L"held.txt", L"shared2.dll", L"shared1.dll",
+                              L"busygone.txt", L"readme.txt", L"busy.txt", L"newer.txt", L"sharednewer.dll"})
+    ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\" + name, "1.0 " + Utf8FromWide(name)));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\plangone.dll", server));
+  ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\plansrv.dll", server));
+  Install();
+  const std::wstring a = app_ + L"\\";
+  // The installed copies that the package's must not replace: later than any package file.
+  ASSERT_TRUE(SetFileYear(a + L"newer.txt", 2090));
+  ASSERT_TRUE(SetFileYear(a + L"sharednewer.dll", 2090));
+  SetSharedCount(a + L"shared2.dll", 2);
+  SetSharedCount(a + L"shared1.dll", 1);
+  SetSharedCount(a + L"sharednewer.dll", 3);
+
+  // The shortcuts the package deletes, where the program finds the common folders.
+  const std::wstring desktop = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
+  const std::wstring programs = ShellFolder(CSIDL_COMMON_PROGRAMS);
+  const std::wstring goneLink = Unique(L"BrindlePlanGone"), newLink = Unique(L"BrindlePlanNew");
+  const std::wstring group = Unique(L"BrindlePlanGroup");
+  ASSERT_TRUE(WriteFileText(desktop + L"\\" + goneLink + L".lnk", "link"));
+  ASSERT_TRUE(WriteFileText(programs + L"\\" + group + L"\\App.lnk", "link"));
+
+  const std::wstring pkg = ToBackslashes(scratch_.File(L"verbs"));
+  for (const wchar_t* name : {L"readme.txt", L"busy.txt", L"added.txt", L"newer.txt", L"sharednewer.dll"})
+    ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\" + name, "1.1 " + Utf8FromWide(name)));
+  ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\plansrv.dll", server));
+  auto file = [](const std::string& delInfo, const std::string& name, bool com = false) {
+    return "<File COM=\"" + std::string(com ? "INST_REG" : "INST_NOREG") + "\" DelInfo=\"" + delInfo +
+           "\" WOW=\"" + (com ? "INST_64BIT" : "INST_32BIT") + "\"><FullPath>$InsFolder$\\" + name +
+           "</FullPath><FileName>" + name + "</FileName></File>";
+  };
+  const std::string key = Utf8FromWide(base);
+  auto value = [&key](const std::string& sub, const std::string& name, const std::string& data) {
+    return "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + key + "\\" + sub +
+           "</RegKeyPath><RegValueName>" + name + "</RegValueName>" +
+           (data.empty() ? "" : "<RegData Type=\"REG_SZ\">" + data + "</RegData>") + "</Registry>";
+  };
+  auto shortcut = [](const std::string& kind, const std::wstring& name) {
+    return "<ShortCut><SCName Type=\"" + kind + "\">" + Utf8FromWide(name) +
+           "</SCName><FullPath Type=\"SCTarget\">$InsFolder$\\keep.txt</FullPath></ShortCut>";
+  };
+  ASSERT_TRUE(WriteFileText(
+      pkg + L"\\diff.xml",
+      "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>" +
+          file("INST_DEL", "gone.txt") + file("INST_HLD", "held.txt") + file("INST_REF", "shared2.dll") +
+          file("INST_REF", "shared1.dll") + file("INST_DEL", "busygone.txt") +
+          file("INST_DEL", "plangone.dll", true) + value("DelOnly", "V", "") + value("DelKeep", "V", "") +
+          shortcut("INST_DSC", goneLink) + "</DeleteObjects><UpdateObjects>" +
+          file("INST_DEL", "readme.txt") + file("INST_DEL", "busy.txt") +
+          file("INST_DEL", "plansrv.dll", true) + value("Upd", "Old", "2") +
+          shortcut("INST_GSC", group + L"\\App") + "</UpdateObjects><AddObjects>" +
+          file("INST_DEL", "added.txt") + file("INST_DEL", "newer.txt") +
+          file("INST_REF", "sharednewer.dll") + value("Added", "Name", "x") + shortcut("INST_DSC", newLink) +
+          "</AddObjects></DiffDistribute>"));
+  std::vector<pack::CabinetEntry> entries = {{L"diff.xml", pkg + L"\\diff.xml"}};
+  for (const wchar_t* name :
+       {L"readme.txt", L"busy.txt", L"plansrv.dll", L"added.txt", L"newer.txt", L"sharednewer.dll"})
+    entries.push_back({std::wstring(L"INST\\") + name, pkg + L"\\INST\\" + name});
+  const std::wstring package = lists_ + L"\\verbs.diff";
+  ASSERT_TRUE(CreateFolderChain(lists_));
+  std::wstring reason;
+  ASSERT_TRUE(pack::WriteCabinet(package, entries, reason)) << Utf8FromWide(reason);
+  CopyTree(scratch_.File(L"znq"), lists_ + L"\\ZNQ");
+  ASSERT_TRUE(WriteFileText(lists_ + L"\\list.xml",
+                            "<DiffLocalList><DiffLocal Order=\"1\"><FileName>verbs.diff</FileName>"
+                            "<AppName>SampleApp</AppName><DisplayName>Sample Application</DisplayName>"
+                            "</DiffLocal></DiffLocalList>"));
+
+  // The plan: drive C itself for --root ("C:\." since a quoted argument cannot end in a
+  // backslash), the package's keys and the shared counts as exported before the run.
+  const std::wstring exported = ToBackslashes(scratch_.File(L"machine.reg"));
+  ASSERT_TRUE(ExportKeys({L"HKLM\\Software\\WOW6432Node\\" + base.substr(9),
+                          L"HKLM\\Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"},
+                         scratch_, exported));
+  PackRun plan = RunPack({L"plan", package, L"--install-log", ToBackslashes(installLog_.Path()), L"--app",
+                          L"SampleApp", L"--root", L"C:\\.", L"--registry", exported},
+                         scratch_);
+  ASSERT_EQ(plan.exitCode, 0) << plan.err;
+
+  // The run, with two files held open by another program; the restart question is answered No.
+  bool holding = false, holdingGone = false;
+  StartedProcess holder =
+      StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"file \"" + a + L"busy.txt\" 90000", 30000, holding);
+  StartedProcess holderGone = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                             L"file \"" + a + L"busygone.txt\" 90000", 30000, holdingGone);
+  ASSERT_TRUE(holding && holdingGone) << "the helper did not open the files";
+  ServiceLogTail tail;
+  std::wstring question;
+  std::thread answer([&] {
+    HWND box = FindDialog(L"Sample Application", 90000);
+    if (!box) return;
+    question = StaticTexts(box);
+    PressButton(box, L"Non");
+  });
+  StartedProcess brindle =
+      StartProgram(ProgramPath(L"Brindle.exe"), L"\"" + lists_ + L"\\list.xml\" /non_notification");
+  const int exitCode = WaitForExit(brindle, 120000);
+  answer.join();
+  TerminateProcess(holder.process.Get(), 0);
+  TerminateProcess(holderGone.process.Get(), 0);
+  WaitForExit(holder, 5000);
+  WaitForExit(holderGone, 5000);
+  EXPECT_EQ(exitCode, 200);
+  EXPECT_NE(question.find(L"redémarr"), std::wstring::npos) << question;
+
+  const std::vector<ServiceLogLine> lines = tail.NewLines();
+  std::string logged;
+  for (const ServiceLogLine& line : lines)
+    logged += Utf8FromWide(line.tag + L" " + line.key + L" " + line.detail) + "\n";
+  const std::vector<RanAction> ran = RunActionsWithOutcomes(lines);
+  // What the run wrote: every verb, in the program's order, the objects as it writes them
+  // (shortcuts by the common folders the system names, with forward slashes).
+  const std::wstring d = ToForwardSlashes(desktop) + L"/", p = ToForwardSlashes(programs) + L"/";
+  const std::vector<std::wstring> expected = {L"UNREGISTER_COM " + a + L"plangone.dll",
+                                              L"DELETE_SHORTCUT " + d + goneLink + L".lnk",
+                                              L"DELETE_REG " + base + L"\\DelOnly",
+                                              L"UPDATE_REG_DELETE " + base + L"\\DelKeep",
+                                              L"DELETE_FILE " + a + L"gone.txt",
+                                              L"DELETE_FILE " + a + L"held.txt",
+                                              L"DELETE_FILE " + a + L"shared2.dll",
+                                              L"DELETE_FILE " + a + L"shared1.dll",
+                                              L"DELETE_FILE " + a + L"busygone.txt",
+                                              L"DELETE_FILE " + a + L"plangone.dll",
+                                              L"UNREGISTER_COM " + a + L"plansrv.dll",
+                                              L"UPDATE_FILE_DELETE " + a + L"readme.txt",
+                                              L"UPDATE_FILE_DELETE " + a + L"busy.txt",
+                                              L"UPDATE_FILE_DELETE " + a + L"plansrv.dll",
+                                              L"UPDATE_FILE_ADD " + a + L"readme.txt",
+                                              L"UPDATE_FILE_ADD " + a + L"busy.txt",
+                                              L"UPDATE_FILE_ADD " + a + L"plansrv.dll",
+                                              L"UPDATE_REG_DELETE " + base + L"\\Upd",
+                                              L"UPDATE_REG_ADD " + base + L"\\Upd",
+                                              L"UPDATE_SHORTCUT_DELETE " + p + group + L"/App.lnk",
+                                              L"UPDATE_SHORTCUT_ADD " + p + group + L"/App.lnk",
+                                              L"ADD_FILE " + a + L"added.txt",
+                                              L"ADD_FILE " + a + L"sharednewer.dll",
+                                              L"ADD_REG " + base + L"\\Added",
+                                              L"ADD_SHORTCUT " + d + newLink + L".lnk",
+                                              L"UPDATE_ZNQ_UNINSTLOG " + uninstLog_};
+  std::vector<std::wstring> ranActions;
+  for (const RanAction& r : ran) {
+    ranActions.push_back(r.action);
+    // The files in use: the deletion fails with a sharing violation and waits for the restart.
+    const bool inUse = r.action == L"DELETE_FILE " + a + L"busygone.txt" ||
+                       r.action == L"UPDATE_FILE_DELETE " + a + L"busy.txt";
+    if (r.action.rfind(L"UPDATE_ZNQ_UNINSTLOG ", 0) == 0) EXPECT_EQ(r.outcome, L"success,1");
+    else EXPECT_EQ(r.outcome, inUse ? L"error,32" : L"success,0") << Utf8FromWide(r.action);
+  }
+  EXPECT_EQ(ranActions, expected) << logged;
+  EXPECT_EQ(PlanActions(plan.out), ranActions) << plan.out;
+  // The plan says what it cannot know, and shows the counts as the run leaves them.
+  EXPECT_NE(plan.out.find("# a file in use"), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("SharedDLLs count goes from 2 to 1"), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("its last SharedDLLs count goes with the file"), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("its SharedDLLs count becomes 4"), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("skipped, no action line: ADD_FILE " + Utf8FromWide(a) + "newer.txt"),
+            std::string::npos)
+      << plan.out;
+  DWORD count = 0;
+  EXPECT_TRUE(test::SharedCount(a + L"shared2.dll", count) && count == 1) << count;
+  EXPECT_FALSE(test::SharedCount(a + L"shared1.dll", count));
+  EXPECT_TRUE(test::SharedCount(a + L"sharednewer.dll", count) && count == 4) << count;
+  EXPECT_EQ(FileText(a + L"shared2.dll"), "1.0 shared2.dll");
+  EXPECT_EQ(FileText(a + L"held.txt"), "1.0 held.txt");
+  EXPECT_EQ(FileText(a + L"newer.txt"), "1.0 newer.txt");
+  EXPECT_EQ(FileText(a + L"busy.txt.tmp0001"), "1.1 busy.txt");
+
+  RemoveSharedCount(a + L"shared2.dll");
+  RemoveSharedCount(a + L"sharednewer.dll");
+  DeleteFileW((desktop + L"\\" + newLink + L".lnk").c_str());
+  DeleteFileW((programs + L"\\" + group + L"\\App.lnk").c_str());
+  RemoveDirectoryW((programs + L"\\" + group).c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"Software\\WOW6432Node\\" + base.substr(9)).c_str());
+  for (const wchar_t* name : {L"plansrv.dll", L"plangone.dll"})
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE,
+                   (std::wstring(L"SOFTWARE\\Classes\\BrindleTestServer.") + name).c_str());
 }
