@@ -169,6 +169,12 @@ class Planner {
                     Env().Expand(shortcut.name.name) + L".lnk");
   }
   std::wstring ShortcutFolder(bool programMenu) const;
+  // A folder of drive C (C:\...) with the letter case of the folder below --root that stands
+  // for it, as the system there names it to the program (Wine's drive C has C:\windows and
+  // C:\users); the folder as given without --root or when nothing below the root matches.
+  std::wstring AsBelowRoot(const std::wstring& folder) const;
+  // The usual folders of a 64-bit Windows, each with the case of its folder below --root.
+  MachineFolders RootedMachineFolders() const;
   void UnregisterCom(const CQXBaseObjects& group);
   void DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb);
   void CopyFiles(const CQXBaseObjects& group, bool isAdd);
@@ -223,17 +229,27 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
 // C:\users\Public\Desktop); on Windows without --root the machine's own; otherwise the usual
 // folder of Windows.
 std::wstring Planner::ShortcutFolder(bool programMenu) const {
-  const std::wstring usual = programMenu ? kCommonPrograms : kCommonDesktop;
-  if (options_.root.empty()) {
-    std::wstring folder;
-    if (MachineShortcutFolder(programMenu, folder)) return folder;
-    return L"C:\\" + usual;
-  }
-  const std::wstring found = finder_.Find(options_.root, usual);
-  if (found.size() <= options_.root.size() + 1) return L"C:\\" + usual;
+  const std::wstring usual = std::wstring(L"C:\\") + (programMenu ? kCommonPrograms : kCommonDesktop);
+  std::wstring folder;
+  if (options_.root.empty() && MachineShortcutFolder(programMenu, folder)) return folder;
+  return AsBelowRoot(usual);
+}
+
+std::wstring Planner::AsBelowRoot(const std::wstring& folder) const {
+  if (options_.root.empty() || folder.size() < 4) return folder;
+  const std::wstring found = finder_.Find(options_.root, folder.substr(3));
+  if (found.size() <= options_.root.size() + 1) return folder;
   std::wstring relative = found.substr(options_.root.size() + 1);
   std::replace(relative.begin(), relative.end(), L'/', L'\\');
-  return L"C:\\" + relative;
+  return folder.substr(0, 3) + relative;
+}
+
+MachineFolders Planner::RootedMachineFolders() const {
+  MachineFolders m = UsualMachineFolders();
+  for (std::wstring* folder :
+       {&m.progFolder, &m.progFolder64, &m.winFolder, &m.sysFolder, &m.sysFolder64, &m.commonFiles})
+    *folder = AsBelowRoot(*folder);
+  return m;
 }
 
 bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
@@ -448,9 +464,9 @@ bool Planner::Run(Report& report) {
     return false;
   }
 #ifdef _WIN32
-  machine_ = options_.root.empty() ? ReadMachineFolders() : UsualMachineFolders();
+  machine_ = options_.root.empty() ? ReadMachineFolders() : RootedMachineFolders();
 #else
-  machine_ = UsualMachineFolders();
+  machine_ = RootedMachineFolders();
 #endif
   ReadUninstallerVersion();
   if (!LoadRegistry(report)) return false;

@@ -690,7 +690,8 @@ bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scra
 // a COM server, a file, a file in use (its old copy queued for deletion, the new one copied at the
 // restart), a value (deleted, then written), a program-menu shortcut. Added: a file, a file kept
 // because the installed one is newer (no line), a shared file kept (its line and its count
-// raised), a value, a desktop shortcut. Every line succeeds but the two in-use deletions, which
+// raised), a file in the Windows folder (named with the case the system gives it), a value, a
+// desktop shortcut. Every line succeeds but the two in-use deletions, which
 // the plan cannot foresee: it says so in a note, and the lines keep their verb and object.
 TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLine) {
   const std::wstring base = L"Software\\" + Unique(L"BrindlePlanVerbs");
@@ -723,6 +724,11 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   ASSERT_TRUE(WriteFileText(desktop + L"\\" + goneLink + L".lnk", "link"));
   ASSERT_TRUE(WriteFileText(programs + L"\\" + group + L"\\App.lnk", "link"));
 
+  // A file added to the Windows folder, named as the system names that folder to the program.
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring winName = Unique(L"BrindlePlanWin") + L".txt";
+  const std::wstring winFile = std::wstring(windows) + L"\\" + winName;
   const std::wstring pkg = ToBackslashes(scratch_.File(L"verbs"));
   for (const wchar_t* name : {L"readme.txt", L"busy.txt", L"added.txt", L"newer.txt", L"sharednewer.dll"})
     ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\" + name, "1.1 " + Utf8FromWide(name)));
@@ -752,9 +758,10 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
           file("INST_DEL", "readme.txt") + file("INST_DEL", "busy.txt") +
           file("INST_DEL", "plansrv.dll", true) + value("Upd", "Old", "2") +
           shortcut("INST_GSC", group + L"\\App") + "</UpdateObjects><AddObjects>" +
-          file("INST_DEL", "added.txt") + file("INST_DEL", "newer.txt") +
-          file("INST_REF", "sharednewer.dll") + value("Added", "Name", "x") + shortcut("INST_DSC", newLink) +
-          "</AddObjects></DiffDistribute>"));
+          file("INST_DEL", "added.txt") + "<File DelInfo=\"INST_DEL\"><FullPath>$WinFolder$\\" +
+          Utf8FromWide(winName) + "</FullPath><FileName>added.txt</FileName></File>" +
+          file("INST_DEL", "newer.txt") + file("INST_REF", "sharednewer.dll") + value("Added", "Name", "x") +
+          shortcut("INST_DSC", newLink) + "</AddObjects></DiffDistribute>"));
   std::vector<pack::CabinetEntry> entries = {{L"diff.xml", pkg + L"\\diff.xml"}};
   for (const wchar_t* name :
        {L"readme.txt", L"busy.txt", L"plansrv.dll", L"added.txt", L"newer.txt", L"sharednewer.dll"})
@@ -836,6 +843,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
                                               L"UPDATE_SHORTCUT_DELETE " + p + group + L"/App.lnk",
                                               L"UPDATE_SHORTCUT_ADD " + p + group + L"/App.lnk",
                                               L"ADD_FILE " + a + L"added.txt",
+                                              L"ADD_FILE " + winFile,
                                               L"ADD_FILE " + a + L"sharednewer.dll",
                                               L"ADD_REG " + base + L"\\Added",
                                               L"ADD_SHORTCUT " + d + newLink + L".lnk",
@@ -868,6 +876,8 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   EXPECT_EQ(FileText(a + L"newer.txt"), "1.0 newer.txt");
   EXPECT_EQ(FileText(a + L"busy.txt.tmp0001"), "1.1 busy.txt");
 
+  EXPECT_EQ(FileText(winFile), "1.1 added.txt");
+  DeleteFileW(winFile.c_str());
   RemoveSharedCount(a + L"shared2.dll");
   RemoveSharedCount(a + L"sharednewer.dll");
   DeleteFileW((desktop + L"\\" + newLink + L".lnk").c_str());
