@@ -21,6 +21,7 @@
 #include "packtool/text_input.h"
 #include "packtool/uninstlog_check.h"
 #include "uninstlog/ini_file.h"
+#include "uninstlog/path_key.h"
 #include "sys/env.h"
 #include "sys/paths.h"
 #include "sys/text.h"
@@ -134,6 +135,12 @@ void VerifyPackageValues(const CQXDiffDistribute& package, const CQXEnv& env, co
     }
 }
 
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+  return text;
+}
+
 // Whether any section of the package has a file record.
 bool HasFileRecords(const CQXDiffDistribute& package) {
   return !package.deleteObjects->files.empty() || !package.updateObjects->files.empty() ||
@@ -186,6 +193,13 @@ class Planner {
   std::wstring UnderRoot(const std::wstring& path) const;
   bool SourceIsNewer(const std::wstring& source, const std::wstring& target) const;
   void ReadUninstallerVersion();
+  // The files the uninstall log lists (below --root, or the machine's own on Windows), kept as
+  // the run changes them: a deletion of the delete section takes a file's line away, a copy
+  // gives it one. An updated shared file the log does not list gets its line and a count.
+  void ReadListedFiles();
+  static std::wstring ListedKey(const CQXFile& file, const std::wstring& target) {
+    return (file.wow.wow == kWow64 ? L"Files64|" : L"Files|") + FilePathKey(target);
+  }
   // The note of a shared file's count raised by an add, the count carried forward.
   void RaiseSharedCount(const std::wstring& target);
   // Loads --registry into registry_; false (with the finding) when it cannot be read.
@@ -206,7 +220,25 @@ class Planner {
   mutable CaseBlindFinder finder_;  // the package's and the root's folders, each listed once
   // The machine's registry from --registry, changed as the run would change it.
   std::unique_ptr<MemoryRegistry> registry_;
+  bool listedRead_ = false;             // the uninstall log was read
+  std::set<std::wstring> listedFiles_;  // its file lines, by ListedKey
 };
+
+void Planner::ReadListedFiles() {
+  const std::wstring path = entry_->UninstLog.empty() ? std::wstring() : UnderRoot(entry_->UninstLog);
+  std::string bytes;
+  CIniFile ini;
+  if (path.empty() || !ReadFileBytes(path, bytes) || ini.LoadFromBytes(bytes) != IniLoadResult::kLoaded)
+    return;
+  listedRead_ = true;
+  for (const CSection* section : ini.Sections()) {
+    const std::wstring name = Upper(section->Name());
+    if (name != L"FILES" && name != L"FILES64") continue;
+    for (const CKey* key : section->Keys())
+      if (key->Kind() == kKindFile && key->Entry().path)
+        listedFiles_.insert((name == L"FILES" ? L"Files|" : L"Files64|") + FilePathKey(*key->Entry().path));
+  }
+}
 
 bool Planner::LoadRegistry(Report& report) {
   if (options_.registry.empty()) return true;
@@ -274,6 +306,7 @@ void Planner::DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb)
     const std::wstring target = Env().Expand(file->Path());
     Action(verb, target);
     const bool inUpdate = verb != L"DELETE_FILE";
+    if (!inUpdate) listedFiles_.erase(ListedKey(*file, target));
     if (file->delInfo == kDelInfoReference && !inUpdate && registry_) {
       // The program's own decision on the count the registry holds, carried forward.
       RegistryValueBytes value;
@@ -333,8 +366,14 @@ void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
       }
     }
     Action(isAdd ? L"ADD_FILE" : L"UPDATE_FILE_ADD", target);
+    // An update of a file the uninstall log does not list gives it a line, and so a count.
+    const bool listed = listedFiles_.count(ListedKey(*file, target)) != 0;
+    listedFiles_.insert(ListedKey(*file, target));
     if (source.empty()) Note(L"  INST\\" + name + L" is not in the package: the copy fails");
-    else if (isAdd && file->delInfo == kDelInfoReference) RaiseSharedCount(target);
+    else if (file->delInfo != kDelInfoReference) continue;
+    else if (isAdd || (listedRead_ && !listed)) RaiseSharedCount(target);
+    else if (!listedRead_)
+      Note(L"  its SharedDLLs count rises by one when the uninstall log does not list it (--root tells)");
   }
 }
 
@@ -469,6 +508,7 @@ bool Planner::Run(Report& report) {
   machine_ = RootedMachineFolders();
 #endif
   ReadUninstallerVersion();
+  ReadListedFiles();
   if (!LoadRegistry(report)) return false;
   const CQXDiffDistribute& p = *package_;
   Note(L"application " + entry_->AppName + L" (" + entry_->DisplayName.name + L") " +
@@ -542,12 +582,6 @@ namespace {
 std::wstring BelowRoot(CaseBlindFinder& finder, const std::wstring& root, const std::wstring& path) {
   if (path.size() < 3 || (path[0] != L'C' && path[0] != L'c') || path[1] != L':') return std::wstring();
   return finder.Find(root, path.substr(3));
-}
-
-std::wstring Upper(std::wstring text) {
-  for (wchar_t& c : text)
-    if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
-  return text;
 }
 
 }  // namespace

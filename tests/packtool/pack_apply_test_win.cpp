@@ -26,6 +26,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -688,7 +689,8 @@ bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scra
 // shortcut, a value with its key and one whose key stays, a plain file, a held file (INST_HLD),
 // shared files (INST_REF) with a count lowered and with their last count, a file in use. Updated:
 // a COM server, a file, a file in use (its old copy queued for deletion, the new one copied at the
-// restart), a value (deleted, then written), a program-menu shortcut. Added: a file, a file kept
+// restart), a shared file the uninstall log does not list (its count raised), a value (deleted,
+// then written), a program-menu shortcut. Added: a file, a file kept
 // because the installed one is newer (no line), a shared file kept (its line and its count
 // raised), a file in the Windows folder (named with the case the system gives it), a value, a
 // desktop shortcut. Every line succeeds but the two in-use deletions, which
@@ -715,6 +717,9 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   SetSharedCount(a + L"shared2.dll", 2);
   SetSharedCount(a + L"shared1.dll", 1);
   SetSharedCount(a + L"sharednewer.dll", 3);
+  // A shared file installed without its line in the uninstall log: its update gives it one.
+  ASSERT_TRUE(WriteFileText(a + L"unlisted.dll", "1.0 unlisted.dll"));
+  SetSharedCount(a + L"unlisted.dll", 1);
 
   // The shortcuts the package deletes, where the program finds the common folders.
   const std::wstring desktop = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY);
@@ -730,7 +735,8 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   const std::wstring winName = Unique(L"BrindlePlanWin") + L".txt";
   const std::wstring winFile = std::wstring(windows) + L"\\" + winName;
   const std::wstring pkg = ToBackslashes(scratch_.File(L"verbs"));
-  for (const wchar_t* name : {L"readme.txt", L"busy.txt", L"added.txt", L"newer.txt", L"sharednewer.dll"})
+  for (const wchar_t* name :
+       {L"readme.txt", L"busy.txt", L"unlisted.dll", L"added.txt", L"newer.txt", L"sharednewer.dll"})
     ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\" + name, "1.1 " + Utf8FromWide(name)));
   ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\plansrv.dll", server));
   auto file = [](const std::string& delInfo, const std::string& name, bool com = false) {
@@ -756,15 +762,15 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
           file("INST_DEL", "plangone.dll", true) + value("DelOnly", "V", "") + value("DelKeep", "V", "") +
           shortcut("INST_DSC", goneLink) + "</DeleteObjects><UpdateObjects>" +
           file("INST_DEL", "readme.txt") + file("INST_DEL", "busy.txt") +
-          file("INST_DEL", "plansrv.dll", true) + value("Upd", "Old", "2") +
-          shortcut("INST_GSC", group + L"\\App") + "</UpdateObjects><AddObjects>" +
+          file("INST_DEL", "plansrv.dll", true) + file("INST_REF", "unlisted.dll") +
+          value("Upd", "Old", "2") + shortcut("INST_GSC", group + L"\\App") + "</UpdateObjects><AddObjects>" +
           file("INST_DEL", "added.txt") + "<File DelInfo=\"INST_DEL\"><FullPath>$WinFolder$\\" +
           Utf8FromWide(winName) + "</FullPath><FileName>added.txt</FileName></File>" +
           file("INST_DEL", "newer.txt") + file("INST_REF", "sharednewer.dll") + value("Added", "Name", "x") +
           shortcut("INST_DSC", newLink) + "</AddObjects></DiffDistribute>"));
   std::vector<pack::CabinetEntry> entries = {{L"diff.xml", pkg + L"\\diff.xml"}};
-  for (const wchar_t* name :
-       {L"readme.txt", L"busy.txt", L"plansrv.dll", L"added.txt", L"newer.txt", L"sharednewer.dll"})
+  for (const wchar_t* name : {L"readme.txt", L"busy.txt", L"plansrv.dll", L"unlisted.dll", L"added.txt",
+                              L"newer.txt", L"sharednewer.dll"})
     entries.push_back({std::wstring(L"INST\\") + name, pkg + L"\\INST\\" + name});
   const std::wstring package = lists_ + L"\\verbs.diff";
   ASSERT_TRUE(CreateFolderChain(lists_));
@@ -835,9 +841,11 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
                                               L"UPDATE_FILE_DELETE " + a + L"readme.txt",
                                               L"UPDATE_FILE_DELETE " + a + L"busy.txt",
                                               L"UPDATE_FILE_DELETE " + a + L"plansrv.dll",
+                                              L"UPDATE_FILE_DELETE " + a + L"unlisted.dll",
                                               L"UPDATE_FILE_ADD " + a + L"readme.txt",
                                               L"UPDATE_FILE_ADD " + a + L"busy.txt",
                                               L"UPDATE_FILE_ADD " + a + L"plansrv.dll",
+                                              L"UPDATE_FILE_ADD " + a + L"unlisted.dll",
                                               L"UPDATE_REG_DELETE " + base + L"\\Upd",
                                               L"UPDATE_REG_ADD " + base + L"\\Upd",
                                               L"UPDATE_SHORTCUT_DELETE " + p + group + L"/App.lnk",
@@ -864,6 +872,12 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   EXPECT_NE(plan.out.find("SharedDLLs count goes from 2 to 1"), std::string::npos) << plan.out;
   EXPECT_NE(plan.out.find("its last SharedDLLs count goes with the file"), std::string::npos) << plan.out;
   EXPECT_NE(plan.out.find("its SharedDLLs count becomes 4"), std::string::npos) << plan.out;
+  std::string planText = plan.out;
+  planText.erase(std::remove(planText.begin(), planText.end(), '\r'), planText.end());
+  EXPECT_NE(planText.find("UPDATE_FILE_ADD " + Utf8FromWide(a) +
+                          "unlisted.dll\n#   its SharedDLLs count becomes 2"),
+            std::string::npos)
+      << plan.out;
   EXPECT_NE(plan.out.find("skipped, no action line: ADD_FILE " + Utf8FromWide(a) + "newer.txt"),
             std::string::npos)
       << plan.out;
@@ -871,6 +885,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   EXPECT_TRUE(test::SharedCount(a + L"shared2.dll", count) && count == 1) << count;
   EXPECT_FALSE(test::SharedCount(a + L"shared1.dll", count));
   EXPECT_TRUE(test::SharedCount(a + L"sharednewer.dll", count) && count == 4) << count;
+  EXPECT_TRUE(test::SharedCount(a + L"unlisted.dll", count) && count == 2) << count;
   EXPECT_EQ(FileText(a + L"shared2.dll"), "1.0 shared2.dll");
   EXPECT_EQ(FileText(a + L"held.txt"), "1.0 held.txt");
   EXPECT_EQ(FileText(a + L"newer.txt"), "1.0 newer.txt");
@@ -880,6 +895,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   DeleteFileW(winFile.c_str());
   RemoveSharedCount(a + L"shared2.dll");
   RemoveSharedCount(a + L"sharednewer.dll");
+  RemoveSharedCount(a + L"unlisted.dll");
   DeleteFileW((desktop + L"\\" + newLink + L".lnk").c_str());
   DeleteFileW((programs + L"\\" + group + L"\\App.lnk").c_str());
   RemoveDirectoryW((programs + L"\\" + group).c_str());

@@ -369,3 +369,59 @@ TEST(PackSharedRules, SharedCountsArePlannedByTheProgramsDecisionsOnTheGivenRegi
   EXPECT_TRUE(after("ADD_FILE C:\\App\\many.dll\n", "#   its SharedDLLs count becomes 3")) << out;
   EXPECT_TRUE(after("ADD_FILE C:\\App\\new.dll\n", "#   its SharedDLLs count becomes 1")) << out;
 }
+
+// An update of a shared file that the uninstall log does not list gives it a line, and the
+// program raises its count with it; a listed one keeps its count. The log is read below --root
+// as the run leaves it: a deletion of the delete section takes a file's line away first.
+TEST(PackSharedRules, AnUpdatedSharedFileTheUninstallLogDoesNotListHasItsCountRaised) {
+  ScratchFolder s;
+  ASSERT_TRUE(Put(s.File(L"log.xml"),
+                  "<AppLocalList><AppLocal><AppName>App</AppName><FullPath>C:\\App</FullPath>"
+                  "<UninstLog>C:\\App\\uninst.ini</UninstLog></AppLocal></AppLocalList>"));
+  ASSERT_EQ(RunTool({L"log", L"encode", s.File(L"log.xml"), L"-o", s.File(L"log.dat")}).exitCode, 0);
+  auto file = [](const std::string& delInfo, const std::string& name) {
+    return "<File DelInfo=\"" + delInfo + "\"><FullPath>$InsFolder$\\" + name + "</FullPath><FileName>" +
+           name + "</FileName></File>";
+  };
+  LayPackage(s.Path(), "<DiffDistribute><GeneralInfo><Version>2</Version></GeneralInfo><DeleteObjects>" +
+                           file("INST_DEL", "relisted.dll") + "</DeleteObjects><UpdateObjects>" +
+                           file("INST_REF", "listed.dll") + file("INST_REF", "unlisted.dll") +
+                           file("INST_REF", "relisted.dll") + "</UpdateObjects></DiffDistribute>");
+  for (const wchar_t* name : {L"listed.dll", L"unlisted.dll", L"relisted.dll"})
+    ASSERT_TRUE(Put(s.File(L"pkg/INST/") + name, "new"));
+  // The log names two of the files, one of them in other letter case, as Windows compares paths.
+  ASSERT_TRUE(Put(s.File(L"root/App/uninst.ini"),
+                  "[Language]\r\nLang=\"en\"\r\n[Files]\r\n"
+                  "UIFILE=\"C:\\\\App\\\\LISTED.dll\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"
+                  "UIFILE=\"C:\\\\App\\\\relisted.dll\" INST_REQ INST_REQ INST_REF INST_NOREG\r\n"));
+  ASSERT_TRUE(
+      Put(s.File(L"machine.reg"),
+          "Windows Registry Editor Version 5.00\r\n\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs]\r\n"
+          "\"C:\\\\App\\\\listed.dll\"=dword:00000002\r\n\"C:\\\\App\\\\unlisted.dll\"=dword:00000001\r\n"
+          "\"C:\\\\App\\\\relisted.dll\"=dword:00000005\r\n"));
+  const std::vector<std::wstring> base = {
+      L"plan", s.File(L"pkg"), L"--install-log", s.File(L"log.dat"), L"--registry", s.File(L"machine.reg")};
+  std::vector<std::wstring> args = base;
+  args.insert(args.end(), {L"--root", s.File(L"root")});
+  ToolRun plan = RunTool(args);
+  ASSERT_EQ(plan.exitCode, 0) << plan.err;
+  const std::string out = plan.out;
+  auto noteAfter = [&out](const std::string& action) {
+    const size_t at = out.find(action);
+    if (at == std::string::npos) return std::string("<no action>");
+    const size_t start = out.find("\n", at) + 1;
+    return out.substr(start, out.find("\n", start) - start);
+  };
+  EXPECT_EQ(noteAfter("UPDATE_FILE_ADD C:\\App\\listed.dll"), "UPDATE_FILE_ADD C:\\App\\unlisted.dll") << out;
+  EXPECT_EQ(noteAfter("UPDATE_FILE_ADD C:\\App\\unlisted.dll"), "#   its SharedDLLs count becomes 2") << out;
+  EXPECT_EQ(noteAfter("UPDATE_FILE_ADD C:\\App\\relisted.dll"), "#   its SharedDLLs count becomes 6") << out;
+
+  // Without the uninstall log the plan cannot tell, and says so.
+  ToolRun blind = RunTool(base);
+  ASSERT_EQ(blind.exitCode, 0) << blind.err;
+  EXPECT_TRUE(
+      blind.OutHas("UPDATE_FILE_ADD C:\\App\\unlisted.dll\n#   its SharedDLLs count rises by one when "
+                   "the uninstall log does not list it"))
+      << blind.out;
+}
