@@ -55,6 +55,9 @@ std::unique_ptr<MemoryRegistry> LoadRegistryExport(const std::wstring& path, Rep
     report.Error(path, 0, L"", reason.empty() ? L"cannot be read" : reason, L"fatal");
     return nullptr;
   }
+  // Exports joined one after the other (cat, copy /b) bring each one's byte-order mark along.
+  for (size_t at = text.find(L"\n\xFEFF"); at != std::wstring::npos; at = text.find(L"\n\xFEFF", at))
+    text.erase(at + 1, 1);
   auto registry = std::make_unique<MemoryRegistry>();
   size_t badLine = 0;
   if (!registry->LoadExport(text, badLine)) {

@@ -663,7 +663,7 @@ std::vector<RanAction> RunActionsWithOutcomes(const std::vector<ServiceLogLine>&
 }
 
 // "reg export" of each key (the 64-bit view's names, the 32-bit keys under WOW6432Node), joined
-// into one file as the plan reads it.
+// byte for byte into one file (as "copy /b" joins them).
 bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scratch,
                 const std::wstring& file) {
   std::string joined;
@@ -673,10 +673,7 @@ bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scra
     StartedProcess reg = StartProgram(SystemFolderPath() + L"\\reg.exe",
                                       L"export \"" + key + L"\" \"" + part + L"\" /y /reg:64");
     if (WaitForExit(reg, 60000) != 0) return false;
-    std::string bytes = FileText(part);
-    // UTF-16 with its byte-order mark: the mark once, at the start.
-    if (!joined.empty() && bytes.rfind("\xFF\xFE", 0) == 0) bytes.erase(0, 2);
-    joined += bytes;
+    joined += FileText(part);
   }
   return WriteFileText(file, joined);
 }
