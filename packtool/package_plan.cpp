@@ -326,7 +326,8 @@ void Planner::DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb)
                            : L"  shared (INST_REF) without a SharedDLLs count: the file is deleted");
       }
     } else if (file->delInfo == kDelInfoHold) {
-      Note(L"  held (INST_HLD): the file stays");
+      Note(inUpdate ? L"  held (INST_HLD): not deleted here; the update's copy replaces it"
+                    : L"  held (INST_HLD): the file stays");
     } else if (file->delInfo == kDelInfoReference && !inUpdate) {
       Note(L"  shared (INST_REF): deleted only when its SharedDLLs count falls to zero (--registry tells)");
     }

@@ -687,11 +687,12 @@ bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scra
 // shared files (INST_REF) with a count lowered and with their last count, a file in use. Updated:
 // a COM server, a file, a file in use (its old copy queued for deletion, the new one copied at the
 // restart), a shared file the uninstall log does not list (its count raised), a value (deleted,
-// then written), a program-menu shortcut. Added: a file, a file kept
-// because the installed one is newer (no line), a shared file kept (its line and its count
-// raised), a file in the Windows folder (named with the case the system gives it), a value, a
-// desktop shortcut. Every line succeeds but the two in-use deletions, which
-// the plan cannot foresee: it says so in a note, and the lines keep their verb and object.
+// then written), a program-menu shortcut. Added: a file, a file in the Windows folder (named
+// with the case the system gives it), a file over an older copy in use, a file kept because the
+// installed one is newer (no line), a shared file kept (its line and its count raised), a value,
+// a desktop shortcut. Every line succeeds but those of the files in use (two deletions and the add
+// over the older copy: error 32, the change waits for the restart), which the plan cannot
+// foresee: it says so in a note, and the lines keep their verb and object.
 TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLine) {
   const std::wstring base = L"Software\\" + Unique(L"BrindlePlanVerbs");
   MakeValue32(base + L"\\DelOnly", L"V");
@@ -701,8 +702,9 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   MakeValue32(base + L"\\Upd", L"Keep");
   const std::string server = FileText(ProgramPath(L"brindle_com_server.dll"));
   ASSERT_NE(server, "<missing>");
-  for (const wchar_t* name : {L"keep.txt", L"gone.txt", L"held.txt", L"shared2.dll", L"shared1.dll",
-                              L"busygone.txt", L"readme.txt", L"busy.txt", L"newer.txt", L"sharednewer.dll"})
+  for (const wchar_t* name :
+       {L"keep.txt", L"gone.txt", L"held.txt", L"shared2.dll", L"shared1.dll", L"busygone.txt", L"readme.txt",
+        L"busy.txt", L"busyadd.txt", L"newer.txt", L"sharednewer.dll"})
     ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\" + name, "1.0 " + Utf8FromWide(name)));
   ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\plangone.dll", server));
   ASSERT_TRUE(WriteFileText(oldFolder_ + L"\\plansrv.dll", server));
@@ -710,6 +712,8 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   const std::wstring a = app_ + L"\\";
   // The installed copies that the package's must not replace: later than any package file.
   ASSERT_TRUE(SetFileYear(a + L"newer.txt", 2090));
+  // An older copy that the add replaces, held open during the run.
+  ASSERT_TRUE(SetFileYear(a + L"busyadd.txt", 2000));
   ASSERT_TRUE(SetFileYear(a + L"sharednewer.dll", 2090));
   SetSharedCount(a + L"shared2.dll", 2);
   SetSharedCount(a + L"shared1.dll", 1);
@@ -732,8 +736,8 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   const std::wstring winName = Unique(L"BrindlePlanWin") + L".txt";
   const std::wstring winFile = std::wstring(windows) + L"\\" + winName;
   const std::wstring pkg = ToBackslashes(scratch_.File(L"verbs"));
-  for (const wchar_t* name :
-       {L"readme.txt", L"busy.txt", L"unlisted.dll", L"added.txt", L"newer.txt", L"sharednewer.dll"})
+  for (const wchar_t* name : {L"readme.txt", L"busy.txt", L"unlisted.dll", L"added.txt", L"busyadd.txt",
+                              L"newer.txt", L"sharednewer.dll"})
     ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\" + name, "1.1 " + Utf8FromWide(name)));
   ASSERT_TRUE(WriteFileText(pkg + L"\\INST\\plansrv.dll", server));
   auto file = [](const std::string& delInfo, const std::string& name, bool com = false) {
@@ -763,11 +767,12 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
           value("Upd", "Old", "2") + shortcut("INST_GSC", group + L"\\App") + "</UpdateObjects><AddObjects>" +
           file("INST_DEL", "added.txt") + "<File DelInfo=\"INST_DEL\"><FullPath>$WinFolder$\\" +
           Utf8FromWide(winName) + "</FullPath><FileName>added.txt</FileName></File>" +
-          file("INST_DEL", "newer.txt") + file("INST_REF", "sharednewer.dll") + value("Added", "Name", "x") +
-          shortcut("INST_DSC", newLink) + "</AddObjects></DiffDistribute>"));
+          file("INST_DEL", "busyadd.txt") + file("INST_DEL", "newer.txt") +
+          file("INST_REF", "sharednewer.dll") + value("Added", "Name", "x") + shortcut("INST_DSC", newLink) +
+          "</AddObjects></DiffDistribute>"));
   std::vector<pack::CabinetEntry> entries = {{L"diff.xml", pkg + L"\\diff.xml"}};
   for (const wchar_t* name : {L"readme.txt", L"busy.txt", L"plansrv.dll", L"unlisted.dll", L"added.txt",
-                              L"newer.txt", L"sharednewer.dll"})
+                              L"busyadd.txt", L"newer.txt", L"sharednewer.dll"})
     entries.push_back({std::wstring(L"INST\\") + name, pkg + L"\\INST\\" + name});
   const std::wstring package = lists_ + L"\\verbs.diff";
   ASSERT_TRUE(CreateFolderChain(lists_));
@@ -790,13 +795,15 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
                          scratch_);
   ASSERT_EQ(plan.exitCode, 0) << plan.err;
 
-  // The run, with two files held open by another program; the restart question is answered No.
-  bool holding = false, holdingGone = false;
+  // The run, with three files held open by another program; the restart question is answered No.
+  bool holding = false, holdingGone = false, holdingAdd = false;
   StartedProcess holder =
       StartWhenReady(ProgramPath(L"brindle_probe.exe"), L"file \"" + a + L"busy.txt\" 90000", 30000, holding);
   StartedProcess holderGone = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
                                              L"file \"" + a + L"busygone.txt\" 90000", 30000, holdingGone);
-  ASSERT_TRUE(holding && holdingGone) << "the helper did not open the files";
+  StartedProcess holderAdd = StartWhenReady(ProgramPath(L"brindle_probe.exe"),
+                                            L"file \"" + a + L"busyadd.txt\" 90000", 30000, holdingAdd);
+  ASSERT_TRUE(holding && holdingGone && holdingAdd) << "the helper did not open the files";
   ServiceLogTail tail;
   std::wstring question;
   std::thread answer([&] {
@@ -811,8 +818,10 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   answer.join();
   TerminateProcess(holder.process.Get(), 0);
   TerminateProcess(holderGone.process.Get(), 0);
+  TerminateProcess(holderAdd.process.Get(), 0);
   WaitForExit(holder, 5000);
   WaitForExit(holderGone, 5000);
+  WaitForExit(holderAdd, 5000);
   EXPECT_EQ(exitCode, 200);
   EXPECT_NE(question.find(L"redémarr"), std::wstring::npos) << question;
 
@@ -849,6 +858,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
                                               L"UPDATE_SHORTCUT_ADD " + p + group + L"/App.lnk",
                                               L"ADD_FILE " + a + L"added.txt",
                                               L"ADD_FILE " + winFile,
+                                              L"ADD_FILE " + a + L"busyadd.txt",
                                               L"ADD_FILE " + a + L"sharednewer.dll",
                                               L"ADD_REG " + base + L"\\Added",
                                               L"ADD_SHORTCUT " + d + newLink + L".lnk",
@@ -858,6 +868,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
     ranActions.push_back(r.action);
     // The files in use: the deletion fails with a sharing violation and waits for the restart.
     const bool inUse = r.action == L"DELETE_FILE " + a + L"busygone.txt" ||
+                       r.action == L"ADD_FILE " + a + L"busyadd.txt" ||
                        r.action == L"UPDATE_FILE_DELETE " + a + L"busy.txt";
     if (r.action.rfind(L"UPDATE_ZNQ_UNINSTLOG ", 0) == 0) EXPECT_EQ(r.outcome, L"success,1");
     else EXPECT_EQ(r.outcome, inUse ? L"error,32" : L"success,0") << Utf8FromWide(r.action);
@@ -887,6 +898,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   EXPECT_EQ(FileText(a + L"held.txt"), "1.0 held.txt");
   EXPECT_EQ(FileText(a + L"newer.txt"), "1.0 newer.txt");
   EXPECT_EQ(FileText(a + L"busy.txt.tmp0001"), "1.1 busy.txt");
+  EXPECT_EQ(FileText(a + L"busyadd.txt.tmp0001"), "1.1 busyadd.txt");
 
   EXPECT_EQ(FileText(winFile), "1.1 added.txt");
   DeleteFileW(winFile.c_str());
