@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <stdexcept>
 
 #include "apply/file_decisions.h"
 #include "apply/memory_registry.h"
@@ -16,6 +15,7 @@
 #include "apply/registry_changes.h"
 #include "package/object_records.h"
 #include "sys/text.h"
+#include "support/power_cut.h"
 #include "support/registry_values.h"
 
 namespace brindle {
@@ -98,77 +98,6 @@ TEST(RegistryChanges, EachRecordIsTakenBackAndAKeyFilledSinceStays) {
 }
 
 // ---- a package's registry passes cut off anywhere -----------------------------------------------
-
-// The process ends: nothing after this point happens.
-struct PowerCut : std::runtime_error {
-  PowerCut() : std::runtime_error("power cut") {}
-};
-
-// Counts the changes the machine and the journal see, and ends the process just before the one
-// numbered cutAt (a journal write it ends is left half on the disk). Reads change nothing, so an
-// end before a read is the end before the next change.
-struct Power {
-  int cutAt = -1;  // -1: never
-  int changes = 0;
-  void Change() {
-    if (changes++ == cutAt) throw PowerCut();
-  }
-};
-
-class CutRegistry : public MachineRegistry {
- public:
-  CutRegistry(MemoryRegistry& registry, Power& power) : r_(registry), power_(power) {}
-  unsigned long Look(const RegistryKeyName& key, const std::wstring& name, RegistryKeyState& state) override {
-    return r_.Look(key, name, state);
-  }
-  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
-                          RegistryValueBytes& out) override {
-    return r_.ReadValue(key, name, out);
-  }
-  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override {
-    return r_.KeyExists(key, exists);
-  }
-  unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,
-                           const RegistryValueBytes& value, bool replace) override {
-    power_.Change();
-    return r_.WriteValue(key, name, value, replace);
-  }
-  unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override {
-    power_.Change();
-    return r_.DeleteValue(key, name);
-  }
-  unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override {
-    power_.Change();
-    return r_.DeleteKeyIfEmpty(key);
-  }
-  unsigned long CreateKey(const RegistryKeyName& key) override {
-    power_.Change();
-    return r_.CreateKey(key);
-  }
-
- private:
-  MemoryRegistry& r_;
-  Power& power_;
-};
-
-class CutSink : public CQXJournalSink {
- public:
-  CutSink(std::string& disk, Power& power) : disk_(disk), power_(power) {}
-  bool Append(const std::string& bytes) override {
-    try {
-      power_.Change();
-    } catch (const PowerCut&) {
-      disk_ += bytes.substr(0, bytes.size() / 2);  // the write is torn
-      throw;
-    }
-    disk_ += bytes;
-    return true;
-  }
-
- private:
-  std::string& disk_;
-  Power& power_;
-};
 
 MemoryRegistry Installed() {
   MemoryRegistry r;
