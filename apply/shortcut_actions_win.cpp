@@ -108,7 +108,12 @@ ActionOutcome CShortcutActions::CreateAction(const CQXShortCut* record, bool isA
   }
   const std::wstring folder = ParentFolder(path);
   if (!PathExists(folder)) CreateFolders(folder);
-  if (!PathExists(target)) CreateFolders(target);
+  // A target that is not there yet is placed later, by a later group of this package or by a
+  // later package: only the folder it goes in is made. A folder of the target's own name
+  // would stand where the file goes and refuse it. (A target written with a final backslash
+  // names a folder, and is the folder made.)
+  const std::wstring targetFolder = target.empty() ? std::wstring() : ParentFolder(target);
+  if (!targetFolder.empty() && !PathExists(targetFolder)) CreateFolders(targetFolder);
   // A folder standing where the link would go is never moved: the save fails on it and the
   // line says so.
   const DWORD present = GetFileAttributesW(path.c_str());

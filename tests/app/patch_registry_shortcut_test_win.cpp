@@ -526,3 +526,52 @@ TEST_F(PatchFixture, RegistryRecordsThatCannotBeAppliedAreReportedAndFailThePack
   ASSERT_TRUE(app);
   EXPECT_EQ(app->applicationVersion.text, L"1.0");
 }
+
+// A link made before its target is there: the update group links to a file that the add group
+// places later in the same run. Only the target's folder is made for the link, never a folder of
+// the target's own name, so the file is placed where the link points; a target written with a
+// final backslash is a folder, and that folder is made.
+TEST_F(PatchFixture, ALinkToAFileNotThereYetLeavesThePlaceFreeForTheFileAddedLater) {
+  const std::wstring programs = ShellFolder(CSIDL_COMMON_PROGRAMS);
+  const std::wstring menuName = Unique(L"BrindleMenu");
+  const std::wstring menuFolder = programs + L"\\" + menuName;
+  extraFolders_.push_back(menuFolder);
+  const std::string a = Utf8FromWide(app_);
+  ASSERT_TRUE(WriteFileText(app_ + L"\\uninst.ini", "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" +
+                                                        FolderLine(a) + kLogTail + kPlainCustomFunction));
+  WriteInstallLog(L"en");
+  WriteWrapperFiles({L"ENGLISH"});
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\app.exe", "app"));
+
+  const std::string menu = Utf8FromWide(menuName);
+  const std::wstring list = BuildPackage(
+      std::string(kXmlHead) + "<UpdateObjects>" +
+      ShortCut("INST_GSC", menu + "\\App", "$InsFolder$\\bin\\app.exe") +
+      ShortCut("INST_GSC", menu + "\\Tool", "$InsFolder$\\later\\tool.exe") +
+      ShortCut("INST_GSC", menu + "\\Data", "$InsFolder$\\data\\") +
+      "</UpdateObjects><AddObjects><File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_32BIT\">"
+      "<FullPath>$InsFolder$\\bin\\app.exe</FullPath><FileName>app.exe</FileName></File>"
+      "</AddObjects></DiffDistribute>");
+
+  ServiceLogTail tail;
+  EXPECT_EQ(RunBrindle(list, L"/non_notification"), 200);
+
+  const DWORD placed = GetFileAttributesW((app_ + L"\\bin\\app.exe").c_str());
+  ASSERT_NE(placed, INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(placed & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  EXPECT_EQ(FileText(app_ + L"\\bin\\app.exe"), "app");
+  EXPECT_EQ(tail.Details(L"ADD_FILE"), std::vector<std::wstring>{L"-," + app_ + L"\\bin\\app.exe,success,0"});
+  EXPECT_EQ(ReadLink(menuFolder + L"\\App.lnk").target, app_ + L"\\bin\\app.exe");
+  // A target no group adds: its folder is there for it, its name is free.
+  EXPECT_FALSE(PathExists(app_ + L"\\later\\tool.exe"));
+  EXPECT_TRUE(PathExists(app_ + L"\\later"));
+  EXPECT_EQ(ReadLink(menuFolder + L"\\Tool.lnk").target, app_ + L"\\later\\tool.exe");
+  const DWORD data = GetFileAttributesW((app_ + L"\\data").c_str());
+  ASSERT_NE(data, INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(data & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  const std::vector<std::wstring> linkLines = {
+      L"-," + ToForwardSlashes(menuFolder + L"\\App.lnk") + L",success,0",
+      L"-," + ToForwardSlashes(menuFolder + L"\\Tool.lnk") + L",success,0",
+      L"-," + ToForwardSlashes(menuFolder + L"\\Data.lnk") + L",success,0"};
+  EXPECT_EQ(tail.Details(L"UPDATE_SHORTCUT_ADD"), linkLines);
+}
