@@ -5,6 +5,7 @@
 #include "apply/action_line.h"
 #include "apply/com_unregistration_win.h"
 #include "apply/package_context.h"
+#include "apply/file_changes.h"
 #include "apply/package_journal_win.h"
 #include "apply/sub_updater.h"
 #include "package/object_records.h"
@@ -39,14 +40,6 @@ const REGSAM kMachineView = KEY_WOW64_32KEY;
 const wchar_t* Verb(bool copy, bool plain) {
   if (copy) return plain ? L"ADD_FILE" : L"UPDATE_FILE_ADD";
   return plain ? L"DELETE_FILE" : L"UPDATE_FILE_DELETE";
-}
-
-// The short (8.3) form of a path, or the path itself when the system has none for it.
-std::wstring ShortPathOrLong(const std::wstring& path) {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return path;
-  return buffer;
 }
 
 // The folder part of a path in backslashes (the text before the last '\').
@@ -152,32 +145,6 @@ std::vector<std::wstring> CFileActions::ProtectedFolders() {
 
 namespace {
 
-// True when folder lies strictly inside base: base's text, then a '\', then more (ignoring case).
-bool IsStrictlyInside(const std::wstring& folder, std::wstring base) {
-  while (!base.empty() && base.back() == L'\\') base.pop_back();
-  if (base.empty() || folder.size() <= base.size() + 1) return false;
-  if (folder[base.size()] != L'\\') return false;
-  return CompareStringOrdinal(folder.c_str(), static_cast<int>(base.size()), base.c_str(),
-                              static_cast<int>(base.size()), TRUE) == CSTR_EQUAL;
-}
-
-bool SameFolder(std::wstring a, std::wstring b) {
-  while (!a.empty() && a.back() == L'\\') a.pop_back();
-  while (!b.empty() && b.back() == L'\\') b.pop_back();
-  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-bool IsFolderEmpty(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  UniqueFind find(FindFirstFileW((folder + L"\\*.*").c_str(), &found));
-  if (!find) return true;  // a folder that cannot be listed counts as empty
-  do {
-    const wchar_t* name = found.cFileName;
-    if (wcscmp(name, L".") != 0 && wcscmp(name, L"..") != 0) return false;
-  } while (FindNextFileW(find.Get(), &found));
-  return true;
-}
-
 // Ends every pass with redirection switched back on for this thread, however the pass ends.
 class RedirectionRestorer {
  public:
@@ -222,35 +189,9 @@ std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
   return target;
 }
 
-bool CFileActions::RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error) {
-  error = 0;
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  // A folder in the file's place is never moved away with everything in it.
-  if (context_.journal && attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return context_.journal->MoveAside(target, is64Bit, error);
-  if (attributes == INVALID_FILE_ATTRIBUTES && context_.journal) {
-    error = GetLastError();
-    return false;
-  }
-  if (::DeleteFileW(target.c_str())) return true;
-  error = GetLastError();
-  return false;
-}
-
 // The same folder name may name two folders, one for each view of the file system.
 std::wstring CFileActions::FolderKey(const std::wstring& target, bool is64Bit) {
   return (is64Bit ? L"64|" : L"32|") + FilePathKey(FolderOf(target));
-}
-
-bool CFileActions::CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again) {
-  const std::wstring folder = FolderOf(target);
-  const std::wstring key = FolderKey(target, is64Bit);
-  if (!again && ensuredFolders_.count(key)) return true;
-  const bool made =
-      context_.journal ? context_.journal->CreateFolders(folder, is64Bit) : CreateFolderChain(folder);
-  if (made) ensuredFolders_.insert(key);
-  else ensuredFolders_.erase(key);
-  return made;
 }
 
 // ---- the copy pass ---------------------------------------------------------------------------
@@ -283,7 +224,6 @@ void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageA
   declarationSwitchError_ = 0;
   deletedFromFolders_.clear();
   ensuredFolders_.clear();
-  inheritedAccess_.Clear();
   linkChecks_.Release();
   if (!context_.journal) return;
   if (step.pass == PackagePass::kDeleteFiles)
@@ -308,25 +248,32 @@ ActionOutcome CFileActions::Do(const PackageAction& action) {
 
 StepOutcome CFileActions::EndStep(const PackageStep& step) {
   counts_.EndStep();
+  files_.EndStep();
   // Let go before the step's emptied folders are removed.
   linkChecks_.Release();
   if (step.pass == PackagePass::kQueueComServers) return StepOutcome::kCompleted;
-  if (step.pass == PackagePass::kDeleteFiles) RemoveEmptiedFolders();
+  if (step.pass == PackagePass::kDeleteFiles && !RemoveEmptiedFolders()) stepFailed_ = true;
   // Every file step ends with redirection switched back on for this thread.
   if (CQXWow64Redirection* guard = CQXWow64Redirection::Get()) guard->Revert();
   if (step.pass == PackagePass::kDeleteFiles) CQXWow64Redirection::Release();
   return stepFailed_ ? StepOutcome::kFailed : StepOutcome::kCompleted;
 }
 
-void CFileActions::RemoveEmptiedFolders() {
+bool CFileActions::RemoveEmptiedFolders() {
+  bool noted = true;
   for (const auto& folder : deletedFromFolders_) {
     bool skip = false;
     if (SwitchRedirection(*folder.second, skip) != 0 || skip) continue;
     if (!protectedFolders_)
       protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
-    RemoveEmptyFolders(folder.first.first, *protectedFolders_, context_.journal, folder.first.second);
+    // A removal whose undo cannot be noted is not made, and the step fails.
+    if (!RemoveEmptyFolders(folder.first.first, *protectedFolders_, context_.journal, folder.first.second)) {
+      noted = false;
+      break;
+    }
   }
   deletedFromFolders_.clear();
+  return noted;
 }
 
 // Files are replaced, moved aside and deleted by their paths: a link among the folders above a
@@ -350,83 +297,59 @@ ActionOutcome CFileActions::CopyAction(const CQXFile* file, bool isAdd) {
       declarationSwitchError_ ? declarationSwitchError_ : SwitchRedirection(*file, skip);
   if (switchError) return RedirectionFailed(Verb(true, isAdd), *file, switchError);
   if (skip) return ActionOutcome::kSkipped;
-  CopyOne(*file, isAdd);
-  return ActionOutcome::kDone;
+  return CopyOne(*file, isAdd);
 }
 
-void CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
+// The copy goes once from its decision through its journal notes to the machine
+// (CopyFileRecord); what stays here is the run's part: the checks of the record and of the
+// target's folders, the uninstall log, the line and the restart.
+ActionOutcome CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
   const wchar_t* verb = Verb(true, isAdd);
-  const std::wstring target = ExpandedTarget(file);
+  FileCopyRequest request;
+  request.target = ExpandedTarget(file);
   const std::wstring name = file.fileName ? file.fileName->name : std::wstring();
   // The source name comes from the package and is joined to the package folder: a name that
   // could reach outside INST is refused, and so is a record that names no target.
-  if (!IsSafeRelativePath(name) || target.empty()) {
-    WriteActionError(verb, target.empty() ? name : target, ERROR_INVALID_NAME);
-    throw CUpdaterException("unsafe or missing file name in a file record");
+  if (!IsSafeRelativePath(name) || request.target.empty()) {
+    WriteActionError(verb, request.target.empty() ? name : request.target, ERROR_INVALID_NAME);
+    return ActionOutcome::kFailPackage;
   }
-  const std::wstring source = ToBackslashes(context_.packageFolder) + L"\\INST\\" + ToBackslashes(name);
-  current64Bit_ = file.wow.wow == kWow64;
-  if (!ChainIsFollowed(verb, target)) throw CUpdaterException("a link in the target's folders");
-
-  DWORD code = 0;
-  bool existedBefore = false;
-  bool movedAside = false;
+  request.source = ToBackslashes(context_.packageFolder) + L"\\INST\\" + ToBackslashes(name);
+  request.is64Bit = current64Bit_ = file.wow.wow == kWow64;
+  if (!ChainIsFollowed(verb, request.target)) return ActionOutcome::kFailPackage;
   CQXUninstallLog* log = context_.uninstallLog;
-  if (context_.pendingDeletions && context_.pendingDeletions->count(target) != 0) {
-    ReplaceAtRestart(source, target);
-  } else {
-    if (isAdd) {
-      if (PathExists(target)) {
-        existedBefore = true;
-        if (!IsSourceNewer(source, target)) {
-          if (file.delInfo != kDelInfoReference) return;  // the installed file is newer: kept
-          IncrementSharedCount(file, isAdd);
-          if (log) log->AddFileEntry(file, existedBefore);
-          WriteActionLine(verb, target, 0);
-          return;
-        }
-      }
-    } else {
-      unsigned long error = 0;
-      if (RemoveOldFile(target, current64Bit_, error)) {
-        movedAside = context_.journal != nullptr;
-      } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-        WriteActionError(verb, target, error);
-        throw CUpdaterException("the file to update cannot be removed");
-      }
-    }
-    CreateTargetFolder(target, current64Bit_);
-    // A newer file is put over the old one: with a journal, the old one is first moved aside,
-    // so the new file never overwrites bytes that an undo needs (and its undo puts the old one
-    // back over the new).
-    unsigned long asideError = 0;
-    bool inPlace = true;
-    if (isAdd && existedBefore && context_.journal) {
-      inPlace = RemoveOldFile(target, current64Bit_, asideError);
-      movedAside = inPlace;
-    }
-    if (context_.journal && inPlace && !movedAside) context_.journal->NoteNewFile(target, current64Bit_);
-    bool placed = inPlace && PlaceNewFile(source, target, name);
-    // A folder removed by another program since this step found it is made again, once.
-    if (inPlace && !placed && IsMissingPathError(GetLastError()) &&
-        CreateTargetFolder(target, current64Bit_, true))
-      placed = PlaceNewFile(source, target, name);
-    if (!placed) {
-      code = inPlace ? GetLastError() : asideError;
-      ReplaceAtRestart(source, target);
-    }
+  request.delInfo = file.delInfo;
+  request.inAdd = isAdd;
+  // An add, or an update of a file the log does not list, gives the file a line in the log, and
+  // so a shared file a count: raised even when it is only queued for the restart, or a later
+  // uninstall would lower a count that was never raised.
+  request.raisesCount = file.delInfo == kDelInfoReference && (isAdd || (log && !log->ListsFile(file)));
+  request.pendingDeletion =
+      context_.pendingDeletions && context_.pendingDeletions->count(request.target) != 0;
+  request.sourceUsedOnce = IsOnlyUseOfSource(name);
+  const std::wstring folderKey = FolderKey(request.target, current64Bit_);
+  request.folderExists = ensuredFolders_.count(folderKey) != 0;
+
+  CPackageJournalFileNotes fileNotes(context_.journal);
+  CPackageJournalNotes registryNotes(context_.journal);
+  const FileChangeResult result = CopyFileRecord(files_, fileNotes, counts_, registryNotes, request);
+  if (result.outcome == FileChangeOutcome::kFailPackage) {
+    // An undo that could not be noted writes no line of its own (the journal wrote one).
+    if (result.code != 0)
+      WriteActionError(result.lineVerb ? result.lineVerb : verb,
+                       result.lineObject.empty() ? request.target : result.lineObject, result.code);
+    ensuredFolders_.erase(folderKey);
+    return ActionOutcome::kFailPackage;
   }
-  // The file is now in place or queued for the restart, and the uninstall log lists it as
-  // referenced either way: its count rises with it, or a later uninstall would lower a count
-  // that was never raised.
-  // An update of a file the log does not list gives it a line as well, and so a count.
-  const bool newLine = isAdd || (log && !log->ListsFile(file));
-  if (file.delInfo == kDelInfoReference) IncrementSharedCount(file, newLine);
+  ensuredFolders_.insert(folderKey);
+  if (result.queuedAtRestart) context_.SetRebootNeeded();
+  if (!result.written) return ActionOutcome::kDone;  // the installed file is newer: kept
   if (log) {
-    if (isAdd) log->AddFileEntry(file, existedBefore);
+    if (isAdd) log->AddFileEntry(file, result.targetExisted);
     else log->UpdateFileEntry(file);
   }
-  WriteActionLine(verb, target, code);
+  WriteActionLine(verb, request.target, result.code);
+  return ActionOutcome::kDone;
 }
 
 bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
@@ -444,34 +367,6 @@ bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
   return uses != sourceUses_->end() && uses->second == 1;
 }
 
-// Moving is renaming on one volume: no byte is written again, and the work folder has one file
-// fewer to remove at the end. What cannot be moved (another volume, a target in use, a source
-// that another record still needs) is copied, with the copy's outcome.
-bool CFileActions::PlaceNewFile(const std::wstring& source, const std::wstring& target,
-                                const std::wstring& name) {
-  if (IsOnlyUseOfSource(name)) {
-    const Move moved = MoveIntoPlace(source, target);
-    if (moved == Move::kPlaced) return true;
-    if (moved == Move::kLost) return false;
-  }
-  return CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
-}
-
-// The file is opened once: the rename and the new access list act on the very file that was
-// unpacked, whatever happens to the names meanwhile. It keeps the work folder's access list
-// (administrators only) until the target folder's is set, and is not left in place with it.
-CFileActions::Move CFileActions::MoveIntoPlace(const std::wstring& source, const std::wstring& target) {
-  UniqueFile file = OpenToMove(source, READ_CONTROL | WRITE_DAC);
-  if (!file || !RenameOpenFile(file.Get(), target, true)) return Move::kNotMoved;
-  if (inheritedAccess_.Give(file.Get(), FolderKey(target, current64Bit_))) return Move::kPlaced;
-  const DWORD error = GetLastError();
-  if (RenameOpenFile(file.Get(), source, false)) return Move::kNotMoved;
-  file.Reset();
-  ::DeleteFileW(target.c_str());
-  SetLastError(error);
-  return Move::kLost;
-}
-
 bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {
   return SourceIsNewer(FileFactsOf(source), FileFactsOf(target));
 }
@@ -483,54 +378,6 @@ FileFacts CFileActions::FileFactsOf(const std::wstring& path) {
   if (facts.hasVersion) facts.version = FileVersionNumber(high, low);
   if (!GetFileWriteTime(path, facts.writeTime)) facts.writeTime = 0;
   return facts;
-}
-
-void CFileActions::ReplaceAtRestart(const std::wstring& source, const std::wstring& target) {
-  std::wstring temporary;
-  for (int n = 1; n <= 9999; ++n) {
-    wchar_t suffix[16];
-    swprintf(suffix, 16, L".tmp%04d", n);
-    if (!PathExists(target + suffix)) {
-      temporary = target + suffix;
-      break;
-    }
-  }
-  if (temporary.empty()) {
-    WriteActionError(L"REPLACE_AT_RESTART", target, ERROR_FILE_EXISTS);
-    throw CUpdaterException("no free temporary name for a file in use");
-  }
-  CreateTargetFolder(target, current64Bit_);
-  if (context_.journal) context_.journal->NoteNewFile(temporary, current64Bit_);
-  if (!CopyFileW(source.c_str(), temporary.c_str(), FALSE)) {
-    WriteActionError(L"REPLACE_AT_RESTART", temporary, GetLastError());
-    throw CUpdaterException("the new file cannot be placed beside the file in use");
-  }
-  // The destination is named by its long path: when the old file's deletion is queued ahead
-  // of this move, the restart removes it first, and a short name would then be taken as the
-  // literal name of the new file (LongFileName.dll would come back as LONGFI~1.DLL).
-  const std::wstring from = ShortPathOrLong(temporary);
-  const std::wstring& to = target;
-  if (context_.journal) context_.journal->NoteRestartMove(from, to);
-  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    const DWORD error = GetLastError();
-    ::DeleteFileW(temporary.c_str());
-    WriteActionError(L"REPLACE_AT_RESTART", target, error);
-    throw CUpdaterException("the system refused to replace a file at the next restart");
-  }
-  context_.SetRebootNeeded();
-}
-
-bool CFileActions::IncrementSharedCount(const CQXFile& file, bool isAdd) {
-  if (!isAdd) return true;
-  CPackageJournalNotes notes(context_.journal);
-  return CountChanged(RaiseSharedCount(counts_, notes, ExpandedTarget(file)));
-}
-
-bool CFileActions::CountChanged(const RegistryChangeResult& result) {
-  // A count whose undo cannot be noted is not changed, and the package fails.
-  if (result.outcome == RegistryChangeOutcome::kFailPackage)
-    throw CUpdaterException("the undo journal cannot be written");
-  return result.outcome == RegistryChangeOutcome::kDone;
 }
 
 // ---- the delete pass ---------------------------------------------------------------------------
@@ -564,75 +411,46 @@ ActionOutcome CFileActions::DeleteAction(const CQXFile* file, bool isUpdate) {
     if (switchError) return RedirectionFailed(Verb(false, !isUpdate), *file, switchError);
     if (skip) return ActionOutcome::kSkipped;
   }
-  const bool deleted = DeleteRecordFile(file, isUpdate);
+  const ActionOutcome outcome = DeleteOne(file, isUpdate);
+  const bool deleted = outcome == ActionOutcome::kDone;
   if (!deleted) stepFailed_ = true;
-  if (!file) return ActionOutcome::kFailed;
+  if (!file || outcome == ActionOutcome::kFailPackage) return outcome;
   const std::wstring target = ExpandedTarget(*file);
   // Once a deletion of the step failed, the uninstall log keeps the files deleted after it.
   if (!isUpdate && !stepFailed_ && context_.uninstallLog) context_.uninstallLog->RemoveFileEntry(*file);
   // The file's folder is looked at once, when the step ends, not after every file in it.
   deletedFromFolders_.emplace(std::make_pair(FolderOf(target), file->wow.wow == kWow64), file);
-  return deleted ? ActionOutcome::kDone : ActionOutcome::kFailed;
+  return outcome;
 }
 
-bool CFileActions::DeleteRecordFile(const CQXFile* file, bool isUpdate) {
+// The deletion goes once from its decision through its journal note to the machine
+// (DeleteFileRecord); what stays here is the run's part: the link check, the line, the restart.
+ActionOutcome CFileActions::DeleteOne(const CQXFile* file, bool isUpdate) {
   const wchar_t* verb = Verb(false, !isUpdate);
   if (!file) {
     WriteMissingRecordLine(verb);
-    return false;
+    return ActionOutcome::kFailed;
   }
-  const std::wstring target = ExpandedTarget(*file);
-  current64Bit_ = file->wow.wow == kWow64;
-  if (file->delInfo != kDelInfoHold && !ChainIsFollowed(verb, target)) return false;
-  SharedCount shared;
-  if (file->delInfo == kDelInfoReference && !isUpdate) {
-    const unsigned long read = ReadSharedCount(counts_, target, shared);
-    if (read != kSysSuccess) {
-      WriteActionError(verb, target, read);
-      return false;
-    }
-  }
-  const FileDeletion deletion = DecideFileDeletion(file->delInfo, isUpdate, shared);
-  if (deletion.kind == FileDeletionKind::kHeld) {
-    WriteActionLine(verb, target, 0);
-    return true;
-  }
-  CPackageJournalNotes notes(context_.journal);
-  const RegistryChangeResult counted = ChangeCountForDeletion(counts_, notes, target, deletion);
-  if (!CountChanged(counted)) {
-    WriteActionError(verb, target, counted.code);
-    return false;
-  }
-  if (deletion.kind == FileDeletionKind::kCountLowered) {
-    WriteActionLine(verb, target, 0);
-    return true;
-  }
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  // Moved aside with its attributes when journaled; deleted otherwise, read-only or not.
-  const bool clearReadOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (clearReadOnly && !context_.journal)
-    SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  unsigned long error = 0;
-  if (RemoveOldFile(target, current64Bit_, error)) {
-    WriteActionLine(verb, target, 0);
-    return true;
-  }
-  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-    if (clearReadOnly && context_.journal) {
-      context_.journal->NoteAttributes(target, attributes, current64Bit_);
-      SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    const std::wstring queued = ShortPathOrLong(target);
-    if (context_.journal) context_.journal->NoteRestartMove(queued, std::wstring());
-    if (!MoveFileExW(queued.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-      WriteActionError(verb, target, GetLastError());
-      return false;
-    }
-    if (context_.pendingDeletions) context_.pendingDeletions->insert(target);
+  FileDeletionRequest request;
+  request.target = ExpandedTarget(*file);
+  request.is64Bit = current64Bit_ = file->wow.wow == kWow64;
+  request.delInfo = file->delInfo;
+  request.inUpdate = isUpdate;
+  if (file->delInfo != kDelInfoHold && !ChainIsFollowed(verb, request.target)) return ActionOutcome::kFailed;
+  CPackageJournalFileNotes fileNotes(context_.journal);
+  CPackageJournalNotes registryNotes(context_.journal);
+  const FileChangeResult result = DeleteFileRecord(files_, fileNotes, counts_, registryNotes, request);
+  // An undo that could not be noted: nothing changed, no line (the journal wrote its own), and
+  // the package fails.
+  if (result.outcome == FileChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
+  if (result.outcome == FileChangeOutcome::kDone && result.code == 0)
+    WriteActionLine(verb, request.target, 0);
+  else WriteActionError(verb, request.target, result.code);
+  if (result.queuedAtRestart) {
+    if (context_.pendingDeletions) context_.pendingDeletions->insert(request.target);
     context_.SetRebootNeeded();
   }
-  WriteActionError(verb, target, error);
-  return true;
+  return result.outcome == FileChangeOutcome::kDone ? ActionOutcome::kDone : ActionOutcome::kFailed;
 }
 
 // ---- the COM pass ------------------------------------------------------------------------------
@@ -678,32 +496,18 @@ ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregist
 
 // ---- folders ---------------------------------------------------------------------------------
 
-void CFileActions::RemoveEmptyFolders(const std::wstring& start, CPackageJournal* journal, bool is64Bit) {
-  if (start.empty()) return;
-  RemoveEmptyFolders(start, ProtectedFolders(), journal, is64Bit);
+bool CFileActions::RemoveEmptyFolders(const std::wstring& start, CPackageJournal* journal, bool is64Bit) {
+  if (start.empty()) return true;
+  return RemoveEmptyFolders(start, ProtectedFolders(), journal, is64Bit);
 }
 
-void CFileActions::RemoveEmptyFolders(const std::wstring& start,
+bool CFileActions::RemoveEmptyFolders(const std::wstring& start,
                                       const std::vector<std::wstring>& protectedFolders,
                                       CPackageJournal* journal, bool is64Bit) {
-  std::wstring folder = ToBackslashes(start);
-  if (folder.empty()) return;
-  while (!folder.empty()) {
-    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    bool inside = false;
-    for (const std::wstring& special : protectedFolders) {
-      if (SameFolder(folder, special)) return;  // a special folder itself always stays
-      if (IsStrictlyInside(folder, special)) inside = true;
-    }
-    if (!inside || !IsFolderEmpty(folder)) return;
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (journal) journal->NoteFolderRemoved(folder, attributes, is64Bit);
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-      SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!RemoveDirectoryW(folder.c_str())) return;
-    folder = FolderOf(folder);
-  }
+  WinMachineFiles files;
+  CPackageJournalFileNotes notes(journal);
+  return brindle::RemoveEmptyFolders(files, notes, ToBackslashes(start), protectedFolders, is64Bit) !=
+         FileChangeOutcome::kFailPackage;
 }
 
 bool CFileActions::GetSpecialFolder(int csidl, std::wstring& folder) {

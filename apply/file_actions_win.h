@@ -6,6 +6,7 @@
 #include "apply/file_decisions.h"
 #include "apply/package_executor.h"
 #include "apply/registry_changes.h"
+#include "apply/win_machine_files_win.h"
 #include "apply/win_machine_registry_win.h"
 #include "sys/env.h"
 #include "sys/file_placement_win.h"
@@ -36,9 +37,9 @@ class CFileActions : public CQXActionFamily {
   // A file pass: the undo records of all its records are declared first, in one trip to the
   // disk; redirection is switched back on when it ends.
   void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
-  // The copy step (verb ADD_FILE in the add section, else UPDATE_FILE_ADD) throws
-  // CUpdaterException when an old file cannot be removed, a file cannot be queued for the
-  // restart, or a record names an unsafe source. The delete step (verb UPDATE_FILE_DELETE in
+  // The copy step (verb ADD_FILE in the add section, else UPDATE_FILE_ADD) fails the package
+  // when an old file cannot be removed, a file cannot be queued for the restart, or a record
+  // names an unsafe source. The delete step (verb UPDATE_FILE_DELETE in
   // the update section, else DELETE_FILE) answers kFailed for a deletion that failed. The
   // unregistration step ends at the first server that fails, without an error. The queue step
   // puts the server in the queue registered after the last section.
@@ -58,17 +59,6 @@ class CFileActions : public CQXActionFamily {
   // fails ends the pass, without an error.
   void RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister);
 
-  // One deletion; false for a missing record, an unreadable shared-DLL key or a deletion the
-  // system refused to queue.
-  bool DeleteRecordFile(const CQXFile* file, bool isUpdate);
-  // Raises the file's shared-DLL count by one (only for an add).
-  // True when the count changed as decided; throws when its undo could not be noted.
-  static bool CountChanged(const RegistryChangeResult& result);
-  bool IncrementSharedCount(const CQXFile& file, bool isAdd);
-  // Copies the source beside the target (target.tmp0001...) and queues the move onto the
-  // target's long path for the next restart. Throws when the copy or the queueing fails.
-  void ReplaceAtRestart(const std::wstring& source, const std::wstring& target);
-
   // The source has a higher file version, or (without two versions to compare, or with a
   // version not higher) a later last-write time.
   static bool IsSourceNewer(const std::wstring& source, const std::wstring& target);
@@ -77,10 +67,11 @@ class CFileActions : public CQXActionFamily {
   // Removes the folder and then its parents while they are empty and lie strictly inside one
   // of the special folders that hold applications; stops at the first that is not (an empty
   // path looks at nothing). Each folder removed is journaled first when a journal is given.
-  static void RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
+  // False when a removal's undo could not be noted (that folder and those above it then stay).
+  static bool RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
                                  bool is64Bit = false);
   // The same with the list of folders that must stay (ProtectedFolders), read once by the caller.
-  static void RemoveEmptyFolders(const std::wstring& folder,
+  static bool RemoveEmptyFolders(const std::wstring& folder,
                                  const std::vector<std::wstring>& protectedFolders,
                                  CPackageJournal* journal = nullptr, bool is64Bit = false);
   // The special folders that hold applications: a removal stays strictly inside one of them
@@ -101,33 +92,25 @@ class CFileActions : public CQXActionFamily {
   // administrator made.
   bool ChainIsFollowed(const wchar_t* verb, const std::wstring& target);
   ActionOutcome DeleteAction(const CQXFile* file, bool isUpdate);
-  // Removes the folders the delete step emptied, and their parents while empty (RemoveEmptyFolders).
-  void RemoveEmptiedFolders();
+  // One deletion with its line: kDone, kFailed (a missing record, a link above the target, a
+  // count or a deletion the system refused) or kFailPackage (its undo could not be noted).
+  ActionOutcome DeleteOne(const CQXFile* file, bool isUpdate);
+  // Removes the folders the delete step emptied, and their parents while empty (RemoveEmptyFolders);
+  // false when a removal's undo could not be noted.
+  bool RemoveEmptiedFolders();
   // One COM server; kStopPass when it could not be (un)registered (its line is written), and
   // kFailPackage when its redirection could not be switched.
   ActionOutcome RegisterComAction(const CQXFile& file, bool unregister);
-  void CopyOne(const CQXFile& file, bool isAdd);
-  // Puts the package's new file at the target (overwriting); false with the system's error
-  // code as the last error when it cannot. A source that no other record of the package uses
-  // is moved there, so its bytes are not written a second time.
-  bool PlaceNewFile(const std::wstring& source, const std::wstring& target, const std::wstring& name);
-  // Moves the source to the target through one handle and gives it the access list of its new
-  // folder. kNotMoved when the source stayed where it was; kLost when it was moved but could
-  // neither be given that list nor moved back (the target is then deleted).
-  enum class Move { kPlaced, kNotMoved, kLost };
-  Move MoveIntoPlace(const std::wstring& source, const std::wstring& target);
+  // One copy with its line: kDone, or kFailPackage (an unsafe record, a link above the target,
+  // an old file that cannot be removed, a restart replacement the system refused, an undo that
+  // could not be noted).
+  ActionOutcome CopyOne(const CQXFile& file, bool isAdd);
   // Whether no other file record of the package names the same source file.
   bool IsOnlyUseOfSource(const std::wstring& name);
   // The undo records of the whole copy pass, written in one trip to the disk.
   void DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd);
   void DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate);
   std::wstring ExpandedTarget(const CQXFile& file);
-  // Takes the old file out of the target's place: moved aside when the package is journaled,
-  // deleted otherwise. False, with the system's error, when it is still there.
-  bool RemoveOldFile(const std::wstring& target, bool is64Bit, unsigned long& error);
-  // Creates the target's folder and its missing parents (journaled); a folder this step has
-  // created or found already is not looked at again unless again is set.
-  bool CreateTargetFolder(const std::wstring& target, bool is64Bit, bool again = false);
   // The comparison key of the target's folder in the given view.
   static std::wstring FolderKey(const std::wstring& target, bool is64Bit);
 
@@ -148,12 +131,12 @@ class CFileActions : public CQXActionFamily {
   std::unique_ptr<std::unordered_map<std::wstring, int>> sourceUses_;
   // The target folders of the copy step in hand that exist (by comparison key and view).
   std::unordered_set<std::wstring> ensuredFolders_;
-  // The access list each target folder hands down, learnt at its first placed file.
-  CQXInheritedAccess inheritedAccess_;
   // The folders above the step's targets found to be no link, held until the step ends.
   LinkCheckedFolders linkChecks_;
   // The machine's registry where the shared-DLL counts are read and changed.
   WinMachineRegistry counts_;
+  // The machine's files, as the file changes see them.
+  WinMachineFiles files_;
 };
 
 }  // namespace brindle

@@ -69,10 +69,11 @@ enum class Aside { kMoved, kNothingThere, kRefused, kNotNoted };
 // The old file moved aside, its backup noted first. A folder in the file's place is never moved
 // with everything in it: it refuses as the system refuses to delete it (access denied).
 Aside MoveOldFileAside(MachineFiles& files, FileChangeJournal& notes, const std::wstring& target,
-                       bool is64Bit, unsigned long& error) {
+                       bool is64Bit, unsigned long& error, const PathState* known = nullptr) {
   error = kSysSuccess;
   PathState state;
-  if ((error = files.Look(target, is64Bit, state)) != kSysSuccess) return Aside::kRefused;
+  if (known) state = *known;
+  else if ((error = files.Look(target, is64Bit, state)) != kSysSuccess) return Aside::kRefused;
   if (!state.exists) {
     PathState folder;
     const bool folderThere =
@@ -86,7 +87,15 @@ Aside MoveOldFileAside(MachineFiles& files, FileChangeJournal& notes, const std:
   }
   std::wstring backup;
   if (!notes.NoteMoveAside(target, is64Bit, backup)) return Aside::kNotNoted;
-  error = files.MoveFile(target, backup, is64Bit, false);
+  if (backup.empty()) {
+    // No backup is kept (a run without a journal): the old file is deleted, read-only or not.
+    if (state.attributes & kAttributeReadOnly)
+      files.SetAttributes(target, is64Bit,
+                          state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));
+    error = files.RemoveFile(target, is64Bit);
+  } else {
+    error = files.RenameFile(target, backup, is64Bit, false);
+  }
   if (error == kSysSuccess) return Aside::kMoved;
   return IsMissing(error) ? Aside::kNothingThere : Aside::kRefused;
 }
@@ -112,13 +121,6 @@ bool MakeTargetFolders(MachineFiles& files, FileChangeJournal& notes, const std:
   return true;
 }
 
-// A new file where none is, noted before it is placed.
-bool NoteNewFile(MachineFiles& files, FileChangeJournal& notes, const std::wstring& path, bool is64Bit) {
-  PathState state;
-  if (files.Look(path, is64Bit, state) == kSysSuccess && state.exists) return true;
-  return notes.NoteCreated(path, false, is64Bit);
-}
-
 // The first free name beside the target (target.tmp0001...); empty when all are taken.
 std::wstring FreeTemporaryName(MachineFiles& files, const std::wstring& target, bool is64Bit) {
   for (int n = 1; n <= kMaxTemporaryNumber; ++n) {
@@ -138,7 +140,11 @@ FileChangeResult ReplaceAtRestart(MachineFiles& files, FileChangeJournal& notes,
   if (!MakeTargetFolders(files, notes, request.target, request.is64Bit)) return FailPackage();
   if (!notes.NoteCreated(temporary, false, request.is64Bit)) return FailPackage();
   const unsigned long copied = files.PlaceFile(request.source, temporary, request.is64Bit, false);
-  if (copied != kSysSuccess) return FailPackage(copied, kReplaceAtRestart);
+  if (copied != kSysSuccess) {
+    FileChangeResult failed = FailPackage(copied, kReplaceAtRestart);
+    failed.lineObject = temporary;
+    return failed;
+  }
   // The destination is named by its long path: when the old file's deletion is queued ahead of
   // this move, the restart removes it first, and a short name would then be taken as the
   // literal name of the new file.
@@ -146,7 +152,7 @@ FileChangeResult ReplaceAtRestart(MachineFiles& files, FileChangeJournal& notes,
   if (!notes.NoteRestartMove(from, request.target)) return FailPackage();
   const unsigned long queued = files.QueueRestartMove(from, request.target);
   if (queued != kSysSuccess) {
-    files.DeleteFile(temporary, request.is64Bit);
+    files.RemoveFile(temporary, request.is64Bit);
     return FailPackage(queued, kReplaceAtRestart);
   }
   FileChangeResult result = Result(FileChangeOutcome::kDone, code);
@@ -160,7 +166,7 @@ FileChangeResult PlaceNewFile(MachineFiles& files, FileChangeJournal& notes, con
                               bool existedBefore, bool movedAside) {
   const std::wstring& target = request.target;
   const bool is64 = request.is64Bit;
-  if (!MakeTargetFolders(files, notes, target, is64)) return FailPackage();
+  if (!request.folderExists && !MakeTargetFolders(files, notes, target, is64)) return FailPackage();
   // A newer file is put over the old one: the old one is first moved aside, so the new file never
   // overwrites bytes that an undo needs (and its undo puts the old one back over the new).
   unsigned long asideError = kSysSuccess;
@@ -172,11 +178,14 @@ FileChangeResult PlaceNewFile(MachineFiles& files, FileChangeJournal& notes, con
     movedAside = aside == Aside::kMoved;
   }
   if (!inPlace) return ReplaceAtRestart(files, notes, request, asideError);
-  if (!movedAside && !NoteNewFile(files, notes, target, is64)) return FailPackage();
+  // Every way here without a move aside found no file at the target.
+  if (!movedAside && !notes.NoteCreated(target, false, is64)) return FailPackage();
   unsigned long placed = files.PlaceFile(request.source, target, is64, request.sourceUsedOnce);
-  // A folder removed by another program since it was looked at is made again, once.
+  // A folder removed by another program since it was looked at is made again, once. The new
+  // file is noted again after its folders, so that an undo (last first) removes it before them.
   if (IsMissing(placed)) {
-    if (!MakeTargetFolders(files, notes, target, is64)) return FailPackage();
+    if (!MakeTargetFolders(files, notes, target, is64) || !notes.NoteCreated(target, false, is64))
+      return FailPackage();
     placed = files.PlaceFile(request.source, target, is64, request.sourceUsedOnce);
   }
   if (placed != kSysSuccess) return ReplaceAtRestart(files, notes, request, placed);
@@ -255,7 +264,7 @@ FileChangeResult DeleteFileRecord(MachineFiles& files, FileChangeJournal& fileNo
   if (deletion.kind == FileDeletionKind::kCountLowered) return Result(FileChangeOutcome::kDone, kSysSuccess);
 
   unsigned long error = kSysSuccess;
-  const Aside aside = MoveOldFileAside(files, fileNotes, target, is64, error);
+  const Aside aside = MoveOldFileAside(files, fileNotes, target, is64, error, &before);
   if (aside == Aside::kNotNoted) return FailPackage();
   if (aside == Aside::kMoved) return Result(FileChangeOutcome::kDone, kSysSuccess);
   // Already gone: the line carries the error, and the deletion counts as done.
@@ -300,6 +309,7 @@ FileChangeResult CopyFileRecord(MachineFiles& files, FileChangeJournal& fileNote
           // The installed file is not older: kept. A shared one still counts the package's use.
           FileChangeResult kept = Result(FileChangeOutcome::kDone, kSysSuccess);
           kept.written = request.delInfo == kDelInfoReference;
+          kept.targetExisted = true;
           if (kept.written && !RaiseCountOfCopy(registry, registryNotes, request)) return FailPackage();
           return kept;
         }
@@ -312,6 +322,7 @@ FileChangeResult CopyFileRecord(MachineFiles& files, FileChangeJournal& fileNote
       movedAside = aside == Aside::kMoved;
     }
     result = PlaceNewFile(files, fileNotes, request, existedBefore, movedAside);
+    result.targetExisted = existedBefore;
   }
   if (result.outcome == FileChangeOutcome::kFailPackage) return result;
   // The file is now in place or queued for the restart, and the uninstall log lists it either
@@ -358,11 +369,11 @@ unsigned long PutBackMovedFile(MachineFiles& files, const UndoRecord& record) {
   const unsigned long looked = files.Look(record.other, record.is64Bit, backup);
   if (looked != kSysSuccess) return looked;
   if (!backup.exists) return kSysSuccess;  // it never left its place
-  unsigned long moved = files.MoveFile(record.other, record.path, record.is64Bit, true);
+  unsigned long moved = files.RenameFile(record.other, record.path, record.is64Bit, true);
   if (moved == kSysAccessDenied) {
     // A read-only file in the way (one the package made) is not the old one: it goes.
     files.SetAttributes(record.path, record.is64Bit, kAttributeNormal);
-    moved = files.MoveFile(record.other, record.path, record.is64Bit, true);
+    moved = files.RenameFile(record.other, record.path, record.is64Bit, true);
   }
   return moved;
 }
@@ -376,7 +387,7 @@ unsigned long RemoveCreatedFile(MachineFiles& files, const UndoRecord& record) {
   if (state.attributes & kAttributeReadOnly)
     files.SetAttributes(record.path, record.is64Bit,
                         state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));
-  const unsigned long deleted = files.DeleteFile(record.path, record.is64Bit);
+  const unsigned long deleted = files.RemoveFile(record.path, record.is64Bit);
   return IsMissing(deleted) ? kSysSuccess : deleted;
 }
 

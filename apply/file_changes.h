@@ -22,6 +22,7 @@ class FileChangeJournal {
  public:
   virtual ~FileChangeJournal() = default;
   // A file about to be moved aside: the record names the place it waits in, returned in backup.
+  // An empty backup with true: no backup is kept (a run without a journal), the file is deleted.
   virtual bool NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) = 0;
   // A file or folder about to be created where none is.
   virtual bool NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) = 0;
@@ -61,7 +62,9 @@ struct FileChangeResult {
   FileChangeOutcome outcome = FileChangeOutcome::kDone;
   bool written = true;                // a line is written (a file kept as newer writes none)
   bool queuedAtRestart = false;       // the change waits for the next restart
+  bool targetExisted = false;         // a copy found a file at the target before it
   const wchar_t* lineVerb = nullptr;  // a line of another verb than the record's (REPLACE_AT_RESTART)
+  std::wstring lineObject;            // the line's object when it is not the record's target
 };
 
 // One file record of a deletion pass, as the run has it.
@@ -90,6 +93,7 @@ struct FileCopyRequest {
   bool raisesCount = false;      // a shared file the uninstall log gets a new line for
   bool pendingDeletion = false;  // the target's deletion is queued for the restart already
   bool sourceUsedOnce = true;    // no other record names the source: it may be moved
+  bool folderExists = false;     // the target's folder is known to exist (found or made this step)
 };
 
 // Copies the record's file: an installed file that is not older stays in the add section (a

@@ -48,13 +48,13 @@ class MachineFiles {
   virtual unsigned long Facts(const std::wstring& path, bool is64Bit, FileFacts& facts) = 0;
   // Renames a file, never a folder; with replace, a file at the destination is overwritten.
   // kSysFileNotFound when the source is gone; kSysSharingViolation when it is in use.
-  virtual unsigned long MoveFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
-                                 bool replace) = 0;
+  virtual unsigned long RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
+                                   bool replace) = 0;
   // Puts a file of the unpacked package at the target, overwriting what is there; moved when
   // mayMove (no other record needs the source), else copied.
   virtual unsigned long PlaceFile(const std::wstring& source, const std::wstring& target, bool is64Bit,
                                   bool mayMove) = 0;
-  virtual unsigned long DeleteFile(const std::wstring& path, bool is64Bit) = 0;
+  virtual unsigned long RemoveFile(const std::wstring& path, bool is64Bit) = 0;
   virtual unsigned long SetAttributes(const std::wstring& path, bool is64Bit, std::uint32_t attributes) = 0;
   // Makes one folder whose parent exists (kSysAlreadyExists when it is there).
   virtual unsigned long CreateFolder(const std::wstring& path, bool is64Bit) = 0;

@@ -87,8 +87,8 @@ unsigned long MemoryFiles::Facts(const std::wstring& path, bool is64Bit, FileFac
   return kSysSuccess;
 }
 
-unsigned long MemoryFiles::MoveFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
-                                    bool replace) {
+unsigned long MemoryFiles::RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
+                                      bool replace) {
   const std::wstring source = Place(from, is64Bit);
   const std::wstring destination = Place(to, is64Bit);
   const auto found = entries_.find(source);
@@ -120,7 +120,7 @@ unsigned long MemoryFiles::PlaceFile(const std::wstring& source, const std::wstr
   return kSysSuccess;
 }
 
-unsigned long MemoryFiles::DeleteFile(const std::wstring& path, bool is64Bit) {
+unsigned long MemoryFiles::RemoveFile(const std::wstring& path, bool is64Bit) {
   const std::wstring place = Place(path, is64Bit);
   if (!entries_.count(place)) return MissingCode(place);
   if (const unsigned long refused = MayOverwrite(place)) return refused;

@@ -21,11 +21,11 @@ class MemoryFiles : public MachineFiles {
  public:
   unsigned long Look(const std::wstring& path, bool is64Bit, PathState& state) override;
   unsigned long Facts(const std::wstring& path, bool is64Bit, FileFacts& facts) override;
-  unsigned long MoveFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
-                         bool replace) override;
+  unsigned long RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
+                           bool replace) override;
   unsigned long PlaceFile(const std::wstring& source, const std::wstring& target, bool is64Bit,
                           bool mayMove) override;
-  unsigned long DeleteFile(const std::wstring& path, bool is64Bit) override;
+  unsigned long RemoveFile(const std::wstring& path, bool is64Bit) override;
   unsigned long SetAttributes(const std::wstring& path, bool is64Bit, std::uint32_t attributes) override;
   unsigned long CreateFolder(const std::wstring& path, bool is64Bit) override;
   unsigned long RemoveFolder(const std::wstring& path, bool is64Bit) override;

@@ -6,6 +6,7 @@
 #include "apply/registry_actions_win.h"
 #include "apply/registry_changes.h"
 #include "apply/sub_updater.h"
+#include "apply/win_machine_files_win.h"
 #include "logs/service_log.h"
 #include "package/object_records.h"
 #include "sys/com_registration_win.h"
@@ -229,41 +230,6 @@ std::string SecurityOf(const std::wstring& path) {
                         &needed))
     return std::string();
   return descriptor;
-}
-
-// Copies the file into its backup under a passing name, flushed, and gives it the backup's name
-// only once the copy is whole: a process ended in the middle of the copy leaves no backup, so
-// the undo leaves the file (still in its place) alone instead of putting a cut copy over it.
-bool CopyToBackup(const std::wstring& path, const std::wstring& backup) {
-  const std::wstring partial = backup + L".part";
-  FILETIME created = {}, accessed = {}, written = {};
-  bool copied = false;
-  {
-    UniqueFile source(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    copied = source && GetFileTime(source.Get(), &created, &accessed, &written);
-  }
-  copied = copied && CopyFileW(path.c_str(), partial.c_str(), FALSE) != FALSE;
-  if (copied) {
-    // A read-only copy is opened for the flush with its attribute lifted for the moment.
-    const DWORD attributes = GetFileAttributesW(partial.c_str());
-    const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (readOnly) SetFileAttributesW(partial.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    {
-      UniqueFile file(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-      // The copy keeps the file's times (a copy is made now), so the file put back has them.
-      copied = file && SetFileTime(file.Get(), &created, &accessed, &written) && FlushFileBuffers(file.Get());
-    }
-    if (readOnly) SetFileAttributesW(partial.c_str(), attributes);
-  }
-  if (copied &&
-      MoveFileExW(partial.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  const DWORD error = GetLastError();
-  DeleteFileW(partial.c_str());
-  SetLastError(error);
-  return false;
 }
 
 // The undo on the machine: each record taken back by the action family that writes it (the
@@ -583,39 +549,23 @@ void CPackageJournal::DeclareValue(int root, bool is64BitView, const std::wstrin
   NoteValue(root, is64BitView, keyPath, name);
 }
 
-bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error) {
-  UndoRecord record = PathRecord(UndoKind::FileMovedAside, path, is64Bit);
+std::wstring CPackageJournal::BackupForMove(const std::wstring& path, bool is64Bit) {
   const auto declared = declaredMoves_.find(path);
   if (declared != declaredMoves_.end()) {
-    record.other = declared->second;
+    std::wstring backup = declared->second;
     declaredMoves_.erase(declared);
-  } else {
-    record.other = NextBackupPath();
-    Note(record);
+    return backup;
   }
-  if (MoveFileThroughHandle(path, record.other, false)) {
-    CrashPoint("file-moved-aside");
-    return true;
-  }
-  error = GetLastError();
-  // Another volume: the old file is copied there whole, then removed here.
-  if (error == ERROR_NOT_SAME_DEVICE) {
-    if (CopyToBackup(path, record.other)) {
-      const DWORD attributes = GetFileAttributesW(path.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-      if (DeleteFileW(path.c_str())) {
-        CrashPoint("file-moved-aside");
-        return true;
-      }
-      error = GetLastError();
-      if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path.c_str(), attributes);
-    } else {
-      error = GetLastError();
-    }
-  }
-  DeleteFileW(record.other.c_str());  // a copy whose source stayed is not a backup
-  return false;
+  UndoRecord record = PathRecord(UndoKind::FileMovedAside, path, is64Bit);
+  record.other = NextBackupPath();
+  Note(record);
+  return record.other;
+}
+
+bool CPackageJournal::MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error) {
+  WinMachineFiles files;
+  error = files.RenameFile(path, BackupForMove(path, is64Bit), is64Bit, false);
+  return error == 0;
 }
 
 void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLink) {
@@ -633,7 +583,8 @@ void CPackageJournal::Preserve(const std::wstring& path, bool is64Bit, bool byLi
     CrashPoint("file-kept");
     return;
   }
-  if (!CopyToBackup(path, record.other)) throw CUpdaterException("the old file cannot be kept for an undo");
+  if (!CopyWholeThenName(path, record.other))
+    throw CUpdaterException("the old file cannot be kept for an undo");
   CrashPoint("file-kept");
 }
 
@@ -659,6 +610,16 @@ bool CPackageJournal::CreateFolders(const std::wstring& folder, bool is64Bit) {
     Note(PathRecord(UndoKind::FolderCreated, *it, is64Bit));
   }
   return CreateFolderChain(path);
+}
+
+void CPackageJournal::NoteNewFolder(const std::wstring& folder, bool is64Bit) {
+  if (declaredNew_.count(folder)) return;
+  Note(PathRecord(UndoKind::FolderCreated, folder, is64Bit));
+  // What the pass declared new below it was noted before it: noted again after it, when made,
+  // so that the undo (last first) removes it before the folder.
+  const std::wstring below = folder + L"\\";
+  auto it = declaredNew_.lower_bound(below);
+  while (it != declaredNew_.end() && it->compare(0, below.size(), below) == 0) it = declaredNew_.erase(it);
 }
 
 void CPackageJournal::NoteFolderRemoved(const std::wstring& folder, unsigned long attributes, bool is64Bit) {
@@ -736,6 +697,34 @@ bool CPackageJournalNotes::NoteKeyRemoved(const RegistryKeyName& key) {
   return Noted(journal_, [&](CPackageJournal& journal) {
     journal.NoteKeyRemoved(key.root, key.is64BitView, key.path);
   });
+}
+
+bool CPackageJournalFileNotes::NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) {
+  backup.clear();
+  return Noted(journal_, [&](CPackageJournal& journal) { backup = journal.BackupForMove(path, is64Bit); });
+}
+
+bool CPackageJournalFileNotes::NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) {
+  return Noted(journal_, [&](CPackageJournal& journal) {
+    if (isFolder) journal.NoteNewFolder(path, is64Bit);
+    else journal.NoteNewFile(path, is64Bit);
+  });
+}
+
+bool CPackageJournalFileNotes::NoteFolderRemoved(const std::wstring& path, std::uint32_t attributes,
+                                                 bool is64Bit) {
+  return Noted(journal_,
+               [&](CPackageJournal& journal) { journal.NoteFolderRemoved(path, attributes, is64Bit); });
+}
+
+bool CPackageJournalFileNotes::NoteAttributes(const std::wstring& path, std::uint32_t attributes,
+                                              bool is64Bit) {
+  return Noted(journal_,
+               [&](CPackageJournal& journal) { journal.NoteAttributes(path, attributes, is64Bit); });
+}
+
+bool CPackageJournalFileNotes::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {
+  return Noted(journal_, [&](CPackageJournal& journal) { journal.NoteRestartMove(source, destination); });
 }
 
 void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {

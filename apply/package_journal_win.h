@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "apply/win_machine_registry_win.h"
+#include "apply/file_changes.h"
 #include "apply/registry_changes.h"
 #include "apply/undo_journal.h"
 
@@ -34,6 +35,11 @@ class CPackageJournal : public CQXChangeJournal {
   // Moves the file into the backup folder instead of deleting it (a rename on its own volume).
   // False, with the system's error, when it cannot be moved: the file is then where it was.
   bool MoveAside(const std::wstring& path, bool is64Bit, unsigned long& error);
+  // The backup a file about to be moved aside goes to, its record written first (or declared
+  // already by the pass).
+  std::wstring BackupForMove(const std::wstring& path, bool is64Bit);
+  // A folder about to be created where none is (nothing is noted when the pass declared it).
+  void NoteNewFolder(const std::wstring& folder, bool is64Bit);
   // Keeps the file's present bytes in the backup folder while it stays in place, for a file
   // about to be replaced by a rename: a hard link where the volume allows it and byLink is set
   // (only for a file known to be replaced by a rename, never written in place), else a copy.
@@ -121,6 +127,23 @@ class CPackageJournalNotes : public RegistryChangeJournal {
   bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteKeyRemoved(const RegistryKeyName& key) override;
+
+ private:
+  CPackageJournal* journal_;
+};
+
+// The notes of the file changes (file_changes.h), written into the package's journal: a file
+// or folder its declarations noted already is not noted again. Without a journal (the
+// benchmark's build that measures its cost) nothing is noted and no file is moved aside: an old
+// file is deleted instead.
+class CPackageJournalFileNotes : public FileChangeJournal {
+ public:
+  explicit CPackageJournalFileNotes(CPackageJournal* journal) : journal_(journal) {}
+  bool NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) override;
+  bool NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) override;
+  bool NoteFolderRemoved(const std::wstring& path, std::uint32_t attributes, bool is64Bit) override;
+  bool NoteAttributes(const std::wstring& path, std::uint32_t attributes, bool is64Bit) override;
+  bool NoteRestartMove(const std::wstring& source, const std::wstring& destination) override;
 
  private:
   CPackageJournal* journal_;

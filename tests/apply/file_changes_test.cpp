@@ -128,8 +128,8 @@ TEST(MemoryFiles, ComparesPathsAsWindowsAndKeepsTheSystemFolderOfEachView) {
   PathState state;
   ASSERT_EQ(f.Look(L"C:\\Tamek\\nothing.dll", true, state), kSysSuccess);
   EXPECT_FALSE(state.exists);
-  EXPECT_EQ(f.DeleteFile(L"C:\\Tamek\\nothing.dll", true), kSysFileNotFound);
-  EXPECT_EQ(f.DeleteFile(L"C:\\Nowhere\\nothing.dll", true), kSysPathNotFound);
+  EXPECT_EQ(f.RemoveFile(L"C:\\Tamek\\nothing.dll", true), kSysFileNotFound);
+  EXPECT_EQ(f.RemoveFile(L"C:\\Nowhere\\nothing.dll", true), kSysPathNotFound);
   EXPECT_EQ(f.RemoveFolder(L"C:\\Tamek", true), kSysDirNotEmpty);
   EXPECT_EQ(f.CreateFolder(L"C:\\Nowhere\\Deep", true), kSysPathNotFound);
 }
@@ -140,14 +140,14 @@ TEST(MemoryFiles, AFileInUseOrReadOnlyRefusesAsWindowsDoes) {
   f.AddFile(L"C:\\Tamek\\kept.dll", true, "k", {}, kAttributeReadOnly);
   f.AddFile(L"C:\\Tamek\\new.dll", true, "n");
   f.SetInUse(L"C:\\Tamek\\used.dll", true);
-  EXPECT_EQ(f.MoveFile(L"C:\\Tamek\\used.dll", L"C:\\Tamek\\moved.dll", true, false), kSysSharingViolation);
-  EXPECT_EQ(f.DeleteFile(L"C:\\Tamek\\used.dll", true), kSysSharingViolation);
+  EXPECT_EQ(f.RenameFile(L"C:\\Tamek\\used.dll", L"C:\\Tamek\\moved.dll", true, false), kSysSharingViolation);
+  EXPECT_EQ(f.RemoveFile(L"C:\\Tamek\\used.dll", true), kSysSharingViolation);
   EXPECT_EQ(f.PlaceFile(L"C:\\Tamek\\new.dll", L"C:\\Tamek\\used.dll", true, false), kSysSharingViolation);
-  EXPECT_EQ(f.DeleteFile(L"C:\\Tamek\\kept.dll", true), kSysAccessDenied);
+  EXPECT_EQ(f.RemoveFile(L"C:\\Tamek\\kept.dll", true), kSysAccessDenied);
   EXPECT_EQ(f.PlaceFile(L"C:\\Tamek\\new.dll", L"C:\\Tamek\\kept.dll", true, false), kSysAccessDenied);
-  EXPECT_EQ(f.MoveFile(L"C:\\Tamek\\new.dll", L"C:\\Tamek\\kept.dll", true, false), kSysAlreadyExists);
+  EXPECT_EQ(f.RenameFile(L"C:\\Tamek\\new.dll", L"C:\\Tamek\\kept.dll", true, false), kSysAlreadyExists);
   // A read-only file is renamed, as Windows renames it.
-  EXPECT_EQ(f.MoveFile(L"C:\\Tamek\\kept.dll", L"C:\\Tamek\\renamed.dll", true, false), kSysSuccess);
+  EXPECT_EQ(f.RenameFile(L"C:\\Tamek\\kept.dll", L"C:\\Tamek\\renamed.dll", true, false), kSysSuccess);
   EXPECT_EQ(f.Attributes(L"C:\\Tamek\\renamed.dll", true), std::uint32_t(kAttributeReadOnly));
 }
 
@@ -451,6 +451,68 @@ TEST_F(FileChangesTest, AReplacementTheRestartQueueRefusesLeavesNothingBesideAnd
   EXPECT_FALSE(files_.HasFile(kApp + L"\\a.dll.tmp0001", true));
 }
 
+TEST_F(FileChangesTest, ACopyBesideAFileInUseThatFailsNamesTheFileItCouldNotMake) {
+  files_.AddFile(kApp + L"\\a.dll", true, "old");
+  files_.AddFolder(kInst, true);  // the package's own file is gone
+  FileCopyRequest request = CopyOf(L"a.dll", kApp + L"\\a.dll", false);
+  request.pendingDeletion = true;
+  const FileChangeResult result = Copy(request);
+  EXPECT_EQ(result.outcome, FileChangeOutcome::kFailPackage);
+  ASSERT_NE(result.lineVerb, nullptr);
+  EXPECT_EQ(std::wstring(result.lineVerb), L"REPLACE_AT_RESTART");
+  EXPECT_EQ(result.lineObject, kApp + L"\\a.dll.tmp0001");
+  EXPECT_EQ(result.code, kSysFileNotFound);
+}
+
+// A folder the step found (or made) for an earlier file, removed by another program since, is
+// made again (noted first) and the file placed.
+TEST_F(FileChangesTest, AFolderKnownToTheStepButRemovedSinceIsMadeAgain) {
+  files_.AddFile(kInst + L"\\a.dll", true, "new");
+  FileCopyRequest request = CopyOf(L"a.dll", kApp + L"\\Gone\\a.dll");
+  request.folderExists = true;
+  const FileChangeResult result = Copy(request);
+  EXPECT_EQ(result.outcome, FileChangeOutcome::kDone);
+  EXPECT_FALSE(result.targetExisted);
+  EXPECT_EQ(files_.Bytes(kApp + L"\\Gone\\a.dll", true), "new");
+  UndoAll();
+  EXPECT_FALSE(files_.HasFolder(kApp + L"\\Gone", true));
+}
+
+// Notes nothing and keeps no backup: the benchmark's run without a journal.
+class NoBackups : public FileChangeJournal {
+ public:
+  bool NoteMoveAside(const std::wstring&, bool, std::wstring& backup) override {
+    backup.clear();
+    return true;
+  }
+  bool NoteCreated(const std::wstring&, bool, bool) override { return true; }
+  bool NoteFolderRemoved(const std::wstring&, std::uint32_t, bool) override { return true; }
+  bool NoteAttributes(const std::wstring&, std::uint32_t, bool) override { return true; }
+  bool NoteRestartMove(const std::wstring&, const std::wstring&) override { return true; }
+};
+
+TEST_F(FileChangesTest, WithoutBackupsOldFilesAreDeletedReadOnlyOrNot) {
+  files_.AddFile(kInst + L"\\a.dll", true, "new");
+  files_.AddFile(kApp + L"\\a.dll", true, "old", {}, kAttributeReadOnly);
+  files_.AddFile(kApp + L"\\b.dll", true, "old", {}, kAttributeReadOnly);
+  NoBackups none;
+  NothingNoted noRegistryNotes;
+  const FileChangeResult copied =
+      CopyFileRecord(files_, none, registry_, noRegistryNotes, CopyOf(L"a.dll", kApp + L"\\a.dll", false));
+  EXPECT_EQ(copied.outcome, FileChangeOutcome::kDone);
+  EXPECT_EQ(copied.code, kSysSuccess);
+  EXPECT_EQ(files_.Bytes(kApp + L"\\a.dll", true), "new");
+  FileDeletionRequest deletion;
+  deletion.target = kApp + L"\\b.dll";
+  deletion.is64Bit = true;
+  deletion.delInfo = kDelInfoDelete;
+  const FileChangeResult deleted = DeleteFileRecord(files_, none, registry_, noRegistryNotes, deletion);
+  EXPECT_EQ(deleted.outcome, FileChangeOutcome::kDone);
+  EXPECT_EQ(deleted.code, kSysSuccess);
+  EXPECT_FALSE(files_.HasFile(kApp + L"\\b.dll", true));
+  EXPECT_FALSE(files_.HasFile(kBackups + L"\\000001.old", true));
+}
+
 // ---- the emptied folders ------------------------------------------------------------------------
 
 TEST_F(FileChangesTest, EmptiedFoldersGoUpToTheProtectedOneWithTheirAttributesNoted) {
@@ -532,7 +594,7 @@ TEST(FileUndo, ANewFolderGoesOnlyWhileEmpty) {
   const UndoRecord made = Record(UndoKind::FolderCreated, L"C:\\App\\Made");
   EXPECT_EQ(UndoFileRecord(f, made), kSysDirNotEmpty);
   EXPECT_TRUE(f.HasFolder(L"C:\\App\\Made", true));
-  f.DeleteFile(L"C:\\App\\Made\\theirs.txt", true);
+  f.RemoveFile(L"C:\\App\\Made\\theirs.txt", true);
   EXPECT_EQ(UndoFileRecord(f, made), kSysSuccess);
   EXPECT_FALSE(f.HasFolder(L"C:\\App\\Made", true));
   EXPECT_EQ(UndoFileRecord(f, made), kSysSuccess);

@@ -76,19 +76,19 @@ class CutFiles : public MachineFiles {
   std::wstring RestartName(const std::wstring& path, bool is64Bit) override {
     return f_.RestartName(path, is64Bit);
   }
-  unsigned long MoveFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
-                         bool replace) override {
+  unsigned long RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
+                           bool replace) override {
     power_.Change();
-    return f_.MoveFile(from, to, is64Bit, replace);
+    return f_.RenameFile(from, to, is64Bit, replace);
   }
   unsigned long PlaceFile(const std::wstring& source, const std::wstring& target, bool is64Bit,
                           bool mayMove) override {
     power_.Change();
     return f_.PlaceFile(source, target, is64Bit, mayMove);
   }
-  unsigned long DeleteFile(const std::wstring& path, bool is64Bit) override {
+  unsigned long RemoveFile(const std::wstring& path, bool is64Bit) override {
     power_.Change();
-    return f_.DeleteFile(path, is64Bit);
+    return f_.RemoveFile(path, is64Bit);
   }
   unsigned long SetAttributes(const std::wstring& path, bool is64Bit, std::uint32_t attributes) override {
     power_.Change();
