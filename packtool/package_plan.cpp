@@ -1,13 +1,16 @@
 #include "packtool/package_plan.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
-#include "apply/memory_registry.h"
+#include "apply/file_changes.h"
 #include "apply/file_decisions.h"
+#include "apply/memory_files.h"
+#include "apply/memory_registry.h"
 #include "apply/package_steps.h"
 #include "apply/registry_data.h"
 #include "apply/registry_changes.h"
@@ -24,6 +27,7 @@
 #include "uninstlog/path_key.h"
 #include "sys/env.h"
 #include "sys/paths.h"
+#include "sys/safe_names.h"
 #include "sys/text.h"
 
 namespace brindle::pack {
@@ -69,10 +73,6 @@ std::unique_ptr<MemoryRegistry> LoadRegistryExport(const std::wstring& path, Rep
   return registry;
 }
 
-// Where the program keeps the shared-library counts: the 32-bit view of the machine's key.
-const RegistryKeyName kSharedCounts{kRegRootLocalMachine, false,
-                                    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"};
-
 // The shared-library counts the uninstall log relies on: every file it lists as shared
 // (INST_REF) has a count of at least one, or an uninstall lowers a count this application never
 // raised and may remove a library another product uses.
@@ -86,7 +86,7 @@ void VerifySharedCounts(const CIniFile& ini, const std::wstring& uninstLog, Memo
       const std::wstring& path = *key->Entry().path;
       RegistryValueBytes count;
       std::uint32_t n = 0;
-      const bool has = registry.ReadValue(kSharedCounts, path, count) == kSysSuccess &&
+      const bool has = registry.ReadValue(SharedCountsKey(), path, count) == kSysSuccess &&
                        count.type == kStoredDword && count.bytes.size() == 4;
       for (size_t i = 0; has && i < 4; ++i)
         n |= std::uint32_t(static_cast<unsigned char>(count.bytes[i])) << (8 * i);
@@ -150,6 +150,39 @@ bool HasFileRecords(const CQXDiffDistribute& package) {
          !package.addObjects->files.empty();
 }
 
+// Where the plan's file changes note their undo: nowhere. A file moved aside goes to a backup
+// folder of its own, apart from the folders the package touches (so that a folder a deletion
+// empties is empty), as in the journaled program; the notes about each path are kept, so that
+// the plan can tell whether a change reached the record's target.
+class PlanFileNotes : public FileChangeJournal {
+ public:
+  static constexpr const wchar_t* kBackupFolder = L"Z:\\brindle-pack plan\\backups";
+
+  bool NoteMoveAside(const std::wstring& path, bool, std::wstring& backup) override {
+    backup = std::wstring(kBackupFolder) + L"\\" + ToWideDecimal(++backups_) + L".old";
+    touched_.insert(FilePathKey(path));
+    return true;
+  }
+  bool NoteCreated(const std::wstring& path, bool isFolder, bool) override {
+    if (!isFolder) touched_.insert(FilePathKey(path));
+    return true;
+  }
+  bool NoteFolderRemoved(const std::wstring&, std::uint32_t, bool) override { return true; }
+  bool NoteAttributes(const std::wstring&, std::uint32_t, bool) override { return true; }
+  bool NoteRestartMove(const std::wstring&, const std::wstring&) override { return true; }
+
+  // Whether a file was moved aside or created at the path since the last Forget.
+  bool Touched(const std::wstring& path) const { return touched_.count(FilePathKey(path)) != 0; }
+  void Forget() { touched_.clear(); }
+
+ private:
+  unsigned backups_ = 0;
+  std::set<std::wstring> touched_;
+};
+
+// Where the package's own files (INST) stand on the in-memory machine.
+const wchar_t kPackageFolder[] = L"Z:\\brindle-pack plan\\package";
+
 class Planner {
  public:
   Planner(const PackageSource& source, const PlanOptions& options, std::ostream& out)
@@ -192,9 +225,32 @@ class Planner {
   void WriteRegistry(const CQXBaseObjects& group, const std::wstring& verb);
   void DeleteShortcuts(const CQXBaseObjects& group, const std::wstring& verb);
   void CreateShortcuts(const CQXBaseObjects& group, const std::wstring& verb);
-  // The file below --root that stands for a path of drive C, or empty text.
+  // The file below --root that stands for a path of drive C, or empty text (also when a folder
+  // stands there).
   std::wstring UnderRoot(const std::wstring& path) const;
-  bool SourceIsNewer(const std::wstring& source, const std::wstring& target) const;
+  // The folder below --root that stands for a folder of drive C, or empty text.
+  std::wstring FolderUnderRoot(const std::wstring& folder) const;
+  // The in-memory machine the file passes change: each record's target as it is below --root
+  // (a file with what the version rule reads of it, a folder, or the folder it would go in),
+  // and each package file of INST.
+  void LoadFiles();
+  void LoadTarget(const std::wstring& target, bool is64Bit);
+  std::wstring PackageFile(const std::wstring& name) const {
+    return std::wstring(kPackageFolder) + L"\\INST\\" + ToBackslashes(name);
+  }
+  // The file's shared-library count on the in-memory registry, for the notes.
+  SharedCount CountOf(const std::wstring& file) {
+    SharedCount count;
+    ReadSharedCount(*registry_, file, count);
+    return count;
+  }
+  // The notes of a file's count after its deletion or copy, from the count before and after.
+  void NoteDeletedCount(const CQXFile& file, bool inUpdate, const SharedCount& before,
+                        const std::wstring& target);
+  void NoteCopiedCount(const CQXFile& file, bool isAdd, bool raisesCount, const SharedCount& before,
+                       const std::wstring& target);
+  // A file change the program stops the package at: its line when it writes one, the reason.
+  void FailHere(const std::wstring& line, const std::wstring& object, const std::wstring& why);
   void ReadUninstallerVersion();
   // The files the uninstall log lists (below --root, or the machine's own on Windows), kept as
   // the run changes them: a deletion of the delete section takes a file's line away, a copy
@@ -203,9 +259,8 @@ class Planner {
   static std::wstring ListedKey(const CQXFile& file, const std::wstring& target) {
     return (file.wow.wow == kWow64 ? L"Files64|" : L"Files|") + FilePathKey(target);
   }
-  // The note of a shared file's count raised by an add, the count carried forward.
-  void RaiseSharedCount(const std::wstring& target);
-  // Loads --registry into registry_; false (with the finding) when it cannot be read.
+  // Loads --registry into registry_ (an empty registry without it); false (with the finding)
+  // when it cannot be read.
   bool LoadRegistry(Report& report);
   RegistryKeyName KeyOf(const CQXRegistry& record) const {
     return RegistryKeyName{record.keyPath.root, record.wow.wow == kWow64,
@@ -221,10 +276,20 @@ class Planner {
   std::unique_ptr<CQXDiffDistribute> package_;
   std::wstring uninstallerVersion_;
   mutable CaseBlindFinder finder_;  // the package's and the root's folders, each listed once
-  // The machine's registry from --registry, changed as the run would change it.
+  // The machine's registry from --registry, changed as the run would change it; empty, and
+  // unknown to the notes, without it.
   std::unique_ptr<MemoryRegistry> registry_;
-  bool listedRead_ = false;             // the uninstall log was read
-  std::set<std::wstring> listedFiles_;  // its file lines, by ListedKey
+  bool registryKnown_ = false;
+  // The machine's files as the run changes them; known when --root (or, on Windows, the machine
+  // itself) shows them.
+  MemoryFiles files_;
+  bool filesKnown_ = false;
+  PlanFileNotes fileNotes_;
+  std::set<std::wstring> pendingDeletions_;  // targets whose deletion waits for the restart
+  std::map<std::wstring, int> sourceUses_;   // records of each package file, by FilePathKey
+  bool stopsHere_ = false;                   // the package fails at a record, not after the pass
+  bool listedRead_ = false;                  // the uninstall log was read
+  std::set<std::wstring> listedFiles_;       // its file lines, by ListedKey
 };
 
 void Planner::ReadListedFiles() {
@@ -244,9 +309,67 @@ void Planner::ReadListedFiles() {
 }
 
 bool Planner::LoadRegistry(Report& report) {
-  if (options_.registry.empty()) return true;
-  registry_ = LoadRegistryExport(options_.registry, report);
+  registryKnown_ = !options_.registry.empty();
+  registry_ =
+      registryKnown_ ? LoadRegistryExport(options_.registry, report) : std::make_unique<MemoryRegistry>();
   return registry_ != nullptr;
+}
+
+std::wstring Planner::FolderUnderRoot(const std::wstring& folder) const {
+#ifdef _WIN32
+  if (options_.root.empty()) return IsFolder(folder) ? folder : std::wstring();
+#endif
+  if (options_.root.empty() || folder.size() < 3 || (folder[0] != L'C' && folder[0] != L'c') ||
+      folder[1] != L':')
+    return std::wstring();
+  const std::wstring found = finder_.Find(options_.root, folder.substr(3));
+  return !found.empty() && IsFolder(found) ? found : std::wstring();
+}
+
+void Planner::LoadTarget(const std::wstring& target, bool is64Bit) {
+  PathState state;
+  if (files_.Look(target, is64Bit, state) == kSysSuccess && state.exists) return;
+  const std::wstring installed = UnderRoot(target);
+  if (!installed.empty()) {
+    files_.AddFile(target, is64Bit, std::string(), FileFactsOf(installed));
+    return;
+  }
+  if (!FolderUnderRoot(target).empty()) {
+    files_.AddFolder(target, is64Bit);
+    return;
+  }
+  // The folder it would go in, so that a missing file is answered as the system answers it.
+  const size_t slash = target.find_last_of(L'\\');
+  if (slash != std::wstring::npos && slash > 2 && !FolderUnderRoot(target.substr(0, slash)).empty())
+    files_.AddFolder(target.substr(0, slash), is64Bit);
+}
+
+void Planner::LoadFiles() {
+#ifdef _WIN32
+  filesKnown_ = true;
+#else
+  filesKnown_ = !options_.root.empty();
+#endif
+  files_.AddFolder(PlanFileNotes::kBackupFolder, false);
+  const CQXDiffDistribute& p = *package_;
+  if (!finder_.Find(source_.Folder(), L"INST").empty()) files_.AddFolder(PackageFile(L""), false);
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(p.deleteObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.addObjects.get())})
+    for (const auto& file : group->files) {
+      if (!file) continue;
+      const std::wstring target = Env().Expand(file->Path());
+      if (!target.empty()) LoadTarget(target, file->wow.wow == kWow64);
+      if (group == p.deleteObjects.get() || !file->fileName) continue;
+      // The program counts the uses of a package file over the update and add sections: one
+      // that only one record uses is moved into place, the others copied.
+      const std::wstring& name = file->fileName->name;
+      ++sourceUses_[FilePathKey(name)];
+      const std::wstring stored =
+          IsSafeRelativePath(name) ? finder_.Find(source_.Folder(), L"INST/" + name) : L"";
+      if (!stored.empty() && !files_.HasFile(PackageFile(name), false))
+        files_.AddFile(PackageFile(name), false, std::string(), FileFactsOf(stored));
+    }
 }
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
@@ -256,7 +379,8 @@ std::wstring Planner::UnderRoot(const std::wstring& path) const {
 #endif
   if (options_.root.empty() || path.size() < 3 || (path[0] != L'C' && path[0] != L'c') || path[1] != L':')
     return std::wstring();
-  return finder_.Find(options_.root, path.substr(3));
+  const std::wstring found = finder_.Find(options_.root, path.substr(3));
+  return !found.empty() && IsFile(found) ? found : std::wstring();
 }
 
 // The common folder as the system names it to the program, letter case included: below --root
@@ -287,10 +411,6 @@ MachineFolders Planner::RootedMachineFolders() const {
   return m;
 }
 
-bool Planner::SourceIsNewer(const std::wstring& source, const std::wstring& target) const {
-  return brindle::SourceIsNewer(FileFactsOf(source), FileFactsOf(target));
-}
-
 void Planner::ReadUninstallerVersion() {
   std::wstring file = finder_.Find(source_.BesideFolder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
   if (file.empty()) file = finder_.Find(source_.Folder(), L"ZNQ/INSTALL/COMMON/UninsVer.txt");
@@ -304,80 +424,135 @@ void Planner::UnregisterCom(const CQXBaseObjects& group) {
     if (file->com == kComRegister) Action(L"UNREGISTER_COM", Env().Expand(file->Path()));
 }
 
+// Each deletion is the program's own change (DeleteFileRecord) on the files and the registry as
+// the run leaves them at this point; the line is the record's, its code the change's.
 void Planner::DeleteFiles(const CQXBaseObjects& group, const std::wstring& verb) {
+  const bool inUpdate = verb != L"DELETE_FILE";
+  bool stepFailed = false;
   for (const auto& file : group.files) {
-    const std::wstring target = Env().Expand(file->Path());
-    Action(verb, target);
-    const bool inUpdate = verb != L"DELETE_FILE";
-    if (!inUpdate) listedFiles_.erase(ListedKey(*file, target));
-    if (file->delInfo == kDelInfoReference && !inUpdate && registry_) {
-      // The program's own decision on the count the registry holds, carried forward.
-      RegistryValueBytes value;
-      const SharedCount count =
-          SharedCountOf(registry_->ReadValue(kSharedCounts, target, value) == kSysSuccess, value);
-      const FileDeletion deletion = DecideFileDeletion(file->delInfo, inUpdate, count);
-      if (deletion.kind == FileDeletionKind::kCountLowered) {
-        registry_->WriteValue(kSharedCounts, target, DwordValue(deletion.lowered), false);
-        Note(L"  shared (INST_REF): its SharedDLLs count goes from " + ToWideDecimal(count.count) + L" to " +
-             ToWideDecimal(deletion.lowered) + L"; the file stays");
-      } else {
-        if (deletion.removeCount) registry_->DeleteValue(kSharedCounts, target);
-        Note(count.present ? L"  shared (INST_REF): its last SharedDLLs count goes with the file"
-                           : L"  shared (INST_REF) without a SharedDLLs count: the file is deleted");
-      }
-    } else if (file->delInfo == kDelInfoHold) {
-      Note(inUpdate ? L"  held (INST_HLD): not deleted here; the update's copy replaces it"
-                    : L"  held (INST_HLD): the file stays");
-    } else if (file->delInfo == kDelInfoReference && !inUpdate) {
-      Note(L"  shared (INST_REF): deleted only when its SharedDLLs count falls to zero (--registry tells)");
+    FileDeletionRequest request;
+    request.target = Env().Expand(file->Path());
+    request.is64Bit = file->wow.wow == kWow64;
+    request.delInfo = file->delInfo;
+    request.inUpdate = inUpdate;
+    const SharedCount before = CountOf(request.target);
+    NothingNoted registryNotes;
+    const FileChangeResult result = DeleteFileRecord(files_, fileNotes_, *registry_, registryNotes, request);
+    Action(verb, request.target);
+    const bool done = result.outcome == FileChangeOutcome::kDone;
+    if (!done) stepFailed = true;
+    if (result.queuedAtRestart) pendingDeletions_.insert(request.target);
+    // Once a deletion of the step failed, the uninstall log keeps the files deleted after it.
+    if (!inUpdate && !stepFailed) listedFiles_.erase(ListedKey(*file, request.target));
+    if (!done) {
+      Note(L"  not deleted (the line says error " + ToWideDecimal(result.code) +
+           (result.code == kSysAccessDenied ? L": a folder stands in the file's place" : L"") +
+           L"); the package fails at the end of this pass");
+      packageFails_ = true;
+      continue;
     }
+    NoteDeletedCount(*file, inUpdate, before, request.target);
+    if (filesKnown_ && result.code != kSysSuccess && !result.queuedAtRestart)
+      Note(L"  the file is not there: the line says error " + ToWideDecimal(result.code));
   }
 }
 
-void Planner::RaiseSharedCount(const std::wstring& target) {
-  if (!registry_) {
-    Note(L"  its SharedDLLs count rises by one");
+void Planner::NoteDeletedCount(const CQXFile& file, bool inUpdate, const SharedCount& before,
+                               const std::wstring& target) {
+  if (file.delInfo == kDelInfoHold) {
+    Note(inUpdate ? L"  held (INST_HLD): not deleted here; the update's copy replaces it"
+                  : L"  held (INST_HLD): the file stays");
     return;
   }
-  RegistryValueBytes value;
-  const SharedCount count =
-      SharedCountOf(registry_->ReadValue(kSharedCounts, target, value) == kSysSuccess, value);
-  std::uint32_t raised = 0;
-  if (!RaisedSharedCount(count, raised)) {
-    Note(L"  its SharedDLLs value is not a number: the program leaves it as it is");
+  if (file.delInfo != kDelInfoReference || inUpdate) return;
+  if (!registryKnown_) {
+    Note(L"  shared (INST_REF): deleted only when its SharedDLLs count falls to zero (--registry tells)");
     return;
   }
-  registry_->WriteValue(kSharedCounts, target, DwordValue(raised), false);
-  Note(L"  its SharedDLLs count becomes " + ToWideDecimal(raised));
+  const SharedCount after = CountOf(target);
+  if (after.present)
+    Note(L"  shared (INST_REF): its SharedDLLs count goes from " + ToWideDecimal(before.count) + L" to " +
+         ToWideDecimal(after.count) + L"; the file stays");
+  else
+    Note(before.present ? L"  shared (INST_REF): its last SharedDLLs count goes with the file"
+                        : L"  shared (INST_REF) without a SharedDLLs count: the file is deleted");
 }
 
-void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
-  for (const auto& file : group.files) {
-    const std::wstring target = Env().Expand(file->Path());
-    const std::wstring name = file->fileName ? file->fileName->name : std::wstring();
-    const std::wstring source = finder_.Find(source_.Folder(), L"INST/" + name);
-    if (isAdd) {
-      const std::wstring installed = UnderRoot(target);
-      if (!installed.empty() && !source.empty() && !SourceIsNewer(source, installed)) {
-        if (file->delInfo == kDelInfoReference) {
-          Action(L"ADD_FILE", target);
-          Note(L"  not copied: the installed file is not older");
-          RaiseSharedCount(target);
-        } else {
-          Note(L"skipped, no action line: ADD_FILE " + target + L" (the installed file is not older)");
-        }
-        continue;
-      }
-    }
-    Action(isAdd ? L"ADD_FILE" : L"UPDATE_FILE_ADD", target);
-    // An update of a file the uninstall log does not list gives it a line, and so a count.
-    const bool listed = listedFiles_.count(ListedKey(*file, target)) != 0;
-    listedFiles_.insert(ListedKey(*file, target));
-    if (source.empty()) Note(L"  INST\\" + name + L" is not in the package: the copy fails");
-    else if (file->delInfo != kDelInfoReference) continue;
-    else if (isAdd || (listedRead_ && !listed)) RaiseSharedCount(target);
-    else if (!listedRead_)
+void Planner::NoteCopiedCount(const CQXFile& file, bool isAdd, bool raisesCount, const SharedCount& before,
+                              const std::wstring& target) {
+  if (file.delInfo != kDelInfoReference) return;
+  if (!raisesCount) {
+    if (!isAdd && !listedRead_)
       Note(L"  its SharedDLLs count rises by one when the uninstall log does not list it (--root tells)");
+    return;
+  }
+  if (!registryKnown_) Note(L"  its SharedDLLs count rises by one");
+  else if (before.present && !before.isNumber)
+    Note(L"  its SharedDLLs value is not a number: the program leaves it as it is");
+  else Note(L"  its SharedDLLs count becomes " + ToWideDecimal(CountOf(target).count));
+}
+
+void Planner::FailHere(const std::wstring& verb, const std::wstring& object, const std::wstring& why) {
+  if (!verb.empty()) Action(verb, object);
+  Note(L"  " + why + L": the package fails at this record, the records after it are not done");
+  packageFails_ = stopsHere_ = true;
+}
+
+// Each copy is the program's own change (CopyFileRecord): an installed file that is not older
+// kept, an old one moved aside, the package's file placed; the line is the record's, or the one
+// the change names when it stops the package.
+void Planner::CopyFiles(const CQXBaseObjects& group, bool isAdd) {
+  const std::wstring verb = isAdd ? L"ADD_FILE" : L"UPDATE_FILE_ADD";
+  for (const auto& file : group.files) {
+    FileCopyRequest request;
+    request.target = Env().Expand(file->Path());
+    const std::wstring name = file->fileName ? file->fileName->name : std::wstring();
+    // The program refuses a record without a target, or whose package file could lie outside INST.
+    if (!IsSafeRelativePath(name) || request.target.empty()) {
+      FailHere(verb, request.target.empty() ? name : request.target,
+               L"refused, the line says error 123: " +
+                   std::wstring(request.target.empty() ? L"the record names no target"
+                                                       : L"its package file is not a plain name below INST"));
+      return;
+    }
+    request.source = PackageFile(name);
+    request.is64Bit = file->wow.wow == kWow64;
+    request.delInfo = file->delInfo;
+    request.inAdd = isAdd;
+    const std::wstring listedKey = ListedKey(*file, request.target);
+    request.raisesCount =
+        file->delInfo == kDelInfoReference && (isAdd || (listedRead_ && !listedFiles_.count(listedKey)));
+    request.pendingDeletion = pendingDeletions_.count(request.target) != 0;
+    const auto uses = sourceUses_.find(FilePathKey(name));
+    request.sourceUsedOnce = uses != sourceUses_.end() && uses->second == 1;
+    const bool packaged = files_.HasFile(request.source, request.is64Bit);
+    const SharedCount before = CountOf(request.target);
+    NothingNoted registryNotes;
+    fileNotes_.Forget();
+    const FileChangeResult result = CopyFileRecord(files_, fileNotes_, *registry_, registryNotes, request);
+    if (result.outcome == FileChangeOutcome::kFailPackage) {
+      const std::wstring code = L"error " + ToWideDecimal(result.code);
+      FailHere(
+          result.code == kSysSuccess ? std::wstring()
+          : result.lineVerb          ? result.lineVerb
+                                     : verb,
+          result.lineObject.empty() ? request.target : result.lineObject,
+          packaged ? L"the line says " + code : L"INST\\" + name + L" is not in the package (" + code + L")");
+      return;
+    }
+    if (!result.written) {
+      Note(L"skipped, no action line: " + verb + L" " + request.target +
+           L" (the installed file is not older)");
+      continue;
+    }
+    Action(verb, request.target);
+    listedFiles_.insert(listedKey);
+    if (result.queuedAtRestart)
+      Note(L"  copied beside the file and put in its place at the next restart" +
+           (result.code == kSysSuccess ? std::wstring()
+                                       : L" (the line says error " + ToWideDecimal(result.code) + L")"));
+    else if (!fileNotes_.Touched(request.target)) Note(L"  not copied: the installed file is not older");
+    NoteCopiedCount(*file, isAdd, request.raisesCount, before, request.target);
   }
 }
 
@@ -386,7 +561,7 @@ void Planner::DeleteRegistry(const CQXBaseObjects& group, const std::wstring& ve
   for (const auto& registry : group.registries) {
     const RegistryKeyName key = KeyOf(*registry);
     const std::wstring valueName = Env().ExpandKeepingSystemFolders(registry->valueName);
-    if (!registry_) {
+    if (!registryKnown_) {
       Action(verb, key.path);
       if (!inUpdate)
         Note(L"  value \"" + valueName +
@@ -423,7 +598,7 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
     Note(L"  value \"" + env.ExpandKeepingSystemFolders(registry->valueName) + L"\" = " + data);
     RegistryValueBytes value;
     NothingNoted noUndo;
-    if (registry_ && ConvertRegistryData(registry->data.type, ReplaceInstallTimeWith(data, 1), value))
+    if (registryKnown_ && ConvertRegistryData(registry->data.type, ReplaceInstallTimeWith(data, 1), value))
       WriteRegistryValue(*registry_, noUndo, KeyOf(*registry),
                          env.ExpandKeepingSystemFolders(registry->valueName), value, verb == L"ADD_REG");
   }
@@ -514,6 +689,7 @@ bool Planner::Run(Report& report) {
   ReadUninstallerVersion();
   ReadListedFiles();
   if (!LoadRegistry(report)) return false;
+  LoadFiles();
   const CQXDiffDistribute& p = *package_;
   Note(L"application " + entry_->AppName + L" (" + entry_->DisplayName.name + L") " +
        entry_->applicationVersion.text + L" -> " + p.generalInfo->version.text + L", installed in " +
@@ -551,10 +727,9 @@ bool Planner::Run(Report& report) {
     RunStep(steps[i]);
     progress.Step(L"steps", i + 1, steps.size(), records);
     if (packageFails_) {
-      Note(
-          L"the package fails at the end of this pass: nothing later is done and the install "
-          L"log keeps version " +
-          entry_->applicationVersion.text);
+      Note((stopsHere_ ? L"the package fails" : L"the package fails at the end of this pass") +
+           std::wstring(L": nothing later is done and the install log keeps version ") +
+           entry_->applicationVersion.text);
       return true;
     }
     const bool sectionEnds = i + 1 == steps.size() || steps[i + 1].section != steps[i].section;
