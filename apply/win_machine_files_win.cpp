@@ -71,7 +71,8 @@ unsigned long WinMachineFiles::Facts(const std::wstring& path, bool, FileFacts& 
 // volumes the old file is copied there whole, then removed here (a copy whose source stayed is
 // not kept). A file put back (replace) goes over whatever stands in its place, a read-only file
 // the package made included, and reaches the disk before the call returns.
-unsigned long WinMachineFiles::RenameFile(const std::wstring& from, const std::wstring& to, bool, bool replace) {
+unsigned long WinMachineFiles::RenameFile(const std::wstring& from, const std::wstring& to, bool,
+                                          bool replace) {
   if (replace) return PutBack(from, to);
   if (MoveFileThroughHandle(from, to, false)) {
     CrashPoint("file-moved-aside");
@@ -114,7 +115,7 @@ unsigned long WinMachineFiles::PutBack(const std::wstring& from, const std::wstr
 // unpacked, whatever happens to the names meanwhile. It keeps the work folder's access list
 // (administrators only) until the target folder's is set, and is not left in place with it.
 WinMachineFiles::Move WinMachineFiles::MoveIntoPlace(const std::wstring& source, const std::wstring& target,
-                                                    bool is64Bit, unsigned long& error) {
+                                                     bool is64Bit, unsigned long& error) {
   UniqueFile file = OpenToMove(source, READ_CONTROL | WRITE_DAC);
   if (!file || !RenameOpenFile(file.Get(), target, true)) return Move::kNotMoved;
   if (inheritedAccess_.Give(file.Get(), FolderKey(target, is64Bit))) return Move::kPlaced;
@@ -184,7 +185,8 @@ unsigned long WinMachineFiles::QueueRestartMove(const std::wstring& source, cons
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
 }
 
-unsigned long WinMachineFiles::UnqueueRestartMove(const std::wstring& source, const std::wstring& destination) {
+unsigned long WinMachineFiles::UnqueueRestartMove(const std::wstring& source,
+                                                  const std::wstring& destination) {
   return RemoveRestartMove(source, destination);
 }
 

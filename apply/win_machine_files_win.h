@@ -16,7 +16,8 @@ class WinMachineFiles : public MachineFiles {
  public:
   unsigned long Look(const std::wstring& path, bool is64Bit, PathState& state) override;
   unsigned long Facts(const std::wstring& path, bool is64Bit, FileFacts& facts) override;
-  unsigned long RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit, bool replace) override;
+  unsigned long RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
+                           bool replace) override;
   unsigned long PlaceFile(const std::wstring& source, const std::wstring& target, bool is64Bit,
                           bool mayMove) override;
   unsigned long RemoveFile(const std::wstring& path, bool is64Bit) override;
@@ -33,7 +34,8 @@ class WinMachineFiles : public MachineFiles {
 
  private:
   enum class Move { kPlaced, kNotMoved, kLost };
-  Move MoveIntoPlace(const std::wstring& source, const std::wstring& target, bool is64Bit, unsigned long& error);
+  Move MoveIntoPlace(const std::wstring& source, const std::wstring& target, bool is64Bit,
+                     unsigned long& error);
   unsigned long PutBack(const std::wstring& from, const std::wstring& to);
 
   // The access list each target folder hands down, learnt at its first placed file.
