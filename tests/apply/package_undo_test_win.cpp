@@ -1511,8 +1511,18 @@ class CrashPointRuns : public PatchUndo {
     DeleteFileW(pointLog_.c_str());
     SetEnvironmentVariableW(L"BRINDLE_CRASH_LOG", pointLog_.c_str());
     SetEnvironmentVariableW(L"BRINDLE_CRASH_AT", crashAt ? std::to_wstring(crashAt).c_str() : nullptr);
-    StartedProcess started = StartProgram(ProgramPath(L"Brindle_crashpoints.exe"),
-                                          L"\"" + ToBackslashes(list) + L"\" /non_notification");
+    // A start the emulated system refuses for a moment (seen once in hundreds of runs on a
+    // loaded machine, the program never started) is tried again; the refusal is reported if
+    // it lasts.
+    StartedProcess started;
+    DWORD startError = 0;
+    for (int attempt = 0; attempt < 3 && !started.process; ++attempt) {
+      if (attempt > 0) Sleep(1000);
+      started = StartProgram(ProgramPath(L"Brindle_crashpoints.exe"),
+                             L"\"" + ToBackslashes(list) + L"\" /non_notification");
+      if (!started.process) startError = GetLastError();
+    }
+    EXPECT_TRUE(started.process) << "Brindle_crashpoints.exe could not be started: error " << startError;
     SetEnvironmentVariableW(L"BRINDLE_CRASH_LOG", nullptr);
     SetEnvironmentVariableW(L"BRINDLE_CRASH_AT", nullptr);
     run.exitCode = WaitForExit(started, 120000);
