@@ -1,8 +1,8 @@
-// The patch flow's failure paths through the real Brindle.exe: a package without diff.xml, the
-// running-program box answered each way, a hook library that cannot be loaded, an uninstall log
-// that cannot be read or saved, the update group's display name and a component's entry
-// reaching the logs as they should, and two packages of one run each unpacked into a work
-// folder of its own.
+// The patch flow's failure paths through the real Brindle.exe: a package without diff.xml or
+// with its cabinet cut short, the running-program box answered each way, a hook library that
+// cannot be loaded, an uninstall log that cannot be read or saved, the update group's display
+// name and a component's entry reaching the logs as they should, and two packages of one run
+// each unpacked into a work folder of its own.
 #include <gtest/gtest.h>
 
 #include "logs/install_log.h"
@@ -530,4 +530,30 @@ TEST_F(PatchFailure, TwoPackagesOfManyFilesRunOnTwoThreadsAndBothApply) {
     const std::string name = "f" + std::to_string(i) + ".txt";
     EXPECT_EQ(FileText(app_ + L"\\" + WideFromUtf8(name)), "second " + name);
   }
+}
+
+// A cabinet cut short (a download that stopped early) fails the package before anything
+// changes, with its line, and the person is told.
+TEST_F(PatchFailure, ACabinetCutShortFailsBeforeAnyChange) {
+  InstallVersion10();
+  const std::wstring list = Package11();
+  ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new.txt", std::string(200000, 'n')));
+  const std::wstring cabinet = lists_ + L"/package.diff";
+  ASSERT_TRUE(MakeCabinet(cabinet, packageSource_));
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(cabinet, bytes));
+  ASSERT_TRUE(WriteBytes(cabinet, bytes.substr(0, bytes.size() - 50000)));
+  const std::string before = installLog_.Bytes();
+  ServiceLogTail tail;
+  Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"OK"); });
+  EXPECT_EQ(RunBrindle(list, L"/normal_install"), 100);
+  person.Stop();
+  ASSERT_EQ(person.texts_.size(), 1u);
+  EXPECT_EQ(person.texts_[0],
+            L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  const std::vector<std::wstring> extracted = tail.Details(L"EXTRACT_PACKAGE");
+  ASSERT_EQ(extracted.size(), 1u);
+  EXPECT_NE(extracted[0].find(L"package.diff,error,0"), std::wstring::npos) << extracted[0];
+  EXPECT_TRUE(tail.Details(L"START_PATCH_INSTALLATION").empty());
+  ExpectUnchanged(before);
 }
