@@ -196,39 +196,41 @@ std::wstring CFileActions::FolderKey(const std::wstring& target, bool is64Bit) {
 
 // ---- the copy pass ---------------------------------------------------------------------------
 
-void CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd) {
-  CPackageJournal* journal = context_.journal;
-  journal->BeginDeclarations();
-  for (const PackageAction& action : actions) {
-    const CQXFile* file = action.file;
-    bool skip = false;
-    if (!file) continue;
-    if ((declarationSwitchError_ = SwitchRedirection(*file, skip)) != 0) break;
-    if (skip) continue;
-    const std::wstring target = ExpandedTarget(*file);
-    if (target.empty() || (context_.pendingDeletions && context_.pendingDeletions->count(target))) continue;
-    journal->DeclareFile(target, file->wow.wow == kWow64);
-    CQXUninstallLog* log = context_.uninstallLog;
-    if (file->delInfo == kDelInfoReference && (isAdd || (log && !log->ListsFile(*file)))) {
-      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path,
-                            target);
+bool CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd) {
+  return context_.journal->DeclareStep([&](CPackageJournal& journal) {
+    for (const PackageAction& action : actions) {
+      const CQXFile* file = action.file;
+      bool skip = false;
+      if (!file) continue;
+      if ((declarationSwitchError_ = SwitchRedirection(*file, skip)) != 0) return;
+      if (skip) continue;
+      const std::wstring target = ExpandedTarget(*file);
+      if (target.empty() || (context_.pendingDeletions && context_.pendingDeletions->count(target))) continue;
+      journal.DeclareFile(target, file->wow.wow == kWow64);
+      CQXUninstallLog* log = context_.uninstallLog;
+      if (file->delInfo == kDelInfoReference && (isAdd || (log && !log->ListsFile(*file)))) {
+        journal.DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path,
+                             target);
+      }
     }
-  }
-  journal->EndDeclarations();
+  });
 }
 
 // ---- the steps ---------------------------------------------------------------------------------
 
-void CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
+StepOutcome CFileActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   stepFailed_ = false;
   declarationSwitchError_ = 0;
   deletedFromFolders_.clear();
   ensuredFolders_.clear();
   linkChecks_.Release();
-  if (!context_.journal) return;
+  if (!context_.journal) return StepOutcome::kCompleted;
+  bool declared = true;
   if (step.pass == PackagePass::kDeleteFiles)
-    DeclareDeletions(actions, step.section == PackageSection::kUpdate);
-  if (step.pass == PackagePass::kCopyFiles) DeclareCopies(actions, step.section == PackageSection::kAdd);
+    declared = DeclareDeletions(actions, step.section == PackageSection::kUpdate);
+  if (step.pass == PackagePass::kCopyFiles)
+    declared = DeclareCopies(actions, step.section == PackageSection::kAdd);
+  return declared ? StepOutcome::kCompleted : StepOutcome::kFailed;
 }
 
 ActionOutcome CFileActions::Do(const PackageAction& action) {
@@ -382,25 +384,24 @@ FileFacts CFileActions::FileFactsOf(const std::wstring& path) {
 
 // ---- the delete pass ---------------------------------------------------------------------------
 
-void CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate) {
-  CPackageJournal* journal = context_.journal;
-  journal->BeginDeclarations();
-  for (const PackageAction& action : actions) {
-    const CQXFile* file = action.file;
-    bool skip = false;
-    if (!file || file->delInfo == kDelInfoHold) continue;
-    if ((declarationSwitchError_ = SwitchRedirection(*file, skip)) != 0) break;
-    if (skip) continue;
-    const std::wstring target = ExpandedTarget(*file);
-    if (target.empty()) continue;
-    if (file->delInfo == kDelInfoReference && !isUpdate)
-      journal->DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path,
-                            target);
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-      journal->DeclareFile(target, file->wow.wow == kWow64);
-  }
-  journal->EndDeclarations();
+bool CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate) {
+  return context_.journal->DeclareStep([&](CPackageJournal& journal) {
+    for (const PackageAction& action : actions) {
+      const CQXFile* file = action.file;
+      bool skip = false;
+      if (!file || file->delInfo == kDelInfoHold) continue;
+      if ((declarationSwitchError_ = SwitchRedirection(*file, skip)) != 0) return;
+      if (skip) continue;
+      const std::wstring target = ExpandedTarget(*file);
+      if (target.empty()) continue;
+      if (file->delInfo == kDelInfoReference && !isUpdate)
+        journal.DeclareValue(SharedCountsKey().root, SharedCountsKey().is64BitView, SharedCountsKey().path,
+                             target);
+      const DWORD attributes = GetFileAttributesW(target.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        journal.DeclareFile(target, file->wow.wow == kWow64);
+    }
+  });
 }
 
 ActionOutcome CFileActions::DeleteAction(const CQXFile* file, bool isUpdate) {
@@ -455,13 +456,15 @@ ActionOutcome CFileActions::DeleteOne(const CQXFile* file, bool isUpdate) {
 
 // ---- the COM pass ------------------------------------------------------------------------------
 
-void CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister) {
+bool CFileActions::RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister) {
   RedirectionRestorer restorer;
   for (const CQXFile* file : files) {
     if (!file || file->com != kComRegister) continue;
     const ActionOutcome outcome = RegisterComAction(*file, unregister);
-    if (outcome == ActionOutcome::kStopPass || outcome == ActionOutcome::kFailPackage) return;
+    if (outcome == ActionOutcome::kFailPackage) return false;
+    if (outcome == ActionOutcome::kStopPass) return true;
   }
+  return true;
 }
 
 ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregister) {
@@ -476,17 +479,19 @@ ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregist
   const std::wstring target = ExpandedTarget(file);
   unsigned char restart = 0;
   bool ok = false;
-  if (CPackageJournal* journal = context_.journal) {
-    journal->NoteCom(target, is64Bit, !unregister);
-    // A registration that cannot be done now waits under RunOnce, named by the server's
-    // short path: that value's present state is kept too.
+  // A registration that cannot be done now waits under RunOnce, named by the server's short
+  // path: that value's present state is kept too. A server whose undo cannot be noted is left
+  // as it is, and the package fails (the journal wrote the line).
+  const bool noted = CPackageJournal::Try(context_.journal, [&](CPackageJournal& journal) {
+    journal.NoteCom(target, is64Bit, !unregister);
     std::wstring commandLine, serverPath;
     if (!unregister && !CComRegistration::IsLocalServer(target) &&
         CComRegistration::MakeRegsvr32CommandLine(target, true, is64Bit, commandLine, serverPath)) {
-      journal->NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
-      journal->NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
+      journal.NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
+      journal.NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
     }
-  }
+  });
+  if (!noted) return ActionOutcome::kFailPackage;
   if (unregister) ok = UnregisterComServer(target, is64Bit);
   else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
   else ok = CComRegistration::Register32(target, &restart);

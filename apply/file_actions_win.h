@@ -36,7 +36,7 @@ class CFileActions : public CQXActionFamily {
 
   // A file pass: the undo records of all its records are declared first, in one trip to the
   // disk; redirection is switched back on when it ends.
-  void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
+  StepOutcome BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
   // The copy step (verb ADD_FILE in the add section, else UPDATE_FILE_ADD) fails the package
   // when an old file cannot be removed, a file cannot be queued for the restart, or a record
   // names an unsafe source. The delete step (verb UPDATE_FILE_DELETE in
@@ -57,7 +57,7 @@ class CFileActions : public CQXActionFamily {
   // Registers (or unregisters) every COM server of the list with the tool of its bitness and
   // ORs a queued registration's restart request into reboot needed. The first server that
   // fails ends the pass, without an error.
-  void RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister);
+  bool RegisterComFiles(const std::vector<const CQXFile*>& files, bool unregister);
 
   // The source has a higher file version, or (without two versions to compare, or with a
   // version not higher) a later last-write time.
@@ -108,8 +108,8 @@ class CFileActions : public CQXActionFamily {
   // Whether no other file record of the package names the same source file.
   bool IsOnlyUseOfSource(const std::wstring& name);
   // The undo records of the whole copy pass, written in one trip to the disk.
-  void DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd);
-  void DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate);
+  bool DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd);
+  bool DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate);
   std::wstring ExpandedTarget(const CQXFile& file);
   // The comparison key of the target's folder in the given view.
   static std::wstring FolderKey(const std::wstring& target, bool is64Bit);

@@ -91,7 +91,10 @@ StepOutcome CQXPackageExecutor::RunStep(const PackageStep& step, const std::vect
   CQXActionFamily& family = FamilyFor(step.pass);
   const bool counted = CountsAsRecordStep(step.pass);
   StepCloser closer(family, step);
-  family.BeginStep(step, actions);
+  if (family.BeginStep(step, actions) == StepOutcome::kFailed) {
+    closer.Close();
+    return StepOutcome::kFailed;
+  }
   bool failed = false;
   for (const PackageAction& action : actions) {
     if (counted && recordStepDone_) recordStepDone_();

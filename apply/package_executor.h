@@ -44,8 +44,9 @@ class CQXActionFamily {
  public:
   virtual ~CQXActionFamily() = default;
   // Before the step's first action; actions holds every action of the step (possibly none).
-  // EndStep follows even when BeginStep throws.
-  virtual void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) = 0;
+  // kFailed (the undo records of the step cannot be written): no action of the step is done,
+  // and the step, closed by EndStep all the same, fails.
+  virtual StepOutcome BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) = 0;
   virtual ActionOutcome Do(const PackageAction& action) = 0;
   // After the step's last action, also when an action threw. kFailed fails the step.
   virtual StepOutcome EndStep(const PackageStep& step) = 0;

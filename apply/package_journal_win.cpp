@@ -499,6 +499,27 @@ void CPackageJournal::BeginDeclarations() {
   checkedKeyPaths_.clear();
 }
 
+bool CPackageJournal::DeclareStep(const std::function<void(CPackageJournal&)>& declare) {
+  BeginDeclarations();
+  try {
+    declare(*this);
+    EndDeclarations();
+    return true;
+  } catch (const CUpdaterException&) {
+    AbandonDeclarations();
+    return false;
+  }
+}
+
+void CPackageJournal::AbandonDeclarations() {
+  declaring_ = false;
+  declaredRegistry_.EndStep();
+  batch_.clear();
+  declaredMoves_.clear();
+  declaredNew_.clear();
+  declaredValues_.clear();
+}
+
 void CPackageJournal::EndDeclarations() {
   declaring_ = false;
   declaredRegistry_.EndStep();
@@ -664,48 +685,33 @@ void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstr
   Note(RecordKeyRemoved(RegistryKeyName{root, is64BitView, keyPath}));
 }
 
-namespace {
-
-// Runs a journal note; false when it could not be written.
-template <typename Note>
-bool Noted(CPackageJournal* journal, Note note) {
-  if (!journal) return true;
-  try {
-    note(*journal);
-    return true;
-  } catch (const CUpdaterException&) {
-    return false;
-  }
-}
-
-}  // namespace
-
 bool CPackageJournalNotes::NoteWrite(const RegistryKeyName& key, const std::wstring& name) {
-  return Noted(journal_, [&](CPackageJournal& journal) {
+  return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
     journal.NoteMissingKeys(key.root, key.is64BitView, key.path);
     journal.NoteValue(key.root, key.is64BitView, key.path, name);
   });
 }
 
 bool CPackageJournalNotes::NoteDeletion(const RegistryKeyName& key, const std::wstring& name) {
-  return Noted(journal_, [&](CPackageJournal& journal) {
+  return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
     journal.NoteValue(key.root, key.is64BitView, key.path, name);
   });
 }
 
 bool CPackageJournalNotes::NoteKeyRemoved(const RegistryKeyName& key) {
-  return Noted(journal_, [&](CPackageJournal& journal) {
+  return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
     journal.NoteKeyRemoved(key.root, key.is64BitView, key.path);
   });
 }
 
 bool CPackageJournalFileNotes::NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) {
   backup.clear();
-  return Noted(journal_, [&](CPackageJournal& journal) { backup = journal.BackupForMove(path, is64Bit); });
+  return CPackageJournal::Try(
+      journal_, [&](CPackageJournal& journal) { backup = journal.BackupForMove(path, is64Bit); });
 }
 
 bool CPackageJournalFileNotes::NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) {
-  return Noted(journal_, [&](CPackageJournal& journal) {
+  return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
     if (isFolder) journal.NoteNewFolder(path, is64Bit);
     else journal.NoteNewFile(path, is64Bit);
   });
@@ -713,18 +719,19 @@ bool CPackageJournalFileNotes::NoteCreated(const std::wstring& path, bool isFold
 
 bool CPackageJournalFileNotes::NoteFolderRemoved(const std::wstring& path, std::uint32_t attributes,
                                                  bool is64Bit) {
-  return Noted(journal_,
-               [&](CPackageJournal& journal) { journal.NoteFolderRemoved(path, attributes, is64Bit); });
+  return CPackageJournal::Try(
+      journal_, [&](CPackageJournal& journal) { journal.NoteFolderRemoved(path, attributes, is64Bit); });
 }
 
 bool CPackageJournalFileNotes::NoteAttributes(const std::wstring& path, std::uint32_t attributes,
                                               bool is64Bit) {
-  return Noted(journal_,
-               [&](CPackageJournal& journal) { journal.NoteAttributes(path, attributes, is64Bit); });
+  return CPackageJournal::Try(
+      journal_, [&](CPackageJournal& journal) { journal.NoteAttributes(path, attributes, is64Bit); });
 }
 
 bool CPackageJournalFileNotes::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {
-  return Noted(journal_, [&](CPackageJournal& journal) { journal.NoteRestartMove(source, destination); });
+  return CPackageJournal::Try(
+      journal_, [&](CPackageJournal& journal) { journal.NoteRestartMove(source, destination); });
 }
 
 void CPackageJournal::NoteRestartMove(const std::wstring& source, const std::wstring& destination) {

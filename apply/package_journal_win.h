@@ -5,6 +5,7 @@
 // walks hand each record to the action family that takes it back (CFileActions::Undo,
 // RegistryUndo).
 #pragma once
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -14,6 +15,7 @@
 #include "apply/win_machine_registry_win.h"
 #include "apply/file_changes.h"
 #include "apply/registry_changes.h"
+#include "apply/sub_updater.h"
 #include "apply/undo_journal.h"
 
 namespace brindle {
@@ -72,9 +74,20 @@ class CPackageJournal : public CQXChangeJournal {
   // gathered (from the machine's state at that moment) and written in one trip to the disk;
   // the changes of the pass then find their record already written. An undo record is safe
   // to apply whether or not its change was made, so a declared change that is never made
-  // costs nothing. EndDeclarations throws CUpdaterException when they cannot be written.
-  void BeginDeclarations();
-  void EndDeclarations();
+  // costs nothing. DeclareStep gathers them through declare and writes them: false when they
+  // cannot be gathered or written (none of them is then kept, and the step must not run).
+  bool DeclareStep(const std::function<void(CPackageJournal&)>& declare);
+  // Runs notes on the journal (none without one): false when they cannot be written.
+  template <typename Notes>
+  static bool Try(CPackageJournal* journal, Notes notes) {
+    if (!journal) return true;
+    try {
+      notes(*journal);
+      return true;
+    } catch (const CUpdaterException&) {
+      return false;
+    }
+  }
   // A file target of the pass: moved aside when it exists, else its creation (and that of its
   // missing folders).
   void DeclareFile(const std::wstring& path, bool is64Bit);
@@ -91,6 +104,11 @@ class CPackageJournal : public CQXChangeJournal {
   bool Undo();
 
  private:
+  void BeginDeclarations();
+  // Throws CUpdaterException when they cannot be written.
+  void EndDeclarations();
+  // Forgets what was gathered when the declarations cannot be completed.
+  void AbandonDeclarations();
   CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
                   std::unique_ptr<ProtectedFolder> backups);
   std::wstring NextBackupPath();

@@ -35,27 +35,28 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 
 // ---- the write pass ----------------------------------------------------------------------------
 
-void CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, bool writing) {
-  CPackageJournal* journal = context_.journal;
-  journal->BeginDeclarations();
-  for (const PackageAction& action : actions) {
-    const CQXRegistry* record = action.registry;
-    if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
-    const bool is64Bit = record->wow.wow == kWow64;
-    const std::wstring keyPath = context_.env.ExpandKeepingSystemFolders(record->keyPath.path);
-    const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record->valueName);
-    // A write may also create the keys of its path; a deletion only takes the value.
-    if (writing) journal->DeclareValue(record->keyPath.root, is64Bit, keyPath, valueName);
-    else journal->NoteValue(record->keyPath.root, is64Bit, keyPath, valueName);
-  }
-  journal->EndDeclarations();
+bool CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, bool writing) {
+  return context_.journal->DeclareStep([&](CPackageJournal& journal) {
+    for (const PackageAction& action : actions) {
+      const CQXRegistry* record = action.registry;
+      if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
+      const bool is64Bit = record->wow.wow == kWow64;
+      const std::wstring keyPath = context_.env.ExpandKeepingSystemFolders(record->keyPath.path);
+      const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record->valueName);
+      // A write may also create the keys of its path; a deletion only takes the value.
+      if (writing) journal.DeclareValue(record->keyPath.root, is64Bit, keyPath, valueName);
+      else journal.NoteValue(record->keyPath.root, is64Bit, keyPath, valueName);
+    }
+  });
 }
 
-void CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
+StepOutcome CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   registry_.EndStep();
-  if (!context_.journal) return;  // the benchmark's build without a journal
-  if (step.pass == PackagePass::kWriteRegistry) DeclareValues(actions, true);
-  if (step.pass == PackagePass::kDeleteRegistry) DeclareValues(actions, false);
+  if (!context_.journal) return StepOutcome::kCompleted;  // the benchmark's build without a journal
+  bool declared = true;
+  if (step.pass == PackagePass::kWriteRegistry) declared = DeclareValues(actions, true);
+  if (step.pass == PackagePass::kDeleteRegistry) declared = DeclareValues(actions, false);
+  return declared ? StepOutcome::kCompleted : StepOutcome::kFailed;
 }
 
 StepOutcome CRegistryActions::EndStep(const PackageStep&) {

@@ -27,7 +27,7 @@ class CRegistryActions : public CQXActionFamily {
   explicit CRegistryActions(PackageContext& context) : context_(context) {}
 
   // The write step declares the undo records of all its values first, in one trip to the disk.
-  void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
+  StepOutcome BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override;
   // The write step: verb ADD_REG in the add section, else UPDATE_REG_ADD (which deletes the old
   // value first). A record that cannot be applied (data that does not convert, a key that
   // cannot be created, a value that cannot be stored) gets an error line, changes nothing and
@@ -48,7 +48,7 @@ class CRegistryActions : public CQXActionFamily {
  private:
   // The old data of every value of a write or delete step, written in one trip to the disk;
   // for a write step also the keys of their paths that are missing.
-  void DeclareValues(const std::vector<PackageAction>& actions, bool writing);
+  bool DeclareValues(const std::vector<PackageAction>& actions, bool writing);
   // Each applies its record through the change shared with the tests (registry_changes.h) and
   // writes its line: kFailed when the record could not be applied, kFailPackage when its undo
   // could not be noted (nothing changed, no line).

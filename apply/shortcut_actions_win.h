@@ -22,7 +22,9 @@ class CShortcutActions : public CQXActionFamily {
  public:
   explicit CShortcutActions(PackageContext& context) : context_(context) {}
 
-  void BeginStep(const PackageStep&, const std::vector<PackageAction>&) override {}
+  StepOutcome BeginStep(const PackageStep&, const std::vector<PackageAction>&) override {
+    return StepOutcome::kCompleted;
+  }
   // The create step: verb ADD_SHORTCUT in the add section, else UPDATE_SHORTCUT_ADD. A shortcut
   // that cannot be written is logged with its error and skipped (kNotApplied): the step does
   // not fail for it. The delete step: verb UPDATE_SHORTCUT_DELETE in the update section, else

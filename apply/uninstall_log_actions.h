@@ -14,7 +14,9 @@ class CUninstallLogActions : public CQXActionFamily {
   // log: the application's uninstall log; null before it is opened (the steps then do nothing).
   explicit CUninstallLogActions(CQXUninstallLog* log) : log_(log) {}
 
-  void BeginStep(const PackageStep&, const std::vector<PackageAction>&) override {}
+  StepOutcome BeginStep(const PackageStep&, const std::vector<PackageAction>&) override {
+    return StepOutcome::kCompleted;
+  }
   ActionOutcome Do(const PackageAction& action) override;
   StepOutcome EndStep(const PackageStep&) override { return StepOutcome::kCompleted; }
 

@@ -178,7 +178,8 @@ void CWinQXSubUpdater::RegisterPendingComServers() {
   // The queue is emptied whatever ends the pass: a server is registered at most once.
   std::vector<const CQXFile*> queue;
   queue.swap(comQueue_);
-  CFileActions(Context()).RegisterComFiles(queue, false);
+  if (!CFileActions(Context()).RegisterComFiles(queue, false))
+    throw CUpdaterException("a COM server's undo cannot be noted");
 }
 
 bool CWinQXSubUpdater::CreateFolderPath(const std::wstring& path) { return brindle::CreateFolderPath(path); }

@@ -39,8 +39,9 @@ class RecordingFamily : public CQXActionFamily {
  public:
   RecordingFamily(std::wstring name, std::vector<std::wstring>& calls)
       : name_(std::move(name)), calls_(calls) {}
-  void BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override {
+  StepOutcome BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) override {
     calls_.push_back(name_ + L" begin " + PassName(step.pass) + L" " + std::to_wstring(actions.size()));
+    return beginAnswer;
   }
   ActionOutcome Do(const PackageAction& action) override {
     calls_.push_back(name_ + L" do " + DescribeAction(action));
@@ -52,6 +53,7 @@ class RecordingFamily : public CQXActionFamily {
   }
 
   std::function<ActionOutcome(const PackageAction&)> answer;
+  StepOutcome beginAnswer = StepOutcome::kCompleted;
   StepOutcome endAnswer = StepOutcome::kCompleted;
 
  private:
@@ -188,6 +190,14 @@ TEST(PackageExecutor, AnActionThatStopsItsPassSkipsTheRestOfItButNotTheNextStep)
   closing.shortcuts.endAnswer = StepOutcome::kFailed;
   EXPECT_THROW(closing.executor.RunSection(PackageSection::kAdd, add), CUpdaterException);
   EXPECT_EQ(closing.calls.back(), L"shortcuts end " + PassName(PackagePass::kCreateShortcuts));
+
+  // Or when it begins (its undo records cannot be written): none of its actions is done, it is
+  // closed all the same, and no later step runs.
+  Executor undeclared;
+  undeclared.registry.beginAnswer = StepOutcome::kFailed;
+  EXPECT_THROW(undeclared.executor.RunSection(PackageSection::kAdd, add), CUpdaterException);
+  EXPECT_EQ(undeclared.Done(), (std::vector<std::wstring>{L"ADD_FILE a1"}));
+  EXPECT_EQ(undeclared.calls.back(), L"registry end " + PassName(PackagePass::kWriteRegistry));
 }
 
 TEST(PackageExecutor, AStepWhoseActionThrowsIsStillClosedAndTheErrorLeavesTheSection) {

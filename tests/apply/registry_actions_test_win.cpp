@@ -115,7 +115,7 @@ class RegistryPasses : public ::testing::Test {
   // Runs the records as one step; the outcome of each.
   std::vector<ActionOutcome> Step(const PackageStep& step, const std::vector<const CQXRegistry*>& records) {
     const std::vector<PackageAction> actions = Actions(step, records);
-    actions_.BeginStep(step, actions);
+    EXPECT_EQ(actions_.BeginStep(step, actions), StepOutcome::kCompleted);
     std::vector<ActionOutcome> outcomes;
     for (const PackageAction& action : actions) outcomes.push_back(actions_.Do(action));
     actions_.EndStep(step);
@@ -124,7 +124,7 @@ class RegistryPasses : public ::testing::Test {
   // Each record's first action; the test may change the machine between them.
   void Begin(const PackageStep& step, const std::vector<const CQXRegistry*>& records) {
     stepActions_ = Actions(step, records);
-    actions_.BeginStep(step, stepActions_);
+    EXPECT_EQ(actions_.BeginStep(step, stepActions_), StepOutcome::kCompleted);
   }
   static std::vector<PackageAction> Actions(const PackageStep& step,
                                             const std::vector<const CQXRegistry*>& records) {
