@@ -369,17 +369,13 @@ bool CFileActions::IsOnlyUseOfSource(const std::wstring& name) {
   return uses != sourceUses_->end() && uses->second == 1;
 }
 
+// The facts come from the machine the copies read them from: one version reader.
 bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring& target) {
-  return SourceIsNewer(FileFactsOf(source), FileFactsOf(target));
-}
-
-FileFacts CFileActions::FileFactsOf(const std::wstring& path) {
-  FileFacts facts;
-  std::uint32_t high = 0, low = 0;
-  facts.hasVersion = GetFileVersion(path, high, low);
-  if (facts.hasVersion) facts.version = FileVersionNumber(high, low);
-  if (!GetFileWriteTime(path, facts.writeTime)) facts.writeTime = 0;
-  return facts;
+  WinMachineFiles files;
+  FileFacts sourceFacts, targetFacts;
+  files.Facts(source, false, sourceFacts);
+  files.Facts(target, false, targetFacts);
+  return SourceIsNewer(sourceFacts, targetFacts);
 }
 
 // ---- the delete pass ---------------------------------------------------------------------------

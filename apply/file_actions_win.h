@@ -62,8 +62,6 @@ class CFileActions : public CQXActionFamily {
   // The source has a higher file version, or (without two versions to compare, or with a
   // version not higher) a later last-write time.
   static bool IsSourceNewer(const std::wstring& source, const std::wstring& target);
-  // What the version rule knows of a file, from the system's version call and the file's time.
-  static FileFacts FileFactsOf(const std::wstring& path);
   // Removes the folder and then its parents while they are empty and lie strictly inside one
   // of the special folders that hold applications; stops at the first that is not (an empty
   // path looks at nothing). Each folder removed is journaled first when a journal is given.

@@ -15,6 +15,7 @@
 #include "support/service_log_reader.h"
 #include "support/ui_driver_win.h"
 #include "support/unix_tools_win.h"
+#include "sys/file_util.h"
 #include "sys/paths.h"
 #include "sys/protected_folder.h"
 #include "sys/text.h"
@@ -47,15 +48,8 @@ bool WriteVersionedFile(const std::wstring& path, WORD major, WORD minor) {
 }
 
 DWORD FileVersionMajor(const std::wstring& path) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return 0;
-  std::string data(size, '\0');
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, &data[0])) return 0;
-  VS_FIXEDFILEINFO* info = nullptr;
-  UINT length = 0;
-  if (!VerQueryValueW(&data[0], L"\\", reinterpret_cast<void**>(&info), &length)) return 0;
-  return HIWORD(info->dwFileVersionMS);
+  std::uint32_t high = 0, low = 0;
+  return GetFileVersion(path, high, low) ? HIWORD(high) : 0;
 }
 
 std::wstring LongPath(const std::wstring& path) {
