@@ -1,15 +1,18 @@
 #include "apply/com_unregistration_win.h"
 
+#include "apply/win_machine_com_win.h"
 #include "logs/service_log.h"
-#include "sys/com_registration_win.h"
 
 namespace brindle {
 
-bool UnregisterComServer(const std::wstring& path, bool is64Bit) {
-  unsigned long code = 0;
-  const bool ok = CComRegistration::Unregister(path, is64Bit, &code);
-  WriteServiceLog({L"-", path, ok ? L"success" : L"error", std::to_wstring(code)}, L"BR", L"UNREGISTER_COM");
-  return ok;
+ComChangeResult UnregisterComServer(const std::wstring& path, bool is64Bit, ComChangeJournal& notes) {
+  WinMachineCom com;
+  const ComChangeResult result = UnregisterComServerRecord(com, notes, path, is64Bit);
+  if (result.outcome == ComChangeOutcome::kFailPackage) return result;
+  const bool done = result.outcome == ComChangeOutcome::kDone;
+  WriteServiceLog({L"-", path, done ? L"success" : L"error", std::to_wstring(result.code)}, L"BR",
+                  L"UNREGISTER_COM");
+  return result;
 }
 
 }  // namespace brindle

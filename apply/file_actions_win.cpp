@@ -4,6 +4,7 @@
 
 #include "apply/action_line.h"
 #include "apply/com_unregistration_win.h"
+#include "apply/win_machine_com_win.h"
 #include "apply/package_context.h"
 #include "apply/file_changes.h"
 #include "apply/package_journal_win.h"
@@ -473,26 +474,19 @@ ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregist
   if (skip) return ActionOutcome::kSkipped;
   const bool is64Bit = file.wow.wow == kWow64;
   const std::wstring target = ExpandedTarget(file);
-  unsigned char restart = 0;
-  bool ok = false;
-  // A registration that cannot be done now waits under RunOnce, named by the server's short
-  // path: that value's present state is kept too. A server whose undo cannot be noted is left
-  // as it is, and the package fails (the journal wrote the line).
-  const bool noted = CPackageJournal::Try(context_.journal, [&](CPackageJournal& journal) {
-    journal.NoteCom(target, is64Bit, !unregister);
-    std::wstring commandLine, serverPath;
-    if (!unregister && !CComRegistration::IsLocalServer(target) &&
-        CComRegistration::MakeRegsvr32CommandLine(target, true, is64Bit, commandLine, serverPath)) {
-      journal.NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
-      journal.NoteValue(kRegRootLocalMachine, false, kRunOnceKey, serverPath);
-    }
-  });
-  if (!noted) return ActionOutcome::kFailPackage;
-  if (unregister) ok = UnregisterComServer(target, is64Bit);
-  else if (is64Bit) ok = CComRegistration::Register64(target, &restart);
-  else ok = CComRegistration::Register32(target, &restart);
-  if (restart) context_.SetRebootNeeded();
-  return ok ? ActionOutcome::kDone : ActionOutcome::kStopPass;
+  // A server whose undo cannot be noted is left as it is, and the package fails (the journal
+  // wrote the line).
+  CPackageJournalComNotes notes(context_.journal);
+  WinMachineCom com;
+  const ComChangeResult result = unregister ? UnregisterComServer(target, is64Bit, notes)
+                                            : RegisterComServerRecord(com, notes, target, is64Bit);
+  if (result.waitsForLogon) context_.SetRebootNeeded();
+  switch (result.outcome) {
+    case ComChangeOutcome::kDone: return ActionOutcome::kDone;
+    case ComChangeOutcome::kFailed: return ActionOutcome::kStopPass;
+    case ComChangeOutcome::kFailPackage: break;
+  }
+  return ActionOutcome::kFailPackage;
 }
 
 // ---- folders ---------------------------------------------------------------------------------

@@ -685,6 +685,18 @@ void CPackageJournal::NoteKeyRemoved(int root, bool is64BitView, const std::wstr
   Note(RecordKeyRemoved(RegistryKeyName{root, is64BitView, keyPath}));
 }
 
+bool CPackageJournalComNotes::NoteServer(const std::wstring& path, bool is64Bit, bool registering) {
+  return CPackageJournal::Try(journal_,
+                              [&](CPackageJournal& journal) { journal.NoteCom(path, is64Bit, registering); });
+}
+
+bool CPackageJournalComNotes::NoteWaitingRegistration(const std::wstring& valueName) {
+  return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
+    journal.NoteMissingKeys(kRegRootLocalMachine, false, kRunOnceKey);
+    journal.NoteValue(kRegRootLocalMachine, false, kRunOnceKey, valueName);
+  });
+}
+
 bool CPackageJournalNotes::NoteWrite(const RegistryKeyName& key, const std::wstring& name) {
   return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
     journal.NoteMissingKeys(key.root, key.is64BitView, key.path);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "apply/win_machine_registry_win.h"
+#include "apply/com_changes.h"
 #include "apply/file_changes.h"
 #include "apply/registry_changes.h"
 #include "apply/sub_updater.h"
@@ -145,6 +146,18 @@ class CPackageJournalNotes : public RegistryChangeJournal {
   bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteKeyRemoved(const RegistryKeyName& key) override;
+
+ private:
+  CPackageJournal* journal_;
+};
+
+// The notes of the COM changes (com_changes.h), written into the package's journal. Without a
+// journal nothing is noted.
+class CPackageJournalComNotes : public ComChangeJournal {
+ public:
+  explicit CPackageJournalComNotes(CPackageJournal* journal) : journal_(journal) {}
+  bool NoteServer(const std::wstring& path, bool is64Bit, bool registering) override;
+  bool NoteWaitingRegistration(const std::wstring& valueName) override;
 
  private:
   CPackageJournal* journal_;

@@ -7,8 +7,10 @@
 #include "logs/application_env.h"
 #include "logs/install_log.h"
 #include "package/diff_distribute.h"
+#include "apply/com_changes.h"
 #include "apply/file_changes.h"
 #include "apply/file_decisions.h"
+#include "apply/memory_com.h"
 #include "apply/memory_files.h"
 #include "apply/memory_registry.h"
 #include "apply/package_steps.h"
@@ -180,6 +182,13 @@ class PlanFileNotes : public FileChangeJournal {
   std::set<std::wstring> touched_;
 };
 
+// Where the plan's COM changes note their undo: nowhere.
+class PlanComNotes : public ComChangeJournal {
+ public:
+  bool NoteServer(const std::wstring&, bool, bool) override { return true; }
+  bool NoteWaitingRegistration(const std::wstring&) override { return true; }
+};
+
 // Where the package's own files (INST) stand on the in-memory machine.
 const wchar_t kPackageFolder[] = L"Z:\\brindle-pack plan\\package";
 
@@ -285,6 +294,7 @@ class Planner {
   MemoryFiles files_;
   bool filesKnown_ = false;
   PlanFileNotes fileNotes_;
+  MemoryCom com_{files_};                    // the servers as the run registers and unregisters them
   std::set<std::wstring> pendingDeletions_;  // targets whose deletion waits for the restart
   std::map<std::wstring, int> sourceUses_;   // records of each package file, by FilePathKey
   bool stopsHere_ = false;                   // the package fails at a record, not after the pass
@@ -419,9 +429,21 @@ void Planner::ReadUninstallerVersion() {
     uninstallerVersion_.clear();
 }
 
+// Each unregistration is the program's own change on the servers as --root shows them: one that
+// is not there fails, and the rest of the pass is not handled.
 void Planner::UnregisterCom(const CQXBaseObjects& group) {
-  for (const auto& file : group.files)
-    if (file->com == kComRegister) Action(L"UNREGISTER_COM", Env().Expand(file->Path()));
+  for (const auto& file : group.files) {
+    if (file->com != kComRegister) continue;
+    const std::wstring target = Env().Expand(file->Path());
+    PlanComNotes notes;
+    const ComChangeResult result = UnregisterComServerRecord(com_, notes, target, file->wow.wow == kWow64);
+    Action(L"UNREGISTER_COM", target);
+    if (filesKnown_ && result.outcome == ComChangeOutcome::kFailed) {
+      Note(L"  the server is not there: the line says error " + ToWideDecimal(result.code) +
+           L", and the rest of this pass is not handled (the package goes on)");
+      return;
+    }
+  }
 }
 
 // Each deletion is the program's own change (DeleteFileRecord) on the files and the registry as

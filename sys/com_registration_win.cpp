@@ -3,6 +3,7 @@
 #include "sys/child_wait.h"
 #include "sys/env.h"
 #include "sys/library_loading.h"
+#include "sys/paths.h"
 #include "sys/win_handles.h"
 #include "sys/wow64_redirection.h"
 
@@ -139,12 +140,7 @@ CComInitialization::~CComInitialization() {
 
 bool CComInitialization::Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
 
-bool CComRegistration::IsLocalServer(const std::wstring& path) {
-  const std::wstring name = NamePart(path);
-  const size_t dot = name.find_last_of(L'.');
-  if (dot == std::wstring::npos) return false;
-  return CompareStringOrdinal(name.c_str() + dot, -1, L".exe", -1, TRUE) == CSTR_EQUAL;
-}
+bool CComRegistration::IsLocalServer(const std::wstring& path) { return HasExeExtension(path); }
 
 std::wstring CComRegistration::RegistrationTool(bool is64Bit) {
   std::wstring folder = CQXEnv().Lookup(is64Bit ? L"$SysFolder64$" : L"$SysFolder$");

@@ -22,4 +22,19 @@ std::wstring LastPathComponent(const std::wstring& path) {
   return path.substr(start, end + 1 - start);
 }
 
+bool HasExeExtension(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  const size_t dot = path.find_last_of(L'.');
+  if (dot == std::wstring::npos || (separator != std::wstring::npos && dot < separator)) return false;
+  const std::wstring extension = path.substr(dot);
+  if (extension.size() != 4) return false;
+  const wchar_t* expected = L".exe";
+  for (size_t i = 0; i < 4; ++i) {
+    wchar_t c = extension[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != expected[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace brindle

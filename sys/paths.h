@@ -23,5 +23,8 @@ bool CreateFolderChain(const std::wstring& folder);
 
 // The text after the last '/' or '\', ignoring trailing separators.
 std::wstring LastPathComponent(const std::wstring& path);
+// Whether the name's extension (after the last '.' of its last part) is ".exe", in any case: a
+// program, which a COM server that is one registers in its own process.
+bool HasExeExtension(const std::wstring& path);
 
 }  // namespace brindle

@@ -57,7 +57,8 @@ TEST(ComUnregistration, ARegisteredServerIsUnregisteredAndLoggedAsASuccess) {
   ASSERT_TRUE(ServerKeyExists(L"unreg_server.dll"));
 
   ServiceLogTail tail;
-  EXPECT_TRUE(UnregisterComServer(server, false));
+  CPackageJournalComNotes noJournal(nullptr);
+  EXPECT_EQ(UnregisterComServer(server, false, noJournal).outcome, ComChangeOutcome::kDone);
   EXPECT_FALSE(ServerKeyExists(L"unreg_server.dll"));
   EXPECT_EQ(tail.Details(L"UNREGISTER_COM"), std::vector<std::wstring>{L"-," + server + L",success,0"});
 }
@@ -66,7 +67,8 @@ TEST(ComUnregistration, AMissingLibraryIsLoggedAsAnError) {
   ScratchFolder scratch;
   const std::wstring missing = ToBackslashes(scratch.File(L"missing.dll"));
   ServiceLogTail tail;
-  EXPECT_FALSE(UnregisterComServer(missing, false));
+  CPackageJournalComNotes noJournal(nullptr);
+  EXPECT_EQ(UnregisterComServer(missing, false, noJournal).outcome, ComChangeOutcome::kFailed);
   EXPECT_EQ(tail.Details(L"UNREGISTER_COM"), std::vector<std::wstring>{L"-," + missing + L",error,0"});
 }
 

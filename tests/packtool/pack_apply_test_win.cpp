@@ -682,7 +682,8 @@ bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scra
 
 // One package with every verb the run writes for its objects, planned on drive C itself (--root)
 // and on the registry as "reg export" wrote it before the run: the plan's action lines are the
-// run's lines, verb and object, in order. Deleted: a COM server (unregistered first), a desktop
+// run's lines, verb and object, in order. Deleted: a COM server (unregistered first), one never
+// installed (its unregistration fails and ends that pass, its deletion finds nothing), a desktop
 // shortcut, a value with its key and one whose key stays, a plain file, a held file (INST_HLD),
 // shared files (INST_REF) with a count lowered and with their last count, a file in use. Updated:
 // a COM server, a file, a file in use (its old copy queued for deletion, the new one copied at the
@@ -690,7 +691,8 @@ bool ExportKeys(const std::vector<std::wstring>& keys, const ScratchFolder& scra
 // then written), a program-menu shortcut. Added: a file, a file in the Windows folder (named
 // with the case the system gives it), a file over an older copy in use, a file kept because the
 // installed one is newer (no line), a shared file kept (its line and its count raised), a value,
-// a desktop shortcut. Every line succeeds but those of the files in use (two deletions and the add
+// a desktop shortcut. Every line succeeds but the server never installed and those of the files
+// in use (two deletions and the add
 // over the older copy: error 32, the change waits for the restart), which the plan cannot
 // foresee: it says so in a note, and the lines keep their verb and object.
 TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLine) {
@@ -760,9 +762,9 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
       "<DiffDistribute><GeneralInfo><Version>1.1</Version></GeneralInfo><DeleteObjects>" +
           file("INST_DEL", "gone.txt") + file("INST_HLD", "held.txt") + file("INST_REF", "shared2.dll") +
           file("INST_REF", "shared1.dll") + file("INST_DEL", "busygone.txt") +
-          file("INST_DEL", "plangone.dll", true) + value("DelOnly", "V", "") + value("DelKeep", "V", "") +
-          shortcut("INST_DSC", goneLink) + "</DeleteObjects><UpdateObjects>" +
-          file("INST_DEL", "readme.txt") + file("INST_DEL", "busy.txt") +
+          file("INST_DEL", "plangone.dll", true) + file("INST_DEL", "plannever.dll", true) +
+          value("DelOnly", "V", "") + value("DelKeep", "V", "") + shortcut("INST_DSC", goneLink) +
+          "</DeleteObjects><UpdateObjects>" + file("INST_DEL", "readme.txt") + file("INST_DEL", "busy.txt") +
           file("INST_DEL", "plansrv.dll", true) + file("INST_REF", "unlisted.dll") +
           value("Upd", "Old", "2") + shortcut("INST_GSC", group + L"\\App") + "</UpdateObjects><AddObjects>" +
           file("INST_DEL", "added.txt") + "<File DelInfo=\"INST_DEL\"><FullPath>$WinFolder$\\" +
@@ -834,6 +836,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
   // (shortcuts by the common folders the system names, with forward slashes).
   const std::wstring d = ToForwardSlashes(desktop) + L"/", p = ToForwardSlashes(programs) + L"/";
   const std::vector<std::wstring> expected = {L"UNREGISTER_COM " + a + L"plangone.dll",
+                                              L"UNREGISTER_COM " + a + L"plannever.dll",
                                               L"DELETE_SHORTCUT " + d + goneLink + L".lnk",
                                               L"DELETE_REG " + base + L"\\DelOnly",
                                               L"UPDATE_REG_DELETE " + base + L"\\DelKeep",
@@ -843,6 +846,7 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
                                               L"DELETE_FILE " + a + L"shared1.dll",
                                               L"DELETE_FILE " + a + L"busygone.txt",
                                               L"DELETE_FILE " + a + L"plangone.dll",
+                                              L"DELETE_FILE " + a + L"plannever.dll",
                                               L"UNREGISTER_COM " + a + L"plansrv.dll",
                                               L"UPDATE_FILE_DELETE " + a + L"readme.txt",
                                               L"UPDATE_FILE_DELETE " + a + L"busy.txt",
@@ -870,13 +874,18 @@ TEST_F(PackApplyFixture, EveryVerbOfOnePackagePlannedOnDriveCIsTheRunsLineForLin
     const bool inUse = r.action == L"DELETE_FILE " + a + L"busygone.txt" ||
                        r.action == L"ADD_FILE " + a + L"busyadd.txt" ||
                        r.action == L"UPDATE_FILE_DELETE " + a + L"busy.txt";
+    // A server never installed: without its short path the registration tool is not started
+    // (no code), and the file is not there to delete (2).
     if (r.action.rfind(L"UPDATE_ZNQ_UNINSTLOG ", 0) == 0) EXPECT_EQ(r.outcome, L"success,1");
+    else if (r.action == L"UNREGISTER_COM " + a + L"plannever.dll") EXPECT_EQ(r.outcome, L"error,0");
+    else if (r.action == L"DELETE_FILE " + a + L"plannever.dll") EXPECT_EQ(r.outcome, L"error,2");
     else EXPECT_EQ(r.outcome, inUse ? L"error,32" : L"success,0") << Utf8FromWide(r.action);
   }
   EXPECT_EQ(ranActions, expected) << logged;
   EXPECT_EQ(PlanActions(plan.out), ranActions) << plan.out;
   // The plan says what it cannot know, and shows the counts as the run leaves them.
   EXPECT_NE(plan.out.find("# a file in use"), std::string::npos) << plan.out;
+  EXPECT_NE(plan.out.find("the server is not there: the line says error 0"), std::string::npos) << plan.out;
   EXPECT_NE(plan.out.find("SharedDLLs count goes from 2 to 1"), std::string::npos) << plan.out;
   EXPECT_NE(plan.out.find("its last SharedDLLs count goes with the file"), std::string::npos) << plan.out;
   EXPECT_NE(plan.out.find("its SharedDLLs count becomes 4"), std::string::npos) << plan.out;

@@ -174,3 +174,23 @@ TEST(PackPlanFiles, AChangeTheProgramRefusesStopsThePackageWhereTheProgramStopsI
     EXPECT_FALSE(run.OutHas("UPDATE_ZNQ_UNINSTLOG")) << run.out;
   }
 }
+
+// The COM servers the delete section unregisters are unregistered on the servers below --root: a
+// server that is not there has its error line, and the rest of that pass is not handled, as in
+// the program; the files are deleted all the same.
+TEST(PackPlanFiles, AServerThatIsNotThereStopsTheUnregistrationsButNotThePackage) {
+  const std::string com = "<File COM=\"INST_REG\" DelInfo=\"INST_DEL\"><FullPath>$InsFolder$\\";
+  PlanScratch s("<DeleteObjects>" + com + "gone.dll</FullPath></File>" + com +
+                "here.dll</FullPath></File></DeleteObjects>");
+  ASSERT_TRUE(Put(s.File(L"root/App/here.dll"), "server"));
+  const ToolRun run = s.Plan(true);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Actions(run.out),
+            (std::vector<std::string>{"UNREGISTER_COM C:\\App\\gone.dll", "DELETE_FILE C:\\App\\gone.dll",
+                                      "DELETE_FILE C:\\App\\here.dll"}))
+      << run.out;
+  EXPECT_EQ(LineAfter(run.out, "UNREGISTER_COM C:\\App\\gone.dll"),
+            "#   the server is not there: the line says error 0, and the rest of this pass is not handled "
+            "(the package goes on)")
+      << run.out;
+}
