@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "package/object_records.h"
+#include "sys/paths.h"
 #include "uninstlog/path_key.h"
 
 namespace brindle {
@@ -13,12 +14,6 @@ const wchar_t kReplaceAtRestart[] = L"REPLACE_AT_RESTART";
 const int kMaxTemporaryNumber = 9999;
 
 bool IsMissing(unsigned long code) { return code == kSysFileNotFound || code == kSysPathNotFound; }
-
-// The folder part of a path (the text before its last backslash); empty for a bare name.
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 std::wstring WithoutEndSlashes(std::wstring path) {
   while (path.size() > 3 && path.back() == L'\\') path.pop_back();
@@ -371,7 +366,8 @@ unsigned long PutBackMovedFile(MachineFiles& files, const UndoRecord& record) {
   if (!backup.exists) return kSysSuccess;  // it never left its place
   unsigned long moved = files.RenameFile(record.other, record.path, record.is64Bit, true);
   if (moved == kSysAccessDenied) {
-    // A read-only file in the way (one the package made) is not the old one: it goes.
+    // A read-only file in the way (one the package made) is not the old one: it goes. This is
+    // the one place that clears it, for every machine.
     files.SetAttributes(record.path, record.is64Bit, kAttributeNormal);
     moved = files.RenameFile(record.other, record.path, record.is64Bit, true);
   }
