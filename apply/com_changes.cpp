@@ -4,8 +4,8 @@
 
 namespace brindle {
 
-ComChangeResult UnregisterComServerRecord(MachineCom& com, ComChangeJournal& journal, const std::wstring& path,
-                                          bool is64Bit) {
+ComChangeResult UnregisterComServerRecord(MachineCom& com, ComChangeJournal& journal,
+                                          const std::wstring& path, bool is64Bit) {
   ComChangeResult result;
   if (!journal.NoteServer(path, is64Bit, false)) {
     result.outcome = ComChangeOutcome::kFailPackage;

@@ -27,12 +27,12 @@ enum class ComChangeOutcome {
 
 struct ComChangeResult {
   ComChangeOutcome outcome = ComChangeOutcome::kDone;
-  unsigned long code = 0;       // an unregistration's line: the failing step's code
-  bool waitsForLogon = false;   // a registration queued for the next logon: a restart is asked
+  unsigned long code = 0;      // an unregistration's line: the failing step's code
+  bool waitsForLogon = false;  // a registration queued for the next logon: a restart is asked
 };
 
-ComChangeResult UnregisterComServerRecord(MachineCom& com, ComChangeJournal& journal, const std::wstring& path,
-                                          bool is64Bit);
+ComChangeResult UnregisterComServerRecord(MachineCom& com, ComChangeJournal& journal,
+                                          const std::wstring& path, bool is64Bit);
 ComChangeResult RegisterComServerRecord(MachineCom& com, ComChangeJournal& journal, const std::wstring& path,
                                         bool is64Bit);
 

@@ -43,14 +43,6 @@ const wchar_t* Verb(bool copy, bool plain) {
   return plain ? L"DELETE_FILE" : L"UPDATE_FILE_DELETE";
 }
 
-// The folder part of a path in backslashes (the text before the last '\').
-std::wstring FolderOf(const std::wstring& path) {
-  const std::wstring normalised = ToBackslashes(path);
-  const size_t slash = normalised.find_last_of(L'\\');
-  if (slash == std::wstring::npos) return std::wstring();
-  return normalised.substr(0, slash);
-}
-
 // Reads a REG_SZ or REG_EXPAND_SZ value of at most 259 characters, terminator present.
 bool ReadFolderValue(HKEY root, const wchar_t* keyPath, const wchar_t* name, std::wstring& value) {
   UniqueRegKey key;
@@ -188,11 +180,6 @@ std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
   std::wstring target = ToBackslashes(context_.env.Expand(file.Path()));
   if (context_.journal) targets_.emplace(&file, target);
   return target;
-}
-
-// The same folder name may name two folders, one for each view of the file system.
-std::wstring CFileActions::FolderKey(const std::wstring& target, bool is64Bit) {
-  return (is64Bit ? L"64|" : L"32|") + FilePathKey(FolderOf(target));
 }
 
 // ---- the copy pass ---------------------------------------------------------------------------

@@ -109,8 +109,6 @@ class CFileActions : public CQXActionFamily {
   bool DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd);
   bool DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate);
   std::wstring ExpandedTarget(const CQXFile& file);
-  // The comparison key of the target's folder in the given view.
-  static std::wstring FolderKey(const std::wstring& target, bool is64Bit);
 
   PackageContext& context_;
   bool stepFailed_ = false;  // a deletion of the step in hand failed

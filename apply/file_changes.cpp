@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "package/object_records.h"
+#include "sys/paths.h"
 #include "uninstlog/path_key.h"
 
 namespace brindle {
@@ -13,12 +14,6 @@ const wchar_t kReplaceAtRestart[] = L"REPLACE_AT_RESTART";
 const int kMaxTemporaryNumber = 9999;
 
 bool IsMissing(unsigned long code) { return code == kSysFileNotFound || code == kSysPathNotFound; }
-
-// The folder part of a path (the text before its last backslash); empty for a bare name.
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
 
 std::wstring WithoutEndSlashes(std::wstring path) {
   while (path.size() > 3 && path.back() == L'\\') path.pop_back();
@@ -63,62 +58,10 @@ FileChangeResult FailPackage(unsigned long code = kSysSuccess, const wchar_t* li
   return result;
 }
 
-// What moving the old file out of the target's place came to.
-enum class Aside { kMoved, kNothingThere, kRefused, kNotNoted };
-
-// The old file moved aside, its backup noted first. A folder in the file's place is never moved
-// with everything in it: it refuses as the system refuses to delete it (access denied).
-Aside MoveOldFileAside(MachineFiles& files, FileChangeJournal& notes, const std::wstring& target,
-                       bool is64Bit, unsigned long& error, const PathState* known = nullptr) {
-  error = kSysSuccess;
-  PathState state;
-  if (known) state = *known;
-  else if ((error = files.Look(target, is64Bit, state)) != kSysSuccess) return Aside::kRefused;
-  if (!state.exists) {
-    PathState folder;
-    const bool folderThere =
-        files.Look(FolderOf(target), is64Bit, folder) == kSysSuccess && folder.exists && folder.isFolder;
-    error = folderThere ? kSysFileNotFound : kSysPathNotFound;
-    return Aside::kNothingThere;
-  }
-  if (state.isFolder) {
-    error = kSysAccessDenied;
-    return Aside::kRefused;
-  }
-  std::wstring backup;
-  if (!notes.NoteMoveAside(target, is64Bit, backup)) return Aside::kNotNoted;
-  if (backup.empty()) {
-    // No backup is kept (a run without a journal): the old file is deleted, read-only or not.
-    if (state.attributes & kAttributeReadOnly)
-      files.SetAttributes(target, is64Bit,
-                          state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));
-    error = files.RemoveFile(target, is64Bit);
-  } else {
-    error = files.RenameFile(target, backup, is64Bit, false);
-  }
-  if (error == kSysSuccess) return Aside::kMoved;
-  return IsMissing(error) ? Aside::kNothingThere : Aside::kRefused;
-}
-
-// The target's missing folders made, outermost first, each noted before it is made. A folder
-// that cannot be made is left to the placing of the file, whose error tells.
+// The target's missing folders made, outermost first, each noted before it is made.
 bool MakeTargetFolders(MachineFiles& files, FileChangeJournal& notes, const std::wstring& target,
                        bool is64Bit) {
-  std::vector<std::wstring> missing;
-  for (std::wstring at = WithoutEndSlashes(FolderOf(target)); !at.empty();) {
-    PathState state;
-    if (files.Look(at, is64Bit, state) != kSysSuccess || state.exists) break;
-    missing.push_back(at);
-    const size_t slash = at.find_last_of(L'\\');
-    if (slash == std::wstring::npos || slash < 2) break;
-    at = at.substr(0, slash);
-  }
-  for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
-    if (!notes.NoteCreated(*folder, true, is64Bit)) return false;
-    const unsigned long made = files.CreateFolder(*folder, is64Bit);
-    if (made != kSysSuccess && made != kSysAlreadyExists) break;
-  }
-  return true;
+  return MakeFolders(files, notes, FolderOf(target), is64Bit);
 }
 
 // The first free name beside the target (target.tmp0001...); empty when all are taken.
@@ -172,10 +115,10 @@ FileChangeResult PlaceNewFile(MachineFiles& files, FileChangeJournal& notes, con
   unsigned long asideError = kSysSuccess;
   bool inPlace = true;
   if (existedBefore) {
-    const Aside aside = MoveOldFileAside(files, notes, target, is64, asideError);
-    if (aside == Aside::kNotNoted) return FailPackage();
-    inPlace = aside != Aside::kRefused;
-    movedAside = aside == Aside::kMoved;
+    const FileAside aside = MoveFileAside(files, notes, target, is64, asideError);
+    if (aside == FileAside::kNotNoted) return FailPackage();
+    inPlace = aside != FileAside::kRefused;
+    movedAside = aside == FileAside::kMoved;
   }
   if (!inPlace) return ReplaceAtRestart(files, notes, request, asideError);
   // Every way here without a move aside found no file at the target.
@@ -202,6 +145,60 @@ bool RaiseCountOfCopy(MachineRegistry& registry, RegistryChangeJournal& registry
 }
 
 }  // namespace
+
+// ---- moving aside and making folders ---------------------------------------------------------
+
+// A folder in the file's place is never moved with everything in it: it refuses as the system
+// refuses to delete it (access denied).
+FileAside MoveFileAside(MachineFiles& files, FileChangeJournal& notes, const std::wstring& target,
+                        bool is64Bit, unsigned long& error, const PathState* known) {
+  error = kSysSuccess;
+  PathState state;
+  if (known) state = *known;
+  else if ((error = files.Look(target, is64Bit, state)) != kSysSuccess) return FileAside::kRefused;
+  if (!state.exists) {
+    PathState folder;
+    const bool folderThere =
+        files.Look(FolderOf(target), is64Bit, folder) == kSysSuccess && folder.exists && folder.isFolder;
+    error = folderThere ? kSysFileNotFound : kSysPathNotFound;
+    return FileAside::kNothingThere;
+  }
+  if (state.isFolder) {
+    error = kSysAccessDenied;
+    return FileAside::kRefused;
+  }
+  std::wstring backup;
+  if (!notes.NoteMoveAside(target, is64Bit, backup)) return FileAside::kNotNoted;
+  if (backup.empty()) {
+    // No backup is kept (a run without a journal): the old file is deleted, read-only or not.
+    if (state.attributes & kAttributeReadOnly)
+      files.SetAttributes(target, is64Bit,
+                          state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));
+    error = files.RemoveFile(target, is64Bit);
+  } else {
+    error = files.RenameFile(target, backup, is64Bit, false);
+  }
+  if (error == kSysSuccess) return FileAside::kMoved;
+  return IsMissing(error) ? FileAside::kNothingThere : FileAside::kRefused;
+}
+
+bool MakeFolders(MachineFiles& files, FileChangeJournal& notes, const std::wstring& folder, bool is64Bit) {
+  std::vector<std::wstring> missing;
+  for (std::wstring at = WithoutEndSlashes(ToBackslashes(folder)); !at.empty();) {
+    PathState state;
+    if (files.Look(at, is64Bit, state) != kSysSuccess || state.exists) break;
+    missing.push_back(at);
+    const size_t slash = at.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash < 2) break;
+    at = at.substr(0, slash);
+  }
+  for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
+    if (!notes.NoteCreated(*made, true, is64Bit)) return false;
+    const unsigned long code = files.CreateFolder(*made, is64Bit);
+    if (code != kSysSuccess && code != kSysAlreadyExists) break;
+  }
+  return true;
+}
 
 // ---- the journal ------------------------------------------------------------------------------
 
@@ -264,11 +261,11 @@ FileChangeResult DeleteFileRecord(MachineFiles& files, FileChangeJournal& fileNo
   if (deletion.kind == FileDeletionKind::kCountLowered) return Result(FileChangeOutcome::kDone, kSysSuccess);
 
   unsigned long error = kSysSuccess;
-  const Aside aside = MoveOldFileAside(files, fileNotes, target, is64, error, &before);
-  if (aside == Aside::kNotNoted) return FailPackage();
-  if (aside == Aside::kMoved) return Result(FileChangeOutcome::kDone, kSysSuccess);
+  const FileAside aside = MoveFileAside(files, fileNotes, target, is64, error, &before);
+  if (aside == FileAside::kNotNoted) return FailPackage();
+  if (aside == FileAside::kMoved) return Result(FileChangeOutcome::kDone, kSysSuccess);
   // Already gone: the line carries the error, and the deletion counts as done.
-  if (aside == Aside::kNothingThere) return Result(FileChangeOutcome::kDone, error);
+  if (aside == FileAside::kNothingThere) return Result(FileChangeOutcome::kDone, error);
 
   // In use: deleted at the next restart, read-only cleared first so that the restart can.
   if (before.attributes & kAttributeReadOnly) {
@@ -316,10 +313,10 @@ FileChangeResult CopyFileRecord(MachineFiles& files, FileChangeJournal& fileNote
       }
     } else {
       unsigned long error = kSysSuccess;
-      const Aside aside = MoveOldFileAside(files, fileNotes, target, is64, error);
-      if (aside == Aside::kNotNoted) return FailPackage();
-      if (aside == Aside::kRefused) return FailPackage(error);
-      movedAside = aside == Aside::kMoved;
+      const FileAside aside = MoveFileAside(files, fileNotes, target, is64, error);
+      if (aside == FileAside::kNotNoted) return FailPackage();
+      if (aside == FileAside::kRefused) return FailPackage(error);
+      movedAside = aside == FileAside::kMoved;
     }
     result = PlaceNewFile(files, fileNotes, request, existedBefore, movedAside);
     result.targetExisted = existedBefore;
@@ -371,7 +368,8 @@ unsigned long PutBackMovedFile(MachineFiles& files, const UndoRecord& record) {
   if (!backup.exists) return kSysSuccess;  // it never left its place
   unsigned long moved = files.RenameFile(record.other, record.path, record.is64Bit, true);
   if (moved == kSysAccessDenied) {
-    // A read-only file in the way (one the package made) is not the old one: it goes.
+    // A read-only file in the way (one the package made) is not the old one: it goes. This is
+    // the one place that clears it, for every machine.
     files.SetAttributes(record.path, record.is64Bit, kAttributeNormal);
     moved = files.RenameFile(record.other, record.path, record.is64Bit, true);
   }

@@ -103,6 +103,20 @@ struct FileCopyRequest {
 FileChangeResult CopyFileRecord(MachineFiles& files, FileChangeJournal& fileNotes, MachineRegistry& registry,
                                 RegistryChangeJournal& registryNotes, const FileCopyRequest& request);
 
+// What moving a file out of its place came to.
+enum class FileAside { kMoved, kNothingThere, kRefused, kNotNoted };
+
+// Moves the file at the path aside, its backup noted first (without a backup it is deleted,
+// read-only or not); a folder in its place refuses (kSysAccessDenied). known: the path's state as
+// the caller just looked at it. error: the system's code of a refusal or of a missing file.
+FileAside MoveFileAside(MachineFiles& files, FileChangeJournal& notes, const std::wstring& path, bool is64Bit,
+                        unsigned long& error, const PathState* known = nullptr);
+
+// Makes the folder and its missing parents, outermost first, each noted before it is made. A
+// folder that cannot be made is left to what is then placed in it to tell; false only when a
+// note could not be written.
+bool MakeFolders(MachineFiles& files, FileChangeJournal& notes, const std::wstring& folder, bool is64Bit);
+
 // Removes the folder and then its parents while they are empty and lie strictly inside one of
 // the protected folders, never one of those; each removal's undo noted first.
 FileChangeOutcome RemoveEmptyFolders(MachineFiles& files, FileChangeJournal& notes,

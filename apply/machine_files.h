@@ -38,6 +38,10 @@ struct PathState {
   std::uint32_t attributes = 0;
 };
 
+// The comparison key of a path's folder in one view of the file system: the same folder name
+// may name two folders, one for each view.
+std::wstring FolderKey(const std::wstring& path, bool is64Bit);
+
 class MachineFiles {
  public:
   virtual ~MachineFiles() = default;
@@ -46,7 +50,8 @@ class MachineFiles {
   virtual unsigned long Look(const std::wstring& path, bool is64Bit, PathState& state) = 0;
   // What the version rule knows of a file (its fixed version and last write).
   virtual unsigned long Facts(const std::wstring& path, bool is64Bit, FileFacts& facts) = 0;
-  // Renames a file, never a folder; with replace, a file at the destination is overwritten.
+  // Renames a file, never a folder; with replace, a file at the destination is overwritten (a
+  // read-only one refuses with kSysAccessDenied).
   // kSysFileNotFound when the source is gone; kSysSharingViolation when it is in use.
   virtual unsigned long RenameFile(const std::wstring& from, const std::wstring& to, bool is64Bit,
                                    bool replace) = 0;

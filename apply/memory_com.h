@@ -22,9 +22,13 @@ class MemoryCom : public MachineCom {
   bool WaitingRegistrationName(const std::wstring& path, bool is64Bit, std::wstring& name) override;
 
   void AddRegistered(const std::wstring& path, bool is64Bit) { registered_.insert(Key(path, is64Bit)); }
-  bool IsRegistered(const std::wstring& path, bool is64Bit) const { return registered_.count(Key(path, is64Bit)) != 0; }
+  bool IsRegistered(const std::wstring& path, bool is64Bit) const {
+    return registered_.count(Key(path, is64Bit)) != 0;
+  }
   // The server's own (un)registration fails: with code as the registration tool's exit code.
-  void Refuse(const std::wstring& path, bool is64Bit, unsigned long code = 5) { refused_[Key(path, is64Bit)] = code; }
+  void Refuse(const std::wstring& path, bool is64Bit, unsigned long code = 5) {
+    refused_[Key(path, is64Bit)] = code;
+  }
   // A registration the server cannot do now waits for the next logon.
   void WaitForLogon(const std::wstring& path, bool is64Bit) { waiting_.insert(Key(path, is64Bit)); }
 

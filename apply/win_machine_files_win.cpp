@@ -20,16 +20,6 @@ unsigned long LastError() {
 
 unsigned long Answer(BOOL ok) { return ok ? 0 : LastError(); }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-// The same folder name may name two folders, one for each view of the file system.
-std::wstring FolderKey(const std::wstring& target, bool is64Bit) {
-  return (is64Bit ? L"64|" : L"32|") + FilePathKey(FolderOf(target));
-}
-
 const wchar_t kPendingKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
@@ -69,8 +59,8 @@ unsigned long WinMachineFiles::Facts(const std::wstring& path, bool, FileFacts& 
 
 // A move aside (no replace) is a rename through one handle on the file's own volume; across
 // volumes the old file is copied there whole, then removed here (a copy whose source stayed is
-// not kept). A file put back (replace) goes over whatever stands in its place, a read-only file
-// the package made included, and reaches the disk before the call returns.
+// not kept). A file put back (replace) goes over the file that stands in its place (a read-only
+// one refuses: the undo clears it and asks again) and reaches the disk before the call returns.
 unsigned long WinMachineFiles::RenameFile(const std::wstring& from, const std::wstring& to, bool,
                                           bool replace) {
   if (replace) return PutBack(from, to);
@@ -100,14 +90,9 @@ unsigned long WinMachineFiles::RenameFile(const std::wstring& from, const std::w
 unsigned long WinMachineFiles::PutBack(const std::wstring& from, const std::wstring& to) {
   const DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   if (MoveFileExW(from.c_str(), to.c_str(), kFlags)) return 0;
-  DWORD error = LastError();
+  const DWORD error = LastError();
   if (error == ERROR_NOT_SAME_DEVICE && MoveFileExW(from.c_str(), to.c_str(), kFlags | MOVEFILE_COPY_ALLOWED))
     return 0;
-  if (error == ERROR_ACCESS_DENIED) {
-    SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExW(from.c_str(), to.c_str(), kFlags)) return 0;
-    error = LastError();
-  }
   return error;
 }
 

@@ -13,10 +13,12 @@
 #include "apply/memory_com.h"
 #include "apply/memory_files.h"
 #include "apply/memory_registry.h"
+#include "apply/memory_shortcuts.h"
 #include "apply/package_steps.h"
 #include "apply/registry_data.h"
 #include "apply/registry_changes.h"
 #include "apply/registry_decisions.h"
+#include "apply/shortcut_changes.h"
 #include "package/package_passes.h"
 #include "package/uninstaller_files.h"
 #include "packtool/file_access.h"
@@ -214,13 +216,10 @@ class Planner {
   CQXEnv Env() const {
     return ApplicationEnv(machine_, entry_->AppName, log_.get(), package_.get(), uninstallerVersion_);
   }
-  // The link's path as the program's line names it: its name joined to the common folder
-  // (sys/paths JoinPath, the program's own join, which writes '/').
-  std::wstring ShortcutPath(const CQXShortCut& shortcut) const {
-    return JoinPath(ShortcutFolder(shortcut.name.type == kShortcutGroup),
-                    Env().Expand(shortcut.name.name) + L".lnk");
-  }
   std::wstring ShortcutFolder(bool programMenu) const;
+  // The links' common folders as the plan names them, and the folders the emptied folders'
+  // sweep stays inside (the usual ones of Windows).
+  void LoadShortcutFolders();
   // A folder of drive C (C:\...) with the letter case of the folder below --root that stands
   // for it, as the system there names it to the program (Wine's drive C has C:\windows and
   // C:\users); the folder as given without --root or when nothing below the root matches.
@@ -294,7 +293,9 @@ class Planner {
   MemoryFiles files_;
   bool filesKnown_ = false;
   PlanFileNotes fileNotes_;
-  MemoryCom com_{files_};                    // the servers as the run registers and unregisters them
+  MemoryCom com_{files_};  // the servers as the run registers and unregisters them
+  // The links in the common folders, on those files, as the shortcut changes write them.
+  MemoryShortcuts shortcuts_{files_};
   std::set<std::wstring> pendingDeletions_;  // targets whose deletion waits for the restart
   std::map<std::wstring, int> sourceUses_;   // records of each package file, by FilePathKey
   bool stopsHere_ = false;                   // the package fails at a record, not after the pass
@@ -380,6 +381,23 @@ void Planner::LoadFiles() {
       if (!stored.empty() && !files_.HasFile(PackageFile(name), false))
         files_.AddFile(PackageFile(name), false, std::string(), FileFactsOf(stored));
     }
+  // Each link's place as it is below --root: a link there, a folder in its way, or its folder.
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(p.deleteObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(p.addObjects.get())})
+    for (const auto& shortcut : group->shortCuts) {
+      ShortcutChangeResult failure;
+      const std::wstring link = ShortcutLinkPath(shortcuts_, ShortcutRequestOf(*shortcut, Env()), failure);
+      if (!link.empty()) LoadTarget(ToBackslashes(link), false);
+    }
+}
+
+void Planner::LoadShortcutFolders() {
+  const std::wstring desktop = ShortcutFolder(false), programs = ShortcutFolder(true);
+  shortcuts_.SetCommonFolder(ShortcutPlace::kDesktop, desktop);
+  shortcuts_.SetCommonFolder(ShortcutPlace::kProgramMenu, programs);
+  shortcuts_.SetProtectedFolders({desktop, programs, machine_.progFolder, machine_.progFolder64,
+                                  machine_.winFolder, machine_.sysFolder, machine_.sysFolder64});
 }
 
 std::wstring Planner::UnderRoot(const std::wstring& path) const {
@@ -626,14 +644,35 @@ void Planner::WriteRegistry(const CQXBaseObjects& group, const std::wstring& ver
   }
 }
 
+// Each link's deletion and creation is the program's own change (DeleteShortcutRecord,
+// CreateShortcutRecord) on the files as the run leaves them at this point; the line's object is
+// the change's.
 void Planner::DeleteShortcuts(const CQXBaseObjects& group, const std::wstring& verb) {
-  for (const auto& shortcut : group.shortCuts) Action(verb, ShortcutPath(*shortcut));
+  const bool inUpdate = verb == L"UPDATE_SHORTCUT_DELETE";
+  for (const auto& shortcut : group.shortCuts) {
+    const ShortcutChangeResult result =
+        DeleteShortcutRecord(files_, shortcuts_, fileNotes_, ShortcutRequestOf(*shortcut, Env()), !inUpdate);
+    Action(verb, result.object);
+    if (result.outcome == ShortcutChangeOutcome::kDone) continue;
+    Note(L"  not deleted (the line says error " + std::to_wstring(result.code) +
+         (result.code == kSysAccessDenied ? L": a folder stands in the link's place" : L"") +
+         L"); the package fails at the end of this pass");
+    packageFails_ = true;
+  }
 }
 
 void Planner::CreateShortcuts(const CQXBaseObjects& group, const std::wstring& verb) {
   for (const auto& shortcut : group.shortCuts) {
-    Action(verb, ShortcutPath(*shortcut));
-    Note(L"  target " + Env().Expand(shortcut->target.path));
+    const ShortcutRequest request = ShortcutRequestOf(*shortcut, Env());
+    const ShortcutChangeResult result = CreateShortcutRecord(files_, shortcuts_, fileNotes_, request);
+    Action(verb, result.object);
+    Note(L"  target " + request.link.target);
+    if (result.outcome != ShortcutChangeOutcome::kDone)
+      Note(L"  not written (the line says error " + std::to_wstring(result.code) +
+           (result.shellResult && result.code == ShellResultOf(kSysAccessDenied)
+                ? L": a folder stands in the link's place"
+                : L"") +
+           L"); the run goes on without it");
   }
 }
 
@@ -711,6 +750,7 @@ bool Planner::Run(Report& report) {
   ReadUninstallerVersion();
   ReadListedFiles();
   if (!LoadRegistry(report)) return false;
+  LoadShortcutFolders();
   LoadFiles();
   const CQXDiffDistribute& p = *package_;
   Note(L"application " + entry_->AppName + L" (" + entry_->DisplayName.name + L") " +

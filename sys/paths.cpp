@@ -14,6 +14,12 @@ std::wstring ToForwardSlashes(std::wstring path) {
   return path;
 }
 
+std::wstring FolderOf(const std::wstring& path) {
+  const std::wstring normalised = ToBackslashes(path);
+  const size_t slash = normalised.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : normalised.substr(0, slash);
+}
+
 std::wstring LastPathComponent(const std::wstring& path) {
   size_t end = path.find_last_not_of(L"/\\");
   if (end == std::wstring::npos) return std::wstring();

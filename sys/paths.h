@@ -10,6 +10,9 @@ std::wstring ToForwardSlashes(std::wstring path);
 
 // The folder part of a path, as the system's PathRemoveFileSpecW does it, in forward slashes.
 std::wstring ParentFolder(const std::wstring& path);
+// The folder part of a path in backslashes: the text before its last separator ('\' or '/'),
+// with no system rule (a root keeps no separator); empty for a bare name.
+std::wstring FolderOf(const std::wstring& path);
 // A folder and a name joined as the system's path-append does it, in forward slashes.
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // True when a file or folder exists at the path (either kind of slash).

@@ -82,7 +82,8 @@ TEST(ComChanges, ARegistrationNotesTheRunOnceValueItMayWaitUnderFirst) {
   ComChangeResult result = RegisterComServerRecord(m.com, m.notes, kServer, false);
   EXPECT_EQ(result.outcome, ComChangeOutcome::kDone);
   EXPECT_TRUE(result.waitsForLogon);
-  EXPECT_EQ(m.notes.notes, (std::vector<std::wstring>{L"register " + kServer + L" 32", L"waiting " + kServer}));
+  EXPECT_EQ(m.notes.notes,
+            (std::vector<std::wstring>{L"register " + kServer + L" 32", L"waiting " + kServer}));
 
   // A program registers itself: it waits under no RunOnce value.
   Machine program;
@@ -103,11 +104,13 @@ TEST(ComChanges, ARegistrationNotesTheRunOnceValueItMayWaitUnderFirst) {
 
   // A library that is not there cannot be registered.
   Machine missing;
-  EXPECT_EQ(RegisterComServerRecord(missing.com, missing.notes, kServer, false).outcome, ComChangeOutcome::kFailed);
+  EXPECT_EQ(RegisterComServerRecord(missing.com, missing.notes, kServer, false).outcome,
+            ComChangeOutcome::kFailed);
 }
 
 TEST(ComChanges, AProgramIsNamedByItsLastExtension) {
-  for (const wchar_t* name : {L"a.exe", L"C:\\x\\A.EXE", L"x/y.Exe"}) EXPECT_TRUE(HasExeExtension(name)) << name;
+  for (const wchar_t* name : {L"a.exe", L"C:\\x\\A.EXE", L"x/y.Exe"})
+    EXPECT_TRUE(HasExeExtension(name)) << name;
   for (const wchar_t* name : {L"a.dll", L"C:\\x.exe\\a", L"a.exe.bak", L"exe", L"a.exes", L"C:\\x.exe\\"})
     EXPECT_FALSE(HasExeExtension(name)) << name;
 }

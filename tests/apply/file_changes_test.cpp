@@ -16,6 +16,7 @@
 #include "apply/package_executor.h"
 #include "apply/registry_changes.h"
 #include "package/object_records.h"
+#include "support/filling_notes.h"
 #include "support/power_cut.h"
 #include "support/registry_values.h"
 
@@ -33,24 +34,6 @@ FileFacts Version(std::uint64_t version) {
   facts.version = version;
   return facts;
 }
-
-// A journal whose disk fills up: it takes the given number of notes, then refuses every one.
-class FillingNotes : public FileChangeJournal {
- public:
-  explicit FillingNotes(int allowed) : allowed_(allowed) {}
-  bool NoteMoveAside(const std::wstring&, bool, std::wstring& backup) override {
-    backup = kBackups + L"\\000001.old";
-    return Take();
-  }
-  bool NoteCreated(const std::wstring&, bool, bool) override { return Take(); }
-  bool NoteFolderRemoved(const std::wstring&, std::uint32_t, bool) override { return Take(); }
-  bool NoteAttributes(const std::wstring&, std::uint32_t, bool) override { return Take(); }
-  bool NoteRestartMove(const std::wstring&, const std::wstring&) override { return Take(); }
-
- private:
-  bool Take() { return allowed_-- > 0; }
-  int allowed_;
-};
 
 class FileChangesTest : public ::testing::Test {
  protected:
@@ -266,7 +249,7 @@ TEST_F(FileChangesTest, AChangeWhoseUndoCannotBeNotedIsNotMade) {
   files_.AddFolder(kApp + L"\\Empty", true);
   const std::wstring before = files_.Listing();
   auto deleteWith = [&](int allowed, const std::wstring& target) {
-    FillingNotes notes(allowed);
+    FillingNotes notes(allowed, kBackups + L"\\000001.old");
     FileDeletionRequest request;
     request.target = target;
     request.is64Bit = true;
@@ -274,13 +257,13 @@ TEST_F(FileChangesTest, AChangeWhoseUndoCannotBeNotedIsNotMade) {
     return DeleteFileRecord(files_, notes, registry_, registryNotes_, request).outcome;
   };
   auto copyWith = [&](int allowed, const FileCopyRequest& request) {
-    FillingNotes notes(allowed);
+    FillingNotes notes(allowed, kBackups + L"\\000001.old");
     return CopyFileRecord(files_, notes, registry_, registryNotes_, request).outcome;
   };
   EXPECT_EQ(deleteWith(0, kApp + L"\\a.dll"), FileChangeOutcome::kFailPackage);
   EXPECT_EQ(copyWith(0, CopyOf(L"a.dll", kApp + L"\\a.dll", false)), FileChangeOutcome::kFailPackage);
   EXPECT_EQ(copyWith(0, CopyOf(L"b.dll", kApp + L"\\New\\b.dll")), FileChangeOutcome::kFailPackage);
-  FillingNotes full(0);
+  FillingNotes full(0, kBackups + L"\\000001.old");
   EXPECT_EQ(RemoveEmptyFolders(files_, full, kApp + L"\\Empty", kProtected, true),
             FileChangeOutcome::kFailPackage);
   EXPECT_EQ(files_.Listing(), before);

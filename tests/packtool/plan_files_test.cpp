@@ -1,4 +1,4 @@
-// brindle-pack plan decides the file records with the program's own changes, on an in-memory
+// brindle-pack plan decides the file and shortcut records with the program's own changes, on an in-memory
 // machine filled from --root: each pass sees the files as the passes before it leave them, the
 // lines carry the codes the changes give, and a change the program refuses stops the package
 // where the program stops it.
@@ -27,6 +27,11 @@ bool Age(const std::wstring& path, int days) {
       pack::FsPath(path), std::filesystem::file_time_type::clock::now() + std::chrono::hours(24 * days),
       error);
   return !error;
+}
+
+std::string ShortCut(const std::string& type, const std::string& name) {
+  return "<ShortCut><SCName Type=\"" + type + "\">" + name +
+         "</SCName><FullPath Type=\"SCTarget\">$InsFolder$\\app.exe</FullPath></ShortCut>";
 }
 
 std::string File(const std::string& name, const std::string& source = "") {
@@ -193,4 +198,43 @@ TEST(PackPlanFiles, AServerThatIsNotThereStopsTheUnregistrationsButNotThePackage
             "#   the server is not there: the line says error 0, and the rest of this pass is not handled "
             "(the package goes on)")
       << run.out;
+}
+
+// A link goes where the program puts it, with the program's codes: a name that could reach outside
+// its folder names the link as the program's line does and is refused (error 123), a folder
+// where a link is written makes the write fail (the shell's access denied) and the run goes on,
+// and a folder where a link is deleted fails the deletion (error 5) and the package after the pass.
+TEST(PackPlanShortcuts, ALinkTheProgramCannotWriteOrDeleteSaysItsCodeWhereTheProgramWould) {
+  const std::string desktop = "C:/Users/Public/Desktop/";
+  PlanScratch s("<AddObjects>" + ShortCut("INST_GSC", "..\\Evil") + ShortCut("INST_DSC", "Blocked") +
+                ShortCut("INST_DSC", "App") + "</AddObjects>");
+  ASSERT_TRUE(
+      Put(s.File(L"root/Users/Public/Desktop/Blocked.lnk/inside.txt"), "a folder of the link's name"));
+  const ToolRun run = s.Plan(true);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::vector<std::string> added = {
+      "ADD_SHORTCUT C:/ProgramData/Microsoft/Windows/Start Menu/Programs/../Evil.lnk",
+      "ADD_SHORTCUT " + desktop + "Blocked.lnk", "ADD_SHORTCUT " + desktop + "App.lnk"};
+  EXPECT_EQ(Actions(run.out), added) << run.out;
+  EXPECT_TRUE(run.OutHas("#   not written (the line says error 123); the run goes on without it")) << run.out;
+  EXPECT_TRUE(
+      run.OutHas("#   not written (the line says error -2147024891: a folder stands in the link's place)"))
+      << run.out;
+  EXPECT_TRUE(run.OutHas("UPDATE_ZNQ_UNINSTLOG")) << run.out;
+
+  PlanScratch d("<DeleteObjects>" + ShortCut("INST_DSC", "Stuck") + ShortCut("INST_DSC", "Gone") +
+                "</DeleteObjects><AddObjects>" + ShortCut("INST_DSC", "App") + "</AddObjects>");
+  ASSERT_TRUE(Put(d.File(L"root/Users/Public/Desktop/Stuck.lnk/inside.txt"), "a folder of the link's name"));
+  const ToolRun deletion = d.Plan(true);
+  ASSERT_EQ(deletion.exitCode, 0) << deletion.err;
+  EXPECT_EQ(Actions(deletion.out), (std::vector<std::string>{"DELETE_SHORTCUT " + desktop + "Stuck.lnk",
+                                                             "DELETE_SHORTCUT " + desktop + "Gone.lnk"}))
+      << deletion.out;
+  EXPECT_EQ(
+      LineAfter(deletion.out, "DELETE_SHORTCUT " + desktop + "Stuck.lnk"),
+      "#   not deleted (the line says error 5: a folder stands in the link's place); the package fails at "
+      "the end of this pass")
+      << deletion.out;
+  EXPECT_TRUE(deletion.OutHas("# the package fails at the end of this pass: nothing later is done"))
+      << deletion.out;
 }

@@ -1,5 +1,5 @@
 // A process ended at any change it makes, for the crash runs of the change families: the machine's
-// registry and file system and the journal's disk wrapped so that every change they see is
+// registry, file system and links and the journal's disk wrapped so that every change they see is
 // counted, and the one numbered cutAt never happens (a journal write it ends is left half on the
 // disk). Reads change nothing, so an end before a read is the end before the next change.
 #pragma once
@@ -8,6 +8,7 @@
 
 #include "apply/machine_files.h"
 #include "apply/machine_registry.h"
+#include "apply/machine_shortcuts.h"
 #include "apply/undo_journal.h"
 
 namespace brindle {
@@ -113,6 +114,23 @@ class CutFiles : public MachineFiles {
 
  private:
   MachineFiles& f_;
+  Power& power_;
+};
+
+class CutShortcuts : public MachineShortcuts {
+ public:
+  CutShortcuts(MachineShortcuts& shortcuts, Power& power) : s_(shortcuts), power_(power) {}
+  bool CommonFolder(ShortcutPlace place, std::wstring& folder) override {
+    return s_.CommonFolder(place, folder);
+  }
+  std::vector<std::wstring> ProtectedFolders() override { return s_.ProtectedFolders(); }
+  std::int32_t WriteLink(const std::wstring& path, const ShortcutLink& link) override {
+    power_.Change();
+    return s_.WriteLink(path, link);
+  }
+
+ private:
+  MachineShortcuts& s_;
   Power& power_;
 };
 

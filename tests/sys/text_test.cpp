@@ -49,3 +49,10 @@ TEST(Paths, ParentJoinAndLastComponentUseForwardSlashes) {
   EXPECT_EQ(LastPathComponent(L"dir\\sub\\"), L"sub");
   EXPECT_EQ(LastPathComponent(L"pkg.diff"), L"pkg.diff");
 }
+
+TEST(Paths, FolderOfIsTheTextBeforeTheLastSeparatorInBackslashes) {
+  EXPECT_EQ(FolderOf(L"C:\\a/b\\c.dll"), L"C:\\a\\b");
+  EXPECT_EQ(FolderOf(L"C:\\a\\b\\"), L"C:\\a\\b");
+  EXPECT_EQ(FolderOf(L"C:\\a"), L"C:");
+  EXPECT_EQ(FolderOf(L"c.dll"), L"");
+}
