@@ -7,7 +7,7 @@
 #include "apply/win_machine_com_win.h"
 #include "apply/package_context.h"
 #include "apply/file_changes.h"
-#include "apply/package_journal_win.h"
+#include "apply/package_notes.h"
 #include "apply/sub_updater.h"
 #include "package/object_records.h"
 #include "sys/com_registration_win.h"
@@ -178,14 +178,14 @@ std::wstring CFileActions::ExpandedTarget(const CQXFile& file) {
   const auto known = targets_.find(&file);
   if (known != targets_.end()) return known->second;
   std::wstring target = ToBackslashes(context_.env.Expand(file.Path()));
-  if (context_.journal) targets_.emplace(&file, target);
+  targets_.emplace(&file, target);
   return target;
 }
 
 // ---- the copy pass ---------------------------------------------------------------------------
 
 bool CFileActions::DeclareCopies(const std::vector<PackageAction>& actions, bool isAdd) {
-  return context_.journal->DeclareStep([&](CPackageJournal& journal) {
+  return context_.journal->DeclareStep([&](StepDeclarations& journal) {
     for (const PackageAction& action : actions) {
       const CQXFile* file = action.file;
       bool skip = false;
@@ -212,7 +212,6 @@ StepOutcome CFileActions::BeginStep(const PackageStep& step, const std::vector<P
   deletedFromFolders_.clear();
   ensuredFolders_.clear();
   linkChecks_.Release();
-  if (!context_.journal) return StepOutcome::kCompleted;
   bool declared = true;
   if (step.pass == PackagePass::kDeleteFiles)
     declared = DeclareDeletions(actions, step.section == PackageSection::kUpdate);
@@ -256,8 +255,11 @@ bool CFileActions::RemoveEmptiedFolders() {
     if (SwitchRedirection(*folder.second, skip) != 0 || skip) continue;
     if (!protectedFolders_)
       protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
-    // A removal whose undo cannot be noted is not made, and the step fails.
-    if (!RemoveEmptyFolders(folder.first.first, *protectedFolders_, context_.journal, folder.first.second)) {
+    // A removal whose undo cannot be noted is not made, and the step fails. The step's files
+    // are let go of: each folder is looked at afresh.
+    WinMachineFiles files;
+    if (RemoveEmptyFolders(files, context_.journal->FileNotes(), ToBackslashes(folder.first.first),
+                           *protectedFolders_, folder.first.second) == FileChangeOutcome::kFailPackage) {
       noted = false;
       break;
     }
@@ -320,9 +322,8 @@ ActionOutcome CFileActions::CopyOne(const CQXFile& file, bool isAdd) {
   const std::wstring folderKey = FolderKey(request.target, current64Bit_);
   request.folderExists = ensuredFolders_.count(folderKey) != 0;
 
-  CPackageJournalFileNotes fileNotes(context_.journal);
-  CPackageJournalNotes registryNotes(context_.journal);
-  const FileChangeResult result = CopyFileRecord(files_, fileNotes, counts_, registryNotes, request);
+  const FileChangeResult result = CopyFileRecord(files_, context_.journal->FileNotes(), counts_,
+                                                 context_.journal->RegistryNotes(), request);
   if (result.outcome == FileChangeOutcome::kFailPackage) {
     // An undo that could not be noted writes no line of its own (the journal wrote one).
     if (result.code != 0)
@@ -369,7 +370,7 @@ bool CFileActions::IsSourceNewer(const std::wstring& source, const std::wstring&
 // ---- the delete pass ---------------------------------------------------------------------------
 
 bool CFileActions::DeclareDeletions(const std::vector<PackageAction>& actions, bool isUpdate) {
-  return context_.journal->DeclareStep([&](CPackageJournal& journal) {
+  return context_.journal->DeclareStep([&](StepDeclarations& journal) {
     for (const PackageAction& action : actions) {
       const CQXFile* file = action.file;
       bool skip = false;
@@ -422,9 +423,8 @@ ActionOutcome CFileActions::DeleteOne(const CQXFile* file, bool isUpdate) {
   request.delInfo = file->delInfo;
   request.inUpdate = isUpdate;
   if (file->delInfo != kDelInfoHold && !ChainIsFollowed(verb, request.target)) return ActionOutcome::kFailed;
-  CPackageJournalFileNotes fileNotes(context_.journal);
-  CPackageJournalNotes registryNotes(context_.journal);
-  const FileChangeResult result = DeleteFileRecord(files_, fileNotes, counts_, registryNotes, request);
+  const FileChangeResult result = DeleteFileRecord(files_, context_.journal->FileNotes(), counts_,
+                                                   context_.journal->RegistryNotes(), request);
   // An undo that could not be noted: nothing changed, no line (the journal wrote its own), and
   // the package fails.
   if (result.outcome == FileChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
@@ -463,7 +463,7 @@ ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregist
   const std::wstring target = ExpandedTarget(file);
   // A server whose undo cannot be noted is left as it is, and the package fails (the journal
   // wrote the line).
-  CPackageJournalComNotes notes(context_.journal);
+  ComChangeJournal& notes = context_.journal->ComNotes();
   WinMachineCom com;
   const ComChangeResult result = unregister ? UnregisterComServer(target, is64Bit, notes)
                                             : RegisterComServerRecord(com, notes, target, is64Bit);
@@ -477,20 +477,6 @@ ActionOutcome CFileActions::RegisterComAction(const CQXFile& file, bool unregist
 }
 
 // ---- folders ---------------------------------------------------------------------------------
-
-bool CFileActions::RemoveEmptyFolders(const std::wstring& start, CPackageJournal* journal, bool is64Bit) {
-  if (start.empty()) return true;
-  return RemoveEmptyFolders(start, ProtectedFolders(), journal, is64Bit);
-}
-
-bool CFileActions::RemoveEmptyFolders(const std::wstring& start,
-                                      const std::vector<std::wstring>& protectedFolders,
-                                      CPackageJournal* journal, bool is64Bit) {
-  WinMachineFiles files;
-  CPackageJournalFileNotes notes(journal);
-  return brindle::RemoveEmptyFolders(files, notes, ToBackslashes(start), protectedFolders, is64Bit) !=
-         FileChangeOutcome::kFailPackage;
-}
 
 bool CFileActions::GetSpecialFolder(int csidl, std::wstring& folder) {
 #ifdef _WIN64

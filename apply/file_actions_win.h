@@ -23,7 +23,6 @@
 namespace brindle {
 
 class CQXFile;
-class CPackageJournal;
 struct PackageContext;
 
 using FileList = std::vector<std::unique_ptr<CQXFile>>;
@@ -62,16 +61,6 @@ class CFileActions : public CQXActionFamily {
   // The source has a higher file version, or (without two versions to compare, or with a
   // version not higher) a later last-write time.
   static bool IsSourceNewer(const std::wstring& source, const std::wstring& target);
-  // Removes the folder and then its parents while they are empty and lie strictly inside one
-  // of the special folders that hold applications; stops at the first that is not (an empty
-  // path looks at nothing). Each folder removed is journaled first when a journal is given.
-  // False when a removal's undo could not be noted (that folder and those above it then stay).
-  static bool RemoveEmptyFolders(const std::wstring& folder, CPackageJournal* journal = nullptr,
-                                 bool is64Bit = false);
-  // The same with the list of folders that must stay (ProtectedFolders), read once by the caller.
-  static bool RemoveEmptyFolders(const std::wstring& folder,
-                                 const std::vector<std::wstring>& protectedFolders,
-                                 CPackageJournal* journal = nullptr, bool is64Bit = false);
   // The special folders that hold applications: a removal stays strictly inside one of them
   // and never removes one of them.
   static std::vector<std::wstring> ProtectedFolders();

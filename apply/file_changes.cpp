@@ -170,7 +170,8 @@ FileAside MoveFileAside(MachineFiles& files, FileChangeJournal& notes, const std
   std::wstring backup;
   if (!notes.NoteMoveAside(target, is64Bit, backup)) return FileAside::kNotNoted;
   if (backup.empty()) {
-    // No backup is kept (a run without a journal): the old file is deleted, read-only or not.
+    // No backup is kept (the benchmark's build without the journal): the old file is deleted,
+    // read-only or not.
     if (state.attributes & kAttributeReadOnly)
       files.SetAttributes(target, is64Bit,
                           state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));

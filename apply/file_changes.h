@@ -22,7 +22,8 @@ class FileChangeJournal {
  public:
   virtual ~FileChangeJournal() = default;
   // A file about to be moved aside: the record names the place it waits in, returned in backup.
-  // An empty backup with true: no backup is kept (a run without a journal), the file is deleted.
+  // An empty backup with true: no backup is kept (the benchmark's build that measures what the
+  // journal costs), and the file is deleted.
   virtual bool NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) = 0;
   // A file or folder about to be created where none is.
   virtual bool NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) = 0;

@@ -15,7 +15,7 @@ namespace brindle {
 class CQXDiffDistribute;
 class CQXInstallLog;
 class CQXUninstallLog;
-class CPackageJournal;
+class PackageNotes;
 class CQXFile;
 
 struct PackageContext {
@@ -31,7 +31,7 @@ struct PackageContext {
   std::set<std::wstring>* pendingDeletions = nullptr;  // expanded targets deleted at restart
   bool* rebootNeeded = nullptr;
   std::vector<const CQXFile*>* comQueue = nullptr;  // servers registered after the last section
-  CPackageJournal* journal = nullptr;               // null outside a journaled package: nothing is undoable
+  PackageNotes* journal = nullptr;  // the package's journal: every package has one while its actions run
 
   void SetRebootNeeded() const {
     if (rebootNeeded) *rebootNeeded = true;

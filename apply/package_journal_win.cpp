@@ -487,19 +487,23 @@ bool ReadOldValue(HKEY key, const std::wstring& name, UndoRecord& record) {
 }
 }  // namespace
 
+void CPackageJournal::ForgetDeclared() {
+  batch_.clear();
+  declaredMoves_.clear();
+  declaredNew_.clear();
+  declaredValues_.clear();
+}
+
 void CPackageJournal::BeginDeclarations() {
   declaring_ = true;
   // Nothing makes keys while the declarations are gathered: a key found missing stays missing.
   declaredRegistry_.EndStep();
   declaredRegistry_.RememberMissing();
-  batch_.clear();
-  declaredMoves_.clear();
-  declaredNew_.clear();
-  declaredValues_.clear();
+  ForgetDeclared();
   checkedKeyPaths_.clear();
 }
 
-bool CPackageJournal::DeclareStep(const std::function<void(CPackageJournal&)>& declare) {
+bool CPackageJournal::DeclareStep(const std::function<void(StepDeclarations&)>& declare) {
   BeginDeclarations();
   try {
     declare(*this);
@@ -514,10 +518,7 @@ bool CPackageJournal::DeclareStep(const std::function<void(CPackageJournal&)>& d
 void CPackageJournal::AbandonDeclarations() {
   declaring_ = false;
   declaredRegistry_.EndStep();
-  batch_.clear();
-  declaredMoves_.clear();
-  declaredNew_.clear();
-  declaredValues_.clear();
+  ForgetDeclared();
 }
 
 void CPackageJournal::EndDeclarations() {
@@ -527,9 +528,7 @@ void CPackageJournal::EndDeclarations() {
   batch.swap(batch_);
   if (!RecordAll(batch)) {
     WriteServiceLog({L"-", folder_, L"error", std::to_wstring(GetLastError())}, L"BR", L"UNDO_JOURNAL_WRITE");
-    declaredMoves_.clear();
-    declaredNew_.clear();
-    declaredValues_.clear();
+    ForgetDeclared();
     throw CUpdaterException("the undo journal cannot be written");
   }
 }
@@ -567,6 +566,11 @@ void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
 void CPackageJournal::DeclareValue(int root, bool is64BitView, const std::wstring& keyPath,
                                    const std::wstring& name) {
   NoteMissingKeys(root, is64BitView, keyPath);
+  NoteValue(root, is64BitView, keyPath, name);
+}
+
+void CPackageJournal::DeclareValueDeletion(int root, bool is64BitView, const std::wstring& keyPath,
+                                           const std::wstring& name) {
   NoteValue(root, is64BitView, keyPath, name);
 }
 

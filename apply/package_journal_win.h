@@ -15,6 +15,7 @@
 #include "apply/win_machine_registry_win.h"
 #include "apply/com_changes.h"
 #include "apply/file_changes.h"
+#include "apply/package_notes.h"
 #include "apply/registry_changes.h"
 #include "apply/sub_updater.h"
 #include "apply/undo_journal.h"
@@ -23,7 +24,48 @@ namespace brindle {
 
 class ProtectedFolder;
 
-class CPackageJournal : public CQXChangeJournal {
+class CPackageJournal;
+
+// The notes of the registry changes (registry_changes.h), written into the package's journal: a
+// value or key its declarations noted already is not noted again.
+class CPackageJournalNotes : public RegistryChangeJournal {
+ public:
+  explicit CPackageJournalNotes(CPackageJournal& journal) : journal_(journal) {}
+  bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override;
+  bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override;
+  bool NoteKeyRemoved(const RegistryKeyName& key) override;
+
+ private:
+  CPackageJournal& journal_;
+};
+
+// The notes of the COM changes (com_changes.h), written into the package's journal.
+class CPackageJournalComNotes : public ComChangeJournal {
+ public:
+  explicit CPackageJournalComNotes(CPackageJournal& journal) : journal_(journal) {}
+  bool NoteServer(const std::wstring& path, bool is64Bit, bool registering) override;
+  bool NoteWaitingRegistration(const std::wstring& valueName) override;
+
+ private:
+  CPackageJournal& journal_;
+};
+
+// The notes of the file changes (file_changes.h), written into the package's journal: a file
+// or folder its declarations noted already is not noted again.
+class CPackageJournalFileNotes : public FileChangeJournal {
+ public:
+  explicit CPackageJournalFileNotes(CPackageJournal& journal) : journal_(journal) {}
+  bool NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) override;
+  bool NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) override;
+  bool NoteFolderRemoved(const std::wstring& path, std::uint32_t attributes, bool is64Bit) override;
+  bool NoteAttributes(const std::wstring& path, std::uint32_t attributes, bool is64Bit) override;
+  bool NoteRestartMove(const std::wstring& source, const std::wstring& destination) override;
+
+ private:
+  CPackageJournal& journal_;
+};
+
+class CPackageJournal : public CQXChangeJournal, public PackageNotes, public StepDeclarations {
  public:
   // Starts the journal of a package (any journal of an earlier package must have been recovered
   // first). Null when the undo folder or the journal cannot be made: the package must then not
@@ -75,25 +117,26 @@ class CPackageJournal : public CQXChangeJournal {
   // gathered (from the machine's state at that moment) and written in one trip to the disk;
   // the changes of the pass then find their record already written. An undo record is safe
   // to apply whether or not its change was made, so a declared change that is never made
-  // costs nothing. DeclareStep gathers them through declare and writes them: false when they
-  // cannot be gathered or written (none of them is then kept, and the step must not run).
-  bool DeclareStep(const std::function<void(CPackageJournal&)>& declare);
-  // Runs notes on the journal (none without one): false when they cannot be written.
+  // costs nothing.
+  bool DeclareStep(const std::function<void(StepDeclarations&)>& declare) override;
+  void DeclareFile(const std::wstring& path, bool is64Bit) override;
+  void DeclareValue(int root, bool is64BitView, const std::wstring& keyPath,
+                    const std::wstring& name) override;
+  void DeclareValueDeletion(int root, bool is64BitView, const std::wstring& keyPath,
+                            const std::wstring& name) override;
+  // Runs notes on the journal: false when they cannot be written.
   template <typename Notes>
-  static bool Try(CPackageJournal* journal, Notes notes) {
-    if (!journal) return true;
+  static bool Try(CPackageJournal& journal, Notes notes) {
     try {
-      notes(*journal);
+      notes(journal);
       return true;
     } catch (const CUpdaterException&) {
       return false;
     }
   }
-  // A file target of the pass: moved aside when it exists, else its creation (and that of its
-  // missing folders).
-  void DeclareFile(const std::wstring& path, bool is64Bit);
-  // A registry value of the pass, and the keys of its path that are missing.
-  void DeclareValue(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name);
+  FileChangeJournal& FileNotes() override { return fileNotes_; }
+  RegistryChangeJournal& RegistryNotes() override { return registryNotes_; }
+  ComChangeJournal& ComNotes() override { return comNotes_; }
 
   // The package is kept: the journal is deleted (from then on nothing will undo it); the old
   // files moved aside wait for RemoveKeptBackups.
@@ -110,6 +153,7 @@ class CPackageJournal : public CQXChangeJournal {
   void EndDeclarations();
   // Forgets what was gathered when the declarations cannot be completed.
   void AbandonDeclarations();
+  void ForgetDeclared();
   CPackageJournal(std::unique_ptr<CQXJournalSink> sink, std::unique_ptr<ProtectedFolder> folder,
                   std::unique_ptr<ProtectedFolder> backups);
   std::wstring NextBackupPath();
@@ -135,49 +179,9 @@ class CPackageJournal : public CQXChangeJournal {
   // to their end.
   WinMachineRegistry declaredRegistry_;
   bool finished_ = false;
-};
-
-// The notes of the registry changes (registry_changes.h), written into the package's journal: a
-// value or key its declarations noted already is not noted again. Without a journal (the
-// benchmark's build that measures its cost) nothing is noted.
-class CPackageJournalNotes : public RegistryChangeJournal {
- public:
-  explicit CPackageJournalNotes(CPackageJournal* journal) : journal_(journal) {}
-  bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override;
-  bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override;
-  bool NoteKeyRemoved(const RegistryKeyName& key) override;
-
- private:
-  CPackageJournal* journal_;
-};
-
-// The notes of the COM changes (com_changes.h), written into the package's journal. Without a
-// journal nothing is noted.
-class CPackageJournalComNotes : public ComChangeJournal {
- public:
-  explicit CPackageJournalComNotes(CPackageJournal* journal) : journal_(journal) {}
-  bool NoteServer(const std::wstring& path, bool is64Bit, bool registering) override;
-  bool NoteWaitingRegistration(const std::wstring& valueName) override;
-
- private:
-  CPackageJournal* journal_;
-};
-
-// The notes of the file changes (file_changes.h), written into the package's journal: a file
-// or folder its declarations noted already is not noted again. Without a journal (the
-// benchmark's build that measures its cost) nothing is noted and no file is moved aside: an old
-// file is deleted instead.
-class CPackageJournalFileNotes : public FileChangeJournal {
- public:
-  explicit CPackageJournalFileNotes(CPackageJournal* journal) : journal_(journal) {}
-  bool NoteMoveAside(const std::wstring& path, bool is64Bit, std::wstring& backup) override;
-  bool NoteCreated(const std::wstring& path, bool isFolder, bool is64Bit) override;
-  bool NoteFolderRemoved(const std::wstring& path, std::uint32_t attributes, bool is64Bit) override;
-  bool NoteAttributes(const std::wstring& path, std::uint32_t attributes, bool is64Bit) override;
-  bool NoteRestartMove(const std::wstring& source, const std::wstring& destination) override;
-
- private:
-  CPackageJournal* journal_;
+  CPackageJournalFileNotes fileNotes_{*this};
+  CPackageJournalNotes registryNotes_{*this};
+  CPackageJournalComNotes comNotes_{*this};
 };
 
 // At the start of a patch-mode run: each package left half-applied by a process that died, or

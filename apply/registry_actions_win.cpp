@@ -2,7 +2,7 @@
 
 #include "apply/action_line.h"
 #include "apply/package_context.h"
-#include "apply/package_journal_win.h"
+#include "apply/package_notes.h"
 #include "apply/registry_changes.h"
 #include "apply/registry_data.h"
 #include "apply/registry_decisions.h"
@@ -36,7 +36,7 @@ bool CRegistryActions::Skipped(const CQXRegistry& record) {
 // ---- the write pass ----------------------------------------------------------------------------
 
 bool CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, bool writing) {
-  return context_.journal->DeclareStep([&](CPackageJournal& journal) {
+  return context_.journal->DeclareStep([&](StepDeclarations& journal) {
     for (const PackageAction& action : actions) {
       const CQXRegistry* record = action.registry;
       if (!record || Skipped(*record) || !RootKey(record->keyPath.root)) continue;
@@ -45,14 +45,13 @@ bool CRegistryActions::DeclareValues(const std::vector<PackageAction>& actions, 
       const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record->valueName);
       // A write may also create the keys of its path; a deletion only takes the value.
       if (writing) journal.DeclareValue(record->keyPath.root, is64Bit, keyPath, valueName);
-      else journal.NoteValue(record->keyPath.root, is64Bit, keyPath, valueName);
+      else journal.DeclareValueDeletion(record->keyPath.root, is64Bit, keyPath, valueName);
     }
   });
 }
 
 StepOutcome CRegistryActions::BeginStep(const PackageStep& step, const std::vector<PackageAction>& actions) {
   registry_.EndStep();
-  if (!context_.journal) return StepOutcome::kCompleted;  // the benchmark's build without a journal
   bool declared = true;
   if (step.pass == PackagePass::kWriteRegistry) declared = DeclareValues(actions, true);
   if (step.pass == PackagePass::kDeleteRegistry) declared = DeclareValues(actions, false);
@@ -109,8 +108,8 @@ ActionOutcome CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) 
     WriteActionError(verb, key.path, kSysInvalidParameter);
     return ActionOutcome::kFailed;
   }
-  CPackageJournalNotes notes(context_.journal);
-  const RegistryChangeResult result = WriteRegistryValue(registry_, notes, key, valueName, value, isAdd);
+  const RegistryChangeResult result =
+      WriteRegistryValue(registry_, context_.journal->RegistryNotes(), key, valueName, value, isAdd);
   if (result.outcome == RegistryChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
   WriteActionLine(result.verb, key.path, result.code);
   if (result.outcome == RegistryChangeOutcome::kDone && isAdd && context_.uninstallLog)
@@ -123,8 +122,8 @@ ActionOutcome CRegistryActions::WriteOne(const CQXRegistry& record, bool isAdd) 
 ActionOutcome CRegistryActions::DeleteOne(const CQXRegistry& record, bool isUpdate) {
   const RegistryKeyName key = KeyOf(record);
   const std::wstring valueName = context_.env.ExpandKeepingSystemFolders(record.valueName);
-  CPackageJournalNotes notes(context_.journal);
-  const RegistryChangeResult result = DeleteRegistryValue(registry_, notes, key, valueName, isUpdate);
+  const RegistryChangeResult result =
+      DeleteRegistryValue(registry_, context_.journal->RegistryNotes(), key, valueName, isUpdate);
   if (result.outcome == RegistryChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
   WriteActionLine(result.verb, key.path, result.code);
   if (result.keyRemoved && context_.uninstallLog) context_.uninstallLog->RemoveRegistryEntry(record);

@@ -2,7 +2,7 @@
 
 #include "apply/action_line.h"
 #include "apply/package_context.h"
-#include "apply/package_journal_win.h"
+#include "apply/package_notes.h"
 #include "apply/sub_updater.h"
 #include "logs/service_log.h"
 #include "sys/paths.h"
@@ -43,9 +43,8 @@ ActionOutcome CShortcutActions::CreateAction(const CQXShortCut* record, bool isA
     WriteMissingRecordLine(CreateVerb(isAdd));
     return ActionOutcome::kMissingRecord;
   }
-  CPackageJournalFileNotes notes(context_.journal);
-  const ShortcutChangeResult result =
-      CreateShortcutRecord(files_, shortcuts_, notes, ShortcutRequestOf(*record, context_.env));
+  const ShortcutChangeResult result = CreateShortcutRecord(files_, shortcuts_, context_.journal->FileNotes(),
+                                                           ShortcutRequestOf(*record, context_.env));
   WriteLine(CreateVerb(isAdd), result);
   if (result.outcome == ShortcutChangeOutcome::kFailPackage) return ActionOutcome::kFailPackage;
   if (!result.changed) return ActionOutcome::kNotApplied;
@@ -58,9 +57,8 @@ ActionOutcome CShortcutActions::DeleteAction(const CQXShortCut* record, bool isU
     WriteMissingRecordLine(DeleteVerb(isUpdate));
     return ActionOutcome::kMissingRecord;
   }
-  CPackageJournalFileNotes notes(context_.journal);
-  const ShortcutChangeResult result =
-      DeleteShortcutRecord(files_, shortcuts_, notes, ShortcutRequestOf(*record, context_.env), !isUpdate);
+  const ShortcutChangeResult result = DeleteShortcutRecord(
+      files_, shortcuts_, context_.journal->FileNotes(), ShortcutRequestOf(*record, context_.env), !isUpdate);
   WriteLine(DeleteVerb(isUpdate), result);
   // Only a link that is really gone leaves the uninstall log.
   if (result.changed && !isUpdate && context_.uninstallLog)

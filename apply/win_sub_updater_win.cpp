@@ -5,6 +5,7 @@
 #include "apply/file_actions_win.h"
 #include "apply/hook_actions_win.h"
 #include "apply/package_executor.h"
+#include "apply/nothing_noted.h"
 #include "apply/package_journal_win.h"
 #include "apply/package_steps.h"
 #include "apply/registry_actions_win.h"
@@ -36,6 +37,17 @@ CQXEnv CWinQXSubUpdater::MakeEnv() const {
   return ApplicationEnv(*machineFolders_, AppName(), installLog_, package_, uninstallerVersion_);
 }
 
+#ifdef BRINDLE_WITHOUT_JOURNAL
+namespace {
+// Brindle_nojournal.exe, a build the benchmark alone runs to measure what the journal costs,
+// applies each package with notes that keep nothing, so it cannot be taken back.
+PackageNotes& UnjournaledNotes() {
+  static NothingNotedPackage notes;
+  return notes;
+}
+}  // namespace
+#endif
+
 PackageContext& CWinQXSubUpdater::Context() {
   const bool stale = !context_ || context_->appName != AppName() || context_->package != package_ ||
                      context_->installLog != installLog_ ||
@@ -54,7 +66,11 @@ PackageContext& CWinQXSubUpdater::Context() {
   context_->pendingDeletions = &pendingDeletions_;
   context_->rebootNeeded = &rebootNeeded_;
   context_->comQueue = &comQueue_;
+#ifdef BRINDLE_WITHOUT_JOURNAL
+  context_->journal = &UnjournaledNotes();
+#else
   context_->journal = journal_.get();
+#endif
   return *context_;
 }
 
@@ -62,8 +78,6 @@ PackageContext& CWinQXSubUpdater::Context() {
 
 bool CWinQXSubUpdater::BeginPackage(const std::wstring& packageFile) {
 #ifdef BRINDLE_WITHOUT_JOURNAL
-  // Brindle_nojournal.exe, a build the benchmark alone runs to measure what the journal costs:
-  // the package is applied without one (and cannot be taken back).
   (void)packageFile;
   return true;
 #else

@@ -136,6 +136,16 @@ class PatchFailure : public PatchFixture {
     ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\keep.txt", "keep 1.1"));
     ASSERT_TRUE(WriteFileText(packageSource_ + L"\\INST\\new.txt", "new"));
   }
+  // Runs the list with a person who answers every box with OK: the run fails (100) and the one
+  // box says so.
+  void RunAndExpectTheFailureBox(const std::wstring& list) {
+    Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"OK"); });
+    EXPECT_EQ(RunBrindle(list, L"/normal_install"), 100);
+    person.Stop();
+    ASSERT_EQ(person.texts_.size(), 1u);
+    EXPECT_EQ(person.texts_[0],
+              L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  }
   std::string UninstallLog10() const {
     return "[Language]\r\nLang=\"en\"\r\n[Files]\r\nUIFILE=\"" + Logged(AppPath(L"keep.txt")) +
            "\" INST_REQ INST_REQ INST_DEL INST_NOREG\r\n[Startup]\r\nVersion=\"1.0\"\r\n"
@@ -190,12 +200,7 @@ TEST_F(PatchFailure, APackageWithoutDiffXmlFailsAndChangesNothing) {
   DeleteFileW(ToBackslashes(packageSource_ + L"\\diff.xml").c_str());
   ASSERT_TRUE(MakeCabinet(lists_ + L"/package.diff", packageSource_));
   const std::string before = installLog_.Bytes();
-  Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"OK"); });
-  EXPECT_EQ(RunBrindle(list, L"/normal_install"), 100);
-  person.Stop();
-  ASSERT_EQ(person.texts_.size(), 1u);
-  EXPECT_EQ(person.texts_[0],
-            L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  RunAndExpectTheFailureBox(list);
   ExpectUnchanged(before);
 }
 
@@ -358,15 +363,9 @@ TEST_F(PatchFailure, AnUninstallLogThatCannotBeReadFailsThePackageBeforeAnyChang
                                          L"lock \"" + app_ + L"\\uninst.ini\" 120000", 30000, holding);
   ASSERT_TRUE(holding);
   ServiceLogTail tail;
-  Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"OK"); });
-  const int exitCode = RunBrindle(list, L"/normal_install");
-  person.Stop();
+  RunAndExpectTheFailureBox(list);
   TerminateProcess(holder.process.Get(), 0);
   WaitForSingleObject(holder.process.Get(), 5000);
-  EXPECT_EQ(exitCode, 100);
-  ASSERT_EQ(person.texts_.size(), 1u);
-  EXPECT_EQ(person.texts_[0],
-            L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
   EXPECT_EQ(tail.Details(L"OPEN_ZNQ_UNINSTLOG"),
             std::vector<std::wstring>{L"-," + app_ + L"\\uninst.ini,error,0"});
   EXPECT_TRUE(tail.Details(L"UPDATE_ZNQ_UNINSTLOG").empty());
@@ -545,12 +544,7 @@ TEST_F(PatchFailure, ACabinetCutShortFailsBeforeAnyChange) {
   ASSERT_TRUE(WriteBytes(cabinet, bytes.substr(0, bytes.size() - 50000)));
   const std::string before = installLog_.Bytes();
   ServiceLogTail tail;
-  Person person(L"Sample Application", [](HWND box, int) { PressButton(box, L"OK"); });
-  EXPECT_EQ(RunBrindle(list, L"/normal_install"), 100);
-  person.Stop();
-  ASSERT_EQ(person.texts_.size(), 1u);
-  EXPECT_EQ(person.texts_[0],
-            L"Une erreur s'est produite pendant la mise \u00e0 jour de Sample Application.");
+  RunAndExpectTheFailureBox(list);
   const std::vector<std::wstring> extracted = tail.Details(L"EXTRACT_PACKAGE");
   ASSERT_EQ(extracted.size(), 1u);
   EXPECT_NE(extracted[0].find(L"package.diff,error,0"), std::wstring::npos) << extracted[0];

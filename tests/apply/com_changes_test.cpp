@@ -37,12 +37,16 @@ struct Machine {
   MemoryFiles files;
   MemoryCom com{files};
   RecordingNotes notes;
+  // The server installed and registered in the given view.
+  void Install(const std::wstring& server, bool is64Bit) {
+    files.AddFile(server, is64Bit, "dll");
+    com.AddRegistered(server, is64Bit);
+  }
 };
 
 TEST(ComChanges, AServerIsUnregisteredAfterItsNoteAndNotAtAllWithoutIt) {
   Machine m;
-  m.files.AddFile(kServer, false, "dll");
-  m.com.AddRegistered(kServer, false);
+  m.Install(kServer, false);
   ComChangeResult result = UnregisterComServerRecord(m.com, m.notes, kServer, false);
   EXPECT_EQ(result.outcome, ComChangeOutcome::kDone);
   EXPECT_EQ(result.code, 0u);
@@ -50,8 +54,7 @@ TEST(ComChanges, AServerIsUnregisteredAfterItsNoteAndNotAtAllWithoutIt) {
   EXPECT_EQ(m.notes.notes, std::vector<std::wstring>{L"unregister " + kServer + L" 32"});
 
   Machine full;
-  full.files.AddFile(kServer, true, "dll");
-  full.com.AddRegistered(kServer, true);
+  full.Install(kServer, true);
   full.notes.refuseServer = true;
   result = UnregisterComServerRecord(full.com, full.notes, kServer, true);
   EXPECT_EQ(result.outcome, ComChangeOutcome::kFailPackage);

@@ -43,6 +43,7 @@ TEST(ComQueue, AServerThatCannotBeRegisteredStopsThePassAndTheQueueIsEmptiedAnyw
   CQXInstallLog log;
   CWinQXSubUpdater updater;
   updater.BeginApplication(&log, nullptr);
+  ASSERT_TRUE(updater.BeginPackage(L"queued.cab"));
   updater.ComQueue() = {missing.get(), server.get()};
   updater.RegisterPendingComServers();
   EXPECT_TRUE(updater.ComQueue().empty());
@@ -55,6 +56,9 @@ TEST(ComQueue, AServerThatCannotBeRegisteredStopsThePassAndTheQueueIsEmptiedAnyw
   EXPECT_TRUE(updater.ComQueue().empty());
   EXPECT_TRUE(ServerKeyExists(L"queued_server.dll"));
   EXPECT_FALSE(updater.RebootNeeded());
+  // The registration is the package's: taken back with it.
+  EXPECT_TRUE(updater.UndoPackage());
+  EXPECT_FALSE(ServerKeyExists(L"queued_server.dll"));
   UniqueRegKey classes;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes", 0, KEY_ALL_ACCESS, classes.Receive()),
             ERROR_SUCCESS);

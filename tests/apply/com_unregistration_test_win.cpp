@@ -46,6 +46,17 @@ DWORD SubKeyCount(const std::wstring& path) {
   return count;
 }
 
+// The servers noted before their change, in order.
+class NotedServers : public ComChangeJournal {
+ public:
+  bool NoteServer(const std::wstring& path, bool, bool registering) override {
+    servers.push_back((registering ? L"register " : L"unregister ") + path);
+    return true;
+  }
+  bool NoteWaitingRegistration(const std::wstring&) override { return true; }
+  std::vector<std::wstring> servers;
+};
+
 }  // namespace
 
 TEST(ComUnregistration, ARegisteredServerIsUnregisteredAndLoggedAsASuccess) {
@@ -57,8 +68,9 @@ TEST(ComUnregistration, ARegisteredServerIsUnregisteredAndLoggedAsASuccess) {
   ASSERT_TRUE(ServerKeyExists(L"unreg_server.dll"));
 
   ServiceLogTail tail;
-  CPackageJournalComNotes noJournal(nullptr);
-  EXPECT_EQ(UnregisterComServer(server, false, noJournal).outcome, ComChangeOutcome::kDone);
+  NotedServers notes;
+  EXPECT_EQ(UnregisterComServer(server, false, notes).outcome, ComChangeOutcome::kDone);
+  EXPECT_EQ(notes.servers, std::vector<std::wstring>{L"unregister " + server});
   EXPECT_FALSE(ServerKeyExists(L"unreg_server.dll"));
   EXPECT_EQ(tail.Details(L"UNREGISTER_COM"), std::vector<std::wstring>{L"-," + server + L",success,0"});
 }
@@ -67,8 +79,8 @@ TEST(ComUnregistration, AMissingLibraryIsLoggedAsAnError) {
   ScratchFolder scratch;
   const std::wstring missing = ToBackslashes(scratch.File(L"missing.dll"));
   ServiceLogTail tail;
-  CPackageJournalComNotes noJournal(nullptr);
-  EXPECT_EQ(UnregisterComServer(missing, false, noJournal).outcome, ComChangeOutcome::kFailed);
+  NotedServers notes;
+  EXPECT_EQ(UnregisterComServer(missing, false, notes).outcome, ComChangeOutcome::kFailed);
   EXPECT_EQ(tail.Details(L"UNREGISTER_COM"), std::vector<std::wstring>{L"-," + missing + L",error,0"});
 }
 

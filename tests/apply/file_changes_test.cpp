@@ -13,6 +13,7 @@
 #include "apply/file_changes.h"
 #include "apply/memory_files.h"
 #include "apply/memory_registry.h"
+#include "apply/nothing_noted.h"
 #include "apply/package_executor.h"
 #include "apply/registry_changes.h"
 #include "package/object_records.h"
@@ -461,24 +462,11 @@ TEST_F(FileChangesTest, AFolderKnownToTheStepButRemovedSinceIsMadeAgain) {
   EXPECT_FALSE(files_.HasFolder(kApp + L"\\Gone", true));
 }
 
-// Notes nothing and keeps no backup: the benchmark's run without a journal.
-class NoBackups : public FileChangeJournal {
- public:
-  bool NoteMoveAside(const std::wstring&, bool, std::wstring& backup) override {
-    backup.clear();
-    return true;
-  }
-  bool NoteCreated(const std::wstring&, bool, bool) override { return true; }
-  bool NoteFolderRemoved(const std::wstring&, std::uint32_t, bool) override { return true; }
-  bool NoteAttributes(const std::wstring&, std::uint32_t, bool) override { return true; }
-  bool NoteRestartMove(const std::wstring&, const std::wstring&) override { return true; }
-};
-
 TEST_F(FileChangesTest, WithoutBackupsOldFilesAreDeletedReadOnlyOrNot) {
   files_.AddFile(kInst + L"\\a.dll", true, "new");
   files_.AddFile(kApp + L"\\a.dll", true, "old", {}, kAttributeReadOnly);
   files_.AddFile(kApp + L"\\b.dll", true, "old", {}, kAttributeReadOnly);
-  NoBackups none;
+  NothingNotedFiles none;
   NothingNoted noRegistryNotes;
   const FileChangeResult copied =
       CopyFileRecord(files_, none, registry_, noRegistryNotes, CopyOf(L"a.dll", kApp + L"\\a.dll", false));

@@ -98,7 +98,11 @@ class RegistryPasses : public ::testing::Test {
  protected:
   RegistryPasses()
       : base_(L"SOFTWARE\\BrindleRegPass" + std::to_wstring(GetCurrentProcessId())), actions_(context_) {}
-  void SetUp() override { Clean(); }
+  // Every package's actions run with its journal.
+  void SetUp() override {
+    Clean();
+    StartJournal();
+  }
   void TearDown() override {
     if (journal_) journal_->Commit();
     Clean();
@@ -170,7 +174,6 @@ TEST_F(RegistryPasses, AValueWrittenAfterAnotherProgramRemovedAndRemadeItsKeyLan
 TEST_F(RegistryPasses, AKeyTheDeletePassRemovesIsLookedAtAgainByTheStepAndMadeAgainByTheNextWrite) {
   const std::wstring key = base_ + L"\\Emptied";
   SetRaw(key, L"Only", REG_SZ, std::string("o\0\0\0", 4), kWow32);
-  StartJournal();
   auto only = Value(key, L"Only", L""), after = Value(key, L"After", L""), added = Value(key, L"Added", L"a");
   ServiceLogTail lines;
   // The first deletion empties the key, which goes; the second finds no key.
@@ -225,7 +228,6 @@ TEST_F(RegistryPasses, TheUndoGivesBackOldDataOfEverySizeWholeAndRemovesTheKeysT
     SetRaw(key, L"B" + std::to_wstring(size), REG_BINARY, data, kWow32);
   }
   SetRaw(key, L"Gone", REG_EXPAND_SZ, std::string("%\0x\0%\0\0\0", 8), kWow32);
-  StartJournal();
   std::vector<std::unique_ptr<CQXRegistry>> records;
   for (const auto& value : old) records.push_back(Value(key, value.first, L"new"));
   records.push_back(Value(made, L"New", L"n"));

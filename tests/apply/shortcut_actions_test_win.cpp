@@ -70,6 +70,7 @@ TEST(ShortcutDeletePass, ALinkThatCannotBeDeletedKeepsItsLogEntryAndFailsThePass
 
   CWinQXSubUpdater updater;
   ASSERT_TRUE(updater.OpenUninstallLog(logPath));
+  ASSERT_TRUE(updater.BeginPackage(L"shortcuts.cab"));
   CQXDeleteObjects deletions;
   deletions.shortCuts.push_back(MenuLink(group + L"\\Stuck"));
   deletions.shortCuts.push_back(MenuLink(group + L"\\Gone"));
@@ -91,5 +92,6 @@ TEST(ShortcutDeletePass, ALinkThatCannotBeDeletedKeepsItsLogEntryAndFailsThePass
   ASSERT_TRUE(ReadBytes(logPath, saved));
   EXPECT_EQ(saved, "[Language]\r\nLang=\"en\"\r\n[Folders]\r\n" + folderLine + "[Files]\r\n" +
                        fileLine(stuck) + tail);
+  updater.CommitPackage();
   RemoveTree(folder);
 }

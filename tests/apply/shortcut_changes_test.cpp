@@ -40,6 +40,14 @@ ShortcutRequest MenuLink(const std::wstring& name, const std::wstring& target = 
   return request;
 }
 
+// A change that was made: its line is a success, the shell's own result for a link written.
+void ExpectMade(const ShortcutChangeResult& result, bool byTheShell) {
+  EXPECT_EQ(result.outcome, ShortcutChangeOutcome::kDone);
+  EXPECT_EQ(result.shellResult, byTheShell);
+  EXPECT_EQ(result.code, 0);
+  EXPECT_TRUE(result.changed);
+}
+
 class ShortcutChangesTest : public ::testing::Test {
  protected:
   ShortcutChangesTest() : journal_(std::make_unique<CutSink>(disk_, power_)), notes_(journal_, kBackups) {
@@ -125,10 +133,7 @@ TEST_F(ShortcutChangesTest, ANewLinkIsWrittenAfterItsFoldersAndItsOwnCreationAre
   files_.AddFile(kApp + L"\\app.exe", true, "app");
   const std::wstring before = files_.Listing();
   const ShortcutChangeResult result = Create(MenuLink(L"Tamek\\Tools\\App"));
-  EXPECT_EQ(result.outcome, ShortcutChangeOutcome::kDone);
-  EXPECT_TRUE(result.shellResult);
-  EXPECT_EQ(result.code, 0);
-  EXPECT_TRUE(result.changed);
+  ExpectMade(result, true);
   EXPECT_EQ(result.object, L"C:/ProgramData/Microsoft/Windows/Start Menu/Programs/Tamek/Tools/App.lnk");
   ShortcutLink link;
   ASSERT_TRUE(shortcuts_.ReadLink(kPrograms + L"\\Tamek\\Tools\\App.lnk", link));
@@ -226,10 +231,7 @@ TEST_F(ShortcutChangesTest, ARemovedLinkTakesTheFoldersItEmptiedUpToTheProtected
   files_.AddFile(kPrograms + L"\\Tamek\\Tools\\App.lnk", true, "link");
   const std::wstring before = files_.Listing();
   const ShortcutChangeResult result = Delete(MenuLink(L"Tamek\\Tools\\App"));
-  EXPECT_EQ(result.outcome, ShortcutChangeOutcome::kDone);
-  EXPECT_FALSE(result.shellResult);
-  EXPECT_EQ(result.code, 0);
-  EXPECT_TRUE(result.changed);
+  ExpectMade(result, false);
   EXPECT_FALSE(files_.HasFolder(kPrograms + L"\\Tamek", true));
   EXPECT_TRUE(files_.HasFolder(kPrograms, true));
   EXPECT_EQ(Kinds(), (std::vector<UndoKind>{UndoKind::FileMovedAside, UndoKind::FolderRemoved,
