@@ -196,7 +196,12 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const ListedEntr
     if (plain == PlainRemoval::kRemoved) return true;
     if (plain == PlainRemoval::kElsewhere) return false;
   }
-  UniqueFile entry = OpenInFolder(parent, name, kListAndDelete, kShare | FILE_SHARE_DELETE);
+  // A folder the listing shows (no link) is held without delete sharing from the open on; any
+  // other entry is first opened sharing everything, and held that way once it is seen a folder.
+  const bool listedFolder =
+      (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  UniqueFile entry =
+      OpenInFolder(parent, name, kListAndDelete, listedFolder ? kShare : kShare | FILE_SHARE_DELETE);
   if (!entry) return false;
   const HandleIdentity identity = IdentifyHandle(entry.Get(), path);
   if (identity == HandleIdentity::Elsewhere) return false;
@@ -205,9 +210,11 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const ListedEntr
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Held without delete sharing from here on: its contents go through this very handle.
-    entry.Reset();
-    entry = OpenInFolder(parent, name, kListAndDelete, kShare);
-    if (!entry || IdentifyHandle(entry.Get(), path) != HandleIdentity::Object) return false;
+    if (!listedFolder) {
+      entry.Reset();
+      entry = OpenInFolder(parent, name, kListAndDelete, kShare);
+      if (!entry || IdentifyHandle(entry.Get(), path) != HandleIdentity::Object) return false;
+    }
     if (!EmptyHeldFolder(entry.Get(), path, depth + 1)) return false;
     return DeleteByHandle(entry.Get());
   }
