@@ -250,16 +250,24 @@ StepOutcome CFileActions::EndStep(const PackageStep& step) {
 
 bool CFileActions::RemoveEmptiedFolders() {
   bool noted = true;
-  for (const auto& folder : deletedFromFolders_) {
+  // The folders of each view swept together: a folder above many of them is looked at once.
+  for (const bool is64Bit : {false, true}) {
+    std::vector<std::wstring> folders;
+    const CQXFile* record = nullptr;
+    for (const auto& folder : deletedFromFolders_) {
+      if (folder.first.second != is64Bit) continue;
+      folders.push_back(folder.first.first);
+      record = folder.second;
+    }
     bool skip = false;
-    if (SwitchRedirection(*folder.second, skip) != 0 || skip) continue;
+    if (!record || SwitchRedirection(*record, skip) != 0 || skip) continue;
     if (!protectedFolders_)
       protectedFolders_ = std::make_unique<std::vector<std::wstring>>(ProtectedFolders());
     // A removal whose undo cannot be noted is not made, and the step fails. The step's files
     // are let go of: each folder is looked at afresh.
     WinMachineFiles files;
-    if (RemoveEmptyFolders(files, context_.journal->FileNotes(), ToBackslashes(folder.first.first),
-                           *protectedFolders_, folder.first.second) == FileChangeOutcome::kFailPackage) {
+    if (brindle::RemoveEmptiedFolders(files, context_.journal->FileNotes(), folders, *protectedFolders_,
+                                      is64Bit) == FileChangeOutcome::kFailPackage) {
       noted = false;
       break;
     }

@@ -1,6 +1,8 @@
 #include "apply/file_changes.h"
 
 #include <cstdio>
+#include <functional>
+#include <map>
 
 #include "package/object_records.h"
 #include "sys/paths.h"
@@ -331,29 +333,72 @@ FileChangeResult CopyFileRecord(MachineFiles& files, FileChangeJournal& fileNote
 
 // ---- emptied folders --------------------------------------------------------------------------
 
+namespace {
+
+enum class FolderSweep { kRemoved, kLeft, kOutside, kNotNoted };
+
+// One folder of a sweep: removed when it is empty and lies strictly inside one of the protected
+// folders (never one of those), its removal's undo noted first.
+FolderSweep SweepFolder(MachineFiles& files, FileChangeJournal& notes, const std::wstring& folder,
+                        const std::vector<std::wstring>& protectedFolders, bool is64Bit) {
+  bool inside = false;
+  for (const std::wstring& special : protectedFolders) {
+    if (SameFolder(folder, special)) return FolderSweep::kOutside;  // a protected folder stays
+    if (IsStrictlyInside(folder, special)) inside = true;
+  }
+  if (!inside) return FolderSweep::kOutside;
+  bool empty = false;
+  if (files.IsFolderEmpty(folder, is64Bit, empty) != kSysSuccess || !empty) return FolderSweep::kLeft;
+  PathState state;
+  if (files.Look(folder, is64Bit, state) != kSysSuccess || !state.exists) return FolderSweep::kLeft;
+  if (!notes.NoteFolderRemoved(folder, state.attributes, is64Bit)) return FolderSweep::kNotNoted;
+  if (state.attributes & kAttributeReadOnly)
+    files.SetAttributes(folder, is64Bit, state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));
+  return files.RemoveFolder(folder, is64Bit) == kSysSuccess ? FolderSweep::kRemoved : FolderSweep::kLeft;
+}
+
+}  // namespace
+
 FileChangeOutcome RemoveEmptyFolders(MachineFiles& files, FileChangeJournal& notes, const std::wstring& start,
                                      const std::vector<std::wstring>& protectedFolders, bool is64Bit) {
-  std::wstring folder = start;
-  for (wchar_t& c : folder)
-    if (c == L'/') c = L'\\';
-  while (!folder.empty()) {
+  for (std::wstring folder = ToBackslashes(start); !folder.empty(); folder = FolderOf(folder)) {
     folder = WithoutEndSlashes(folder);
-    bool inside = false;
-    for (const std::wstring& special : protectedFolders) {
-      if (SameFolder(folder, special)) return FileChangeOutcome::kDone;  // a protected folder stays
-      if (IsStrictlyInside(folder, special)) inside = true;
+    const FolderSweep swept = SweepFolder(files, notes, folder, protectedFolders, is64Bit);
+    if (swept == FolderSweep::kNotNoted) return FileChangeOutcome::kFailPackage;
+    if (swept != FolderSweep::kRemoved) return FileChangeOutcome::kDone;
+  }
+  return FileChangeOutcome::kDone;
+}
+
+FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& notes,
+                                       const std::vector<std::wstring>& starts,
+                                       const std::vector<std::wstring>& protectedFolders, bool is64Bit) {
+  // Each folder and every folder above it, by comparison key in falling order: whatever lies
+  // below a folder comes before it.
+  struct Candidate {
+    std::wstring path;
+    bool start = false;         // a folder the pass emptied: looked at in any case
+    bool childRemoved = false;  // a folder above one: looked at once something below it went
+  };
+  std::map<std::wstring, Candidate, std::greater<>> candidates;
+  for (const std::wstring& start : starts) {
+    bool first = true;
+    for (std::wstring folder = ToBackslashes(start); !folder.empty(); folder = FolderOf(folder)) {
+      folder = WithoutEndSlashes(folder);
+      Candidate& candidate = candidates[UpperOrdinal(folder)];
+      if (candidate.path.empty()) candidate.path = folder;
+      candidate.start = candidate.start || first;
+      first = false;
     }
-    if (!inside) return FileChangeOutcome::kDone;
-    bool empty = false;
-    if (files.IsFolderEmpty(folder, is64Bit, empty) != kSysSuccess || !empty) return FileChangeOutcome::kDone;
-    PathState state;
-    if (files.Look(folder, is64Bit, state) != kSysSuccess || !state.exists) return FileChangeOutcome::kDone;
-    if (!notes.NoteFolderRemoved(folder, state.attributes, is64Bit)) return FileChangeOutcome::kFailPackage;
-    if (state.attributes & kAttributeReadOnly)
-      files.SetAttributes(folder, is64Bit,
-                          state.attributes & ~static_cast<std::uint32_t>(kAttributeReadOnly));
-    if (files.RemoveFolder(folder, is64Bit) != kSysSuccess) return FileChangeOutcome::kDone;
-    folder = FolderOf(folder);
+  }
+  for (auto& entry : candidates) {
+    Candidate& candidate = entry.second;
+    if (!candidate.start && !candidate.childRemoved) continue;
+    const FolderSweep swept = SweepFolder(files, notes, candidate.path, protectedFolders, is64Bit);
+    if (swept == FolderSweep::kNotNoted) return FileChangeOutcome::kFailPackage;
+    if (swept != FolderSweep::kRemoved) continue;
+    const auto parent = candidates.find(UpperOrdinal(WithoutEndSlashes(FolderOf(candidate.path))));
+    if (parent != candidates.end()) parent->second.childRemoved = true;
   }
   return FileChangeOutcome::kDone;
 }

@@ -124,6 +124,13 @@ FileChangeOutcome RemoveEmptyFolders(MachineFiles& files, FileChangeJournal& not
                                      const std::wstring& folder,
                                      const std::vector<std::wstring>& protectedFolders, bool is64Bit);
 
+// The same for every folder a pass emptied, each folder looked at once for all of them: a folder
+// above several of them is looked at after all that lies below it, only when something below it
+// went. What it removes is what RemoveEmptyFolders removes from each in turn.
+FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& notes,
+                                       const std::vector<std::wstring>& folders,
+                                       const std::vector<std::wstring>& protectedFolders, bool is64Bit);
+
 // Takes one file record back: an old file put back from its backup, a new file or folder removed,
 // a removed folder made again with its attributes, attributes given back, a queued move taken
 // out of the queue. 0 when done or when there was nothing to take back, else the system's error.

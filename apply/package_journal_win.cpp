@@ -492,6 +492,7 @@ void CPackageJournal::ForgetDeclared() {
   declaredMoves_.clear();
   declaredNew_.clear();
   declaredValues_.clear();
+  missingValues_.clear();
 }
 
 void CPackageJournal::BeginDeclarations() {
@@ -657,13 +658,21 @@ void CPackageJournal::NoteAttributes(const std::wstring& path, unsigned long att
 
 void CPackageJournal::NoteValue(int root, bool is64BitView, const std::wstring& keyPath,
                                 const std::wstring& name) {
-  if (!declaredValues_.insert(ValueKey(root, is64BitView, keyPath, name)).second && !declaring_) return;
+  const std::wstring value = ValueKey(root, is64BitView, keyPath, name);
+  if (!declaredValues_.insert(value).second && !declaring_) return;
   WinMachineRegistry once;
   WinMachineRegistry& registry = declaring_ ? declaredRegistry_ : once;
   UndoRecord record;
   if (RecordOldValue(registry, RegistryKeyName{root, is64BitView, keyPath}, name, record) == kSysFileTooLarge)
     throw CUpdaterException("a registry value too large to keep");
   Note(record);
+  if (record.existed) missingValues_.erase(value);
+  else missingValues_.insert(value);
+}
+
+bool CPackageJournal::TakeFoundMissing(int root, bool is64BitView, const std::wstring& keyPath,
+                                       const std::wstring& name) {
+  return missingValues_.erase(ValueKey(root, is64BitView, keyPath, name)) != 0;
 }
 
 void CPackageJournal::NoteMissingKeys(int root, bool is64BitView, const std::wstring& keyPath) {
@@ -712,6 +721,10 @@ bool CPackageJournalNotes::NoteDeletion(const RegistryKeyName& key, const std::w
   return CPackageJournal::Try(journal_, [&](CPackageJournal& journal) {
     journal.NoteValue(key.root, key.is64BitView, key.path, name);
   });
+}
+
+bool CPackageJournalNotes::FoundMissing(const RegistryKeyName& key, const std::wstring& name) {
+  return journal_.TakeFoundMissing(key.root, key.is64BitView, key.path, name);
 }
 
 bool CPackageJournalNotes::NoteKeyRemoved(const RegistryKeyName& key) {

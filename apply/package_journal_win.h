@@ -34,6 +34,7 @@ class CPackageJournalNotes : public RegistryChangeJournal {
   bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteKeyRemoved(const RegistryKeyName& key) override;
+  bool FoundMissing(const RegistryKeyName& key, const std::wstring& name) override;
 
  private:
   CPackageJournal& journal_;
@@ -101,6 +102,9 @@ class CPackageJournal : public CQXChangeJournal, public PackageNotes, public Ste
   // Every key of the path that does not exist yet, before the path is created.
   void NoteMissingKeys(int root, bool is64BitView, const std::wstring& keyPath);
   void NoteKeyRemoved(int root, bool is64BitView, const std::wstring& keyPath);
+  // Whether the value's noted old state (declared by the pass, or noted since) is its absence;
+  // answered once for each such note.
+  bool TakeFoundMissing(int root, bool is64BitView, const std::wstring& keyPath, const std::wstring& name);
   // A move queued for the next restart (an empty destination queues a deletion), as passed to
   // the system.
   void NoteRestartMove(const std::wstring& source, const std::wstring& destination);
@@ -174,6 +178,7 @@ class CPackageJournal : public CQXChangeJournal, public PackageNotes, public Ste
   std::map<std::wstring, std::wstring> declaredMoves_;  // path -> its backup
   std::set<std::wstring> declaredNew_;                  // files, folders and keys
   std::set<std::wstring> declaredValues_;
+  std::set<std::wstring> missingValues_;    // values whose noted old state is their absence
   std::set<std::wstring> checkedKeyPaths_;  // key paths whose missing keys are journaled
   // The registry as the declarations read it: its keys open (or known missing) from their start
   // to their end.

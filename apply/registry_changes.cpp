@@ -36,6 +36,11 @@ std::vector<std::wstring> PathPrefixes(const std::wstring& path) {
 
 bool IsMissing(unsigned long code) { return code == kSysFileNotFound || code == kSysPathNotFound; }
 
+// A value's name in one key of one view, as the notes compare it.
+std::wstring ValueIdentity(const RegistryKeyName& key, const std::wstring& name) {
+  return std::to_wstring(key.root) + (key.is64BitView ? L"|64|" : L"|32|") + key.path + L"|" + name;
+}
+
 RegistryChangeResult Failed(const wchar_t* verb, unsigned long code) {
   return {verb, code, RegistryChangeOutcome::kFailed, false};
 }
@@ -86,8 +91,15 @@ bool RegistryNotesToJournal::NoteWrite(const RegistryKeyName& key, const std::ws
   UndoRecord value;
   if (RecordMissingKeys(registry_, key, records) != kSysSuccess) return false;
   if (RecordOldValue(registry_, key, name, value) != kSysSuccess) return false;
+  noteFoundMissing_ = value.existed ? std::wstring() : ValueIdentity(key, name);
   records.push_back(std::move(value));
   return journal_.RecordAll(records);
+}
+
+bool RegistryNotesToJournal::FoundMissing(const RegistryKeyName& key, const std::wstring& name) {
+  const bool missing = !noteFoundMissing_.empty() && noteFoundMissing_ == ValueIdentity(key, name);
+  noteFoundMissing_.clear();
+  return missing;
 }
 
 bool RegistryNotesToJournal::NoteDeletion(const RegistryKeyName& key, const std::wstring& name) {
@@ -104,7 +116,10 @@ RegistryChangeResult WriteRegistryValue(MachineRegistry& registry, RegistryChang
                                         const RegistryValueBytes& value, bool inAdd) {
   const wchar_t* verb = RegistryWriteVerb(inAdd);
   if (!journal.NoteWrite(key, name)) return NotNoted(verb);
-  const unsigned long written = registry.WriteValue(key, name, value, !inAdd);
+  // The update deletes the old value before its write; a value the journal found missing (the
+  // update's delete pass has just removed it) has nothing to delete.
+  const bool replace = !inAdd && !journal.FoundMissing(key, name);
+  const unsigned long written = registry.WriteValue(key, name, value, replace);
   if (written != kSysSuccess) return Failed(verb, written);
   return {verb, kSysSuccess, RegistryChangeOutcome::kDone, false};
 }
@@ -113,7 +128,16 @@ RegistryChangeResult DeleteRegistryValue(MachineRegistry& registry, RegistryChan
                                          const RegistryKeyName& key, const std::wstring& name,
                                          bool inUpdate) {
   RegistryKeyState state;
-  const unsigned long looked = registry.Look(key, name, state);
+  unsigned long looked = kSysSuccess;
+  if (inUpdate) {
+    // The update section never removes the key, so neither its contents nor the value are
+    // counted: the value is deleted if the key is there, and the deletion answers
+    // kSysFileNotFound for a value that is not, as the line of a missing value says.
+    looked = registry.KeyExists(key, state.exists);
+    state.holdsValue = state.exists;
+  } else {
+    looked = registry.Look(key, name, state);
+  }
   const RegistryDeletion deletion = DecideRegistryDeletion(state, inUpdate);
   if (looked != kSysSuccess) return Failed(deletion.errorVerb, looked);
   // The key is gone, so the value is too: reported like a missing value, and the pass goes on.

@@ -37,6 +37,14 @@ class RegistryChangeJournal {
   virtual bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) = 0;
   // An empty key, before it is removed.
   virtual bool NoteKeyRemoved(const RegistryKeyName& key) = 0;
+  // Whether the value was found missing when its note was made, as far as the journal knows:
+  // a replacement then has no old value to delete before its write. Each answer is given once
+  // (a second write of the value in the same step deletes first). False when it does not know.
+  virtual bool FoundMissing(const RegistryKeyName& key, const std::wstring& name) {
+    (void)key;
+    (void)name;
+    return false;
+  }
 };
 
 // A journal that makes each note from the registry as it is and writes it at once.
@@ -47,10 +55,13 @@ class RegistryNotesToJournal : public RegistryChangeJournal {
   bool NoteWrite(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteDeletion(const RegistryKeyName& key, const std::wstring& name) override;
   bool NoteKeyRemoved(const RegistryKeyName& key) override;
+  bool FoundMissing(const RegistryKeyName& key, const std::wstring& name) override;
 
  private:
   MachineRegistry& registry_;
   CQXChangeJournal& journal_;
+  // The value the last write's note found missing (empty when it found it there).
+  std::wstring noteFoundMissing_;
 };
 
 // Notes nothing: for a plan that changes only a registry in memory and keeps no undo.
@@ -75,12 +86,15 @@ struct RegistryChangeResult {
   bool keyRemoved = false;  // a deletion also removed the key it left empty
 };
 
-// Writes the value (a replacement deletes the old one first), its undo noted first.
+// Writes the value (a replacement deletes the old one first, unless the journal found none), its
+// undo noted first.
 RegistryChangeResult WriteRegistryValue(MachineRegistry& registry, RegistryChangeJournal& journal,
                                         const RegistryKeyName& key, const std::wstring& name,
                                         const RegistryValueBytes& value, bool inAdd);
 // Deletes the value as DecideRegistryDeletion says (and the key it leaves empty, in the delete
-// section), each change's undo noted first.
+// section), each change's undo noted first. In the update section, which never removes the key,
+// only the key's existence is looked at: the deletion's own answer says whether the value was
+// there (kSysFileNotFound, the code of a missing value's line).
 RegistryChangeResult DeleteRegistryValue(MachineRegistry& registry, RegistryChangeJournal& journal,
                                          const RegistryKeyName& key, const std::wstring& name, bool inUpdate);
 

@@ -67,13 +67,19 @@ bool InheritFromFolder(HANDLE file) {
   return result == ERROR_SUCCESS;
 }
 
-// The file's access list as a self-relative descriptor; empty when it cannot be read.
+// The file's access list as a self-relative descriptor; empty when it cannot be read. Most lists
+// fit the first read; a larger one is read again at its size.
 std::vector<unsigned char> ReadAccessList(HANDLE file) {
+  std::vector<unsigned char> descriptor(1024);
   DWORD needed = 0;
-  GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-  std::vector<unsigned char> descriptor(needed);
-  if (needed == 0 ||
-      !GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+  if (GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(),
+                              static_cast<DWORD>(descriptor.size()), &needed)) {
+    descriptor.resize(GetSecurityDescriptorLength(descriptor.data()));
+    return descriptor;
+  }
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return {};
+  descriptor.assign(needed, 0);
+  if (!GetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
     return {};
   return descriptor;
 }

@@ -137,9 +137,16 @@ bool DeleteFileByHandle(HANDLE handle, DWORD attributes) {
   return DeleteByHandle(handle);
 }
 
-// The names in the folder held by the handle, listed through that handle.
-std::vector<std::wstring> ListFolder(HANDLE folder) {
-  std::vector<std::wstring> names;
+// One entry of a folder as its listing shows it: a hint only, which may change before the
+// entry is opened.
+struct ListedEntry {
+  std::wstring name;
+  DWORD attributes = 0;
+};
+
+// The entries of the folder held by the handle, listed through that handle.
+std::vector<ListedEntry> ListFolder(HANDLE folder) {
+  std::vector<ListedEntry> entries;
   std::vector<unsigned char> buffer(64 * 1024);
   FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
   while (GetFileInformationByHandleEx(folder, kind, buffer.data(), static_cast<DWORD>(buffer.size()))) {
@@ -148,22 +155,53 @@ std::vector<std::wstring> ListFolder(HANDLE folder) {
     for (;;) {
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + offset);
       const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
-      if (name != L"." && name != L"..") names.push_back(name);
+      if (name != L"." && name != L"..") entries.push_back({name, entry->FileAttributes});
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
     }
   }
-  return names;
+  return entries;
+}
+
+// What the short way of removing a plain file came to.
+enum class PlainRemoval { kRemoved, kElsewhere, kFullLook };
+
+// The short way for an entry the listing shows as a plain file (most of a tree): opened as a file
+// only (a folder or a junction refuses) with no more rights than deleting needs, checked to be
+// the entry at its own path (not something a link the file system followed leads to), and its
+// name deleted through that handle. kElsewhere: nothing is touched. kFullLook: nothing was done
+// (it is no plain file now, or its deletion is refused: read-only, in use), the full look decides.
+PlainRemoval RemovePlainFile(HANDLE parent, const std::wstring& path, const std::wstring& name) {
+  UniqueFile file;
+  if (OpenRelative(parent, name, DELETE | FILE_READ_ATTRIBUTES, kShare | FILE_SHARE_DELETE, kOpenExisting,
+                   kFileOnly, 0, nullptr, file) < 0)
+    return PlainRemoval::kFullLook;
+  const std::wstring final = FinalPathOfHandle(file.Get());
+  if (final.empty() || !SamePath(final, path)) return PlainRemoval::kElsewhere;
+  return DeleteByHandle(file.Get()) ? PlainRemoval::kRemoved : PlainRemoval::kFullLook;
 }
 
 bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth);
 
-// Removes one entry of the held folder: a link as a link, a folder with its contents, a file.
-// An entry that is not at its own path after opening (the open went through a link the file
-// system followed all the same) is left alone.
-bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstring& name, int depth) {
+// Removes one entry of the held folder: a link as a link, a folder with its contents, a file (one
+// the listing shows plain the short way, with one request less to the system under Wine). An
+// entry that is not at its own path after opening (the open went through a link the file system
+// followed all the same) is left alone.
+bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const ListedEntry& listed, int depth) {
+  const std::wstring& name = listed.name;
   const std::wstring path = parentPath + L"\\" + name;
-  UniqueFile entry = OpenInFolder(parent, name, kListAndDelete, kShare | FILE_SHARE_DELETE);
+  const DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+  if (!(listed.attributes & kNotPlain)) {
+    const PlainRemoval plain = RemovePlainFile(parent, path, name);
+    if (plain == PlainRemoval::kRemoved) return true;
+    if (plain == PlainRemoval::kElsewhere) return false;
+  }
+  // A folder the listing shows (no link) is held without delete sharing from the open on; any
+  // other entry is first opened sharing everything, and held that way once it is seen a folder.
+  const bool listedFolder =
+      (listed.attributes & FILE_ATTRIBUTE_DIRECTORY) && !(listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  UniqueFile entry =
+      OpenInFolder(parent, name, kListAndDelete, listedFolder ? kShare : kShare | FILE_SHARE_DELETE);
   if (!entry) return false;
   const HandleIdentity identity = IdentifyHandle(entry.Get(), path);
   if (identity == HandleIdentity::Elsewhere) return false;
@@ -172,9 +210,11 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstri
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     // Held without delete sharing from here on: its contents go through this very handle.
-    entry.Reset();
-    entry = OpenInFolder(parent, name, kListAndDelete, kShare);
-    if (!entry || IdentifyHandle(entry.Get(), path) != HandleIdentity::Object) return false;
+    if (!listedFolder) {
+      entry.Reset();
+      entry = OpenInFolder(parent, name, kListAndDelete, kShare);
+      if (!entry || IdentifyHandle(entry.Get(), path) != HandleIdentity::Object) return false;
+    }
     if (!EmptyHeldFolder(entry.Get(), path, depth + 1)) return false;
     return DeleteByHandle(entry.Get());
   }
@@ -184,8 +224,8 @@ bool RemoveEntry(HANDLE parent, const std::wstring& parentPath, const std::wstri
 bool EmptyHeldFolder(HANDLE folder, const std::wstring& folderPath, int depth) {
   if (depth > 200) return false;  // deeper than any path can reach: something loops
   bool all = true;
-  for (const std::wstring& name : ListFolder(folder))
-    if (!RemoveEntry(folder, folderPath, name, depth)) all = false;
+  for (const ListedEntry& entry : ListFolder(folder))
+    if (!RemoveEntry(folder, folderPath, entry, depth)) all = false;
   return all;
 }
 

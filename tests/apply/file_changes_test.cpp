@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -20,6 +21,7 @@
 #include "support/filling_notes.h"
 #include "support/power_cut.h"
 #include "support/registry_values.h"
+#include "uninstlog/path_key.h"
 
 namespace brindle {
 namespace {
@@ -522,6 +524,68 @@ TEST_F(FileChangesTest, AProtectedFolderAndWhatLiesOutsideThemStay) {
   EXPECT_FALSE(files_.HasFolder(L"C:\\Windows\\System32\\Tamek", true));
   EXPECT_TRUE(files_.HasFolder(L"C:\\Windows\\System32", true));
   EXPECT_EQ(Kinds(), std::vector<UndoKind>({UndoKind::FolderRemoved}));
+}
+
+// The folders' emptiness looked at, counted.
+class CountingLooks : public MemoryFiles {
+ public:
+  unsigned long IsFolderEmpty(const std::wstring& path, bool is64Bit, bool& empty) override {
+    if (!removing_) ++looks[UpperOrdinal(path)];
+    return MemoryFiles::IsFolderEmpty(path, is64Bit, empty);
+  }
+  unsigned long RemoveFolder(const std::wstring& path, bool is64Bit) override {
+    removing_ = true;  // its own look at the folder is not the sweep's
+    const unsigned long removed = MemoryFiles::RemoveFolder(path, is64Bit);
+    removing_ = false;
+    return removed;
+  }
+  std::map<std::wstring, int> looks;
+
+ private:
+  bool removing_ = false;
+};
+
+// A pass that emptied many folders sweeps them together: each folder is looked at once, a folder
+// above several of them after all below it, and what goes is what the walk from each would
+// remove; the undo brings every folder back.
+TEST_F(FileChangesTest, EmptiedFoldersSweptTogetherAreEachLookedAtOnce) {
+  CountingLooks files;
+  files.AddFolder(kApp + L"\\a", true);
+  files.AddFolder(kApp + L"\\B\\c", true);
+  files.AddFolder(kApp + L"\\d", true);
+  files.AddFile(kApp + L"\\keep\\x.txt", true, "x");
+  MemoryFiles oneByOne = files;
+  const std::vector<std::wstring> emptied = {kApp + L"\\a", kApp + L"\\b\\C\\", kApp + L"\\d",
+                                             kApp + L"\\keep"};
+  const std::wstring before = files.Listing();
+
+  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, emptied, kProtected, true), FileChangeOutcome::kDone);
+  std::string otherDisk;
+  Power otherPower;
+  CQXChangeJournal other(std::make_unique<CutSink>(otherDisk, otherPower));
+  other.Start();
+  FileNotesToJournal otherNotes(other, kBackups);
+  for (const std::wstring& folder : emptied)
+    RemoveEmptyFolders(oneByOne, otherNotes, folder, kProtected, true);
+  EXPECT_EQ(files.Listing(), oneByOne.Listing());
+  EXPECT_FALSE(files.HasFolder(kApp + L"\\B", true));
+  EXPECT_TRUE(files.HasFolder(kApp + L"\\keep", true));
+  EXPECT_EQ(files.looks[UpperOrdinal(kApp)], 1);
+  for (const auto& looked : files.looks) EXPECT_EQ(looked.second, 1) << looked.first;
+
+  // The last folder of the application going takes the application's folders with it.
+  files.RemoveFile(kApp + L"\\keep\\x.txt", true);
+  files.looks.clear();
+  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, {kApp + L"\\keep"}, kProtected, true),
+            FileChangeOutcome::kDone);
+  EXPECT_FALSE(files.HasFolder(L"C:\\Program Files\\Tamek", true));
+  EXPECT_TRUE(files.HasFolder(L"C:\\Program Files", true));
+
+  // Undone last first: every folder back (the file was removed outside the journal).
+  FileUndo undo(files);
+  EXPECT_TRUE(UndoByFamilies(journal_.Records(), {&undo}));
+  files.AddFile(kApp + L"\\keep\\x.txt", true, "x");
+  EXPECT_EQ(files.Listing(), before);
 }
 
 // ---- the inverses -------------------------------------------------------------------------------

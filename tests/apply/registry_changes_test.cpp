@@ -272,5 +272,102 @@ TEST(RegistryChanges, ACrashBeforeAnyChangeOfTheApplyOrOfItsUndoEndsWithTheRegis
   EXPECT_GT(tried, applyChanges * 3);  // most cuts leave an undo of several changes to cut
 }
 
+// ---- what the update asks of the registry ------------------------------------------------------
+
+// The registry's calls counted: under Wine each one is a request to the wineserver.
+class CountingRegistry : public MachineRegistry {
+ public:
+  explicit CountingRegistry(MachineRegistry& registry) : r_(registry) {}
+  unsigned long Look(const RegistryKeyName& key, const std::wstring& name, RegistryKeyState& state) override {
+    ++looks;
+    return r_.Look(key, name, state);
+  }
+  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
+                          RegistryValueBytes& out) override {
+    return r_.ReadValue(key, name, out);
+  }
+  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override {
+    return r_.KeyExists(key, exists);
+  }
+  unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,
+                           const RegistryValueBytes& value, bool replace) override {
+    if (replace) ++replacements;
+    return r_.WriteValue(key, name, value, replace);
+  }
+  unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override {
+    ++deletions;
+    return r_.DeleteValue(key, name);
+  }
+  unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override { return r_.DeleteKeyIfEmpty(key); }
+  unsigned long CreateKey(const RegistryKeyName& key) override { return r_.CreateKey(key); }
+  int looks = 0, replacements = 0, deletions = 0;
+
+ private:
+  MachineRegistry& r_;
+};
+
+std::wstring LineOf(const RegistryChangeResult& result) {
+  return std::wstring(result.verb) + L"," + std::to_wstring(result.code);
+}
+
+// The update section deletes its values, then writes them again. Its deletion looks only at the
+// key (it never removes one) and lets the deletion say whether the value was there; its write
+// deletes first only a value the journal did not find missing. The lines and the registry are
+// those of the full look: a value there 0, a value or key not there 2, the name's new letter case
+// kept where an old value was replaced; and the journal takes it all back.
+TEST(RegistryChanges, TheUpdateAsksTheRegistryOnlyWhatItsLinesNeed) {
+  const RegistryKeyName app = Key(L"Software\\Tamek\\App");
+  MemoryRegistry r;
+  r.WriteValue(app, L"Version", Text(L"1.0"), false);
+  r.WriteValue(app, L"CASE", Text(L"old"), false);
+  CountingRegistry counted(r);
+  std::string disk;
+  Power power;
+  CQXChangeJournal journal(std::make_unique<CutSink>(disk, power));
+  ASSERT_TRUE(journal.Start());
+  RegistryNotesToJournal notes(counted, journal);
+
+  EXPECT_EQ(LineOf(DeleteRegistryValue(counted, notes, app, L"Version", true)), L"UPDATE_REG_DELETE,0");
+  const RegistryChangeResult gone = DeleteRegistryValue(counted, notes, app, L"Gone", true);
+  EXPECT_EQ(LineOf(gone), L"UPDATE_REG_DELETE,2");
+  EXPECT_EQ(gone.outcome, RegistryChangeOutcome::kDone);
+  EXPECT_EQ(LineOf(DeleteRegistryValue(counted, notes, Key(L"Software\\Nowhere"), L"V", true)),
+            L"UPDATE_REG_DELETE,2");
+  EXPECT_EQ(counted.looks, 0);      // no count of the key's contents
+  EXPECT_EQ(counted.deletions, 2);  // none in a key that is not there
+  EXPECT_TRUE(r.HasKey(app));
+
+  // Written again: the value just deleted has nothing to delete first; the one still there (in
+  // another letter case) is deleted first and takes the package's name.
+  EXPECT_EQ(WriteRegistryValue(counted, notes, app, L"Version", Text(L"2.0"), false).code, kSysSuccess);
+  EXPECT_EQ(counted.replacements, 0);
+  EXPECT_EQ(WriteRegistryValue(counted, notes, app, L"Case", Text(L"new"), false).code, kSysSuccess);
+  EXPECT_EQ(counted.replacements, 1);
+  const std::wstring listing = r.Listing();
+  EXPECT_NE(listing.find(L"Case type"), std::wstring::npos);
+  EXPECT_EQ(listing.find(L"CASE type"), std::wstring::npos);
+  RegistryValueBytes read;
+  ASSERT_EQ(r.ReadValue(app, L"Version", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, Text(L"2.0").bytes);
+  // What a note found is used once: a second write of the value deletes first.
+  ASSERT_TRUE(notes.NoteWrite(app, L"Fresh"));
+  EXPECT_TRUE(notes.FoundMissing(app, L"Fresh"));
+  EXPECT_FALSE(notes.FoundMissing(app, L"Fresh"));
+  ASSERT_TRUE(notes.NoteWrite(app, L"Fresh"));
+  EXPECT_FALSE(notes.FoundMissing(app, L"Other"));  // nor for another value
+  EXPECT_FALSE(notes.FoundMissing(app, L"Fresh"));
+
+  // A journal that knows nothing (the plan's) deletes first every time.
+  NothingNoted nothing;
+  WriteRegistryValue(counted, nothing, Key(L"Software\\Plan"), L"V", Text(L"x"), false);
+  EXPECT_EQ(counted.replacements, 2);
+
+  EXPECT_TRUE(Recover(r, disk, power));
+  ASSERT_EQ(r.ReadValue(app, L"Version", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, Text(L"1.0").bytes);
+  ASSERT_EQ(r.ReadValue(app, L"case", read), kSysSuccess);
+  EXPECT_EQ(read.bytes, Text(L"old").bytes);
+}
+
 }  // namespace
 }  // namespace brindle

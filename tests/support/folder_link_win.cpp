@@ -134,6 +134,17 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
   return MakeJunction(from, to) || MakeHostSymbolicLink(from, to);
 }
 
+bool MakeFileLink(const std::wstring& link, const std::wstring& target) {
+  const std::wstring from = ToBackslashes(link), to = ToBackslashes(target);
+  auto there = [&] { return GetFileAttributesW(from.c_str()) != INVALID_FILE_ATTRIBUTES; };
+  const DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  // (Wine answers success without making anything.)
+  if (CreateSymbolicLinkW(from.c_str(), to.c_str(), kUnprivileged) && there()) return true;
+  const std::string hostTarget = UnixName(to), hostLink = HostNameOf(from);
+  if (hostTarget.empty() || hostLink.empty()) return false;
+  return RunHostProgram("ln", {"-sT", hostTarget, hostLink}) && Eventually(there);
+}
+
 bool RemoveFolderLink(const std::wstring& link) {
   const std::wstring path = ToBackslashes(link);
   auto gone = [&] { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; };

@@ -9,6 +9,10 @@ namespace brindle::test {
 // file system makes one, else, under Wine, a symbolic link of the host, which Wine shows as a
 // reparse point. False when neither can be made.
 bool MakeFolderLink(const std::wstring& link, const std::wstring& target);
+// Makes link (which must not exist) a link to the existing file target: a symbolic link where the
+// system lets this account make one, else, under Wine, a symbolic link of the host. False when
+// neither can be made.
+bool MakeFileLink(const std::wstring& link, const std::wstring& target);
 // Removes the link itself (never what it points to); true when it is gone (or was never there).
 bool RemoveFolderLink(const std::wstring& link);
 // Makes the existing empty folder a link to target where it stands, as anyone allowed to

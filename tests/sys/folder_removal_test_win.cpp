@@ -86,6 +86,40 @@ TEST(FolderRemoval, EmptyingKeepsTheHeldFolderAndAMissingPathIsNothingToRemove) 
   EXPECT_TRUE(RemoveTreeNoFollow(scratch.File(L"missing")));
 }
 
+// Most of a tree is plain files, each removed through one handle; a link to a file elsewhere is
+// removed as a link or left where it is, never followed, and a file another program holds
+// without sharing its deletion stays, with the removal reporting it.
+TEST(FolderRemoval, PlainFilesGoAndAFileLinkIsNeverFollowedNorAFileInUseTaken) {
+  ScratchFolder scratch;
+  Elsewhere elsewhere;
+  const std::wstring tree = scratch.File(L"tree");
+  ASSERT_TRUE(CreateFolderChain(tree + L"/0000"));
+  ASSERT_TRUE(CreateFolderChain(tree + L"/0001"));
+  for (int i = 0; i < 40; ++i)
+    ASSERT_TRUE(
+        WriteBytes(tree + L"/000" + std::to_wstring(i % 2) + L"/" + std::to_wstring(i) + L".old", "o"));
+  const std::wstring link = Back(tree + L"/0001/link.old");
+  if (!MakeFileLink(link, Back(elsewhere.folder.File(L"keep.txt"))))
+    GTEST_SKIP() << "no link to a file can be made here";
+  const std::wstring held = Back(tree + L"/0000/held.old");
+  ASSERT_TRUE(WriteBytes(held, "held"));
+  UniqueFile holder(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder.Valid());
+
+  EXPECT_FALSE(RemoveTreeNoFollow(tree));
+  for (int i = 0; i < 40; ++i)
+    EXPECT_FALSE(FileExists(tree + L"/000" + std::to_wstring(i % 2) + L"/" + std::to_wstring(i) + L".old"));
+  EXPECT_TRUE(FileExists(held));
+  EXPECT_TRUE(elsewhere.Intact());  // the link gone as a link, or (Wine) left where it is
+
+  holder.Reset();
+  RemoveFolderLink(link);
+  EXPECT_EQ(RemoveTreeNoFollow(tree), !FileExists(tree));
+  EXPECT_FALSE(FileExists(held));
+  EXPECT_TRUE(elsewhere.Intact());
+}
+
 // A read-only file in the tree that is a hard link to a file elsewhere shares that file's
 // attributes: the removal takes the name away without clearing read-only, which would clear it
 // on the other file too. Where the system cannot delete a read-only name as it is (Windows
