@@ -63,6 +63,12 @@ foreach(sub ${BRINDLE_SUBSYSTEMS})
   endif()
 endforeach()
 
+# The Wine runner's own rule (tests/tools: the scripts of tools/ that the test run relies on).
+if(NOT WIN32)
+  add_test(NAME wine_start_check COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/wine_start_test.sh)
+  set_tests_properties(wine_start_check PROPERTIES TIMEOUT 60)
+endif()
+
 # The sources follow .clang-format (tools/format-check.sh), checked by the native build's tests.
 if(NOT WIN32)
   find_program(BRINDLE_CLANG_FORMAT NAMES clang-format-14 clang-format)

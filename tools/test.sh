@@ -49,9 +49,12 @@ rm -rf build/native/gtest-results build/win64/gtest-results build/win32/gtest-re
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j2 2>&1 | tee build/native-ctest.log
 count build/native build/native-ctest.log
-# The format check (tools/format-check.sh) is a ctest test of its own, not a GoogleTest program:
-# one case when it passes (when it fails, count has found it without a report).
-grep -qE 'Test +#[0-9]+: format_check \.+ +Passed' build/native-ctest.log && passed=$((passed + 1))
+# The format check (tools/format-check.sh) and the Wine runner's check are ctest tests of their
+# own, not GoogleTest programs: one case each when it passes (when it fails, count has found it
+# without a report).
+for check in format_check wine_start_check; do
+  grep -qE "Test +#[0-9]+: $check \.+ +Passed" build/native-ctest.log && passed=$((passed + 1))
+done
 
 if [ -x "$root/tools/fuzz.sh" ]; then
   echo "== fuzzing"

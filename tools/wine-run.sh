@@ -14,11 +14,6 @@ if [ -z "${BRINDLE_WINE_READY:-}" ]; then
   /usr/lib/wine/wineserver64 -p60 </dev/null >/dev/null 2>&1 || true
   /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
-# GoogleTest's list of cases is read by ctest, which expects bare line feeds.
-for argument in "$@"; do
-  if [ "$argument" = --gtest_list_tests ]; then
-    /usr/lib/wine/wine64 "$@" | tr -d '\r'
-    exit "${PIPESTATUS[0]}"
-  fi
-done
-exec /usr/lib/wine/wine64 "$@"
+# The loader is named by BRINDLE_WINE64 only in tests/tools/wine_start_test.sh.
+source "$root/tools/wine-start.sh"
+start_windows_program "${BRINDLE_WINE64:-/usr/lib/wine/wine64}" "$@"

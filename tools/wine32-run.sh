@@ -78,11 +78,5 @@ if [ -z "${BRINDLE_WINE_READY:-}" ]; then
   flock -u 9
   "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 || true
 fi
-# GoogleTest's list of cases is read by ctest, which expects bare line feeds.
-for argument in "$@"; do
-  if [ "$argument" = --gtest_list_tests ]; then
-    "${start[@]}" "$@" | tr -d '\r'
-    exit "${PIPESTATUS[0]}"
-  fi
-done
-exec "${start[@]}" "$@"
+source "$root/tools/wine-start.sh"
+start_windows_program "${start[@]}" "$@"
