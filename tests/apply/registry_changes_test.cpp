@@ -15,6 +15,7 @@
 #include "apply/registry_changes.h"
 #include "package/object_records.h"
 #include "sys/text.h"
+#include "support/forwarding_registry.h"
 #include "support/power_cut.h"
 #include "support/registry_values.h"
 
@@ -275,35 +276,23 @@ TEST(RegistryChanges, ACrashBeforeAnyChangeOfTheApplyOrOfItsUndoEndsWithTheRegis
 // ---- what the update asks of the registry ------------------------------------------------------
 
 // The registry's calls counted: under Wine each one is a request to the wineserver.
-class CountingRegistry : public MachineRegistry {
+class CountingRegistry : public ForwardingRegistry {
  public:
-  explicit CountingRegistry(MachineRegistry& registry) : r_(registry) {}
+  using ForwardingRegistry::ForwardingRegistry;
   unsigned long Look(const RegistryKeyName& key, const std::wstring& name, RegistryKeyState& state) override {
     ++looks;
-    return r_.Look(key, name, state);
-  }
-  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
-                          RegistryValueBytes& out) override {
-    return r_.ReadValue(key, name, out);
-  }
-  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override {
-    return r_.KeyExists(key, exists);
+    return ForwardingRegistry::Look(key, name, state);
   }
   unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,
                            const RegistryValueBytes& value, bool replace) override {
     if (replace) ++replacements;
-    return r_.WriteValue(key, name, value, replace);
+    return ForwardingRegistry::WriteValue(key, name, value, replace);
   }
   unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override {
     ++deletions;
-    return r_.DeleteValue(key, name);
+    return ForwardingRegistry::DeleteValue(key, name);
   }
-  unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override { return r_.DeleteKeyIfEmpty(key); }
-  unsigned long CreateKey(const RegistryKeyName& key) override { return r_.CreateKey(key); }
   int looks = 0, replacements = 0, deletions = 0;
-
- private:
-  MachineRegistry& r_;
 };
 
 std::wstring LineOf(const RegistryChangeResult& result) {

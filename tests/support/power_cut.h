@@ -10,6 +10,7 @@
 #include "apply/machine_registry.h"
 #include "apply/machine_shortcuts.h"
 #include "apply/undo_journal.h"
+#include "support/forwarding_registry.h"
 
 namespace brindle {
 
@@ -26,39 +27,28 @@ struct Power {
   }
 };
 
-class CutRegistry : public MachineRegistry {
+class CutRegistry : public ForwardingRegistry {
  public:
-  CutRegistry(MachineRegistry& registry, Power& power) : r_(registry), power_(power) {}
-  unsigned long Look(const RegistryKeyName& key, const std::wstring& name, RegistryKeyState& state) override {
-    return r_.Look(key, name, state);
-  }
-  unsigned long ReadValue(const RegistryKeyName& key, const std::wstring& name,
-                          RegistryValueBytes& out) override {
-    return r_.ReadValue(key, name, out);
-  }
-  unsigned long KeyExists(const RegistryKeyName& key, bool& exists) override {
-    return r_.KeyExists(key, exists);
-  }
+  CutRegistry(MachineRegistry& registry, Power& power) : ForwardingRegistry(registry), power_(power) {}
   unsigned long WriteValue(const RegistryKeyName& key, const std::wstring& name,
                            const RegistryValueBytes& value, bool replace) override {
     power_.Change();
-    return r_.WriteValue(key, name, value, replace);
+    return ForwardingRegistry::WriteValue(key, name, value, replace);
   }
   unsigned long DeleteValue(const RegistryKeyName& key, const std::wstring& name) override {
     power_.Change();
-    return r_.DeleteValue(key, name);
+    return ForwardingRegistry::DeleteValue(key, name);
   }
   unsigned long DeleteKeyIfEmpty(const RegistryKeyName& key) override {
     power_.Change();
-    return r_.DeleteKeyIfEmpty(key);
+    return ForwardingRegistry::DeleteKeyIfEmpty(key);
   }
   unsigned long CreateKey(const RegistryKeyName& key) override {
     power_.Change();
-    return r_.CreateKey(key);
+    return ForwardingRegistry::CreateKey(key);
   }
 
  private:
-  MachineRegistry& r_;
   Power& power_;
 };
 
