@@ -3,7 +3,7 @@
 # - Listing a program's cases (--gtest_list_tests): ctest expects bare line feeds.
 # - Running a test case (--gtest_filter=...): a program that ends with a failure before writing
 #   anything at all on its standard output never reached GoogleTest's first line ("Note: Google
-#   Test filter = ..."): Wine did not start it (seen about once in a thousand starts, the case
+#   Test filter = ..."): Wine did not start it (seen once in several thousand starts, the case
 #   ending within a tenth of a second). Such a case is started once more, and the script says so
 #   on standard error. Any other ending, a failure after the first line included, is the
 #   program's own and is returned as it is.
