@@ -41,19 +41,28 @@ class RedirectionScope {
 
 // ---- files, folders and COM servers -------------------------------------------------------------
 
-// The two names are links to one file (a backup kept by a hard link to a file that was never
-// replaced).
-bool SameFile(const std::wstring& a, const std::wstring& b) {
-  BY_HANDLE_FILE_INFORMATION first = {}, second = {};
-  auto read = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-    // Attributes only: no sharing mode of another program's handle stands in the way.
-    UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+// Opened for its attributes only: no sharing mode of another program's handle stands in the way.
+UniqueFile OpenForAttributes(const std::wstring& path) {
+  return UniqueFile(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file && GetFileInformationByHandle(file.Get(), &info);
-  };
-  return read(a, first) && read(b, second) && first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+// The backup and the file are links to one file (a backup kept by a hard link to a file that was
+// never replaced). A backup that has one name only is not: the usual answer needs only the
+// backup's own facts, not the volume's or the other file's.
+bool SameFile(const std::wstring& backup, const std::wstring& path) {
+  const UniqueFile first = OpenForAttributes(backup);
+  FILE_STANDARD_INFO standard = {};
+  if (!first || !GetFileInformationByHandleEx(first.Get(), FileStandardInfo, &standard, sizeof(standard)) ||
+      standard.NumberOfLinks < 2)
+    return false;
+  BY_HANDLE_FILE_INFORMATION one = {}, other = {};
+  const UniqueFile second = OpenForAttributes(path);
+  return second && GetFileInformationByHandle(first.Get(), &one) &&
+         GetFileInformationByHandle(second.Get(), &other) &&
+         one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
 }
 
 // Gives a backup kept by a copy the owner, group and access list its file had (the copy got
