@@ -128,7 +128,7 @@ class FamilyDispatch : public CQXUndoTarget {
 }  // namespace
 
 bool UndoByFamilies(const std::vector<UndoRecord>& records, const std::vector<CQXUndoFamily*>& families,
-                    const std::function<bool(size_t)>& markUndone) {
+                    const std::function<bool(const std::vector<size_t>&)>& markUndone) {
   FamilyDispatch dispatch(families);
   return UndoRecords(records, dispatch, markUndone);
 }

@@ -100,9 +100,9 @@ class CQXPackageExecutor {
 };
 
 // The undo of a package: the records last first, each handed to the family that undoes its
-// kind, with the service-log line of each step, each step marked done through markUndone (see
+// kind, with the service-log line of each step, the steps marked done through markUndone (see
 // UndoRecords). A record no family undoes is an error step. True when every step succeeded.
 bool UndoByFamilies(const std::vector<UndoRecord>& records, const std::vector<CQXUndoFamily*>& families,
-                    const std::function<bool(size_t)>& markUndone = nullptr);
+                    const std::function<bool(const std::vector<size_t>&)>& markUndone = nullptr);
 
 }  // namespace brindle

@@ -238,8 +238,9 @@ bool UndoOnTheMachine(const std::vector<UndoRecord>& records, CQXChangeJournal& 
   CQXUndoFunctions files(&CFileActions::Undoes, &CFileActions::Undo);
   WinMachineRegistry machineRegistry;
   RegistryUndo registry(machineRegistry);
-  return UndoByFamilies(records, {&files, &registry},
-                        [&journal](size_t index) { return journal.MarkUndone(index); });
+  return UndoByFamilies(records, {&files, &registry}, [&journal](const std::vector<size_t>& indexes) {
+    return journal.MarkUndone(indexes);
+  });
 }
 
 // The application and package named by the journal's first record, for the log lines.

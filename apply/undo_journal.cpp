@@ -315,11 +315,15 @@ bool CQXChangeJournal::Write(const std::vector<UndoRecord>& records, bool undoMa
   return true;
 }
 
-bool CQXChangeJournal::MarkUndone(size_t index) {
-  UndoRecord mark;
-  mark.kind = UndoKind::StepUndone;
-  mark.attributes = static_cast<std::uint32_t>(index);
-  return Write({mark}, true);
+bool CQXChangeJournal::MarkUndone(const std::vector<size_t>& indexes) {
+  std::vector<UndoRecord> marks;
+  for (size_t index : indexes) {
+    UndoRecord mark;
+    mark.kind = UndoKind::StepUndone;
+    mark.attributes = static_cast<std::uint32_t>(index);
+    marks.push_back(mark);
+  }
+  return Write(marks, true);
 }
 
 bool CQXChangeJournal::Forget() {
@@ -364,12 +368,99 @@ std::wstring ObjectKey(const UndoRecord& record) {
 
 }  // namespace
 
+namespace {
+
+// The names an undo step touches, folded so that two spellings of one name always compare equal
+// (ASCII letters to lower case, every other character to one stand-in: over-matching only costs
+// a write). Empty when the step must be marked at once.
+std::wstring FoldedName(const std::wstring& name) {
+  std::wstring folded;
+  for (wchar_t c : name) folded += c < 0x80 ? static_cast<wchar_t>(towlower(c)) : L'?';
+  return folded;
+}
+
+std::wstring LeafOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// A file's last name; empty (at once) for a name the system may also know by another, short one.
+std::wstring FileLeaf(const std::wstring& path) {
+  const std::wstring leaf = FoldedName(LeafOf(path));
+  return leaf.find(L'~') == std::wstring::npos ? leaf : std::wstring();
+}
+
+struct TouchedNames {
+  bool atOnce = true;
+  std::vector<std::wstring> names;
+};
+
+TouchedNames NamesTouched(const UndoRecord& record) {
+  TouchedNames touched;
+  switch (record.kind) {
+    case UndoKind::FileMovedAside:
+    case UndoKind::FileCreated:
+    case UndoKind::AttributesChanged:
+      for (const std::wstring* path : {&record.path, &record.other}) {
+        if (path->empty()) continue;
+        const std::wstring leaf = FileLeaf(*path);
+        if (leaf.empty()) return touched;
+        touched.names.push_back(L"file|" + leaf);
+      }
+      touched.atOnce = touched.names.empty();
+      break;
+    case UndoKind::RegistryValue:
+      touched.names.push_back(L"value|" + FoldedName(record.name));
+      touched.atOnce = false;
+      break;
+    default: break;  // folders, keys, queued moves, COM servers: marked at once
+  }
+  return touched;
+}
+
+// The marks of the steps done, held back while the next steps touch other names.
+class WaitingMarks {
+ public:
+  explicit WaitingMarks(const std::function<bool(const std::vector<size_t>&)>& write) : write_(write) {}
+  // Before a step: writes the waiting marks when the step meets one of theirs.
+  bool Before(const UndoRecord& record) {
+    if (indexes_.empty()) return true;
+    const TouchedNames touched = NamesTouched(record);
+    bool meets = touched.atOnce;
+    for (const std::wstring& name : touched.names) meets = meets || names_.count(name) != 0;
+    return meets ? Write() : true;
+  }
+  // After a step done: its mark waits, or is written at once.
+  bool Done(size_t index, const UndoRecord& record) {
+    indexes_.push_back(index);
+    const TouchedNames touched = NamesTouched(record);
+    if (touched.atOnce) return Write();
+    names_.insert(touched.names.begin(), touched.names.end());
+    return true;
+  }
+  bool Write() {
+    if (indexes_.empty()) return true;
+    const bool written = !write_ || write_(indexes_);
+    indexes_.clear();
+    names_.clear();
+    return written;
+  }
+
+ private:
+  const std::function<bool(const std::vector<size_t>&)>& write_;
+  std::vector<size_t> indexes_;
+  std::set<std::wstring> names_;
+};
+
+}  // namespace
+
 bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
-                 const std::function<bool(size_t)>& markUndone) {
+                 const std::function<bool(const std::vector<size_t>&)>& markUndone) {
   std::set<size_t> done;
   for (const UndoRecord& record : records)
     if (record.kind == UndoKind::StepUndone) done.insert(record.attributes);
   std::set<std::wstring> failed;
+  WaitingMarks marks(markUndone);
   bool allUndone = true;
   for (size_t index = records.size(); index-- > 0;) {
     const UndoRecord& record = records[index];
@@ -379,6 +470,7 @@ bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
       allUndone = false;
       continue;
     }
+    if (!marks.Before(record)) return false;
     const unsigned long code = target.Undo(record);
     WriteServiceLog({L"-", UndoObject(record), code == 0 ? L"success" : L"error", std::to_wstring(code)},
                     L"BR", key);
@@ -388,9 +480,9 @@ bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
       continue;
     }
     CrashPoint("undo-step");
-    if (markUndone && !markUndone(index)) return false;
+    if (!marks.Done(index, record)) return false;
   }
-  return allUndone;
+  return marks.Write() && allUndone;
 }
 
 }  // namespace brindle

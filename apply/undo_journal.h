@@ -109,8 +109,8 @@ class CQXChangeJournal {
   // Empties the journal on disk: from then on none of its records is undone, by this run or the
   // next. False when the sink cannot.
   bool Forget();
-  // Marks the undo of the record at index done, on disk before it returns.
-  bool MarkUndone(size_t index);
+  // Marks the undo of the records at these indexes done, in one write on disk before it returns.
+  bool MarkUndone(const std::vector<size_t>& indexes);
   const std::vector<UndoRecord>& Records() const { return records_; }
   // Takes the records already on disk (a journal reopened to finish its undo).
   void Adopt(std::vector<UndoRecord> records) { records_ = std::move(records); }
@@ -135,13 +135,17 @@ class CQXUndoTarget {
 };
 
 // Undoes the records last first, skipping those a StepUndone record marks done; each step writes
-// a service-log line (its key from UndoKey), and each one that succeeded is marked done through
-// markUndone (may be empty) before the next begins, so an undo interrupted anywhere and repeated
-// never does a step again after an earlier one. A step that fails leaves its object alone for
-// the rest of the walk (the earlier steps on it would undo in the wrong order); the other objects'
-// steps go on. A mark that cannot be written ends the walk. True when every step succeeded.
+// a service-log line (its key from UndoKey), and the steps that succeeded are marked done through
+// markUndone (may be empty), so that an undo interrupted anywhere and repeated never does a step
+// again after a later one that touched the same object. A step's mark may wait while the steps
+// after it touch other objects: the waiting marks go in one write before a step that meets one of
+// their objects, and at the end. A step repeated in the same state is harmless;
+// steps whose undo runs other code or touches a whole folder or key are marked at once. A step that
+// fails leaves its object alone for the rest of the walk (the earlier steps on it would undo in the
+// wrong order); the other objects' steps go on. A mark that cannot be written ends the walk. True
+// when every step succeeded.
 bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
-                 const std::function<bool(size_t)>& markUndone = nullptr);
+                 const std::function<bool(const std::vector<size_t>&)>& markUndone = nullptr);
 
 // The service-log key of an undo step ("UNDO_FILE_RESTORE"...); empty for records that need no
 // undo step.

@@ -789,7 +789,7 @@ bool Recover(MachineFiles& files, MachineRegistry& registry, std::string& disk, 
   FileUndo fileFamily(files);
   RegistryUndo registryFamily(registry);
   return UndoByFamilies(read.records, {&fileFamily, &registryFamily},
-                        [&](size_t index) { return reopened.MarkUndone(index); });
+                        [&](const std::vector<size_t>& indexes) { return reopened.MarkUndone(indexes); });
 }
 
 TEST(FileChangesCrash, ThePackageAppliedWholeDoesWhatItSaysAndIsUndoneWhole) {

@@ -179,7 +179,8 @@ bool Recover(MachineRegistry& registry, std::string& disk, Power& power) {
   CQXChangeJournal reopened(std::make_unique<CutSink>(disk, power));
   reopened.Adopt(read.records);
   RegistryUndo family(registry);
-  return UndoByFamilies(read.records, {&family}, [&](size_t index) { return reopened.MarkUndone(index); });
+  return UndoByFamilies(read.records, {&family},
+                        [&](const std::vector<size_t>& indexes) { return reopened.MarkUndone(indexes); });
 }
 
 TEST(RegistryChanges, ThePackageAppliedWholeSaysEachVerbAndLeavesWhatItMeans) {

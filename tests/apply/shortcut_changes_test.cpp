@@ -297,7 +297,8 @@ void Recover(MachineFiles& files, std::string& disk, Power& power) {
   CQXChangeJournal reopened(std::make_unique<CutSink>(disk, power));
   reopened.Adopt(read.records);
   FileUndo undo(files);
-  UndoByFamilies(read.records, {&undo}, [&](size_t index) { return reopened.MarkUndone(index); });
+  UndoByFamilies(read.records, {&undo},
+                 [&](const std::vector<size_t>& indexes) { return reopened.MarkUndone(indexes); });
 }
 
 TEST(ShortcutChangesCrash, ACrashBeforeAnyChangeOfTheLinksOrOfTheirUndoEndsWithTheFilesAsBefore) {

@@ -267,6 +267,38 @@ TEST(UndoJournal, UndoTakesTheRecordsBackLastFirstAndGoesOnPastAFailingStep) {
   EXPECT_EQ(failing.order.size(), 4u) << "a failed step does not stop the others";
 }
 
+// The marks of steps on different names wait and go in one write (one trip to the disk). A step
+// on a name that a waiting step touched, in any folder, view or case, comes after that write; a
+// step on a folder, or on a short name the file may also have, is marked by a write of its own.
+TEST(UndoJournal, MarksWaitOnlyWhileTheStepsTouchOtherNames) {
+  UndoRecord otherView = Value();  // "Count \x00e9"
+  otherView.path = L"Software\\Wow6432Node\\Tamek\\App";
+  otherView.name = L"COUNT \x00c9";
+  const std::vector<UndoRecord> records = {
+      File(UndoKind::PackageBegun, L"app", L"package"),
+      File(UndoKind::FileMovedAside, L"C:\\App\\a.dll", L"C:\\Undo\\1.old"),  // 1
+      File(UndoKind::FileCreated, L"C:\\Windows\\SysWOW64\\A.DLL"),           // 2
+      otherView,                                                              // 3
+      File(UndoKind::FileCreated, L"C:\\App\\c.txt"),                         // 4
+      Value(),                                                                // 5
+      File(UndoKind::FolderCreated, L"C:\\App\\Sub"),                         // 6
+      File(UndoKind::FileCreated, L"C:\\App\\Sub\\b.txt"),                    // 7
+      File(UndoKind::FileCreated, L"C:\\App\\PROGRA~1.TXT"),                  // 8
+  };
+  RecordingTarget target;
+  std::vector<std::vector<size_t>> writes;
+  EXPECT_TRUE(UndoRecords(records, target, [&](const std::vector<size_t>& marks) {
+    writes.push_back(marks);
+    return true;
+  }));
+  EXPECT_EQ(writes, (std::vector<std::vector<size_t>>{{8}, {7}, {6}, {5, 4}, {3, 2}, {1}}));
+
+  // A mark that cannot be written ends the walk before the next step.
+  RecordingTarget stopped;
+  EXPECT_FALSE(UndoRecords(records, stopped, [](const std::vector<size_t>&) { return false; }));
+  EXPECT_EQ(stopped.order, std::vector<std::wstring>{L"C:\\App\\PROGRA~1.TXT"});
+}
+
 TEST(UndoJournal, EachUndoStepHasItsOwnServiceLogKey) {
   std::vector<std::wstring> keys;
   for (int kind = static_cast<int>(UndoKind::FileMovedAside);
@@ -346,8 +378,9 @@ struct JournalOnDisk {
     const JournalContents read = ParseJournal(bytes);
     CQXChangeJournal reopened(std::make_unique<MemorySink>(bytes));
     reopened.Adopt(read.records);
-    return UndoRecords(read.records, machine,
-                       [&](size_t index) { return machine.stopAfter != 0 && reopened.MarkUndone(index); });
+    return UndoRecords(read.records, machine, [&](const std::vector<size_t>& indexes) {
+      return machine.stopAfter != 0 && reopened.MarkUndone(indexes);
+    });
   }
   std::string bytes;
   CQXChangeJournal journal;
