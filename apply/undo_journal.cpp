@@ -366,13 +366,8 @@ std::wstring ObjectKey(const UndoRecord& record) {
   return std::to_wstring(record.root) + (record.is64Bit ? L"|64|" : L"|32|") + key;
 }
 
-}  // namespace
-
-namespace {
-
-// The names an undo step touches, folded so that two spellings of one name always compare equal
-// (ASCII letters to lower case, every other character to one stand-in: over-matching only costs
-// a write). Empty when the step must be marked at once.
+// A name folded so that two spellings of one name always compare equal: ASCII letters to lower
+// case, every other character to one stand-in (over-matching only costs a write).
 std::wstring FoldedName(const std::wstring& name) {
   std::wstring folded;
   for (wchar_t c : name) folded += c < 0x80 ? static_cast<wchar_t>(towlower(c)) : L'?';
@@ -390,6 +385,8 @@ std::wstring FileLeaf(const std::wstring& path) {
   return leaf.find(L'~') == std::wstring::npos ? leaf : std::wstring();
 }
 
+// The names an undo step touches; atOnce when its mark must not wait (a step on a folder, a key,
+// a queued move, a COM server or a short name).
 struct TouchedNames {
   bool atOnce = true;
   std::vector<std::wstring> names;
