@@ -420,17 +420,15 @@ class WaitingMarks {
  public:
   explicit WaitingMarks(const std::function<bool(const std::vector<size_t>&)>& write) : write_(write) {}
   // Before a step: writes the waiting marks when the step meets one of theirs.
-  bool Before(const UndoRecord& record) {
+  bool Before(const TouchedNames& touched) {
     if (indexes_.empty()) return true;
-    const TouchedNames touched = NamesTouched(record);
     bool meets = touched.atOnce;
     for (const std::wstring& name : touched.names) meets = meets || names_.count(name) != 0;
     return meets ? Write() : true;
   }
   // After a step done: its mark waits, or is written at once.
-  bool Done(size_t index, const UndoRecord& record) {
+  bool Done(size_t index, const TouchedNames& touched) {
     indexes_.push_back(index);
-    const TouchedNames touched = NamesTouched(record);
     if (touched.atOnce) return Write();
     names_.insert(touched.names.begin(), touched.names.end());
     return true;
@@ -467,7 +465,8 @@ bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
       allUndone = false;
       continue;
     }
-    if (!marks.Before(record)) return false;
+    const TouchedNames touched = NamesTouched(record);
+    if (!marks.Before(touched)) return false;
     const unsigned long code = target.Undo(record);
     WriteServiceLog({L"-", UndoObject(record), code == 0 ? L"success" : L"error", std::to_wstring(code)},
                     L"BR", key);
@@ -477,7 +476,7 @@ bool UndoRecords(const std::vector<UndoRecord>& records, CQXUndoTarget& target,
       continue;
     }
     CrashPoint("undo-step");
-    if (!marks.Done(index, record)) return false;
+    if (!marks.Done(index, touched)) return false;
   }
   return marks.Write() && allUndone;
 }

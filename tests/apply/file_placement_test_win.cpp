@@ -4,8 +4,11 @@
 // lists, so the access list a moved file is given cannot be observed here.)
 #include <gtest/gtest.h>
 
+#include "apply/file_actions_win.h"
+#include "apply/undo_journal.h"
 #include "support/patch_fixture_win.h"
 #include "support/scratch.h"
+#include "sys/paths.h"
 #include "sys/text.h"
 #include "sys/win_handles.h"
 
@@ -154,4 +157,36 @@ TEST_F(PatchFixture, EveryMovedFileGetsTheListItsNewFolderHandsDown) {
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(AccessListText(path), expected) << Utf8FromWide(path);
   }
+}
+
+// A backup kept as a second hard link of a file that was never replaced is that file: putting it
+// back moves nothing, also while another program holds the file without sharing its writing
+// (the move would fail). A backup with a name of its own is put back over the file.
+TEST(FileUndo, ABackupThatIsTheFilesSecondLinkStaysAndABackupOfItsOwnIsPutBack) {
+  ScratchFolder scratch;
+  const std::wstring file = ToBackslashes(scratch.File(L"uninst.ini"));
+  const std::wstring link = ToBackslashes(scratch.File(L"000001.old"));
+  ASSERT_TRUE(WriteBytes(file, "kept"));
+  ASSERT_TRUE(CreateHardLinkW(link.c_str(), file.c_str(), nullptr));
+  UndoRecord record;
+  record.kind = UndoKind::FileMovedAside;
+  record.path = file;
+  record.other = link;
+  {
+    const UniqueFile held(
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(CFileActions::Undo(record), 0u);
+  }
+  std::string bytes;
+  EXPECT_TRUE(ReadBytes(file, bytes));
+  EXPECT_EQ(bytes, "kept");
+
+  const std::wstring own = ToBackslashes(scratch.File(L"000002.old"));
+  ASSERT_TRUE(WriteBytes(own, "old"));
+  record.other = own;
+  EXPECT_EQ(CFileActions::Undo(record), 0u);
+  EXPECT_TRUE(ReadBytes(file, bytes));
+  EXPECT_EQ(bytes, "old");
+  EXPECT_FALSE(FileExists(own));
 }
