@@ -85,6 +85,8 @@ class CFileActions : public CQXActionFamily {
   // Removes the folders the delete step emptied, and their parents while empty (RemoveEmptyFolders);
   // false when a removal's undo could not be noted.
   bool RemoveEmptiedFolders();
+  // The folders the package's copy steps place files in, in the view asked for.
+  std::vector<std::wstring> RefilledFolders(bool is64Bit);
   // One COM server; kStopPass when it could not be (un)registered (its line is written), and
   // kFailPackage when its redirection could not be switched.
   ActionOutcome RegisterComAction(const CQXFile& file, bool unregister);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "package/object_records.h"
 #include "sys/paths.h"
@@ -372,7 +373,14 @@ FileChangeOutcome RemoveEmptyFolders(MachineFiles& files, FileChangeJournal& not
 
 FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& notes,
                                        const std::vector<std::wstring>& starts,
+                                       const std::vector<std::wstring>& refilled,
                                        const std::vector<std::wstring>& protectedFolders, bool is64Bit) {
+  // A refilled folder and every folder above it, by comparison key.
+  std::set<std::wstring> kept;
+  for (const std::wstring& folder : refilled)
+    for (std::wstring above = WithoutEndSlashes(ToBackslashes(folder)); !above.empty();
+         above = WithoutEndSlashes(FolderOf(above)))
+      if (!kept.insert(UpperOrdinal(above)).second) break;  // the rest is in already
   // Each folder and every folder above it, by comparison key in falling order: whatever lies
   // below a folder comes before it.
   struct Candidate {
@@ -394,6 +402,7 @@ FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& n
   for (auto& entry : candidates) {
     Candidate& candidate = entry.second;
     if (!candidate.start && !candidate.childRemoved) continue;
+    if (kept.count(entry.first)) continue;
     const FolderSweep swept = SweepFolder(files, notes, candidate.path, protectedFolders, is64Bit);
     if (swept == FolderSweep::kNotNoted) return FileChangeOutcome::kFailPackage;
     if (swept != FolderSweep::kRemoved) continue;

@@ -126,9 +126,13 @@ FileChangeOutcome RemoveEmptyFolders(MachineFiles& files, FileChangeJournal& not
 
 // The same for every folder a pass emptied, each folder looked at once for all of them: a folder
 // above several of them is looked at after all that lies below it, only when something below it
-// went. What it removes is what RemoveEmptyFolders removes from each in turn.
+// went. What it removes is what RemoveEmptyFolders removes from each in turn, except the folders
+// a later step of the package places files in and the folders above them (refilled): those stay
+// as they are, with their own access list, attributes and times, where removing them would only
+// have them made again, new, a moment later.
 FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& notes,
                                        const std::vector<std::wstring>& folders,
+                                       const std::vector<std::wstring>& refilled,
                                        const std::vector<std::wstring>& protectedFolders, bool is64Bit);
 
 // Takes one file record back: an old file put back from its backup, a new file or folder removed,

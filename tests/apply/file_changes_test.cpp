@@ -559,7 +559,7 @@ TEST_F(FileChangesTest, EmptiedFoldersSweptTogetherAreEachLookedAtOnce) {
                                              kApp + L"\\keep"};
   const std::wstring before = files.Listing();
 
-  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, emptied, kProtected, true), FileChangeOutcome::kDone);
+  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, emptied, {}, kProtected, true), FileChangeOutcome::kDone);
   std::string otherDisk;
   Power otherPower;
   CQXChangeJournal other(std::make_unique<CutSink>(otherDisk, otherPower));
@@ -576,7 +576,7 @@ TEST_F(FileChangesTest, EmptiedFoldersSweptTogetherAreEachLookedAtOnce) {
   // The last folder of the application going takes the application's folders with it.
   files.RemoveFile(kApp + L"\\keep\\x.txt", true);
   files.looks.clear();
-  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, {kApp + L"\\keep"}, kProtected, true),
+  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, {kApp + L"\\keep"}, {}, kProtected, true),
             FileChangeOutcome::kDone);
   EXPECT_FALSE(files.HasFolder(L"C:\\Program Files\\Tamek", true));
   EXPECT_TRUE(files.HasFolder(L"C:\\Program Files", true));
@@ -586,6 +586,31 @@ TEST_F(FileChangesTest, EmptiedFoldersSweptTogetherAreEachLookedAtOnce) {
   EXPECT_TRUE(UndoByFamilies(journal_.Records(), {&undo}));
   files.AddFile(kApp + L"\\keep\\x.txt", true, "x");
   EXPECT_EQ(files.Listing(), before);
+}
+
+// A folder a later copy of the package places files in is not removed only to be made again: it
+// stays, with its attributes, and so do the folders above it; the other emptied folders go.
+TEST_F(FileChangesTest, EmptiedFoldersThePackageRefillsStayWithTheFoldersAboveThem) {
+  MemoryFiles files;
+  files.AddFolder(kApp + L"\\bin", true);
+  files.SetAttributes(kApp + L"\\bin", true, kAttributeDirectory | kAttributeReadOnly);
+  files.AddFolder(kApp + L"\\lib\\old", true);
+  files.AddFolder(kApp + L"\\doc", true);
+  const std::vector<std::wstring> emptied = {kApp + L"\\bin", kApp + L"\\lib\\old", kApp + L"\\doc"};
+  // The first refilled in other letters, the second a folder still to be made below an emptied one.
+  const std::vector<std::wstring> refilled = {kApp + L"\\BIN\\", kApp + L"\\lib\\new\\x"};
+
+  EXPECT_EQ(RemoveEmptiedFolders(files, notes_, emptied, refilled, kProtected, true),
+            FileChangeOutcome::kDone);
+  PathState bin;
+  ASSERT_EQ(files.Look(kApp + L"\\bin", true, bin), kSysSuccess);
+  EXPECT_TRUE(bin.exists);
+  EXPECT_TRUE(bin.attributes & kAttributeReadOnly);
+  EXPECT_TRUE(files.HasFolder(kApp + L"\\lib", true));
+  EXPECT_FALSE(files.HasFolder(kApp + L"\\lib\\old", true));
+  EXPECT_FALSE(files.HasFolder(kApp + L"\\doc", true));
+  // Only the two removals are noted.
+  EXPECT_EQ(journal_.Records().size(), 2u);
 }
 
 // ---- the inverses -------------------------------------------------------------------------------

@@ -1436,6 +1436,15 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
   const int kFiles = kManyFiles;
   const std::string records = InstallManyFiles();
   ASSERT_FALSE(HasFailure());
+  // The folder every file of the package leaves and comes back to is never made anew: it keeps
+  // what it had (here its hidden attribute, which Wine stores), whether the package is taken
+  // back or kept.
+  const std::wstring many = app_ + L"\\many";
+  ASSERT_TRUE(SetFileAttributesW(many.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  auto hidden = [&many] {
+    const DWORD attributes = GetFileAttributesW(many.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+  };
   // The registry pass comes after the files; a number that cannot be stored fails the package.
   const std::string bad = "<Registry WOW=\"INST_32BIT\"><RegKeyPath RegRoot=\"REG_HLM\">" + Narrow(key_) +
                           "</RegKeyPath><RegValueName>Bad</RegValueName><RegData Type=\"REG_DW\">not a number"
@@ -1462,6 +1471,7 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
   }
   for (int i = 0; i < kFiles; ++i)
     ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "old " + std::to_string(i)) << i;
+  EXPECT_TRUE(hidden());
   EXPECT_TRUE(ActiveJournals().empty());
   EXPECT_TRUE(backups().empty());
 
@@ -1471,6 +1481,7 @@ TEST_F(PatchUndo, ManyReplacedFilesAreAllPutBackOrAllRemoved) {
   }
   for (int i = 0; i < kFiles; ++i)
     ASSERT_EQ(FileText(app_ + L"\\many\\f" + std::to_wstring(i) + L".txt"), "new " + std::to_string(i)) << i;
+  EXPECT_TRUE(hidden());
   EXPECT_TRUE(ActiveJournals().empty());
   EXPECT_TRUE(backups().empty());
 }
