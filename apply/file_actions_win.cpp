@@ -276,22 +276,10 @@ bool CFileActions::RemoveEmptiedFolders() {
   return noted;
 }
 
-// The folders the copy steps place files in, in one view. Every copy step comes after every
-// delete step; each copy not skipped for its view makes its target's folder, or finds it there.
 std::vector<std::wstring> CFileActions::RefilledFolders(bool is64Bit) {
-  std::vector<std::wstring> folders;
-  const bool bothViews = CQXWow64Redirection::Get() != nullptr;
-  auto add = [&](const FileList& records) {
-    for (const std::unique_ptr<CQXFile>& file : records) {
-      if (!file || (file->wow.wow == kWow64) != is64Bit || (is64Bit && !bothViews)) continue;
-      const std::wstring target = ExpandedTarget(*file);
-      if (!target.empty()) folders.push_back(FolderOf(target));
-    }
-  };
-  const CQXDiffDistribute* package = context_.package;
-  if (package && package->updateObjects) add(package->updateObjects->files);
-  if (package && package->addObjects) add(package->addObjects->files);
-  return folders;
+  if (!context_.package) return {};
+  return FoldersCopiesFill(*context_.package, is64Bit, CQXWow64Redirection::Get() != nullptr,
+                           [this](const CQXFile& file) { return ExpandedTarget(file); });
 }
 
 // Files are replaced, moved aside and deleted by their paths: a link among the folders above a

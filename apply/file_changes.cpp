@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "package/diff_distribute.h"
 #include "package/object_records.h"
 #include "sys/paths.h"
 #include "uninstlog/path_key.h"
@@ -26,6 +27,13 @@ std::wstring WithoutEndSlashes(std::wstring path) {
 std::wstring WithoutAnyEndSlash(std::wstring path) {
   while (!path.empty() && path.back() == L'\\') path.pop_back();
   return path;
+}
+
+// The folder and each folder above it, innermost first, until visit answers false.
+void WalkUp(const std::wstring& start, const std::function<bool(const std::wstring&)>& visit) {
+  for (std::wstring folder = WithoutEndSlashes(ToBackslashes(start)); !folder.empty();
+       folder = WithoutEndSlashes(FolderOf(folder)))
+    if (!visit(folder)) return;
 }
 
 // True when folder lies strictly inside base: base's text, then a '\', then more (ignoring case).
@@ -362,13 +370,13 @@ FolderSweep SweepFolder(MachineFiles& files, FileChangeJournal& notes, const std
 
 FileChangeOutcome RemoveEmptyFolders(MachineFiles& files, FileChangeJournal& notes, const std::wstring& start,
                                      const std::vector<std::wstring>& protectedFolders, bool is64Bit) {
-  for (std::wstring folder = ToBackslashes(start); !folder.empty(); folder = FolderOf(folder)) {
-    folder = WithoutEndSlashes(folder);
+  FileChangeOutcome outcome = FileChangeOutcome::kDone;
+  WalkUp(start, [&](const std::wstring& folder) {
     const FolderSweep swept = SweepFolder(files, notes, folder, protectedFolders, is64Bit);
-    if (swept == FolderSweep::kNotNoted) return FileChangeOutcome::kFailPackage;
-    if (swept != FolderSweep::kRemoved) return FileChangeOutcome::kDone;
-  }
-  return FileChangeOutcome::kDone;
+    if (swept == FolderSweep::kNotNoted) outcome = FileChangeOutcome::kFailPackage;
+    return swept == FolderSweep::kRemoved;
+  });
+  return outcome;
 }
 
 FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& notes,
@@ -377,10 +385,8 @@ FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& n
                                        const std::vector<std::wstring>& protectedFolders, bool is64Bit) {
   // A refilled folder and every folder above it, by comparison key.
   std::set<std::wstring> kept;
-  for (const std::wstring& folder : refilled)
-    for (std::wstring above = WithoutEndSlashes(ToBackslashes(folder)); !above.empty();
-         above = WithoutEndSlashes(FolderOf(above)))
-      if (!kept.insert(UpperOrdinal(above)).second) break;  // the rest is in already
+  for (const std::wstring& folder : refilled)  // a folder in already has the rest above it in
+    WalkUp(folder, [&kept](const std::wstring& above) { return kept.insert(UpperOrdinal(above)).second; });
   // Each folder and every folder above it, by comparison key in falling order: whatever lies
   // below a folder comes before it.
   struct Candidate {
@@ -391,13 +397,13 @@ FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& n
   std::map<std::wstring, Candidate, std::greater<>> candidates;
   for (const std::wstring& start : starts) {
     bool first = true;
-    for (std::wstring folder = ToBackslashes(start); !folder.empty(); folder = FolderOf(folder)) {
-      folder = WithoutEndSlashes(folder);
+    WalkUp(start, [&](const std::wstring& folder) {
       Candidate& candidate = candidates[UpperOrdinal(folder)];
       if (candidate.path.empty()) candidate.path = folder;
       candidate.start = candidate.start || first;
       first = false;
-    }
+      return true;
+    });
   }
   for (auto& entry : candidates) {
     Candidate& candidate = entry.second;
@@ -410,6 +416,22 @@ FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& n
     if (parent != candidates.end()) parent->second.childRemoved = true;
   }
   return FileChangeOutcome::kDone;
+}
+
+std::vector<std::wstring> FoldersCopiesFill(const CQXDiffDistribute& package, bool is64Bit, bool bothViews,
+                                            const std::function<std::wstring(const CQXFile&)>& target) {
+  std::vector<std::wstring> folders;
+  if (is64Bit && !bothViews) return folders;  // 64-bit records are skipped on such a system
+  for (const CQXBaseObjects* group : {static_cast<const CQXBaseObjects*>(package.updateObjects.get()),
+                                      static_cast<const CQXBaseObjects*>(package.addObjects.get())}) {
+    if (!group) continue;
+    for (const std::unique_ptr<CQXFile>& file : group->files) {
+      if (!file || (file->wow.wow == kWow64) != is64Bit) continue;
+      const std::wstring path = target(*file);
+      if (!path.empty()) folders.push_back(FolderOf(path));
+    }
+  }
+  return folders;
 }
 
 // ---- undo -------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 // run them on the in-memory machine.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "apply/undo_journal.h"
 
 namespace brindle {
+
+class CQXDiffDistribute;
 
 // Where the file changes note their undo before they are made. Each call answers false when the
 // note could not be written: the change is then not made and the package fails.
@@ -134,6 +137,14 @@ FileChangeOutcome RemoveEmptiedFolders(MachineFiles& files, FileChangeJournal& n
                                        const std::vector<std::wstring>& folders,
                                        const std::vector<std::wstring>& refilled,
                                        const std::vector<std::wstring>& protectedFolders, bool is64Bit);
+
+// The folders the package's copy steps (its update and add groups) place files in, in one view:
+// the refilled folders of RemoveEmptiedFolders. Every copy step comes after every delete step,
+// and each copy not skipped for its view makes its target's folder or finds it there. target: a
+// record's expanded target, empty when it has none; bothViews: false on a system without a 64-bit
+// file system, whose 64-bit records are skipped.
+std::vector<std::wstring> FoldersCopiesFill(const CQXDiffDistribute& package, bool is64Bit, bool bothViews,
+                                            const std::function<std::wstring(const CQXFile&)>& target);
 
 // Takes one file record back: an old file put back from its backup, a new file or folder removed,
 // a removed folder made again with its attributes, attributes given back, a queued move taken

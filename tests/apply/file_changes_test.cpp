@@ -17,8 +17,11 @@
 #include "apply/nothing_noted.h"
 #include "apply/package_executor.h"
 #include "apply/registry_changes.h"
+#include "package/diff_distribute.h"
 #include "package/object_records.h"
 #include "support/filling_notes.h"
+#include "support/package_action_text.h"
+#include "support/tree_picture.h"
 #include "support/power_cut.h"
 #include "support/registry_values.h"
 #include "uninstlog/path_key.h"
@@ -611,6 +614,29 @@ TEST_F(FileChangesTest, EmptiedFoldersThePackageRefillsStayWithTheFoldersAboveTh
   EXPECT_FALSE(files.HasFolder(kApp + L"\\doc", true));
   // Only the two removals are noted.
   EXPECT_EQ(journal_.Records().size(), 2u);
+}
+
+// The folders refilled are those of the update and add groups' records in the view asked for; a
+// record without a target, the delete group's records and, on a system without a 64-bit file
+// system, the 64-bit records place nothing.
+TEST(FoldersCopiesFill, AreTheCopiedRecordsFoldersInTheirView) {
+  const std::wstring wide =
+      L"<File COM=\"INST_NOREG\" DelInfo=\"INST_DEL\" WOW=\"INST_64BIT\"><FullPath>C:\\w64\\x.dll</FullPath></File>";
+  auto document = brindle::test::Parse(
+      L"<DiffDistribute><DeleteObjects>" + brindle::test::FileRecordXml(L"C:\\gone\\d.txt") +
+      L"</DeleteObjects><UpdateObjects>" + brindle::test::FileRecordXml(L"C:\\app\\bin\\u.exe") + wide +
+      brindle::test::FileRecordXml(L"$Unknown$\\v.txt") + L"</UpdateObjects><AddObjects>" +
+      brindle::test::FileRecordXml(L"C:\\app\\new\\sub\\a.txt") + L"</AddObjects></DiffDistribute>");
+  CQXDiffDistribute package;
+  ASSERT_EQ(package.FromXML(document->GetRoot()), 0);
+  // An expansion that knows no variable: its record has no target.
+  auto target = [](const CQXFile& file) {
+    return file.Path().find(L'$') == std::wstring::npos ? file.Path() : std::wstring();
+  };
+  EXPECT_EQ(FoldersCopiesFill(package, false, true, target),
+            (std::vector<std::wstring>{L"C:\\app\\bin", L"C:\\app\\new\\sub"}));
+  EXPECT_EQ(FoldersCopiesFill(package, true, true, target), std::vector<std::wstring>{L"C:\\w64"});
+  EXPECT_TRUE(FoldersCopiesFill(package, true, false, target).empty());
 }
 
 // ---- the inverses -------------------------------------------------------------------------------
