@@ -503,6 +503,7 @@ void CPackageJournal::BeginDeclarations() {
   declaredRegistry_.RememberMissing();
   ForgetDeclared();
   checkedKeyPaths_.clear();
+  foldersInPlace_.clear();
 }
 
 bool CPackageJournal::DeclareStep(const std::function<void(StepDeclarations&)>& declare) {
@@ -544,16 +545,20 @@ void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
     declaredMoves_[path] = record.other;
     return;
   }
-  // The missing file and its missing folders; a folder already declared missing ends the walk
-  // without another look at the disk.
-  std::vector<std::wstring> missing;
-  for (std::wstring at = path; !at.empty();) {
-    if (at != path && declaredNew_.count(at)) break;
-    if (PathExists(at)) break;
-    missing.push_back(at);
+  // The missing file and its missing folders. A folder already declared missing, or found in
+  // place by an earlier declaration of this step, ends the walk without another look at the disk
+  // (the many files of one folder look at it once).
+  std::vector<std::wstring> missing{path};
+  for (std::wstring at = path;;) {
     const size_t slash = at.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash < 3) break;
     at = at.substr(0, slash);
+    if (declaredNew_.count(at) || foldersInPlace_.count(at)) break;
+    if (PathExists(at)) {
+      foldersInPlace_.insert(at);
+      break;
+    }
+    missing.push_back(at);
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (!declaredNew_.insert(*it).second) continue;
