@@ -546,16 +546,18 @@ void CPackageJournal::DeclareFile(const std::wstring& path, bool is64Bit) {
     return;
   }
   // The missing file and its missing folders. A folder already declared missing, or found in
-  // place by an earlier declaration of this step, ends the walk without another look at the disk
-  // (the many files of one folder look at it once).
+  // place by an earlier declaration of this step in the same file-system view (a path may name
+  // a folder in each), ends the walk without another look at the disk: the many files of one
+  // folder look at it once.
+  const std::wstring view = is64Bit ? L"64|" : L"32|";
   std::vector<std::wstring> missing{path};
   for (std::wstring at = path;;) {
     const size_t slash = at.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash < 3) break;
     at = at.substr(0, slash);
-    if (declaredNew_.count(at) || foldersInPlace_.count(at)) break;
+    if (declaredNew_.count(at) || foldersInPlace_.count(view + at)) break;
     if (PathExists(at)) {
-      foldersInPlace_.insert(at);
+      foldersInPlace_.insert(view + at);
       break;
     }
     missing.push_back(at);

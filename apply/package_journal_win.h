@@ -177,7 +177,7 @@ class CPackageJournal : public CQXChangeJournal, public PackageNotes, public Ste
   std::vector<UndoRecord> batch_;
   std::map<std::wstring, std::wstring> declaredMoves_;  // path -> its backup
   std::set<std::wstring> declaredNew_;                  // files, folders and keys
-  std::set<std::wstring> foldersInPlace_;               // found there by this step's declarations
+  std::set<std::wstring> foldersInPlace_;               // by view: found there by this step's declarations
   std::set<std::wstring> declaredValues_;
   std::set<std::wstring> missingValues_;    // values whose noted old state is their absence
   std::set<std::wstring> checkedKeyPaths_;  // key paths whose missing keys are journaled
