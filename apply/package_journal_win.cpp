@@ -494,6 +494,7 @@ void CPackageJournal::ForgetDeclared() {
   declaredNew_.clear();
   declaredValues_.clear();
   missingValues_.clear();
+  foldersInPlace_.clear();
 }
 
 void CPackageJournal::BeginDeclarations() {
@@ -503,7 +504,6 @@ void CPackageJournal::BeginDeclarations() {
   declaredRegistry_.RememberMissing();
   ForgetDeclared();
   checkedKeyPaths_.clear();
-  foldersInPlace_.clear();
 }
 
 bool CPackageJournal::DeclareStep(const std::function<void(StepDeclarations&)>& declare) {
@@ -526,6 +526,9 @@ void CPackageJournal::AbandonDeclarations() {
 
 void CPackageJournal::EndDeclarations() {
   declaring_ = false;
+  // Known in place while the step is declared only: a folder removed since is made again by the
+  // copy, which journals it (CreateFolders looks at the disk itself).
+  foldersInPlace_.clear();
   declaredRegistry_.EndStep();
   std::vector<UndoRecord> batch;
   batch.swap(batch_);

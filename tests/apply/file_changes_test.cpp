@@ -21,9 +21,9 @@
 #include "package/object_records.h"
 #include "support/filling_notes.h"
 #include "support/package_action_text.h"
-#include "support/tree_picture.h"
 #include "support/power_cut.h"
 #include "support/registry_values.h"
+#include "support/tree_picture.h"
 #include "uninstlog/path_key.h"
 
 namespace brindle {
